@@ -1,0 +1,65 @@
+// The sandbox home and the file operations every room uses. The home is $TVS_HOME, else
+// $XDG_DATA_HOME/tavo-vastrow-soundboard, else ~/.local/share/tavo-vastrow-soundboard; it holds
+// "Library/Application Support", "Library/Caches", "Library/Preferences" and "tmp".
+// Thread-safe; errors are of kFileErrorDomain.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/base/Error.h"
+#include "platform/base/Value.h"
+
+namespace platform {
+
+class SandboxHome {
+ public:
+  // Read from the environment on each call, so tests that set TVS_HOME see it at once.
+  static std::filesystem::path root();
+  static std::filesystem::path applicationSupport();
+  static std::filesystem::path caches();
+  static std::filesystem::path preferences();
+  static std::filesystem::path tmp();
+  static std::filesystem::path documents();
+};
+
+struct DirectoryEntry {
+  std::string name;
+  std::filesystem::path path;
+  bool isDirectory = false;
+  std::uint64_t size = 0;
+  double modificationDate = 0;  // seconds since 1970
+  double creationDate = 0;      // the status-change time where no birth time is kept
+};
+
+namespace files {
+
+bool exists(const std::filesystem::path& path, bool* isDirectory = nullptr);
+// Creates the directory (and, with intermediates, its parents). An existing directory is success.
+bool createDirectory(const std::filesystem::path& path, bool intermediates,
+                     ErrorPtr* error = nullptr);
+// Writes to a temporary file beside the target, fsyncs it and renames it over the target.
+bool writeAtomically(const std::filesystem::path& path, std::string_view bytes,
+                     ErrorPtr* error = nullptr, unsigned permissions = 0644);
+bool writeAtomically(const std::filesystem::path& path, const Bytes& bytes,
+                     ErrorPtr* error = nullptr, unsigned permissions = 0644);
+std::optional<Bytes> readFile(const std::filesystem::path& path, ErrorPtr* error = nullptr);
+std::optional<std::string> readTextFile(const std::filesystem::path& path,
+                                        ErrorPtr* error = nullptr);
+// Removes a file or a directory tree. A missing path fails with kFileNoSuchFileError, told
+// apart from other failures.
+bool removeItem(const std::filesystem::path& path, ErrorPtr* error = nullptr);
+// Fails with kFileWriteFileExistsError when the destination exists.
+bool moveItem(const std::filesystem::path& from, const std::filesystem::path& to,
+              ErrorPtr* error = nullptr);
+std::optional<std::vector<DirectoryEntry>> contentsOfDirectory(const std::filesystem::path& path,
+                                                               ErrorPtr* error = nullptr);
+std::optional<DirectoryEntry> attributes(const std::filesystem::path& path,
+                                         ErrorPtr* error = nullptr);
+
+}  // namespace files
+}  // namespace platform

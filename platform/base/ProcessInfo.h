@@ -1,0 +1,43 @@
+// Launch arguments and the environment facts the stack asks about. Every fact can be overridden
+// in tests. Thread-safe (a lock guards the overrides).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+class ProcessInfo {
+ public:
+  static ProcessInfo& processInfo();
+
+  // argv as given to main (set by main, replaced by tests); arguments()[0] is the program.
+  std::vector<std::string> arguments() const;
+  void setArguments(std::vector<std::string> arguments);
+  // The value after "-name" in the arguments, if any.
+  std::optional<std::string> argumentValue(const std::string& name) const;
+  bool hasArgument(const std::string& argument) const;
+
+  std::optional<std::string> environmentValue(const std::string& name) const;
+  std::string processName() const;
+  int processIdentifier() const;
+
+  // Facts: the device model from uname's machine ("x86_64"), the OS version string
+  // ("<major>.<minor>" from the kernel release unless configured), an app extension (false),
+  // an App Store install (false), a simulator (false), the host name.
+  std::string deviceModel() const;
+  std::string operatingSystemVersion() const;
+  bool isAppExtension() const;
+  bool isAppStoreInstall() const;
+  bool isSimulator() const;
+  std::string hostName() const;
+
+  void setDeviceModelForTesting(std::optional<std::string> v);
+  void setOperatingSystemVersionForTesting(std::optional<std::string> v);
+  void setAppExtensionForTesting(std::optional<bool> v);
+  void setAppStoreInstallForTesting(std::optional<bool> v);
+  void setSimulatorForTesting(std::optional<bool> v);
+};
+
+}  // namespace platform

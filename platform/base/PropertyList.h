@@ -1,0 +1,30 @@
+// Property lists (XML and binary) through libplist, and JSON through nlohmann-json, to and from
+// Value. Property-list values are nil-free: strings, numbers, booleans, dates, data, arrays and
+// dictionaries. Thread-safe.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/base/Error.h"
+#include "platform/base/Value.h"
+
+namespace platform {
+
+enum class PropertyListFormat { Xml, Binary };
+
+bool isPropertyListValue(const Value& value);
+// nil and an error on malformed input (either format is detected).
+Value parsePropertyList(std::string_view bytes, ErrorPtr* error = nullptr);
+std::optional<Bytes> serializePropertyList(const Value& value, PropertyListFormat format,
+                                           ErrorPtr* error = nullptr);
+
+// JSON: integers become Signed (Unsigned above INT64_MAX), other numbers Double, true/false
+// Bool, null the null marker. nil and an error on malformed input.
+Value parseJson(std::string_view text, ErrorPtr* error = nullptr);
+// Refuses values JSON cannot hold (data, dates, sets, objects, non-finite doubles).
+std::optional<std::string> serializeJson(const Value& value, bool pretty = false,
+                                         ErrorPtr* error = nullptr);
+
+}  // namespace platform

@@ -1,0 +1,57 @@
+// Preference domains: the standard one (named by the main bundle's identifier) and named suites,
+// one property-list file each in "Library/Preferences/<domain>.plist". Launch arguments of the
+// form "-key value" form an argument domain read before the persistent one. Every write is
+// visible at once in the process and reaches the disk atomically (temp file + rename) before the
+// setter returns, so nothing depends on a run loop flushing it. A corrupt file is moved aside to
+// "<domain>.plist.corrupt" and logged, never silently overwritten. Thread-safe (one lock per
+// domain; instances of one domain share its storage).
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/base/Value.h"
+
+namespace platform {
+
+class UserDefaults {
+ public:
+  static std::shared_ptr<UserDefaults> standardUserDefaults();
+  // Null for an empty suite name or one holding "/", ".." or NUL.
+  static std::shared_ptr<UserDefaults> initWithSuiteName(const std::string& suiteName);
+  // Drops every in-memory domain so the next access reads the files again (a simulated
+  // relaunch); also re-reads the launch arguments.
+  static void resetForTesting();
+
+  const std::string& domainName() const;
+
+  // Argument domain first, then the persistent domain; nil when absent.
+  Value objectForKey(const std::string& key) const;
+  // nil removes. Refuses (false, nothing written) a value that is not a property-list value.
+  bool setObject(const Value& value, const std::string& key);
+  void removeObjectForKey(const std::string& key);
+
+  bool boolForKey(const std::string& key) const;
+  long integerForKey(const std::string& key) const;
+  double doubleForKey(const std::string& key) const;
+  // Strings as they are; numbers by their description; nullopt otherwise.
+  std::optional<std::string> stringForKey(const std::string& key) const;
+  Value arrayForKey(const std::string& key) const;       // nil unless an array
+  Value dictionaryForKey(const std::string& key) const;  // nil unless a dictionary
+  Value dictionaryRepresentation() const;
+
+  // Writes are already on disk; re-reads the file if another process changed it. Always true
+  // unless the file cannot be written.
+  bool synchronize();
+  // Removes a whole persistent domain (standard or suite) and its file.
+  void removePersistentDomainForName(const std::string& domainName);
+
+  struct Domain;
+  explicit UserDefaults(std::shared_ptr<Domain> domain);
+
+ private:
+  std::shared_ptr<Domain> domain_;
+};
+
+}  // namespace platform
