@@ -1,0 +1,85 @@
+// Drives a view tree headlessly in tests: build at a size and colour scheme, find nodes by text,
+// image, symbol or identifier, read their frames, tap, swipe, navigate, present and dismiss
+// sheets, pump the main run loop and snapshot to PNG. Main thread only.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ui/Host.h"
+
+namespace platform::ui {
+
+namespace detail {
+class Node;
+}  // namespace detail
+
+// A node found on screen. It stays readable after the tree changes; exists() says whether it is
+// still shown.
+class Element {
+ public:
+  explicit Element(std::shared_ptr<detail::Node> node);
+  bool exists() const;
+  // Frame in window points.
+  Rect frame() const;
+  std::string text() const;        // a Text's string, else empty
+  std::string imageName() const;   // an asset image's name, else empty
+  std::string symbolName() const;  // a drawn symbol's name, else empty
+  std::string identifier() const;  // the nearest accessibilityIdentifier at or above it
+  // The colour a Text or symbol is drawn in, and its font.
+  Color foregroundColor() const;
+  Font font() const;
+  // The opacity it is drawn with (all enclosing opacities multiplied).
+  double effectiveOpacity() const;
+  const std::shared_ptr<detail::Node>& node() const { return node_; }
+
+ private:
+  std::shared_ptr<detail::Node> node_;
+};
+
+class TestHost {
+ public:
+  explicit TestHost(View root, HostOptions options = {});
+
+  Host& host() { return host_; }
+  // Runs due main-queue work and applies rebuilds and layout.
+  void pump();
+
+  std::optional<Element> findText(const std::string& text);
+  std::optional<Element> findImage(const std::string& assetName);
+  std::optional<Element> findSymbol(const std::string& symbolName);
+  std::optional<Element> findId(const std::string& identifier);
+  // Every shown element matching, in drawing order (top to bottom, leading to trailing).
+  std::vector<Element> findAllText(const std::string& text);
+  std::vector<Element> findAllImages(const std::string& assetName);
+  // Every shown Text string, in drawing order.
+  std::vector<std::string> texts();
+
+  // Taps the centre of the element's frame (what a person would hit there). True when an action ran.
+  bool tap(const Element& element);
+  // Swipes the list row holding `element` towards the leading edge by `distance` points.
+  void swipeRow(const Element& element, double distance);
+  // Reveals the trailing swipe actions of the row holding `element`; returns their buttons.
+  std::vector<Element> revealSwipeActions(const Element& element);
+  // Scrolls the scroll view or list holding `element` by `dy` points.
+  void scroll(const Element& element, double dy);
+
+  std::string navigationTitle() { return host_.navigationTitle(); }
+  std::size_t navigationDepth() { return host_.navigationDepth(); }
+  bool goBack();
+  std::size_t sheetCount() { return host_.presentedSheetCount(); }
+  bool dismissSheet();
+
+  void setColorScheme(ColorScheme scheme);
+  void setSize(Size size);
+  bool snapshot(const std::filesystem::path& path, std::optional<Size> pixelSize = {});
+
+ private:
+  Host host_;
+};
+
+}  // namespace platform::ui
