@@ -1,0 +1,146 @@
+#include "platform/base/Files.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string templ = (fs::temp_directory_path() / "tvs-files-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(templ.data()), nullptr);
+    dir_ = templ;
+    ::setenv("TVS_HOME", (dir_ / "home").c_str(), 1);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  fs::path dir_;
+};
+
+TEST_F(FilesTest, SandboxHomeFollowsTheEnvironment) {
+  EXPECT_EQ(SandboxHome::root(), dir_ / "home");
+  EXPECT_EQ(SandboxHome::applicationSupport(), dir_ / "home/Library/Application Support");
+  EXPECT_EQ(SandboxHome::caches(), dir_ / "home/Library/Caches");
+  EXPECT_EQ(SandboxHome::preferences(), dir_ / "home/Library/Preferences");
+  EXPECT_EQ(SandboxHome::tmp(), dir_ / "home/tmp");
+  ::unsetenv("TVS_HOME");
+  ::setenv("XDG_DATA_HOME", "/xdg", 1);
+  EXPECT_EQ(SandboxHome::root(), fs::path("/xdg/tavo-vastrow-soundboard"));
+  ::unsetenv("XDG_DATA_HOME");
+  ::setenv("HOME", "/home/someone", 1);
+  EXPECT_EQ(SandboxHome::root(), fs::path("/home/someone/.local/share/tavo-vastrow-soundboard"));
+}
+
+TEST_F(FilesTest, CreateDirectoryWithAndWithoutIntermediates) {
+  fs::path deep = dir_ / "a/b/c";
+  ErrorPtr error;
+  EXPECT_FALSE(files::createDirectory(deep, false, &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), kFileNoSuchFileError);
+  EXPECT_TRUE(files::createDirectory(deep, true));
+  EXPECT_TRUE(files::createDirectory(deep, true));  // already there
+  bool isDir = false;
+  EXPECT_TRUE(files::exists(deep, &isDir));
+  EXPECT_TRUE(isDir);
+  ASSERT_TRUE(files::writeAtomically(dir_ / "file", std::string_view("x")));
+  error.reset();
+  EXPECT_FALSE(files::createDirectory(dir_ / "file", true, &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), kFileWriteFileExistsError);
+}
+
+TEST_F(FilesTest, AtomicWriteReplacesWholeAndLeavesNoTemporaries) {
+  fs::path target = dir_ / "data.bin";
+  ASSERT_TRUE(files::writeAtomically(target, std::string_view("first version")));
+  ASSERT_TRUE(files::writeAtomically(target, Bytes{1, 0, 2}));
+  EXPECT_EQ(*files::readFile(target), (Bytes{1, 0, 2}));
+  auto entries = files::contentsOfDirectory(dir_);
+  ASSERT_TRUE(entries);
+  ASSERT_EQ(entries->size(), 1u);
+  EXPECT_EQ((*entries)[0].name, "data.bin");
+
+  ASSERT_TRUE(files::writeAtomically(dir_ / "secret", std::string_view("k"), nullptr, 0600));
+  struct stat st {};
+  ASSERT_EQ(::stat((dir_ / "secret").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  ErrorPtr error;
+  EXPECT_FALSE(files::writeAtomically(dir_ / "missing/dir/f", std::string_view("x"), &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->domain(), kFileErrorDomain);
+}
+
+TEST_F(FilesTest, ReadErrorsAreToldApart) {
+  ErrorPtr error;
+  EXPECT_FALSE(files::readFile(dir_ / "nothing", &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), kFileReadNoSuchFileError);
+  error.reset();
+  EXPECT_FALSE(files::readTextFile(dir_, &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), kFileReadCorruptFileError);
+  ASSERT_TRUE(files::writeAtomically(dir_ / "empty", std::string_view()));
+  EXPECT_EQ(*files::readTextFile(dir_ / "empty"), "");
+}
+
+TEST_F(FilesTest, RemoveTellsMissingApart) {
+  ASSERT_TRUE(files::createDirectory(dir_ / "tree/sub", true));
+  ASSERT_TRUE(files::writeAtomically(dir_ / "tree/sub/f", std::string_view("x")));
+  EXPECT_TRUE(files::removeItem(dir_ / "tree"));
+  EXPECT_FALSE(files::exists(dir_ / "tree"));
+  ErrorPtr error;
+  EXPECT_FALSE(files::removeItem(dir_ / "tree", &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), kFileNoSuchFileError);
+}
+
+TEST_F(FilesTest, MoveRefusesToOverwrite) {
+  ASSERT_TRUE(files::writeAtomically(dir_ / "a", std::string_view("A")));
+  ASSERT_TRUE(files::writeAtomically(dir_ / "b", std::string_view("B")));
+  ErrorPtr error;
+  EXPECT_FALSE(files::moveItem(dir_ / "a", dir_ / "b", &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), kFileWriteFileExistsError);
+  EXPECT_EQ(*files::readTextFile(dir_ / "b"), "B");
+  EXPECT_TRUE(files::moveItem(dir_ / "a", dir_ / "c"));
+  EXPECT_EQ(*files::readTextFile(dir_ / "c"), "A");
+  EXPECT_FALSE(files::exists(dir_ / "a"));
+  error.reset();
+  EXPECT_FALSE(files::moveItem(dir_ / "a", dir_ / "d", &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), kFileNoSuchFileError);
+}
+
+TEST_F(FilesTest, ListingGivesSizesKindsAndDates) {
+  ASSERT_TRUE(files::writeAtomically(dir_ / "b.txt", std::string_view("12345")));
+  ASSERT_TRUE(files::createDirectory(dir_ / "a-dir", false));
+  struct timespec times[2] = {{1000, 0}, {1700000000, 500000000}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (dir_ / "b.txt").c_str(), times, 0), 0);
+  auto entries = files::contentsOfDirectory(dir_);
+  ASSERT_TRUE(entries);
+  ASSERT_EQ(entries->size(), 2u);
+  EXPECT_EQ((*entries)[0].name, "a-dir");
+  EXPECT_TRUE((*entries)[0].isDirectory);
+  EXPECT_EQ((*entries)[1].name, "b.txt");
+  EXPECT_FALSE((*entries)[1].isDirectory);
+  EXPECT_EQ((*entries)[1].size, 5u);
+  EXPECT_DOUBLE_EQ((*entries)[1].modificationDate, 1700000000.5);
+  EXPECT_GT((*entries)[1].creationDate, 0);
+  ErrorPtr error;
+  EXPECT_FALSE(files::contentsOfDirectory(dir_ / "none", &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), kFileReadNoSuchFileError);
+  EXPECT_EQ(files::attributes(dir_ / "b.txt")->size, 5u);
+}
+
+}  // namespace
+}  // namespace platform
