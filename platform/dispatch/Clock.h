@@ -14,6 +14,8 @@ class Clock {
   virtual double uptime() const;    // monotonic seconds since boot
   virtual double bootTime() const;  // now() - uptime() at boot, seconds since 1970
   virtual long timeZoneOffset() const;  // seconds east of UTC for now(), TZ honoured
+  // Seconds east of UTC at the instant `secondsSince1970` (daylight saving differs by date).
+  virtual long timeZoneOffsetAt(double secondsSince1970) const;
 
   static Clock& current();
   // Replaces the process-wide clock; null restores the system clock.
@@ -29,9 +31,12 @@ class FakeClock : public Clock {
   double uptime() const override;
   double bootTime() const override;
   long timeZoneOffset() const override;
+  long timeZoneOffsetAt(double secondsSince1970) const override;
 
   void setNow(double now);  // moves wall time only (a clock change)
-  void advance(double seconds);  // moves wall time and uptime together
+  // Moves wall time and uptime together; a negative or non-finite step is ignored.
+  void advance(double seconds);
+  // A fixed offset for every instant; until set, the process's TZ decides.
   void setTimeZoneOffset(long seconds);
 
  private:
@@ -39,7 +44,10 @@ class FakeClock : public Clock {
   std::shared_ptr<State> state_;
 };
 
-// True when both instants fall on the same calendar day in the local time zone.
+// True when both instants fall on the same calendar day in the local time zone (as
+// Clock::current() reports it, so a FakeClock's fixed offset counts).
 bool isSameCalendarDay(double a, double b);
+// Days since 1970-01-01 of the local calendar day holding the instant.
+long long localDayNumber(double secondsSince1970);
 
 }  // namespace platform

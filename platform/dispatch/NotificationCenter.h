@@ -1,7 +1,7 @@
 // Named notifications: post delivers synchronously on the posting thread to every matching
 // observer (or asynchronously onto the observer's queue when it gave one). Observation tokens
-// remove themselves when the last reference goes. Thread-safe; an observer added or removed
-// during a post takes effect for the next post.
+// remove themselves when the last reference goes. Thread-safe; an observer added during a post is
+// first called by the next post, and one removed during a post is not called again.
 #pragma once
 
 #include <functional>

@@ -1,0 +1,87 @@
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "platform/dispatch/DispatchInternal.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/SystemLog.h"
+
+namespace platform {
+
+namespace {
+
+class Group final : public DispatchGroup, public std::enable_shared_from_this<Group> {
+ public:
+  void enter() override {
+    std::lock_guard lock(mutex_);
+    ++count_;
+  }
+
+  void leave() override {
+    std::vector<std::pair<DispatchQueuePtr, std::function<void()>>> ready;
+    {
+      std::lock_guard lock(mutex_);
+      if (count_ == 0) {
+        // An unbalanced leave would otherwise wrap the count and lose every later notify.
+        SystemLog::write(LogLevel::Error, "dispatch: group left more often than entered", true);
+        return;
+      }
+      if (--count_ > 0) return;
+      ready.swap(notifies_);
+      cv_.notify_all();
+    }
+    for (auto& [queue, block] : ready) queue->async(std::move(block));
+  }
+
+  void notify(DispatchQueuePtr queue, std::function<void()> block) override {
+    if (!queue) queue = DispatchQueue::global();
+    {
+      std::lock_guard lock(mutex_);
+      if (count_ > 0) {
+        notifies_.emplace_back(std::move(queue), std::move(block));
+        return;
+      }
+    }
+    queue->async(std::move(block));
+  }
+
+  bool wait(double timeoutSeconds) override {
+    detail::BlockingScope blocking;
+    std::unique_lock lock(mutex_);
+    auto empty = [&] { return count_ == 0; };
+    if (timeoutSeconds < 0 || std::isnan(timeoutSeconds)) {
+      cv_.wait(lock, empty);
+      return true;
+    }
+    double capped = std::min(timeoutSeconds, 365.0 * 86400.0);
+    return cv_.wait_for(lock, std::chrono::duration<double>(capped), empty);
+  }
+
+  void async(DispatchQueuePtr queue, std::function<void()> block) override {
+    if (!queue) queue = DispatchQueue::global();
+    enter();
+    queue->async([self = shared_from_this(), block = std::move(block)] {
+      // Leave even when the block throws; the queue logs the exception.
+      struct Leave {
+        Group& group;
+        ~Leave() { group.leave(); }
+      } leave{*self};
+      block();
+    });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::size_t count_ = 0;
+  std::vector<std::pair<DispatchQueuePtr, std::function<void()>>> notifies_;
+};
+
+}  // namespace
+
+std::shared_ptr<DispatchGroup> DispatchGroup::create() { return std::make_shared<Group>(); }
+
+}  // namespace platform
