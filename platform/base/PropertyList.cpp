@@ -1,0 +1,421 @@
+#include "platform/base/PropertyList.h"
+
+#include <plist/plist.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "platform/base/Strings.h"
+
+namespace platform {
+
+namespace {
+
+// Deeper nesting than this is refused before any recursive parser sees it, so hostile input
+// cannot exhaust the stack.
+constexpr int kMaxDepth = 512;
+// Property-list dates count seconds from 2001-01-01T00:00:00Z.
+constexpr double kReferenceDateOffset = 978307200.0;
+constexpr const char* kDomain = kFileErrorDomain;
+
+struct PlistFree {
+  void operator()(plist_t p) const {
+    if (p) plist_free(p);
+  }
+};
+using PlistPtr = std::unique_ptr<void, PlistFree>;
+
+ErrorPtr corrupt(const std::string& what) {
+  return Error::withDescription(kDomain, kFileReadCorruptFileError, what);
+}
+
+ErrorPtr unwritable(const std::string& what) {
+  return Error::withDescription(kDomain, kFileWriteUnknownError, what);
+}
+
+// Depth of nested <array>/<dict> elements in XML text, or of brackets in JSON text (outside
+// strings). Only an upper bound matters, so it need not understand comments or CDATA.
+int xmlNestingDepth(std::string_view text) {
+  int depth = 0, maxDepth = 0;
+  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] != '<') continue;
+    std::string_view rest = text.substr(i + 1);
+    bool closing = rest.starts_with("/");
+    if (closing) rest.remove_prefix(1);
+    bool container = rest.starts_with("array") || rest.starts_with("dict");
+    if (!container) continue;
+    auto end = rest.find('>');
+    bool selfClosing = end != std::string_view::npos && end > 0 && rest[end - 1] == '/';
+    if (closing) {
+      --depth;
+    } else if (!selfClosing) {
+      maxDepth = std::max(maxDepth, ++depth);
+    }
+  }
+  return maxDepth;
+}
+
+int jsonNestingDepth(std::string_view text) {
+  int depth = 0, maxDepth = 0;
+  bool inString = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (inString) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      maxDepth = std::max(maxDepth, ++depth);
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return maxDepth;
+}
+
+bool fromPlist(plist_t node, int depth, Value& out, std::string& problem) {
+  if (depth > kMaxDepth) {
+    problem = "The property list is nested too deeply.";
+    return false;
+  }
+  switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+      uint8_t b = 0;
+      plist_get_bool_val(node, &b);
+      out = Value(b != 0);
+      return true;
+    }
+    case PLIST_UINT: {
+      // This libplist keeps every integer as 64 bits; negative numbers are two's complement.
+      uint64_t u = 0;
+      plist_get_uint_val(node, &u);
+      out = Value(static_cast<long long>(static_cast<std::int64_t>(u)));
+      return true;
+    }
+    case PLIST_REAL: {
+      double d = 0;
+      plist_get_real_val(node, &d);
+      out = Value(d);
+      return true;
+    }
+    case PLIST_STRING:
+    case PLIST_KEY: {
+      uint64_t length = 0;
+      const char* s = plist_get_string_ptr(node, &length);
+      out = Value(std::string_view(s ? s : "", s ? length : 0));
+      return true;
+    }
+    case PLIST_DATA: {
+      char* bytes = nullptr;
+      uint64_t length = 0;
+      plist_get_data_val(node, &bytes, &length);
+      out = Value::data(std::string_view(bytes ? bytes : "", bytes ? length : 0));
+      std::free(bytes);
+      return true;
+    }
+    case PLIST_DATE: {
+      int32_t sec = 0, usec = 0;
+      plist_get_date_val(node, &sec, &usec);
+      out = Value::date(kReferenceDateOffset + sec + usec / 1e6);
+      return true;
+    }
+    case PLIST_ARRAY: {
+      Value::Array elements;
+      uint32_t n = plist_array_get_size(node);
+      elements.reserve(n);
+      for (uint32_t i = 0; i < n; ++i) {
+        Value element;
+        if (!fromPlist(plist_array_get_item(node, i), depth + 1, element, problem)) return false;
+        elements.push_back(std::move(element));
+      }
+      out = Value(std::move(elements));
+      return true;
+    }
+    case PLIST_DICT: {
+      Value::Dictionary entries;
+      plist_dict_iter it = nullptr;
+      plist_dict_new_iter(node, &it);
+      bool ok = true;
+      while (ok) {
+        char* key = nullptr;
+        plist_t item = nullptr;
+        plist_dict_next_item(node, it, &key, &item);
+        if (!item) {
+          std::free(key);
+          break;
+        }
+        Value v;
+        ok = fromPlist(item, depth + 1, v, problem);
+        if (ok) entries.insert_or_assign(sanitizeUtf8(key ? key : ""), v);
+        std::free(key);
+      }
+      std::free(it);
+      if (!ok) return false;
+      out = Value(std::move(entries));
+      return true;
+    }
+    default:
+      problem = "The property list holds a value of a kind this system does not read.";
+      return false;
+  }
+}
+
+plist_t toPlist(const Value& v, int depth, std::string& problem) {
+  if (depth > kMaxDepth) {
+    problem = "The value is nested too deeply for a property list.";
+    return nullptr;
+  }
+  switch (v.kind()) {
+    case Value::Kind::Number:
+      switch (v.numberKind()) {
+        case Value::NumberKind::Bool: return plist_new_bool(v.boolValue() ? 1 : 0);
+        case Value::NumberKind::Double: return plist_new_real(v.doubleValue());
+        case Value::NumberKind::Unsigned:
+          if (v.uint64Value() > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+            // It would read back as a negative number.
+            problem = "An unsigned integer above 9223372036854775807 cannot be stored in a property list.";
+            return nullptr;
+          }
+          return plist_new_uint(v.uint64Value());
+        case Value::NumberKind::Signed:
+          return plist_new_uint(static_cast<uint64_t>(v.int64Value()));
+      }
+      return nullptr;
+    case Value::Kind::String: return plist_new_string(v.string()->c_str());
+    case Value::Kind::Data: {
+      const Bytes& b = *v.bytes();
+      return plist_new_data(reinterpret_cast<const char*>(b.data()), b.size());
+    }
+    case Value::Kind::Date: {
+      double relative = *v.dateValue() - kReferenceDateOffset;
+      double sec = std::floor(relative);
+      if (!std::isfinite(relative) || sec < std::numeric_limits<int32_t>::min() ||
+          sec > std::numeric_limits<int32_t>::max()) {
+        problem = "The date " + v.description() + " is outside what a property list here can store.";
+        return nullptr;
+      }
+      auto usec = static_cast<int32_t>(std::llround((relative - sec) * 1e6));
+      if (usec >= 1000000 && sec < std::numeric_limits<int32_t>::max()) {
+        usec -= 1000000;
+        sec += 1;
+      }
+      return plist_new_date(static_cast<int32_t>(sec), std::min<int32_t>(usec, 999999));
+    }
+    case Value::Kind::Array: {
+      PlistPtr array(plist_new_array());
+      for (const auto& e : *v.array()) {
+        plist_t item = toPlist(e, depth + 1, problem);
+        if (!item) return nullptr;
+        plist_array_append_item(array.get(), item);
+      }
+      return array.release();
+    }
+    case Value::Kind::Dictionary: {
+      PlistPtr dict(plist_new_dict());
+      for (const auto& [key, value] : *v.dictionary()) {
+        if (key.find('\0') != std::string::npos) {
+          problem = "A property-list key cannot hold a NUL character.";
+          return nullptr;
+        }
+        plist_t item = toPlist(value, depth + 1, problem);
+        if (!item) return nullptr;
+        plist_dict_set_item(dict.get(), key.c_str(), item);
+      }
+      return dict.release();
+    }
+    default:
+      problem = "A " + v.className() + " is not a property-list value.";
+      return nullptr;
+  }
+}
+
+Value fromJson(const nlohmann::json& j) {
+  using T = nlohmann::json::value_t;
+  switch (j.type()) {
+    case T::null: return Value::null();
+    case T::boolean: return Value(j.get<bool>());
+    case T::number_integer: return Value(static_cast<long long>(j.get<std::int64_t>()));
+    case T::number_unsigned: {
+      auto u = j.get<std::uint64_t>();
+      if (u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+        return Value(static_cast<long long>(u));
+      }
+      return Value(static_cast<unsigned long long>(u));
+    }
+    case T::number_float: return Value(j.get<double>());
+    case T::string: return Value(j.get_ref<const std::string&>());
+    case T::array: {
+      Value::Array elements;
+      elements.reserve(j.size());
+      for (const auto& e : j) elements.push_back(fromJson(e));
+      return Value(std::move(elements));
+    }
+    case T::object: {
+      Value::Dictionary entries;
+      for (const auto& [key, value] : j.items()) entries.insert_or_assign(key, fromJson(value));
+      return Value(std::move(entries));
+    }
+    default: return Value();
+  }
+}
+
+bool toJson(const Value& v, int depth, nlohmann::json& out, std::string& problem) {
+  if (depth > kMaxDepth) {
+    problem = "The value is nested too deeply for JSON.";
+    return false;
+  }
+  switch (v.kind()) {
+    case Value::Kind::Null: out = nullptr; return true;
+    case Value::Kind::Number:
+      switch (v.numberKind()) {
+        case Value::NumberKind::Bool: out = v.boolValue(); return true;
+        case Value::NumberKind::Signed: out = v.int64Value(); return true;
+        case Value::NumberKind::Unsigned: out = v.uint64Value(); return true;
+        case Value::NumberKind::Double:
+          if (!std::isfinite(v.doubleValue())) {
+            problem = "Invalid number value (" + v.description() + ") in JSON write.";
+            return false;
+          }
+          out = v.doubleValue();
+          return true;
+      }
+      return false;
+    case Value::Kind::String: out = *v.string(); return true;
+    case Value::Kind::Array: {
+      out = nlohmann::json::array();
+      for (const auto& e : *v.array()) {
+        nlohmann::json element;
+        if (!toJson(e, depth + 1, element, problem)) return false;
+        out.push_back(std::move(element));
+      }
+      return true;
+    }
+    case Value::Kind::Dictionary: {
+      out = nlohmann::json::object();
+      for (const auto& [key, value] : *v.dictionary()) {
+        nlohmann::json element;
+        if (!toJson(value, depth + 1, element, problem)) return false;
+        out[key] = std::move(element);
+      }
+      return true;
+    }
+    default:
+      problem = "Invalid type in JSON write (" + v.className() + ").";
+      return false;
+  }
+}
+
+}  // namespace
+
+bool isPropertyListValue(const Value& value) {
+  switch (value.kind()) {
+    case Value::Kind::Number:
+      return value.numberKind() != Value::NumberKind::Unsigned ||
+             value.uint64Value() <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    case Value::Kind::String:
+    case Value::Kind::Data: return true;
+    case Value::Kind::Date: {
+      double relative = *value.dateValue() - kReferenceDateOffset;
+      return std::isfinite(relative) && std::floor(relative) >= std::numeric_limits<int32_t>::min() &&
+             std::floor(relative) <= std::numeric_limits<int32_t>::max();
+    }
+    case Value::Kind::Array:
+      for (const auto& e : *value.array()) {
+        if (!isPropertyListValue(e)) return false;
+      }
+      return true;
+    case Value::Kind::Dictionary:
+      for (const auto& [key, v] : *value.dictionary()) {
+        if (key.find('\0') != std::string::npos || !isPropertyListValue(v)) return false;
+      }
+      return true;
+    default: return false;
+  }
+}
+
+Value parsePropertyList(std::string_view bytes, ErrorPtr* error) {
+  if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) {
+    setError(error, corrupt("The data couldn't be read because it isn't in the correct format."));
+    return Value();
+  }
+  bool binary = plist_is_binary(bytes.data(), static_cast<uint32_t>(bytes.size())) != 0;
+  if (!binary && xmlNestingDepth(bytes) > kMaxDepth) {
+    setError(error, corrupt("The property list is nested too deeply."));
+    return Value();
+  }
+  plist_t raw = nullptr;
+  plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &raw);
+  PlistPtr root(raw);
+  if (!root) {
+    setError(error, corrupt("The data couldn't be read because it isn't in the correct format."));
+    return Value();
+  }
+  Value out;
+  std::string problem;
+  if (!fromPlist(root.get(), 0, out, problem)) {
+    setError(error, corrupt(problem));
+    return Value();
+  }
+  return out;
+}
+
+std::optional<Bytes> serializePropertyList(const Value& value, PropertyListFormat format,
+                                           ErrorPtr* error) {
+  std::string problem;
+  PlistPtr root(toPlist(value, 0, problem));
+  if (!root) {
+    setError(error, unwritable(problem));
+    return std::nullopt;
+  }
+  char* out = nullptr;
+  uint32_t length = 0;
+  if (format == PropertyListFormat::Xml) {
+    plist_to_xml(root.get(), &out, &length);
+  } else {
+    plist_to_bin(root.get(), &out, &length);
+  }
+  if (!out) {
+    setError(error, unwritable("The property list could not be encoded."));
+    return std::nullopt;
+  }
+  Bytes bytes(out, out + length);
+  if (format == PropertyListFormat::Xml) {
+    plist_to_xml_free(out);
+  } else {
+    plist_to_bin_free(out);
+  }
+  return bytes;
+}
+
+Value parseJson(std::string_view text, ErrorPtr* error) {
+  if (jsonNestingDepth(text) > kMaxDepth) {
+    setError(error, corrupt("The JSON text is nested too deeply."));
+    return Value();
+  }
+  nlohmann::json j = nlohmann::json::parse(text.begin(), text.end(), nullptr,
+                                           /*allow_exceptions=*/false);
+  if (j.is_discarded()) {
+    setError(error, corrupt("The data couldn't be read because it isn't in the correct format."));
+    return Value();
+  }
+  return fromJson(j);
+}
+
+std::optional<std::string> serializeJson(const Value& value, bool pretty, ErrorPtr* error) {
+  nlohmann::json j;
+  std::string problem;
+  if (!toJson(value, 0, j, problem)) {
+    setError(error, unwritable(problem));
+    return std::nullopt;
+  }
+  return j.dump(pretty ? 2 : -1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+}  // namespace platform
