@@ -44,9 +44,9 @@ inline constexpr long kMailSendFailedError = 2;
 inline constexpr long kMailSaveFailedError = 3;
 inline constexpr long kMailInvalidMessageError = 4;
 
-// Launch arguments: "-UIUserInterfaceIdiom pad" makes the device a tablet; "-MailOutboxDirectory
-// <dir>" configures the outbox mail transport.
-inline constexpr const char* kIdiomArgument = "UIUserInterfaceIdiom";
+// Launch arguments: "-DeviceIdiom pad" makes the device a tablet (the window host reads the same
+// argument); "-MailOutboxDirectory <dir>" configures the outbox mail transport.
+inline constexpr const char* kIdiomArgument = "DeviceIdiom";
 inline constexpr const char* kIdiomTabletValue = "pad";
 inline constexpr const char* kMailOutboxArgument = "MailOutboxDirectory";
 

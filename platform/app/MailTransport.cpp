@@ -10,7 +10,7 @@
 #include "platform/app/AppConstants.h"
 #include "platform/app/Spawn.h"
 #include "platform/base/Files.h"
-#include "platform/base/ProcessInfo.h"
+#include "platform/app/LaunchArguments.h"
 #include "platform/dispatch/Clock.h"
 
 namespace platform::app {
@@ -96,7 +96,7 @@ std::optional<std::filesystem::path> writeNewFile(const std::filesystem::path& d
 }
 
 std::optional<std::filesystem::path> MailTransport::outboxDirectory() {
-  auto value = ProcessInfo::processInfo().argumentValue(kMailOutboxArgument);
+  auto value = launchArgument(kMailOutboxArgument);
   if (!value || value->empty()) return std::nullopt;
   return std::filesystem::path(*value);
 }

@@ -1,0 +1,75 @@
+// The mail composer controller: prefilled with subject, "To" recipients, a plain or HTML body and
+// attachments (kept in the order added), shown in a sheet (it is a ui::HostedController, so a
+// ViewControllerRepresentable hosts it) with "Cancel", "Save" and "Send". Sending goes through
+// MailTransport off the main thread; the delegate is told once, on the main thread, with the
+// result and an optional error. Main thread only.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/app/MailMessage.h"
+#include "platform/app/ViewController.h"
+#include "platform/base/Error.h"
+#include "platform/ui/View.h"
+
+namespace platform::app {
+
+// The finish results of the composer, with the platform's numbers.
+enum class MailComposeResult : long { cancelled = 0, saved = 1, sent = 2, failed = 3 };
+
+class MailComposeController;
+
+class MailComposeControllerDelegate {
+ public:
+  virtual ~MailComposeControllerDelegate() = default;
+  // Called once per controller, on the main thread.
+  virtual void mailComposeController(MailComposeController& controller, MailComposeResult result,
+                                     ErrorPtr error) = 0;
+};
+
+class MailComposeController : public ViewController, public ui::HostedController {
+ public:
+  MailComposeController();
+  std::string className() const override;
+
+  // True when a mail transport is configured (see MailTransport); asked afresh each time.
+  static bool canSendMail();
+
+  // Held weakly, as the platform does.
+  void setMailComposeDelegate(std::weak_ptr<MailComposeControllerDelegate> delegate);
+  void setSubject(std::string subject);
+  // nullopt leaves the field empty.
+  void setToRecipients(std::optional<std::vector<std::string>> recipients);
+  void setMessageBody(std::string body, bool isHTML);
+  void addAttachmentData(Bytes data, std::string mimeType, std::string fileName);
+
+  const std::string& subject() const { return message_.subject; }
+  const std::vector<std::string>& toRecipients() const { return message_.to; }
+  const std::string& messageBody() const { return message_.body; }
+  bool isBodyHTML() const { return message_.isBodyHTML; }
+  const std::vector<MailAttachment>& attachments() const { return message_.attachments; }
+  const MailMessage& message() const { return message_; }
+
+  // The sheet's fields and buttons.
+  ui::View body() override;
+
+  // The buttons' actions. Each finishes the controller once; later calls do nothing. Send and
+  // Save work off the main thread and report on the main queue.
+  void send();
+  void saveDraft();
+  void cancel();
+  bool isFinished() const { return finished_; }
+
+ private:
+  void finish(MailComposeResult result, ErrorPtr error);
+
+  MailMessage message_;
+  std::weak_ptr<MailComposeControllerDelegate> delegate_;
+  bool finished_ = false;
+  bool busy_ = false;
+};
+
+}  // namespace platform::app
