@@ -99,7 +99,8 @@ class Keychain {
   static std::filesystem::path storagePath();
 
  private:
-  OSStatus begin(const char* function, const Value::Dictionary& query,
+  // Records the call; an injected status, if one is queued, answers it.
+  std::optional<OSStatus> begin(const char* function, const Value::Dictionary& query,
                  const Value::Dictionary& attributes, std::size_t* callIndex);
   void finish(std::size_t callIndex, OSStatus status);
 

@@ -1,0 +1,289 @@
+#include "platform/runtime/Keychain.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+
+#include "platform/base/Files.h"
+#include "platform/runtime/KeyedArchiver.h"
+
+namespace platform {
+namespace {
+
+// Serialises the read-modify-write of the items file across every Keychain in the process.
+std::mutex& storageMutex() {
+  static auto* m = new std::mutex;
+  return *m;
+}
+
+using Item = Value::Dictionary;
+
+bool isControlKey(std::string_view key) {
+  return key == kSecReturnData || key == kSecReturnAttributes || key == kSecMatchLimit;
+}
+
+bool knownClass(const Value& cls) {
+  const std::string* s = cls.string();
+  return s && (*s == kSecClassGenericPassword || *s == kSecClassKey);
+}
+
+// The attributes that make an item unique within its class.
+const std::vector<const char*>& primaryKey(const std::string& cls) {
+  static const std::vector<const char*> kGeneric = {kSecAttrService, kSecAttrAccount,
+                                                    kSecAttrAccessGroup};
+  static const std::vector<const char*> kKey = {kSecAttrApplicationLabel, kSecAttrApplicationTag,
+                                                kSecAttrKeyType, kSecAttrKeyClass,
+                                                kSecAttrAccessGroup};
+  return cls == kSecClassKey ? kKey : kGeneric;
+}
+
+const Value& attribute(const Item& item, std::string_view key) {
+  auto it = item.find(key);
+  return it == item.end() ? nilValue() : it->second;
+}
+
+bool samePrimaryKey(const Item& a, const Item& b) {
+  const Value& cls = attribute(a, kSecClass);
+  if (!(cls == attribute(b, kSecClass)) || !cls.string()) return false;
+  for (const char* key : primaryKey(*cls.string())) {
+    if (!(attribute(a, key) == attribute(b, key))) return false;
+  }
+  return true;
+}
+
+bool matches(const Item& item, const Value::Dictionary& query) {
+  for (const auto& [key, value] : query) {
+    if (isControlKey(key) || key == kSecValueData) continue;
+    auto it = item.find(key);
+    if (it == item.end() || !(it->second == value)) return false;
+  }
+  return true;
+}
+
+struct Store {
+  std::vector<Item> items;
+};
+
+OSStatus load(Store* store) {
+  std::filesystem::path path = Keychain::storagePath();
+  if (!files::exists(path)) return errSecSuccess;
+  auto bytes = files::readFile(path);
+  if (!bytes) return errSecIO;
+  ErrorPtr error;
+  Value root = KeyedUnarchiver::unarchivedObjectOfClasses(
+      {kArrayClassName, kDictionaryClassName, kStringClassName, kDataClassName,
+       kNumberClassName, kDateClassName},
+      *bytes, &error);
+  // A damaged file is reported, never silently replaced: the items in it may still be
+  // recoverable, and overwriting would lose them for good.
+  if (error || !root.array()) return errSecDecode;
+  for (const Value& v : *root.array()) {
+    if (!v.dictionary() || !knownClass(attribute(*v.dictionary(), kSecClass))) {
+      return errSecDecode;
+    }
+    store->items.push_back(*v.dictionary());
+  }
+  return errSecSuccess;
+}
+
+OSStatus save(const Store& store) {
+  Value::Array array;
+  array.reserve(store.items.size());
+  for (const Item& item : store.items) array.emplace_back(item);
+  auto bytes = KeyedArchiver::archivedDataWithRootObject(Value(std::move(array)));
+  if (!bytes) return errSecAllocate;
+  std::filesystem::path path = Keychain::storagePath();
+  if (!files::createDirectory(path.parent_path(), true)) return errSecIO;
+  ::chmod(path.parent_path().c_str(), 0700);
+  if (!files::writeAtomically(path, *bytes, nullptr, 0600)) return errSecIO;
+  return errSecSuccess;
+}
+
+// The answer of a search: data, attributes, or both, for one item or (match-all) every item.
+Value resultFor(const std::vector<const Item*>& found, const Value::Dictionary& query) {
+  bool returnData = attribute(query, kSecReturnData).boolValue();
+  bool returnAttributes = attribute(query, kSecReturnAttributes).boolValue();
+  if (!returnData && !returnAttributes) return Value();
+  auto one = [&](const Item& item) -> Value {
+    if (!returnAttributes) {
+      const Value& data = attribute(item, kSecValueData);
+      return data.isNil() ? Value::data(Bytes{}) : data;
+    }
+    Item out = item;
+    if (!returnData) out.erase(std::string(kSecValueData));
+    return Value(std::move(out));
+  };
+  const std::string* limit = attribute(query, kSecMatchLimit).string();
+  if (limit && *limit == kSecMatchLimitAll) {
+    Value::Array all;
+    for (const Item* item : found) all.push_back(one(*item));
+    return Value(std::move(all));
+  }
+  return one(*found.front());
+}
+
+OSStatus checkQuery(const Value::Dictionary& query) {
+  const Value& cls = attribute(query, kSecClass);
+  if (!knownClass(cls)) return errSecParam;
+  const Value& limit = attribute(query, kSecMatchLimit);
+  if (!limit.isNil()) {
+    const std::string* s = limit.string();
+    if (!s || (*s != kSecMatchLimitOne && *s != kSecMatchLimitAll)) return errSecParam;
+  }
+  return errSecSuccess;
+}
+
+}  // namespace
+
+Keychain& Keychain::shared() {
+  static auto* keychain = new Keychain;
+  return *keychain;
+}
+
+std::filesystem::path Keychain::storagePath() {
+  return SandboxHome::root() / kKeychainRelativePath;
+}
+
+std::optional<OSStatus> Keychain::begin(const char* function, const Value::Dictionary& query,
+                         const Value::Dictionary& attributes, std::size_t* callIndex) {
+  std::lock_guard lock(mutex_);
+  calls_.push_back(KeychainCall{function, query, attributes, errSecSuccess});
+  *callIndex = calls_.size() - 1;
+  if (injected_.empty()) return std::nullopt;
+  OSStatus status = injected_.front();
+  injected_.pop_front();
+  calls_.back().status = status;
+  return status;
+}
+
+void Keychain::finish(std::size_t callIndex, OSStatus status) {
+  std::lock_guard lock(mutex_);
+  if (callIndex < calls_.size()) calls_[callIndex].status = status;
+}
+
+OSStatus Keychain::copyMatching(const Value::Dictionary& query, Value* result) {
+  if (result) *result = Value();
+  std::size_t call;
+  if (auto injected = begin("SecItemCopyMatching", query, {}, &call)) return *injected;
+  OSStatus status = [&] {
+    if (OSStatus s = checkQuery(query)) return s;
+    std::lock_guard lock(storageMutex());
+    Store store;
+    if (OSStatus s = load(&store)) return s;
+    std::vector<const Item*> found;
+    for (const Item& item : store.items) {
+      if (matches(item, query)) found.push_back(&item);
+    }
+    if (found.empty()) return errSecItemNotFound;
+    if (result) *result = resultFor(found, query);
+    return errSecSuccess;
+  }();
+  finish(call, status);
+  return status;
+}
+
+OSStatus Keychain::add(const Value::Dictionary& attributes, Value* result) {
+  if (result) *result = Value();
+  std::size_t call;
+  if (auto injected = begin("SecItemAdd", attributes, {}, &call)) return *injected;
+  OSStatus status = [&] {
+    if (!knownClass(attribute(attributes, kSecClass))) return errSecParam;
+    const Value& data = attribute(attributes, kSecValueData);
+    if (!data.isNil() && !data.isData()) return errSecParam;
+    if (!attribute(attributes, kSecMatchLimit).isNil()) return errSecParam;
+    Item item;
+    for (const auto& [key, value] : attributes) {
+      if (!isControlKey(key)) item.emplace(key, value);
+    }
+    if (!item.count(kSecAttrAccessible)) {
+      item.emplace(kSecAttrAccessible, Value(kSecAttrAccessibleWhenUnlocked));
+    }
+    std::lock_guard lock(storageMutex());
+    Store store;
+    if (OSStatus s = load(&store)) return s;
+    for (const Item& existing : store.items) {
+      if (samePrimaryKey(existing, item)) return errSecDuplicateItem;
+    }
+    store.items.push_back(item);
+    if (OSStatus s = save(store)) return s;
+    if (result) *result = resultFor({&store.items.back()}, attributes);
+    return errSecSuccess;
+  }();
+  finish(call, status);
+  return status;
+}
+
+OSStatus Keychain::update(const Value::Dictionary& query,
+                          const Value::Dictionary& attributesToUpdate) {
+  std::size_t call;
+  if (auto injected = begin("SecItemUpdate", query, attributesToUpdate, &call)) return *injected;
+  OSStatus status = [&] {
+    if (OSStatus s = checkQuery(query)) return s;
+    for (const auto& [key, value] : attributesToUpdate) {
+      if (key == kSecClass || isControlKey(key)) return errSecParam;
+      if (key == kSecValueData && !value.isData()) return errSecParam;
+    }
+    std::lock_guard lock(storageMutex());
+    Store store;
+    if (OSStatus s = load(&store)) return s;
+    std::vector<std::size_t> hits;
+    for (std::size_t i = 0; i < store.items.size(); ++i) {
+      if (matches(store.items[i], query)) hits.push_back(i);
+    }
+    if (hits.empty()) return errSecItemNotFound;
+    for (std::size_t i : hits) {
+      for (const auto& [key, value] : attributesToUpdate) {
+        if (value.isNil()) {
+          store.items[i].erase(key);
+        } else {
+          store.items[i][key] = value;
+        }
+      }
+    }
+    // An update must not make two items the same; then nothing changes.
+    for (std::size_t i = 0; i < store.items.size(); ++i) {
+      for (std::size_t j = i + 1; j < store.items.size(); ++j) {
+        if (samePrimaryKey(store.items[i], store.items[j])) return errSecDuplicateItem;
+      }
+    }
+    return save(store);
+  }();
+  finish(call, status);
+  return status;
+}
+
+OSStatus Keychain::deleteItems(const Value::Dictionary& query) {
+  std::size_t call;
+  if (auto injected = begin("SecItemDelete", query, {}, &call)) return *injected;
+  OSStatus status = [&] {
+    if (OSStatus s = checkQuery(query)) return s;
+    std::lock_guard lock(storageMutex());
+    Store store;
+    if (OSStatus s = load(&store)) return s;
+    auto removed = std::remove_if(store.items.begin(), store.items.end(),
+                                  [&](const Item& item) { return matches(item, query); });
+    if (removed == store.items.end()) return errSecItemNotFound;
+    store.items.erase(removed, store.items.end());
+    return save(store);
+  }();
+  finish(call, status);
+  return status;
+}
+
+void Keychain::injectStatusForNextCall(OSStatus status) {
+  std::lock_guard lock(mutex_);
+  injected_.push_back(status);
+}
+
+std::vector<KeychainCall> Keychain::recordedCalls() const {
+  std::lock_guard lock(mutex_);
+  return calls_;
+}
+
+void Keychain::clearRecordedCalls() {
+  std::lock_guard lock(mutex_);
+  calls_.clear();
+}
+
+}  // namespace platform
