@@ -15,7 +15,10 @@ class ProcessInfo {
   // argv as given to main (set by main, replaced by tests); arguments()[0] is the program.
   std::vector<std::string> arguments() const;
   void setArguments(std::vector<std::string> arguments);
-  // The value after "-name" in the arguments, if any.
+  // Grows by one on every setArguments, so caches of values derived from the arguments (the
+  // user defaults' argument domain) know when to rebuild.
+  unsigned long argumentsGeneration() const;
+  // The value after "-name" in the arguments, if any ("name" may be given with its dash).
   std::optional<std::string> argumentValue(const std::string& name) const;
   bool hasArgument(const std::string& argument) const;
 
@@ -24,7 +27,8 @@ class ProcessInfo {
   int processIdentifier() const;
 
   // Facts: the device model from uname's machine ("x86_64"), the OS version string
-  // ("<major>.<minor>" from the kernel release unless configured), an app extension (false),
+  // ("<major>.<minor>" from the kernel release unless configured through $TVS_OS_VERSION), an
+  // app extension (false),
   // an App Store install (false), a simulator (false), the host name.
   std::string deviceModel() const;
   std::string operatingSystemVersion() const;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,7 +29,8 @@ class PlatformTest : public ::testing::Test {
   void useSystemClock();
   // argv[0] stays the program name; these follow it.
   void setArguments(std::vector<std::string> arguments);
-  // Rewrites the main bundle's Info.plist; "CFBundleIdentifier" is "com.tavo.tests" by default.
+  // Rewrites the main bundle's Info.plist; "CFBundleIdentifier" is "com.tavo.tests" unless the
+  // dictionary gives one. Forgets the cached main bundle and user-defaults domains.
   void writeInfoPlist(const Value::Dictionary& info);
   // Drains the main queue until the predicate holds (real-time timeout).
   bool pumpUntil(const std::function<bool()>& predicate, double timeoutSeconds = 5);
