@@ -1,0 +1,202 @@
+#include "platform/base/UserDefaults.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/base/Error.h"
+#include "platform/base/Files.h"
+#include "platform/base/PropertyList.h"
+#include "platform/testing/PlatformTest.h"
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class UserDefaultsTest : public testing::PlatformTest {
+ protected:
+  fs::path fileOf(const std::string& domain) {
+    return SandboxHome::preferences() / (domain + ".plist");
+  }
+  Value onDisk(const std::string& domain) {
+    auto text = files::readTextFile(fileOf(domain));
+    return text ? parsePropertyList(*text) : Value();
+  }
+};
+
+TEST_F(UserDefaultsTest, StandardDomainIsTheBundleIdentifier) {
+  auto defaults = UserDefaults::standardUserDefaults();
+  EXPECT_EQ(defaults->domainName(), "com.tavo.tests");
+  EXPECT_EQ(UserDefaults::standardUserDefaults(), defaults);
+  writeInfoPlist({{"CFBundleIdentifier", "com.tavo.other"}});
+  EXPECT_EQ(UserDefaults::standardUserDefaults()->domainName(), "com.tavo.other");
+}
+
+TEST_F(UserDefaultsTest, WritesReachTheDiskBeforeTheSetterReturns) {
+  auto defaults = UserDefaults::standardUserDefaults();
+  Value favourites(Value::Dictionary{{"sound-1", "entity-1"}});
+  ASSERT_TRUE(defaults->setObject(favourites, "favSoundIds"));
+  EXPECT_EQ(onDisk("com.tavo.tests")["favSoundIds"], favourites);
+  EXPECT_EQ(defaults->dictionaryForKey("favSoundIds"), favourites);
+  ASSERT_TRUE(defaults->setObject(Value(), "favSoundIds"));  // nil removes
+  EXPECT_TRUE(defaults->objectForKey("favSoundIds").isNil());
+  EXPECT_TRUE(onDisk("com.tavo.tests")["favSoundIds"].isNil());
+}
+
+TEST_F(UserDefaultsTest, ValuesSurviveARestart) {
+  auto defaults = UserDefaults::standardUserDefaults();
+  ASSERT_TRUE(defaults->setObject(true, "flag"));
+  ASSERT_TRUE(defaults->setObject(42, "count"));
+  ASSERT_TRUE(defaults->setObject(2.5, "ratio"));
+  ASSERT_TRUE(defaults->setObject("text", "name"));
+  ASSERT_TRUE(defaults->setObject(Value::date(1767225600.5), "when"));
+  ASSERT_TRUE(defaults->setObject(Value::data("\x01\x02"), "blob"));
+  ASSERT_TRUE(defaults->setObject(Value(Value::Array{1, "a"}), "list"));
+  defaults.reset();
+  UserDefaults::resetForTesting();
+
+  auto again = UserDefaults::standardUserDefaults();
+  EXPECT_TRUE(again->boolForKey("flag"));
+  EXPECT_EQ(again->objectForKey("flag").numberKind(), Value::NumberKind::Bool);
+  EXPECT_EQ(again->integerForKey("count"), 42);
+  EXPECT_DOUBLE_EQ(again->doubleForKey("ratio"), 2.5);
+  EXPECT_EQ(again->stringForKey("name"), "text");
+  EXPECT_EQ(again->objectForKey("when"), Value::date(1767225600.5));
+  EXPECT_EQ(again->objectForKey("blob"), Value::data("\x01\x02"));
+  EXPECT_EQ(again->arrayForKey("list"), Value(Value::Array{1, "a"}));
+}
+
+TEST_F(UserDefaultsTest, TypedAccessorsConvertLikeThePlatform) {
+  auto d = UserDefaults::standardUserDefaults();
+  ASSERT_TRUE(d->setObject("YES", "s-bool"));
+  ASSERT_TRUE(d->setObject("12", "s-int"));
+  ASSERT_TRUE(d->setObject(7, "n"));
+  ASSERT_TRUE(d->setObject(Value(Value::Array{}), "arr"));
+  EXPECT_TRUE(d->boolForKey("s-bool"));
+  EXPECT_EQ(d->integerForKey("s-int"), 12);
+  EXPECT_EQ(d->stringForKey("n"), "7");
+  EXPECT_FALSE(d->stringForKey("arr"));
+  EXPECT_TRUE(d->dictionaryForKey("arr").isNil());
+  EXPECT_TRUE(d->arrayForKey("n").isNil());
+  EXPECT_FALSE(d->boolForKey("absent"));
+  EXPECT_EQ(d->integerForKey("absent"), 0);
+  EXPECT_FALSE(d->stringForKey("absent"));
+}
+
+TEST_F(UserDefaultsTest, RefusesValuesThatAreNotPropertyLists) {
+  auto d = UserDefaults::standardUserDefaults();
+  ASSERT_TRUE(d->setObject(1, "k"));
+  for (const Value& bad : {Value::null(), Value::set({1}), Value(Error::make("d", 1)),
+                           Value(Value::Array{Value::null()})}) {
+    EXPECT_FALSE(d->setObject(bad, "k")) << bad.description();
+  }
+  EXPECT_EQ(d->objectForKey("k"), Value(1));
+  EXPECT_EQ(onDisk("com.tavo.tests")["k"], Value(1));
+}
+
+TEST_F(UserDefaultsTest, SuitesAreIsolatedAndShareStorageWithinADomain) {
+  auto a = UserDefaults::initWithSuiteName("com.lumo.LMOInstallations");
+  auto b = UserDefaults::initWithSuiteName("com.veltro.vmp.measurement.monitor");
+  auto a2 = UserDefaults::initWithSuiteName("com.lumo.LMOInstallations");
+  ASSERT_TRUE(a && b && a2);
+  ASSERT_TRUE(a->setObject("A", "key"));
+  EXPECT_TRUE(b->objectForKey("key").isNil());
+  EXPECT_TRUE(UserDefaults::standardUserDefaults()->objectForKey("key").isNil());
+  EXPECT_EQ(a2->objectForKey("key"), Value("A"));  // visible at once to another instance
+  EXPECT_TRUE(files::exists(fileOf("com.lumo.LMOInstallations")));
+  EXPECT_FALSE(files::exists(fileOf("com.veltro.vmp.measurement.monitor")));
+  for (const char* bad : {"", "a/b", "..", "x..y", "../escape"}) {
+    EXPECT_FALSE(UserDefaults::initWithSuiteName(bad)) << bad;
+  }
+  EXPECT_FALSE(UserDefaults::initWithSuiteName(std::string("a\0b", 3)));
+}
+
+TEST_F(UserDefaultsTest, ArgumentDomainIsReadFirstAndNeverWritten) {
+  auto d = UserDefaults::standardUserDefaults();
+  ASSERT_TRUE(d->setObject(false, "LMOFlag"));
+  ASSERT_TRUE(d->setObject(5, "Level"));
+  setArguments({"-LMODebugEnabled", "-LMOFlag", "YES", "-Level", "-3", "-Plist",
+                "<plist><array><integer>1</integer></array></plist>", "stray", "-Last"});
+  EXPECT_TRUE(d->boolForKey("LMOFlag"));
+  EXPECT_EQ(d->integerForKey("Level"), -3);
+  EXPECT_EQ(d->arrayForKey("Plist"), Value(Value::Array{1}));
+  EXPECT_TRUE(d->objectForKey("LMODebugEnabled").isNil());  // a bare flag
+  EXPECT_TRUE(d->objectForKey("Last").isNil());
+  // Suites see the argument domain too.
+  EXPECT_TRUE(UserDefaults::initWithSuiteName("suite")->boolForKey("LMOFlag"));
+  EXPECT_EQ(d->dictionaryRepresentation()["LMOFlag"], Value("YES"));
+  EXPECT_EQ(onDisk("com.tavo.tests")["LMOFlag"], Value(false));
+  setArguments({});
+  EXPECT_FALSE(d->boolForKey("LMOFlag"));
+}
+
+TEST_F(UserDefaultsTest, ACorruptFileIsMovedAsideNotOverwritten) {
+  const std::string garbage = "this is not a property list";
+  ASSERT_TRUE(files::writeAtomically(fileOf("com.tavo.tests"), std::string_view(garbage)));
+  auto d = UserDefaults::standardUserDefaults();
+  EXPECT_TRUE(d->objectForKey("anything").isNil());
+  fs::path aside = fileOf("com.tavo.tests");
+  aside += ".corrupt";
+  EXPECT_EQ(files::readTextFile(aside), garbage);
+  ASSERT_TRUE(d->setObject(1, "fresh"));
+  EXPECT_EQ(onDisk("com.tavo.tests"), Value(Value::Dictionary{{"fresh", 1}}));
+
+  // A second corruption keeps the first one's copy too.
+  ASSERT_TRUE(files::writeAtomically(fileOf("com.tavo.tests"), std::string_view("again")));
+  UserDefaults::resetForTesting();
+  EXPECT_TRUE(UserDefaults::standardUserDefaults()->objectForKey("fresh").isNil());
+  fs::path second = fileOf("com.tavo.tests");
+  second += ".corrupt.1";
+  EXPECT_EQ(files::readTextFile(aside), garbage);
+  EXPECT_EQ(files::readTextFile(second), "again");
+}
+
+TEST_F(UserDefaultsTest, AFileThatIsNotADictionaryIsCorrupt) {
+  auto bytes = serializePropertyList(Value(Value::Array{1}), PropertyListFormat::Xml);
+  ASSERT_TRUE(files::writeAtomically(fileOf("suite"), *bytes));
+  auto d = UserDefaults::initWithSuiteName("suite");
+  EXPECT_EQ(d->dictionaryRepresentation().count(), 0u);
+  fs::path aside = fileOf("suite");
+  aside += ".corrupt";
+  EXPECT_TRUE(files::exists(aside));
+}
+
+TEST_F(UserDefaultsTest, SynchronizePicksUpAnotherWritersFile) {
+  auto d = UserDefaults::initWithSuiteName("shared");
+  ASSERT_TRUE(d->setObject(1, "a"));
+  auto bytes = serializePropertyList(Value(Value::Dictionary{{"a", 2}, {"b", 3}}),
+                                     PropertyListFormat::Binary);
+  ASSERT_TRUE(files::writeAtomically(fileOf("shared"), *bytes));
+  EXPECT_TRUE(d->synchronize());
+  EXPECT_EQ(d->integerForKey("a"), 2);
+  EXPECT_EQ(d->integerForKey("b"), 3);
+}
+
+TEST_F(UserDefaultsTest, RemovePersistentDomain) {
+  auto suite = UserDefaults::initWithSuiteName("gone");
+  ASSERT_TRUE(suite->setObject(1, "a"));
+  ASSERT_TRUE(UserDefaults::standardUserDefaults()->setObject(1, "keep"));
+  suite->removePersistentDomainForName("gone");
+  EXPECT_TRUE(suite->objectForKey("a").isNil());
+  EXPECT_FALSE(files::exists(fileOf("gone")));
+  EXPECT_EQ(UserDefaults::standardUserDefaults()->integerForKey("keep"), 1);
+  suite->removePersistentDomainForName("../x");  // refused quietly
+}
+
+TEST_F(UserDefaultsTest, ConcurrentWritersLoseNothing) {
+  auto d = UserDefaults::initWithSuiteName("busy");
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t] {
+      auto mine = UserDefaults::initWithSuiteName("busy");
+      for (int i = 0; i < 25; ++i) mine->setObject(i, "k" + std::to_string(t * 100 + i));
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(d->dictionaryRepresentation().count(), 100u);
+  EXPECT_EQ(onDisk("busy").count(), 100u);
+}
+
+}  // namespace
+}  // namespace platform
