@@ -1,0 +1,99 @@
+#include "utilities/storage/VTUHeartbeatDateStorage.h"
+
+#include <map>
+#include <mutex>
+
+#include "platform/base/Files.h"
+#include "utilities/VTUConstants.h"
+#include "utilities/storage/VTUSecureCoding.h"
+
+namespace {
+
+// Held for every operation of every file-backed store.
+std::recursive_mutex& classLock() {
+  static auto* m = new std::recursive_mutex();
+  return *m;
+}
+
+// One lock per user-defaults object, for the stores that share it.
+std::recursive_mutex& lockFor(const platform::UserDefaults* defaults) {
+  static std::mutex tableMutex;
+  static auto* table = new std::map<const platform::UserDefaults*, std::recursive_mutex>();
+  std::lock_guard<std::mutex> lock(tableMutex);
+  return (*table)[defaults];
+}
+
+platform::Value::Dictionary readMap(const std::filesystem::path& file) {
+  auto bytes = platform::files::readFile(file);
+  if (!bytes || bytes->empty()) return {};
+  platform::Value map = VTUSecureCoding::unarchivedObjectOfClasses(
+      {"NSDictionary", "NSDate", "NSString"}, *bytes, nullptr);
+  if (!map.isDictionary() || map.count() == 0) return {};
+  return *map.dictionary();
+}
+
+bool writeMap(const platform::Value::Dictionary& map, const std::filesystem::path& file) {
+  auto archive = VTUSecureCoding::archivedDataWithRootObject(platform::Value(map), nullptr);
+  if (!archive || archive->empty()) return false;
+  return platform::files::writeAtomically(file, *archive);
+}
+
+}  // namespace
+
+std::shared_ptr<VTUHeartbeatDateStorage> VTUHeartbeatDateStorage::initWithFileName(
+    const std::optional<std::string>& fileName) {
+  if (!fileName) return nullptr;
+  return std::make_shared<VTUHeartbeatDateStorage>(*fileName);
+}
+
+const std::filesystem::path& VTUHeartbeatDateStorage::fileURL() {
+  std::lock_guard<std::recursive_mutex> lock(classLock());
+  if (!fileURL_) {
+    const auto directory = platform::SandboxHome::applicationSupport() / vtu::kHeartbeatDirectory;
+    if (!platform::files::exists(directory)) {
+      platform::files::createDirectory(directory, true);  // a failure shows at the first write
+    }
+    fileURL_ = directory / fileName_;
+  }
+  return *fileURL_;
+}
+
+platform::Value VTUHeartbeatDateStorage::heartbeatDateForTag(const std::string& tag) {
+  std::lock_guard<std::recursive_mutex> lock(classLock());
+  const auto map = readMap(fileURL());
+  auto it = map.find(tag);
+  if (it == map.end() || !it->second.isDate()) return {};
+  return it->second;
+}
+
+bool VTUHeartbeatDateStorage::setHearbeatDate(const platform::Value& date,
+                                              const std::string& tag) {
+  std::lock_guard<std::recursive_mutex> lock(classLock());
+  auto map = readMap(fileURL());
+  if (date.isNil()) {
+    map.erase(tag);
+  } else {
+    map[tag] = date;
+  }
+  return writeMap(map, fileURL());
+}
+
+platform::Value VTUHeartbeatDateStorageUserDefaults::heartbeatDateForTag(const std::string& tag) {
+  std::lock_guard<std::recursive_mutex> lock(lockFor(userDefaults_.get()));
+  return userDefaults_->objectForKey(key_)[tag];
+}
+
+bool VTUHeartbeatDateStorageUserDefaults::setHearbeatDate(const platform::Value& date,
+                                                          const std::string& tag) {
+  std::lock_guard<std::recursive_mutex> lock(lockFor(userDefaults_.get()));
+  const platform::Value stored = userDefaults_->objectForKey(key_);
+  platform::Value::Dictionary map = stored.isDictionary() ? *stored.dictionary()
+                                                          : platform::Value::Dictionary();
+  if (date.isNil()) {
+    map.erase(tag);
+  } else {
+    map[tag] = date;
+  }
+  userDefaults_->setObject(platform::Value(map), key_);
+  return true;
+}

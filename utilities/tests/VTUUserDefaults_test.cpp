@@ -1,0 +1,104 @@
+#include "utilities/storage/VTUUserDefaults.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/dispatch/RunLoop.h"
+#include "platform/testing/PlatformTest.h"
+#include "utilities/logger/VTULogger.h"
+
+namespace {
+
+class VTUUserDefaultsTest : public platform::testing::PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    vtu::testing::startCapturingLines();
+  }
+  std::string lastLine() {
+    auto lines = vtu::testing::capturedLines();
+    return lines.empty() ? "" : lines.back().line;
+  }
+};
+
+TEST_F(VTUUserDefaultsTest, EmptySuiteNameIsTheApplicationDomain) {
+  auto empty = VTUUserDefaults::initWithSuiteName("");
+  auto standard = VTUUserDefaults::standardUserDefaults();
+  empty->setObject("v", "k");
+  EXPECT_EQ(standard->objectForKey("k"), platform::Value("v"));
+  EXPECT_EQ(platform::UserDefaults::standardUserDefaults()->objectForKey("k"),
+            platform::Value("v"));
+
+  auto suite = VTUUserDefaults::initWithSuiteName("com.lumo.LMOInstallations");
+  EXPECT_TRUE(suite->objectForKey("k").isNil());
+  suite->setObject(1, "k");
+  EXPECT_EQ(standard->objectForKey("k"), platform::Value("v"));
+}
+
+TEST_F(VTUUserDefaultsTest, TypedGettersReturnTheStoredObjectOrZero) {
+  auto d = VTUUserDefaults::initWithSuiteName("suite");
+  d->setObject(42, "n");
+  EXPECT_EQ(d->stringForKey("n"), platform::Value(42));  // the number, not nil
+  EXPECT_EQ(d->integerForKey("n"), 42);
+  EXPECT_EQ(d->integerForKey("absent"), 0);
+  EXPECT_FALSE(d->boolForKey("absent"));
+  EXPECT_EQ(d->doubleForKey("absent"), 0.0);
+  d->setBool(true, "b");
+  d->setDouble(2.5, "d");
+  d->setFloat(1.5f, "f");
+  EXPECT_TRUE(d->boolForKey("b"));
+  EXPECT_EQ(d->doubleForKey("d"), 2.5);
+  EXPECT_EQ(d->floatForKey("f"), 1.5f);
+  d->removeObjectForKey("n");
+  EXPECT_TRUE(d->objectForKey("n").isNil());
+}
+
+TEST_F(VTUUserDefaultsTest, RefusesEmptyKeysAndValuesThatAreNotPropertyLists) {
+  auto d = VTUUserDefaults::initWithSuiteName("suite");
+  EXPECT_TRUE(d->objectForKey("").isNil());
+  EXPECT_EQ(lastLine(), " - <VeltroUtilities>[I-VTU000001] Cannot get object for invalid user "
+                        "default key.");
+  d->setObject("v", "");
+  EXPECT_EQ(lastLine(), " - [VeltroUtilities/UserDefaults][I-VTU000002] Cannot set object for "
+                        "invalid user default key.");
+  d->setObject(1, "kept");
+  for (const platform::Value& bad :
+       {platform::Value::null(), platform::Value::set({1, 2}),
+        platform::Value(std::make_shared<platform::Object>())}) {
+    d->setObject(bad, "kept");
+    EXPECT_EQ(d->objectForKey("kept"), platform::Value(1)) << bad.className();
+    EXPECT_NE(lastLine().find("[I-VTU000003] Cannot set invalid object to user defaults. Must be "
+                              "a string, number, array, dictionary, date, or data. Value: "),
+              std::string::npos);
+  }
+}
+
+TEST_F(VTUUserDefaultsTest, ValuesSurviveARelaunch) {
+  {
+    auto d = VTUUserDefaults::initWithSuiteName("suite");
+    d->setObject(platform::Value::Dictionary{{"a", "b"}}, "dict");
+    d->setObject(platform::Value::date(1700000000.5), "when");
+  }
+  platform::UserDefaults::resetForTesting();
+  auto d = VTUUserDefaults::initWithSuiteName("suite");
+  EXPECT_EQ(d->objectForKey("dict")["a"], platform::Value("b"));
+  EXPECT_EQ(d->objectForKey("when"), platform::Value::date(1700000000.5));
+}
+
+TEST_F(VTUUserDefaultsTest, SynchronisesOnceOneSecondAfterTheLastChange) {
+  auto d = VTUUserDefaults::initWithSuiteName("suite");
+  d->setObject(1, "a");
+  clock().advance(0.4);
+  d->setObject(2, "b");
+  clock().advance(0.4);
+  d->setObject(3, "c");
+  clock().advance(0.9);  // 1.7 s after the first change, 0.9 s after the last
+  platform::RunLoop::main().drain();
+  EXPECT_EQ(d->synchronizeCountForTesting(), 0u);
+  clock().advance(0.2);
+  EXPECT_TRUE(pumpUntil([&] { return d->synchronizeCountForTesting() == 1; }));
+  clock().advance(5);
+  platform::RunLoop::main().drain();
+  EXPECT_EQ(d->synchronizeCountForTesting(), 1u);
+}
+
+}  // namespace
