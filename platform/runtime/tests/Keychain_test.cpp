@@ -1,0 +1,185 @@
+#include "platform/runtime/Keychain.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/base/Files.h"
+#include "platform/testing/PlatformTest.h"
+
+namespace platform {
+namespace {
+
+class KeychainTest : public testing::PlatformTest {
+ protected:
+  static Value::Dictionary query(const std::string& account, const char* group = nullptr) {
+    Value::Dictionary q = {{kSecClass, Value(kSecClassGenericPassword)},
+                           {kSecAttrService, Value("com.example.service")},
+                           {kSecAttrAccount, Value(account)}};
+    if (group) q[kSecAttrAccessGroup] = Value(group);
+    return q;
+  }
+  static Value::Dictionary with(Value::Dictionary d, const char* key, Value v) {
+    d[key] = std::move(v);
+    return d;
+  }
+  static Value data(std::string_view text) { return Value::data(text); }
+  static Value::Dictionary readOne(const Value::Dictionary& q) {
+    return with(with(q, kSecReturnData, Value(true)), kSecMatchLimit, Value(kSecMatchLimitOne));
+  }
+};
+
+TEST_F(KeychainTest, AddCopyUpdateDeleteAnswerWithStatusCodes) {
+  Keychain keychain;
+  Value result;
+  EXPECT_EQ(keychain.copyMatching(readOne(query("a")), &result), errSecItemNotFound);
+  EXPECT_TRUE(result.isNil());
+  EXPECT_EQ(keychain.add(with(query("a"), kSecValueData, data("one"))), errSecSuccess);
+  EXPECT_EQ(keychain.add(with(query("a"), kSecValueData, data("again"))), errSecDuplicateItem);
+  EXPECT_EQ(keychain.copyMatching(readOne(query("a")), &result), errSecSuccess);
+  EXPECT_EQ(result, data("one"));
+
+  EXPECT_EQ(keychain.update(query("a"), {{kSecValueData, data("two")}}), errSecSuccess);
+  EXPECT_EQ(keychain.copyMatching(readOne(query("a")), &result), errSecSuccess);
+  EXPECT_EQ(result, data("two"));
+  EXPECT_EQ(keychain.update(query("b"), {{kSecValueData, data("x")}}), errSecItemNotFound);
+
+  EXPECT_EQ(keychain.deleteItems(query("a")), errSecSuccess);
+  EXPECT_EQ(keychain.deleteItems(query("a")), errSecItemNotFound);
+  EXPECT_EQ(keychain.copyMatching(readOne(query("a")), &result), errSecItemNotFound);
+}
+
+TEST_F(KeychainTest, ItemsSurviveARestartInA0600File) {
+  {
+    Keychain first;
+    ASSERT_EQ(first.add(with(query("kept"), kSecValueData, data("secret"))), errSecSuccess);
+  }
+  Keychain second;  // a new process would start from the file alone
+  Value result;
+  ASSERT_EQ(second.copyMatching(readOne(query("kept")), &result), errSecSuccess);
+  EXPECT_EQ(result, data("secret"));
+  struct stat st {};
+  ASSERT_EQ(::stat(Keychain::storagePath().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(Keychain::storagePath(), home() / "Library/Keychains/keychain-items.archive");
+}
+
+TEST_F(KeychainTest, UpdateKeepsAccessibilityAndAttributesComeBackOnRequest) {
+  Keychain keychain;
+  ASSERT_EQ(keychain.add(with(with(query("a"), kSecValueData, data("1")), kSecAttrAccessible,
+                              Value(kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly))),
+            errSecSuccess);
+  ASSERT_EQ(keychain.add(with(query("b"), kSecValueData, data("2"))), errSecSuccess);
+  ASSERT_EQ(keychain.update(query("a"), {{kSecValueData, data("1b")}}), errSecSuccess);
+
+  Value result;
+  auto attrs = with(query("a"), kSecReturnAttributes, Value(true));
+  ASSERT_EQ(keychain.copyMatching(attrs, &result), errSecSuccess);
+  EXPECT_EQ(result[kSecAttrAccessible], Value(kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly));
+  EXPECT_TRUE(result[kSecValueData].isNil());  // data only when asked
+  ASSERT_EQ(keychain.copyMatching(with(attrs, kSecReturnData, Value(true)), &result),
+            errSecSuccess);
+  EXPECT_EQ(result[kSecValueData], data("1b"));
+
+  // An item added without accessibility gets the default; match-all returns every item.
+  Value::Dictionary all = {{kSecClass, Value(kSecClassGenericPassword)},
+                           {kSecReturnAttributes, Value(true)},
+                           {kSecMatchLimit, Value(kSecMatchLimitAll)}};
+  ASSERT_EQ(keychain.copyMatching(all, &result), errSecSuccess);
+  ASSERT_EQ(result.count(), 2u);
+  EXPECT_EQ(result.at(1)[kSecAttrAccessible], Value(kSecAttrAccessibleWhenUnlocked));
+
+  // Without a return key the status alone answers.
+  ASSERT_EQ(keychain.copyMatching(query("b"), &result), errSecSuccess);
+  EXPECT_TRUE(result.isNil());
+}
+
+TEST_F(KeychainTest, AccessGroupsSeparateItemsAndAQueryWithoutOneMatchesAny) {
+  Keychain keychain;
+  ASSERT_EQ(keychain.add(with(query("k"), kSecValueData, data("none"))), errSecSuccess);
+  ASSERT_EQ(keychain.add(with(query("k", "group.x"), kSecValueData, data("x"))), errSecSuccess);
+  Value result;
+  ASSERT_EQ(keychain.copyMatching(readOne(query("k", "group.x")), &result), errSecSuccess);
+  EXPECT_EQ(result, data("x"));
+  EXPECT_EQ(keychain.copyMatching(readOne(query("k", "group.y")), &result), errSecItemNotFound);
+  // Deleting without a group removes every match.
+  EXPECT_EQ(keychain.deleteItems(query("k")), errSecSuccess);
+  EXPECT_EQ(keychain.copyMatching(readOne(query("k", "group.x")), &result), errSecItemNotFound);
+}
+
+TEST_F(KeychainTest, KeyItemsAreTheirOwnClass) {
+  Keychain keychain;
+  Value::Dictionary key = {{kSecClass, Value(kSecClassKey)},
+                           {kSecAttrApplicationTag, Value::data(std::string_view("tag"))},
+                           {kSecAttrKeyType, Value(kSecAttrKeyTypeECSECPrimeRandom)}};
+  ASSERT_EQ(keychain.add(with(key, kSecValueData, data("keybytes"))), errSecSuccess);
+  EXPECT_EQ(keychain.add(with(key, kSecValueData, data("other"))), errSecDuplicateItem);
+  Value result;
+  ASSERT_EQ(keychain.copyMatching(readOne(key), &result), errSecSuccess);
+  EXPECT_EQ(result, data("keybytes"));
+  // A generic password query does not see key items.
+  EXPECT_EQ(keychain.deleteItems({{kSecClass, Value(kSecClassGenericPassword)}}),
+            errSecItemNotFound);
+}
+
+TEST_F(KeychainTest, MalformedRequestsAreParameterErrors) {
+  Keychain keychain;
+  const Value::Dictionary bad[] = {
+      {{kSecAttrAccount, Value("no class")}},
+      {{kSecClass, Value("unknown")}, {kSecAttrAccount, Value("a")}},
+      with(query("a"), kSecValueData, Value("not data")),
+  };
+  for (const auto& attributes : bad) EXPECT_EQ(keychain.add(attributes), errSecParam);
+  ASSERT_EQ(keychain.add(with(query("a"), kSecValueData, data("1"))), errSecSuccess);
+  EXPECT_EQ(keychain.update(query("a"), {{kSecClass, Value(kSecClassKey)}}), errSecParam);
+  EXPECT_EQ(keychain.copyMatching(with(query("a"), kSecMatchLimit, Value("lots"))), errSecParam);
+  // Renaming an item onto another one's key is refused and changes nothing.
+  ASSERT_EQ(keychain.add(with(query("b"), kSecValueData, data("2"))), errSecSuccess);
+  EXPECT_EQ(keychain.update(query("b"), {{kSecAttrAccount, Value("a")}}), errSecDuplicateItem);
+  Value result;
+  ASSERT_EQ(keychain.copyMatching(readOne(query("b")), &result), errSecSuccess);
+  EXPECT_EQ(result, data("2"));
+}
+
+TEST_F(KeychainTest, InjectedStatusAnswersTheNextCallAndCallsAreRecorded) {
+  Keychain keychain;
+  ASSERT_EQ(keychain.add(with(query("a"), kSecValueData, data("1"))), errSecSuccess);
+  keychain.injectStatusForNextCall(errSecInteractionNotAllowed);
+  keychain.injectStatusForNextCall(errSecSuccess);
+  Value result;
+  EXPECT_EQ(keychain.copyMatching(readOne(query("a")), &result), errSecInteractionNotAllowed);
+  EXPECT_TRUE(result.isNil());
+  EXPECT_EQ(keychain.deleteItems(query("a")), errSecSuccess);  // injected: nothing deleted
+  EXPECT_EQ(keychain.copyMatching(readOne(query("a")), &result), errSecSuccess);
+  EXPECT_EQ(result, data("1"));
+
+  auto calls = keychain.recordedCalls();
+  ASSERT_EQ(calls.size(), 4u);
+  EXPECT_EQ(calls[0].function, "SecItemAdd");
+  EXPECT_EQ(calls[1].function, "SecItemCopyMatching");
+  EXPECT_EQ(calls[1].status, errSecInteractionNotAllowed);
+  EXPECT_EQ(calls[2].function, "SecItemDelete");
+  EXPECT_EQ(calls[2].query.at(kSecAttrAccount), Value("a"));
+  keychain.clearRecordedCalls();
+  EXPECT_EQ(keychain.update(query("zz"), {{kSecValueData, data("x")}}), errSecItemNotFound);
+  calls = keychain.recordedCalls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].function, "SecItemUpdate");
+  EXPECT_EQ(calls[0].status, errSecItemNotFound);
+  EXPECT_EQ(calls[0].attributes.at(kSecValueData), data("x"));
+}
+
+TEST_F(KeychainTest, DamagedFileIsReportedAndLeftAlone) {
+  Keychain keychain;
+  ASSERT_EQ(keychain.add(with(query("a"), kSecValueData, data("1"))), errSecSuccess);
+  auto path = Keychain::storagePath();
+  auto bytes = *files::readFile(path);
+  bytes.back() ^= 0xFF;
+  ASSERT_TRUE(files::writeAtomically(path, bytes, nullptr, 0600));
+  Value result;
+  EXPECT_EQ(keychain.copyMatching(readOne(query("a")), &result), errSecDecode);
+  EXPECT_EQ(keychain.add(with(query("b"), kSecValueData, data("2"))), errSecDecode);
+  EXPECT_EQ(*files::readFile(path), bytes);
+}
+
+}  // namespace
+}  // namespace platform
