@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <typeindex>
+#include <typeinfo>
 #include <utility>
 
 #include "platform/ui/Geometry.h"
@@ -74,7 +75,9 @@ struct StateSlot : StateSlotBase {
 };
 // The next slot of the body being evaluated; `make` creates it on the view's first build.
 // Reports a contract failure when called outside a body.
-std::shared_ptr<StateSlotBase> nextSlot(const std::function<std::shared_ptr<StateSlotBase>()>& make);
+// A slot of another type in that place (a body that declares state conditionally) is replaced.
+std::shared_ptr<StateSlotBase> nextSlot(const std::type_info& type,
+                                        const std::function<std::shared_ptr<StateSlotBase>()>& make);
 }  // namespace detail
 
 // A view-local value. Writing it rebuilds the view that owns it (batched on the main run loop).
@@ -162,7 +165,9 @@ class Published {
 // View-local state: `initial` is used when the view first appears; afterwards the kept value.
 template <class T>
 State<T> state(T initial) {
-  auto slot = detail::nextSlot([&] { return std::make_shared<detail::StateSlot<T>>(std::move(initial)); });
+  auto slot = detail::nextSlot(typeid(detail::StateSlot<T>), [&] {
+    return std::make_shared<detail::StateSlot<T>>(std::move(initial));
+  });
   return State<T>(std::static_pointer_cast<detail::StateSlot<T>>(slot));
 }
 
@@ -191,7 +196,9 @@ std::shared_ptr<T> observedObject(std::shared_ptr<T> object) {
 
 template <class T>
 std::shared_ptr<T> stateObject(const std::function<std::shared_ptr<T>()>& make) {
-  auto slot = detail::nextSlot([&] { return std::make_shared<detail::StateSlot<std::shared_ptr<T>>>(make()); });
+  auto slot = detail::nextSlot(typeid(detail::StateSlot<std::shared_ptr<T>>), [&] {
+    return std::make_shared<detail::StateSlot<std::shared_ptr<T>>>(make());
+  });
   auto object = std::static_pointer_cast<detail::StateSlot<std::shared_ptr<T>>>(slot)->value;
   return observedObject(object);
 }

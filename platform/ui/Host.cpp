@@ -1,0 +1,146 @@
+#include "platform/ui/Host.h"
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/ui/Tree.h"
+
+namespace platform::ui {
+namespace {
+
+std::vector<Host*>& liveHosts() {
+  static auto* hosts = new std::vector<Host*>();
+  return *hosts;
+}
+
+detail::Node* topNavigationView(detail::Tree& tree) {
+  int layer = tree.topLayer();
+  for (int l = layer; l >= 0; --l) {
+    for (auto& item : tree.drawn) {
+      if (item.layer == l && item.node->spec->kind == detail::Kind::navigationView) return item.node.get();
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+Host::Host(View root, HostOptions options) : tree_(std::make_unique<detail::Tree>(std::move(root), options)) {
+  liveHosts().push_back(this);
+  tree_->update();
+}
+
+Host::~Host() {
+  auto& hosts = liveHosts();
+  hosts.erase(std::remove(hosts.begin(), hosts.end(), this), hosts.end());
+}
+
+Host* Host::keyWindow() {
+  auto& hosts = liveHosts();
+  return hosts.empty() ? nullptr : hosts.back();
+}
+
+Size Host::size() const { return tree_->options.size; }
+
+void Host::setSize(Size size) {
+  tree_->options.size = size;
+  tree_->requestLayout();
+}
+
+ColorScheme Host::colorScheme() const { return tree_->options.colorScheme; }
+
+void Host::setColorScheme(ColorScheme scheme) {
+  if (tree_->options.colorScheme == scheme) return;
+  tree_->options.colorScheme = scheme;
+  tree_->rebuildAll();
+}
+
+UserInterfaceIdiom Host::idiom() const { return tree_->options.idiom; }
+
+bool Host::update() { return tree_->update(); }
+
+std::uint64_t Host::bodyEvaluationCount() const { return tree_->evaluations; }
+
+void Host::render(cairo_t* cr, double scale) const {
+  cairo_save(cr);
+  cairo_scale(cr, scale, scale);
+  tree_->render(cr, false);
+  cairo_restore(cr);
+}
+
+bool Host::snapshot(const std::filesystem::path& path, std::optional<Size> pixelSize) const {
+  Size size = tree_->options.size;
+  Size pixels = pixelSize.value_or(size);
+  int w = static_cast<int>(pixels.width), h = static_cast<int>(pixels.height);
+  if (w <= 0 || h <= 0 || size.width <= 0 || size.height <= 0) return false;
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+  cairo_t* cr = cairo_create(surface);
+  cairo_scale(cr, pixels.width / size.width, pixels.height / size.height);
+  tree_->render(cr, false);
+  cairo_destroy(cr);
+  cairo_surface_flush(surface);
+  bool ok = cairo_surface_write_to_png(surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
+  cairo_surface_destroy(surface);
+  return ok;
+}
+
+bool Host::tap(Point point) {
+  tree_->update();
+  return tree_->tap(point);
+}
+
+void Host::dragBegan(Point point) {
+  tree_->update();
+  tree_->dragBegan(point);
+}
+void Host::dragMoved(Point point) { tree_->dragMoved(point); }
+void Host::dragEnded(Point point) { tree_->dragEnded(point); }
+
+void Host::scroll(Point point, double dx, double dy) {
+  tree_->update();
+  tree_->scrollAt(point, dx, dy);
+}
+
+void Host::closeSwipeActions() { tree_->closeSwipes(); }
+
+bool Host::dismissTopSheet() {
+  if (tree_->sheets.empty()) return false;
+  tree_->dismissSheet(tree_->sheets.size() - 1);
+  return true;
+}
+
+std::size_t Host::presentedSheetCount() const { return tree_->sheets.size(); }
+
+bool Host::goBack() {
+  detail::Node* nav = topNavigationView(*tree_);
+  return nav && tree_->pop(*nav);
+}
+
+std::size_t Host::navigationDepth() const {
+  detail::Node* nav = topNavigationView(*tree_);
+  return nav ? nav->stack.size() : 0;
+}
+
+std::string Host::navigationTitle() const {
+  detail::Node* nav = topNavigationView(*tree_);
+  return nav ? nav->title : std::string();
+}
+
+void Host::present(std::function<View()> content, std::function<void()> onDismiss) {
+  tree_->presentBody(std::move(content), std::move(onDismiss));
+}
+
+void Host::dismissPresented() {
+  for (std::size_t i = tree_->sheets.size(); i-- > 0;) {
+    if (!tree_->sheets[i].fromBinding) {
+      tree_->dismissSheet(i);
+      return;
+    }
+  }
+}
+
+void Host::setNeedsDisplayHandler(std::function<void()> handler) { tree_->needsDisplay = std::move(handler); }
+
+}  // namespace platform::ui
