@@ -1,0 +1,28 @@
+#include "promises/PRMPromise.h"
+#include "promises/PRMPromisePrivate.h"
+
+PRMPromisePtr PRMPromise::async(AsyncWorkBlock work) {
+  return onQueueAsync(defaultDispatchQueue(), std::move(work));
+}
+
+PRMPromisePtr PRMPromise::onQueueAsync(const QueuePtr& queue, AsyncWorkBlock work) {
+  PRM_REQUIRE(queue, "queue", kPRMFileAsync);
+  PRM_REQUIRE(work, "work", kPRMFileAsync);
+  auto result = pendingPromise();
+  dispatchGroup()->async(queue, [queue, result, work = std::move(work)] {
+    work([queue, result](const Value& value) { prm_detail::resolveAdopting(result, queue, value); },
+         [result](const ErrorPtr& error) { result->reject(error); });
+  });
+  return result;
+}
+
+std::function<PRMPromisePtr(PRMPromise::AsyncWorkBlock)> PRMPromise::async() {
+  return [](AsyncWorkBlock work) { return async(std::move(work)); };
+}
+
+std::function<PRMPromisePtr(const PRMPromise::QueuePtr&, PRMPromise::AsyncWorkBlock)>
+PRMPromise::asyncOn() {
+  return [](const QueuePtr& queue, AsyncWorkBlock work) {
+    return onQueueAsync(queue, std::move(work));
+  };
+}

@@ -1,0 +1,43 @@
+// Helpers shared by the promise library's sources: recognising errors and promises inside values,
+// contract-check reporting and the truncation of intervals to whole nanoseconds. Not for callers
+// outside promises/. Stateless; safe from any thread.
+#pragma once
+
+#include <string>
+
+#include "platform/base/Error.h"
+#include "platform/base/Value.h"
+#include "promises/PRMPromise.h"
+
+namespace prm_detail {
+
+// The error a value holds, or null.
+platform::ErrorPtr errorIn(const platform::Value& value);
+// The promise a value holds, or null.
+PRMPromisePtr promiseIn(const platform::Value& value);
+
+// Reports "Invalid parameter not satisfying: <name>" to the assertion handler.
+void reportInvalidParameter(const char* function, const char* file, int line, const char* name);
+// Reports a description that has no placeholder.
+void reportFailure(const char* function, const char* file, int line, const char* description);
+// What an operation returns when the assertion handler let a broken contract through: a promise
+// rejected with an invalid-argument error that says what was wrong, so that nothing waits forever.
+PRMPromisePtr rejectedForContract(const std::string& description);
+PRMPromisePtr invalidParameterPromise(const char* function, const char* file, int line,
+                                      const char* name);
+
+// Settles `result` with r: a promise is observed on `queue` and its outcome taken over, an error
+// rejects, anything else (nil included) fulfils.
+void resolveAdopting(const PRMPromisePtr& result, const platform::DispatchQueuePtr& queue,
+                     const platform::Value& r);
+
+// The interval as whole nanoseconds (truncated toward zero, saturating, NaN as 0), in seconds.
+double truncatedInterval(double seconds);
+
+}  // namespace prm_detail
+
+// Returns from the enclosing operation when a required argument is missing.
+#define PRM_REQUIRE(condition, name, file)                                                        \
+  do {                                                                                            \
+    if (!(condition)) return prm_detail::invalidParameterPromise(__func__, file, __LINE__, name); \
+  } while (0)
