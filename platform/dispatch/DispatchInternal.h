@@ -54,6 +54,9 @@ class TimerScheduler {
   void threadMain();
 
   std::mutex mutex_;
+  // Held for a whole round of firing, so that advance() returns only after every due entry,
+  // including one the timer thread picked up first, has been handed over.
+  std::recursive_mutex fireMutex_;
   std::condition_variable cv_;
   std::map<std::pair<std::int64_t, std::uint64_t>, Fire> entries_;
   std::unordered_map<std::uint64_t, std::int64_t> deadlines_;

@@ -64,6 +64,7 @@ bool TimerScheduler::cancel(std::uint64_t id) {
 }
 
 void TimerScheduler::fireDue() {
+  std::lock_guard firing(fireMutex_);
   for (;;) {
     Fire fire;
     std::int64_t deadline;
