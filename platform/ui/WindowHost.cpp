@@ -1,0 +1,219 @@
+#include "platform/ui/WindowHost.h"
+
+#include <SDL.h>
+#include <cairo.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/base/ProcessInfo.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/ui/Tree.h"
+
+namespace platform::ui {
+namespace {
+
+// Settles the tree: runs due main-queue work and rebuilds until nothing changes.
+void settle(Host& host) {
+  int quiet = 0;
+  for (int i = 0; i < 200 && quiet < 2; ++i) {
+    RunLoop::main().drain();
+    quiet = host.update() ? 0 : quiet + 1;
+  }
+}
+
+std::optional<Size> parseSize(const std::string& text) {
+  auto x = text.find('x');
+  if (x == std::string::npos) return std::nullopt;
+  char* end = nullptr;
+  double w = std::strtod(text.c_str(), &end);
+  if (end != text.c_str() + x) return std::nullopt;
+  const char* hs = text.c_str() + x + 1;
+  double h = std::strtod(hs, &end);
+  if (end == hs || *end != '\0' || w < 50 || h < 50 || w > 10000 || h > 10000) return std::nullopt;
+  return Size{w, h};
+}
+
+}  // namespace
+
+WindowOptions windowOptionsFromLaunchArguments() {
+  auto& info = ProcessInfo::processInfo();
+  WindowOptions options;
+  if (auto idiom = info.argumentValue("DeviceIdiom"); idiom && *idiom == "pad") {
+    options.host.idiom = UserInterfaceIdiom::pad;
+    options.host.size = kPadSize;
+  }
+  if (auto scheme = info.argumentValue("ColorScheme")) {
+    if (*scheme == "dark") options.host.colorScheme = ColorScheme::dark;
+    if (*scheme == "light") options.host.colorScheme = ColorScheme::light;
+  }
+  if (auto size = info.argumentValue("WindowSize")) {
+    if (auto parsed = parseSize(*size)) options.host.size = *parsed;
+  }
+  if (auto path = info.argumentValue("snapshot"); path && !path->empty()) options.snapshotPath = *path;
+  return options;
+}
+
+WindowHost::WindowHost(View root, WindowOptions options, WindowCallbacks callbacks)
+    : host_(std::move(root), options.host), options_(std::move(options)), callbacks_(std::move(callbacks)) {}
+
+WindowHost::~WindowHost() = default;
+
+void WindowHost::stop() { stopped_ = true; }
+
+int WindowHost::run() {
+  if (options_.snapshotPath) {
+    settle(host_);
+    bool ok = host_.snapshot(*options_.snapshotPath);
+    if (!ok) std::fprintf(stderr, "could not write the snapshot %s\n", options_.snapshotPath->c_str());
+    return ok ? 0 : 1;
+  }
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    std::fprintf(stderr, "no display available (%s); run with -snapshot PATH to render headless\n",
+                 SDL_GetError());
+    return 2;
+  }
+  Size size = host_.size();
+  SDL_Window* window = SDL_CreateWindow(options_.title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                        static_cast<int>(size.width), static_cast<int>(size.height),
+                                        SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
+  if (!window) {
+    std::fprintf(stderr, "could not open a window (%s)\n", SDL_GetError());
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    return 2;
+  }
+  SDL_Renderer* renderer = SDL_CreateRenderer(window, -1, 0);
+  if (!renderer) renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
+  SDL_Texture* texture = nullptr;
+  int textureW = 0, textureH = 0;
+  bool needsDraw = true;
+  host_.setNeedsDisplayHandler([&needsDraw] { needsDraw = true; });
+  bool dragging = false;
+  Point mouse;
+
+  auto draw = [&] {
+    int pw = 0, ph = 0;
+    if (renderer) SDL_GetRendererOutputSize(renderer, &pw, &ph);
+    if (pw <= 0 || ph <= 0) return;
+    if (!texture || pw != textureW || ph != textureH) {
+      if (texture) SDL_DestroyTexture(texture);
+      texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, pw, ph);
+      textureW = pw;
+      textureH = ph;
+    }
+    if (!texture) return;
+    void* pixels = nullptr;
+    int pitch = 0;
+    if (SDL_LockTexture(texture, nullptr, &pixels, &pitch) != 0) return;
+    cairo_surface_t* surface = cairo_image_surface_create_for_data(static_cast<unsigned char*>(pixels),
+                                                                   CAIRO_FORMAT_ARGB32, pw, ph, pitch);
+    cairo_t* cr = cairo_create(surface);
+    host_.render(cr, pw / std::max(1.0, host_.size().width));
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+    SDL_UnlockTexture(texture);
+    SDL_RenderClear(renderer);
+    SDL_RenderCopy(renderer, texture, nullptr, nullptr);
+    SDL_RenderPresent(renderer);
+    needsDraw = false;
+  };
+
+  auto toPoints = [&](int x, int y) {
+    int ww = 0, wh = 0;
+    SDL_GetWindowSize(window, &ww, &wh);
+    Size s = host_.size();
+    return Point{ww > 0 ? x * s.width / ww : x, wh > 0 ? y * s.height / wh : y};
+  };
+
+  stopped_ = false;
+  while (!stopped_) {
+    SDL_Event e;
+    bool got = SDL_WaitEventTimeout(&e, 8) != 0;
+    while (got) {
+      switch (e.type) {
+        case SDL_QUIT:
+          if (callbacks_.onClose) callbacks_.onClose();
+          stopped_ = true;
+          break;
+        case SDL_MOUSEBUTTONDOWN:
+          if (e.button.button == SDL_BUTTON_LEFT) {
+            dragging = true;
+            mouse = toPoints(e.button.x, e.button.y);
+            host_.dragBegan(mouse);
+          }
+          break;
+        case SDL_MOUSEMOTION:
+          mouse = toPoints(e.motion.x, e.motion.y);
+          if (dragging) host_.dragMoved(mouse);
+          break;
+        case SDL_MOUSEBUTTONUP:
+          if (e.button.button == SDL_BUTTON_LEFT && dragging) {
+            dragging = false;
+            host_.dragEnded(toPoints(e.button.x, e.button.y));
+          }
+          break;
+        case SDL_MOUSEWHEEL: {
+          int mx = 0, my = 0;
+          SDL_GetMouseState(&mx, &my);
+          double sign = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -1 : 1;
+          host_.scroll(toPoints(mx, my), -e.wheel.x * 40 * sign, -e.wheel.y * 40 * sign);
+          break;
+        }
+        case SDL_KEYDOWN:
+          if (e.key.keysym.sym == SDLK_ESCAPE) {
+            if (!host_.dismissTopSheet()) host_.closeSwipeActions();
+          } else if (e.key.keysym.sym == SDLK_d && (e.key.keysym.mod & KMOD_CTRL)) {
+            host_.setColorScheme(host_.colorScheme() == ColorScheme::dark ? ColorScheme::light : ColorScheme::dark);
+          } else if (e.key.keysym.sym == SDLK_LEFT && (e.key.keysym.mod & KMOD_ALT)) {
+            host_.goBack();
+          }
+          break;
+        case SDL_WINDOWEVENT:
+          switch (e.window.event) {
+            case SDL_WINDOWEVENT_FOCUS_GAINED:
+              if (callbacks_.onFocusChanged) callbacks_.onFocusChanged(true);
+              break;
+            case SDL_WINDOWEVENT_FOCUS_LOST:
+              if (callbacks_.onFocusChanged) callbacks_.onFocusChanged(false);
+              break;
+            case SDL_WINDOWEVENT_MINIMIZED:
+              if (callbacks_.onMinimizedChanged) callbacks_.onMinimizedChanged(true);
+              break;
+            case SDL_WINDOWEVENT_RESTORED:
+              if (callbacks_.onMinimizedChanged) callbacks_.onMinimizedChanged(false);
+              needsDraw = true;
+              break;
+            case SDL_WINDOWEVENT_SIZE_CHANGED:
+              host_.setSize({static_cast<double>(e.window.data1), static_cast<double>(e.window.data2)});
+              needsDraw = true;
+              break;
+            case SDL_WINDOWEVENT_EXPOSED:
+              needsDraw = true;
+              break;
+            case SDL_WINDOWEVENT_CLOSE:
+              if (callbacks_.onClose) callbacks_.onClose();
+              stopped_ = true;
+              break;
+            default:
+              break;
+          }
+          break;
+        default:
+          break;
+      }
+      got = SDL_PollEvent(&e) != 0;
+    }
+    RunLoop::main().drain();
+    host_.update();
+    if (needsDraw) draw();
+  }
+  host_.setNeedsDisplayHandler(nullptr);
+  if (texture) SDL_DestroyTexture(texture);
+  if (renderer) SDL_DestroyRenderer(renderer);
+  SDL_DestroyWindow(window);
+  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  return 0;
+}
+
+}  // namespace platform::ui
