@@ -358,6 +358,12 @@ void flushPending() {
 
 // ---- Implementation -------------------------------------------------------------------------
 
+void detail::throwObjectClassMismatch(const Object& object, const std::type_info& wanted) {
+  throw Exception(kInvalidArgumentException, "an object of class " + object.className() +
+                                                 " was passed where " + demangle(wanted) +
+                                                 " is expected");
+}
+
 std::string Implementation::describeSignature(const std::type_info& result,
                                               std::initializer_list<const std::type_info*> args) {
   std::string text = demangle(result) + "(";

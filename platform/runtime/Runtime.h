@@ -31,19 +31,62 @@ class Protocol;
 // The name of the root class every runtime class descends from (the default Object::className()).
 inline constexpr const char* kRootClassName = "NSObject";
 
+namespace detail {
+template <class T>
+struct IsObjectPointer : std::false_type {};
+template <class T>
+struct IsObjectPointer<std::shared_ptr<T>>
+    : std::bool_constant<std::is_base_of_v<Object, std::remove_const_t<T>>> {};
+}  // namespace detail
+
 // How an argument or result travels through a typed call: by value, with string literals as
-// std::string. Non-const references are not allowed; out-parameters are pointers.
+// std::string and every pointer to an Object (and nullptr) as ObjectPtr, so that a caller may
+// pass a std::shared_ptr<Derived> to a method declared with ObjectPtr and the other way round.
+// Non-const references are not allowed; out-parameters are pointers.
 template <class T>
 struct CallType {
-  static_assert(!(std::is_lvalue_reference_v<T> &&
-                  !std::is_const_v<std::remove_reference_t<T>>),
-                "runtime methods take out-parameters as pointers, not non-const references");
+  using D = std::decay_t<T>;
   using type = std::conditional_t<
-      std::is_same_v<std::decay_t<T>, const char*> || std::is_same_v<std::decay_t<T>, char*>,
-      std::string, std::decay_t<T>>;
+      std::is_same_v<D, const char*> || std::is_same_v<D, char*>, std::string,
+      std::conditional_t<detail::IsObjectPointer<D>::value || std::is_same_v<D, std::nullptr_t>,
+                         ObjectPtr, D>>;
 };
 template <class T>
 using CallType_t = typename CallType<T>::type;
+
+namespace detail {
+[[noreturn]] void throwObjectClassMismatch(const Object& object, const std::type_info& wanted);
+
+// What travels, from what the caller or the method has.
+template <class T, class U>
+CallType_t<T> toCall(U&& value) {
+  using D = std::decay_t<U>;
+  if constexpr (IsObjectPointer<D>::value) {
+    return std::const_pointer_cast<Object>(
+        std::static_pointer_cast<const Object>(std::forward<U>(value)));
+  } else if constexpr (std::is_same_v<D, std::nullptr_t>) {
+    return ObjectPtr();
+  } else {
+    return CallType_t<T>(std::forward<U>(value));
+  }
+}
+
+// What the method declared (or the caller asked for), from what travels. A pointer to an
+// object of another class than declared raises Exception(kInvalidArgumentException).
+template <class T>
+std::decay_t<T> fromCall(CallType_t<T>&& value) {
+  using D = std::decay_t<T>;
+  if constexpr (IsObjectPointer<D>::value && !std::is_same_v<D, ObjectPtr>) {
+    using Element = std::remove_const_t<typename D::element_type>;
+    if (!value) return nullptr;
+    auto cast = std::dynamic_pointer_cast<Element>(value);
+    if (!cast) throwObjectClassMismatch(*value, typeid(Element));
+    return cast;
+  } else {
+    return D(std::move(value));
+  }
+}
+}  // namespace detail
 
 // One method implementation: a callable of a fixed signature R(Object& self, Args...). Immutable
 // and shared; the same implementation may sit in several classes. Being an Object, an
@@ -52,25 +95,38 @@ class Implementation : public Object {
  public:
   template <class R, class... Args>
   static std::shared_ptr<const Implementation> make(std::function<R(Object&, Args...)> fn) {
-    using Fn = std::function<R(Object&, CallType_t<Args>...)>;
+    static_assert(((!std::is_lvalue_reference_v<Args> ||
+                    std::is_const_v<std::remove_reference_t<Args>>) && ...),
+                  "runtime methods take out-parameters as pointers, not non-const references");
+    using CR = std::conditional_t<std::is_void_v<R>, void, CallType_t<R>>;
+    using Fn = std::function<CR(Object&, CallType_t<Args>...)>;
     auto holder = std::make_shared<Fn>(
-        [fn = std::move(fn)](Object& self, CallType_t<Args>... args) -> R {
-          return fn(self, std::move(args)...);
+        [fn = std::move(fn)](Object& self, CallType_t<Args>... args) -> CR {
+          if constexpr (std::is_void_v<R>) {
+            fn(self, detail::fromCall<Args>(std::move(args))...);
+          } else {
+            return detail::toCall<R>(fn(self, detail::fromCall<Args>(std::move(args))...));
+          }
         });
     return std::shared_ptr<const Implementation>(
-        new Implementation(typeid(Fn), std::move(holder), signatureText<R, Args...>()));
+        new Implementation(typeid(Fn), std::move(holder), signatureText<CR, Args...>()));
   }
 
   // Calls with the given arguments. A result or argument type that differs from the
   // implementation's (after CallType) raises Exception(kInvalidArgumentException).
   template <class R, class... Args>
   R call(Object& self, Args&&... args) const {
-    using Fn = std::function<R(Object&, CallType_t<Args>...)>;
+    using CR = std::conditional_t<std::is_void_v<R>, void, CallType_t<R>>;
+    using Fn = std::function<CR(Object&, CallType_t<Args>...)>;
     if (signature_ != std::type_index(typeid(Fn))) {
-      signatureMismatch(signatureText<R, CallType_t<Args>...>());
+      signatureMismatch(signatureText<CR, Args...>());
     }
-    return (*static_cast<const Fn*>(fn_.get()))(self,
-                                                CallType_t<Args>(std::forward<Args>(args))...);
+    const Fn& fn = *static_cast<const Fn*>(fn_.get());
+    if constexpr (std::is_void_v<R>) {
+      fn(self, detail::toCall<Args>(std::forward<Args>(args))...);
+    } else {
+      return detail::fromCall<R>(fn(self, detail::toCall<Args>(std::forward<Args>(args))...));
+    }
   }
 
   // "R(Args...)" in demangled C++ types, for messages and method listings.
@@ -81,9 +137,9 @@ class Implementation : public Object {
  private:
   Implementation(std::type_index sig, std::shared_ptr<void> fn, std::string text)
       : signature_(sig), fn_(std::move(fn)), text_(std::move(text)) {}
-  template <class R, class... Args>
+  template <class CR, class... Args>
   static std::string signatureText() {
-    return describeSignature(typeid(R), {&typeid(CallType_t<Args>)...});
+    return describeSignature(typeid(CR), {&typeid(CallType_t<Args>)...});
   }
   static std::string describeSignature(const std::type_info& result,
                                        std::initializer_list<const std::type_info*> args);

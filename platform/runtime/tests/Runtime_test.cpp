@@ -119,6 +119,31 @@ TEST(RuntimeTest, MessageSendFailuresAreClearExceptions) {
   EXPECT_EQ(msgSend<long>(std::shared_ptr<Dog>(), "legsPlus:", 1L), 0);
 }
 
+TEST(RuntimeTest, ObjectPointersTravelAsObjectsAndArriveAsDeclared) {
+  Class* cls = registerClass("RTKennel", kRootClassName, sizeof(RootObject), [](Class& c) {
+    c.addInstanceMethod("admit:", [](Object&, std::shared_ptr<Dog> dog) -> std::shared_ptr<Dog> {
+      if (dog) dog->name = "admitted";
+      return dog;
+    });
+    c.addInstanceMethod("anything:", [](Object&, ObjectPtr o) -> bool { return o != nullptr; });
+  });
+  ASSERT_NE(cls, nullptr);
+  auto kennel = createInstance(cls);
+  auto dog = std::make_shared<Dog>();
+  std::shared_ptr<Animal> asAnimal = dog;
+  std::shared_ptr<const Dog> constDog = dog;
+
+  EXPECT_EQ(msgSend<ObjectPtr>(kennel, "admit:", asAnimal), dog);
+  EXPECT_EQ(dog->name, "admitted");
+  EXPECT_EQ(msgSend<std::shared_ptr<Dog>>(kennel, "admit:", constDog), dog);
+  EXPECT_EQ(msgSend<std::shared_ptr<Dog>>(kennel, "admit:", nullptr), nullptr);
+  EXPECT_TRUE(msgSend<bool>(kennel, "anything:", dog));
+  EXPECT_FALSE(msgSend<bool>(kennel, "anything:", nullptr));
+  // An object of another class than the method declares is refused, not miscast.
+  EXPECT_THROW(msgSend<ObjectPtr>(kennel, "admit:", std::make_shared<Animal>()), Exception);
+  EXPECT_THROW(msgSend<std::shared_ptr<Dog>>(kennel, "anything:", dog), Exception);  // result
+}
+
 TEST(RuntimeTest, ReplacedMethodIsWhatMessageSendCalls) {
   Class* dog = classNamed("RTDog");
   Class* animal = classNamed("RTAnimal");
