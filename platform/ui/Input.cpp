@@ -55,8 +55,8 @@ bool Tree::tap(Point p) {
     }
     if (!isTappable(node) || isDisabled(node)) continue;
     bool isSwipeAction = false;
-    for (Node* n = node.parent; n; n = n->parent) {
-      if (n->isModifier(Mod::swipeActions)) {
+    for (Node *c = &node, *n = node.parent; n; c = n, n = n->parent) {
+      if (n->isModifier(Mod::swipeActions) && c != n->content()) {
         isSwipeAction = true;
         break;
       }

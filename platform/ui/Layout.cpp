@@ -474,8 +474,28 @@ void Tree::placeList(Node& node, Rect frame, const Style& style) {
   node.visibleRows.clear();
   Style cs = style;
   cs.inStack = false;
-  double y = grouped ? 0 : 0;
   double estimate = kRowMinHeight;
+  if (!node.rowHeights.empty()) {
+    double sum = 0;
+    for (auto& [k, h] : node.rowHeights) sum += h;
+    estimate = sum / static_cast<double>(node.rowHeights.size());
+  }
+  // Clamp the offset against the estimated height first, so a far scroll lands on real rows.
+  {
+    double total = 0;
+    for (const RowSource& row : rows) {
+      if (row.sectionHeader) {
+        total += grouped ? 35 : 0;
+        if (row.view) total += 30;
+        continue;
+      }
+      auto known = node.rowHeights.find(row.key);
+      total += known != node.rowHeights.end() ? known->second : estimate;
+    }
+    double maxOffset = std::max(0.0, total - frame.height);
+    node.scrollOffset.y = std::clamp(node.scrollOffset.y, 0.0, maxOffset);
+  }
+  double y = 0;
   int lastSection = -2;
   Rect visible{frame.x, frame.y + node.scrollOffset.y - margin, frame.width, frame.height + 2 * margin};
   Rect saved = viewport;
