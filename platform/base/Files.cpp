@@ -27,7 +27,7 @@ ErrorPtr fileError(long code, const fs::path& path, const std::string& what, int
   std::string text = what + " \"" + path.string() + "\"";
   if (err != 0) {
     text += ": " + std::string(std::strerror(err));
-    info["NSUnderlyingError"] = Value(Error::make("NSPOSIXErrorDomain", err));
+    info[kUnderlyingErrorKey] = Value(Error::make("NSPOSIXErrorDomain", err));
   }
   info[kLocalizedDescriptionKey] = Value(text);
   return Error::make(kFileErrorDomain, code, std::move(info));

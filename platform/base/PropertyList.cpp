@@ -123,7 +123,11 @@ bool fromPlist(plist_t node, int depth, Value& out, std::string& problem) {
     case PLIST_DATE: {
       int32_t sec = 0, usec = 0;
       plist_get_date_val(node, &sec, &usec);
-      out = Value::date(kReferenceDateOffset + sec + usec / 1e6);
+      // This libplist splits the stored seconds by truncation and hands back the fraction
+      // unsigned, so before the reference date the fraction counts backwards. (Within the
+      // second before it the sign is lost; such dates read as the second after.)
+      double fraction = usec / 1e6;
+      out = Value::date(kReferenceDateOffset + sec + (sec < 0 ? -fraction : fraction));
       return true;
     }
     case PLIST_ARRAY: {

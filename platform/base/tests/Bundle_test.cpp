@@ -108,6 +108,16 @@ TEST_F(BundleTest, ACorruptInfoPlistGivesAnEmptyDictionary) {
   EXPECT_EQ(bundle->infoDictionary().count(), 0u);
 }
 
+TEST_F(BundleTest, WithoutTheVariableTheMainBundleIsBesideTheExecutable) {
+  ::unsetenv("TVS_BUNDLE");
+  Bundle::resetMainBundleForTesting();
+  std::error_code ec;
+  fs::path exeDir = fs::read_symlink("/proc/self/exe", ec).parent_path();
+  ASSERT_FALSE(ec);
+  // The test executable's folder holds no "*.app", so the folder itself is the bundle.
+  EXPECT_EQ(Bundle::mainBundle()->bundlePath(), exeDir);
+}
+
 TEST(FileUrlTest, RoundTripsAndRefusesOtherSchemes) {
   EXPECT_EQ(fileUrlForPath("/a/b c/d%e\xC3\xA9"), "file:///a/b%20c/d%25e%C3%A9");
   EXPECT_EQ(pathForFileUrl("file:///a/b%20c/d%25e%C3%A9"), fs::path("/a/b c/d%e\xC3\xA9"));

@@ -52,6 +52,14 @@ TEST(PropertyListTest, RoundTripsEveryKindInBothFormats) {
   }
 }
 
+TEST(PropertyListTest, BinaryKeepsFractionsOfDatesBeforeTheReferenceDate) {
+  Value dates(Value::Array{Value::date(978307200.0 - 1.5), Value::date(-86400.25),
+                           Value::date(978307200.0 + 0.125)});
+  auto bytes = serializePropertyList(dates, PropertyListFormat::Binary);
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(parsePropertyList(asText(*bytes)), dates);
+}
+
 TEST(PropertyListTest, ReadsHandWrittenXml) {
   const char* xml = R"(<?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
