@@ -1,5 +1,6 @@
 #include "platform/base/Value.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cctype>
 #include <cmath>
@@ -113,9 +114,16 @@ std::string shortestDouble(double d) {
   if (std::isnan(d)) return "nan";
   if (std::isinf(d)) return d < 0 ? "-inf" : "inf";
   if (d == 0) return std::signbit(d) ? "-0" : "0";
+  // The fewest significant digits that read back as the same double, printed the way %g
+  // prints them (so 1e+20 and 100000 both look as the platform shows them).
   char buf[64];
-  auto result = std::to_chars(buf, buf + sizeof buf, d);
-  return std::string(buf, result.ptr);
+  auto result = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
+  std::string_view sci(buf, static_cast<std::size_t>(result.ptr - buf));
+  int digits = 0;
+  for (char c : sci.substr(0, sci.find('e'))) digits += (c >= '0' && c <= '9') ? 1 : 0;
+  char out[64];
+  std::snprintf(out, sizeof out, "%.*g", std::max(digits, 15), d);
+  return out;
 }
 
 // Strings inside collections are quoted unless they are a plain word, as the platform prints.
