@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <limits>
+#include <unordered_map>
 
 #include "platform/base/Strings.h"
 
@@ -306,15 +307,14 @@ Value Value::date(double secondsSince1970) {
 Value Value::set(Array elements) {
   Array unique;
   unique.reserve(elements.size());
+  std::unordered_multimap<std::size_t, std::size_t> byHash;  // hash -> index in unique
   for (auto& e : elements) {
-    bool seen = false;
-    for (const auto& u : unique) {
-      if (u == e) {
-        seen = true;
-        break;
-      }
-    }
-    if (!seen) unique.push_back(std::move(e));
+    std::size_t h = e.hash();
+    auto [first, last] = byHash.equal_range(h);
+    bool seen = std::any_of(first, last, [&](const auto& entry) { return unique[entry.second] == e; });
+    if (seen) continue;
+    byHash.emplace(h, unique.size());
+    unique.push_back(std::move(e));
   }
   Value v;
   v.rep_ = std::make_shared<const SetRep>(SetRep{std::move(unique)});
@@ -497,15 +497,15 @@ bool operator==(const Value& a, const Value& b) {
       const auto& ea = *a.array();
       const auto& eb = *b.array();
       if (ea.size() != eb.size()) return false;
+      // Elements of a set are distinct, so equal sizes and every element of one found in the
+      // other make them equal.
+      std::unordered_multimap<std::size_t, const Value*> byHash;
+      for (const auto& y : eb) byHash.emplace(y.hash(), &y);
       for (const auto& x : ea) {
-        bool found = false;
-        for (const auto& y : eb) {
-          if (x == y) {
-            found = true;
-            break;
-          }
+        auto [first, last] = byHash.equal_range(x.hash());
+        if (!std::any_of(first, last, [&](const auto& entry) { return *entry.second == x; })) {
+          return false;
         }
-        if (!found) return false;
       }
       return true;
     }

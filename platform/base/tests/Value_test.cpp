@@ -163,6 +163,21 @@ TEST(ValueTest, SetsDropDuplicatesKeepingTheFirst) {
   EXPECT_EQ(s.at(0).numberKind(), Value::NumberKind::Signed);
 }
 
+TEST(ValueTest, LargeSetsCompareAsSets) {
+  Value::Array forward, backward;
+  for (int i = 0; i < 5000; ++i) {
+    forward.push_back(Value(i));
+    backward.insert(backward.begin(), Value(static_cast<double>(i)));
+  }
+  forward.push_back(Value(0.0));  // a duplicate of 0 by value
+  Value a = Value::set(forward), b = Value::set(backward);
+  EXPECT_EQ(a.count(), 5000u);
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(a.hash(), b.hash());
+  backward[0] = Value(-1);
+  EXPECT_NE(a, Value::set(backward));
+}
+
 TEST(ValueTest, AccessorsGiveEmptyOnMismatch) {
   Value s("text");
   EXPECT_EQ(s.bytes(), nullptr);
