@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <mutex>
@@ -119,26 +120,34 @@ std::optional<Bytes> base64Decode(std::string_view text, Base64Alphabet alphabet
   return out;
 }
 
-void fillRandom(std::uint8_t* out, std::size_t count) {
-  if (count == 0) return;
+bool fillRandom(std::uint8_t* out, std::size_t count) {
+  if (count == 0) return true;
   RandomSource source;
   {
     std::lock_guard lock(randomState().mutex);
     source = randomState().source;
   }
-  if (source) {
-    source(out, count);
-    return;
+  if (source) return source(out, count);
+  while (count > 0) {
+    int chunk = static_cast<int>(std::min<std::size_t>(count, 1 << 30));
+    if (RAND_bytes(out, chunk) != 1) return false;
+    out += chunk;
+    count -= static_cast<std::size_t>(chunk);
   }
-  if (RAND_bytes(out, static_cast<int>(count)) != 1) {
-    // Returning predictable bytes would be worse than stopping the caller.
+  return true;
+}
+
+namespace {
+void fillOrThrow(std::uint8_t* out, std::size_t count) {
+  if (!fillRandom(out, count)) {
     throw Exception(kInternalInconsistencyException, "the secure random generator failed");
   }
 }
+}  // namespace
 
 Bytes randomBytes(std::size_t count) {
   Bytes out(count);
-  fillRandom(out.data(), count);
+  fillOrThrow(out.data(), count);
   return out;
 }
 
@@ -148,7 +157,7 @@ std::uint64_t randomUniform(std::uint64_t upperBound) {
   const std::uint64_t threshold = (0 - upperBound) % upperBound;
   for (;;) {
     std::uint64_t r = 0;
-    fillRandom(reinterpret_cast<std::uint8_t*>(&r), sizeof r);
+    fillOrThrow(reinterpret_cast<std::uint8_t*>(&r), sizeof r);
     if (r >= threshold) return r % upperBound;
   }
 }
@@ -164,7 +173,7 @@ UUIDBytes uuidBytes() {
     }
   }
   UUIDBytes b;
-  fillRandom(b.data(), b.size());
+  fillOrThrow(b.data(), b.size());
   b[6] = static_cast<std::uint8_t>((b[6] & 0x0F) | 0x40);  // version 4
   b[8] = static_cast<std::uint8_t>((b[8] & 0x3F) | 0x80);  // RFC 4122 variant
   return b;
@@ -201,6 +210,7 @@ RandomSource seededRandomSource(std::uint64_t seed) {
         out[i + j] = static_cast<std::uint8_t>(z >> (8 * j));
       }
     }
+    return true;
   };
 }
 

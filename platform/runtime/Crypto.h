@@ -42,9 +42,12 @@ std::string base64Encode(std::string_view bytes,
 std::optional<Bytes> base64Decode(std::string_view text,
                                   Base64Alphabet alphabet = Base64Alphabet::Standard);
 
-// `count` random bytes from the current source.
+// Fills `out` from the current source; false (buffer unspecified) when the source fails.
+[[nodiscard]] bool fillRandom(std::uint8_t* out, std::size_t count);
+// `count` random bytes. These and the helpers below raise
+// Exception(kInternalInconsistencyException) when the source fails, since predictable bytes
+// would be worse than none; callers with a fallback of their own use fillRandom.
 Bytes randomBytes(std::size_t count);
-void fillRandom(std::uint8_t* out, std::size_t count);
 // Uniform in [0, upperBound) without modulo bias (rejection sampling); 0 when upperBound is 0.
 std::uint64_t randomUniform(std::uint64_t upperBound);
 
@@ -54,8 +57,9 @@ UUIDBytes uuidBytes();
 std::string uuidString();
 std::string uuidString(const UUIDBytes& bytes);
 
-// Test seams. A source fills the buffer it is given; null restores the system's generator.
-using RandomSource = std::function<void(std::uint8_t* out, std::size_t count)>;
+// Test seams. A source fills the buffer it is given and answers whether it could; null restores
+// the system's generator.
+using RandomSource = std::function<bool(std::uint8_t* out, std::size_t count)>;
 void setRandomSourceForTesting(RandomSource source);
 // A deterministic source: the same seed gives the same byte stream.
 RandomSource seededRandomSource(std::uint64_t seed);

@@ -37,6 +37,7 @@ inline constexpr const char* kSecClassKey = "keys";
 inline constexpr const char* kSecAttrService = "svce";
 inline constexpr const char* kSecAttrAccount = "acct";
 inline constexpr const char* kSecAttrAccessGroup = "agrp";
+inline constexpr const char* kSecAttrGeneric = "gena";
 inline constexpr const char* kSecAttrAccessible = "pdmn";
 inline constexpr const char* kSecAttrAccessibleWhenUnlocked = "ak";
 inline constexpr const char* kSecAttrAccessibleAfterFirstUnlock = "ck";

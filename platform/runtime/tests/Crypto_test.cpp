@@ -7,10 +7,15 @@
 #include <deque>
 #include <set>
 
+#include "platform/base/Error.h"
+#include "platform/testing/PlatformTest.h"
+
 namespace platform::crypto {
 namespace {
 
-TEST(CryptoTest, DigestsMatchKnownVectors) {
+class CryptoTest : public platform::testing::PlatformTest {};
+
+TEST_F(CryptoTest, DigestsMatchKnownVectors) {
   struct Case {
     std::string input;
     std::string md5, sha1, sha256;
@@ -31,7 +36,7 @@ TEST(CryptoTest, DigestsMatchKnownVectors) {
   EXPECT_EQ(sha256("x").size(), kSHA256Length);
 }
 
-TEST(CryptoTest, Base64EncodesAndDecodesBothAlphabets) {
+TEST_F(CryptoTest, Base64EncodesAndDecodesBothAlphabets) {
   struct Case {
     std::string bytes, standard;
   };
@@ -56,14 +61,16 @@ TEST(CryptoTest, Base64EncodesAndDecodesBothAlphabets) {
   }
 }
 
-TEST(CryptoTest, UniformIntegersRejectTheBiasedRange) {
+TEST_F(CryptoTest, UniformIntegersRejectTheBiasedRange) {
   // For n = 3 the lowest 2^64 mod 3 = 1 value (0) is biased and must be drawn again.
   auto draws = std::make_shared<std::deque<std::uint64_t>>(std::deque<std::uint64_t>{0, 5, 7});
-  setRandomSourceForTesting([draws](std::uint8_t* out, std::size_t count) {
-    ASSERT_EQ(count, 8u);
+  setRandomSourceForTesting([draws](std::uint8_t* out, std::size_t count) -> bool {
+    EXPECT_EQ(count, 8u);
+    if (count != 8 || draws->empty()) return false;
     std::uint64_t v = draws->front();
     draws->pop_front();
     std::memcpy(out, &v, 8);
+    return true;
   });
   EXPECT_EQ(randomUniform(3), 2u);  // 0 rejected, 5 % 3
   EXPECT_EQ(draws->size(), 1u);
@@ -81,7 +88,7 @@ TEST(CryptoTest, UniformIntegersRejectTheBiasedRange) {
   EXPECT_EQ(seen.size(), 10u);
 }
 
-TEST(CryptoTest, SeededSourceIsDeterministicAndSystemSourceIsNot) {
+TEST_F(CryptoTest, SeededSourceIsDeterministicAndSystemSourceIsNot) {
   setRandomSourceForTesting(seededRandomSource(7));
   Bytes a = randomBytes(37);
   setRandomSourceForTesting(seededRandomSource(7));
@@ -106,7 +113,18 @@ bool isVersionFourText(const std::string& u) {
   return u[14] == '4' && std::string("89AB").find(u[19]) != std::string::npos;
 }
 
-TEST(CryptoTest, UuidsAreVersionFourInUpperCaseText) {
+TEST_F(CryptoTest, AFailingSourceIsReportedNeverPassedOffAsRandom) {
+  setRandomSourceForTesting([](std::uint8_t*, std::size_t) { return false; });
+  std::uint8_t buffer[8];
+  EXPECT_FALSE(fillRandom(buffer, sizeof buffer));
+  EXPECT_THROW(randomBytes(4), Exception);
+  EXPECT_THROW(randomUniform(10), Exception);
+  EXPECT_THROW(uuidString(), Exception);
+  setRandomSourceForTesting(nullptr);
+  EXPECT_TRUE(fillRandom(buffer, sizeof buffer));
+}
+
+TEST_F(CryptoTest, UuidsAreVersionFourInUpperCaseText) {
   std::set<std::string> seen;
   for (int i = 0; i < 100; ++i) {
     std::string u = uuidString();

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <thread>
+
 #include "platform/base/Files.h"
 #include "platform/testing/PlatformTest.h"
 
@@ -179,6 +181,28 @@ TEST_F(KeychainTest, DamagedFileIsReportedAndLeftAlone) {
   EXPECT_EQ(keychain.copyMatching(readOne(query("a")), &result), errSecDecode);
   EXPECT_EQ(keychain.add(with(query("b"), kSecValueData, data("2"))), errSecDecode);
   EXPECT_EQ(*files::readFile(path), bytes);
+}
+
+TEST_F(KeychainTest, ConcurrentCallsLoseNoItem) {
+  Keychain shared;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t, &shared] {
+      Keychain own;  // separate instances share the one file
+      for (int i = 0; i < 10; ++i) {
+        auto account = std::to_string(t) + "-" + std::to_string(i);
+        Keychain& k = i % 2 ? own : shared;
+        EXPECT_EQ(k.add(with(query(account), kSecValueData, data(account))), errSecSuccess);
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  Value result;
+  Value::Dictionary all = {{kSecClass, Value(kSecClassGenericPassword)},
+                           {kSecReturnData, Value(true)},
+                           {kSecMatchLimit, Value(kSecMatchLimitAll)}};
+  ASSERT_EQ(shared.copyMatching(all, &result), errSecSuccess);
+  EXPECT_EQ(result.count(), 40u);
 }
 
 }  // namespace

@@ -8,9 +8,12 @@
 #include <random>
 
 #include "platform/runtime/Runtime.h"
+#include "platform/testing/PlatformTest.h"
 
 namespace platform {
 namespace {
+
+class KeyedArchiverTest : public platform::testing::PlatformTest {};
 
 // An object with one field of every kind, nested objects included.
 class Record : public runtime::RootObject, public SecureCoding {
@@ -141,7 +144,7 @@ const ClassSet kEverything = {"ARRecord",     kArrayClassName, kDictionaryClassN
                               kDataClassName,   kNullClassName,   kSetClassName,
                               kErrorClassName};
 
-TEST(KeyedArchiverTest, NestedObjectsRoundTrip) {
+TEST_F(KeyedArchiverTest, NestedObjectsRoundTrip) {
   auto original = sampleRecord();
   ErrorPtr error;
   auto data = KeyedArchiver::archivedDataWithRootObject(Value(original), &error);
@@ -155,7 +158,7 @@ TEST(KeyedArchiverTest, NestedObjectsRoundTrip) {
   EXPECT_EQ(record->child->list.at(1), Value("two"));
 }
 
-TEST(KeyedArchiverTest, EveryValueKindRoundTripsWithItsKind) {
+TEST_F(KeyedArchiverTest, EveryValueKindRoundTripsWithItsKind) {
   const Value cases[] = {
       Value(),
       Value::null(),
@@ -195,7 +198,7 @@ TEST(KeyedArchiverTest, EveryValueKindRoundTripsWithItsKind) {
   }
 }
 
-TEST(KeyedArchiverTest, AllowListIsCheckedForEveryNestedValue) {
+TEST_F(KeyedArchiverTest, AllowListIsCheckedForEveryNestedValue) {
   auto data = *KeyedArchiver::archivedDataWithRootObject(
       Value(Value::Dictionary{{"tag", Value::date(1)}}));
   struct Case {
@@ -231,7 +234,7 @@ TEST(KeyedArchiverTest, AllowListIsCheckedForEveryNestedValue) {
             std::string::npos);
 }
 
-TEST(KeyedArchiverTest, SubclassOfAnAllowedRuntimeClassIsAllowed) {
+TEST_F(KeyedArchiverTest, SubclassOfAnAllowedRuntimeClassIsAllowed) {
   auto special = std::make_shared<SpecialRecord>();
   special->title = "special";
   auto data = *KeyedArchiver::archivedDataWithRootObject(Value(special));
@@ -247,7 +250,7 @@ TEST(KeyedArchiverTest, SubclassOfAnAllowedRuntimeClassIsAllowed) {
                   .isNil());
 }
 
-TEST(KeyedArchiverTest, StoredClassNameCanDecodeAsAnotherClass) {
+TEST_F(KeyedArchiverTest, StoredClassNameCanDecodeAsAnotherClass) {
   class OldName : public Record {
    public:
     std::string className() const override { return "AROldRecord"; }
@@ -276,7 +279,7 @@ TEST(KeyedArchiverTest, StoredClassNameCanDecodeAsAnotherClass) {
   EXPECT_TRUE(KeyedUnarchiver::unarchivedObjectOfClass("ARRecord", data, &error).isNil());
 }
 
-TEST(KeyedArchiverTest, TruncatedCorruptAndForeignInputIsRefused) {
+TEST_F(KeyedArchiverTest, TruncatedCorruptAndForeignInputIsRefused) {
   auto data = *KeyedArchiver::archivedDataWithRootObject(Value(sampleRecord()));
   ErrorPtr error;
   for (std::size_t n = 0; n < data.size(); ++n) {
@@ -307,7 +310,7 @@ TEST(KeyedArchiverTest, TruncatedCorruptAndForeignInputIsRefused) {
   }
 }
 
-TEST(KeyedArchiverTest, RandomInputNeverCrashes) {
+TEST_F(KeyedArchiverTest, RandomInputNeverCrashes) {
   std::mt19937_64 rng(20261207);
   auto valid = *KeyedArchiver::archivedDataWithRootObject(Value(sampleRecord()));
   Bytes validPayload(valid.begin() + 16, valid.end());
@@ -345,7 +348,7 @@ TEST(KeyedArchiverTest, RandomInputNeverCrashes) {
   EXPECT_GT(decodedSomething, 0);  // the mutation rounds do reach the decoders
 }
 
-TEST(KeyedArchiverTest, NestingAndSizesAreBounded) {
+TEST_F(KeyedArchiverTest, NestingAndSizesAreBounded) {
   // The archiver refuses a graph deeper than the limit, and an object that contains itself.
   Value deep = Value(1);
   for (int i = 0; i < kMaxArchiveDepth + 5; ++i) deep = Value(Value::Array{deep});
@@ -386,7 +389,7 @@ TEST(KeyedArchiverTest, NestingAndSizesAreBounded) {
   }
 }
 
-TEST(KeyedArchiverTest, ObjectsWithoutSecureCodingAreNotArchived) {
+TEST_F(KeyedArchiverTest, ObjectsWithoutSecureCodingAreNotArchived) {
   ErrorPtr error;
   auto plain = std::make_shared<runtime::RootObject>();
   EXPECT_FALSE(KeyedArchiver::archivedDataWithRootObject(
@@ -395,7 +398,7 @@ TEST(KeyedArchiverTest, ObjectsWithoutSecureCodingAreNotArchived) {
   EXPECT_EQ(error->code(), kCoderInvalidValueError);
 }
 
-TEST(KeyedArchiverTest, MissingRootUnknownClassAndEmptyDecodeAreErrors) {
+TEST_F(KeyedArchiverTest, MissingRootUnknownClassAndEmptyDecodeAreErrors) {
   ErrorPtr error;
   KeyedArchiver archiver;
   archiver.encodeInt64(5, "notRoot");
@@ -423,7 +426,7 @@ TEST(KeyedArchiverTest, MissingRootUnknownClassAndEmptyDecodeAreErrors) {
   EXPECT_NE(error, nullptr);
 }
 
-TEST(KeyedArchiverTest, KeyedReadsOfTheWrongKindFailTheArchive) {
+TEST_F(KeyedArchiverTest, KeyedReadsOfTheWrongKindFailTheArchive) {
   KeyedArchiver archiver;
   archiver.encodeString("text", "s");
   archiver.encodeInt64(7, "i");

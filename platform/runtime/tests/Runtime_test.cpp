@@ -5,8 +5,12 @@
 #include <atomic>
 #include <thread>
 
+#include "platform/testing/PlatformTest.h"
+
 namespace platform::runtime {
 namespace {
+
+class RuntimeTest : public platform::testing::PlatformTest {};
 
 // A small hierarchy registered at class-load time. The subclass's registrar runs first, so the
 // runtime must resolve superclasses whatever order registrars run in.
@@ -59,7 +63,7 @@ const ProtocolRegistrar kPetRegistrar("RTPet",
                                       {"RTCreature"});
 const ProtocolRegistrar kCreatureRegistrar("RTCreature", {{"breathe", "v@:", true, true}});
 
-TEST(RuntimeTest, RegistrarsResolveSuperclassesWhateverTheirOrder) {
+TEST_F(RuntimeTest, RegistrarsResolveSuperclassesWhateverTheirOrder) {
   Class* dog = classNamed("RTDog");
   Class* animal = classNamed("RTAnimal");
   ASSERT_NE(dog, nullptr);
@@ -73,7 +77,7 @@ TEST(RuntimeTest, RegistrarsResolveSuperclassesWhateverTheirOrder) {
   EXPECT_EQ(classNamed("RTNoSuchClass"), nullptr);
 }
 
-TEST(RuntimeTest, MessageSendWalksSuperclassesAndPrefersOverrides) {
+TEST_F(RuntimeTest, MessageSendWalksSuperclassesAndPrefersOverrides) {
   auto dog = std::make_shared<Dog>();
   auto animal = std::make_shared<Animal>();
   EXPECT_EQ(objectGetClass(dog), classNamed("RTDog"));
@@ -90,7 +94,7 @@ TEST(RuntimeTest, MessageSendWalksSuperclassesAndPrefersOverrides) {
   EXPECT_TRUE(respondsToSelector(classNamed("RTDog"), "kingdom"));
 }
 
-TEST(RuntimeTest, MessageSendFailuresAreClearExceptions) {
+TEST_F(RuntimeTest, MessageSendFailuresAreClearExceptions) {
   auto dog = std::make_shared<Dog>();
   try {
     msgSend(dog, "fly");
@@ -119,7 +123,7 @@ TEST(RuntimeTest, MessageSendFailuresAreClearExceptions) {
   EXPECT_EQ(msgSend<long>(std::shared_ptr<Dog>(), "legsPlus:", 1L), 0);
 }
 
-TEST(RuntimeTest, ObjectPointersTravelAsObjectsAndArriveAsDeclared) {
+TEST_F(RuntimeTest, ObjectPointersTravelAsObjectsAndArriveAsDeclared) {
   Class* cls = registerClass("RTKennel", kRootClassName, sizeof(RootObject), [](Class& c) {
     c.addInstanceMethod("admit:", [](Object&, std::shared_ptr<Dog> dog) -> std::shared_ptr<Dog> {
       if (dog) dog->name = "admitted";
@@ -144,7 +148,7 @@ TEST(RuntimeTest, ObjectPointersTravelAsObjectsAndArriveAsDeclared) {
   EXPECT_THROW(msgSend<std::shared_ptr<Dog>>(kennel, "anything:", dog), Exception);  // result
 }
 
-TEST(RuntimeTest, ReplacedMethodIsWhatMessageSendCalls) {
+TEST_F(RuntimeTest, ReplacedMethodIsWhatMessageSendCalls) {
   Class* dog = classNamed("RTDog");
   Class* animal = classNamed("RTAnimal");
   auto d = std::make_shared<Dog>();
@@ -180,7 +184,7 @@ TEST(RuntimeTest, ReplacedMethodIsWhatMessageSendCalls) {
   EXPECT_EQ(listed.back().selector, "legsName");
 }
 
-TEST(RuntimeTest, DynamicSubclassChangesTheClassOfOneObjectOnly) {
+TEST_F(RuntimeTest, DynamicSubclassChangesTheClassOfOneObjectOnly) {
   Class* dog = classNamed("RTDog");
   auto proxied = std::make_shared<Dog>();
   auto other = std::make_shared<Dog>();
@@ -224,7 +228,7 @@ TEST(RuntimeTest, DynamicSubclassChangesTheClassOfOneObjectOnly) {
   EXPECT_EQ(objectGetClass(proxied), sub);
 }
 
-TEST(RuntimeTest, IvarsAddedBeforeRegistrationAreStoredPerObject) {
+TEST_F(RuntimeTest, IvarsAddedBeforeRegistrationAreStoredPerObject) {
   Class* sub = allocateClassPair(classNamed("RTAnimal"), "RTAnimalWithTag");
   ASSERT_NE(sub, nullptr);
   EXPECT_TRUE(sub->addIvar(Ivar{"tag", "@", 8, {}}));
@@ -241,7 +245,7 @@ TEST(RuntimeTest, IvarsAddedBeforeRegistrationAreStoredPerObject) {
   ASSERT_EQ(ivarObjectsForObject(object.get()).size(), 1u);
 }
 
-TEST(RuntimeTest, IvarObjectsAreTheOwnClassesObjectIvarsInOrder) {
+TEST_F(RuntimeTest, IvarObjectsAreTheOwnClassesObjectIvarsInOrder) {
   auto dog = std::make_shared<Dog>();
   dog->toy = std::make_shared<Error>("toy", 1);
   auto values = ivarObjectsForObject(dog.get());
@@ -255,7 +259,7 @@ TEST(RuntimeTest, IvarObjectsAreTheOwnClassesObjectIvarsInOrder) {
   EXPECT_EQ(listed[1].name, "legs");
 }
 
-TEST(RuntimeTest, AssociatedObjectsAreReleasedWithTheirObject) {
+TEST_F(RuntimeTest, AssociatedObjectsAreReleasedWithTheirObject) {
   static const char kKeyA = 'a';
   static const char kKeyB = 'a';  // same text, different identity
   std::weak_ptr<Object> watched;
@@ -293,7 +297,7 @@ TEST(RuntimeTest, AssociatedObjectsAreReleasedWithTheirObject) {
   EXPECT_TRUE(getAssociatedObject(keeper.get(), &kKeyA).isNil());
 }
 
-TEST(RuntimeTest, ProtocolsAnswerConformanceThroughClassesAndExtension) {
+TEST_F(RuntimeTest, ProtocolsAnswerConformanceThroughClassesAndExtension) {
   auto dog = std::make_shared<Dog>();
   EXPECT_TRUE(conformsToProtocol(dog, "RTPet"));
   EXPECT_TRUE(conformsToProtocol(dog, "RTCreature"));  // RTPet extends it
@@ -312,7 +316,7 @@ TEST(RuntimeTest, ProtocolsAnswerConformanceThroughClassesAndExtension) {
   EXPECT_FALSE(respondsToSelector(dog, "fetch:"));
 }
 
-TEST(RuntimeTest, ObjectsOfUnregisteredClassesAnswerAsTheRootClass) {
+TEST_F(RuntimeTest, ObjectsOfUnregisteredClassesAnswerAsTheRootClass) {
   auto error = std::make_shared<Error>("d", 1);  // "NSError" is not a runtime class here
   EXPECT_EQ(objectGetClass(error), classNamed(kRootClassName));
   EXPECT_TRUE(respondsToSelector(error, "description"));
@@ -322,7 +326,7 @@ TEST(RuntimeTest, ObjectsOfUnregisteredClassesAnswerAsTheRootClass) {
   EXPECT_EQ(msgSend<std::string>(classNamed("RTDog"), "description"), "RTDog");
 }
 
-TEST(RuntimeTest, RegisterClassRefusesClashesAndMissingSuperclasses) {
+TEST_F(RuntimeTest, RegisterClassRefusesClashesAndMissingSuperclasses) {
   EXPECT_EQ(registerClass("RTDog", "RTAnimal", 1), classNamed("RTDog"));
   EXPECT_EQ(registerClass("RTDog", kRootClassName, 1), nullptr);
   EXPECT_EQ(registerClass("RTOrphan", "RTNoSuchParent", 1), nullptr);
@@ -341,7 +345,7 @@ TEST(RuntimeTest, RegisterClassRefusesClashesAndMissingSuperclasses) {
                              [](Class* a, Class* b) { return a->name() < b->name(); }));
 }
 
-TEST(RuntimeTest, ConcurrentSendsSeeEitherImplementationWhileItIsReplaced) {
+TEST_F(RuntimeTest, ConcurrentSendsSeeEitherImplementationWhileItIsReplaced) {
   Class* dog = classNamed("RTDog");
   auto d = std::make_shared<Dog>();
   std::atomic<bool> stop{false};
@@ -365,6 +369,28 @@ TEST(RuntimeTest, ConcurrentSendsSeeEitherImplementationWhileItIsReplaced) {
   stop = true;
   for (auto& t : senders) t.join();
   EXPECT_EQ(bad.load(), 0);
+}
+
+TEST_F(RuntimeTest, AssociationsAndClassChangesAreSafeAcrossThreads) {
+  static const char kKey = 0;
+  auto dog = std::make_shared<Dog>();
+  Class* dogClass = classNamed("RTDog");
+  Class* sub = allocateClassPair(dogClass, "RTThreadedDog");
+  ASSERT_NE(sub, nullptr);
+  registerClassPair(sub);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 200; ++i) {
+        setAssociatedObject(dog.get(), &kKey, Value(t * 1000 + i));
+        Value v = getAssociatedObject(dog.get(), &kKey);
+        EXPECT_TRUE(v.isNumber());
+        objectSetClass(dog.get(), i % 2 ? sub : dogClass);
+        EXPECT_EQ(msgSend<std::string>(dog, "speak"), "woof");  // both classes answer the same
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
 }
 
 }  // namespace
