@@ -2,12 +2,10 @@
 
 #include "platform/app/Application.h"
 #include "platform/app/Haptics.h"
-#include "platform/base/Bundle.h"
 #include "platform/base/ProcessInfo.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ui/State.h"
-#include "platform/ui/WindowHost.h"
 
 namespace platform::app {
 namespace {
@@ -42,27 +40,10 @@ double pulseStrength(ImpactStyle style) {
   return 0.2;
 }
 
-void installPulseHandler() {
-  HapticsLog::setPulseHandler([](ImpactStyle style) {
-    DispatchQueue::main()->async([style] {
-      PulseModel::shared()->strength.set(pulseStrength(style));
-      RunLoop::main().performAfter(kPulseDuration,
-                                   [] { PulseModel::shared()->strength.set(0.0); });
-    });
-  });
-}
-
-std::string windowTitle(const WindowGroup& group) {
-  if (!group.title.empty()) return group.title;
-  auto bundle = Bundle::mainBundle();
-  if (!bundle) return {};
-  for (const char* key : {"CFBundleDisplayName", "CFBundleName"}) {
-    if (const std::string* s = bundle->objectForInfoDictionaryKey(key).string()) {
-      if (!s->empty()) return *s;
-    }
-  }
-  return {};
-}
+struct WindowContent {
+  std::function<ui::View()> make;
+  ui::View body() const { return make ? make() : ui::EmptyView(); }
+};
 
 }  // namespace
 
@@ -72,13 +53,20 @@ void prepareApplication(int argc, char** argv) {
   Application::sharedApplication();
 }
 
+void installHapticPulse() {
+  HapticsLog::setPulseHandler([](ImpactStyle style) {
+    DispatchQueue::main()->async([style] {
+      PulseModel::shared()->strength.set(pulseStrength(style));
+      RunLoop::main().performAfter(kPulseDuration,
+                                   [] { PulseModel::shared()->strength.set(0.0); });
+    });
+  });
+}
+
+double hapticPulseStrength() { return *PulseModel::shared()->strength; }
+
 ui::View windowRootView(const WindowGroup& group) {
-  auto content = group.content;
-  struct Content {
-    std::function<ui::View()> make;
-    ui::View body() const { return make ? make() : ui::EmptyView(); }
-  };
-  return ui::View(Content{std::move(content)}).overlay(ui::View(PulseOverlay{}));
+  return ui::View(WindowContent{group.content}).overlay(ui::View(PulseOverlay{}));
 }
 
 std::shared_ptr<Window> attachWindow(ui::Host& host, const WindowGroup& group) {
@@ -86,28 +74,6 @@ std::shared_ptr<Window> attachWindow(ui::Host& host, const WindowGroup& group) {
   window->setRootViewController(std::make_shared<HostingController>(group.content));
   Application::sharedApplication()->addWindow(window);
   return window;
-}
-
-int runWindowGroup(WindowGroup group) {
-  auto application = Application::sharedApplication();
-  installPulseHandler();
-  auto options = ui::windowOptionsFromLaunchArguments();
-  options.title = windowTitle(group);
-  ui::WindowHost windowHost(
-      windowRootView(group), options,
-      {.onFocusChanged = [application](bool focused) { application->handleFocusChanged(focused); },
-       .onMinimizedChanged =
-           [application](bool minimized) { application->handleMinimizedChanged(minimized); },
-       .onClose = [application] { application->handleWillTerminate(); }});
-  auto window = attachWindow(windowHost.host(), group);
-  application->finishLaunching();
-  // A window that opens has the focus; the host's own focus event then changes nothing.
-  application->handleFocusChanged(true);
-  const int status = windowHost.run();
-  application->handleWillTerminate();
-  application->removeWindow(window);
-  HapticsLog::setPulseHandler(nullptr);
-  return status;
 }
 
 }  // namespace platform::app

@@ -40,6 +40,11 @@ int runApp(int argc, char** argv) {
   return runWindowGroup(app.body());
 }
 
+// Makes every haptic impact flash a short pulse over the window (the runner does this).
+void installHapticPulse();
+// The pulse's current opacity (0 when none shows).
+double hapticPulseStrength();
+
 // The root view of a group's window: its content with the haptic pulse overlay.
 ui::View windowRootView(const WindowGroup& group);
 // Makes the application's window for `host` with a root controller showing `group`, and adds it

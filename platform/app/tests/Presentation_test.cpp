@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+
+#include "platform/app/ActivityViewController.h"
+#include "platform/app/AppConstants.h"
+#include "platform/app/AppRunner.h"
+#include "platform/app/Application.h"
+#include "platform/app/MailComposeController.h"
+#include "platform/app/tests/AppTestSupport.h"
+#include "platform/base/Files.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/base/Bundle.h"
+#include "platform/testing/PlatformTest.h"
+#include "platform/ui/TestHost.h"
+
+namespace platform::app {
+namespace {
+
+using platform::app::testing::readAll;
+
+class PresentationTest : public platform::testing::PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    downloads_ = home() / "Downloads";
+    ::setenv("XDG_DOWNLOAD_DIR", downloads_.c_str(), 1);
+    clip_ = home() / "clip one.mp3";
+    std::ofstream(clip_, std::ios::binary) << "ID3 pretend audio";
+  }
+  std::shared_ptr<ActivityViewController> shareSheet() {
+    return std::make_shared<ActivityViewController>(std::vector<Value>{Value(fileUrlForPath(clip_))},
+                                                    std::vector<ObjectPtr>{});
+  }
+  std::filesystem::path downloads_, clip_;
+};
+
+TEST_F(PresentationTest, NothingIsPresentedWithoutAWindowOrRootController) {
+  ui::TestHost host(ui::Text("root"));
+  auto loose = std::make_shared<HostingController>(nullptr);
+  bool completed = false;
+  loose->presentViewController(shareSheet(), true, [&] { completed = true; });
+  EXPECT_EQ(loose->presentedViewController(), nullptr);
+
+  auto window = Window::make(&host.host());
+  EXPECT_EQ(window->rootViewController(), nullptr);
+  auto offscreen = Window::make(nullptr);
+  offscreen->setRootViewController(std::make_shared<HostingController>(nullptr));
+  offscreen->rootViewController()->presentViewController(shareSheet(), true,
+                                                         [&] { completed = true; });
+  host.pump();
+  EXPECT_EQ(host.sheetCount(), 0u);
+  EXPECT_FALSE(completed);
+}
+
+TEST_F(PresentationTest, ShareSheetListsTheFileAndSavesCopiesWithoutOverwriting) {
+  ui::TestHost host(ui::Text("root"));
+  auto window = attachWindow(host.host(), {[] { return ui::Text("root"); }});
+  ASSERT_EQ(Application::sharedApplication()->windows().front(), window);
+  auto root = window->rootViewController();
+  ASSERT_NE(root, nullptr);
+
+  for (int round = 0; round < 2; ++round) {
+    auto sheet = shareSheet();
+    bool completed = false;
+    root->presentViewController(sheet, true, [&] { completed = true; });
+    host.pump();
+    EXPECT_TRUE(pumpUntil([&] { return completed; }));
+    ASSERT_EQ(host.sheetCount(), 1u);
+    EXPECT_EQ(root->presentedViewController(), sheet);
+    EXPECT_EQ(sheet->window(), window);
+    ASSERT_TRUE(host.findText("clip one.mp3"));
+    ASSERT_TRUE(host.findText(kShareOpenTitle));
+    ASSERT_TRUE(host.findText(kShareCancelTitle));
+    auto save = host.findText(kShareSaveCopyTitle);
+    ASSERT_TRUE(save);
+    EXPECT_TRUE(host.tap(*save));
+    ASSERT_TRUE(pumpUntil([&] {
+      host.pump();
+      return host.sheetCount() == 0;
+    }));
+    EXPECT_EQ(root->presentedViewController(), nullptr);
+  }
+  EXPECT_EQ(readAll(downloads_ / "clip one.mp3"), "ID3 pretend audio");
+  EXPECT_EQ(readAll(downloads_ / "clip one 2.mp3"), "ID3 pretend audio");
+  Application::sharedApplication()->removeWindow(window);
+}
+
+TEST_F(PresentationTest, CancelClosesTheSheetAndAppearanceMessagesAreSent) {
+  // Replaced appearance methods of the base class are what presentation calls.
+  std::vector<std::string> seen;
+  auto* cls = runtime::classNamed(kViewControllerClassName);
+  registerViewControllerClasses();
+  cls = runtime::classNamed(kViewControllerClassName);
+  ASSERT_NE(cls, nullptr);
+  for (const char* sel : {"viewDidAppear:", "viewDidDisappear:"}) {
+    runtime::classReplaceMethod(cls, sel,
+                                runtime::implementationWithBlock([&seen, sel](Object& self, bool) {
+                                  seen.push_back(runtime::objectGetClassName(&self) + " " + sel);
+                                }),
+                                "v@:B");
+  }
+  ui::TestHost host(ui::Text("root"));
+  auto window = attachWindow(host.host(), {[] { return ui::Text("root"); }});
+  auto sheet = shareSheet();
+  window->rootViewController()->presentViewController(sheet, false, nullptr);
+  host.pump();
+  ASSERT_TRUE(host.tap(*host.findText(kShareCancelTitle)));
+  ASSERT_TRUE(pumpUntil([&] {
+    host.pump();
+    return host.sheetCount() == 0;
+  }));
+  EXPECT_EQ(seen, (std::vector<std::string>{"UIActivityViewController viewDidAppear:",
+                                            "UIActivityViewController viewDidDisappear:"}));
+  EXPECT_FALSE(std::filesystem::exists(downloads_));
+  Application::sharedApplication()->removeWindow(window);
+}
+
+TEST_F(PresentationTest, TabletPopoverKeepsItsSource) {
+  setArguments({"-DeviceIdiom", "pad"});
+  ui::TestHost host(ui::Text("root"), {.size = ui::kPadSize, .idiom = ui::UserInterfaceIdiom::pad});
+  auto window = attachWindow(host.host(), {[] { return ui::Text("root"); }});
+  auto app = Application::sharedApplication();
+  ASSERT_EQ(app->userInterfaceIdiom(), ui::UserInterfaceIdiom::pad);
+  auto sheet = shareSheet();
+  sheet->setModalPresentationStyle(ModalPresentationStyle::popover);
+  sheet->popoverPresentationController().sourceView = app->windows().front();
+  sheet->popoverPresentationController().sourceRect = {};
+  window->rootViewController()->presentViewController(sheet, true, nullptr);
+  host.pump();
+  EXPECT_EQ(host.sheetCount(), 1u);
+  EXPECT_EQ(sheet->modalPresentationStyle(), ModalPresentationStyle::popover);
+  EXPECT_EQ(sheet->popoverPresentationController().sourceView.lock(), window);
+  app->removeWindow(window);
+}
+
+// The delegate side of the mail composer: records each finish.
+struct RecordingMailDelegate : MailComposeControllerDelegate {
+  std::vector<std::pair<MailComposeResult, ErrorPtr>> finishes;
+  bool onMainThread = true;
+  void mailComposeController(MailComposeController&, MailComposeResult result,
+                             ErrorPtr error) override {
+    onMainThread = onMainThread && isMainThread();
+    finishes.emplace_back(result, error);
+  }
+};
+
+class MailComposerTest : public platform::testing::PlatformTest {
+ protected:
+  std::shared_ptr<MailComposeController> composer(std::shared_ptr<RecordingMailDelegate> d) {
+    auto c = std::make_shared<MailComposeController>();
+    c->setMailComposeDelegate(d);
+    c->setSubject("Tavo Vastrow Soundboard Sound Request");
+    c->setToRecipients(std::vector<std::string>{"support@tavo.example"});
+    c->setMessageBody("Person (e.g. Tavo Vastrow) : ", false);
+    c->addAttachmentData(Bytes{1, 2, 3}, "audio/mpeg", "a.mp3");
+    c->addAttachmentData(Bytes{4}, "text/plain", "b.txt");
+    return c;
+  }
+};
+
+TEST_F(MailComposerTest, SendWritesToTheOutboxAndTellsTheDelegateOnce) {
+  setArguments({"-MailOutboxDirectory", (home() / "outbox").string()});
+  ASSERT_TRUE(MailComposeController::canSendMail());
+  auto delegate = std::make_shared<RecordingMailDelegate>();
+  auto c = composer(delegate);
+  c->send();
+  c->send();
+  c->cancel();
+  ASSERT_TRUE(pumpUntil([&] { return !delegate->finishes.empty(); }));
+  pumpUntil([] { return false; }, 0.05);
+  ASSERT_EQ(delegate->finishes.size(), 1u);
+  EXPECT_EQ(delegate->finishes[0].first, MailComposeResult::sent);
+  EXPECT_EQ(delegate->finishes[0].second, nullptr);
+  EXPECT_TRUE(delegate->onMainThread);
+  auto files = std::vector<std::filesystem::path>(
+      std::filesystem::directory_iterator(home() / "outbox"), {});
+  ASSERT_EQ(files.size(), 1u);
+  const auto text = readAll(files[0]);
+  EXPECT_NE(text.find("Subject: Tavo Vastrow Soundboard Sound Request\r\n"), std::string::npos);
+  EXPECT_LT(text.find("filename=\"a.mp3\""), text.find("filename=\"b.txt\""));
+}
+
+TEST_F(MailComposerTest, FailureCarriesTheErrorAndCancelAndSaveReportTheirResults) {
+  ::setenv("PATH", (home() / "empty-bin").c_str(), 1);
+  EXPECT_FALSE(MailComposeController::canSendMail());
+  auto delegate = std::make_shared<RecordingMailDelegate>();
+  auto failing = composer(delegate);
+  failing->send();
+  auto cancelled = composer(delegate);
+  cancelled->cancel();
+  auto saved = composer(delegate);
+  saved->saveDraft();
+  ASSERT_TRUE(pumpUntil([&] { return delegate->finishes.size() == 3; }));
+  std::map<MailComposeResult, ErrorPtr> byResult(delegate->finishes.begin(),
+                                                 delegate->finishes.end());
+  ASSERT_EQ(byResult.size(), 3u);
+  ASSERT_NE(byResult[MailComposeResult::failed], nullptr);
+  EXPECT_EQ(byResult[MailComposeResult::failed]->code(), kMailNoTransportError);
+  EXPECT_EQ(byResult[MailComposeResult::cancelled], nullptr);
+  EXPECT_EQ(byResult[MailComposeResult::saved], nullptr);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(
+                              SandboxHome::applicationSupport() / kMailDraftsFolder),
+                          {}),
+            1);
+}
+
+TEST_F(MailComposerTest, SheetShowsTheFieldsAndItsButtonsFinish) {
+  auto delegate = std::make_shared<RecordingMailDelegate>();
+  auto c = composer(delegate);
+  ui::TestHost host(ui::ViewControllerRepresentable(
+      [] { return std::shared_ptr<void>(); },
+      [c](const ui::RepresentableContext&) -> std::shared_ptr<ui::HostedController> { return c; }));
+  host.pump();
+  EXPECT_TRUE(host.findText("support@tavo.example"));
+  EXPECT_TRUE(host.findText("Tavo Vastrow Soundboard Sound Request"));
+  EXPECT_TRUE(host.findText("a.mp3"));
+  ASSERT_TRUE(host.tap(*host.findText(kMailCancelTitle)));
+  ASSERT_EQ(delegate->finishes.size(), 1u);
+  EXPECT_EQ(delegate->finishes[0].first, MailComposeResult::cancelled);
+}
+
+}  // namespace
+}  // namespace platform::app
