@@ -13,10 +13,18 @@ platform::Value thousandEntries() {
   for (int i = 0; i < 1000; ++i) {
     std::string key = "key-" + std::to_string(i);
     switch (i % 4) {
-      case 0: d.emplace(key, platform::Value(i)); break;
-      case 1: d.emplace(key, platform::Value(i * 0.5)); break;
-      case 2: d.emplace(key, platform::Value("value number " + std::to_string(i))); break;
-      default: d.emplace(key, platform::Value(platform::Value::Array{i, "x", true})); break;
+      case 0:
+        d.emplace(key, platform::Value(i));
+        break;
+      case 1:
+        d.emplace(key, platform::Value(i * 0.5));
+        break;
+      case 2:
+        d.emplace(key, platform::Value("value number " + std::to_string(i)));
+        break;
+      default:
+        d.emplace(key, platform::Value(platform::Value::Array{i, "x", true}));
+        break;
     }
   }
   return platform::Value(std::move(d));

@@ -64,9 +64,9 @@ bool isWithin(const fs::path& root, const fs::path& candidate) {
 }
 
 bool isUnreserved(unsigned char c) {
-  return std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/' ||
-         c == '!' || c == '$' || c == '&' || c == '\'' || c == '(' || c == ')' || c == '*' ||
-         c == '+' || c == ',' || c == ';' || c == '=' || c == ':' || c == '@';
+  return std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/' || c == '!' ||
+         c == '$' || c == '&' || c == '\'' || c == '(' || c == ')' || c == '*' || c == '+' ||
+         c == ',' || c == ';' || c == '=' || c == ':' || c == '@';
 }
 
 int hexDigit(char c) {

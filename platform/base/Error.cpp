@@ -66,8 +66,8 @@ AssertionHandler::Handler& currentHandler() {
 
 }  // namespace
 
-void AssertionHandler::handleFailure(const std::string& function, const std::string& file,
-                                     int line, const std::string& description) {
+void AssertionHandler::handleFailure(const std::string& function, const std::string& file, int line,
+                                     const std::string& description) {
   Handler handler;
   {
     std::lock_guard<std::mutex> lock(handlerMutex());

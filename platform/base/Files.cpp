@@ -122,8 +122,8 @@ bool createDirectory(const fs::path& path, bool intermediates, ErrorPtr* error) 
   if (ec) {
     // Another thread may have made it meanwhile.
     if (exists(path, &isDir) && isDir) return true;
-    long code = ec == std::errc::no_such_file_or_directory ? kFileNoSuchFileError
-                                                           : kFileWriteUnknownError;
+    long code =
+        ec == std::errc::no_such_file_or_directory ? kFileNoSuchFileError : kFileWriteUnknownError;
     setError(error, fileError(code, path, "Could not create the folder", ec.value()));
     return false;
   }
@@ -250,8 +250,8 @@ bool moveItem(const fs::path& from, const fs::path& to, ErrorPtr* error) {
     if (!ec) fs::remove_all(from, ec);
   }
   if (ec) {
-    long code = ec == std::errc::no_such_file_or_directory ? kFileNoSuchFileError
-                                                           : kFileWriteUnknownError;
+    long code =
+        ec == std::errc::no_such_file_or_directory ? kFileNoSuchFileError : kFileWriteUnknownError;
     setError(error, fileError(code, to, "Could not move to", ec.value()));
     return false;
   }

@@ -16,7 +16,8 @@ std::string cFormat(const std::string& spec, T value) {
   char small[128];
   int n = std::snprintf(small, sizeof small, spec.c_str(), value);
   if (n < 0) return {};
-  if (static_cast<std::size_t>(n) < sizeof small) return std::string(small, static_cast<std::size_t>(n));
+  if (static_cast<std::size_t>(n) < sizeof small)
+    return std::string(small, static_cast<std::size_t>(n));
   std::string out(static_cast<std::size_t>(n) + 1, '\0');
   std::snprintf(out.data(), out.size(), spec.c_str(), value);
   out.resize(static_cast<std::size_t>(n));
@@ -37,10 +38,14 @@ std::int64_t signedFor(const Value& v, Length length) {
   std::int64_t i = v.int64Value();
   // Without a length modifier the argument is an int, so only its low 32 bits count.
   switch (length) {
-    case Length::Char: return static_cast<signed char>(i);
-    case Length::Short: return static_cast<short>(i);
-    case Length::None: return static_cast<int>(static_cast<std::uint32_t>(i));
-    default: return i;
+    case Length::Char:
+      return static_cast<signed char>(i);
+    case Length::Short:
+      return static_cast<short>(i);
+    case Length::None:
+      return static_cast<int>(static_cast<std::uint32_t>(i));
+    default:
+      return i;
   }
 }
 
@@ -49,10 +54,14 @@ std::uint64_t unsignedFor(const Value& v, Length length) {
                         ? static_cast<std::uint64_t>(v.int64Value())
                         : v.uint64Value();
   switch (length) {
-    case Length::Char: return static_cast<unsigned char>(u);
-    case Length::Short: return static_cast<unsigned short>(u);
-    case Length::None: return static_cast<std::uint32_t>(u);
-    default: return u;
+    case Length::Char:
+      return static_cast<unsigned char>(u);
+    case Length::Short:
+      return static_cast<unsigned short>(u);
+    case Length::None:
+      return static_cast<std::uint32_t>(u);
+    default:
+      return u;
   }
 }
 
@@ -74,7 +83,8 @@ std::string formatValues(std::string_view format, const std::vector<Value>& args
     }
     std::size_t start = i++;
     std::string flags;
-    while (i < format.size() && std::string_view("-+ #0'").find(format[i]) != std::string_view::npos) {
+    while (i < format.size() &&
+           std::string_view("-+ #0'").find(format[i]) != std::string_view::npos) {
       if (format[i] != '\'') flags += format[i];
       ++i;
     }
@@ -142,7 +152,9 @@ std::string formatValues(std::string_view format, const std::vector<Value>& args
     if (precision >= 0) spec += "." + std::to_string(precision);
 
     switch (conversion) {
-      case '%': out += '%'; break;
+      case '%':
+        out += '%';
+        break;
       case '@': {
         std::string s = take().description();
         if (precision >= 0) s = utf32Prefix(s, static_cast<std::size_t>(precision));
@@ -160,7 +172,8 @@ std::string formatValues(std::string_view format, const std::vector<Value>& args
       case 'd':
       case 'i':
       case 'D':
-        out += cFormat(spec + "lld", static_cast<long long>(signedFor(take(), conversion == 'D' ? Length::Long : length)));
+        out += cFormat(spec + "lld", static_cast<long long>(signedFor(
+                                         take(), conversion == 'D' ? Length::Long : length)));
         break;
       case 'u':
       case 'U':
@@ -186,19 +199,21 @@ std::string formatValues(std::string_view format, const std::vector<Value>& args
       case 'c':
       case 'C': {
         const Value& v = take();
-        std::uint64_t code = v.isString() ? (v.string()->empty() ? 0 : toUtf32(*v.string())[0])
-                                          : v.uint64Value();
+        std::uint64_t code =
+            v.isString() ? (v.string()->empty() ? 0 : toUtf32(*v.string())[0]) : v.uint64Value();
         if (conversion == 'c') code &= 0xFF;
         std::string s;
-        if (code != 0) s = fromUtf32(std::u32string(1, static_cast<char32_t>(code > 0x10FFFF ? 0xFFFD : code)));
+        if (code != 0)
+          s = fromUtf32(std::u32string(1, static_cast<char32_t>(code > 0x10FFFF ? 0xFFFD : code)));
         out += pad(std::move(s), width, left);
         break;
       }
       case 'p': {
         const Value& v = take();
-        std::uint64_t p = v.isObject() ? reinterpret_cast<std::uintptr_t>(v.object().get())
-                                       : v.uint64Value();
-        out += pad("0x" + cFormat(std::string("%llx"), static_cast<unsigned long long>(p)), width, left);
+        std::uint64_t p =
+            v.isObject() ? reinterpret_cast<std::uintptr_t>(v.object().get()) : v.uint64Value();
+        out += pad("0x" + cFormat(std::string("%llx"), static_cast<unsigned long long>(p)), width,
+                   left);
         break;
       }
       default:

@@ -1,12 +1,12 @@
 #include "platform/base/PropertyList.h"
 
-#include <plist/plist.h>
-
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <memory>
+
 #include <nlohmann/json.hpp>
+#include <plist/plist.h>
 
 #include "platform/base/Strings.h"
 
@@ -179,12 +179,17 @@ plist_t toPlist(const Value& v, int depth, std::string& problem) {
   switch (v.kind()) {
     case Value::Kind::Number:
       switch (v.numberKind()) {
-        case Value::NumberKind::Bool: return plist_new_bool(v.boolValue() ? 1 : 0);
-        case Value::NumberKind::Double: return plist_new_real(v.doubleValue());
+        case Value::NumberKind::Bool:
+          return plist_new_bool(v.boolValue() ? 1 : 0);
+        case Value::NumberKind::Double:
+          return plist_new_real(v.doubleValue());
         case Value::NumberKind::Unsigned:
-          if (v.uint64Value() > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+          if (v.uint64Value() >
+              static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
             // It would read back as a negative number.
-            problem = "An unsigned integer above 9223372036854775807 cannot be stored in a property list.";
+            problem =
+                "An unsigned integer above 9223372036854775807 cannot be stored in a property "
+                "list.";
             return nullptr;
           }
           return plist_new_uint(v.uint64Value());
@@ -192,7 +197,8 @@ plist_t toPlist(const Value& v, int depth, std::string& problem) {
           return plist_new_uint(static_cast<uint64_t>(v.int64Value()));
       }
       return nullptr;
-    case Value::Kind::String: return plist_new_string(v.string()->c_str());
+    case Value::Kind::String:
+      return plist_new_string(v.string()->c_str());
     case Value::Kind::Data: {
       const Bytes& b = *v.bytes();
       return plist_new_data(reinterpret_cast<const char*>(b.data()), b.size());
@@ -202,7 +208,8 @@ plist_t toPlist(const Value& v, int depth, std::string& problem) {
       double sec = std::floor(relative);
       if (!std::isfinite(relative) || sec < std::numeric_limits<int32_t>::min() ||
           sec > std::numeric_limits<int32_t>::max()) {
-        problem = "The date " + v.description() + " is outside what a property list here can store.";
+        problem =
+            "The date " + v.description() + " is outside what a property list here can store.";
         return nullptr;
       }
       auto usec = static_cast<int32_t>(std::llround((relative - sec) * 1e6));
@@ -243,9 +250,12 @@ plist_t toPlist(const Value& v, int depth, std::string& problem) {
 Value fromJson(const nlohmann::json& j) {
   using T = nlohmann::json::value_t;
   switch (j.type()) {
-    case T::null: return Value::null();
-    case T::boolean: return Value(j.get<bool>());
-    case T::number_integer: return Value(static_cast<long long>(j.get<std::int64_t>()));
+    case T::null:
+      return Value::null();
+    case T::boolean:
+      return Value(j.get<bool>());
+    case T::number_integer:
+      return Value(static_cast<long long>(j.get<std::int64_t>()));
     case T::number_unsigned: {
       auto u = j.get<std::uint64_t>();
       if (u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
@@ -253,8 +263,10 @@ Value fromJson(const nlohmann::json& j) {
       }
       return Value(static_cast<unsigned long long>(u));
     }
-    case T::number_float: return Value(j.get<double>());
-    case T::string: return Value(j.get_ref<const std::string&>());
+    case T::number_float:
+      return Value(j.get<double>());
+    case T::string:
+      return Value(j.get_ref<const std::string&>());
     case T::array: {
       Value::Array elements;
       elements.reserve(j.size());
@@ -266,7 +278,8 @@ Value fromJson(const nlohmann::json& j) {
       for (const auto& [key, value] : j.items()) entries.insert_or_assign(key, fromJson(value));
       return Value(std::move(entries));
     }
-    default: return Value();
+    default:
+      return Value();
   }
 }
 
@@ -276,12 +289,20 @@ bool toJson(const Value& v, int depth, nlohmann::json& out, std::string& problem
     return false;
   }
   switch (v.kind()) {
-    case Value::Kind::Null: out = nullptr; return true;
+    case Value::Kind::Null:
+      out = nullptr;
+      return true;
     case Value::Kind::Number:
       switch (v.numberKind()) {
-        case Value::NumberKind::Bool: out = v.boolValue(); return true;
-        case Value::NumberKind::Signed: out = v.int64Value(); return true;
-        case Value::NumberKind::Unsigned: out = v.uint64Value(); return true;
+        case Value::NumberKind::Bool:
+          out = v.boolValue();
+          return true;
+        case Value::NumberKind::Signed:
+          out = v.int64Value();
+          return true;
+        case Value::NumberKind::Unsigned:
+          out = v.uint64Value();
+          return true;
         case Value::NumberKind::Double:
           if (!std::isfinite(v.doubleValue())) {
             problem = "Invalid number value (" + v.description() + ") in JSON write.";
@@ -291,7 +312,9 @@ bool toJson(const Value& v, int depth, nlohmann::json& out, std::string& problem
           return true;
       }
       return false;
-    case Value::Kind::String: out = *v.string(); return true;
+    case Value::Kind::String:
+      out = *v.string();
+      return true;
     case Value::Kind::Array: {
       out = nlohmann::json::array();
       for (const auto& e : *v.array()) {
@@ -322,12 +345,15 @@ bool isPropertyListValue(const Value& value) {
   switch (value.kind()) {
     case Value::Kind::Number:
       return value.numberKind() != Value::NumberKind::Unsigned ||
-             value.uint64Value() <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+             value.uint64Value() <=
+                 static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
     case Value::Kind::String:
-    case Value::Kind::Data: return true;
+    case Value::Kind::Data:
+      return true;
     case Value::Kind::Date: {
       double relative = *value.dateValue() - kReferenceDateOffset;
-      return std::isfinite(relative) && std::floor(relative) >= std::numeric_limits<int32_t>::min() &&
+      return std::isfinite(relative) &&
+             std::floor(relative) >= std::numeric_limits<int32_t>::min() &&
              std::floor(relative) <= std::numeric_limits<int32_t>::max();
     }
     case Value::Kind::Array:
@@ -340,7 +366,8 @@ bool isPropertyListValue(const Value& value) {
         if (key.find('\0') != std::string::npos || !isPropertyListValue(v)) return false;
       }
       return true;
-    default: return false;
+    default:
+      return false;
   }
 }
 

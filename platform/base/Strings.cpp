@@ -1,8 +1,8 @@
 #include "platform/base/Strings.h"
 
+#include <unicode/locid.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
-#include <unicode/locid.h>
 
 namespace platform {
 
@@ -189,9 +189,13 @@ int caseInsensitiveCompare(std::string_view a, std::string_view b) {
   return r < 0 ? -1 : (r > 0 ? 1 : 0);
 }
 
-std::string lowercase(std::string_view s) { return fromIcu(toIcu(s).toLower(icu::Locale::getRoot())); }
+std::string lowercase(std::string_view s) {
+  return fromIcu(toIcu(s).toLower(icu::Locale::getRoot()));
+}
 
-std::string uppercase(std::string_view s) { return fromIcu(toIcu(s).toUpper(icu::Locale::getRoot())); }
+std::string uppercase(std::string_view s) {
+  return fromIcu(toIcu(s).toUpper(icu::Locale::getRoot()));
+}
 
 // The platform's letter set is the Unicode letter and mark categories.
 bool isLetter(char32_t c) {
@@ -199,7 +203,9 @@ bool isLetter(char32_t c) {
   return (mask & (U_GC_L_MASK | U_GC_M_MASK)) != 0;
 }
 
-bool isDecimalDigit(char32_t c) { return u_charType(static_cast<UChar32>(c)) == U_DECIMAL_DIGIT_NUMBER; }
+bool isDecimalDigit(char32_t c) {
+  return u_charType(static_cast<UChar32>(c)) == U_DECIMAL_DIGIT_NUMBER;
+}
 
 // Letters, marks and numbers.
 bool isAlphanumeric(char32_t c) {

@@ -45,7 +45,8 @@ FileStamp stampOf(const fs::path& path) {
   s.device = st.st_dev;
   s.inode = st.st_ino;
   s.size = st.st_size;
-  s.mtimeNanoseconds = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+  s.mtimeNanoseconds =
+      static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
   return s;
 }
 
@@ -60,7 +61,8 @@ Value argumentValue(const std::string& text) {
 }
 
 bool looksLikeNumber(const std::string& s) {
-  return s.size() > 1 && s[0] == '-' && (std::isdigit(static_cast<unsigned char>(s[1])) || s[1] == '.');
+  return s.size() > 1 && s[0] == '-' &&
+         (std::isdigit(static_cast<unsigned char>(s[1])) || s[1] == '.');
 }
 
 }  // namespace
@@ -111,8 +113,7 @@ struct UserDefaults::Domain {
                  aside.string());
     } else {
       logProblem("the preferences file " + path.string() +
-                 " is corrupt and could not be moved aside: " +
-                 moveError->localizedDescription());
+                 " is corrupt and could not be moved aside: " + moveError->localizedDescription());
     }
     stamp = stampOf(path);
   }
@@ -128,7 +129,8 @@ struct UserDefaults::Domain {
     bool ok = false;
     if (values.empty()) {
       ok = files::removeItem(path, &error) || (error && error->code() == kFileNoSuchFileError);
-    } else if (auto bytes = serializePropertyList(Value(values), PropertyListFormat::Binary, &error)) {
+    } else if (auto bytes =
+                   serializePropertyList(Value(values), PropertyListFormat::Binary, &error)) {
       ok = files::createDirectory(path.parent_path(), true, &error) &&
            files::writeAtomically(path, *bytes, &error, 0600);
     }
@@ -260,7 +262,9 @@ void UserDefaults::removeObjectForKey(const std::string& key) {
   if (domain_->values.erase(key) > 0) domain_->persist();
 }
 
-bool UserDefaults::boolForKey(const std::string& key) const { return objectForKey(key).boolValue(); }
+bool UserDefaults::boolForKey(const std::string& key) const {
+  return objectForKey(key).boolValue();
+}
 
 long UserDefaults::integerForKey(const std::string& key) const {
   return static_cast<long>(objectForKey(key).int64Value());

@@ -1,8 +1,8 @@
 #include "platform/base/Value.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -141,12 +141,23 @@ std::string quotedIfNeeded(const std::string& s) {
   std::string out = "\"";
   for (char c : s) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        out += c;
     }
   }
   out += '"';
@@ -311,7 +322,8 @@ Value Value::set(Array elements) {
   for (auto& e : elements) {
     std::size_t h = e.hash();
     auto [first, last] = byHash.equal_range(h);
-    bool seen = std::any_of(first, last, [&](const auto& entry) { return unique[entry.second] == e; });
+    bool seen =
+        std::any_of(first, last, [&](const auto& entry) { return unique[entry.second] == e; });
     if (seen) continue;
     byHash.emplace(h, unique.size());
     unique.push_back(std::move(e));
@@ -323,28 +335,42 @@ Value Value::set(Array elements) {
 
 Value::Kind Value::kind() const {
   switch (rep_.index()) {
-    case kNil: return Kind::Nil;
-    case kNull: return Kind::Null;
+    case kNil:
+      return Kind::Nil;
+    case kNull:
+      return Kind::Null;
     case kBool:
     case kSigned:
     case kUnsigned:
-    case kDouble: return Kind::Number;
-    case kString: return Kind::String;
-    case kData: return Kind::Data;
-    case kDate: return Kind::Date;
-    case kArray: return Kind::Array;
-    case kDictionary: return Kind::Dictionary;
-    case kSet: return Kind::Set;
-    default: return Kind::Object;
+    case kDouble:
+      return Kind::Number;
+    case kString:
+      return Kind::String;
+    case kData:
+      return Kind::Data;
+    case kDate:
+      return Kind::Date;
+    case kArray:
+      return Kind::Array;
+    case kDictionary:
+      return Kind::Dictionary;
+    case kSet:
+      return Kind::Set;
+    default:
+      return Kind::Object;
   }
 }
 
 Value::NumberKind Value::numberKind() const {
   switch (rep_.index()) {
-    case kBool: return NumberKind::Bool;
-    case kUnsigned: return NumberKind::Unsigned;
-    case kDouble: return NumberKind::Double;
-    default: return NumberKind::Signed;
+    case kBool:
+      return NumberKind::Bool;
+    case kUnsigned:
+      return NumberKind::Unsigned;
+    case kDouble:
+      return NumberKind::Double;
+    default:
+      return NumberKind::Signed;
   }
 }
 
@@ -352,54 +378,76 @@ bool Value::isFloatingPoint() const { return rep_.index() == kDouble; }
 
 bool Value::boolValue() const {
   switch (rep_.index()) {
-    case kBool: return std::get<bool>(rep_);
-    case kSigned: return std::get<std::int64_t>(rep_) != 0;
-    case kUnsigned: return std::get<std::uint64_t>(rep_) != 0;
+    case kBool:
+      return std::get<bool>(rep_);
+    case kSigned:
+      return std::get<std::int64_t>(rep_) != 0;
+    case kUnsigned:
+      return std::get<std::uint64_t>(rep_) != 0;
     case kDouble: {
       double d = std::get<double>(rep_);
       return d != 0 && !std::isnan(d);
     }
-    case kString: return parseBool(*std::get<kString>(rep_));
-    default: return false;
+    case kString:
+      return parseBool(*std::get<kString>(rep_));
+    default:
+      return false;
   }
 }
 
 std::int64_t Value::int64Value() const {
   switch (rep_.index()) {
-    case kBool: return std::get<bool>(rep_) ? 1 : 0;
-    case kSigned: return std::get<std::int64_t>(rep_);
+    case kBool:
+      return std::get<bool>(rep_) ? 1 : 0;
+    case kSigned:
+      return std::get<std::int64_t>(rep_);
     case kUnsigned: {
       auto u = std::get<std::uint64_t>(rep_);
       return u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
                  ? std::numeric_limits<std::int64_t>::max()
                  : static_cast<std::int64_t>(u);
     }
-    case kDouble: return saturateToInt64(std::get<double>(rep_));
-    case kString: return parseLeadingInteger(*std::get<kString>(rep_));
-    default: return 0;
+    case kDouble:
+      return saturateToInt64(std::get<double>(rep_));
+    case kString:
+      return parseLeadingInteger(*std::get<kString>(rep_));
+    default:
+      return 0;
   }
 }
 
 std::uint64_t Value::uint64Value() const {
   switch (rep_.index()) {
-    case kBool: return std::get<bool>(rep_) ? 1 : 0;
+    case kBool:
+      return std::get<bool>(rep_) ? 1 : 0;
     // A negative signed number reads as its two's complement, as the platform's does.
-    case kSigned: return static_cast<std::uint64_t>(std::get<std::int64_t>(rep_));
-    case kUnsigned: return std::get<std::uint64_t>(rep_);
-    case kDouble: return saturateToUint64(std::get<double>(rep_));
-    case kString: return static_cast<std::uint64_t>(parseLeadingInteger(*std::get<kString>(rep_)));
-    default: return 0;
+    case kSigned:
+      return static_cast<std::uint64_t>(std::get<std::int64_t>(rep_));
+    case kUnsigned:
+      return std::get<std::uint64_t>(rep_);
+    case kDouble:
+      return saturateToUint64(std::get<double>(rep_));
+    case kString:
+      return static_cast<std::uint64_t>(parseLeadingInteger(*std::get<kString>(rep_)));
+    default:
+      return 0;
   }
 }
 
 double Value::doubleValue() const {
   switch (rep_.index()) {
-    case kBool: return std::get<bool>(rep_) ? 1 : 0;
-    case kSigned: return static_cast<double>(std::get<std::int64_t>(rep_));
-    case kUnsigned: return static_cast<double>(std::get<std::uint64_t>(rep_));
-    case kDouble: return std::get<double>(rep_);
-    case kString: return parseLeadingDouble(*std::get<kString>(rep_));
-    default: return 0;
+    case kBool:
+      return std::get<bool>(rep_) ? 1 : 0;
+    case kSigned:
+      return static_cast<double>(std::get<std::int64_t>(rep_));
+    case kUnsigned:
+      return static_cast<double>(std::get<std::uint64_t>(rep_));
+    case kDouble:
+      return std::get<double>(rep_);
+    case kString:
+      return parseLeadingDouble(*std::get<kString>(rep_));
+    default:
+      return 0;
   }
 }
 
@@ -451,32 +499,53 @@ std::size_t Value::count() const {
 
 std::string Value::description() const {
   switch (rep_.index()) {
-    case kNil: return "(null)";
-    case kNull: return "<null>";
-    case kBool: return std::get<bool>(rep_) ? "1" : "0";
-    case kSigned: return std::to_string(std::get<std::int64_t>(rep_));
-    case kUnsigned: return std::to_string(std::get<std::uint64_t>(rep_));
-    case kDouble: return shortestDouble(std::get<double>(rep_));
-    case kString: return *std::get<kString>(rep_);
-    case kData: return dataDescription(std::get<kData>(rep_)->bytes);
-    case kDate: return dateDescription(std::get<Date>(rep_).seconds);
-    case kObject: return std::get<ObjectPtr>(rep_)->description();
-    default: return describe(*this, 0);
+    case kNil:
+      return "(null)";
+    case kNull:
+      return "<null>";
+    case kBool:
+      return std::get<bool>(rep_) ? "1" : "0";
+    case kSigned:
+      return std::to_string(std::get<std::int64_t>(rep_));
+    case kUnsigned:
+      return std::to_string(std::get<std::uint64_t>(rep_));
+    case kDouble:
+      return shortestDouble(std::get<double>(rep_));
+    case kString:
+      return *std::get<kString>(rep_);
+    case kData:
+      return dataDescription(std::get<kData>(rep_)->bytes);
+    case kDate:
+      return dateDescription(std::get<Date>(rep_).seconds);
+    case kObject:
+      return std::get<ObjectPtr>(rep_)->description();
+    default:
+      return describe(*this, 0);
   }
 }
 
 std::string Value::className() const {
   switch (kind()) {
-    case Kind::Nil: return "nil";
-    case Kind::Null: return "NSNull";
-    case Kind::Number: return "NSNumber";
-    case Kind::String: return "NSString";
-    case Kind::Data: return "NSData";
-    case Kind::Date: return "NSDate";
-    case Kind::Array: return "NSArray";
-    case Kind::Dictionary: return "NSDictionary";
-    case Kind::Set: return "NSSet";
-    case Kind::Object: return std::get<ObjectPtr>(rep_)->className();
+    case Kind::Nil:
+      return "nil";
+    case Kind::Null:
+      return "NSNull";
+    case Kind::Number:
+      return "NSNumber";
+    case Kind::String:
+      return "NSString";
+    case Kind::Data:
+      return "NSData";
+    case Kind::Date:
+      return "NSDate";
+    case Kind::Array:
+      return "NSArray";
+    case Kind::Dictionary:
+      return "NSDictionary";
+    case Kind::Set:
+      return "NSSet";
+    case Kind::Object:
+      return std::get<ObjectPtr>(rep_)->className();
   }
   return "nil";
 }
@@ -486,13 +555,20 @@ bool operator==(const Value& a, const Value& b) {
   if (ka != b.kind()) return false;
   switch (ka) {
     case Value::Kind::Nil:
-    case Value::Kind::Null: return true;
-    case Value::Kind::Number: return numbersEqual(a, b);
-    case Value::Kind::String: return *a.string() == *b.string();
-    case Value::Kind::Data: return *a.bytes() == *b.bytes();
-    case Value::Kind::Date: return *a.dateValue() == *b.dateValue();
-    case Value::Kind::Array: return *a.array() == *b.array();
-    case Value::Kind::Dictionary: return *a.dictionary() == *b.dictionary();
+    case Value::Kind::Null:
+      return true;
+    case Value::Kind::Number:
+      return numbersEqual(a, b);
+    case Value::Kind::String:
+      return *a.string() == *b.string();
+    case Value::Kind::Data:
+      return *a.bytes() == *b.bytes();
+    case Value::Kind::Date:
+      return *a.dateValue() == *b.dateValue();
+    case Value::Kind::Array:
+      return *a.array() == *b.array();
+    case Value::Kind::Dictionary:
+      return *a.dictionary() == *b.dictionary();
     case Value::Kind::Set: {
       const auto& ea = *a.array();
       const auto& eb = *b.array();
@@ -521,7 +597,8 @@ std::size_t Value::hash() const {
   std::size_t seed = static_cast<std::size_t>(kind()) * 0x100000001b3ULL;
   switch (kind()) {
     case Kind::Nil:
-    case Kind::Null: return seed;
+    case Kind::Null:
+      return seed;
     case Kind::Number: {
       // Equal numbers of different kinds must hash alike: integral values hash as integers.
       if (isFloatingPoint()) {
@@ -539,11 +616,13 @@ std::size_t Value::hash() const {
       }
       return mix(seed, std::hash<std::int64_t>()(int64Value()));
     }
-    case Kind::String: return mix(seed, std::hash<std::string>()(*string()));
+    case Kind::String:
+      return mix(seed, std::hash<std::string>()(*string()));
     case Kind::Data:
       return mix(seed, std::hash<std::string_view>()(std::string_view(
                            reinterpret_cast<const char*>(bytes()->data()), bytes()->size())));
-    case Kind::Date: return mix(seed, std::hash<double>()(*dateValue()));
+    case Kind::Date:
+      return mix(seed, std::hash<double>()(*dateValue()));
     case Kind::Array:
       for (const auto& e : *array()) seed = mix(seed, e.hash());
       return seed;
@@ -559,7 +638,8 @@ std::size_t Value::hash() const {
       for (const auto& e : *array()) sum += e.hash();
       return mix(seed, sum);
     }
-    case Kind::Object: return mix(seed, object()->hash());
+    case Kind::Object:
+      return mix(seed, object()->hash());
   }
   return seed;
 }

@@ -66,8 +66,8 @@ TEST_F(BundleTest, ResourceLookups) {
 
 TEST_F(BundleTest, LookupsThatWouldLeaveTheBundleAreRefused) {
   // A file just outside the bundle, reachable by each trick below.
-  ASSERT_TRUE(files::writeAtomically(bundleDir().parent_path() / "secret.txt",
-                                     std::string_view("x")));
+  ASSERT_TRUE(
+      files::writeAtomically(bundleDir().parent_path() / "secret.txt", std::string_view("x")));
   fs::create_symlink(bundleDir().parent_path() / "secret.txt", bundleDir() / "link.txt");
   auto bundle = Bundle::mainBundle();
   struct Case {

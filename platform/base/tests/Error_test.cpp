@@ -36,9 +36,9 @@ TEST(ErrorTest, AssertionHandlerThrowsByDefaultAndIsReplaceable) {
     EXPECT_EQ(e.reason(), "broken");
   }
   std::vector<std::string> seen;
-  auto previous = AssertionHandler::setHandler(
-      [&](const std::string& function, const std::string& file, int line,
-          const std::string& description) {
+  auto previous =
+      AssertionHandler::setHandler([&](const std::string& function, const std::string& file,
+                                       int line, const std::string& description) {
         seen.push_back(function + "@" + file + ":" + std::to_string(line) + " " + description);
       });
   EXPECT_FALSE(previous);

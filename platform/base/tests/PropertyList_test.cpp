@@ -79,11 +79,10 @@ TEST(PropertyListTest, ReadsHandWrittenXml) {
 }
 
 TEST(PropertyListTest, RefusesWhatIsNotAPropertyList) {
-  for (const Value& v : {Value(), Value::null(), Value::set({1}),
-                         Value(Value::Array{Value::null()}),
-                         Value(Value::Dictionary{{"k", Value()}}),
-                         Value(std::numeric_limits<unsigned long long>::max()),
-                         Value::date(1e12)}) {
+  for (const Value& v :
+       {Value(), Value::null(), Value::set({1}), Value(Value::Array{Value::null()}),
+        Value(Value::Dictionary{{"k", Value()}}),
+        Value(std::numeric_limits<unsigned long long>::max()), Value::date(1e12)}) {
     EXPECT_FALSE(isPropertyListValue(v)) << v.description();
     ErrorPtr error;
     EXPECT_FALSE(serializePropertyList(v, PropertyListFormat::Binary, &error));
@@ -154,10 +153,9 @@ TEST(JsonTest, SerializesAndRoundTrips) {
 }
 
 TEST(JsonTest, RefusesWhatJsonCannotHold) {
-  for (const Value& v :
-       {Value::data("x"), Value::date(0), Value::set({1}), Value(),
-        Value(std::numeric_limits<double>::infinity()), Value(std::nan("")),
-        Value(Value::Array{Value::data("x")})}) {
+  for (const Value& v : {Value::data("x"), Value::date(0), Value::set({1}), Value(),
+                         Value(std::numeric_limits<double>::infinity()), Value(std::nan("")),
+                         Value(Value::Array{Value::data("x")})}) {
     ErrorPtr error;
     EXPECT_FALSE(serializeJson(v, false, &error)) << v.description();
     ASSERT_TRUE(error);

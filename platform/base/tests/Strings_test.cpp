@@ -23,7 +23,10 @@ TEST(StringsTest, Validation) {
       {std::string("a\0b", 3), true},
   };
   for (const auto& c : cases) EXPECT_EQ(isValidUtf8(c.text), c.valid) << c.text;
-  EXPECT_EQ(sanitizeUtf8("a\xE2\x82" "b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(sanitizeUtf8("a\xE2\x82"
+                         "b"),
+            "a\xEF\xBF\xBD"
+            "b");
   EXPECT_TRUE(isValidUtf8(sanitizeUtf8("\xC0\xAF\xFF")));
 }
 
@@ -46,9 +49,14 @@ TEST(StringsTest, CaseFolding) {
   EXPECT_EQ(caseInsensitiveCompare("Hello", "hELLO"), 0);
   EXPECT_LT(caseInsensitiveCompare("apple", "Banana"), 0);
   EXPECT_GT(caseInsensitiveCompare("b", "A"), 0);
-  EXPECT_EQ(caseInsensitiveCompare("Stra\xC3\x9F" "e", "STRASSE"), 0);
+  EXPECT_EQ(caseInsensitiveCompare("Stra\xC3\x9F"
+                                   "e",
+                                   "STRASSE"),
+            0);
   EXPECT_EQ(lowercase("\xC3\x89T\xC3\x89"), "\xC3\xA9t\xC3\xA9");
-  EXPECT_EQ(uppercase("stra\xC3\x9F" "e"), "STRASSE");
+  EXPECT_EQ(uppercase("stra\xC3\x9F"
+                      "e"),
+            "STRASSE");
 }
 
 TEST(StringsTest, CharacterClasses) {
@@ -59,7 +67,7 @@ TEST(StringsTest, CharacterClasses) {
   EXPECT_FALSE(isLetter(U'1'));
   EXPECT_FALSE(isLetter(U'_'));
   EXPECT_TRUE(isDecimalDigit(U'7'));
-  EXPECT_TRUE(isDecimalDigit(0x0663));  // Arabic-Indic three
+  EXPECT_TRUE(isDecimalDigit(0x0663));   // Arabic-Indic three
   EXPECT_FALSE(isDecimalDigit(0x00B2));  // superscript two is a number, not a decimal digit
   EXPECT_TRUE(isAlphanumeric(0x00B2));
   EXPECT_FALSE(isAlphanumeric(U'-'));

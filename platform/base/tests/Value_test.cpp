@@ -102,9 +102,9 @@ TEST(ValueTest, StringBooleansFollowThePlatformRule) {
     const char* text;
     bool expected;
   } cases[] = {
-      {"YES", true}, {"yes", true},  {"true", true},  {"T", true},   {"1", true},
-      {"  +0009", true}, {"-5", true}, {"NO", false}, {"false", false}, {"0", false},
-      {"000", false}, {"", false},   {"  ", false},   {"x1", false}, {"0.5", false},
+      {"YES", true},     {"yes", true}, {"true", true}, {"T", true},      {"1", true},
+      {"  +0009", true}, {"-5", true},  {"NO", false},  {"false", false}, {"0", false},
+      {"000", false},    {"", false},   {"  ", false},  {"x1", false},    {"0.5", false},
   };
   for (const auto& c : cases) EXPECT_EQ(Value(c.text).boolValue(), c.expected) << c.text;
   EXPECT_TRUE(Value(0.1).boolValue());
@@ -197,8 +197,12 @@ TEST(ValueTest, AccessorsGiveEmptyOnMismatch) {
 }
 
 TEST(ValueTest, InvalidUtf8IsReplacedOnTheWayIn) {
-  Value v(std::string("a\xff" "b"));
-  EXPECT_EQ(*v.string(), "a\xEF\xBF\xBD" "b");
+  Value v(
+      std::string("a\xff"
+                  "b"));
+  EXPECT_EQ(*v.string(),
+            "a\xEF\xBF\xBD"
+            "b");
 }
 
 TEST(ValueTest, ScalarDescriptions) {
