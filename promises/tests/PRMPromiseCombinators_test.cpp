@@ -83,13 +83,13 @@ TEST_F(PRMPromiseCombinatorsTest, AnyOfOnlyRejectionsRejectsWithTheLastObserved)
   auto errorB = makeError(2);
   auto errorA = makeError(1);
   auto errorC = makeError(3);
-  b->reject(errorB);
+  a->reject(errorA);
   drainMain();
   c->reject(errorC);
   drainMain();
-  a->reject(errorA);
+  b->reject(errorB);
   ASSERT_TRUE(waitFor(result));
-  EXPECT_EQ(result->error(), errorA);
+  EXPECT_EQ(result->error(), errorB);
   auto viaGetter = PRMPromise::any()({Value(makeError(4))});
   ASSERT_TRUE(waitFor(viaGetter));
   EXPECT_EQ(viaGetter->error()->code(), 4);
