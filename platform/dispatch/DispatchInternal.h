@@ -2,6 +2,7 @@
 // one scheduler of delayed work and timers, and the queue kinds. Private to platform_dispatch.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -78,7 +79,9 @@ struct PoolTask {
 class WorkerPool {
  public:
   static WorkerPool& shared();
-  void submit(int priority, PoolTask task);
+  // `wake` false: the caller is a worker about to return to the pool, which takes the task
+  // itself unless an idle worker gets there first; nobody needs waking for it.
+  void submit(int priority, PoolTask task, bool wake = true);
   void blockingBegin();
   void blockingEnd();
 
@@ -91,7 +94,8 @@ class WorkerPool {
   std::mutex mutex_;
   std::condition_variable cv_;
   std::deque<PoolTask> tasks_[kPriorities];
-  std::size_t pending_ = 0;
+  std::atomic<std::size_t> pending_{0};  // written under mutex_, read by the spinning worker
+  bool spinning_ = false;  // one idle worker polls briefly before sleeping
   int threads_ = 0;
   int idle_ = 0;
   int blocked_ = 0;
@@ -131,8 +135,9 @@ class QueueBase : public DispatchQueue {
   std::shared_ptr<void> getSpecific(const void* key) const override;
   bool isCurrent() const override;
 
-  // Runs the drain of `child` serialised with this queue's own work.
-  virtual void submitDrain(std::shared_ptr<SerialQueue> child) = 0;
+  // Runs the drain of `child` serialised with this queue's own work. `yielding`: the child's
+  // drain gave up its turn on this thread and asks to be continued.
+  virtual void submitDrain(std::shared_ptr<SerialQueue> child, bool yielding = false) = 0;
   // The queue this one's work runs through; null for the roots (global and main queues).
   virtual std::shared_ptr<QueueBase> targetQueue() const { return nullptr; }
   // True when a sync onto this queue from here could never be served.
@@ -154,7 +159,7 @@ class GlobalQueue final : public QueueBase {
   void async(Block block) override;
   void sync(Block block) override;
   void setTargetQueue(std::shared_ptr<DispatchQueue> target) override;
-  void submitDrain(std::shared_ptr<SerialQueue> child) override;
+  void submitDrain(std::shared_ptr<SerialQueue> child, bool yielding = false) override;
 
  private:
   int priority_;
@@ -167,7 +172,7 @@ class SerialQueue final : public QueueBase {
   void async(Block block) override;
   void sync(Block block) override;
   void setTargetQueue(std::shared_ptr<DispatchQueue> target) override;
-  void submitDrain(std::shared_ptr<SerialQueue> child) override;
+  void submitDrain(std::shared_ptr<SerialQueue> child, bool yielding = false) override;
   std::shared_ptr<QueueBase> targetQueue() const override;
 
   // Runs queued blocks until empty (or a fair share is used up), on the target's context.
@@ -182,7 +187,7 @@ class SerialQueue final : public QueueBase {
     Block block;
     SyncWaiter* waiter = nullptr;
   };
-  void scheduleDrain();
+  void scheduleDrain(bool yielding = false);
   void release();
 
   mutable std::mutex mutex_;
@@ -199,7 +204,7 @@ class MainQueue final : public QueueBase {
   void async(Block block) override;
   void sync(Block block) override;
   void setTargetQueue(std::shared_ptr<DispatchQueue> target) override;
-  void submitDrain(std::shared_ptr<SerialQueue> child) override;
+  void submitDrain(std::shared_ptr<SerialQueue> child, bool yielding = false) override;
   bool isCurrent() const override;
 
   // Main thread only: runs one queued block; false when none was queued.

@@ -130,8 +130,8 @@ void GlobalQueue::setTargetQueue(std::shared_ptr<DispatchQueue>) {
   SystemLog::write(LogLevel::Warning, "dispatch: the target of a global queue cannot change");
 }
 
-void GlobalQueue::submitDrain(std::shared_ptr<SerialQueue> child) {
-  WorkerPool::shared().submit(priority_, PoolTask{this, std::move(child), nullptr});
+void GlobalQueue::submitDrain(std::shared_ptr<SerialQueue> child, bool yielding) {
+  WorkerPool::shared().submit(priority_, PoolTask{this, std::move(child), nullptr}, !yielding);
 }
 
 // Serial queues --------------------------------------------------------------------------------
@@ -152,16 +152,19 @@ void SerialQueue::async(Block block) {
   scheduleDrain();
 }
 
-void SerialQueue::scheduleDrain() {
+void SerialQueue::scheduleDrain(bool yielding) {
   auto self = std::static_pointer_cast<SerialQueue>(shared_from_this());
-  targetQueue()->submitDrain(std::move(self));
+  targetQueue()->submitDrain(std::move(self), yielding);
 }
 
-void SerialQueue::submitDrain(std::shared_ptr<SerialQueue> child) {
+void SerialQueue::submitDrain(std::shared_ptr<SerialQueue> child, bool) {
   async([child = std::move(child)] { child->drain(); });
 }
 
 void SerialQueue::drain() {
+  // Takes the queued items in batches, so producers and the drain meet on the lock once per
+  // batch rather than once per block.
+  std::deque<Item> batch;
   int budget = kDrainBudget;
   std::unique_lock lock(mutex_);
   for (;;) {
@@ -169,28 +172,34 @@ void SerialQueue::drain() {
       active_ = false;
       return;
     }
-    Item item = std::move(items_.front());
-    items_.pop_front();
-    if (item.waiter != nullptr) {
-      // Ownership passes to the thread waiting in sync; it reschedules us when done.
-      item.waiter->granted = true;
-      item.waiter->cv.notify_one();
-      return;
-    }
+    batch.swap(items_);
     lock.unlock();
-    runBlock(item.block);
-    item.block = nullptr;
-    if (--budget == 0) {
-      lock.lock();
-      if (items_.empty()) {
-        active_ = false;
+    while (!batch.empty()) {
+      Item& item = batch.front();
+      if (item.waiter != nullptr) {
+        // Ownership passes to the thread waiting in sync; it reschedules us when done. What
+        // follows the waiter goes back in front of anything queued meanwhile.
+        lock.lock();
+        SyncWaiter* waiter = item.waiter;
+        batch.pop_front();
+        while (!batch.empty()) {
+          items_.push_front(std::move(batch.back()));
+          batch.pop_back();
+        }
+        waiter->granted = true;
+        waiter->cv.notify_one();
         return;
       }
-      lock.unlock();
-      scheduleDrain();
-      return;
+      runBlock(item.block);
+      batch.pop_front();
+      --budget;
     }
     lock.lock();
+    if (budget <= 0 && !items_.empty()) {
+      lock.unlock();
+      scheduleDrain(true);  // let other queues have the worker
+      return;
+    }
   }
 }
 
@@ -302,7 +311,7 @@ void MainQueue::setTargetQueue(std::shared_ptr<DispatchQueue>) {
   SystemLog::write(LogLevel::Warning, "dispatch: the target of the main queue cannot change");
 }
 
-void MainQueue::submitDrain(std::shared_ptr<SerialQueue> child) {
+void MainQueue::submitDrain(std::shared_ptr<SerialQueue> child, bool) {
   async([child = std::move(child)] { child->drain(); });
 }
 

@@ -10,6 +10,7 @@ namespace platform::detail {
 
 namespace {
 thread_local bool tIsWorker = false;
+constexpr auto kSpin = std::chrono::microseconds(50);
 }
 
 WorkerPool& WorkerPool::shared() {
@@ -23,17 +24,20 @@ WorkerPool::WorkerPool() {
   maxThreads_ = std::max(256, target_ * 4);
 }
 
-void WorkerPool::submit(int priority, PoolTask task) {
+void WorkerPool::submit(int priority, PoolTask task, bool wake) {
   priority = std::clamp(priority, 0, kPriorities - 1);
   std::lock_guard lock(mutex_);
   tasks_[priority].push_back(std::move(task));
-  ++pending_;
-  if (idle_ > 0) cv_.notify_one();
-  spawnIfNeededLocked();
+  std::size_t pending = pending_.fetch_add(1, std::memory_order_release) + 1;
+  if (!wake) return;
+  // A spinning worker picks up one task without a wake-up.
+  std::size_t covered = spinning_ ? 1 : 0;
+  if (pending > covered && idle_ > 0) cv_.notify_one();
+  if (pending > covered) spawnIfNeededLocked();
 }
 
 void WorkerPool::spawnIfNeededLocked() {
-  if (pending_ <= static_cast<std::size_t>(idle_)) return;
+  if (pending_.load(std::memory_order_relaxed) <= static_cast<std::size_t>(idle_)) return;
   if (threads_ - blocked_ >= target_ || threads_ >= maxThreads_) return;
   try {
     std::thread([this] { workerMain(); }).detach();
@@ -57,7 +61,7 @@ void WorkerPool::workerMain() {
           break;
         }
       }
-      --pending_;
+      pending_.fetch_sub(1, std::memory_order_relaxed);
       lock.unlock();
       {
         StackFrame frame(task.queue);
@@ -75,6 +79,23 @@ void WorkerPool::workerMain() {
     if (threads_ - blocked_ > target_) {
       --threads_;
       return;
+    }
+    if (!spinning_) {
+      // Polling a little before sleeping saves a wake-up when work follows closely, as it does
+      // for a queue whose producer is just behind its drain.
+      spinning_ = true;
+      lock.unlock();
+      auto until = std::chrono::steady_clock::now() + kSpin;
+      int round = 0;
+      while (pending_.load(std::memory_order_acquire) == 0) {
+        if (++round % 64 == 0) {
+          if (std::chrono::steady_clock::now() >= until) break;
+          std::this_thread::yield();
+        }
+      }
+      lock.lock();
+      spinning_ = false;
+      if (pending_.load(std::memory_order_relaxed) > 0) continue;
     }
     ++idle_;
     cv_.wait(lock);

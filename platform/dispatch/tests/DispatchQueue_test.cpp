@@ -291,25 +291,32 @@ TEST(DispatchQueueTest, BlocksWaitingInTheDispatchLayerDoNotStarveThePool) {
   ASSERT_TRUE(pump([&] { return woke == kWaiters; }));
 }
 
-TEST(DispatchQueueTest, SyncFromManyThreadsOntoOneQueueIsSerialised) {
+TEST(DispatchQueueTest, MixedSyncAndAsyncFromManyThreadsKeepEachThreadsOrder) {
   auto queue = DispatchQueue::create("contended");
-  int counter = 0;  // guarded by the queue alone
+  std::vector<std::pair<int, int>> seen;  // guarded by the queue alone
+  const int kThreads = 6, kPerThread = 300;
   std::vector<std::thread> threads;
-  for (int t = 0; t < 6; ++t) {
-    threads.emplace_back([&] {
-      for (int i = 0; i < 300; ++i) {
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kPerThread; ++i) {
+        auto record = [&seen, t, i] { seen.emplace_back(t, i); };
         if (i % 3 == 0) {
-          queue->async([&] { ++counter; });
+          queue->sync(record);
         } else {
-          queue->sync([&] { ++counter; });
+          queue->async(record);
         }
       }
     });
   }
   for (auto& t : threads) t.join();
-  int result = 0;
-  queue->sync([&] { result = counter; });
-  EXPECT_EQ(result, 1800);
+  std::vector<std::pair<int, int>> result;
+  queue->sync([&] { result = seen; });
+  ASSERT_EQ(result.size(), static_cast<size_t>(kThreads * kPerThread));
+  std::vector<int> next(kThreads, 0);
+  for (const auto& [t, i] : result) {
+    ASSERT_EQ(i, next[t]) << "thread " << t;
+    ++next[t];
+  }
 }
 
 TEST(DispatchQueueTest, OnceRunsTheBlockOnceAcrossThreads) {
