@@ -315,7 +315,7 @@ void KeyedArchiver::encodeObject(const Value& value, std::string_view key) {
     return;
   }
   putKey(key);
-  putValue(value, static_cast<int>(frames_.size()));
+  putValue(value, depth_ + 1);
 }
 
 void KeyedArchiver::encodeString(std::string_view value, std::string_view key) {
@@ -423,6 +423,8 @@ void KeyedArchiver::putValue(const Value& value, int depth) {
         return;
       }
       frames_.push_back(Frame{});
+      int outerDepth = depth_;
+      depth_ = depth;
       try {
         if (coding) {
           coding->encodeWithCoder(*this);
@@ -437,6 +439,7 @@ void KeyedArchiver::putValue(const Value& value, int depth) {
                                  "encoding an object of class " + className + " failed: " +
                                      e.what()));
       }
+      depth_ = outerDepth;
       Frame fields = std::move(frames_.back());
       frames_.pop_back();
       if (error_) return;

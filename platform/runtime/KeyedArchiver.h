@@ -91,6 +91,7 @@ class KeyedArchiver {
   void putKey(std::string_view key);
   void putValue(const Value& value, int depth);
   std::vector<Frame> frames_{Frame{}};
+  int depth_ = 0;  // nesting of the object whose fields are being encoded
   ErrorPtr error_;
   bool finished_ = false;
 };

@@ -34,8 +34,10 @@ struct Pending {
   std::mutex mutex;
   std::vector<PendingClass> classes;
   std::vector<PendingProtocol> protocols;
+  // Classes whose superclass is not registered yet; retried when a class is registered.
+  std::vector<PendingClass> orphans;
   std::atomic<bool> any{false};
-  std::recursive_mutex flushMutex;
+  std::mutex flushMutex;
 };
 
 Pending& pending() {
@@ -55,6 +57,7 @@ struct Tables {
 
 Tables& rawTables();
 void flushPending();
+void retryOrphans();
 
 Tables& tables() {
   if (pending().any.load(std::memory_order_acquire)) flushPending();
@@ -311,47 +314,69 @@ Tables& rawTables() {
 }
 
 void flushPending() {
+  // Configure functions run during the flush and may use the runtime; they see the classes
+  // published so far and never flush again themselves.
+  thread_local bool flushing = false;
+  if (flushing) return;
   Pending& p = pending();
+  // Other threads wait here until every queued class is visible.
   std::lock_guard flushLock(p.flushMutex);
-  std::vector<PendingClass> classes;
-  std::vector<PendingProtocol> protocols;
-  {
-    std::lock_guard lock(p.mutex);
-    classes.swap(p.classes);
-    protocols.swap(p.protocols);
-    p.any.store(false, std::memory_order_release);
-  }
-  for (PendingProtocol& proto : protocols) {
-    registerProtocol(std::move(proto.name), std::move(proto.methods), std::move(proto.inherited));
-  }
-  // Superclasses first, whatever order the registrars ran in.
-  bool progress = true;
-  while (progress && !classes.empty()) {
-    progress = false;
-    for (auto it = classes.begin(); it != classes.end();) {
-      bool superReady = it->superclassName == nullptr || *it->superclassName == '\0';
-      if (!superReady) {
-        std::shared_lock lock(rawTables().mutex);
-        superReady = rawTables().classes.count(std::string_view(it->superclassName)) > 0;
+  flushing = true;
+  for (;;) {
+    std::vector<PendingClass> classes;
+    std::vector<PendingProtocol> protocols;
+    {
+      std::lock_guard lock(p.mutex);
+      if (p.classes.empty() && p.protocols.empty()) {
+        p.any.store(false, std::memory_order_release);
+        break;
       }
-      if (superReady) {
-        ClassAccess::registerNow(it->name, it->superclassName ? it->superclassName : "",
-                                 it->instanceSize,
-                                 [configure = it->configure](Class& c) {
-                                   if (configure) configure(c);
-                                 });
-        it = classes.erase(it);
-        progress = true;
-      } else {
-        ++it;
+      classes.swap(p.classes);
+      protocols.swap(p.protocols);
+    }
+    for (PendingProtocol& proto : protocols) {
+      registerProtocol(std::move(proto.name), std::move(proto.methods),
+                       std::move(proto.inherited));
+    }
+    // Superclasses first, whatever order the registrars ran in.
+    bool progress = true;
+    while (progress && !classes.empty()) {
+      progress = false;
+      for (auto it = classes.begin(); it != classes.end();) {
+        bool superReady = it->superclassName == nullptr || *it->superclassName == '\0';
+        if (!superReady) {
+          std::shared_lock lock(rawTables().mutex);
+          superReady = rawTables().classes.count(std::string_view(it->superclassName)) > 0;
+        }
+        if (superReady) {
+          void (*configure)(Class&) = it->configure;
+          ClassAccess::registerNow(it->name, it->superclassName ? it->superclassName : "",
+                                   it->instanceSize, [configure](Class& c) {
+                                     if (configure) configure(c);
+                                   });
+          it = classes.erase(it);
+          progress = true;
+        } else {
+          ++it;
+        }
       }
     }
+    if (!classes.empty()) {
+      std::lock_guard lock(p.mutex);
+      p.orphans.insert(p.orphans.end(), classes.begin(), classes.end());
+    }
   }
-  if (!classes.empty()) {
-    // Their superclasses may still be registered at run time; keep them waiting.
-    std::lock_guard lock(p.mutex);
-    p.classes.insert(p.classes.end(), classes.begin(), classes.end());
-  }
+  flushing = false;
+}
+
+// A class registered at run time may be the superclass that queued classes wait for.
+void retryOrphans() {
+  Pending& p = pending();
+  std::lock_guard lock(p.mutex);
+  if (p.orphans.empty()) return;
+  p.classes.insert(p.classes.end(), p.orphans.begin(), p.orphans.end());
+  p.orphans.clear();
+  p.any.store(true, std::memory_order_release);
 }
 
 }  // namespace
@@ -519,14 +544,19 @@ Class* registerClass(std::string_view name, std::string_view superclassName,
                      std::size_t instanceSize, const std::function<void(Class&)>& configure) {
   if (name.empty()) return nullptr;
   tables();
-  return ClassAccess::registerNow(name, superclassName, instanceSize, configure);
+  Class* cls = ClassAccess::registerNow(name, superclassName, instanceSize, configure);
+  if (cls) retryOrphans();
+  return cls;
 }
 
 Class* allocateClassPair(Class* superclass, std::string_view name) {
   return ClassAccess::allocatePair(superclass, name);
 }
 
-void registerClassPair(Class* cls) { ClassAccess::registerPair(cls); }
+void registerClassPair(Class* cls) {
+  ClassAccess::registerPair(cls);
+  if (cls) retryOrphans();
+}
 
 std::vector<Class*> allClasses() {
   Tables& t = tables();

@@ -360,6 +360,19 @@ TEST_F(KeyedArchiverTest, NestingAndSizesAreBounded) {
   EXPECT_FALSE(KeyedArchiver::archivedDataWithRootObject(Value(std::make_shared<Loop>()), &error));
   EXPECT_NE(error, nullptr);
 
+  // Depth counts through objects too: whatever the archiver writes, the unarchiver reads back.
+  auto nested = std::make_shared<Record>();
+  Value inner = Value(1);
+  for (int i = 0; i < kMaxArchiveDepth / 2 + 2; ++i) inner = Value(Value::Array{inner});
+  nested->list = {inner};
+  auto outer = std::make_shared<Record>();
+  Value wrapped = Value(nested);
+  for (int i = 0; i < kMaxArchiveDepth / 2 + 2; ++i) wrapped = Value(Value::Array{wrapped});
+  outer->list = {wrapped};
+  error = nullptr;
+  EXPECT_FALSE(KeyedArchiver::archivedDataWithRootObject(Value(outer), &error));
+  EXPECT_NE(error, nullptr);
+
   // A hand-made payload nested far deeper than the limit: one field "root", then arrays.
   Bytes payload = {1, 4, 'r', 'o', 'o', 't'};
   for (int i = 0; i < 10000; ++i) {

@@ -57,6 +57,14 @@ const ClassRegistrar kAnimalRegistrar("RTAnimal", kRootClassName, sizeof(Animal)
   c.addProtocol("RTPet");
 });
 
+// Waits for a superclass that is only registered at run time.
+const ClassRegistrar kLateChildRegistrar("RTLateChild", "RTLateParent", sizeof(RootObject),
+                                         [](Class& c) {
+                                           c.addInstanceMethod("late", [](Object&) -> int {
+                                             return 7;
+                                           });
+                                         });
+
 const ProtocolRegistrar kPetRegistrar("RTPet",
                                       {{"speak", "@@:", true, true},
                                        {"fetch:", "v@:@", false, true}},
@@ -75,6 +83,18 @@ TEST_F(RuntimeTest, RegistrarsResolveSuperclassesWhateverTheirOrder) {
   EXPECT_TRUE(classIsSubclassOf(dog, animal));
   EXPECT_FALSE(classIsSubclassOf(animal, dog));
   EXPECT_EQ(classNamed("RTNoSuchClass"), nullptr);
+}
+
+TEST_F(RuntimeTest, QueuedClassWaitsForItsSuperclassToBeRegistered) {
+  EXPECT_EQ(classNamed("RTLateChild"), nullptr);
+  Class* parent = registerClass("RTLateParent", kRootClassName, sizeof(RootObject), [](Class& c) {
+    c.setFactory([] { return std::make_shared<RootObject>(); });
+  });
+  ASSERT_NE(parent, nullptr);
+  Class* child = classNamed("RTLateChild");
+  ASSERT_NE(child, nullptr);
+  EXPECT_EQ(child->superclass(), parent);
+  EXPECT_EQ(msgSend<int>(createInstance(child), "late"), 7);
 }
 
 TEST_F(RuntimeTest, MessageSendWalksSuperclassesAndPrefersOverrides) {
