@@ -245,8 +245,9 @@ struct Painter {
 
   void paintList(Node& node, const Ctx& ctx) {
     bool grouped = tree.isGrouped(node);
-    if (cr) {
-      setColor(cr, grouped ? groupedBackground(scheme) : backgroundColor(scheme));
+    // A plain list is transparent: what lies behind it shows between and through clear rows.
+    if (cr && grouped) {
+      setColor(cr, groupedBackground(scheme));
       cairo_rectangle(cr, node.frame.x, node.frame.y, node.frame.width, node.frame.height);
       cairo_fill(cr);
     }
