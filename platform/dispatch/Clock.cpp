@@ -138,8 +138,8 @@ void FakeClock::setTimeZoneOffset(long seconds) {
 
 long long localDayNumber(double secondsSince1970) {
   if (!std::isfinite(secondsSince1970)) return 0;
-  double local = secondsSince1970 + static_cast<double>(Clock::current().timeZoneOffsetAt(
-                                        secondsSince1970));
+  double local =
+      secondsSince1970 + static_cast<double>(Clock::current().timeZoneOffsetAt(secondsSince1970));
   return static_cast<long long>(std::floor(local / 86400.0));
 }
 

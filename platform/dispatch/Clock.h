@@ -10,9 +10,9 @@ namespace platform {
 class Clock {
  public:
   virtual ~Clock() = default;
-  virtual double now() const;       // wall clock, seconds since 1970
-  virtual double uptime() const;    // monotonic seconds since boot
-  virtual double bootTime() const;  // now() - uptime() at boot, seconds since 1970
+  virtual double now() const;           // wall clock, seconds since 1970
+  virtual double uptime() const;        // monotonic seconds since boot
+  virtual double bootTime() const;      // now() - uptime() at boot, seconds since 1970
   virtual long timeZoneOffset() const;  // seconds east of UTC for now(), TZ honoured
   // Seconds east of UTC at the instant `secondsSince1970` (daylight saving differs by date).
   virtual long timeZoneOffsetAt(double secondsSince1970) const;

@@ -95,7 +95,7 @@ class WorkerPool {
   std::condition_variable cv_;
   std::deque<PoolTask> tasks_[kPriorities];
   std::atomic<std::size_t> pending_{0};  // written under mutex_, read by the spinning worker
-  bool spinning_ = false;  // one idle worker polls briefly before sleeping
+  bool spinning_ = false;                // one idle worker polls briefly before sleeping
   int threads_ = 0;
   int idle_ = 0;
   int blocked_ = 0;

@@ -25,12 +25,12 @@ std::shared_ptr<GlobalQueue> makeGlobal(const char* label, QualityOfService qos)
 
 std::shared_ptr<GlobalQueue>* globalQueues() {
   // Never destroyed: workers may still run their blocks while the process exits.
-  static auto* queues = new std::shared_ptr<GlobalQueue>[5]{
-      makeGlobal("global.background", QualityOfService::Background),
-      makeGlobal("global.utility", QualityOfService::Utility),
-      makeGlobal("global.default", QualityOfService::Default),
-      makeGlobal("global.user-initiated", QualityOfService::UserInitiated),
-      makeGlobal("global.user-interactive", QualityOfService::UserInteractive),
+  static auto* queues = new std::shared_ptr<GlobalQueue>[5] {
+    makeGlobal("global.background", QualityOfService::Background),
+        makeGlobal("global.utility", QualityOfService::Utility),
+        makeGlobal("global.default", QualityOfService::Default),
+        makeGlobal("global.user-initiated", QualityOfService::UserInitiated),
+        makeGlobal("global.user-interactive", QualityOfService::UserInteractive),
   };
   return queues;
 }
@@ -55,8 +55,8 @@ void invokeCatching(const std::function<void()>& block, const std::string& where
     SystemLog::write(LogLevel::Error,
                      "dispatch: exception escaped a block on " + where + ": " + e.what(), true);
   } catch (...) {
-    SystemLog::write(LogLevel::Error,
-                     "dispatch: unknown exception escaped a block on " + where, true);
+    SystemLog::write(LogLevel::Error, "dispatch: unknown exception escaped a block on " + where,
+                     true);
   }
 }
 
@@ -74,9 +74,8 @@ void QueueBase::after(double seconds, Block block) {
   std::int64_t deadline = addSaturating(uptimeNanos(), delay);
   auto self = std::static_pointer_cast<QueueBase>(shared_from_this());
   TimerScheduler::shared().schedule(
-      deadline, [self, block = std::move(block)](std::int64_t) mutable {
-        self->async(std::move(block));
-      });
+      deadline,
+      [self, block = std::move(block)](std::int64_t) mutable { self->async(std::move(block)); });
 }
 
 void QueueBase::setSpecific(const void* key, std::shared_ptr<void> value) {

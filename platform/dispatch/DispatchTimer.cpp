@@ -78,8 +78,8 @@ class Timer final : public DispatchTimer, public std::enable_shared_from_this<Ti
   void armLocked() {
     std::weak_ptr<Timer> weak = weak_from_this();
     std::uint64_t generation = generation_;
-    armedId_ = detail::TimerScheduler::shared().schedule(
-        next_, [weak, generation](std::int64_t deadline) {
+    armedId_ =
+        detail::TimerScheduler::shared().schedule(next_, [weak, generation](std::int64_t deadline) {
           if (auto timer = weak.lock()) timer->fired(generation, deadline);
         });
   }
@@ -97,8 +97,7 @@ class Timer final : public DispatchTimer, public std::enable_shared_from_this<Ti
       // Fires missed while the process (or a fake clock) jumped ahead collapse into one.
       std::int64_t now = detail::uptimeNanos();
       std::int64_t missed = now > deadline ? (now - deadline) / interval_ : 0;
-      next_ = detail::addSaturating(deadline, detail::addSaturating(
-                                                  interval_, missed * interval_));
+      next_ = detail::addSaturating(deadline, detail::addSaturating(interval_, missed * interval_));
       armLocked();
     } else {
       scheduled_ = false;

@@ -11,7 +11,8 @@ class RunLoop {
  public:
   static RunLoop& main();
 
-  // Runs until stop() is called (from any thread).
+  // Runs until stop() is called (from any thread). A stop() that comes while the loop is not
+  // running ends the next run() at once, so a stop posted early is never lost.
   void run();
   void stop();
   // Drains main-queue work until the predicate holds or `timeoutSeconds` of real time pass

@@ -24,11 +24,16 @@ std::vector<SystemLogCapture*>& captures() {
 
 const char* levelName(LogLevel level) {
   switch (level) {
-    case LogLevel::Error: return "error";
-    case LogLevel::Warning: return "warning";
-    case LogLevel::Notice: return "notice";
-    case LogLevel::Info: return "info";
-    case LogLevel::Debug: return "debug";
+    case LogLevel::Error:
+      return "error";
+    case LogLevel::Warning:
+      return "warning";
+    case LogLevel::Notice:
+      return "notice";
+    case LogLevel::Info:
+      return "info";
+    case LogLevel::Debug:
+      return "debug";
   }
   return "info";
 }
@@ -52,7 +57,8 @@ void SystemLog::write(LogLevel level, std::string_view message, bool toStandardE
   {
     std::lock_guard lock(captureMutex());
     if (!captures().empty()) {
-      captures().back()->append(SystemLogCapture::Line{level, std::string(message), toStandardError});
+      captures().back()->append(
+          SystemLogCapture::Line{level, std::string(message), toStandardError});
       return;
     }
   }

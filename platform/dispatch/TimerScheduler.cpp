@@ -23,7 +23,8 @@ std::int64_t toNanos(double seconds) {
 
 std::int64_t addSaturating(std::int64_t a, std::int64_t b) {
   std::int64_t r;
-  if (__builtin_add_overflow(a, b, &r)) return b > 0 ? kForever : std::numeric_limits<std::int64_t>::min();
+  if (__builtin_add_overflow(a, b, &r))
+    return b > 0 ? kForever : std::numeric_limits<std::int64_t>::min();
   return r;
 }
 

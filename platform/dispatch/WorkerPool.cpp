@@ -11,7 +11,7 @@ namespace platform::detail {
 namespace {
 thread_local bool tIsWorker = false;
 constexpr auto kSpin = std::chrono::microseconds(50);
-}
+}  // namespace
 
 WorkerPool& WorkerPool::shared() {
   static auto* pool = new WorkerPool;

@@ -42,8 +42,8 @@ TEST(ClockTest, FakeClockMovesOnlyWhenTold) {
   EXPECT_DOUBLE_EQ(fake->now(), 10.0);
   EXPECT_DOUBLE_EQ(fake->uptime(), 52.5);
 
-  for (double bad : {-1.0, std::numeric_limits<double>::quiet_NaN(),
-                     std::numeric_limits<double>::infinity()}) {
+  for (double bad :
+       {-1.0, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
     fake->advance(bad);
   }
   EXPECT_DOUBLE_EQ(fake->uptime(), 52.5);

@@ -1,11 +1,10 @@
-#include "platform/dispatch/DispatchQueue.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 #include <vector>
 
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/dispatch/SystemLog.h"
 

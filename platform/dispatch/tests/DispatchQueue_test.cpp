@@ -91,7 +91,7 @@ TEST(DispatchQueueTest, SyncOntoTheRunningQueueRunsInlineAndIsLogged) {
   inner->setTargetQueue(queue);
   std::atomic<int> step{0};
   queue->async([&] {
-    queue->sync([&] { step = 1; });       // directly
+    queue->sync([&] { step = 1; });         // directly
     inner->sync([&] { step = step + 1; });  // through a queue that targets it
     EXPECT_TRUE(queue->isCurrent());
     step = step + 10;

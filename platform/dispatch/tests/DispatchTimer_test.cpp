@@ -1,5 +1,3 @@
-#include "platform/dispatch/DispatchQueue.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,6 +5,7 @@
 #include <thread>
 
 #include "platform/dispatch/Clock.h"
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/RunLoop.h"
 
 namespace platform {
@@ -17,7 +16,9 @@ class DispatchTimerTest : public ::testing::Test {
   void SetUp() override { Clock::setCurrent(clock_); }
   void TearDown() override { Clock::setCurrent(nullptr); }
   // Lets handlers that advance() handed to the queue finish.
-  void settle() { queue_->sync([] {}); }
+  void settle() {
+    queue_->sync([] {});
+  }
 
   std::shared_ptr<FakeClock> clock_ = std::make_shared<FakeClock>();
   DispatchQueuePtr queue_ = DispatchQueue::create("timer");

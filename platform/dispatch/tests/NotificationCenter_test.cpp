@@ -101,10 +101,10 @@ TEST(NotificationCenterTest, RemoveObserverDropsEveryObservationOfThatOwner) {
   auto& center = NotificationCenter::defaultCenter();
   int owner = 0, otherOwner = 0;
   std::vector<std::string> seen;
-  auto t1 = center.addObserver("A", Value(), nullptr,
-                               [&](const Notification& n) { seen.push_back("1" + n.name); }, &owner);
-  auto t2 = center.addObserver("B", Value(), nullptr,
-                               [&](const Notification& n) { seen.push_back("2" + n.name); }, &owner);
+  auto t1 = center.addObserver(
+      "A", Value(), nullptr, [&](const Notification& n) { seen.push_back("1" + n.name); }, &owner);
+  auto t2 = center.addObserver(
+      "B", Value(), nullptr, [&](const Notification& n) { seen.push_back("2" + n.name); }, &owner);
   auto t3 = center.addObserver(
       "A", Value(), nullptr, [&](const Notification& n) { seen.push_back("3" + n.name); },
       &otherOwner);

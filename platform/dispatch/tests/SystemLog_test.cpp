@@ -23,8 +23,8 @@ TEST(SystemLogTest, CaptureReceivesLinesWithLevelAndEchoRequest) {
 
 TEST(SystemLogTest, NumericLevelsAreClampedToErrorThroughDebug) {
   SystemLogCapture capture;
-  const std::pair<int, LogLevel> cases[] = {{0, LogLevel::Error},   {3, LogLevel::Error},
-                                            {5, LogLevel::Notice},  {7, LogLevel::Debug},
+  const std::pair<int, LogLevel> cases[] = {{0, LogLevel::Error},  {3, LogLevel::Error},
+                                            {5, LogLevel::Notice}, {7, LogLevel::Debug},
                                             {99, LogLevel::Debug}, {-4, LogLevel::Error}};
   for (const auto& [raw, expected] : cases) SystemLog::write(raw, "x");
   auto lines = capture.lines();
