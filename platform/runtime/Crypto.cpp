@@ -68,8 +68,10 @@ std::string base64Encode(std::string_view bytes, Base64Alphabet alphabet, bool p
   out.resize(static_cast<std::size_t>(written));
   if (alphabet == Base64Alphabet::UrlSafe) {
     for (char& c : out) {
-      if (c == '+') c = '-';
-      else if (c == '/') c = '_';
+      if (c == '+')
+        c = '-';
+      else if (c == '/')
+        c = '_';
     }
   }
   if (!padding) {
@@ -79,9 +81,8 @@ std::string base64Encode(std::string_view bytes, Base64Alphabet alphabet, bool p
 }
 
 std::string base64Encode(const Bytes& bytes, Base64Alphabet alphabet, bool padding) {
-  return base64Encode(
-      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), alphabet,
-      padding);
+  return base64Encode(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                      alphabet, padding);
 }
 
 std::optional<Bytes> base64Decode(std::string_view text, Base64Alphabet alphabet) {
@@ -182,9 +183,9 @@ UUIDBytes uuidBytes() {
 std::string uuidString(const UUIDBytes& b) {
   char text[37];
   std::snprintf(text, sizeof text,
-                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b[0],
-                b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13],
-                b[14], b[15]);
+                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b[0], b[1],
+                b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14],
+                b[15]);
   return text;
 }
 

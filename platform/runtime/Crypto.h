@@ -35,8 +35,8 @@ enum class Base64Alphabet {
 // No line breaks; "=" padding unless `padding` is false.
 std::string base64Encode(const Bytes& bytes, Base64Alphabet alphabet = Base64Alphabet::Standard,
                          bool padding = true);
-std::string base64Encode(std::string_view bytes,
-                         Base64Alphabet alphabet = Base64Alphabet::Standard, bool padding = true);
+std::string base64Encode(std::string_view bytes, Base64Alphabet alphabet = Base64Alphabet::Standard,
+                         bool padding = true);
 // Accepts the given alphabet, with or without padding; null on any other character or a
 // length that no encoding produces.
 std::optional<Bytes> base64Decode(std::string_view text,

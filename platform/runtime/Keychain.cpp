@@ -72,8 +72,8 @@ OSStatus load(Store* store) {
   if (!bytes) return errSecIO;
   ErrorPtr error;
   Value root = KeyedUnarchiver::unarchivedObjectOfClasses(
-      {kArrayClassName, kDictionaryClassName, kStringClassName, kDataClassName,
-       kNumberClassName, kDateClassName},
+      {kArrayClassName, kDictionaryClassName, kStringClassName, kDataClassName, kNumberClassName,
+       kDateClassName},
       *bytes, &error);
   // A damaged file is reported, never silently replaced: the items in it may still be
   // recoverable, and overwriting would lose them for good.
@@ -146,7 +146,8 @@ std::filesystem::path Keychain::storagePath() {
 }
 
 std::optional<OSStatus> Keychain::begin(const char* function, const Value::Dictionary& query,
-                         const Value::Dictionary& attributes, std::size_t* callIndex) {
+                                        const Value::Dictionary& attributes,
+                                        std::size_t* callIndex) {
   std::lock_guard lock(mutex_);
   calls_.push_back(KeychainCall{function, query, attributes, errSecSuccess});
   *callIndex = calls_.size() - 1;

@@ -102,7 +102,7 @@ class Keychain {
  private:
   // Records the call; an injected status, if one is queued, answers it.
   std::optional<OSStatus> begin(const char* function, const Value::Dictionary& query,
-                 const Value::Dictionary& attributes, std::size_t* callIndex);
+                                const Value::Dictionary& attributes, std::size_t* callIndex);
   void finish(std::size_t callIndex, OSStatus status);
 
   mutable std::mutex mutex_;

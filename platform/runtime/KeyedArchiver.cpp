@@ -45,9 +45,9 @@ ErrorPtr coderError(long code, const std::string& detail) {
                                 ? "The data couldn't be written because it isn't in the correct "
                                   "format."
                                 : kCorruptDescription;
-  return Error::make(kFileErrorDomain, code,
-                     {{kLocalizedDescriptionKey, Value(description)},
-                      {kDebugDescriptionKey, Value(detail)}});
+  return Error::make(
+      kFileErrorDomain, code,
+      {{kLocalizedDescriptionKey, Value(description)}, {kDebugDescriptionKey, Value(detail)}});
 }
 
 const std::array<std::uint32_t, 256>& crcTable() {
@@ -142,8 +142,8 @@ ObjectPtr decodeError(KeyedUnarchiver& coder) {
   auto domain = coder.decodeString("domain");
   long code = static_cast<long>(coder.decodeInt64("code"));
   ClassSet infoClasses = coder.allowedClasses();
-  for (const char* c : {kDictionaryClassName, kArrayClassName, kStringClassName,
-                        kNumberClassName, kDateClassName, kDataClassName, kNullClassName}) {
+  for (const char* c : {kDictionaryClassName, kArrayClassName, kStringClassName, kNumberClassName,
+                        kDateClassName, kDataClassName, kNullClassName}) {
     infoClasses.insert(c);
   }
   Value info = coder.decodeObjectOfClasses(infoClasses, "userInfo");
@@ -295,8 +295,7 @@ struct KeyedUnarchiver::Parser {
 
 // ---- KeyedArchiver --------------------------------------------------------------------------
 
-std::optional<Bytes> KeyedArchiver::archivedDataWithRootObject(const Value& root,
-                                                               ErrorPtr* error) {
+std::optional<Bytes> KeyedArchiver::archivedDataWithRootObject(const Value& root, ErrorPtr* error) {
   KeyedArchiver archiver;
   archiver.encodeObject(root, kKeyedArchiveRootObjectKey);
   return archiver.encodedData(error);
@@ -324,7 +323,9 @@ void KeyedArchiver::encodeString(std::string_view value, std::string_view key) {
 void KeyedArchiver::encodeInt64(std::int64_t value, std::string_view key) {
   encodeObject(Value(static_cast<long long>(value)), key);
 }
-void KeyedArchiver::encodeBool(bool value, std::string_view key) { encodeObject(Value(value), key); }
+void KeyedArchiver::encodeBool(bool value, std::string_view key) {
+  encodeObject(Value(value), key);
+}
 void KeyedArchiver::encodeDouble(double value, std::string_view key) {
   encodeObject(Value(value), key);
 }
@@ -417,9 +418,8 @@ void KeyedArchiver::putValue(const Value& value, int depth) {
       const auto* coding = dynamic_cast<const SecureCoding*>(object.get());
       const auto* error = dynamic_cast<const Error*>(object.get());
       if (!coding && !error) {
-        failWithError(coderError(kCoderInvalidValueError,
-                                 "objects of class " + className +
-                                     " do not support secure coding"));
+        failWithError(coderError(kCoderInvalidValueError, "objects of class " + className +
+                                                              " do not support secure coding"));
         return;
       }
       frames_.push_back(Frame{});
@@ -435,9 +435,8 @@ void KeyedArchiver::putValue(const Value& value, int depth) {
           encodeObject(Value(error->userInfo()), "userInfo");
         }
       } catch (const std::exception& e) {
-        failWithError(coderError(kCoderInvalidValueError,
-                                 "encoding an object of class " + className + " failed: " +
-                                     e.what()));
+        failWithError(coderError(kCoderInvalidValueError, "encoding an object of class " +
+                                                              className + " failed: " + e.what()));
       }
       depth_ = outerDepth;
       Frame fields = std::move(frames_.back());
@@ -790,14 +789,13 @@ std::optional<Bytes> KeyedUnarchiver::decodeData(std::string_view key) {
   return Bytes(node->text.begin(), node->text.end());
 }
 
-Value KeyedUnarchiver::unarchivedObjectOfClasses(const ClassSet& allowedClasses,
-                                                 const Bytes& data, ErrorPtr* error) {
+Value KeyedUnarchiver::unarchivedObjectOfClasses(const ClassSet& allowedClasses, const Bytes& data,
+                                                 ErrorPtr* error) {
   KeyedUnarchiver coder(data);
   coder.setAllowedClasses(allowedClasses);
   const Node* root = coder.error() ? nullptr : coder.find(kKeyedArchiveRootObjectKey);
   if (!coder.error() && !root) {
-    coder.failWithError(
-        coderError(kCoderValueNotFoundError, "the archive has no root object"));
+    coder.failWithError(coderError(kCoderValueNotFoundError, "the archive has no root object"));
   }
   Value value = root ? coder.decodeObject(kKeyedArchiveRootObjectKey) : Value();
   if (!coder.error() && value.isNil() && root->tag != kNil) {

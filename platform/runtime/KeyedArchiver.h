@@ -26,7 +26,7 @@ class KeyedArchiver;
 class KeyedUnarchiver;
 
 // Errors of archiving and unarchiving (domain kFileErrorDomain, "NSCocoaErrorDomain").
-inline constexpr long kCoderReadCorruptError = 4864;   // truncated, corrupt, foreign, disallowed
+inline constexpr long kCoderReadCorruptError = 4864;    // truncated, corrupt, foreign, disallowed
 inline constexpr long kCoderValueNotFoundError = 4865;  // the root key is missing
 inline constexpr long kCoderInvalidValueError = 4866;   // an object that cannot be archived
 // The key under which the top-level object of an archive is stored.

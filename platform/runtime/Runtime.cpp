@@ -48,8 +48,8 @@ Pending& pending() {
 struct Tables {
   std::shared_mutex mutex;
   std::map<std::string, Class*, std::less<>> classes;  // registered
-  std::set<std::string, std::less<>> reservedNames;      // allocated, not yet registered
-  std::vector<std::shared_ptr<Class>> owned;             // every class ever made
+  std::set<std::string, std::less<>> reservedNames;    // allocated, not yet registered
+  std::vector<std::shared_ptr<Class>> owned;           // every class ever made
   std::map<std::string, std::unique_ptr<Protocol>, std::less<>> protocols;
   Class* root = nullptr;
   IMP rootDescription;
@@ -133,8 +133,7 @@ struct ClassAccess {
     return true;
   }
 
-  static IMP replaceMethod(Class* cls, std::string_view selector, IMP imp,
-                           std::string_view types) {
+  static IMP replaceMethod(Class* cls, std::string_view selector, IMP imp, std::string_view types) {
     if (!cls || !imp || selector.empty()) return nullptr;
     std::unique_lock lock(rawTables().mutex);
     for (Method& m : cls->methods_) {
@@ -148,15 +147,16 @@ struct ClassAccess {
   }
 
   static Class* registerNow(std::string_view name, std::string_view superclassName,
-                            std::size_t instanceSize, const std::function<void(Class&)>& configure) {
+                            std::size_t instanceSize,
+                            const std::function<void(Class&)>& configure) {
     Tables& t = rawTables();
     Class* cls = nullptr;
     {
       std::unique_lock lock(t.mutex);
       if (auto it = t.classes.find(name); it != t.classes.end()) {
         Class* existing = it->second;
-        bool sameSuper = existing->super_ ? existing->super_->name_ == superclassName
-                                          : superclassName.empty();
+        bool sameSuper =
+            existing->super_ ? existing->super_->name_ == superclassName : superclassName.empty();
         return sameSuper ? existing : nullptr;
       }
       if (t.reservedNames.count(name)) return nullptr;
@@ -305,8 +305,8 @@ Tables& rawTables() {
     tables->root = root;
     // The root metaclass was made before the root existed, so its class is itself, as the
     // root metaclass's class is in any case.
-    tables->rootDescription = implementationWithBlock(
-        [](Object& self) -> std::string { return self.description(); });
+    tables->rootDescription =
+        implementationWithBlock([](Object& self) -> std::string { return self.description(); });
     ClassAccess::initRoot(*tables, root);
     return tables;
   }();
@@ -335,8 +335,7 @@ void flushPending() {
       protocols.swap(p.protocols);
     }
     for (PendingProtocol& proto : protocols) {
-      registerProtocol(std::move(proto.name), std::move(proto.methods),
-                       std::move(proto.inherited));
+      registerProtocol(std::move(proto.name), std::move(proto.methods), std::move(proto.inherited));
     }
     // Superclasses first, whatever order the registrars ran in.
     bool progress = true;
@@ -661,8 +660,7 @@ std::vector<Value> ivarObjectsForObject(const Object* object) {
   return out;
 }
 
-void setAssociatedObject(Object* object, const void* key, Value value,
-                         AssociationPolicy policy) {
+void setAssociatedObject(Object* object, const void* key, Value value, AssociationPolicy policy) {
   if (auto* root = dynamic_cast<RootObject*>(object)) {
     AssociationAccess::set(*root, key, std::move(value), policy);
   }

@@ -96,12 +96,12 @@ class Implementation : public Object {
   template <class R, class... Args>
   static std::shared_ptr<const Implementation> make(std::function<R(Object&, Args...)> fn) {
     static_assert(((!std::is_lvalue_reference_v<Args> ||
-                    std::is_const_v<std::remove_reference_t<Args>>) && ...),
+                    std::is_const_v<std::remove_reference_t<Args>>)&&...),
                   "runtime methods take out-parameters as pointers, not non-const references");
     using CR = std::conditional_t<std::is_void_v<R>, void, CallType_t<R>>;
     using Fn = std::function<CR(Object&, CallType_t<Args>...)>;
-    auto holder = std::make_shared<Fn>(
-        [fn = std::move(fn)](Object& self, CallType_t<Args>... args) -> CR {
+    auto holder =
+        std::make_shared<Fn>([fn = std::move(fn)](Object& self, CallType_t<Args>... args) -> CR {
           if constexpr (std::is_void_v<R>) {
             fn(self, detail::fromCall<Args>(std::move(args))...);
           } else {

@@ -40,8 +40,12 @@ TEST_F(CryptoTest, Base64EncodesAndDecodesBothAlphabets) {
   struct Case {
     std::string bytes, standard;
   };
-  const Case cases[] = {{"", ""},          {"f", "Zg=="},         {"fo", "Zm8="},
-                        {"foo", "Zm9v"},   {"foob", "Zm9vYg=="},  {"fooba", "Zm9vYmE="},
+  const Case cases[] = {{"", ""},
+                        {"f", "Zg=="},
+                        {"fo", "Zm8="},
+                        {"foo", "Zm9v"},
+                        {"foob", "Zm9vYg=="},
+                        {"fooba", "Zm9vYmE="},
                         {"foobar", "Zm9vYmFy"}};
   for (const Case& c : cases) {
     EXPECT_EQ(base64Encode(c.bytes), c.standard);

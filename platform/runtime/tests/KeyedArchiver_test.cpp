@@ -40,9 +40,10 @@ class Record : public runtime::RootObject, public SecureCoding {
     r->blob = coder.decodeData("blob").value_or(Bytes{});
     r->child = coder.decodeObjectOfClass("ARRecord", "child").objectAs<Record>();
     ClassSet plain = {kArrayClassName, kDictionaryClassName, kStringClassName, kNumberClassName,
-                      kDateClassName, kDataClassName, kNullClassName, kSetClassName};
+                      kDateClassName,  kDataClassName,       kNullClassName,   kSetClassName};
     if (auto v = coder.decodeObjectOfClasses(plain, "list"); v.array()) r->list = *v.array();
-    if (auto v = coder.decodeObjectOfClasses(plain, "map"); v.dictionary()) r->map = *v.dictionary();
+    if (auto v = coder.decodeObjectOfClasses(plain, "map"); v.dictionary())
+      r->map = *v.dictionary();
     return r;
   }
   bool same(const Record& o) const {
@@ -92,13 +93,12 @@ const ArchiveDecoderRegistrar kSpecialDecoder("ARSpecialRecord", [](KeyedUnarchi
   special->title = base->title;
   return ObjectPtr(special);
 });
-const ArchiveDecoderRegistrar kEmptyDecoder("AREmpty", [](KeyedUnarchiver&) {
-  return ObjectPtr();
-});
+const ArchiveDecoderRegistrar kEmptyDecoder("AREmpty",
+                                            [](KeyedUnarchiver&) { return ObjectPtr(); });
 const runtime::ClassRegistrar kRecordClass("ARRecord", runtime::kRootClassName, sizeof(Record),
                                            nullptr);
-const runtime::ClassRegistrar kSpecialClass("ARSpecialRecord", "ARRecord",
-                                            sizeof(SpecialRecord), nullptr);
+const runtime::ClassRegistrar kSpecialClass("ARSpecialRecord", "ARRecord", sizeof(SpecialRecord),
+                                            nullptr);
 
 std::shared_ptr<Record> sampleRecord() {
   auto r = std::make_shared<Record>();
@@ -111,8 +111,14 @@ std::shared_ptr<Record> sampleRecord() {
   r->child = std::make_shared<Record>();
   r->child->title = "inner";
   r->child->list = {Value(1), Value("two")};
-  r->list = {Value(1), Value(2.5), Value("three"), Value::null(), Value::data(Bytes{9}),
-             Value::date(5), Value(Value::Array{Value(true)}), Value::set({Value(1), Value(2)})};
+  r->list = {Value(1),
+             Value(2.5),
+             Value("three"),
+             Value::null(),
+             Value::data(Bytes{9}),
+             Value::date(5),
+             Value(Value::Array{Value(true)}),
+             Value::set({Value(1), Value(2)})};
   r->map = {{"a", Value(1)}, {"b", Value(Value::Dictionary{{"c", Value("d")}})}};
   return r;
 }
@@ -139,10 +145,9 @@ Bytes withHeader(const Bytes& payload) {
   return out;
 }
 
-const ClassSet kEverything = {"ARRecord",     kArrayClassName, kDictionaryClassName,
-                              kStringClassName, kNumberClassName, kDateClassName,
-                              kDataClassName,   kNullClassName,   kSetClassName,
-                              kErrorClassName};
+const ClassSet kEverything = {
+    "ARRecord",     kArrayClassName, kDictionaryClassName, kStringClassName, kNumberClassName,
+    kDateClassName, kDataClassName,  kNullClassName,       kSetClassName,    kErrorClassName};
 
 TEST_F(KeyedArchiverTest, NestedObjectsRoundTrip) {
   auto original = sampleRecord();
@@ -199,8 +204,8 @@ TEST_F(KeyedArchiverTest, EveryValueKindRoundTripsWithItsKind) {
 }
 
 TEST_F(KeyedArchiverTest, AllowListIsCheckedForEveryNestedValue) {
-  auto data = *KeyedArchiver::archivedDataWithRootObject(
-      Value(Value::Dictionary{{"tag", Value::date(1)}}));
+  auto data =
+      *KeyedArchiver::archivedDataWithRootObject(Value(Value::Dictionary{{"tag", Value::date(1)}}));
   struct Case {
     ClassSet allowed;
     bool ok;
@@ -210,7 +215,7 @@ TEST_F(KeyedArchiverTest, AllowListIsCheckedForEveryNestedValue) {
       {{kDictionaryClassName, kStringClassName}, false},  // the date inside is not allowed
       {{kDictionaryClassName, kDateClassName}, false},    // nor are string keys
       {{kDateClassName, kStringClassName}, false},        // nor the dictionary itself
-      {{runtime::kRootClassName}, true},                   // the root class allows everything
+      {{runtime::kRootClassName}, true},                  // the root class allows everything
   };
   for (const Case& c : cases) {
     ErrorPtr error;
@@ -239,14 +244,14 @@ TEST_F(KeyedArchiverTest, SubclassOfAnAllowedRuntimeClassIsAllowed) {
   special->title = "special";
   auto data = *KeyedArchiver::archivedDataWithRootObject(Value(special));
   ErrorPtr error;
-  auto back = KeyedUnarchiver::unarchivedObjectOfClass("ARRecord", data, &error)
-                  .objectAs<SpecialRecord>();
+  auto back =
+      KeyedUnarchiver::unarchivedObjectOfClass("ARRecord", data, &error).objectAs<SpecialRecord>();
   ASSERT_NE(back, nullptr) << error->description();
   EXPECT_EQ(back->title, "special");
-  EXPECT_TRUE(KeyedUnarchiver::unarchivedObjectOfClass("ARSpecialRecord",
-                                                       *KeyedArchiver::archivedDataWithRootObject(
-                                                           Value(std::make_shared<Record>())),
-                                                       &error)
+  EXPECT_TRUE(KeyedUnarchiver::unarchivedObjectOfClass(
+                  "ARSpecialRecord",
+                  *KeyedArchiver::archivedDataWithRootObject(Value(std::make_shared<Record>())),
+                  &error)
                   .isNil());
 }
 
@@ -331,7 +336,8 @@ TEST_F(KeyedArchiverTest, RandomInputNeverCrashes) {
       }
       default: {  // a real archive with a few bytes changed, header repaired
         Bytes payload = validPayload;
-        for (int k = 0; k < 3; ++k) payload[rng() % payload.size()] = static_cast<std::uint8_t>(rng());
+        for (int k = 0; k < 3; ++k)
+          payload[rng() % payload.size()] = static_cast<std::uint8_t>(rng());
         input = withHeader(payload);
         break;
       }
@@ -381,8 +387,8 @@ TEST_F(KeyedArchiverTest, NestingAndSizesAreBounded) {
   }
   payload.push_back(0x00);
   error = nullptr;
-  EXPECT_TRUE(KeyedUnarchiver::unarchivedObjectOfClasses(kEverything, withHeader(payload), &error)
-                  .isNil());
+  EXPECT_TRUE(
+      KeyedUnarchiver::unarchivedObjectOfClasses(kEverything, withHeader(payload), &error).isNil());
   EXPECT_NE(error, nullptr);
 
   // Counts and lengths larger than what is left are refused before anything is allocated.
@@ -460,7 +466,9 @@ TEST_F(KeyedArchiverTest, KeyedReadsOfTheWrongKindFailTheArchive) {
       {[](KeyedUnarchiver& c) { EXPECT_EQ(c.decodeString("i"), std::nullopt); }, true},
       {[](KeyedUnarchiver& c) { EXPECT_FALSE(c.decodeDate("s")); }, true},
       {[](KeyedUnarchiver& c) { EXPECT_FALSE(c.decodeData("s")); }, true},
-      {[](KeyedUnarchiver& c) { EXPECT_TRUE(c.decodeObjectOfClass(kNumberClassName, "s").isNil()); },
+      {[](KeyedUnarchiver& c) {
+         EXPECT_TRUE(c.decodeObjectOfClass(kNumberClassName, "s").isNil());
+       },
        true},
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {

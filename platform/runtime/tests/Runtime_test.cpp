@@ -41,9 +41,8 @@ const ClassRegistrar kDogRegistrar("RTDog", "RTAnimal", sizeof(Dog), [](Class& c
 const ClassRegistrar kAnimalRegistrar("RTAnimal", kRootClassName, sizeof(Animal), [](Class& c) {
   c.setFactory([] { return std::make_shared<Animal>(); });
   c.addInstanceMethod("speak", [](Object&) -> std::string { return "..."; });
-  c.addInstanceMethod("name", [](Object& self) -> std::string {
-    return static_cast<Animal&>(self).name;
-  });
+  c.addInstanceMethod("name",
+                      [](Object& self) -> std::string { return static_cast<Animal&>(self).name; });
   c.addInstanceMethod("setName:", [](Object& self, const std::string& name) {
     static_cast<Animal&>(self).name = name;
   });
@@ -51,24 +50,20 @@ const ClassRegistrar kAnimalRegistrar("RTAnimal", kRootClassName, sizeof(Animal)
     return static_cast<Animal&>(self).legs + n;
   });
   c.addClassMethod("kingdom", [](Object&) -> std::string { return "animalia"; });
-  c.addIvar(Ivar{"name", "@", sizeof(std::string), [](const Object& o) {
-                   return Value(static_cast<const Animal&>(o).name);
-                 }});
+  c.addIvar(Ivar{"name", "@", sizeof(std::string),
+                 [](const Object& o) { return Value(static_cast<const Animal&>(o).name); }});
   c.addProtocol("RTPet");
 });
 
 // Waits for a superclass that is only registered at run time.
 const ClassRegistrar kLateChildRegistrar("RTLateChild", "RTLateParent", sizeof(RootObject),
                                          [](Class& c) {
-                                           c.addInstanceMethod("late", [](Object&) -> int {
-                                             return 7;
-                                           });
+                                           c.addInstanceMethod("late",
+                                                               [](Object&) -> int { return 7; });
                                          });
 
-const ProtocolRegistrar kPetRegistrar("RTPet",
-                                      {{"speak", "@@:", true, true},
-                                       {"fetch:", "v@:@", false, true}},
-                                      {"RTCreature"});
+const ProtocolRegistrar kPetRegistrar(
+    "RTPet", {{"speak", "@@:", true, true}, {"fetch:", "v@:@", false, true}}, {"RTCreature"});
 const ProtocolRegistrar kCreatureRegistrar("RTCreature", {{"breathe", "v@:", true, true}});
 
 TEST_F(RuntimeTest, RegistrarsResolveSuperclassesWhateverTheirOrder) {
@@ -177,8 +172,7 @@ TEST_F(RuntimeTest, ReplacedMethodIsWhatMessageSendCalls) {
   IMP original = classGetMethodImplementation(dog, "speak");
   ASSERT_NE(original, nullptr);
   IMP previous = classReplaceMethod(
-      dog, "speak",
-      implementationWithBlock([original](Object& self) -> std::string {
+      dog, "speak", implementationWithBlock([original](Object& self) -> std::string {
         return "loud " + original->call<std::string>(self);
       }),
       "@@:");
@@ -211,7 +205,7 @@ TEST_F(RuntimeTest, DynamicSubclassChangesTheClassOfOneObjectOnly) {
 
   Class* sub = allocateClassPair(dog, "VTU_RTDog-1");
   ASSERT_NE(sub, nullptr);
-  EXPECT_EQ(classNamed("VTU_RTDog-1"), nullptr);  // not visible until registered
+  EXPECT_EQ(classNamed("VTU_RTDog-1"), nullptr);              // not visible until registered
   EXPECT_EQ(allocateClassPair(dog, "VTU_RTDog-1"), nullptr);  // the name is taken
   EXPECT_EQ(classGetInstanceSize(sub), classGetInstanceSize(dog));
   EXPECT_TRUE(sub->addInstanceMethod("speak", [](Object& self) -> std::string {
@@ -226,7 +220,11 @@ TEST_F(RuntimeTest, DynamicSubclassChangesTheClassOfOneObjectOnly) {
   EXPECT_EQ(classNamed("VTU_RTDog-1"), sub);
   EXPECT_EQ(allocateClassPair(dog, "VTU_RTDog-1"), nullptr);
 
+  // The class before the change can travel as a value, as proxies record it.
+  static const char kRealClassKey = 0;
+  setAssociatedObject(proxied.get(), &kRealClassKey, Value(dog->shared_from_this()));
   EXPECT_EQ(objectSetClass(proxied.get(), sub), dog);
+  EXPECT_EQ(getAssociatedObject(proxied.get(), &kRealClassKey).objectAs<Class>().get(), dog);
   EXPECT_EQ(objectGetClassName(proxied.get()), "VTU_RTDog-1");
   EXPECT_EQ(msgSend<std::string>(proxied, "speak"), "proxied woof");
   EXPECT_EQ(msgSend<std::string>(proxied, "name"), "animal");  // inherited through the subclass
@@ -380,8 +378,7 @@ TEST_F(RuntimeTest, ConcurrentSendsSeeEitherImplementationWhileItIsReplaced) {
     });
   }
   for (int i = 0; i < 200; ++i) {
-    classReplaceMethod(dog, "speak",
-                       implementationWithBlock([i](Object&) -> std::string {
+    classReplaceMethod(dog, "speak", implementationWithBlock([i](Object&) -> std::string {
                          return i % 2 ? "woof" : "bark";
                        }),
                        "");
