@@ -129,7 +129,30 @@ PRMPromise::PRMPromise(const Value& resolution) {
 PRMPromise::~PRMPromise() {
   // Nobody can settle a pending promise that is being destroyed; its observers are dropped
   // uncalled and its place in the group is given back.
-  if (state_ == State::Pending) dispatchGroup()->leave();
+  if (state_ == State::Pending) {
+    if (!observers_.empty()) releaseObservers(std::move(observers_));
+    dispatchGroup()->leave();
+  }
+}
+
+void PRMPromise::releaseObservers(std::vector<Observer> observers) {
+  // Observers hold the promises chained after this one, whose observers hold the next ones, and
+  // so on: releasing a long abandoned chain recursively would take one stack frame group per
+  // link. Nested releases are parked here and done in a loop by the outermost one instead.
+  thread_local std::vector<std::vector<Observer>>* parked = nullptr;
+  if (parked) {
+    parked->push_back(std::move(observers));
+    return;
+  }
+  std::vector<std::vector<Observer>> pile;
+  parked = &pile;
+  pile.push_back(std::move(observers));
+  while (!pile.empty()) {
+    std::vector<Observer> batch = std::move(pile.back());
+    pile.pop_back();
+    batch.clear();  // may destroy promises, whose observers land on the pile
+  }
+  parked = nullptr;
 }
 
 PRMPromisePtr PRMPromise::pendingPromise() { return PRMPromisePtr(new PRMPromise(PendingTag{})); }

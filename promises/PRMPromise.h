@@ -248,6 +248,7 @@ class PRMPromise : public platform::Object {
   };
 
   PRMPromisePtr self();
+  static void releaseObservers(std::vector<Observer> observers);
   void settle(State state, const Value& value, const ErrorPtr& error);
   State state() const;
 

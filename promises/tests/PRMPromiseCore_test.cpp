@@ -260,6 +260,19 @@ TEST_F(PRMPromiseCoreTest, SettlementBreaksCyclesThroughObservers) {
   EXPECT_TRUE(pumpUntil([&] { return weak.expired(); }));
 }
 
+TEST_F(PRMPromiseCoreTest, DroppingLongPendingChainReleasesEveryLinkWithoutDeepRecursion) {
+  auto head = PRMPromise::pendingPromise();
+  PRMPromisePtr last = head;
+  for (int i = 0; i < 200000; ++i) {
+    last = last->onQueueThen(mainQueue(), [](const Value& v) { return v; });
+  }
+  std::weak_ptr<PRMPromise> weakLast = last;
+  last.reset();
+  head.reset();  // each link was held only by the observer of the link before it
+  EXPECT_TRUE(weakLast.expired());
+  EXPECT_TRUE(groupEmpties());
+}
+
 TEST_F(PRMPromiseCoreTest, DescriptionNamesStateClassAndAddress) {
   auto pending = PRMPromise::pendingPromise();
   auto nilValue = PRMPromise::resolvedWith(Value());
