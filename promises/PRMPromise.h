@@ -2,14 +2,14 @@
 // always run later on a dispatch queue the caller names, never inline. Thread-safe: every promise
 // guards its state with its own lock, and no user block ever runs under that lock.
 //
-// Names: a selector maps to the method of its first keyword; the queue forms all read
-// `onQueueXxx` (`onQueue:then:` -> onQueueThen, `onQueue:reduce:combine:` -> onQueueReduce,
-// `onQueue:attempts:delay:condition:retry:` -> onQueueAttemptsDelayConditionRetry). C++ keywords:
-// `catch:` -> catchError(reject) and the getter `catch` -> catchError(); `do:` -> doWork(work);
-// `attempts:retry:` -> attemptsRetry, `attempts:delay:condition:retry:` ->
-// attemptsDelayConditionRetry. Getters are the zero-argument overloads returning std::function
-// (`then()`, `thenOn()`, ...). Blocks return a Value: an error is `Value(error)`, a promise to
-// adopt is `Value(promise)`, nil is `Value()`.
+// Every operation has four forms: on the default queue (`then(work)`), on a given queue
+// (`onQueueThen(queue, work)`; likewise onQueueCatch, onQueueReduce, onQueueDo, onQueueAll,
+// onQueueAttemptsDelayConditionRetry, onQueueWrapCompletion, ...) and two getters returning
+// std::function (`then()`, `thenOn()`). Names clear of C++ keywords: catchError (the `catch`
+// form and getter; the queue getter is catchOn), doWork (the `do` form; getter doOn),
+// attemptsRetry and attemptsDelayConditionRetry (the longer retry forms; getters retryAgain,
+// retryAgainOn). Blocks return a Value: an error is `Value(error)`, a promise to adopt is
+// `Value(promise)`, nil is `Value()`.
 #pragma once
 
 #include <cstdint>
