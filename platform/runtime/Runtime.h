@@ -156,24 +156,43 @@ template <class F>
 struct CallableTraits : CallableTraits<decltype(&F::operator())> {};
 template <class C, class R, class... A>
 struct CallableTraits<R (C::*)(A...) const> {
-  using Function = std::function<R(A...)>;
+  using Signature = R (*)(A...);
 };
 template <class C, class R, class... A>
 struct CallableTraits<R (C::*)(A...)> {
-  using Function = std::function<R(A...)>;
+  using Signature = R (*)(A...);
 };
 template <class R, class... A>
 struct CallableTraits<R (*)(A...)> {
-  using Function = std::function<R(A...)>;
+  using Signature = R (*)(A...);
 };
+
+template <class F, class R, class Self, class... A>
+IMP makeFromBlock(F&& block, R (*)(Self&, A...)) {
+  using SelfType = std::remove_const_t<Self>;
+  static_assert(std::is_base_of_v<Object, SelfType>, "a block's first parameter is its self");
+  if constexpr (std::is_same_v<SelfType, Object>) {
+    return Implementation::make(std::function<R(Object&, A...)>(std::forward<F>(block)));
+  } else {
+    // A block declared for a subclass receives self as that class, checked.
+    return Implementation::make(std::function<R(Object&, A...)>(
+        [b = std::forward<F>(block)](Object& self, A... args) mutable -> R {
+          auto* typed = dynamic_cast<Self*>(&self);
+          if (!typed) throwObjectClassMismatch(self, typeid(SelfType));
+          return b(*typed, std::forward<A>(args)...);
+        }));
+  }
+}
 }  // namespace detail
 
-// An implementation from a block (any callable whose first parameter is Object& self):
+// An implementation from a block: any callable whose first parameter is self, as Object& or as
+// a reference to the class the method belongs to (checked at each call):
 //   runtime::implementationWithBlock([](Object& self, std::string url) -> bool { ... });
+//   runtime::implementationWithBlock([](Application& self) { ... });
 template <class F>
 IMP implementationWithBlock(F&& block) {
-  using Fn = typename detail::CallableTraits<std::decay_t<F>>::Function;
-  return Implementation::make(Fn(std::forward<F>(block)));
+  using Signature = typename detail::CallableTraits<std::decay_t<F>>::Signature;
+  return detail::makeFromBlock(std::forward<F>(block), Signature{});
 }
 
 // A method of one class: selector, implementation and type encoding ("v@:" style text kept as

@@ -163,6 +163,17 @@ TEST_F(RuntimeTest, ObjectPointersTravelAsObjectsAndArriveAsDeclared) {
   EXPECT_THROW(msgSend<std::shared_ptr<Dog>>(kennel, "anything:", dog), Exception);  // result
 }
 
+TEST_F(RuntimeTest, BlocksMayTakeSelfAsTheirOwnClass) {
+  Class* animal = classNamed("RTAnimal");
+  ASSERT_TRUE(classAddMethod(
+      animal, "dogName", implementationWithBlock([](const Dog& self) { return self.name; }), ""));
+  auto dog = std::make_shared<Dog>();
+  dog->name = "fido";
+  EXPECT_EQ(msgSend<std::string>(dog, "dogName"), "fido");
+  // Sent to an object that is not of the block's class: refused, not miscast.
+  EXPECT_THROW(msgSend<std::string>(std::make_shared<Animal>(), "dogName"), Exception);
+}
+
 TEST_F(RuntimeTest, ReplacedMethodIsWhatMessageSendCalls) {
   Class* dog = classNamed("RTDog");
   Class* animal = classNamed("RTAnimal");
