@@ -24,40 +24,40 @@ PRMPromisePtr PRMPromise::all(const Value::Array& allPromises) {
 PRMPromisePtr PRMPromise::onQueueAll(const QueuePtr& queue, const Value::Array& allPromises) {
   PRM_REQUIRE(queue, "queue", kPRMFileAll);
   if (allPromises.empty()) return resolvedWith(Value(Value::Array{}));
-  return onQueueAsync(queue,
-                      [queue, elements = allPromises](FulfillBlock fulfill, RejectBlock reject) {
-                        std::vector<PRMPromisePtr> promises;
-                        promises.reserve(elements.size());
-                        for (const Value& element : elements) {
-                          if (auto promise = prm_detail::promiseIn(element)) {
-                            promises.push_back(std::move(promise));
-                          } else if (auto error = prm_detail::errorIn(element)) {
-                            reject(error);
-                            return;
-                          } else {
-                            promises.push_back(resolvedWith(element));
-                          }
-                        }
-                        auto state = std::make_shared<AllState>();
-                        state->values.resize(promises.size());
-                        state->unfulfilled = promises.size();
-                        state->fulfill = std::move(fulfill);
-                        for (std::size_t index = 0; index < promises.size(); ++index) {
-                          promises[index]->observeOnQueue(
-                              queue,
-                              [state, index](const Value& value) {
-                                Value::Array values;
-                                {
-                                  std::lock_guard<std::mutex> guard(state->lock);
-                                  state->values[index] = value.isNil() ? Value::null() : value;
-                                  if (--state->unfulfilled > 0) return;
-                                  values.swap(state->values);
-                                }
-                                state->fulfill(Value(std::move(values)));
-                              },
-                              reject);
-                        }
-                      });
+  auto work = [queue, elements = allPromises](FulfillBlock fulfill, RejectBlock reject) {
+    std::vector<PRMPromisePtr> promises;
+    promises.reserve(elements.size());
+    for (const Value& element : elements) {
+      if (auto promise = prm_detail::promiseIn(element)) {
+        promises.push_back(std::move(promise));
+      } else if (auto error = prm_detail::errorIn(element)) {
+        reject(error);
+        return;
+      } else {
+        promises.push_back(resolvedWith(element));
+      }
+    }
+    auto state = std::make_shared<AllState>();
+    state->values.resize(promises.size());
+    state->unfulfilled = promises.size();
+    state->fulfill = std::move(fulfill);
+    for (std::size_t index = 0; index < promises.size(); ++index) {
+      promises[index]->observeOnQueue(
+          queue,
+          [state, index](const Value& value) {
+            Value::Array values;
+            {
+              std::lock_guard<std::mutex> guard(state->lock);
+              state->values[index] = value.isNil() ? Value::null() : value;
+              if (--state->unfulfilled > 0) return;
+              values.swap(state->values);
+            }
+            state->fulfill(Value(std::move(values)));
+          },
+          reject);
+    }
+  };
+  return onQueueAsync(queue, std::move(work));
 }
 
 std::function<PRMPromisePtr(const PRMPromise::Value::Array&)> PRMPromise::all() {

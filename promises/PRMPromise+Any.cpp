@@ -50,8 +50,7 @@ PRMPromisePtr PRMPromise::any(const Value::Array& anyPromises) {
 PRMPromisePtr PRMPromise::onQueueAny(const QueuePtr& queue, const Value::Array& anyPromises) {
   PRM_REQUIRE(queue, "queue", kPRMFileAny);
   if (anyPromises.empty()) return resolvedWith(Value(Value::Array{}));
-  return onQueueAsync(queue, [queue, elements = anyPromises](FulfillBlock fulfill,
-                                                             RejectBlock reject) {
+  auto work = [queue, elements = anyPromises](FulfillBlock fulfill, RejectBlock reject) {
     std::vector<PRMPromisePtr> promises;
     promises.reserve(elements.size());
     for (const Value& element : elements) {
@@ -69,7 +68,8 @@ PRMPromisePtr PRMPromise::onQueueAny(const QueuePtr& queue, const Value::Array& 
           [state, index](const Value& value) { recordOutcome(state, index, value, nullptr); },
           [state, index](const ErrorPtr& error) { recordOutcome(state, index, Value(), error); });
     }
-  });
+  };
+  return onQueueAsync(queue, std::move(work));
 }
 
 std::function<PRMPromisePtr(const PRMPromise::Value::Array&)> PRMPromise::any() {

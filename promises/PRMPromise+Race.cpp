@@ -11,20 +11,19 @@ PRMPromisePtr PRMPromise::onQueueRace(const QueuePtr& queue, const Value::Array&
     prm_detail::reportFailure(__func__, kPRMFileRace, __LINE__, kPRMNoPromisesToObserve);
     return prm_detail::rejectedForContract(kPRMNoPromisesToObserve);
   }
-  return onQueueAsync(queue,
-                      [queue, elements = promises](FulfillBlock fulfill, RejectBlock reject) {
-                        // A plain value is already settled, so the first one wins without observing
-                        // anything.
-                        for (const Value& element : elements) {
-                          if (!prm_detail::promiseIn(element)) {
-                            fulfill(element);
-                            return;
-                          }
-                        }
-                        for (const Value& element : elements) {
-                          prm_detail::promiseIn(element)->observeOnQueue(queue, fulfill, reject);
-                        }
-                      });
+  auto work = [queue, elements = promises](FulfillBlock fulfill, RejectBlock reject) {
+    // A plain value is already settled, so the first one wins without observing anything.
+    for (const Value& element : elements) {
+      if (!prm_detail::promiseIn(element)) {
+        fulfill(element);
+        return;
+      }
+    }
+    for (const Value& element : elements) {
+      prm_detail::promiseIn(element)->observeOnQueue(queue, fulfill, reject);
+    }
+  };
+  return onQueueAsync(queue, std::move(work));
 }
 
 std::function<PRMPromisePtr(const PRMPromise::Value::Array&)> PRMPromise::race() {
