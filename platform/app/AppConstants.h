@@ -24,8 +24,6 @@ inline constexpr const char* kApplicationDelegateProtocolName = "UIApplicationDe
 inline constexpr const char* kViewControllerClassName = "UIViewController";
 inline constexpr const char* kActivityViewControllerClassName = "UIActivityViewController";
 inline constexpr const char* kMailComposeControllerClassName = "MFMailComposeViewController";
-inline constexpr const char* kMailComposeDelegateProtocolName = "MFMailComposeViewControllerDelegate";
-inline constexpr const char* kAdNetworkClassName = "SKAdNetwork";
 
 // The file-type hint of MPEG layer 3 audio.
 inline constexpr const char* kFileTypeMPEGLayer3 = "public.mp3";

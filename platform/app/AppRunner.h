@@ -25,7 +25,7 @@ namespace platform::app {
 // takes the main bundle's "CFBundleDisplayName" (else "CFBundleName").
 struct WindowGroup {
   std::function<ui::View()> content;
-  std::string title;
+  std::string title = {};
 };
 
 // Records the launch arguments and makes the shared application (before the app value exists).

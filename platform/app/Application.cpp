@@ -19,9 +19,29 @@ struct Application::DelegateObservers {
 
 namespace {
 
+// The delegate protocol: every operation optional, so that a delegate answers only what it has.
+void registerApplicationDelegateProtocol() {
+  std::vector<runtime::MethodDescription> methods;
+  for (const char* selector : {
+           "application:didFinishLaunchingWithOptions:", "applicationDidBecomeActive:",
+           "applicationWillResignActive:", "applicationDidEnterBackground:",
+           "applicationWillEnterForeground:", "applicationWillTerminate:",
+           "application:openURL:options:", "application:openURL:sourceApplication:annotation:",
+           "application:continueUserActivity:restorationHandler:",
+           "application:handleEventsForBackgroundURLSession:completionHandler:",
+           "application:didRegisterForRemoteNotificationsWithDeviceToken:",
+           "application:didFailToRegisterForRemoteNotificationsWithError:",
+           "application:didReceiveRemoteNotification:",
+           "application:didReceiveRemoteNotification:fetchCompletionHandler:"}) {
+    methods.push_back({selector, "", /*required=*/false, /*instance=*/true});
+  }
+  runtime::registerProtocol(kApplicationDelegateProtocolName, std::move(methods));
+}
+
 void registerApplicationClass() {
   static std::once_flag once;
   std::call_once(once, [] {
+    registerApplicationDelegateProtocol();
     runtime::registerClass(
         kApplicationClassName, runtime::kRootClassName, sizeof(Application),
         [](runtime::Class& cls) {

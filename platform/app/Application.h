@@ -3,6 +3,8 @@
 // tasks and the life-cycle notifications. The window host's focus, minimise and quit events come
 // in through the handle* methods, which post the notifications in the platform's order and tell
 // the delegate. Main thread only, except beginBackgroundTask/endBackgroundTask (any thread).
+// The runtime class and the delegate protocol "UIApplicationDelegate" (all operations optional)
+// are registered when the shared application is first asked for; the app runner does that first.
 //
 // Runtime methods of "UIApplication" (call them through runtime::msgSend, so replaced ones take
 // effect):

@@ -153,6 +153,16 @@ TEST_F(ApplicationTest, ComingBackBeforeTheAllowanceKeepsTasksAndQuitExpiresThem
   EXPECT_EQ(expired, 1);
 }
 
+TEST_F(ApplicationTest, DelegateProtocolIsRegisteredWithOptionalOperations) {
+  auto* protocol = runtime::protocolNamed(kApplicationDelegateProtocolName);
+  ASSERT_NE(protocol, nullptr);
+  for (const char* sel : {"application:openURL:options:", "applicationDidBecomeActive:",
+                          "application:handleEventsForBackgroundURLSession:completionHandler:"}) {
+    EXPECT_NE(protocol->methodDescription(sel, /*required=*/false, /*instance=*/true), nullptr)
+        << sel;
+  }
+}
+
 TEST_F(ApplicationTest, IdiomComesFromTheLaunchArguments) {
   EXPECT_EQ(app_->userInterfaceIdiom(), ui::UserInterfaceIdiom::phone);
   setArguments({"-DeviceIdiom", "pad"});

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 
@@ -196,6 +197,31 @@ TEST_F(AudioTest, SdlOutputPlaysAFileToItsEnd) {
   EXPECT_TRUE(pumpUntil([&] { return !player->isPlaying(); }, 20));
   EXPECT_GT(player->currentTime(), 0.1);
   player->stop();
+}
+
+TEST_F(AudioTest, WithoutASoundDeviceTheSilentSinkPlaysInRealTime) {
+  ::setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+  auto sdl = std::make_shared<SdlAudioBackend>();
+  AudioBackend::setCurrent(sdl);
+  auto player = AudioPlayer::create(fileUrlForPath(clip(40)), kFileTypeMPEGLayer3, nullptr);
+  ASSERT_TRUE(player);
+  const double duration = player->duration();
+  ::testing::internal::CaptureStderr();
+  ASSERT_TRUE(player->play());
+  EXPECT_TRUE(sdl->usedSilentFallback());
+  clock().advance(duration / 2);
+  ASSERT_TRUE(pumpUntil([&] { return player->currentTime() >= duration / 2 - 0.001; }));
+  EXPECT_TRUE(player->isPlaying());
+  EXPECT_LE(player->currentTime(), duration / 2 + 0.001);
+  clock().advance(duration);
+  ASSERT_TRUE(pumpUntil([&] { return !player->isPlaying(); }));
+  player->stop();
+  ASSERT_TRUE(player->play());  // a second stream: no second notice
+  player->stop();
+  const std::string notices = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(notices.find("No sound device could be opened"),
+            notices.rfind("No sound device could be opened"));
+  EXPECT_NE(notices.find("No sound device could be opened"), std::string::npos);
 }
 
 }  // namespace

@@ -47,7 +47,9 @@ TEST(MailMessageTest, PlainMessageHasTheHeadersAndAQuotedPrintableBody) {
   EXPECT_EQ(body, "Person (e.g. Tavo Vastrow) :=20\r\n\r\n Note =3D yes=20\r\n");
   // Every line ends in CRLF: no bare line feed anywhere.
   for (std::size_t i = 0; i < text->size(); ++i) {
-    if ((*text)[i] == '\n') EXPECT_EQ((*text)[i - 1], '\r') << i;
+    if ((*text)[i] == '\n') {
+      EXPECT_EQ((*text)[i - 1], '\r') << i;
+    }
   }
 }
 

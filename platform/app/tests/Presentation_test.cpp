@@ -7,6 +7,7 @@
 #include "platform/app/ActivityViewController.h"
 #include "platform/app/AppConstants.h"
 #include "platform/app/AppRunner.h"
+#include "platform/app/Haptics.h"
 #include "platform/app/Application.h"
 #include "platform/app/MailComposeController.h"
 #include "platform/app/tests/AppTestSupport.h"
@@ -116,6 +117,44 @@ TEST_F(PresentationTest, CancelClosesTheSheetAndAppearanceMessagesAreSent) {
                                             "UIActivityViewController viewDidDisappear:"}));
   EXPECT_FALSE(std::filesystem::exists(downloads_));
   Application::sharedApplication()->removeWindow(window);
+}
+
+TEST_F(PresentationTest, OpenHandsTheFileToTheDefaultApplication) {
+  const auto log = home() / "opened";
+  platform::app::testing::writeExecutable(
+      home() / "bin" / "xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + log.string() + "'\n");
+  ::setenv("PATH", (home() / "bin").c_str(), 1);
+  ui::TestHost host(ui::Text("root"));
+  auto window = attachWindow(host.host(), {[] { return ui::Text("root"); }});
+  window->rootViewController()->presentViewController(shareSheet(), true, nullptr);
+  host.pump();
+  ASSERT_TRUE(host.tap(*host.findText(kShareOpenTitle)));
+  ASSERT_TRUE(pumpUntil([&] {
+    host.pump();
+    return host.sheetCount() == 0 && std::filesystem::exists(log);
+  }, 20));
+  ASSERT_TRUE(pumpUntil([&] { return !platform::app::testing::readLines(log).empty(); }, 20));
+  EXPECT_EQ(platform::app::testing::readLines(log),
+            std::vector<std::string>{fileUrlForPath(clip_)});
+  Application::sharedApplication()->removeWindow(window);
+}
+
+TEST_F(PresentationTest, HapticImpactFlashesAShortPulse) {
+  installHapticPulse();
+  ui::TestHost host(windowRootView({[] { return ui::Text("root"); }}));
+  EXPECT_EQ(hapticPulseStrength(), 0);
+  ImpactFeedbackGenerator(ImpactStyle::Heavy).impactOccurred();
+  ASSERT_TRUE(pumpUntil([&] {
+    host.pump();
+    return hapticPulseStrength() > 0;
+  }));
+  clock().advance(1);
+  ASSERT_TRUE(pumpUntil([&] {
+    host.pump();
+    return hapticPulseStrength() == 0;
+  }));
+  EXPECT_EQ(HapticsLog::impacts(), std::vector<ImpactStyle>{ImpactStyle::Heavy});
+  HapticsLog::setPulseHandler(nullptr);
 }
 
 TEST_F(PresentationTest, TabletPopoverKeepsItsSource) {
