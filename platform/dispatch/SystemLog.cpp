@@ -22,22 +22,6 @@ std::vector<SystemLogCapture*>& captures() {
   return *v;
 }
 
-const char* levelName(LogLevel level) {
-  switch (level) {
-    case LogLevel::Error:
-      return "error";
-    case LogLevel::Warning:
-      return "warning";
-    case LogLevel::Notice:
-      return "notice";
-    case LogLevel::Info:
-      return "info";
-    case LogLevel::Debug:
-      return "debug";
-  }
-  return "info";
-}
-
 }  // namespace
 
 struct SystemLogCapture::State {
@@ -66,13 +50,11 @@ void SystemLog::write(LogLevel level, std::string_view message, bool toStandardE
   // Never a format string: the message goes in as an argument.
   syslog(raw, "%s", text.c_str());
   if (toStandardError) {
-    std::string line;
-    line.reserve(text.size() + 16);
-    line.append("[").append(levelName(level)).append("] ").append(text);
-    if (line.empty() || line.back() != '\n') line.push_back('\n');
-    // One write call so that lines of concurrent threads do not interleave.
-    const char* p = line.data();
-    size_t left = line.size();
+    // The line as given (callers format their own), in one write so that lines of concurrent
+    // threads do not interleave.
+    if (text.empty() || text.back() != '\n') text.push_back('\n');
+    const char* p = text.data();
+    size_t left = text.size();
     while (left > 0) {
       ssize_t n = ::write(STDERR_FILENO, p, left);
       if (n <= 0) break;

@@ -1,4 +1,4 @@
-// The system log: one line at a syslog level goes to syslog(3) and, when the caller asks, to
+// The system log: one line at a syslog level goes to syslog(3) and, when the caller asks, as is to
 // standard error as well. Tests install a SystemLogCapture, which takes every line instead, so
 // they can assert on what was logged without touching the machine's log. Thread-safe.
 #pragma once
