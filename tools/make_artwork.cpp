@@ -12,10 +12,10 @@
 namespace {
 
 struct Portrait {
-  const char* name;      // the catalogue's imageName
+  const char* name;  // the catalogue's imageName
   const char* initials;
-  double r, g, b;        // background colour
-  int width, height;     // one source is deliberately not square
+  double r, g, b;     // background colour
+  int width, height;  // one source is deliberately not square
 };
 
 void save(cairo_surface_t* surface, const std::string& dir, const std::string& name) {
@@ -69,7 +69,7 @@ void drawPortrait(const Portrait& p, const std::string& dir) {
 // A tile of flat-topped hexagon outlines that repeats seamlessly in both directions.
 void drawHexTile(const std::string& dir, const char* name, double bg, double line, double alpha) {
   const double radius = 24;
-  const int width = static_cast<int>(3 * radius);                    // 72
+  const int width = static_cast<int>(3 * radius);                            // 72
   const int height = static_cast<int>(std::round(std::sqrt(3.0) * radius));  // 42
   const double yScale = height / (std::sqrt(3.0) * radius);
   cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
@@ -88,7 +88,10 @@ void drawHexTile(const std::string& dir, const char* name, double bg, double lin
         for (int k = 0; k <= 6; ++k) {
           double a = k * M_PI / 3;
           double x = cx + radius * std::cos(a), y = cy + radius * std::sin(a) * yScale;
-          if (k == 0) cairo_move_to(cr, x, y); else cairo_line_to(cr, x, y);
+          if (k == 0)
+            cairo_move_to(cr, x, y);
+          else
+            cairo_line_to(cr, x, y);
         }
         cairo_stroke(cr);
       }
@@ -164,12 +167,9 @@ int main(int argc, char** argv) {
   }
   std::string dir = argv[1];
   const std::vector<Portrait> portraits = {
-      {"tavo", "TV", 0.95, 0.55, 0.20, 256, 256},
-      {"marla", "MQ", 0.35, 0.60, 0.95, 256, 256},
-      {"dorian", "DP", 0.55, 0.35, 0.80, 256, 256},
-      {"ines", "IK", 0.25, 0.75, 0.55, 256, 256},
-      {"rufus", "RA", 0.85, 0.30, 0.35, 256, 320},
-      {"greta", "GH", 0.90, 0.80, 0.25, 256, 256},
+      {"tavo", "TV", 0.95, 0.55, 0.20, 256, 256},   {"marla", "MQ", 0.35, 0.60, 0.95, 256, 256},
+      {"dorian", "DP", 0.55, 0.35, 0.80, 256, 256}, {"ines", "IK", 0.25, 0.75, 0.55, 256, 256},
+      {"rufus", "RA", 0.85, 0.30, 0.35, 256, 320},  {"greta", "GH", 0.90, 0.80, 0.25, 256, 256},
   };
   for (const auto& p : portraits) drawPortrait(p, dir);
   drawHexTile(dir, "what-the-hex", 0.96, 0.0, 0.12);

@@ -1,0 +1,146 @@
+// The app entry, the window it builds, and sharing through the application's first window.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "TVS/EntityLoader.h"
+#include "TVS/SoundViewModel.h"
+#include "TVS/soundboardApp.h"
+#include "TVS/tests/TVSTestSupport.h"
+#include "platform/app/ActivityViewController.h"
+#include "platform/app/AdNetworkAttribution.h"
+#include "platform/app/AppConstants.h"
+#include "platform/app/AppRunner.h"
+#include "platform/app/Application.h"
+#include "platform/app/AudioBackend.h"
+#include "platform/app/Window.h"
+#include "platform/testing/PlatformTest.h"
+#include "platform/ui/TestHost.h"
+#include "utilities/logger/VTULogger.h"
+
+namespace {
+
+using namespace platform::ui;
+using tvs::testing::stdoutLines;
+
+class AppTest : public platform::testing::PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    tvs::testing::useBundle(tvs::testing::builtBundle());
+    platform::app::AudioBackend::setCurrent(
+        std::make_shared<platform::app::RecordingAudioBackend>());
+    vtu::testing::startCapturingLines();
+    catalogue_ = EntityLoader::loadEntities();
+    ASSERT_FALSE(catalogue_.empty());
+  }
+  void TearDown() override {
+    platform::app::AudioBackend::setCurrent(nullptr);
+    PlatformTest::TearDown();
+  }
+
+  std::vector<std::string> analyticsEvents() {
+    vtu::testing::flushLoggingQueue();
+    std::vector<std::string> events;
+    const std::string marker = "Call +[LMOApp configure]: ";
+    for (const auto& line : vtu::testing::capturedLines()) {
+      auto at = line.line.find(marker);
+      if (at != std::string::npos) events.push_back(line.line.substr(at + marker.size()));
+    }
+    return events;
+  }
+
+  std::vector<SoundProducingEntityPtr> catalogue_;
+};
+
+TEST_F(AppTest, ConstructionRegistersForAttributionAndTheBodyShowsTheRootScreen) {
+  const int before = platform::app::AdNetworkAttribution::registrationCount();
+  soundboardApp app;
+  EXPECT_EQ(platform::app::AdNetworkAttribution::registrationCount(), before + 1);
+  auto group = app.body();
+  EXPECT_TRUE(group.title.empty()) << "the window group has no title of its own";
+  TestHost host(group.content());
+  EXPECT_EQ(host.navigationTitle(), "Tavo Vastrow Soundboard");
+  EXPECT_TRUE(host.findImage(catalogue_[0]->imageName()));
+  EXPECT_TRUE(host.findImage("what-the-hex"));
+}
+
+TEST_F(AppTest, EachBuildOfTheContentLoadsTheCatalogueAfresh) {
+  auto group = soundboardApp().body();
+  TestHost first(group.content());
+  EXPECT_TRUE(first.findImage(catalogue_[0]->imageName()));
+  // An empty catalogue gives an empty grid under a working navigation bar.
+  tvs::testing::useBundle(bundleDir());
+  TestHost second(group.content());
+  EXPECT_FALSE(second.findImage(catalogue_[0]->imageName()));
+  EXPECT_EQ(second.navigationTitle(), "Tavo Vastrow Soundboard");
+  EXPECT_TRUE(second.findSymbol("gear"));
+}
+
+TEST_F(AppTest, ShareWithoutAWindowPresentsNothingAndStillSendsTheEvent) {
+  ASSERT_TRUE(platform::app::Application::sharedApplication()->windows().empty());
+  SoundViewModel vm;
+  auto lines = stdoutLines([&] { vm.shareSound(catalogue_[0]->sounds()[0], catalogue_[0]); });
+  EXPECT_TRUE(lines.empty());
+  EXPECT_EQ(analyticsEvents(), std::vector<std::string>{"sound_share"});
+}
+
+TEST_F(AppTest, ShareWithAWindowPresentsTheSheetWithTheClipFile) {
+  auto vm = std::make_shared<SoundViewModel>();
+  platform::app::WindowGroup group{.content = [] { return View(Text("root")); }, .title = {}};
+  TestHost host(group.content());
+  auto window = platform::app::attachWindow(host.host(), group);
+  host.pump();
+
+  auto sound = catalogue_[0]->sounds()[0];
+  vm->shareSound(sound, catalogue_[0]);
+  host.pump();
+  EXPECT_EQ(host.sheetCount(), 1u);
+  auto presented = window->rootViewController()->presentedViewController();
+  auto sheet = std::dynamic_pointer_cast<platform::app::ActivityViewController>(presented);
+  ASSERT_TRUE(sheet);
+  ASSERT_EQ(sheet->activityItems().size(), 1u);
+  EXPECT_EQ(sheet->activityItems()[0],
+            platform::Value(*SoundViewModel::soundFileURL(*sound, *catalogue_[0])));
+  EXPECT_TRUE(sheet->applicationActivities().empty());
+  EXPECT_NE(sheet->modalPresentationStyle(), platform::app::ModalPresentationStyle::popover);
+  EXPECT_EQ(analyticsEvents(), std::vector<std::string>{"sound_share"});
+}
+
+TEST_F(AppTest, ShareOnATabletPointsThePopoverAtTheFirstWindow) {
+  setArguments({"-DeviceIdiom", "pad"});
+  auto vm = std::make_shared<SoundViewModel>();
+  platform::app::WindowGroup group{.content = [] { return View(Text("root")); }, .title = {}};
+  TestHost host(group.content(), {.size = kPadSize, .idiom = UserInterfaceIdiom::pad});
+  auto window = platform::app::attachWindow(host.host(), group);
+  host.pump();
+  vm->shareSound(catalogue_[0]->sounds()[0], catalogue_[0]);
+  host.pump();
+  auto sheet = std::dynamic_pointer_cast<platform::app::ActivityViewController>(
+      window->rootViewController()->presentedViewController());
+  ASSERT_TRUE(sheet);
+  EXPECT_EQ(sheet->modalPresentationStyle(), platform::app::ModalPresentationStyle::popover);
+  auto& popover = sheet->popoverPresentationController();
+  EXPECT_EQ(popover.sourceView.lock(), std::static_pointer_cast<platform::Object>(window));
+  EXPECT_EQ(popover.sourceRect.width, 0);
+  EXPECT_EQ(popover.sourceRect.x, 0);
+}
+
+TEST_F(AppTest, ShareOfAClipWithoutAFilePresentsNothingPrintsOneLineAndSendsTheEvent) {
+  auto vm = std::make_shared<SoundViewModel>();
+  platform::app::WindowGroup group{.content = [] { return View(Text("root")); }, .title = {}};
+  TestHost host(group.content());
+  auto window = platform::app::attachWindow(host.host(), group);
+  host.pump();
+  auto ghost = std::make_shared<Sound>("not_shipped", "Ghost");
+  auto lines = stdoutLines([&] { vm->shareSound(ghost, catalogue_[0]); });
+  host.pump();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("not_shipped.mp3"), std::string::npos);
+  EXPECT_EQ(host.sheetCount(), 0u);
+  EXPECT_FALSE(window->rootViewController()->presentedViewController());
+  EXPECT_EQ(analyticsEvents(), std::vector<std::string>{"sound_share"});
+}
+
+}  // namespace

@@ -1,0 +1,270 @@
+#include "TVS/SoundViewModel.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "TVS/EntityLoader.h"
+#include "TVS/tests/TVSTestSupport.h"
+#include "platform/app/AudioBackend.h"
+#include "platform/app/AudioSession.h"
+#include "platform/base/Bundle.h"
+#include "platform/base/UserDefaults.h"
+#include "platform/testing/PlatformTest.h"
+#include "utilities/logger/VTULogger.h"
+
+namespace {
+
+using platform::Value;
+using tvs::testing::stdoutLines;
+
+class SoundViewModelTest : public platform::testing::PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    tvs::testing::useBundle(tvs::testing::builtBundle());
+    backend_ = std::make_shared<platform::app::RecordingAudioBackend>();
+    platform::app::AudioBackend::setCurrent(backend_);
+    vtu::testing::startCapturingLines();
+    catalogue_ = EntityLoader::loadEntities();
+    ASSERT_GE(catalogue_.size(), 2u);
+  }
+  void TearDown() override {
+    platform::app::AudioBackend::setCurrent(nullptr);
+    PlatformTest::TearDown();
+  }
+
+  SoundProducingEntityPtr entity(size_t i) { return catalogue_.at(i); }
+  SoundPtr sound(size_t e, size_t s) { return catalogue_.at(e)->sounds().at(s); }
+
+  // Analytics events that reached the front end (dropped with its "not configured" line, since
+  // no app core is configured here), in order.
+  std::vector<std::string> analyticsEvents() {
+    vtu::testing::flushLoggingQueue();
+    std::vector<std::string> events;
+    const std::string marker = "Call +[LMOApp configure]: ";
+    for (const auto& line : vtu::testing::capturedLines()) {
+      auto at = line.line.find(marker);
+      if (at != std::string::npos) events.push_back(line.line.substr(at + marker.size()));
+    }
+    return events;
+  }
+
+  std::vector<std::string> backendEvents() { return backend_->events(); }
+
+  std::shared_ptr<platform::app::RecordingAudioBackend> backend_;
+  std::vector<SoundProducingEntityPtr> catalogue_;
+};
+
+// ---- Favourites
+
+TEST_F(SoundViewModelTest, FirstLaunchStartsEmptyAndStoresNothing) {
+  SoundViewModel vm;
+  EXPECT_TRUE(vm.favSoundIds().get().empty());
+  EXPECT_TRUE(vm.defaults()->objectForKey("favSoundIds").isNil());
+}
+
+TEST_F(SoundViewModelTest, EveryChangeIsAnnouncedFirstThenStoredAndPrinted) {
+  auto vm = std::make_shared<SoundViewModel>();
+  std::vector<size_t> sizesSeenByObservers;
+  auto token =
+      vm->subscribe([&] { sizesSeenByObservers.push_back(vm->favSoundIds().get().size()); });
+
+  ::testing::internal::CaptureStdout();
+  vm->favSoundIds().mutate([](auto& m) { m["tavo_hello"] = "tavo"; });
+  vm->favSoundIds().mutate([](auto& m) { m["marla_deal"] = "marla"; });
+  std::string printed = ::testing::internal::GetCapturedStdout();
+  // Observers were told before each change took effect.
+  EXPECT_EQ(sizesSeenByObservers, (std::vector<size_t>{0, 1}));
+  Value first(Value::Dictionary{{"tavo_hello", "tavo"}});
+  Value expected(Value::Dictionary{{"tavo_hello", "tavo"}, {"marla_deal", "marla"}});
+  EXPECT_EQ(vm->defaults()->objectForKey("favSoundIds"), expected);
+  // One description of the whole map per change.
+  EXPECT_EQ(printed, first.description() + "\n" + expected.description() + "\n");
+}
+
+TEST_F(SoundViewModelTest, FavouritesSurviveARelaunchAndRemovingTheLastKeepsAnEmptyDictionary) {
+  {
+    SoundViewModel vm;
+    vm.favSoundIds().set({{"s1", "e1"}, {"s2", "e2"}});
+  }
+  platform::UserDefaults::resetForTesting();
+  {
+    SoundViewModel vm;
+    EXPECT_EQ(vm.favSoundIds().get(), (SoundViewModel::FavouriteMap{{"s1", "e1"}, {"s2", "e2"}}));
+    vm.favSoundIds().mutate([](auto& m) { m.erase("s1"); });
+    vm.favSoundIds().mutate([](auto& m) { m.erase("s2"); });
+  }
+  platform::UserDefaults::resetForTesting();
+  auto stored = platform::UserDefaults::standardUserDefaults()->objectForKey("favSoundIds");
+  EXPECT_TRUE(stored.isDictionary());
+  EXPECT_EQ(stored.count(), 0u);
+  SoundViewModel vm;
+  EXPECT_TRUE(vm.favSoundIds().get().empty());
+}
+
+TEST_F(SoundViewModelTest, StoredValueOfAnotherTypeStartsEmptyAndIsOverwrittenByTheFirstChange) {
+  const Value wrong[] = {
+      Value("tavo_hello"),
+      Value(Value::Array{Value("a"), Value("b")}),
+      Value(Value::Dictionary{{"s1", "e1"}, {"s2", Value(3)}}),
+      Value(Value::Dictionary{{"s1", Value(Value::Array{})}}),
+  };
+  for (const auto& value : wrong) {
+    auto defaults = platform::UserDefaults::standardUserDefaults();
+    ASSERT_TRUE(defaults->setObject(value, "favSoundIds"));
+    SoundViewModel vm;
+    EXPECT_TRUE(vm.favSoundIds().get().empty()) << value.description();
+    // Construction wrote nothing.
+    EXPECT_EQ(defaults->objectForKey("favSoundIds"), value);
+    vm.favSoundIds().mutate([](auto& m) { m["x"] = "y"; });
+    EXPECT_EQ(defaults->objectForKey("favSoundIds"), Value(Value::Dictionary{{"x", "y"}}));
+  }
+}
+
+// ---- Playing
+
+TEST_F(SoundViewModelTest, PlayStopsTheCurrentPlayerSetsTheSessionAndSendsSoundPlay) {
+  SoundViewModel vm;
+  auto lines = stdoutLines([&] { vm.playSound(sound(0, 0), entity(0)); });
+  EXPECT_TRUE(lines.empty());
+  auto& player = soundPlayer();
+  ASSERT_TRUE(player);
+  EXPECT_TRUE(player->isPlaying());
+  EXPECT_EQ(player->url(), *SoundViewModel::soundFileURL(*sound(0, 0), *entity(0)));
+  auto& session = platform::app::AudioSession::sharedInstance();
+  EXPECT_EQ(session.category(), platform::app::AudioSessionCategory::Playback);
+  EXPECT_EQ(session.mode(), platform::app::AudioSessionMode::Default);
+  EXPECT_TRUE(session.isActive());
+  EXPECT_EQ(analyticsEvents(), std::vector<std::string>{"sound_play"});
+  auto events = backendEvents();
+  ASSERT_GE(events.size(), 3u);
+  EXPECT_EQ(events[0], "category playback default 0");
+  EXPECT_EQ(events[1], "active 1 0");
+  EXPECT_EQ(events.back(), "start");
+}
+
+TEST_F(SoundViewModelTest, PlayingAnotherClipStopsTheFirstAndPlayingTheSameRestartsIt) {
+  SoundViewModel vm;
+  vm.playSound(sound(0, 0), entity(0));
+  auto first = soundPlayer();
+  backend_->pull(2000);
+  ASSERT_GT(first->currentTime(), 0);
+
+  vm.playSound(sound(1, 0), entity(1));
+  EXPECT_FALSE(first->isPlaying());
+  auto second = soundPlayer();
+  EXPECT_NE(second, first);
+  EXPECT_TRUE(second->isPlaying());
+  EXPECT_EQ(backend_->startedStreamCount(), 1);
+  // The old stream stopped before the new session set-up.
+  auto events = backendEvents();
+  auto firstStart = std::find(events.begin(), events.end(), "start");
+  auto stop = std::find(firstStart, events.end(), "stop");
+  auto secondCategory = std::find(firstStart, events.end(), "category playback default 0");
+  EXPECT_LT(stop - events.begin(), secondCategory - events.begin());
+
+  backend_->pull(2000);
+  vm.playSound(sound(1, 0), entity(1));
+  auto third = soundPlayer();
+  EXPECT_NE(third, second) << "a new player for every play";
+  EXPECT_FALSE(second->isPlaying());
+  EXPECT_EQ(third->currentTime(), 0) << "restarted from the beginning";
+  EXPECT_EQ(analyticsEvents(),
+            (std::vector<std::string>{"sound_play", "sound_play", "sound_play"}));
+}
+
+// A failure at any step leaves the stopped previous player in place, prints the error and sends
+// nothing; the category and activation are set again on the next call.
+TEST_F(SoundViewModelTest, FailuresLeaveTheStoppedPlayerAndSendNoEvent) {
+  struct Case {
+    const char* name;
+    void (platform::app::RecordingAudioBackend::*fail)(platform::ErrorPtr);
+  } cases[] = {
+      {"category", &platform::app::RecordingAudioBackend::failCategory},
+      {"activation", &platform::app::RecordingAudioBackend::failActivation},
+      {"file open", &platform::app::RecordingAudioBackend::failFileOpen},
+  };
+  SoundViewModel vm;
+  for (const auto& c : cases) {
+    vm.playSound(sound(0, 0), entity(0));
+    auto previous = soundPlayer();
+    ASSERT_TRUE(previous->isPlaying());
+    analyticsEvents();
+    vtu::testing::startCapturingLines();
+
+    auto error = platform::Error::withDescription("test", 1, std::string("refused: ") + c.name);
+    (backend_.get()->*c.fail)(error);
+    auto lines = stdoutLines([&] { vm.playSound(sound(0, 1), entity(0)); });
+    (backend_.get()->*c.fail)(nullptr);
+
+    EXPECT_EQ(lines, std::vector<std::string>{std::string("refused: ") + c.name}) << c.name;
+    EXPECT_EQ(soundPlayer(), previous) << c.name;
+    EXPECT_FALSE(previous->isPlaying()) << c.name;
+    EXPECT_TRUE(analyticsEvents().empty()) << c.name;
+  }
+}
+
+TEST_F(SoundViewModelTest, ClipWithoutAFileFailsLikeAnUnopenablePlayer) {
+  SoundViewModel vm;
+  vm.playSound(sound(0, 0), entity(0));
+  auto previous = soundPlayer();
+  analyticsEvents();
+  vtu::testing::startCapturingLines();
+  size_t eventsBefore = backendEvents().size();
+
+  auto ghost = std::make_shared<Sound>("no_such_clip", "Ghost");
+  auto lines = stdoutLines([&] { vm.playSound(ghost, entity(0)); });
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("no_such_clip.mp3"), std::string::npos) << lines[0];
+  EXPECT_EQ(soundPlayer(), previous);
+  EXPECT_FALSE(previous->isPlaying());
+  EXPECT_TRUE(analyticsEvents().empty());
+  // The session was still set up, as for any play.
+  auto events = backendEvents();
+  std::vector<std::string> after(events.begin() + eventsBefore, events.end());
+  EXPECT_NE(std::find(after.begin(), after.end(), "category playback default 0"), after.end());
+  EXPECT_NE(std::find(after.begin(), after.end(), "active 1 0"), after.end());
+}
+
+TEST_F(SoundViewModelTest, MissingSoundBundleFindsNoFile) {
+  tvs::testing::useBundle(bundleDir());  // the fixture's empty bundle
+  EXPECT_FALSE(SoundViewModel::soundFileURL(*sound(0, 0), *entity(0)));
+  SoundViewModel vm;
+  auto lines = stdoutLines([&] { vm.playSound(sound(0, 0), entity(0)); });
+  EXPECT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(analyticsEvents().empty());
+}
+
+TEST_F(SoundViewModelTest, IdsThatCouldLeaveTheirFolderFindNoFile) {
+  // A real clip exists at app_sounds.bundle/tavo/tavo_hello.mp3; none of these may reach it or
+  // anything else.
+  struct Case {
+    std::string entityId, soundId;
+  } cases[] = {
+      {"tavo", "../tavo/tavo_hello"},
+      {"../app_sounds.bundle/tavo", "tavo_hello"},
+      {"marla/../tavo", "tavo_hello"},
+      {"tavo", std::string("tavo_hello\0x", 12)},
+      {std::string("tavo\0", 5), "tavo_hello"},
+      {"", "tavo_hello"},
+      {".", "tavo_hello"},
+      {"..", "tavo_hello"},
+      {"tavo", ""},
+      {"tavo", ".."},
+  };
+  for (const auto& c : cases) {
+    SoundProducingEntity e(c.entityId, "x", "X", {});
+    Sound s(c.soundId, "S");
+    EXPECT_FALSE(SoundViewModel::soundFileURL(s, e)) << c.entityId << " / " << c.soundId;
+  }
+  auto good = SoundViewModel::soundFileURL(Sound("tavo_hello", "S"),
+                                           SoundProducingEntity("tavo", "x", "X", {}));
+  ASSERT_TRUE(good);
+  EXPECT_EQ(*good, platform::fileUrlForPath(tvs::testing::builtBundle() / "app_sounds.bundle" /
+                                            "tavo" / "tavo_hello.mp3"));
+}
+
+}  // namespace
