@@ -24,6 +24,8 @@ std::string windowTitle(const WindowGroup& group) {
 int runWindowGroup(WindowGroup group) {
   auto application = Application::sharedApplication();
   installHapticPulse();
+  // Launching finishes before the window's content is first built, as on the phone.
+  application->finishLaunching();
   auto options = ui::windowOptionsFromLaunchArguments();
   options.title = windowTitle(group);
   ui::WindowHost windowHost(
@@ -33,7 +35,6 @@ int runWindowGroup(WindowGroup group) {
            [application](bool minimized) { application->handleMinimizedChanged(minimized); },
        .onClose = [application] { application->handleWillTerminate(); }});
   auto window = attachWindow(windowHost.host(), group);
-  application->finishLaunching();
   // A window that opens has the focus; the host's own focus event then changes nothing.
   application->handleFocusChanged(true);
   const int status = windowHost.run();
