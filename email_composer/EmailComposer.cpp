@@ -12,9 +12,10 @@ View EmailComposer::sheetContent() const {
   return EmailComposerView{
       .presentationMode = {},
       .emailData = emailData.value_or(EmailData()),
-      .result = [handler](const EmailComposerOutcome& outcome) {
-        if (handler) handler(outcome);
-      },
+      .result =
+          [handler](const EmailComposerOutcome& outcome) {
+            if (handler) handler(outcome);
+          },
   };
 }
 
@@ -39,8 +40,8 @@ View emailComposer(const View& content, Binding<bool> isPresented,
 View emailComposer(const View& content, Binding<bool> isPresented,
                    std::optional<EmailData> emailData, std::function<void()> onDismiss,
                    EmailComposerResultHandler result) {
-  return emailComposer(content, std::move(isPresented), std::move(emailData),
-                       std::move(onDismiss), std::move(result),
-                       DeviceCannotSendEmailsView(
-                           [] { return View(DeviceCannotSendEmailsDefaultView{}); }));
+  return emailComposer(content, std::move(isPresented), std::move(emailData), std::move(onDismiss),
+                       std::move(result), DeviceCannotSendEmailsView([] {
+                         return View(DeviceCannotSendEmailsDefaultView{});
+                       }));
 }

@@ -37,8 +37,7 @@ struct EmailComposer {
 platform::ui::View emailComposer(const platform::ui::View& content,
                                  platform::ui::Binding<bool> isPresented,
                                  std::optional<EmailData> emailData,
-                                 std::function<void()> onDismiss,
-                                 EmailComposerResultHandler result,
+                                 std::function<void()> onDismiss, EmailComposerResultHandler result,
                                  DeviceCannotSendEmailsView deviceCannotSendEmailsView);
 // The same with the package's DeviceCannotSendEmailsDefaultView as the fallback.
 platform::ui::View emailComposer(const platform::ui::View& content,

@@ -33,7 +33,7 @@ struct EmailComposerView {
 // The mail controller's delegate. It keeps the copy of the view it was made with, so a later
 // change of the caller's mail or handler does not reach an open composer.
 class EmailComposerView::Coordinator : public platform::Object,
-                    public platform::app::MailComposeControllerDelegate {
+                                       public platform::app::MailComposeControllerDelegate {
  public:
   explicit Coordinator(EmailComposerView parent) : parent(std::move(parent)) {}
   std::string className() const override { return "EmailComposerView.Coordinator"; }
@@ -46,4 +46,3 @@ class EmailComposerView::Coordinator : public platform::Object,
 
   EmailComposerView parent;
 };
-

@@ -23,8 +23,11 @@ struct EmailData {
   EmailData(std::string subject = "", std::optional<std::vector<std::string>> recipients = {},
             std::string body = "", bool isBodyHTML = false,
             std::vector<AttachmentData> attachments = {})
-      : subject(std::move(subject)), recipients(std::move(recipients)), body(std::move(body)),
-        isBodyHTML(isBodyHTML), attachments(std::move(attachments)) {}
+      : subject(std::move(subject)),
+        recipients(std::move(recipients)),
+        body(std::move(body)),
+        isBodyHTML(isBodyHTML),
+        attachments(std::move(attachments)) {}
 
   // Always handed to the composer, an empty one included.
   std::string subject;

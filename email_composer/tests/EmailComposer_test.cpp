@@ -77,8 +77,9 @@ class EmailComposerTest : public platform::testing::PlatformTest {
     outbox_ = home() / "outbox";
   }
 
-  void enableMail() { setArguments({std::string("-") + platform::app::kMailOutboxArgument,
-                                    outbox_.string()}); }
+  void enableMail() {
+    setArguments({std::string("-") + platform::app::kMailOutboxArgument, outbox_.string()});
+  }
 
   std::unique_ptr<TestHost> show(ComposerScreen screen) {
     screen.recorder = recorder_;
@@ -113,7 +114,8 @@ class EmailComposerTest : public platform::testing::PlatformTest {
 
 TEST_F(EmailComposerTest, ComposerIsPrefilledFromTheMail) {
   enableMail();
-  auto host = show({.recorder = nullptr, .mail = EmailData("Greetings", std::vector<std::string>{"a@x.example"},
+  auto host = show({.recorder = nullptr,
+                    .mail = EmailData("Greetings", std::vector<std::string>{"a@x.example"},
                                       "Hello there", false, {})});
   open(*host);
   ASSERT_EQ(host->sheetCount(), 1u);
@@ -134,7 +136,8 @@ TEST_F(EmailComposerTest, EachWayOfFinishingReportsThenClosesThenLowersTheFlagTh
       {platform::app::kMailSendTitle, "Sent"},
   };
   enableMail();
-  auto host = show({.recorder = nullptr, .mail = EmailData("S", std::vector<std::string>{"a@x.example"}, "B")});
+  auto host = show(
+      {.recorder = nullptr, .mail = EmailData("S", std::vector<std::string>{"a@x.example"}, "B")});
   for (const auto& c : cases) {
     SCOPED_TRACE(c.button);
     recorder_->events.clear();
@@ -160,7 +163,8 @@ TEST_F(EmailComposerTest, AnErrorIsPassedOnUnchangedAndTheSheetStaysUp) {
   // The outbox path is a plain file, so sending fails with the transport's error.
   platform::ErrorPtr error;
   ASSERT_TRUE(platform::files::writeAtomically(outbox_, "not a folder", &error));
-  auto host = show({.recorder = nullptr, .mail = EmailData("S", std::vector<std::string>{"a@x.example"}, "B")});
+  auto host = show(
+      {.recorder = nullptr, .mail = EmailData("S", std::vector<std::string>{"a@x.example"}, "B")});
   open(*host);
   host->tap(*host->findText(platform::app::kMailSendTitle));
   ASSERT_TRUE(waitFor(*host, [&] { return !recorder_->outcomes.empty(); }));
@@ -268,8 +272,7 @@ TEST_F(EmailComposerTest, MailGoneWhenTheControllerIsMadeIsReportedAndTheControl
   auto controller = view.makeUIViewController(view.makeCoordinator());
   ASSERT_NE(controller, nullptr);
   EXPECT_EQ(controller->subject(), "Late");
-  EXPECT_EQ(log->events,
-            (std::vector<std::string>{"Unable to send emails from this device."}));
+  EXPECT_EQ(log->events, (std::vector<std::string>{"Unable to send emails from this device."}));
 }
 
 TEST_F(EmailComposerTest, CoordinatorMapsRawResultsAndTreatsUnknownOnesAsFailed) {
@@ -278,7 +281,7 @@ TEST_F(EmailComposerTest, CoordinatorMapsRawResultsAndTreatsUnknownOnesAsFailed)
     const char* expected;
   };
   const Case cases[] = {
-      {0, "Cancelled"}, {1, "Saved"}, {2, "Sent"}, {3, "Failed"},
+      {0, "Cancelled"}, {1, "Saved"},  {2, "Sent"},    {3, "Failed"},
       {4, "Failed"},    {7, "Failed"}, {-1, "Failed"},
   };
   for (const auto& c : cases) {
@@ -287,8 +290,7 @@ TEST_F(EmailComposerTest, CoordinatorMapsRawResultsAndTreatsUnknownOnesAsFailed)
     auto view = composerView(log, EmailData());
     auto coordinator = view.makeCoordinator();
     MailComposeController controller;
-    coordinator->mailComposeController(controller, static_cast<MailComposeResult>(c.raw),
-                                       nullptr);
+    coordinator->mailComposeController(controller, static_cast<MailComposeResult>(c.raw), nullptr);
     EXPECT_EQ(log->events, (std::vector<std::string>{c.expected, "dismiss"}));
   }
 }
