@@ -53,7 +53,8 @@ class DispatchGroup {
   virtual void leave() = 0;
   // Runs the block on the queue once the group is empty (at once if it already is).
   virtual void notify(DispatchQueuePtr queue, std::function<void()> block) = 0;
-  // Waits until empty; a negative timeout waits forever. True when the group emptied.
+  // Waits until empty; a negative timeout waits forever. The timeout is real time, whatever
+  // clock is installed. True when the group emptied.
   virtual bool wait(double timeoutSeconds = -1) = 0;
   virtual void async(DispatchQueuePtr queue, std::function<void()> block) = 0;
 };
@@ -67,7 +68,8 @@ class DispatchTimer {
   virtual void setEventHandler(std::function<void()> handler) = 0;
   virtual void setCancelHandler(std::function<void()> handler) = 0;
   // First fire after `start` seconds, then every `interval` seconds (0 or less: one-shot).
-  // The handler may run up to `leeway` seconds late.
+  // The handler may run up to `leeway` seconds late. Fires missed while the handler was still
+  // pending or the clock jumped collapse into one. Dropping the last reference stops the timer.
   virtual void schedule(double start, double interval, double leeway = 0) = 0;
   virtual void resume() = 0;
   virtual void suspend() = 0;
