@@ -149,8 +149,13 @@ std::optional<OSStatus> Keychain::begin(const char* function, const Value::Dicti
                                         const Value::Dictionary& attributes,
                                         std::size_t* callIndex) {
   std::lock_guard lock(mutex_);
+  // Bounded, so that the process's keychain does not grow with every call it ever answered.
+  if (calls_.size() == kMaxRecordedCalls) {
+    calls_.pop_front();
+    ++droppedCalls_;
+  }
   calls_.push_back(KeychainCall{function, query, attributes, errSecSuccess});
-  *callIndex = calls_.size() - 1;
+  *callIndex = droppedCalls_ + calls_.size() - 1;
   if (injected_.empty()) return std::nullopt;
   OSStatus status = injected_.front();
   injected_.pop_front();
@@ -160,7 +165,9 @@ std::optional<OSStatus> Keychain::begin(const char* function, const Value::Dicti
 
 void Keychain::finish(std::size_t callIndex, OSStatus status) {
   std::lock_guard lock(mutex_);
-  if (callIndex < calls_.size()) calls_[callIndex].status = status;
+  if (callIndex >= droppedCalls_ && callIndex - droppedCalls_ < calls_.size()) {
+    calls_[callIndex - droppedCalls_].status = status;
+  }
 }
 
 OSStatus Keychain::copyMatching(const Value::Dictionary& query, Value* result) {
@@ -279,11 +286,12 @@ void Keychain::injectStatusForNextCall(OSStatus status) {
 
 std::vector<KeychainCall> Keychain::recordedCalls() const {
   std::lock_guard lock(mutex_);
-  return calls_;
+  return {calls_.begin(), calls_.end()};
 }
 
 void Keychain::clearRecordedCalls() {
   std::lock_guard lock(mutex_);
+  droppedCalls_ += calls_.size();
   calls_.clear();
 }
 

@@ -72,6 +72,8 @@ struct KeychainCall {
 
 class Keychain {
  public:
+  static constexpr std::size_t kMaxRecordedCalls = 1024;
+
   // The process's keychain.
   static Keychain& shared();
 
@@ -92,7 +94,7 @@ class Keychain {
   OSStatus deleteItems(const Value::Dictionary& query);
 
   // Test seams. The injected statuses answer the next calls (one each, in order) without
-  // touching the items; every call is recorded.
+  // touching the items. Calls are recorded, the most recent kMaxRecordedCalls of them.
   void injectStatusForNextCall(OSStatus status);
   std::vector<KeychainCall> recordedCalls() const;
   void clearRecordedCalls();
@@ -107,7 +109,8 @@ class Keychain {
 
   mutable std::mutex mutex_;
   std::deque<OSStatus> injected_;
-  std::vector<KeychainCall> calls_;
+  std::deque<KeychainCall> calls_;
+  std::size_t droppedCalls_ = 0;  // calls recorded before calls_.front()
 };
 
 }  // namespace platform

@@ -170,6 +170,21 @@ TEST_F(KeychainTest, InjectedStatusAnswersTheNextCallAndCallsAreRecorded) {
   EXPECT_EQ(calls[0].attributes.at(kSecValueData), data("x"));
 }
 
+TEST_F(KeychainTest, RecordingKeepsOnlyTheMostRecentCalls) {
+  Keychain keychain;
+  keychain.clearRecordedCalls();
+  for (std::size_t i = 0; i < Keychain::kMaxRecordedCalls + 5; ++i) {
+    keychain.injectStatusForNextCall(errSecItemNotFound);
+    keychain.deleteItems(query("n" + std::to_string(i)));
+  }
+  EXPECT_EQ(keychain.copyMatching(query("last")), errSecItemNotFound);  // a real call
+  auto calls = keychain.recordedCalls();
+  ASSERT_EQ(calls.size(), Keychain::kMaxRecordedCalls);
+  EXPECT_EQ(calls.front().query.at(kSecAttrAccount), Value("n6"));
+  EXPECT_EQ(calls.back().function, "SecItemCopyMatching");
+  EXPECT_EQ(calls.back().status, errSecItemNotFound);
+}
+
 TEST_F(KeychainTest, DamagedFileIsReportedAndLeftAlone) {
   Keychain keychain;
   ASSERT_EQ(keychain.add(with(query("a"), kSecValueData, data("1"))), errSecSuccess);
