@@ -111,7 +111,9 @@ class KeyedUnarchiver {
   static void setGlobalClassName(std::string storedName, std::string className);
 
   // The root object, decoded with every object (at any depth) checked against `allowedClasses`
-  // (a class is allowed when it or one of its runtime superclasses is listed). Nil and an error
+  // (a class is allowed when it or one of its runtime superclasses is listed; listing the root
+  // class "NSObject" allows everything). Value kinds are checked by their class names
+  // (kStringClassName, ...); dictionary keys count as strings. Nil and an error
   // of kCoderReadCorruptError on any failure, kCoderValueNotFoundError when there is no root.
   static Value unarchivedObjectOfClasses(const ClassSet& allowedClasses, const Bytes& data,
                                          ErrorPtr* error = nullptr);
