@@ -35,7 +35,7 @@ std::filesystem::path ActivityViewController::downloadsDirectory() {
 
 ui::View ActivityViewController::body() {
   std::weak_ptr<ActivityViewController> weak =
-      std::static_pointer_cast<ActivityViewController>(shared_from_this());
+      std::static_pointer_cast<ActivityViewController>(weak_from_this().lock());
   std::vector<ui::View> rows;
   for (const auto& item : items_) rows.push_back(ui::Text(itemTitle(item)));
   auto act = [weak](void (ActivityViewController::*action)()) {
@@ -43,13 +43,14 @@ ui::View ActivityViewController::body() {
       if (auto self = weak.lock()) ((*self).*action)();
     };
   };
-  return ui::Form({ui::Section(std::move(rows)),
-                   ui::Section({ui::Button(kShareOpenTitle, act(&ActivityViewController::openItems)),
-                                ui::Button(kShareSaveCopyTitle,
-                                           [weak] {
-                                             if (auto self = weak.lock()) self->saveCopies();
-                                           }),
-                                ui::Button(kShareCancelTitle, act(&ActivityViewController::cancel))})});
+  return ui::Form(
+      {ui::Section(std::move(rows)),
+       ui::Section({ui::Button(kShareOpenTitle, act(&ActivityViewController::openItems)),
+                    ui::Button(kShareSaveCopyTitle,
+                               [weak] {
+                                 if (auto self = weak.lock()) self->saveCopies();
+                               }),
+                    ui::Button(kShareCancelTitle, act(&ActivityViewController::cancel))})});
 }
 
 void ActivityViewController::openItems() {

@@ -16,7 +16,8 @@ namespace platform::app {
 
 class ActivityViewController : public ViewController {
  public:
-  ActivityViewController(std::vector<Value> activityItems, std::vector<ObjectPtr> applicationActivities);
+  ActivityViewController(std::vector<Value> activityItems,
+                         std::vector<ObjectPtr> applicationActivities);
   std::string className() const override;
 
   const std::vector<Value>& activityItems() const { return items_; }

@@ -33,9 +33,12 @@ struct PulseOverlay {
 
 double pulseStrength(ImpactStyle style) {
   switch (style) {
-    case ImpactStyle::Light: return 0.10;
-    case ImpactStyle::Medium: return 0.18;
-    case ImpactStyle::Heavy: return 0.28;
+    case ImpactStyle::Light:
+      return 0.10;
+    case ImpactStyle::Medium:
+      return 0.18;
+    case ImpactStyle::Heavy:
+      return 0.28;
   }
   return 0.2;
 }
@@ -57,8 +60,7 @@ void installHapticPulse() {
   HapticsLog::setPulseHandler([](ImpactStyle style) {
     DispatchQueue::main()->async([style] {
       PulseModel::shared()->strength.set(pulseStrength(style));
-      RunLoop::main().performAfter(kPulseDuration,
-                                   [] { PulseModel::shared()->strength.set(0.0); });
+      RunLoop::main().performAfter(kPulseDuration, [] { PulseModel::shared()->strength.set(0.0); });
     });
   });
 }

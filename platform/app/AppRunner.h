@@ -1,8 +1,8 @@
 // The process entry's app runner: constructs the app value on the main thread before any window
 // exists, reads its body (a window group), finishes launching, makes the application's window
 // with a root view controller showing the group's content, tells the life cycle (focus,
-// minimise, quit) and runs the main run loop in an SDL window until it closes. Haptic impacts flash a short pulse
-// over the window. Main thread only.
+// minimise, quit) and runs the main run loop in an SDL window until it closes. Haptic impacts flash
+// a short pulse over the window. Main thread only.
 //
 //   struct MyApp {
 //     MyApp() { /* registration, configuration */ }

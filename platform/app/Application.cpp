@@ -22,17 +22,17 @@ namespace {
 // The delegate protocol: every operation optional, so that a delegate answers only what it has.
 void registerApplicationDelegateProtocol() {
   std::vector<runtime::MethodDescription> methods;
-  for (const char* selector : {
-           "application:didFinishLaunchingWithOptions:", "applicationDidBecomeActive:",
-           "applicationWillResignActive:", "applicationDidEnterBackground:",
-           "applicationWillEnterForeground:", "applicationWillTerminate:",
-           "application:openURL:options:", "application:openURL:sourceApplication:annotation:",
-           "application:continueUserActivity:restorationHandler:",
-           "application:handleEventsForBackgroundURLSession:completionHandler:",
-           "application:didRegisterForRemoteNotificationsWithDeviceToken:",
-           "application:didFailToRegisterForRemoteNotificationsWithError:",
-           "application:didReceiveRemoteNotification:",
-           "application:didReceiveRemoteNotification:fetchCompletionHandler:"}) {
+  for (const char* selector :
+       {"application:didFinishLaunchingWithOptions:", "applicationDidBecomeActive:",
+        "applicationWillResignActive:", "applicationDidEnterBackground:",
+        "applicationWillEnterForeground:", "applicationWillTerminate:",
+        "application:openURL:options:", "application:openURL:sourceApplication:annotation:",
+        "application:continueUserActivity:restorationHandler:",
+        "application:handleEventsForBackgroundURLSession:completionHandler:",
+        "application:didRegisterForRemoteNotificationsWithDeviceToken:",
+        "application:didFailToRegisterForRemoteNotificationsWithError:",
+        "application:didReceiveRemoteNotification:",
+        "application:didReceiveRemoteNotification:fetchCompletionHandler:"}) {
     methods.push_back({selector, "", /*required=*/false, /*instance=*/true});
   }
   runtime::registerProtocol(kApplicationDelegateProtocolName, std::move(methods));
@@ -45,15 +45,21 @@ void registerApplicationClass() {
     runtime::registerClass(
         kApplicationClassName, runtime::kRootClassName, sizeof(Application),
         [](runtime::Class& cls) {
-          cls.addClassMethod("sharedApplication", [](Object&) -> ObjectPtr {
-            return Application::sharedApplication();
-          }, "@@:");
-          cls.addInstanceMethod("delegate", [](Object& self) -> ObjectPtr {
-            return static_cast<Application&>(self).delegateStorage();
-          }, "@@:");
-          cls.addInstanceMethod("setDelegate:", [](Object& self, ObjectPtr delegate) {
-            static_cast<Application&>(self).setDelegateStorage(std::move(delegate));
-          }, "v@:@");
+          cls.addClassMethod(
+              "sharedApplication",
+              [](Object&) -> ObjectPtr { return Application::sharedApplication(); }, "@@:");
+          cls.addInstanceMethod(
+              "delegate",
+              [](Object& self) -> ObjectPtr {
+                return static_cast<Application&>(self).delegateStorage();
+              },
+              "@@:");
+          cls.addInstanceMethod(
+              "setDelegate:",
+              [](Object& self, ObjectPtr delegate) {
+                static_cast<Application&>(self).setDelegateStorage(std::move(delegate));
+              },
+              "v@:@");
           cls.addInstanceMethod(
               "openURL:options:completionHandler:",
               [](Object&, std::string url, Value::Dictionary, std::function<void(bool)> done) {
@@ -127,8 +133,8 @@ void Application::removeWindow(const std::shared_ptr<Window>& window) {
 
 void Application::openURL(const std::string& url, const Value::Dictionary& options,
                           std::function<void(bool)> completion) {
-  runtime::msgSend<void>(shared_from_this(), "openURL:options:completionHandler:", std::string(url), Value::Dictionary(options),
-                         std::move(completion));
+  runtime::msgSend<void>(shared_from_this(), "openURL:options:completionHandler:", std::string(url),
+                         Value::Dictionary(options), std::move(completion));
 }
 
 ui::UserInterfaceIdiom Application::userInterfaceIdiom() const {
@@ -187,7 +193,8 @@ void Application::finishLaunching(const Value::Dictionary& launchOptions) {
   const char* selector = "application:didFinishLaunchingWithOptions:";
   if (d && runtime::respondsToSelector(d, selector)) {
     try {
-      runtime::msgSend<bool>(d, selector, ObjectPtr(shared_from_this()), Value::Dictionary(launchOptions));
+      runtime::msgSend<bool>(d, selector, ObjectPtr(shared_from_this()),
+                             Value::Dictionary(launchOptions));
     } catch (const std::exception& e) {
       std::fprintf(stderr, "The application delegate failed in %s: %s\n", selector, e.what());
     }
@@ -216,8 +223,7 @@ void Application::enterBackground() {
   std::weak_ptr<Object> weak = shared_from_this();
   DispatchQueue::main()->after(kBackgroundTaskAllowance, [weak, epoch] {
     auto self = std::static_pointer_cast<Application>(weak.lock());
-    if (self && self->backgroundEpoch_ == epoch &&
-        self->state_ == ApplicationState::background) {
+    if (self && self->backgroundEpoch_ == epoch && self->state_ == ApplicationState::background) {
       self->expireBackgroundTasks();
     }
   });

@@ -78,7 +78,8 @@ class Application : public runtime::RootObject {
   std::size_t backgroundTaskCount() const;
 
   // ---- Life cycle, driven by the app runner from the window host's events.
-  // Tells the delegate (didFinishLaunching) and posts "UIApplicationDidFinishLaunchingNotification".
+  // Tells the delegate (didFinishLaunching) and posts
+  // "UIApplicationDidFinishLaunchingNotification".
   void finishLaunching(const Value::Dictionary& launchOptions = {});
   // Focus gained: from the background first "WillEnterForeground", then "DidBecomeActive".
   // Focus lost while active: "WillResignActive".

@@ -59,8 +59,7 @@ class AudioBackend {
   }
   // A stream, stopped, or null with *error set.
   virtual std::unique_ptr<AudioStream> openStream(const AudioFormat& format,
-                                                  AudioRenderCallback render,
-                                                  ErrorPtr* error) = 0;
+                                                  AudioRenderCallback render, ErrorPtr* error) = 0;
 };
 
 // A sink with no device: a thread of its own pulls frames at the pace of Clock::current()'s

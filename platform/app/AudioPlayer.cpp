@@ -17,11 +17,13 @@ std::string quotedName(const std::filesystem::path& path) {
 }
 
 ErrorPtr notAudioError(const std::filesystem::path& path, const std::string& why) {
-  return Error::make(kOSStatusErrorDomain, kAudioFileUnsupportedFileTypeError,
-                     {{kLocalizedDescriptionKey, "The file " + quotedName(path) +
-                                                     " couldn\u2019t be opened because it isn\u2019t "
-                                                     "a valid MP3 audio file (" + why + ")."},
-                      {"NSFilePath", path.string()}});
+  return Error::make(
+      kOSStatusErrorDomain, kAudioFileUnsupportedFileTypeError,
+      {{kLocalizedDescriptionKey, "The file " + quotedName(path) +
+                                      " couldn\u2019t be opened because it isn\u2019t "
+                                      "a valid MP3 audio file (" +
+                                      why + ")."},
+       {"NSFilePath", path.string()}});
 }
 
 // One decoder handle per open; libmpg123's global setup is done once for the process.
@@ -101,8 +103,7 @@ AudioPlayer::AudioPlayer() = default;
 AudioPlayer::~AudioPlayer() { stop(); }
 
 std::shared_ptr<AudioPlayer> AudioPlayer::create(const std::string& url,
-                                                 const std::string& fileTypeHint,
-                                                 ErrorPtr* error) {
+                                                 const std::string& fileTypeHint, ErrorPtr* error) {
   auto path = pathForFileUrl(url);
   if (!path) {
     setError(error, Error::make(kFileErrorDomain, kFileReadNoSuchFileError,

@@ -41,7 +41,7 @@ void MailComposeController::addAttachmentData(Bytes data, std::string mimeType,
 
 ui::View MailComposeController::body() {
   std::weak_ptr<MailComposeController> weak =
-      std::static_pointer_cast<MailComposeController>(ViewController::shared_from_this());
+      std::static_pointer_cast<MailComposeController>(ViewController::weak_from_this().lock());
   std::string to;
   for (std::size_t i = 0; i < message_.to.size(); ++i) to += (i ? ", " : "") + message_.to[i];
   std::vector<ui::View> attachmentRows;
@@ -53,56 +53,52 @@ ui::View MailComposeController::body() {
   };
   const bool idle = !busy_ && !finished_;
   return ui::Form({
-      ui::Section({ui::HStack({ui::Button(kMailCancelTitle, action(&MailComposeController::cancel))
-                                   .disabled(!idle),
-                               ui::Spacer(),
-                               ui::Button(kMailSaveTitle, action(&MailComposeController::saveDraft))
-                                   .disabled(!idle),
-                               ui::Button(kMailSendTitle, action(&MailComposeController::send))
-                                   .disabled(!idle)})}),
-      ui::Section({ui::HStack({ui::Text(kMailToLabel), ui::Text(to), ui::Spacer()}),
-                   ui::HStack({ui::Text(kMailSubjectLabel), ui::Text(message_.subject),
-                               ui::Spacer()})}),
+      ui::Section({ui::HStack(
+          {ui::Button(kMailCancelTitle, action(&MailComposeController::cancel)).disabled(!idle),
+           ui::Spacer(),
+           ui::Button(kMailSaveTitle, action(&MailComposeController::saveDraft)).disabled(!idle),
+           ui::Button(kMailSendTitle, action(&MailComposeController::send)).disabled(!idle)})}),
+      ui::Section(
+          {ui::HStack({ui::Text(kMailToLabel), ui::Text(to), ui::Spacer()}),
+           ui::HStack({ui::Text(kMailSubjectLabel), ui::Text(message_.subject), ui::Spacer()})}),
       ui::Section({ui::Text(message_.body)}),
       ui::Section(std::move(attachmentRows)),
   });
 }
 
-void MailComposeController::send() {
+// The work runs off the main thread and reports on the main queue. A controller that no shared
+// pointer owns cannot be reached from there, so it does the work at once instead.
+void MailComposeController::runTransport(bool sending) {
   if (finished_ || busy_) return;
+  auto strong =
+      std::static_pointer_cast<MailComposeController>(ViewController::weak_from_this().lock());
+  const MailComposeResult success = sending ? MailComposeResult::sent : MailComposeResult::saved;
+  if (!strong) {
+    ErrorPtr error;
+    const bool ok = sending ? MailTransport::send(message_, &error)
+                            : MailTransport::saveDraft(message_, &error);
+    finish(ok ? success : MailComposeResult::failed, ok ? nullptr : error);
+    return;
+  }
   objectWillChange();
   busy_ = true;
-  std::weak_ptr<MailComposeController> weak =
-      std::static_pointer_cast<MailComposeController>(ViewController::shared_from_this());
-  DispatchQueue::global(QualityOfService::UserInitiated)->async([weak, message = message_] {
-    ErrorPtr error;
-    const bool sent = MailTransport::send(message, &error);
-    DispatchQueue::main()->async([weak, sent, error] {
-      if (auto self = weak.lock()) {
-        self->finish(sent ? MailComposeResult::sent : MailComposeResult::failed,
-                     sent ? nullptr : error);
-      }
-    });
-  });
+  std::weak_ptr<MailComposeController> weak = strong;
+  DispatchQueue::global(QualityOfService::UserInitiated)
+      ->async([weak, sending, success, message = message_] {
+        ErrorPtr error;
+        const bool ok = sending ? MailTransport::send(message, &error)
+                                : MailTransport::saveDraft(message, &error);
+        DispatchQueue::main()->async([weak, ok, success, error] {
+          if (auto self = weak.lock()) {
+            self->finish(ok ? success : MailComposeResult::failed, ok ? nullptr : error);
+          }
+        });
+      });
 }
 
-void MailComposeController::saveDraft() {
-  if (finished_ || busy_) return;
-  objectWillChange();
-  busy_ = true;
-  std::weak_ptr<MailComposeController> weak =
-      std::static_pointer_cast<MailComposeController>(ViewController::shared_from_this());
-  DispatchQueue::global(QualityOfService::UserInitiated)->async([weak, message = message_] {
-    ErrorPtr error;
-    const bool saved = MailTransport::saveDraft(message, &error);
-    DispatchQueue::main()->async([weak, saved, error] {
-      if (auto self = weak.lock()) {
-        self->finish(saved ? MailComposeResult::saved : MailComposeResult::failed,
-                     saved ? nullptr : error);
-      }
-    });
-  });
-}
+void MailComposeController::send() { runTransport(true); }
+
+void MailComposeController::saveDraft() { runTransport(false); }
 
 void MailComposeController::cancel() {
   if (finished_ || busy_) return;

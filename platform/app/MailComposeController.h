@@ -65,6 +65,7 @@ class MailComposeController : public ViewController, public ui::HostedController
 
  private:
   void finish(MailComposeResult result, ErrorPtr error);
+  void runTransport(bool sending);
 
   MailMessage message_;
   std::weak_ptr<MailComposeControllerDelegate> delegate_;

@@ -41,8 +41,8 @@ bool isValidAddress(const std::string& a) {
 bool isToken(const std::string& s) {
   if (s.empty()) return false;
   for (unsigned char c : s) {
-    if (c <= 0x20 || c >= 0x7F || std::string("()<>@,;:\\\"/[]?=").find(static_cast<char>(c)) !=
-                                      std::string::npos)
+    if (c <= 0x20 || c >= 0x7F ||
+        std::string("()<>@,;:\\\"/[]?=").find(static_cast<char>(c)) != std::string::npos)
       return false;
   }
   return true;
@@ -189,7 +189,8 @@ std::string quotedPrintableEncode(const std::string& text) {
       continue;
     }
     const bool atLineEnd = i + 1 == text.size() || text[i + 1] == '\n' || text[i + 1] == '\r';
-    const bool literal = (c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !atLineEnd);
+    const bool literal =
+        (c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !atLineEnd);
     if (literal) {
       emit(std::string(1, static_cast<char>(c)));
     } else {
@@ -274,8 +275,8 @@ std::optional<std::string> MailMessage::render(double date, const std::string& m
     out += "--" + boundary + "\r\n";
     out += "Content-Type: " + safeMimeType(attachment.mimeType) + "\r\n";
     out += "Content-Transfer-Encoding: base64\r\n";
-    out += "Content-Disposition: attachment; " + dispositionFileName(attachment.fileName) +
-           "\r\n\r\n";
+    out +=
+        "Content-Disposition: attachment; " + dispositionFileName(attachment.fileName) + "\r\n\r\n";
     out += base64Encode(attachment.data);
     out += "\r\n";
   }

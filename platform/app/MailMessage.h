@@ -37,8 +37,8 @@ struct MailMessage {
 // Helpers of the encoding, exposed for tests.
 std::string base64Encode(const Bytes& bytes, std::size_t lineLength = 76);
 std::optional<Bytes> base64Decode(const std::string& text);  // ignores CR, LF and blanks
-std::string quotedPrintableEncode(const std::string& text);   // LF and CRLF become CRLF
-std::string encodeHeaderWord(const std::string& text);        // RFC 2047 when not plain ASCII
-std::string rfc5322Date(double secondsSince1970);             // "Mon, 07 Dec 2026 04:16:53 +0000"
+std::string quotedPrintableEncode(const std::string& text);  // LF and CRLF become CRLF
+std::string encodeHeaderWord(const std::string& text);       // RFC 2047 when not plain ASCII
+std::string rfc5322Date(double secondsSince1970);            // "Mon, 07 Dec 2026 04:16:53 +0000"
 
 }  // namespace platform::app

@@ -8,9 +8,9 @@
 #include <ctime>
 
 #include "platform/app/AppConstants.h"
+#include "platform/app/LaunchArguments.h"
 #include "platform/app/Spawn.h"
 #include "platform/base/Files.h"
-#include "platform/app/LaunchArguments.h"
 #include "platform/dispatch/Clock.h"
 
 namespace platform::app {
@@ -41,8 +41,7 @@ bool writeTo(const std::filesystem::path& directory, const std::string& stem,
   }
   auto path = writeNewFile(directory, stem + ".eml", text, &failure);
   if (!path) {
-    setError(error,
-             mailError(kMailSaveFailedError, "The message could not be written.", failure));
+    setError(error, mailError(kMailSaveFailedError, "The message could not be written.", failure));
     return false;
   }
   if (written) *written = *path;
@@ -58,15 +57,14 @@ std::optional<std::filesystem::path> writeNewFile(const std::filesystem::path& d
   const std::string stem = preferred.stem().string();
   const std::string ext = preferred.extension().string();
   for (int n = 1; n < 10000; ++n) {
-    const auto path =
-        directory / (n == 1 ? preferredName : stem + " " + std::to_string(n) + ext);
+    const auto path = directory / (n == 1 ? preferredName : stem + " " + std::to_string(n) + ext);
     // O_EXCL: the name is ours only if nobody had it, even against a concurrent writer.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
       if (errno == EEXIST) continue;
-      setError(error, Error::withDescription(kFileErrorDomain, kFileWriteUnknownError,
-                                             "Could not create " + path.string() + ": " +
-                                                 std::strerror(errno)));
+      setError(error, Error::withDescription(
+                          kFileErrorDomain, kFileWriteUnknownError,
+                          "Could not create " + path.string() + ": " + std::strerror(errno)));
       return std::nullopt;
     }
     std::size_t done = 0;

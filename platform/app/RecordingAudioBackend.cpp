@@ -8,9 +8,12 @@ namespace {
 
 const char* categoryName(AudioSessionCategory c) {
   switch (c) {
-    case AudioSessionCategory::SoloAmbient: return "soloambient";
-    case AudioSessionCategory::Ambient: return "ambient";
-    case AudioSessionCategory::Playback: return "playback";
+    case AudioSessionCategory::SoloAmbient:
+      return "soloambient";
+    case AudioSessionCategory::Ambient:
+      return "ambient";
+    case AudioSessionCategory::Playback:
+      return "playback";
   }
   return "?";
 }
@@ -143,9 +146,9 @@ std::vector<std::int16_t> RecordingAudioBackend::pull(std::size_t frames) {
   {
     std::lock_guard<std::mutex> lock(shared_->mutex);
     auto& streams = shared_->streams;
-    streams.erase(std::remove_if(streams.begin(), streams.end(),
-                                 [](const auto& w) { return w.expired(); }),
-                  streams.end());
+    streams.erase(
+        std::remove_if(streams.begin(), streams.end(), [](const auto& w) { return w.expired(); }),
+        streams.end());
     for (auto& w : streams) {
       if (auto s = w.lock()) live.push_back(std::move(s));
     }

@@ -32,15 +32,13 @@ bool UrlOpener::open(const std::string& url, std::function<void(bool)> completio
   // A thread of its own: some handlers keep xdg-open waiting until the opened program exits,
   // which must not hold a worker of the shared pool.
   std::thread([url, completion = std::move(completion), queue = std::move(queue)] {
-        ErrorPtr error;
-        const auto status = runProgram({"xdg-open", url}, std::nullopt, &error);
-        const bool opened = status && *status == 0;
-        if (completion) {
-          (queue ? queue : DispatchQueue::main())->async([completion, opened] {
-            completion(opened);
-          });
-        }
-      }).detach();
+    ErrorPtr error;
+    const auto status = runProgram({"xdg-open", url}, std::nullopt, &error);
+    const bool opened = status && *status == 0;
+    if (completion) {
+      (queue ? queue : DispatchQueue::main())->async([completion, opened] { completion(opened); });
+    }
+  }).detach();
   return true;
 }
 

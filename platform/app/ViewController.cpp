@@ -13,7 +13,8 @@ namespace {
 void addAppearanceMethods(runtime::Class& cls) {
   for (const char* selector :
        {"viewWillAppear:", "viewDidAppear:", "viewWillDisappear:", "viewDidDisappear:"}) {
-    cls.addInstanceMethod(selector, [](Object&, bool) {}, "v@:B");
+    cls.addInstanceMethod(
+        selector, [](Object&, bool) {}, "v@:B");
   }
   cls.addInstanceMethod(
       "presentViewController:animated:completion:",
@@ -64,15 +65,14 @@ ui::View ViewController::body() { return ui::EmptyView(); }
 
 void ViewController::presentViewController(std::shared_ptr<ViewController> controller,
                                            bool animated, std::function<void()> completion) {
-  auto self = std::static_pointer_cast<ViewController>(shared_from_this());
-  runtime::msgSend<void>(self, "presentViewController:animated:completion:",
+  runtime::msgSend<void>(static_cast<Object*>(this), "presentViewController:animated:completion:",
                          ObjectPtr(std::move(controller)), bool{animated}, std::move(completion));
 }
 
 void ViewController::dismissViewControllerAnimated(bool animated,
                                                    std::function<void()> completion) {
-  auto self = std::static_pointer_cast<ViewController>(shared_from_this());
-  runtime::msgSend<void>(self, "dismissViewControllerAnimated:completion:", bool{animated},
+  runtime::msgSend<void>(static_cast<Object*>(this),
+                         "dismissViewControllerAnimated:completion:", bool{animated},
                          std::move(completion));
 }
 
@@ -106,7 +106,12 @@ void ViewController::presentImplForRuntime(std::shared_ptr<ViewController> contr
                  presented_->description().c_str());
     return;
   }
-  auto self = std::static_pointer_cast<ViewController>(shared_from_this());
+  auto self = std::static_pointer_cast<ViewController>(weak_from_this().lock());
+  if (!self) {
+    std::fprintf(stderr, "Attempt to present %s from %s, which nothing owns.\n",
+                 controller->description().c_str(), description().c_str());
+    return;
+  }
   presented_ = controller;
   controller->presenting_ = self;
   controller->shown_ = true;

@@ -70,7 +70,6 @@ class ViewController : public runtime::RootObject {
   void dismissImplForRuntime(bool animated, std::function<void()> completion);
 
  private:
-
   std::weak_ptr<Window> window_;
   std::weak_ptr<ViewController> presenting_;
   std::shared_ptr<ViewController> presented_;

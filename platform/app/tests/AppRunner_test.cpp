@@ -47,9 +47,10 @@ TEST_F(AppRunnerTest, RunsTheAppTypeAndPostsTheLifeCycleAroundTheWindow) {
   EXPECT_TRUE(std::filesystem::exists(png));
   EXPECT_TRUE(Application::sharedApplication()->windows().empty());
   const std::vector<std::string> expected = {
-      "construct windows=0", "body", kDidFinishLaunchingNotification, "content",
-      kDidBecomeActiveNotification,
-      kWillResignActiveNotification, kDidEnterBackgroundNotification, kWillTerminateNotification};
+      "construct windows=0",           "body",
+      kDidFinishLaunchingNotification, "content",
+      kDidBecomeActiveNotification,    kWillResignActiveNotification,
+      kDidEnterBackgroundNotification, kWillTerminateNotification};
   // The content may be built again while the window settles; the order of the rest is fixed.
   std::vector<std::string> seen;
   for (const auto& e : journal()) {

@@ -21,24 +21,23 @@ class RecordingDelegate : public runtime::RootObject {
 void registerDelegateClass() {
   static std::once_flag once;
   std::call_once(once, [] {
-    runtime::registerClass("TestAppDelegate", runtime::kRootClassName, sizeof(RecordingDelegate),
-                           [](runtime::Class& cls) {
-                             cls.addProtocol(kApplicationDelegateProtocolName);
-                             cls.addInstanceMethod(
-                                 "application:didFinishLaunchingWithOptions:",
-                                 [](Object& self, ObjectPtr, Value::Dictionary) {
-                                   static_cast<RecordingDelegate&>(self).calls.push_back("launch");
-                                   return true;
-                                 });
-                             for (const char* sel :
-                                  {"applicationDidBecomeActive:", "applicationWillResignActive:",
-                                   "applicationDidEnterBackground:",
-                                   "applicationWillEnterForeground:", "applicationWillTerminate:"}) {
-                               cls.addInstanceMethod(sel, [sel](Object& self, ObjectPtr) {
-                                 static_cast<RecordingDelegate&>(self).calls.push_back(sel);
-                               });
-                             }
-                           });
+    runtime::registerClass(
+        "TestAppDelegate", runtime::kRootClassName, sizeof(RecordingDelegate),
+        [](runtime::Class& cls) {
+          cls.addProtocol(kApplicationDelegateProtocolName);
+          cls.addInstanceMethod("application:didFinishLaunchingWithOptions:",
+                                [](Object& self, ObjectPtr, Value::Dictionary) {
+                                  static_cast<RecordingDelegate&>(self).calls.push_back("launch");
+                                  return true;
+                                });
+          for (const char* sel : {"applicationDidBecomeActive:", "applicationWillResignActive:",
+                                  "applicationDidEnterBackground:",
+                                  "applicationWillEnterForeground:", "applicationWillTerminate:"}) {
+            cls.addInstanceMethod(sel, [sel](Object& self, ObjectPtr) {
+              static_cast<RecordingDelegate&>(self).calls.push_back(sel);
+            });
+          }
+        });
   });
 }
 
@@ -105,15 +104,14 @@ TEST_F(ApplicationTest, DelegateIsReadAndSetThroughMessageSend) {
 
   runtime::msgSend<void>(app_, "setDelegate:", ObjectPtr(first));
   EXPECT_EQ(app_->delegate(), first);
-  auto viaClass = runtime::msgSend<ObjectPtr>(runtime::classNamed(kApplicationClassName),
-                                              "sharedApplication");
+  auto viaClass =
+      runtime::msgSend<ObjectPtr>(runtime::classNamed(kApplicationClassName), "sharedApplication");
   EXPECT_EQ(viaClass, app_);
 
   // A getter replaced later is what every caller sees from then on.
-  runtime::classReplaceMethod(runtime::classNamed(kApplicationClassName), "delegate",
-                              runtime::implementationWithBlock(
-                                  [second](Object&) -> ObjectPtr { return second; }),
-                              "@@:");
+  runtime::classReplaceMethod(
+      runtime::classNamed(kApplicationClassName), "delegate",
+      runtime::implementationWithBlock([second](Object&) -> ObjectPtr { return second; }), "@@:");
   EXPECT_EQ(app_->delegate(), second);
 
   app_->setDelegate(nullptr);
@@ -174,7 +172,8 @@ TEST_F(ApplicationTest, HapticsAndAttributionAreRecorded) {
   HapticsLog::setPulseHandler([&](ImpactStyle s) { pulses.push_back(s); });
   ImpactFeedbackGenerator(ImpactStyle::Heavy).impactOccurred();
   ImpactFeedbackGenerator(ImpactStyle::Light).impactOccurred();
-  EXPECT_EQ(HapticsLog::impacts(), (std::vector<ImpactStyle>{ImpactStyle::Heavy, ImpactStyle::Light}));
+  EXPECT_EQ(HapticsLog::impacts(),
+            (std::vector<ImpactStyle>{ImpactStyle::Heavy, ImpactStyle::Light}));
   EXPECT_EQ(pulses, HapticsLog::impacts());
   EXPECT_EQ(static_cast<int>(ImpactStyle::Heavy), 2);
   HapticsLog::setPulseHandler(nullptr);

@@ -141,8 +141,8 @@ TEST_F(AudioTest, PlaysToTheEndThenStopsAndCanPlayAgain) {
 TEST_F(AudioTest, SessionForwardsRequestsAndReportsRefusals) {
   auto& session = AudioSession::sharedInstance();
   ErrorPtr error;
-  EXPECT_TRUE(session.setCategory(AudioSessionCategory::Playback, AudioSessionMode::Default, 0,
-                                  &error));
+  EXPECT_TRUE(
+      session.setCategory(AudioSessionCategory::Playback, AudioSessionMode::Default, 0, &error));
   EXPECT_TRUE(session.setActive(true, 0, &error));
   EXPECT_EQ(error, nullptr);
   EXPECT_EQ(session.category(), AudioSessionCategory::Playback);
@@ -150,8 +150,8 @@ TEST_F(AudioTest, SessionForwardsRequestsAndReportsRefusals) {
 
   backend_->failCategory(Error::withDescription(kAudioSessionErrorDomain, 1, "category refused"));
   backend_->failActivation(Error::withDescription(kAudioSessionErrorDomain, 2, "busy"));
-  EXPECT_FALSE(session.setCategory(AudioSessionCategory::Ambient, AudioSessionMode::Default, 0,
-                                   &error));
+  EXPECT_FALSE(
+      session.setCategory(AudioSessionCategory::Ambient, AudioSessionMode::Default, 0, &error));
   ASSERT_NE(error, nullptr);
   EXPECT_EQ(error->localizedDescription(), "category refused");
   EXPECT_EQ(session.category(), AudioSessionCategory::Playback);

@@ -86,9 +86,7 @@ TEST(MailMessageTest, AttachmentsFollowInOrderAsBase64Parts) {
     const auto next = text->find("\r\n--" + boundary, start);
     ASSERT_NE(next, std::string::npos);
     parts.push_back(text->substr(start, next - start));
-    pos = text->compare(next + 4 + boundary.size(), 2, "--") == 0
-              ? std::string::npos
-              : next + 2;
+    pos = text->compare(next + 4 + boundary.size(), 2, "--") == 0 ? std::string::npos : next + 2;
   }
   ASSERT_EQ(parts.size(), 4u);
   EXPECT_NE(parts[0].find("text/plain"), std::string::npos);
@@ -130,7 +128,10 @@ TEST(MailMessageTest, HeaderValuesCannotInjectFields) {
 }
 
 TEST(MailMessageTest, NonAsciiSubjectIsEncodedWithoutSplittingCharacters) {
-  const std::string subject = "Gr\xC3\xBC\xC3\x9F" "e " + std::string(60, 'a') + " \xE2\x82\xAC";
+  const std::string subject =
+      "Gr\xC3\xBC\xC3\x9F"
+      "e " +
+      std::string(60, 'a') + " \xE2\x82\xAC";
   const std::string encoded = encodeHeaderWord(subject);
   std::string decoded;
   std::size_t pos = 0;

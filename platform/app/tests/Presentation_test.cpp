@@ -7,13 +7,13 @@
 #include "platform/app/ActivityViewController.h"
 #include "platform/app/AppConstants.h"
 #include "platform/app/AppRunner.h"
-#include "platform/app/Haptics.h"
 #include "platform/app/Application.h"
+#include "platform/app/Haptics.h"
 #include "platform/app/MailComposeController.h"
 #include "platform/app/tests/AppTestSupport.h"
+#include "platform/base/Bundle.h"
 #include "platform/base/Files.h"
 #include "platform/dispatch/RunLoop.h"
-#include "platform/base/Bundle.h"
 #include "platform/testing/PlatformTest.h"
 #include "platform/ui/TestHost.h"
 
@@ -32,8 +32,8 @@ class PresentationTest : public platform::testing::PlatformTest {
     std::ofstream(clip_, std::ios::binary) << "ID3 pretend audio";
   }
   std::shared_ptr<ActivityViewController> shareSheet() {
-    return std::make_shared<ActivityViewController>(std::vector<Value>{Value(fileUrlForPath(clip_))},
-                                                    std::vector<ObjectPtr>{});
+    return std::make_shared<ActivityViewController>(
+        std::vector<Value>{Value(fileUrlForPath(clip_))}, std::vector<ObjectPtr>{});
   }
   std::filesystem::path downloads_, clip_;
 };
@@ -129,10 +129,12 @@ TEST_F(PresentationTest, OpenHandsTheFileToTheDefaultApplication) {
   window->rootViewController()->presentViewController(shareSheet(), true, nullptr);
   host.pump();
   ASSERT_TRUE(host.tap(*host.findText(kShareOpenTitle)));
-  ASSERT_TRUE(pumpUntil([&] {
-    host.pump();
-    return host.sheetCount() == 0 && std::filesystem::exists(log);
-  }, 20));
+  ASSERT_TRUE(pumpUntil(
+      [&] {
+        host.pump();
+        return host.sheetCount() == 0 && std::filesystem::exists(log);
+      },
+      20));
   ASSERT_TRUE(pumpUntil([&] { return !platform::app::testing::readLines(log).empty(); }, 20));
   EXPECT_EQ(platform::app::testing::readLines(log),
             std::vector<std::string>{fileUrlForPath(clip_)});
@@ -240,10 +242,22 @@ TEST_F(MailComposerTest, FailureCarriesTheErrorAndCancelAndSaveReportTheirResult
   EXPECT_EQ(byResult[MailComposeResult::failed]->code(), kMailNoTransportError);
   EXPECT_EQ(byResult[MailComposeResult::cancelled], nullptr);
   EXPECT_EQ(byResult[MailComposeResult::saved], nullptr);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(
-                              SandboxHome::applicationSupport() / kMailDraftsFolder),
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(SandboxHome::applicationSupport() /
+                                                              kMailDraftsFolder),
                           {}),
             1);
+}
+
+TEST_F(MailComposerTest, AControllerNobodyOwnsStillReportsItsResult) {
+  setArguments({"-MailOutboxDirectory", (home() / "outbox").string()});
+  auto delegate = std::make_shared<RecordingMailDelegate>();
+  MailComposeController controller;
+  controller.setMailComposeDelegate(delegate);
+  controller.setToRecipients(std::vector<std::string>{"a@b.c"});
+  controller.send();
+  ASSERT_EQ(delegate->finishes.size(), 1u);
+  EXPECT_EQ(delegate->finishes[0].first, MailComposeResult::sent);
+  EXPECT_TRUE(controller.isFinished());
 }
 
 TEST_F(MailComposerTest, SheetShowsTheFieldsAndItsButtonsFinish) {

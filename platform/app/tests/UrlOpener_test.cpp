@@ -30,8 +30,8 @@ class UrlOpenerTest : public platform::testing::PlatformTest {
 };
 
 TEST_F(UrlOpenerTest, UrlReachesXdgOpenAsOneArgumentWithoutAShell) {
-  const std::string url = "https://example.com/a?b='x';touch \"" + (home() / "pwned").string() +
-                          "\";c=$(id)&d=`id` e";
+  const std::string url =
+      "https://example.com/a?b='x';touch \"" + (home() / "pwned").string() + "\";c=$(id)&d=`id` e";
   bool done = false, opened = false;
   ASSERT_TRUE(UrlOpener::open(url, [&](bool ok) {
     done = true;
