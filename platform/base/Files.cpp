@@ -33,10 +33,6 @@ ErrorPtr fileError(long code, const fs::path& path, const std::string& what, int
   return Error::make(kFileErrorDomain, code, std::move(info));
 }
 
-double toSeconds(const struct timespec& ts) {
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
 bool writeAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     ssize_t n = ::write(fd, data, size);
@@ -57,22 +53,27 @@ std::string uniqueSuffix() {
          std::to_string(rng() % 1000000);
 }
 
+double toSeconds(const struct statx_timestamp& ts) {
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
 std::optional<DirectoryEntry> entryFor(const fs::path& path, int* err) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) {
+  const unsigned mask = STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_CTIME | STATX_BTIME;
+  struct statx sx {};
+  // A symbolic link reports what it points at, when it points anywhere.
+  if (::statx(AT_FDCWD, path.c_str(), 0, mask, &sx) != 0 &&
+      ::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, mask, &sx) != 0) {
     *err = errno;
     return std::nullopt;
   }
-  // A symbolic link reports what it points at, when it points anywhere.
-  struct stat target {};
-  if (S_ISLNK(st.st_mode) && ::stat(path.c_str(), &target) == 0) st = target;
   DirectoryEntry e;
   e.name = path.filename().string();
   e.path = path;
-  e.isDirectory = S_ISDIR(st.st_mode);
-  e.size = static_cast<std::uint64_t>(st.st_size);
-  e.modificationDate = toSeconds(st.st_mtim);
-  e.creationDate = toSeconds(st.st_ctim);
+  e.isDirectory = S_ISDIR(sx.stx_mode);
+  e.size = sx.stx_size;
+  e.modificationDate = toSeconds(sx.stx_mtime);
+  // Not every file system keeps a birth time.
+  e.creationDate = (sx.stx_mask & STATX_BTIME) ? toSeconds(sx.stx_btime) : toSeconds(sx.stx_ctime);
   return e;
 }
 
