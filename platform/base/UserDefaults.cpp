@@ -77,6 +77,8 @@ struct UserDefaults::Domain {
   bool dirty = false;
   Value::Dictionary values;
   FileStamp stamp;
+  // Set while a corrupt or unreadable file could not be moved aside.
+  std::optional<std::string> blockedBy;
 
   fs::path file() const { return SandboxHome::preferences() / (name + ".plist"); }
 
@@ -90,8 +92,10 @@ struct UserDefaults::Domain {
     auto bytes = files::readTextFile(path, &error);
     stamp = stampOf(path);
     if (!bytes) {
+      // Something we cannot read is set aside like a corrupt file, so that the next write does
+      // not replace it unseen.
       if (error && error->code() != kFileReadNoSuchFileError) {
-        logProblem("could not read " + path.string() + ": " + error->localizedDescription());
+        moveAside(path, "unreadable (" + error->localizedDescription() + ")");
       }
       return;
     }
@@ -100,7 +104,11 @@ struct UserDefaults::Domain {
       values = *parsed.dictionary();
       return;
     }
-    // Keep the damaged file for inspection rather than writing over it.
+    moveAside(path, "corrupt");
+  }
+
+  // Keeps the damaged file for inspection rather than writing over it. Caller holds the mutex.
+  void moveAside(const fs::path& path, const std::string& why) {
     fs::path aside = path;
     aside += ".corrupt";
     for (int n = 1; files::exists(aside); ++n) {
@@ -109,11 +117,13 @@ struct UserDefaults::Domain {
     }
     ErrorPtr moveError;
     if (files::moveItem(path, aside, &moveError)) {
-      logProblem("the preferences file " + path.string() + " is corrupt; moved it to " +
+      logProblem("the preferences file " + path.string() + " is " + why + "; moved it to " +
                  aside.string());
+      blockedBy.reset();
     } else {
-      logProblem("the preferences file " + path.string() +
-                 " is corrupt and could not be moved aside: " + moveError->localizedDescription());
+      logProblem("the preferences file " + path.string() + " is " + why +
+                 " and could not be moved aside: " + moveError->localizedDescription());
+      blockedBy = why;
     }
     stamp = stampOf(path);
   }
@@ -125,6 +135,13 @@ struct UserDefaults::Domain {
   // Caller holds the mutex.
   bool persist() {
     fs::path path = file();
+    // The damaged file is still in the way; writing now would destroy it.
+    if (blockedBy && files::exists(path)) moveAside(path, *blockedBy);
+    if (blockedBy && files::exists(path)) {
+      dirty = true;
+      return false;
+    }
+    blockedBy.reset();
     ErrorPtr error;
     bool ok = false;
     if (values.empty()) {

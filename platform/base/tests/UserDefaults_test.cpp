@@ -152,6 +152,18 @@ TEST_F(UserDefaultsTest, ACorruptFileIsMovedAsideNotOverwritten) {
   EXPECT_EQ(files::readTextFile(second), "again");
 }
 
+TEST_F(UserDefaultsTest, AnUnreadablePreferencesPathIsMovedAsideToo) {
+  // A folder where the file should be cannot be read as one.
+  ASSERT_TRUE(files::createDirectory(fileOf("odd"), false));
+  ASSERT_TRUE(files::writeAtomically(fileOf("odd") / "inside", std::string_view("keep me")));
+  auto d = UserDefaults::initWithSuiteName("odd");
+  ASSERT_TRUE(d->setObject(1, "k"));
+  fs::path aside = fileOf("odd");
+  aside += ".corrupt";
+  EXPECT_EQ(files::readTextFile(aside / "inside"), "keep me");
+  EXPECT_EQ(onDisk("odd"), Value(Value::Dictionary{{"k", 1}}));
+}
+
 TEST_F(UserDefaultsTest, AFileThatIsNotADictionaryIsCorrupt) {
   auto bytes = serializePropertyList(Value(Value::Array{1}), PropertyListFormat::Xml);
   ASSERT_TRUE(files::writeAtomically(fileOf("suite"), *bytes));
