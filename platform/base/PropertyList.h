@@ -14,6 +14,9 @@ namespace platform {
 
 enum class PropertyListFormat { Xml, Binary };
 
+// Also false for what this libplist cannot store faithfully: unsigned numbers above INT64_MAX
+// and dates more than about 68 years from 2001-01-01 (before 1932-12-13 or after 2069-01-19).
+// XML keeps dates to the second; binary keeps microseconds.
 bool isPropertyListValue(const Value& value);
 // nil and an error on malformed input (either format is detected).
 Value parsePropertyList(std::string_view bytes, ErrorPtr* error = nullptr);

@@ -2,9 +2,10 @@
 // one property-list file each in "Library/Preferences/<domain>.plist". Launch arguments of the
 // form "-key value" form an argument domain read before the persistent one. Every write is
 // visible at once in the process and reaches the disk atomically (temp file + rename) before the
-// setter returns, so nothing depends on a run loop flushing it. A corrupt file is moved aside to
-// "<domain>.plist.corrupt" and logged, never silently overwritten. Thread-safe (one lock per
-// domain; instances of one domain share its storage).
+// setter returns, so nothing depends on a run loop flushing it. A corrupt or unreadable file is
+// moved aside to "<domain>.plist.corrupt" (".corrupt.N" when that exists) and logged, never
+// silently overwritten. A "-key" followed by another option is a bare flag and sets nothing.
+// Thread-safe (one lock per domain; instances of one domain share its storage).
 #pragma once
 
 #include <memory>
