@@ -1,0 +1,49 @@
+// An HTTP request: URL, method, header fields (names matched without regard to case), body,
+// timeout and cache policy. A plain value; copy it freely.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+
+#include "platform/base/Value.h"
+
+namespace platform {
+
+enum class URLRequestCachePolicy {
+  UseProtocolCachePolicy = 0,
+  ReloadIgnoringLocalCacheData = 1,
+  ReturnCacheDataElseLoad = 2,
+  ReturnCacheDataDontLoad = 3,
+};
+
+// Orders header names without regard to case, so "content-type" and "Content-Type" are one field.
+struct CaseInsensitiveLess {
+  bool operator()(const std::string& a, const std::string& b) const;
+};
+using HTTPHeaderFields = std::map<std::string, std::string, CaseInsensitiveLess>;
+
+struct URLRequest {
+  URLRequest() = default;
+  explicit URLRequest(std::string url,
+                      URLRequestCachePolicy cachePolicy = URLRequestCachePolicy::UseProtocolCachePolicy,
+                      double timeoutInterval = 60)
+      : URL(std::move(url)), cachePolicy(cachePolicy), timeoutInterval(timeoutInterval) {}
+
+  // The absolute URL string ("http://host:port/path?query").
+  std::string URL;
+  std::string HTTPMethod = "GET";
+  HTTPHeaderFields allHTTPHeaderFields;
+  Bytes HTTPBody;
+  URLRequestCachePolicy cachePolicy = URLRequestCachePolicy::UseProtocolCachePolicy;
+  // Seconds; 0 or less means the session configuration's request timeout.
+  double timeoutInterval = 60;
+
+  // Replaces the field (an empty value removes it).
+  void setValueForHTTPHeaderField(const std::string& value, const std::string& field);
+  std::optional<std::string> valueForHTTPHeaderField(const std::string& field) const;
+  // Replaces every field.
+  void setAllHTTPHeaderFields(HTTPHeaderFields fields) { allHTTPHeaderFields = std::move(fields); }
+};
+
+}  // namespace platform
