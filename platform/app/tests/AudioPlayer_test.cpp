@@ -188,7 +188,7 @@ TEST_F(AudioTest, SilentSinkKeepsTimeWithTheClock) {
   EXPECT_EQ(frames, 18000u);  // never ahead of the clock
 }
 
-TEST_F(AudioTest, SdlOutputPlaysAFileToItsEnd) {
+TEST_F(AudioTest, SdlOutputPlaysAFileToItsEndAndStopsAtOnce) {
   useSystemClock();
   AudioBackend::setCurrent(std::make_shared<SdlAudioBackend>());
   auto player = AudioPlayer::create(fileUrlForPath(clip(4)), kFileTypeMPEGLayer3, nullptr);
@@ -196,7 +196,15 @@ TEST_F(AudioTest, SdlOutputPlaysAFileToItsEnd) {
   ASSERT_TRUE(player->play());
   EXPECT_TRUE(pumpUntil([&] { return !player->isPlaying(); }, 20));
   EXPECT_GT(player->currentTime(), 0.1);
-  player->stop();
+
+  auto longer = AudioPlayer::create(fileUrlForPath(clip(400)), kFileTypeMPEGLayer3, nullptr);
+  ASSERT_TRUE(longer);
+  ASSERT_TRUE(longer->play());
+  ASSERT_TRUE(pumpUntil([&] { return longer->currentTime() > 0; }, 20));
+  longer->stop();
+  // Stopping rewound the player; any render after stop() returned would move it again.
+  EXPECT_FALSE(pumpUntil([&] { return longer->currentTime() > 0; }, 0.2));
+  EXPECT_FALSE(longer->isPlaying());
 }
 
 TEST_F(AudioTest, WithoutASoundDeviceTheSilentSinkPlaysInRealTime) {
