@@ -31,29 +31,31 @@ std::optional<std::string> requiredString(const nlohmann::json& object, const ch
   return it->get<std::string>();
 }
 
-std::optional<std::optional<std::string>> optionalString(const nlohmann::json& object,
-                                                         const char* key, const std::string& path,
-                                                         platform::ErrorPtr* error) {
+bool optionalString(const nlohmann::json& object, const char* key, const std::string& path,
+                    std::optional<std::string>* out, platform::ErrorPtr* error) {
+  out->reset();
   auto it = object.find(key);
-  if (it == object.end() || it->is_null()) return std::optional<std::string>();
+  if (it == object.end() || it->is_null()) return true;
   if (!it->is_string()) {
     platform::setError(error, decodingError(path + "." + key, "expected a string"));
-    return std::nullopt;
+    return false;
   }
-  return std::optional<std::string>(it->get<std::string>());
+  *out = it->get<std::string>();
+  return true;
 }
 
-std::optional<std::optional<bool>> optionalBool(const nlohmann::json& object, const char* key,
-                                                const std::string& path,
-                                                platform::ErrorPtr* error) {
+bool optionalBool(const nlohmann::json& object, const char* key, const std::string& path,
+                  std::optional<bool>* out, platform::ErrorPtr* error) {
+  out->reset();
   auto it = object.find(key);
-  if (it == object.end() || it->is_null()) return std::optional<bool>();
+  if (it == object.end() || it->is_null()) return true;
   // Numbers and strings such as 1 or "true" are not booleans.
   if (!it->is_boolean()) {
     platform::setError(error, decodingError(path + "." + key, "expected a boolean"));
-    return std::nullopt;
+    return false;
   }
-  return std::optional<bool>(it->get<bool>());
+  *out = it->get<bool>();
+  return true;
 }
 
 }  // namespace tvs::coding

@@ -19,11 +19,10 @@ platform::ErrorPtr decodingError(const std::string& path, const std::string& pro
 bool requireObject(const nlohmann::json& value, const std::string& path, platform::ErrorPtr* error);
 std::optional<std::string> requiredString(const nlohmann::json& object, const char* key,
                                           const std::string& path, platform::ErrorPtr* error);
-// *present is false for an absent or null key; the result is nullopt with *error on a wrong type.
-std::optional<std::optional<std::string>> optionalString(const nlohmann::json& object,
-                                                         const char* key, const std::string& path,
-                                                         platform::ErrorPtr* error);
-std::optional<std::optional<bool>> optionalBool(const nlohmann::json& object, const char* key,
-                                                const std::string& path, platform::ErrorPtr* error);
+// An absent or null key leaves *out without a value; a value of the wrong type fails.
+bool optionalString(const nlohmann::json& object, const char* key, const std::string& path,
+                    std::optional<std::string>* out, platform::ErrorPtr* error);
+bool optionalBool(const nlohmann::json& object, const char* key, const std::string& path,
+                  std::optional<bool>* out, platform::ErrorPtr* error);
 
 }  // namespace tvs::coding

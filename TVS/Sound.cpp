@@ -28,11 +28,12 @@ std::shared_ptr<Sound> Sound::decode(const nlohmann::json& object, const std::st
   if (!id) return nullptr;
   auto displayName = requiredString(object, codingKeyName(CodingKeys::displayName), path, error);
   if (!displayName) return nullptr;
-  auto locked = optionalBool(object, codingKeyName(CodingKeys::locked), path, error);
-  if (!locked) return nullptr;
-  auto skip = optionalBool(object, codingKeyName(CodingKeys::skip), path, error);
-  if (!skip) return nullptr;
-  return std::make_shared<Sound>(std::move(*id), std::move(*displayName), *locked, *skip);
+  std::optional<bool> locked, skip;
+  if (!optionalBool(object, codingKeyName(CodingKeys::locked), path, &locked, error)) {
+    return nullptr;
+  }
+  if (!optionalBool(object, codingKeyName(CodingKeys::skip), path, &skip, error)) return nullptr;
+  return std::make_shared<Sound>(std::move(*id), std::move(*displayName), locked, skip);
 }
 
 nlohmann::ordered_json Sound::encode() const {

@@ -62,13 +62,17 @@ std::shared_ptr<SoundProducingEntity> SoundProducingEntity::decode(const nlohman
     sounds.push_back(std::move(sound));
   }
 
-  auto specialTag = optionalString(object, codingKeyName(CodingKeys::special_tag), path, error);
-  if (!specialTag) return nullptr;
-  auto disabled = optionalBool(object, codingKeyName(CodingKeys::disabled), path, error);
-  if (!disabled) return nullptr;
+  std::optional<std::string> specialTag;
+  std::optional<bool> disabled;
+  if (!optionalString(object, codingKeyName(CodingKeys::special_tag), path, &specialTag, error)) {
+    return nullptr;
+  }
+  if (!optionalBool(object, codingKeyName(CodingKeys::disabled), path, &disabled, error)) {
+    return nullptr;
+  }
   return std::make_shared<SoundProducingEntity>(std::move(*id), std::move(*imageName),
                                                 std::move(*displayName), std::move(sounds),
-                                                std::move(*specialTag), *disabled);
+                                                std::move(specialTag), disabled);
 }
 
 nlohmann::ordered_json SoundProducingEntity::encode() const {
