@@ -4,7 +4,9 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -220,6 +222,74 @@ TEST_F(EmailComposerTest, WithoutAHandlerOutcomesAreDroppedAndTheSheetStillClose
   host->tap(*host->findText(platform::app::kMailCancelTitle));
   ASSERT_TRUE(waitFor(*host, [&] { return host->sheetCount() == 0; }));
   EXPECT_EQ(recorder_->events, (std::vector<std::string>{"onDismiss flag=down"}));
+}
+
+// The caller's mail comes from a model the screen observes.
+class MailSource : public ObservableObject {
+ public:
+  Published<std::string> subject{this, "First"};
+};
+
+struct ChangingMailScreen {
+  std::shared_ptr<MailSource> source;
+  View body() const {
+    auto shown = state(false);
+    auto model = observedObject(source);
+    return emailComposer(
+        Button("Open", [shown] { shown.set(true); }), shown.binding(),
+        EmailData(model->subject.get()), [] {}, nullptr);
+  }
+};
+
+TEST_F(EmailComposerTest, ChangingTheCallersMailWhileTheComposerIsUpKeepsThePrefill) {
+  enableMail();
+  auto source = std::make_shared<MailSource>();
+  TestHost host(View(ChangingMailScreen{source}));
+  open(host);
+  ASSERT_TRUE(host.findText("First"));
+  source->subject.set("Second");
+  host.pump();
+  EXPECT_TRUE(host.findText("First"));
+  EXPECT_FALSE(host.findText("Second"));
+  // The next presentation takes the new mail.
+  host.tap(*host.findText(platform::app::kMailCancelTitle));
+  ASSERT_TRUE(waitFor(host, [&] { return host.sheetCount() == 0; }));
+  open(host);
+  EXPECT_TRUE(host.findText("Second"));
+}
+
+TEST_F(EmailComposerTest, SentMailReachesSendmailAsOneMessageOnItsInputNeverThroughAShell) {
+  // A sendmail that records its arguments and the message it is fed.
+  const fs::path args = home() / "sendmail-args.txt";
+  const fs::path input = home() / "sendmail-input.txt";
+  {
+    std::ofstream script(emptyPath_ / "sendmail");
+    script << "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > '" << args.string()
+           << "'\n/bin/cat > '" << input.string() << "'\n";
+  }
+  fs::permissions(emptyPath_ / "sendmail", fs::perms::owner_all);
+  ASSERT_TRUE(MailComposeController::canSendMail());
+
+  const fs::path marker = home() / "pwned";
+  const std::string hostile =
+      "Hi $(touch " + marker.string() + "); `touch " + marker.string() + "` ' \" | & ;";
+  auto host = show({.recorder = nullptr,
+                    .mail = EmailData(hostile, std::vector<std::string>{"a@x.example"}, hostile)});
+  open(*host);
+  host->tap(*host->findText(platform::app::kMailSendTitle));
+  ASSERT_TRUE(waitFor(*host, [&] { return !recorder_->outcomes.empty(); }));
+  ASSERT_TRUE(recorder_->outcomes[0].isSuccess());
+  EXPECT_EQ(recorder_->outcomes[0].result(), EmailComposerResult::sent);
+
+  std::ifstream argsIn(args);
+  std::stringstream argsText;
+  argsText << argsIn.rdbuf();
+  EXPECT_EQ(argsText.str(), "-t\n-i\n");
+  std::ifstream messageIn(input);
+  std::stringstream message;
+  message << messageIn.rdbuf();
+  EXPECT_NE(message.str().find(hostile), std::string::npos);
+  EXPECT_FALSE(fs::exists(marker));
 }
 
 // ---- The hosted composer and its coordinator, driven directly.
