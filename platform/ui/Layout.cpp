@@ -35,7 +35,8 @@ Style childStyle(const Node& node, const Style& style) {
   Style s = style;
   const Spec& sp = *node.spec;
   switch (sp.mod) {
-    case Mod::font: s.font = sp.font; s.weight.reset(); break;
+    // An explicit weight applies whatever font is chosen inside it, as bold() does on a text.
+    case Mod::font: s.font = sp.font; break;
     case Mod::fontWeight: s.weight = sp.weight; break;
     case Mod::foregroundColor: s.foreground = sp.color; break;
     case Mod::tint: s.tint = sp.color; break;

@@ -115,6 +115,7 @@ Environment Tree::rootEnvironment() const {
 
 void Tree::detach(Node& node) {
   node.attached = false;
+  node.tree = nullptr;  // a removed node never comes back; elements held by tests stay safe
   node.observations.clear();
   node.dirty = false;
   for (auto& c : node.children) detach(*c);
@@ -288,7 +289,8 @@ std::shared_ptr<Node> Tree::reconcile(Node* parent, std::shared_ptr<Node> old, c
       if (spec->kind == Kind::modifier && spec->mod == Mod::sheet) {
         sheetModifiers_.push_back(node);
         for (auto& p : sheets) {
-          if (p.modifier.lock() == node && !p.closing) {
+          // A sheet about to close is not rebuilt on its way out.
+          if (p.modifier.lock() == node && !p.closing && spec->binding.get()) {
             p.body = spec->body;
             markDirty(*p.content);
           }
