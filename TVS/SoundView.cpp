@@ -1,6 +1,6 @@
 #include "TVS/SoundView.h"
 
-#include <cstdio>
+#include "TVS/Console.h"
 
 using namespace platform::ui;
 
@@ -10,8 +10,7 @@ View SoundView::body() const {
   auto clip = sound;
   auto owner = entity;
   auto action = [vm, clip, owner] {
-    std::fputs((clip->id() + "\n").c_str(), stdout);
-    std::fflush(stdout);
+    tvs::consolePrint(clip->id());
     if (vm) vm->playSound(clip, owner);
   };
   View title = ZStack(

@@ -169,22 +169,6 @@ TEST_F(EntityLoaderTest, DecodeErrorNamesTheOffendingKey) {
             std::string::npos);
 }
 
-TEST_F(EntityLoaderTest, CodingKeysAreTheFieldNamesInOrder) {
-  using EK = SoundProducingEntity::CodingKeys;
-  std::vector<std::string> entityKeys;
-  for (EK k : {EK::id, EK::imageName, EK::displayName, EK::sounds, EK::special_tag, EK::disabled}) {
-    entityKeys.push_back(SoundProducingEntity::codingKeyName(k));
-  }
-  EXPECT_EQ(entityKeys, (std::vector<std::string>{"id", "imageName", "displayName", "sounds",
-                                                  "special_tag", "disabled"}));
-  using SK = Sound::CodingKeys;
-  std::vector<std::string> soundKeys;
-  for (SK k : {SK::id, SK::displayName, SK::locked, SK::skip}) {
-    soundKeys.push_back(Sound::codingKeyName(k));
-  }
-  EXPECT_EQ(soundKeys, (std::vector<std::string>{"id", "displayName", "locked", "skip"}));
-}
-
 TEST_F(EntityLoaderTest, FindSoundTakesFirstMatchesAndOnlyUnderTheNamedEntity) {
   writeCatalogue(R"([
     {"id": "dup", "imageName": "1", "displayName": "First", "sounds": [
