@@ -40,11 +40,8 @@ function(tvs_room_tests target)
     return()
   endif()
   add_executable(${target} ${sources})
-  target_link_libraries(${target} PRIVATE ${R_DEPS} platform_testing GTest::gmock GTest::gtest_main)
-  gtest_discover_tests(${target}
-    DISCOVERY_MODE PRE_TEST
-    DISCOVERY_TIMEOUT 120
-    PROPERTIES ENVIRONMENT
-      "SDL_AUDIODRIVER=dummy;SDL_VIDEODRIVER=dummy;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/scripts/lsan.supp;ASAN_OPTIONS=detect_leaks=1"
-    )
+  # The test fixture library is linked whole: its TestEnvironment sets up every test process.
+  target_link_libraries(${target} PRIVATE ${R_DEPS} "$<LINK_LIBRARY:WHOLE_ARCHIVE,platform_testing>"
+                        GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
 endfunction()
