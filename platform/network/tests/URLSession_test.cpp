@@ -1,0 +1,529 @@
+#include "platform/network/URLSession.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+
+#include "platform/base/Files.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/network/tests/LoopbackServer.h"
+#include "platform/testing/PlatformTest.h"
+
+namespace platform {
+namespace {
+
+using testing::LoopbackServer;
+
+Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+std::string textOf(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// Records every call it gets and answers redirects and challenges as told.
+class RecordingDelegate : public URLSessionDelegate {
+ public:
+  std::vector<std::string> events;
+  Bytes data;
+  std::string downloadedContent;
+  std::filesystem::path downloadLocation;
+  ErrorPtr completionError;
+  bool completed = false;
+  bool finishedBackgroundEvents = false;
+  bool invalidated = false;
+  std::vector<long> redirectStatuses;
+  std::vector<URLRequest> proposedRedirects;
+  std::vector<URLAuthenticationChallenge> challenges;
+  bool followRedirects = true;
+  std::optional<URLSessionAuthChallengeDisposition> trustAnswer;
+
+  void didReceiveData(URLSession&, URLSessionTask&, const Bytes& bytes) override {
+    events.push_back("data");
+    data.insert(data.end(), bytes.begin(), bytes.end());
+  }
+  void didFinishDownloadingToURL(URLSession&, URLSessionTask&,
+                                 const std::filesystem::path& location) override {
+    events.push_back("download");
+    downloadLocation = location;
+    auto content = files::readFile(location);
+    if (content) downloadedContent = textOf(*content);
+  }
+  void didCompleteWithError(URLSession&, URLSessionTask&, ErrorPtr error) override {
+    events.push_back("complete");
+    completionError = error;
+    completed = true;
+  }
+  void willPerformHTTPRedirection(URLSession&, URLSessionTask&, const HTTPURLResponse& response,
+                                  URLRequest newRequest, RedirectCompletion completion) override {
+    events.push_back("redirect");
+    redirectStatuses.push_back(response.statusCode());
+    proposedRedirects.push_back(newRequest);
+    completion(followRedirects ? std::optional<URLRequest>(newRequest) : std::nullopt);
+  }
+  void didReceiveChallenge(URLSession&, URLSessionTask&,
+                           const URLAuthenticationChallenge& challenge,
+                           ChallengeCompletion completion) override {
+    events.push_back("challenge");
+    challenges.push_back(challenge);
+    if (!trustAnswer) {
+      completion(URLSessionAuthChallengeDisposition::PerformDefaultHandling, nullptr);
+    } else if (*trustAnswer == URLSessionAuthChallengeDisposition::UseCredential) {
+      completion(*trustAnswer, URLCredential::credentialForTrust(challenge.serverTrust));
+    } else {
+      completion(*trustAnswer, nullptr);
+    }
+  }
+  void didFinishEventsForBackgroundURLSession(URLSession&) override {
+    events.push_back("background-finished");
+    finishedBackgroundEvents = true;
+  }
+  void didBecomeInvalidWithError(URLSession&, ErrorPtr) override {
+    events.push_back("invalid");
+    invalidated = true;
+  }
+};
+
+struct Outcome {
+  bool done = false;
+  Bytes data;
+  std::shared_ptr<const HTTPURLResponse> response;
+  ErrorPtr error;
+};
+
+class URLSessionTest : public platform::testing::PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    server_.server().Post("/echo", [](const httplib::Request& request, httplib::Response& reply) {
+      reply.set_header("X-Reply", "yes");
+      reply.set_content("echo:" + request.body, "text/plain");
+    });
+    server_.server().Get("/hello", [](const httplib::Request&, httplib::Response& reply) {
+      reply.set_content("hello world", "text/plain");
+    });
+    server_.server().Get("/missing", [](const httplib::Request&, httplib::Response& reply) {
+      reply.status = 404;
+      reply.set_content("nope", "text/plain");
+    });
+    for (int status : {300, 301, 302, 303, 307, 308}) {
+      auto handler = [status](const httplib::Request&, httplib::Response& reply) {
+        reply.status = status;
+        reply.set_header("Location", "/landing");
+        reply.set_content("moved", "text/plain");
+      };
+      server_.server().Get("/redirect/" + std::to_string(status), handler);
+      server_.server().Post("/redirect/" + std::to_string(status), handler);
+    }
+    auto landing = [](const httplib::Request& request, httplib::Response& reply) {
+      reply.set_content("landed:" + request.method + ":" + request.body, "text/plain");
+    };
+    server_.server().Get("/landing", landing);
+    server_.server().Post("/landing", landing);
+    server_.server().Get("/loop", [](const httplib::Request&, httplib::Response& reply) {
+      reply.status = 302;
+      reply.set_header("Location", "/loop");
+    });
+    server_.server().Get("/slow", [this](const httplib::Request&, httplib::Response& reply) {
+      std::unique_lock lock(slowMutex_);
+      slowRelease_.wait_for(lock, std::chrono::seconds(10), [this] { return released_; });
+      reply.set_content("late", "text/plain");
+    });
+    server_.start();
+  }
+  void TearDown() override {
+    release();
+    server_.stop();
+    PlatformTest::TearDown();
+  }
+
+  void release() {
+    std::lock_guard lock(slowMutex_);
+    released_ = true;
+    slowRelease_.notify_all();
+  }
+
+  URLSession::DataTaskCompletion recordInto(Outcome& outcome) {
+    return [&outcome](const Bytes& data, std::shared_ptr<const HTTPURLResponse> response,
+                      ErrorPtr error) {
+      outcome.data = data;
+      outcome.response = std::move(response);
+      outcome.error = std::move(error);
+      outcome.done = true;
+    };
+  }
+
+  LoopbackServer server_;
+  std::mutex slowMutex_;
+  std::condition_variable slowRelease_;
+  bool released_ = false;
+};
+
+TEST_F(URLSessionTest, DataTaskSendsMethodHeadersAndBodyAndReportsTheResponse) {
+  auto config = URLSessionConfiguration::defaultSessionConfiguration();
+  config.HTTPAdditionalHeaders = {{"X-Session", "session"}, {"X-Both", "from-session"}};
+  auto session = URLSession::sessionWithConfiguration(config, nullptr, DispatchQueue::main());
+
+  URLRequest request(server_.url("/echo"));
+  request.HTTPMethod = "POST";
+  request.HTTPBody = bytesOf("payload");
+  request.setValueForHTTPHeaderField("application/octet-stream", "Content-Type");
+  request.setValueForHTTPHeaderField("from-request", "x-both");
+  Outcome first, second;
+  auto task = session->dataTaskWithRequest(request, recordInto(first));
+  auto other = session->dataTaskWithRequest(URLRequest(server_.url("/missing")), recordInto(second));
+  ASSERT_TRUE(task && other);
+  EXPECT_EQ(task->taskIdentifier(), 1u);
+  EXPECT_EQ(other->taskIdentifier(), 2u);
+  EXPECT_EQ(task->state(), URLSessionTaskState::Suspended);
+  task->resume();
+  other->resume();
+  ASSERT_TRUE(pumpUntil([&] { return first.done && second.done; }));
+
+  ASSERT_FALSE(first.error);
+  ASSERT_TRUE(first.response);
+  EXPECT_EQ(first.response->statusCode(), 200);
+  EXPECT_EQ(first.response->valueForHTTPHeaderField("x-reply"), "yes");
+  EXPECT_EQ(textOf(first.data), "echo:payload");
+  EXPECT_EQ(task->state(), URLSessionTaskState::Completed);
+  // An HTTP error status is a response, not a transport error.
+  ASSERT_FALSE(second.error);
+  EXPECT_EQ(second.response->statusCode(), 404);
+  EXPECT_EQ(textOf(second.data), "nope");
+
+  auto received = server_.received();
+  auto echo = std::find_if(received.begin(), received.end(),
+                           [](const auto& r) { return r.path == "/echo"; });
+  ASSERT_NE(echo, received.end());
+  EXPECT_EQ(echo->method, "POST");
+  EXPECT_EQ(echo->body, "payload");
+  EXPECT_EQ(echo->header("Content-Type"), "application/octet-stream");
+  EXPECT_EQ(echo->header("X-Session"), "session");
+  EXPECT_EQ(echo->header("X-Both"), "from-request");
+  EXPECT_EQ(echo->headers.count("X-Both"), 1u);
+  EXPECT_FALSE(echo->hasHeader("Expect"));
+}
+
+TEST_F(URLSessionTest, DelegateHearsDataThenCompletion) {
+  auto delegate = std::make_shared<RecordingDelegate>();
+  auto session = URLSession::sessionWithConfiguration(
+      URLSessionConfiguration::defaultSessionConfiguration(), delegate, DispatchQueue::main());
+  URLRequest request(server_.url("/echo"));
+  request.HTTPMethod = "POST";
+  auto task = session->uploadTaskWithRequestFromData(request, bytesOf("from memory"));
+  ASSERT_TRUE(task);
+  task->resume();
+  ASSERT_TRUE(pumpUntil([&] { return delegate->completed; }));
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"data", "complete"}));
+  EXPECT_EQ(textOf(delegate->data), "echo:from memory");
+  EXPECT_FALSE(delegate->completionError);
+  EXPECT_EQ(task->response()->statusCode(), 200);
+
+  session->finishTasksAndInvalidate();
+  ASSERT_TRUE(pumpUntil([&] { return delegate->invalidated; }));
+  EXPECT_FALSE(session->dataTaskWithRequest(request));
+}
+
+TEST_F(URLSessionTest, UploadFromFileStreamsTheFileAndAMissingFileFails) {
+  auto file = home() / "upload.bin";
+  ASSERT_TRUE(files::writeAtomically(file, std::string("file body")));
+  auto session = URLSession::sessionWithConfiguration(
+      URLSessionConfiguration::defaultSessionConfiguration(), nullptr, DispatchQueue::main());
+  URLRequest request(server_.url("/echo"));
+  request.HTTPMethod = "POST";
+  Outcome sent, missing;
+  session->uploadTaskWithRequestFromFile(request, file, recordInto(sent))->resume();
+  session->uploadTaskWithRequestFromFile(request, home() / "nothing-here", recordInto(missing))
+      ->resume();
+  ASSERT_TRUE(pumpUntil([&] { return sent.done && missing.done; }));
+  ASSERT_FALSE(sent.error);
+  EXPECT_EQ(textOf(sent.data), "echo:file body");
+  ASSERT_TRUE(missing.error);
+  EXPECT_EQ(missing.error->domain(), kURLErrorDomain);
+  EXPECT_EQ(missing.error->code(), kURLErrorFileDoesNotExist);
+  EXPECT_FALSE(missing.response);
+}
+
+TEST_F(URLSessionTest, DownloadTaskHandsOverAFileThatIsRemovedAfterwards) {
+  auto delegate = std::make_shared<RecordingDelegate>();
+  auto session = URLSession::sessionWithConfiguration(
+      URLSessionConfiguration::defaultSessionConfiguration(), delegate, DispatchQueue::main());
+  session->downloadTaskWithRequest(URLRequest(server_.url("/hello")))->resume();
+  ASSERT_TRUE(pumpUntil([&] { return delegate->completed; }));
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"download", "complete"}));
+  EXPECT_EQ(delegate->downloadedContent, "hello world");
+  EXPECT_FALSE(files::exists(delegate->downloadLocation));
+}
+
+TEST_F(URLSessionTest, RedirectsFollowOrStopAsTheDelegateSays) {
+  struct Case {
+    int status;
+    std::string method;
+    bool follow;
+    long expectedStatus;
+    std::string expectedBody;
+  };
+  const std::vector<Case> cases = {
+      {301, "GET", false, 301, "moved"},
+      {302, "POST", false, 302, "moved"},
+      {307, "GET", false, 307, "moved"},
+      {300, "GET", false, 300, "moved"},
+      {303, "POST", true, 200, "landed:GET:"},
+      {302, "POST", true, 200, "landed:GET:"},
+      {307, "POST", true, 200, "landed:POST:body"},
+      {308, "POST", true, 200, "landed:POST:body"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.status) + " " + c.method);
+    auto delegate = std::make_shared<RecordingDelegate>();
+    delegate->followRedirects = c.follow;
+    auto session = URLSession::sessionWithConfiguration(
+        URLSessionConfiguration::defaultSessionConfiguration(), delegate, DispatchQueue::main());
+    URLRequest request(server_.url("/redirect/" + std::to_string(c.status)));
+    request.HTTPMethod = c.method;
+    if (c.method == "POST") request.HTTPBody = bytesOf("body");
+    Outcome outcome;
+    auto task = session->dataTaskWithRequest(request, recordInto(outcome));
+    task->resume();
+    ASSERT_TRUE(pumpUntil([&] { return outcome.done; }));
+    ASSERT_FALSE(outcome.error);
+    EXPECT_EQ(outcome.response->statusCode(), c.expectedStatus);
+    EXPECT_EQ(textOf(outcome.data), c.expectedBody);
+    EXPECT_EQ(delegate->redirectStatuses, std::vector<long>{c.status});
+    ASSERT_EQ(delegate->proposedRedirects.size(), 1u);
+    EXPECT_EQ(delegate->proposedRedirects[0].URL, server_.url("/landing"));
+    if (c.follow) {
+      EXPECT_EQ(task->currentRequest().URL, server_.url("/landing"));
+    }
+    session->finishTasksAndInvalidate();
+  }
+}
+
+TEST_F(URLSessionTest, EndlessRedirectsFailAndWithoutDelegateRedirectsAreFollowed) {
+  auto session = URLSession::sessionWithConfiguration(
+      URLSessionConfiguration::defaultSessionConfiguration(), nullptr, DispatchQueue::main());
+  Outcome loop, followed;
+  session->dataTaskWithRequest(URLRequest(server_.url("/loop")), recordInto(loop))->resume();
+  session->dataTaskWithRequest(URLRequest(server_.url("/redirect/301")), recordInto(followed))
+      ->resume();
+  ASSERT_TRUE(pumpUntil([&] { return loop.done && followed.done; }));
+  ASSERT_TRUE(loop.error);
+  EXPECT_EQ(loop.error->code(), kURLErrorHTTPTooManyRedirects);
+  ASSERT_FALSE(followed.error);
+  EXPECT_EQ(textOf(followed.data), "landed:GET:");
+}
+
+TEST_F(URLSessionTest, TransportFailuresCarryURLErrors) {
+  auto session = URLSession::sessionWithConfiguration(
+      URLSessionConfiguration::defaultSessionConfiguration(), nullptr, DispatchQueue::main());
+  // A port nobody listens on: bind one, then let it go.
+  int closedPort = 0;
+  {
+    LoopbackServer gone;
+    gone.start();
+    closedPort = gone.port();
+  }
+  Outcome refused, badScheme, timedOut;
+  session->dataTaskWithRequest(
+      URLRequest("http://127.0.0.1:" + std::to_string(closedPort) + "/"), recordInto(refused))
+      ->resume();
+  session->dataTaskWithRequest(URLRequest("ftp://127.0.0.1/file"), recordInto(badScheme))
+      ->resume();
+  URLRequest slow(server_.url("/slow"));
+  slow.timeoutInterval = 1;
+  session->dataTaskWithRequest(slow, recordInto(timedOut))->resume();
+  ASSERT_TRUE(pumpUntil([&] { return refused.done && badScheme.done && timedOut.done; }, 20));
+  ASSERT_TRUE(refused.error && badScheme.error && timedOut.error);
+  EXPECT_EQ(refused.error->code(), kURLErrorCannotConnectToHost);
+  EXPECT_EQ(badScheme.error->code(), kURLErrorUnsupportedURL);
+  EXPECT_EQ(timedOut.error->code(), kURLErrorTimedOut);
+  EXPECT_EQ(*timedOut.error->userInfo().at(kURLErrorFailingURLStringKey).string(),
+            server_.url("/slow"));
+}
+
+TEST_F(URLSessionTest, CancellingARunningOrSuspendedTaskCompletesItAsCancelled) {
+  auto session = URLSession::sessionWithConfiguration(
+      URLSessionConfiguration::defaultSessionConfiguration(), nullptr, DispatchQueue::main());
+  Outcome running, suspended;
+  auto task = session->dataTaskWithRequest(URLRequest(server_.url("/slow")), recordInto(running));
+  task->resume();
+  ASSERT_TRUE(pumpUntil([&] {
+    auto paths = server_.arrived();
+    return std::find(paths.begin(), paths.end(), "/slow") != paths.end();
+  }));
+  task->cancel();
+  auto never = session->dataTaskWithRequest(URLRequest(server_.url("/hello")),
+                                            recordInto(suspended));
+  never->cancel();
+  ASSERT_TRUE(pumpUntil([&] { return running.done && suspended.done; }, 10));
+  ASSERT_TRUE(running.error && suspended.error);
+  EXPECT_EQ(running.error->code(), kURLErrorCancelled);
+  EXPECT_EQ(suspended.error->code(), kURLErrorCancelled);
+  never->resume();  // too late: nothing more happens
+  EXPECT_EQ(never->state(), URLSessionTaskState::Completed);
+}
+
+TEST_F(URLSessionTest, BackgroundSessionsTakeOnlyFileBodiesAndReportTheirEventsDone) {
+  auto delegate = std::make_shared<RecordingDelegate>();
+  auto config = URLSessionConfiguration::backgroundSessionConfiguration("com.tests.background");
+  EXPECT_TRUE(config.isBackground());
+  EXPECT_EQ(config.identifier(), "com.tests.background");
+  auto session = URLSession::sessionWithConfiguration(config, delegate, DispatchQueue::main());
+  URLRequest request(server_.url("/echo"));
+  request.HTTPMethod = "POST";
+  EXPECT_FALSE(session->uploadTaskWithRequestFromData(request, bytesOf("memory")));
+
+  auto file = home() / "background.bin";
+  ASSERT_TRUE(files::writeAtomically(file, std::string("from disk")));
+  auto task = session->uploadTaskWithRequestFromFile(request, file);
+  ASSERT_TRUE(task);
+  std::weak_ptr<URLSession> weakSession = session;
+  session.reset();  // a running session keeps itself
+  task->resume();
+  ASSERT_TRUE(pumpUntil([&] { return delegate->finishedBackgroundEvents; }));
+  EXPECT_EQ(delegate->events,
+            (std::vector<std::string>{"data", "complete", "background-finished"}));
+  EXPECT_EQ(textOf(delegate->data), "echo:from disk");
+  EXPECT_TRUE(pumpUntil([&] { return weakSession.expired(); }));
+}
+
+class URLSessionTrustTest : public platform::testing::PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    server_ = std::make_unique<LoopbackServer>(home());
+    server_->server().Get("/secure", [](const httplib::Request&, httplib::Response& reply) {
+      reply.set_content("secret", "text/plain");
+    });
+    server_->start();
+  }
+  void TearDown() override {
+    server_.reset();
+    PlatformTest::TearDown();
+  }
+
+  Outcome fetch(const std::shared_ptr<RecordingDelegate>& delegate,
+                const std::filesystem::path& anchors, const std::string& host = "127.0.0.1") {
+    auto config = URLSessionConfiguration::defaultSessionConfiguration();
+    config.trustedCAFile = anchors;
+    auto session = URLSession::sessionWithConfiguration(config, delegate, DispatchQueue::main());
+    Outcome outcome;
+    session
+        ->dataTaskWithRequest(URLRequest(server_->url("/secure", host)),
+                              [&outcome](const Bytes& data, auto response, ErrorPtr error) {
+                                outcome.data = data;
+                                outcome.response = response;
+                                outcome.error = error;
+                                outcome.done = true;
+                              })
+        ->resume();
+    EXPECT_TRUE(pumpUntil([&] { return outcome.done; }));
+    session->finishTasksAndInvalidate();
+    return outcome;
+  }
+
+  std::unique_ptr<LoopbackServer> server_;
+};
+
+TEST_F(URLSessionTrustTest, TheDelegateDecidesOnTheServerTrust) {
+  using D = URLSessionAuthChallengeDisposition;
+  struct Case {
+    std::string name;
+    std::optional<D> answer;
+    bool trustAnchor;
+    long expectedError;  // 0: success
+  };
+  const std::vector<Case> cases = {
+      {"default handling with the anchor", std::nullopt, true, 0},
+      {"default handling without it", std::nullopt, false, kURLErrorServerCertificateUntrusted},
+      {"credential for an unknown server", D::UseCredential, false, 0},
+      {"cancel although trusted", D::CancelAuthenticationChallenge, true, kURLErrorCancelled},
+      {"rejected space falls back to default", D::RejectProtectionSpace, true, 0},
+  };
+  auto emptyAnchors = home() / "no-anchors.pem";
+  std::ofstream(emptyAnchors).close();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto delegate = std::make_shared<RecordingDelegate>();
+    delegate->trustAnswer = c.answer;
+    auto outcome = fetch(delegate, c.trustAnchor ? server_->certificateFile() : emptyAnchors);
+    ASSERT_EQ(delegate->challenges.size(), 1u);
+    const auto& challenge = delegate->challenges[0];
+    EXPECT_EQ(challenge.authenticationMethod, kAuthenticationMethodServerTrust);
+    EXPECT_EQ(challenge.host, "127.0.0.1");
+    ASSERT_TRUE(challenge.serverTrust);
+    EXPECT_EQ(challenge.serverTrust->certificates().size(), 1u);
+    if (c.expectedError == 0) {
+      ASSERT_FALSE(outcome.error) << outcome.error->localizedDescription();
+      EXPECT_EQ(textOf(outcome.data), "secret");
+    } else {
+      ASSERT_TRUE(outcome.error);
+      EXPECT_EQ(outcome.error->code(), c.expectedError);
+      EXPECT_FALSE(outcome.response);
+    }
+  }
+}
+
+TEST_F(URLSessionTrustTest, EvaluationChecksTheAnchorAndTheHostName) {
+  auto delegate = std::make_shared<RecordingDelegate>();
+  delegate->trustAnswer = URLSessionAuthChallengeDisposition::UseCredential;
+  ASSERT_FALSE(fetch(delegate, {}).error);
+  ServerTrustPtr presented = delegate->challenges.at(0).serverTrust;
+  const auto& chain = presented->certificates();
+
+  struct Case {
+    std::string host;
+    std::filesystem::path anchors;
+    int status;
+    ServerTrustResult result;
+  };
+  const std::vector<Case> cases = {
+      {"127.0.0.1", server_->certificateFile(), kServerTrustStatusSuccess,
+       ServerTrustResult::Unspecified},
+      {"localhost", server_->certificateFile(), kServerTrustStatusSuccess,
+       ServerTrustResult::Unspecified},
+      {"example.invalid", server_->certificateFile(), kServerTrustStatusSuccess,
+       ServerTrustResult::RecoverableTrustFailure},
+      {"127.0.0.2", server_->certificateFile(), kServerTrustStatusSuccess,
+       ServerTrustResult::RecoverableTrustFailure},
+      {"127.0.0.1", home() / "absent.pem", kServerTrustStatusAnchors, ServerTrustResult::Invalid},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.host + " " + c.anchors.string());
+    auto trust = std::make_shared<ServerTrust>(c.host, chain, c.anchors);
+    ServerTrustResult result = ServerTrustResult::Invalid;
+    EXPECT_EQ(evaluateServerTrust(trust, &result), c.status);
+    EXPECT_EQ(result, c.result);
+  }
+  ServerTrustResult result = ServerTrustResult::Invalid;
+  EXPECT_EQ(evaluateServerTrust(nullptr, &result), kServerTrustStatusParam);
+  auto garbage = std::make_shared<ServerTrust>("127.0.0.1", std::vector<Bytes>{bytesOf("junk")},
+                                               server_->certificateFile());
+  EXPECT_EQ(evaluateServerTrust(garbage, &result), kServerTrustStatusDecode);
+  EXPECT_FALSE(URLCredential::credentialForTrust(nullptr));
+}
+
+TEST_F(URLSessionTrustTest, TheProcessWideAnchorServesConfigurationsWithoutOne) {
+  URLSession::setDefaultTrustedCAFile(server_->certificateFile());
+  EXPECT_EQ(URLSession::defaultTrustedCAFile(), server_->certificateFile());
+  auto outcome = fetch(std::make_shared<RecordingDelegate>(), {}, "localhost");
+  ASSERT_FALSE(outcome.error) << outcome.error->localizedDescription();
+  EXPECT_EQ(textOf(outcome.data), "secret");
+}
+
+TEST(URLRequestTest, HeaderFieldsIgnoreCase) {
+  URLRequest request("http://127.0.0.1/");
+  request.setValueForHTTPHeaderField("a", "Content-Type");
+  request.setValueForHTTPHeaderField("b", "content-type");
+  EXPECT_EQ(request.allHTTPHeaderFields.size(), 1u);
+  EXPECT_EQ(request.valueForHTTPHeaderField("CONTENT-TYPE"), "b");
+  request.setValueForHTTPHeaderField("", "Content-Type");
+  EXPECT_FALSE(request.valueForHTTPHeaderField("Content-Type"));
+
+  HTTPURLResponse response("http://x/", 200, {{"Content-Length", "12"}});
+  EXPECT_EQ(response.expectedContentLength(), 12);
+  EXPECT_EQ(HTTPURLResponse("http://x/", 200, {{"Content-Length", "x1"}}).expectedContentLength(),
+            -1);
+}
+
+}  // namespace
+}  // namespace platform
