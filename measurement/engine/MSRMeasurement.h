@@ -1,0 +1,20 @@
+// The measurement engine's entry points that the foundation, messages and storage rooms call:
+// the shared monitor and the worker scheduler. Deliberately minimal: the engine itself is not
+// built yet, only what its neighbours need from it. Thread-safe (created once on first use).
+#pragma once
+
+#include <memory>
+
+class MSRMonitor;
+class MSRScheduler;
+class MSRRemoteConfig;
+
+class MSRMeasurement {
+ public:
+  // The shared monitor, created on first use with the library version number. Never null.
+  static std::shared_ptr<MSRMonitor> monitor();
+  // The engine's worker scheduler ("com.veltro.lma.worker"), created on first use.
+  static std::shared_ptr<MSRScheduler> scheduler();
+  // The engine's remote configuration; the defaults while the engine holds none.
+  static std::shared_ptr<MSRRemoteConfig> remoteConfig();
+};
