@@ -53,15 +53,24 @@ struct EdgeInsets {
   double trailing = 0;
 };
 
-// A set of edges: `Edges::top | Edges::leading`.
+// A set of edges: `Edges::top | Edges::leading`. A type of its own, so that `padding(Edges::top)`
+// never reads as a length.
 struct Edges {
-  unsigned bits = 0;
-  static constexpr unsigned top = 1, leading = 2, bottom = 4, trailing = 8;
-  static constexpr unsigned horizontal = leading | trailing, vertical = top | bottom;
-  static constexpr unsigned all = horizontal | vertical;
-  constexpr Edges(unsigned b = all) : bits(b) {}  // NOLINT: an edge mask converts implicitly
-  constexpr bool has(unsigned e) const { return (bits & e) != 0; }
+  unsigned bits = 15;
+  constexpr Edges() = default;
+  constexpr explicit Edges(unsigned b) : bits(b) {}
+  static const Edges top, leading, bottom, trailing, horizontal, vertical, all;
+  constexpr bool has(Edges e) const { return (bits & e.bits) != 0; }
+  friend constexpr Edges operator|(Edges a, Edges b) { return Edges(a.bits | b.bits); }
+  friend constexpr bool operator==(Edges a, Edges b) { return a.bits == b.bits; }
 };
+inline constexpr Edges Edges::top{1};
+inline constexpr Edges Edges::leading{2};
+inline constexpr Edges Edges::bottom{4};
+inline constexpr Edges Edges::trailing{8};
+inline constexpr Edges Edges::horizontal{2 | 8};
+inline constexpr Edges Edges::vertical{1 | 4};
+inline constexpr Edges Edges::all{15};
 
 enum class HorizontalAlignment { leading, center, trailing };
 enum class VerticalAlignment { top, center, bottom };

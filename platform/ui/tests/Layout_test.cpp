@@ -47,6 +47,19 @@ TEST_F(LayoutTest, FramesFixFlexAndAlign) {
   EXPECT_DOUBLE_EQ(filler->frame().height, 20);
 }
 
+TEST_F(LayoutTest, EdgePaddingPadsOnlyThoseEdgesByTheDefault) {
+  TestHost host(HStack({.alignment = VerticalAlignment::top},
+                       {Text("T").padding(Edges::top).padding(Edges::leading), Spacer(),
+                        Rectangle().frame(10, 10).accessibilityIdentifier("box").padding(Edges::top | Edges::trailing, 4)})
+                    .frame({.maxHeight = infinity, .alignment = Alignment::top()}));
+  auto t = host.findText("T");
+  auto box = host.findId("box");
+  ASSERT_TRUE(t && box);
+  EXPECT_DOUBLE_EQ(t->frame().x, kDefaultPadding);
+  EXPECT_DOUBLE_EQ(box->frame().maxX(), 390 - 4);
+  EXPECT_DOUBLE_EQ(box->frame().y, 4);
+}
+
 TEST_F(LayoutTest, TextWrapsToTheOfferedWidth) {
   std::string longText = "A sentence long enough that it cannot fit on one line of a narrow frame at all";
   TestHost host(Text(longText).frame(120, std::nullopt));
