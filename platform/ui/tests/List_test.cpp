@@ -156,6 +156,24 @@ TEST_F(ListTest, LongListsBuildOnlyWhatIsVisibleAndScroll) {
   EXPECT_LT(host.host().bodyEvaluationCount(), 200u);
 }
 
+TEST_F(ListTest, VerticalDragsAndTheWheelScrollTheList) {
+  auto model = std::make_shared<Favourites>();
+  TestHost host(Clips{model, 100});
+  double top = host.findText("Clip 0")->frame().y;
+  Host& h = host.host();
+  h.dragBegan({195, 600});
+  for (int y = 590; y >= 560; y -= 10) h.dragMoved({195, static_cast<double>(y)});
+  h.dragEnded({195, 560});
+  host.pump();
+  EXPECT_TRUE(model->log.empty());  // a drag is not a tap
+  auto clip0 = host.findText("Clip 0");
+  ASSERT_TRUE(clip0);
+  EXPECT_NEAR(clip0->frame().y, top - 40, 0.5);
+  h.scroll({195, 400}, 0, -1000);  // the wheel, back past the top
+  host.pump();
+  EXPECT_NEAR(host.findText("Clip 0")->frame().y, top, 0.5);
+}
+
 TEST_F(ListTest, EmptyListShowsNothing) {
   auto model = std::make_shared<Favourites>();
   TestHost host(Clips{model, 0});

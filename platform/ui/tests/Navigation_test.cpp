@@ -182,6 +182,19 @@ TEST_F(NavigationTest, PresentedContentDismissesWithoutABinding) {
   EXPECT_EQ(dismissed, 1);
 }
 
+TEST_F(NavigationTest, TheNewestLiveHostIsTheKeyWindow) {
+  EXPECT_EQ(Host::keyWindow(), nullptr);
+  auto first = std::make_unique<Host>(Text("one"));
+  EXPECT_EQ(Host::keyWindow(), first.get());
+  {
+    Host second(Text("two"));
+    EXPECT_EQ(Host::keyWindow(), &second);
+  }
+  EXPECT_EQ(Host::keyWindow(), first.get());
+  first.reset();
+  EXPECT_EQ(Host::keyWindow(), nullptr);
+}
+
 TEST_F(NavigationTest, HostedControllerIsMadeOnceAndShowsItsView) {
   struct Composer : HostedController {
     int bodies = 0;
