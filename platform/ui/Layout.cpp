@@ -468,8 +468,6 @@ void Tree::placeList(Node& node, Rect frame, const Style& style) {
   pruneRows(node, rows);
   bool grouped = isGrouped(node);
   double margin = std::max(200.0, frame.height / 2);
-  Rect window{frame.x, frame.y + node.scrollOffset.y, frame.width, frame.height};
-  (void)window;
   const double cardInset = grouped ? 16 : 0;
   const double rowLeading = grouped ? 16 : 20;
   node.visibleRows.clear();
@@ -589,23 +587,14 @@ void Tree::placeNavigation(Node& node, Rect frame, const Style& style) {
   NavigationBarTitleDisplayMode mode =
       modeMod ? modeMod->spec->titleMode : NavigationBarTitleDisplayMode::automatic;
   if (mode == NavigationBarTitleDisplayMode::automatic) {
-    // The root's automatic title is large; pushed screens follow the screen below them.
-    if (root) {
-      mode = NavigationBarTitleDisplayMode::large;
-    } else {
-      Node* below = node.stack.size() >= 2 ? node.stack[node.stack.size() - 2].screen.get() : node.content();
-      Node* belowMode = findModifier(below, Mod::navTitleMode, true);
-      mode = belowMode && belowMode->spec->titleMode == NavigationBarTitleDisplayMode::inlineMode
-                 ? NavigationBarTitleDisplayMode::inlineMode
-                 : NavigationBarTitleDisplayMode::inlineMode;
-    }
+    // The root's automatic title is large; a pushed screen's is small, in the bar.
+    mode = root ? NavigationBarTitleDisplayMode::large : NavigationBarTitleDisplayMode::inlineMode;
   }
   node.largeTitle = mode == NavigationBarTitleDisplayMode::large && !node.title.empty();
   double top = frame.y <= options.safeArea.top + 0.5 ? options.safeArea.top : 0;
   node.barFrame = {frame.x, frame.y, frame.width, top + kNavBarHeight};
   double contentTop = node.barFrame.maxY() + (node.largeTitle ? kLargeTitleHeight : 0);
-  Rect content{frame.x, frame.y + contentTop - frame.y, frame.width, frame.maxY() - contentTop};
-  content.y = contentTop;
+  Rect content{frame.x, contentTop, frame.width, frame.maxY() - contentTop};
   Style cs = style;
   cs.inStack = false;
   if (screen) {
@@ -718,11 +707,6 @@ void Tree::place(Node& node, Rect frame, const Style& style) {
       Rect cr = vertical ? Rect{frame.x + std::max(0.0, (frame.width - z.width) / 2), frame.y - off, z.width, z.height}
                          : Rect{frame.x - off, frame.y + std::max(0.0, (frame.height - z.height) / 2), z.width, z.height};
       place(*c, cr, cs);
-      // Lazy content may have found its true height while placing.
-      Size after = measure(*c, vertical ? Proposal{frame.width, std::nullopt} : Proposal{std::nullopt, frame.height}, cs);
-      if (Node* grid = c; grid->spec->kind == Kind::grid || grid->contentSize.height != 0) {
-        (void)after;
-      }
       viewport = saved;
       break;
     }
@@ -828,6 +812,8 @@ void Tree::layout() {
     windowFrames.push_back(f);
   }
   render(nullptr, true);
+  // Lazy rows that found their true heights move what follows them: settle on the next turn.
+  if (needsLayout_) scheduleUpdate();
 }
 
 }  // namespace platform::ui::detail

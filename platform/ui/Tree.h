@@ -142,7 +142,6 @@ class Node : public std::enable_shared_from_this<Node> {
     std::weak_ptr<Node> link;
   };
   std::vector<Pushed> stack;
-  std::shared_ptr<Node> barContent;  // built bar (title, back button, toolbar items)
   Rect barFrame;
 
   bool isModifier(Mod m) const { return spec->kind == Kind::modifier && spec->mod == m; }
