@@ -1,5 +1,6 @@
 #include "VDTCORLibrary/VDTCORRegistrar.h"
 
+#include <mutex>
 #include <vector>
 
 #include "VDTCORLibrary/VDTCORConsoleLogger.h"
@@ -75,4 +76,44 @@ std::shared_ptr<VDTCORStoragePromiseProtocol> VDTCORPromiseStorageForTarget(long
   auto it = storages.find(target);
   if (it == storages.end()) return nullptr;
   return std::dynamic_pointer_cast<VDTCORStoragePromiseProtocol>(it->second);
+}
+
+namespace {
+
+struct LoadHooks {
+  std::mutex mutex;
+  std::vector<void (*)()> hooks;
+  bool ran = false;
+};
+
+LoadHooks& loadHooks() {
+  static LoadHooks* hooks = new LoadHooks();
+  return *hooks;
+}
+
+}  // namespace
+
+VDTCORLoadHook::VDTCORLoadHook(void (*hook)()) {
+  LoadHooks& state = loadHooks();
+  std::unique_lock lock(state.mutex);
+  if (!state.ran) {
+    state.hooks.push_back(hook);
+    return;
+  }
+  lock.unlock();
+  hook();
+}
+
+void VDTCOREnsureLoaded() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    std::vector<void (*)()> hooks;
+    {
+      LoadHooks& state = loadHooks();
+      std::lock_guard lock(state.mutex);
+      state.ran = true;
+      hooks.swap(state.hooks);
+    }
+    for (auto hook : hooks) hook();
+  });
 }

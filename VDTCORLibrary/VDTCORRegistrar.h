@@ -46,3 +46,14 @@ class VDTCORRegistrar : public VDTCORLifecycleProtocol,
 
 // The storage registered for the target when it offers the promise forms, else null.
 std::shared_ptr<VDTCORStoragePromiseProtocol> VDTCORPromiseStorageForTarget(long target);
+
+// Start-up work a library of the transport queues at load time: a namespace-scope VDTCORLoadHook
+// only records its function (no threads, files or logging before main). VDTCOREnsureLoaded runs
+// every recorded function once, in recording order; making the first transport calls it, so
+// storages and uploaders are registered before the first event is sent. A hook recorded after
+// that runs at once.
+class VDTCORLoadHook {
+ public:
+  explicit VDTCORLoadHook(void (*hook)());
+};
+void VDTCOREnsureLoaded();

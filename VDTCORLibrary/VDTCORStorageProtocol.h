@@ -19,13 +19,14 @@ class VDTCORStorageEventSelector {
  public:
   // Every event of the target.
   static std::shared_ptr<VDTCORStorageEventSelector> eventSelectorForTarget(long target);
-  VDTCORStorageEventSelector(long target, std::optional<std::set<std::string>> eventIDs,
-                             std::optional<std::set<std::string>> mappingIDs,
-                             std::optional<std::set<long>> qosTiers)
+  explicit VDTCORStorageEventSelector(long target) : selectedTarget(target) {}
+  VDTCORStorageEventSelector(long target, const std::optional<std::set<std::string>>& eventIDs,
+                             const std::optional<std::set<std::string>>& mappingIDs,
+                             const std::optional<std::set<long>>& qosTiers)
       : selectedTarget(target),
-        selectedEventIDs(std::move(eventIDs)),
-        selectedMappingIDs(std::move(mappingIDs)),
-        selectedQosTiers(std::move(qosTiers)) {}
+        selectedEventIDs(eventIDs),
+        selectedMappingIDs(mappingIDs),
+        selectedQosTiers(qosTiers) {}
 
   // An empty or missing set filters nothing out; the non-empty ones must all match.
   const long selectedTarget;
@@ -71,3 +72,8 @@ class VDTCORStorageProtocol : public virtual VDTCORLifecycleProtocol {
   virtual void storageSizeWithCallback(std::function<void(std::uint64_t)> callback) = 0;
 };
 using VDTCORStoragePtr = std::shared_ptr<VDTCORStorageProtocol>;
+
+inline std::shared_ptr<VDTCORStorageEventSelector> VDTCORStorageEventSelector::eventSelectorForTarget(
+    long target) {
+  return std::make_shared<VDTCORStorageEventSelector>(target);
+}

@@ -1,11 +1,13 @@
 #include "VDTCORLibrary/VDTCORTransport.h"
 
 #include "VDTCORLibrary/VDTCORConsoleLogger.h"
+#include "VDTCORLibrary/VDTCORRegistrar.h"
 #include "VDTCORLibrary/VDTCORTransformer.h"
 
 std::shared_ptr<VDTCORTransport> VDTCORTransport::initWithMappingID(
     const std::optional<std::string>& mappingID,
     std::optional<std::vector<VDTCOREventTransformerPtr>> transformers, long target) {
+  VDTCOREnsureLoaded();
   bool valid = VDTCORAssert(mappingID && !mappingID->empty(), "A mapping ID cannot be nil or empty");
   valid = VDTCORAssert(target > 0, "A target cannot be negative or 0") && valid;
   if (!valid) return nullptr;

@@ -1,0 +1,94 @@
+#include "VDTCORLibrary/VDTCORPlatform.h"
+
+#include <sys/utsname.h>
+
+#include <mutex>
+
+#include "VDTCORLibrary/VDTCORConsoleLogger.h"
+#include "VDTCORLibrary/VDTCORConstants.h"
+#include "platform/base/Files.h"
+#include "platform/runtime/KeyedArchiver.h"
+
+std::filesystem::path VDTCORStorageRootURL() {
+  static const std::filesystem::path root = [] {
+    std::filesystem::path path = platform::SandboxHome::caches() / kVDTCORStorageRootDirectoryName;
+    VDTCORLogDebug("VDT's state will be saved to: %@", path.string());
+    return path;
+  }();
+  platform::ErrorPtr error;
+  VDTCORAssert(platform::files::createDirectory(root, true, &error),
+               "There was an error creating VDT's path");
+  return root;
+}
+
+const std::string& VDTCORHardwareModel() {
+  static const std::string model = [] {
+    struct utsname name {};
+    if (uname(&name) == 0 && name.machine[0] != '\0') return std::string(name.machine);
+    // No kernel answer: the generic model name of this kind of device.
+    return std::string("Linux");
+  }();
+  return model;
+}
+
+namespace {
+
+bool createParent(const std::filesystem::path& path, platform::ErrorPtr* error) {
+  platform::ErrorPtr createError;
+  if (platform::files::createDirectory(path.parent_path(), true, &createError)) return true;
+  VDTCORLogDebug("Attempt to create directory failed: path:%@ error:%@", path.string(),
+                 platform::Value(createError));
+  platform::setError(error, createError);
+  return false;
+}
+
+bool writeBytes(const platform::Bytes& data, const std::filesystem::path& path,
+                platform::ErrorPtr* error) {
+  platform::ErrorPtr writeError;
+  if (platform::files::writeAtomically(path, data, &writeError)) {
+    VDTCORLogDebug("Writing archive succeeded: %@", path.string());
+    return true;
+  }
+  VDTCORLogDebug("Attempt to write archive failed: path:%@ error:%@", path.string(),
+                 platform::Value(writeError));
+  platform::setError(error, writeError);
+  return false;
+}
+
+}  // namespace
+
+std::optional<platform::Bytes> VDTCORArchiveObject(const platform::Value& object,
+                                                   const std::filesystem::path& path,
+                                                   platform::ErrorPtr* error) {
+  if (!path.empty() && !createParent(path, error)) return std::nullopt;
+  platform::ErrorPtr archiveError;
+  auto bytes = platform::KeyedArchiver::archivedDataWithRootObject(object, &archiveError);
+  if (!bytes) {
+    VDTCORLogDebug("Encoding an object failed: %@", platform::Value(archiveError));
+    platform::setError(error, archiveError);
+    return std::nullopt;
+  }
+  if (!path.empty()) writeBytes(*bytes, path, error);
+  return bytes;
+}
+
+platform::Value VDTCORUnarchiveObject(std::string_view expectedClass,
+                                      const std::filesystem::path& path,
+                                      const std::optional<platform::Bytes>& data,
+                                      platform::ErrorPtr* error) {
+  std::optional<platform::Bytes> bytes = data;
+  if (!bytes) bytes = platform::files::readFile(path, error);
+  if (!bytes) return platform::Value();
+  return platform::KeyedUnarchiver::unarchivedObjectOfClass(expectedClass, *bytes, error);
+}
+
+bool VDTCORWriteArchiveData(const platform::Bytes& data, const std::filesystem::path& path,
+                            platform::ErrorPtr* error) {
+  if (path.empty()) return false;
+  if (!createParent(path, error)) return false;
+  return writeBytes(data, path, error);
+}
+
+bool VDTCORFlagsAllowNetwork(std::uint32_t flags) { return (flags & 6u) == 2u; }
+
+bool VDTCORFlagsAreCellular(std::uint32_t flags) { return (flags & 0x40000u) != 0; }
