@@ -3,8 +3,10 @@
 #include "TVS/SettingsView.h"
 
 #include <cairo.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -16,6 +18,7 @@
 #include "TVS/SettingsViewConfiguration.h"
 #include "platform/app/AppConstants.h"
 #include "platform/app/Application.h"
+#include "platform/app/Spawn.h"
 #include "platform/runtime/Runtime.h"
 #include "platform/testing/PlatformTest.h"
 #include "platform/ui/UI.h"
@@ -64,6 +67,58 @@ TEST(SettingsConfigurationTest, UrlCheckAcceptsAbsoluteUrlsAndRefusesTheRest) {
   EXPECT_FALSE(settings_configuration::isValidMailAddress("a@"));
   EXPECT_FALSE(settings_configuration::isValidMailAddress("a@b@c"));
   EXPECT_FALSE(settings_configuration::isValidMailAddress("a b@example.com"));
+}
+
+// The configured addresses are checked by the compiler: a value that is no URL stops the build
+// with "Expected a valid URL".
+TEST(SettingsConfigurationTest, ABadAddressFailsTheBuildWithItsMessage) {
+  auto compiler = platform::app::findOnPath("c++");
+  if (!compiler) compiler = platform::app::findOnPath("g++");
+  if (!compiler) GTEST_SKIP() << "no C++ compiler on PATH";
+  const fs::path repository = fs::path(__FILE__).parent_path().parent_path().parent_path();
+  ASSERT_TRUE(fs::exists(repository / "TVS" / "SettingsViewConfiguration.h"));
+  const fs::path work = fs::temp_directory_path() / ("tvs-config-" + std::to_string(::getpid()));
+  fs::create_directories(work);
+  const fs::path source = work / "config.cpp";
+  std::ofstream(source) << "#include \"TVS/SettingsViewConfiguration.h\"\n";
+
+  struct Case {
+    std::string define;
+    bool builds;
+  };
+  const Case cases[] = {
+      {"", true},
+      {"-DTVS_REVIEW_URL=\"https://store.example/app/review\"", true},
+      {"-DTVS_REVIEW_URL=\"not a url\"", false},
+      {"-DTVS_TERMS_URL=\"https://\"", false},
+      {"-DTVS_SUPPORT_EMAIL=\"nobody\"", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.define);
+    std::vector<std::string> argv = {*compiler, "-std=c++20", "-fsyntax-only",
+                                     "-I" + repository.string()};
+    if (!c.define.empty()) argv.push_back(c.define);
+    argv.push_back(source.string());
+    // The compiler's diagnostics go to a file: its standard error is ours while it runs.
+    const fs::path diagnostics = work / "diagnostics.txt";
+    const int saved = ::dup(2);
+    const int file = ::open(diagnostics.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(file, 2);
+    platform::ErrorPtr error;
+    auto status = platform::app::runProgram(argv, std::nullopt, &error);
+    ::dup2(saved, 2);
+    ::close(saved);
+    ::close(file);
+    ASSERT_TRUE(status) << error->localizedDescription();
+    std::ifstream in(diagnostics);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(*status == 0, c.builds) << text.str();
+    EXPECT_EQ(text.str().find("Expected a valid URL") != std::string::npos, !c.builds)
+        << text.str();
+  }
+  std::error_code ec;
+  fs::remove_all(work, ec);
 }
 
 TEST(SettingsViewMailTest, TheTwoDraftsAreExact) {
