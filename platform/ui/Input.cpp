@@ -182,7 +182,8 @@ void Tree::dragMoved(Point p) {
         double reveal = row ? swipeRevealWidth(*row) : 0;
         // Without full swipe a long drag stops at the revealed actions.
         double limit = swipe && swipe->spec->flag ? row->rowFrame.width : reveal;
-        setSwipe(*list, drag.rowKey, std::clamp(drag.startOffset - dx, 0.0, limit));
+        bool leading = swipe && swipe->spec->hAlign == HorizontalAlignment::leading;
+        setSwipe(*list, drag.rowKey, std::clamp(drag.startOffset + (leading ? dx : -dx), 0.0, limit));
       }
       break;
     case Drag::Mode::scroll:

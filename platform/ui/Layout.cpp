@@ -540,7 +540,11 @@ void Tree::placeList(Node& node, Rect frame, const Style& style) {
     rowNode->rowFrame = rf;
     double offset = 0;
     if (auto it = node.swipeOffsets.find(row.key); it != node.swipeOffsets.end()) offset = it->second;
-    Rect cf{rf.x + rowLeading - offset, rf.y + (h - z.height) / 2, contentWidth, z.height};
+    Node* swipeMod = swipeModifierOf(rowNode.get());
+    // Trailing actions slide the row towards the leading edge; leading ones the other way.
+    bool leadingActions = swipeMod && swipeMod->spec->hAlign == HorizontalAlignment::leading;
+    double shift = leadingActions ? offset : -offset;
+    Rect cf{rf.x + rowLeading + shift, rf.y + (h - z.height) / 2, contentWidth, z.height};
     place(*rowNode, cf, cs);
     if (Node* bg = findModifier(rowNode.get(), Mod::rowBackground, false)) {
       if (bg->children.size() > 1) place(*bg->children[1], rf, cs);
@@ -553,7 +557,7 @@ void Tree::placeList(Node& node, Rect frame, const Style& style) {
         widths.push_back(std::max(kSwipeActionMinWidth, lz.width + 32));
         total += widths.back();
       }
-      double x = rf.maxX() - offset;
+      double x = leadingActions ? rf.x : rf.maxX() - offset;
       for (std::size_t k = 1; k < swipe->children.size(); ++k) {
         double w = total > 0 ? offset * widths[k - 1] / total : 0;
         Node& action = *swipe->children[k];

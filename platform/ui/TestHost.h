@@ -61,9 +61,10 @@ class TestHost {
 
   // Taps the centre of the element's frame (what a person would hit there). True when an action ran.
   bool tap(const Element& element);
-  // Swipes the list row holding `element` towards the leading edge by `distance` points.
+  // Swipes the list row holding `element` towards the leading edge by `distance` points (a
+  // negative distance swipes towards the trailing edge, revealing leading actions).
   void swipeRow(const Element& element, double distance);
-  // Reveals the trailing swipe actions of the row holding `element`; returns their buttons.
+  // Reveals the swipe actions of the row holding `element`; returns their buttons.
   std::vector<Element> revealSwipeActions(const Element& element);
   // Scrolls the scroll view or list holding `element` by `dy` points.
   void scroll(const Element& element, double dy);

@@ -57,7 +57,10 @@
 //     }
 //   };
 //
-// Images come from the main bundle's asset folder: <bundle>/Assets/<name>.png.
+// Images come from the main bundle's asset folder: <bundle>/Assets/<name>.png. Symbols are drawn
+// (SystemImage("gear")); see isKnownSymbol. Default spacing is 8 points, default padding 16.
+// Lists and lazy grids build rows only near the visible area; ForEach rows keep their state by
+// index or id. Plain lists are transparent (a background behind them shows); forms are grouped.
 // state(), stateObject() and environment() are valid only inside a body: a view struct's body(),
 // a modifier's body(content), a ForEach row, a sheet's content or a navigation destination (each
 // is a view of its own in the retained tree). Call them unconditionally, at the top.
@@ -81,6 +84,10 @@
 //
 // Running in a window
 // -------------------
+// Clicks are taps; a horizontal drag on a list row reveals its swipe actions; vertical drags and
+// the wheel scroll; a downward drag or Escape dismisses the top sheet; Ctrl+D toggles the colour
+// scheme; Alt+Left goes back. Launch arguments: "-ColorScheme dark|light", "-DeviceIdiom pad",
+// "-WindowSize WxH", "-snapshot PATH" (headless: writes the settled screen as a PNG and exits).
 //   WindowHost window(Root{}, windowOptionsFromLaunchArguments(),
 //                     {.onFocusChanged = [](bool focused) { ... },
 //                      .onMinimizedChanged = [](bool minimized) { ... }});

@@ -126,6 +126,24 @@ TEST_F(ListTest, FullSwipeRunsTheFirstActionWhenAllowed) {
   EXPECT_EQ(log[0], "delete");
 }
 
+TEST_F(ListTest, LeadingActionsAreRevealedBySwipingTheOtherWay) {
+  std::vector<std::string> log;
+  TestHost host(List({Text("row")
+                          .frame({.maxWidth = infinity})
+                          .swipeActions(HorizontalEdge::leading, false,
+                                        {Button("Pin", [&log] { log.push_back("pin"); })})}));
+  host.swipeRow(*host.findText("row"), 100);  // the wrong way: nothing
+  EXPECT_FALSE(host.findText("Pin"));
+  host.swipeRow(*host.findText("row"), -300);
+  auto pin = host.findText("Pin");
+  ASSERT_TRUE(pin);
+  EXPECT_LT(pin->frame().x, 60);
+  EXPECT_GT(host.findText("row")->frame().x, 70);
+  EXPECT_TRUE(log.empty());
+  host.tap(*pin);
+  EXPECT_EQ(log, std::vector<std::string>{"pin"});
+}
+
 TEST_F(ListTest, RemovingAnItemRemovesItsRow) {
   auto model = std::make_shared<Favourites>();
   model->ids.set({{"a", "1"}, {"b", "2"}});
