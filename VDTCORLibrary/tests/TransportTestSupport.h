@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "VDTCORLibrary/VDTCOREvent.h"
+#include "VDTCORLibrary/VDTCORStorageProtocol.h"
 #include "VDTCORLibrary/VDTCORUploader.h"
 
 namespace transport_testing {
@@ -52,6 +53,36 @@ class RecordingUploader : public VDTCORUploader {
   }
   std::mutex mutex;
   std::vector<std::pair<long, long>> calls;
+};
+
+// Records what it is asked to store and what life-cycle calls reach it.
+class RecordingStorage : public VDTCORStorageProtocol {
+ public:
+  void storeEvent(const VDTCOREventPtr& event, StoreCompletion completion) override {
+    std::lock_guard lock(mutex);
+    stored.push_back(event);
+    if (completion) completion(true, nullptr);
+  }
+  void hasEventsForTarget(long, std::function<void(bool)>) override {}
+  void batchWithEventSelector(const VDTCORStorageEventSelectorPtr&, double,
+                              BatchCompletion) override {}
+  void removeBatchWithID(long, bool, std::function<void()>) override {}
+  void batchIDsForTarget(long, std::function<void(std::optional<std::set<long>>)>) override {}
+  void checkForExpirations() override { ++expiryChecks; }
+  void storeLibraryData(const std::optional<platform::Bytes>&, const std::string&,
+                        std::function<void(platform::ErrorPtr)>) override {}
+  void libraryDataForKey(const std::string&,
+                         std::function<void(std::optional<platform::Bytes>, platform::ErrorPtr)>,
+                         std::function<std::optional<platform::Bytes>()>) override {}
+  void removeLibraryDataForKey(const std::string&,
+                               std::function<void(platform::ErrorPtr)>) override {}
+  void storageSizeWithCallback(std::function<void(std::uint64_t)>) override {}
+  void appWillTerminate(const VDTCORApplicationPtr&) override { ++terminateCalls; }
+
+  std::mutex mutex;
+  std::vector<VDTCOREventPtr> stored;
+  int terminateCalls = 0;
+  int expiryChecks = 0;
 };
 
 }  // namespace transport_testing

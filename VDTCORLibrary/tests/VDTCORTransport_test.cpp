@@ -6,45 +6,19 @@
 
 #include "VDTCORLibrary/VDTCORRegistrar.h"
 #include "VDTCORLibrary/VDTCORTransformer.h"
+#include "VDTCORLibrary/tests/TransportTestSupport.h"
 #include "platform/dispatch/SystemLog.h"
 #include "platform/testing/PlatformTest.h"
 
 namespace {
+
+using transport_testing::RecordingStorage;
 
 constexpr long kTarget = 4242;  // served by no storage of the library itself
 
 class Payload : public VDTCOREventDataObject {
  public:
   std::optional<platform::Bytes> transportBytes() override { return platform::Bytes{7, 7}; }
-};
-
-// Records what it is asked to store and what life-cycle calls reach it.
-class RecordingStorage : public VDTCORStorageProtocol {
- public:
-  void storeEvent(const VDTCOREventPtr& event, StoreCompletion completion) override {
-    std::lock_guard lock(mutex);
-    stored.push_back(event);
-    if (completion) completion(true, nullptr);
-  }
-  void hasEventsForTarget(long, std::function<void(bool)>) override {}
-  void batchWithEventSelector(const VDTCORStorageEventSelectorPtr&, double,
-                              BatchCompletion) override {}
-  void removeBatchWithID(long, bool, std::function<void()>) override {}
-  void batchIDsForTarget(long, std::function<void(std::optional<std::set<long>>)>) override {}
-  void checkForExpirations() override {}
-  void storeLibraryData(const std::optional<platform::Bytes>&, const std::string&,
-                        std::function<void(platform::ErrorPtr)>) override {}
-  void libraryDataForKey(const std::string&,
-                         std::function<void(std::optional<platform::Bytes>, platform::ErrorPtr)>,
-                         std::function<std::optional<platform::Bytes>()>) override {}
-  void removeLibraryDataForKey(const std::string&,
-                               std::function<void(platform::ErrorPtr)>) override {}
-  void storageSizeWithCallback(std::function<void(std::uint64_t)>) override {}
-  void appWillTerminate(const VDTCORApplicationPtr&) override { ++terminateCalls; }
-
-  std::mutex mutex;
-  std::vector<VDTCOREventPtr> stored;
-  int terminateCalls = 0;
 };
 
 class TierTransformer : public VDTCOREventTransformer {
