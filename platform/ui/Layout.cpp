@@ -259,6 +259,7 @@ Size Tree::measure(Node& node, Proposal p, const Style& style) {
       break;
     }
     case Kind::group:
+    case Kind::forEach:
     case Kind::section:
     case Kind::zstack:
       for (auto& c : node.children) {
@@ -299,8 +300,6 @@ Size Tree::measure(Node& node, Proposal p, const Style& style) {
     case Kind::component:
     case Kind::hosted:
       out = node.content() ? measure(*node.content(), p, cs) : Size{};
-      break;
-    case Kind::forEach:
       break;
     case Kind::modifier: {
       Node* c = node.content();
@@ -688,6 +687,7 @@ void Tree::place(Node& node, Rect frame, const Style& style) {
       }
       break;
     case Kind::group:
+    case Kind::forEach:
     case Kind::section: {
       double y = frame.y;
       for (auto& c : node.children) {

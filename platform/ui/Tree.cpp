@@ -234,12 +234,18 @@ std::shared_ptr<Node> Tree::reconcile(Node* parent, std::shared_ptr<Node> old, c
       break;
     }
     case Kind::group:
+    case Kind::forEach:
     case Kind::vstack:
     case Kind::hstack:
     case Kind::zstack:
     case Kind::section: {
       std::vector<RowSource> rows;
-      flatten(spec->children, "", rows, false);
+      // A ForEach on its own (a body that is one) lays its rows out like a group.
+      if (spec->kind == Kind::forEach) {
+        flatten({view}, "", rows, false);
+      } else {
+        flatten(spec->children, "", rows, false);
+      }
       std::unordered_map<std::string, std::shared_ptr<Node>> byKey;
       for (auto& c : node->children) byKey.emplace(c->key, c);
       std::vector<std::shared_ptr<Node>> next;

@@ -60,6 +60,15 @@ TEST_F(LayoutTest, EdgePaddingPadsOnlyThoseEdgesByTheDefault) {
   EXPECT_DOUBLE_EQ(box->frame().y, 4);
 }
 
+TEST_F(LayoutTest, ForEachAndGroupsJoinTheirStackOrStandAlone) {
+  TestHost host(VStack({Text("head"), Group({Text("g1"), Text("g2")}),
+                        ForEach(2, [](std::size_t i) { return Text("row " + std::to_string(i)); })}));
+  EXPECT_EQ(host.texts(), (std::vector<std::string>{"head", "g1", "g2", "row 0", "row 1"}));
+  EXPECT_DOUBLE_EQ(host.findText("g2")->frame().y, host.findText("g1")->frame().maxY() + kDefaultSpacing);
+  TestHost alone(ForEach(std::vector<std::string>{"a", "b"}, [](std::size_t i) { return Text(i ? "B" : "A"); }));
+  EXPECT_EQ(alone.texts(), (std::vector<std::string>{"A", "B"}));
+}
+
 TEST_F(LayoutTest, TextWrapsToTheOfferedWidth) {
   std::string longText = "A sentence long enough that it cannot fit on one line of a narrow frame at all";
   TestHost host(Text(longText).frame(120, std::nullopt));
