@@ -11,6 +11,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 #include <thread>
 
@@ -62,6 +63,46 @@ std::once_flag gCurlInit;
 std::mutex gDefaultCAMutex;
 std::filesystem::path gDefaultCAFile;
 std::atomic<std::uint64_t> gDownloadCounter{0};
+
+// The transfer threads still running. At exit they are cancelled and awaited (briefly), so none
+// outlives the objects it uses.
+struct Workers {
+  std::mutex mutex;
+  std::condition_variable idle;
+  std::vector<std::weak_ptr<URLSessionTask>> tasks;
+  int running = 0;
+};
+Workers& workers() {
+  static auto* w = new Workers();
+  return *w;
+}
+void stopWorkersAtExit() {
+  auto& w = workers();
+  std::vector<std::weak_ptr<URLSessionTask>> tasks;
+  {
+    std::lock_guard lock(w.mutex);
+    tasks = w.tasks;
+  }
+  for (const auto& weak : tasks) {
+    if (auto task = weak.lock()) task->cancel();
+  }
+  std::unique_lock lock(w.mutex);
+  w.idle.wait_for(lock, std::chrono::seconds(3), [&w] { return w.running == 0; });
+}
+void workerStarted(const std::shared_ptr<URLSessionTask>& task) {
+  static std::once_flag registered;
+  std::call_once(registered, [] { std::atexit(stopWorkersAtExit); });
+  auto& w = workers();
+  std::lock_guard lock(w.mutex);
+  std::erase_if(w.tasks, [](const auto& weak) { return weak.expired(); });
+  w.tasks.push_back(task);
+  ++w.running;
+}
+void workerFinished() {
+  auto& w = workers();
+  std::lock_guard lock(w.mutex);
+  if (--w.running == 0) w.idle.notify_all();
+}
 
 // A one-shot answer from the delegate queue to a transfer thread.
 template <class T>
@@ -551,6 +592,7 @@ void URLSessionTask::resume() {
   if (!session) return;
   auto self = std::static_pointer_cast<URLSessionTask>(shared_from_this());
 
+  workerStarted(self);
   std::thread([session, self] {
     const auto& config = session->configuration();
     URLRequest request = self->currentRequest();
@@ -708,6 +750,7 @@ void URLSessionTask::resume() {
       }
       session->taskFinished(self);
     });
+    workerFinished();
   }).detach();
 }
 

@@ -414,6 +414,24 @@ TEST_F(VTUNetworkTest, ReachabilityStatusSetsConnectedAndTellsTheDelegate) {
   EXPECT_TRUE(network_->isNetworkConnected());
 }
 
+TEST_F(VTUNetworkTest, ATimeoutOfZeroMeansSixtySecondsForRequestAndResource) {
+  for (auto [set, expected] : {std::pair{0.0, 60.0}, std::pair{5.0, 5.0}}) {
+    SCOPED_TRACE(set);
+    network_->setTimeoutInterval(set);
+    Result result;
+    auto id = network_->getURL(server_.url("/config"), std::nullopt, nullptr, false,
+                               recordInto(result));
+    ASSERT_TRUE(id);
+    // Still registered: its completion waits for the main queue.
+    auto fetcher = VTUNetworkURLSession::sessionFromFetcherMapForSessionID(*id);
+    ASSERT_TRUE(fetcher && fetcher->URLSession());
+    const auto& configuration = fetcher->URLSession()->configuration();
+    EXPECT_EQ(configuration.timeoutIntervalForRequest, expected);
+    EXPECT_EQ(configuration.timeoutIntervalForResource, expected);
+    ASSERT_TRUE(pumpUntil([&] { return result.done; }));
+  }
+}
+
 TEST_F(VTUNetworkTest, InitialStateAndAFacadeWithoutHost) {
   EXPECT_FALSE(network_->isNetworkConnected());
   EXPECT_FALSE(network_->isDebugModeEnabled());
