@@ -1,0 +1,368 @@
+// App start-up and the app registry: configuration roads and their refusals, app identifiers,
+// library registration, the ready and delete notifications, data collection, analytics start.
+#include "core/LMOApp.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "core/LMOAnalyticsConfiguration.h"
+#include "core/LMOAppAssociationRegistration.h"
+#include "core/LMOConfiguration.h"
+#include "core/tests/CoreTestSupport.h"
+#include "platform/base/Bundle.h"
+#include "platform/base/UserDefaults.h"
+#include "platform/dispatch/NotificationCenter.h"
+#include "utilities/logger/VTULogger.h"
+
+namespace {
+
+using namespace core_testing;
+namespace rt = platform::runtime;
+using platform::Value;
+
+// A stand-in analytics front end: records what start-up handed it.
+struct StartCall {
+  platform::ObjectPtr configuration;
+  platform::ObjectPtr options;
+};
+std::vector<StartCall>& startCalls() {
+  static auto* calls = new std::vector<StartCall>;
+  return *calls;
+}
+const rt::ClassRegistrar kAnalyticsStandIn(
+    "LMOAnalytics", rt::kRootClassName, sizeof(rt::RootObject), [](rt::Class& c) {
+      c.addClassMethod(
+          "startWithConfiguration:options:",
+          [](platform::Object&, platform::ObjectPtr configuration, platform::ObjectPtr options) {
+            startCalls().push_back({configuration, options});
+          });
+    });
+
+const rt::ClassRegistrar kNotALibrary("CTNotALibrary", rt::kRootClassName, sizeof(rt::RootObject),
+                                      [](rt::Class&) {});
+
+class LMOAppTest : public CoreTest {
+ protected:
+  std::string reasonOf(const std::function<void()>& action) {
+    try {
+      action();
+    } catch (const platform::Exception& e) {
+      return e.name() + ": " + e.reason();
+    }
+    return "(nothing raised)";
+  }
+
+  std::vector<platform::Notification> observe(const std::string& name,
+                                              const std::function<void()>& action) {
+    std::vector<platform::Notification> seen;
+    auto token = platform::NotificationCenter::defaultCenter().addObserver(
+        name, Value(), nullptr, [&seen](const platform::Notification& n) { seen.push_back(n); });
+    action();
+    return seen;
+  }
+};
+
+TEST_F(LMOAppTest, ConfigureBuildsTheDefaultAppAndAnnouncesIt) {
+  writeOptionsPlist(validOptions());
+  EXPECT_FALSE(LMOApp::isDefaultAppConfigured());
+  auto seen = observe("LMOAppReadyToConfigureSDKNotification", [] { LMOApp::configure(); });
+  ASSERT_TRUE(LMOApp::isDefaultAppConfigured());
+  auto app = LMOApp::defaultApp();
+  EXPECT_EQ(app->name(), "__LMOAPP_DEFAULT");
+  EXPECT_TRUE(app->isDefaultApp());
+  EXPECT_TRUE(app->options()->isEditingLocked());
+  EXPECT_TRUE(app->options()->usingOptionsFromDefaultPlist());
+  EXPECT_FALSE(LMOOptions::defaultOptions()->isEditingLocked()) << "the app locks its own copy";
+  EXPECT_EQ(LMOApp::allApps()->size(), 1u);
+  EXPECT_EQ(creations(kEagerProtocol), 1);
+
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].object.description(), "LMOApp");
+  EXPECT_EQ(seen[0].userInfo, (Value::Dictionary{{"LMOAppNameKey", Value("__LMOAPP_DEFAULT")},
+                                                 {"LMOAppIsDefaultAppKey", Value(true)},
+                                                 {"LMOVeltroAppIDKey", Value(kValidAppID)}}));
+  // Code above the core asks through the runtime.
+  EXPECT_TRUE(rt::msgSend<bool>(rt::classNamed("LMOApp"), "isDefaultAppConfigured"));
+}
+
+TEST_F(LMOAppTest, AnalyticsStartsForTheDefaultAppOnly) {
+  LMOApp::configureWithName("other", makeOptions(validOptions()));
+  EXPECT_TRUE(startCalls().empty());
+  LMOApp::configureWithOptions(makeOptions(validOptions()));
+  ASSERT_EQ(startCalls().size(), 1u);
+  EXPECT_EQ(startCalls()[0].configuration,
+            std::static_pointer_cast<platform::Object>(
+                LMOConfiguration::sharedInstance()->analyticsConfiguration()));
+  auto options = std::dynamic_pointer_cast<LMOOptions>(startCalls()[0].options);
+  ASSERT_TRUE(options);
+  EXPECT_TRUE(options->isEditingLocked());
+  EXPECT_EQ(options->veltroAppID(), kValidAppID);
+}
+
+TEST_F(LMOAppTest, ConfigurationRefusals) {
+  EXPECT_EQ(reasonOf([] { LMOApp::configure(); }),
+            "com.lumo.core: `LumoApp.configure()` could not find a valid VeltroService-Info.plist "
+            "in your project. Please download one from https://console.veltro.example/.");
+  EXPECT_EQ(reasonOf([] { LMOApp::configureWithOptions(nullptr); }),
+            "com.lumo.core: Options is nil. Please pass a valid options.");
+  EXPECT_EQ(reasonOf([] { LMOApp::configureWithName("x", nullptr); }),
+            "com.lumo.core: Neither name nor options can be nil.");
+  auto options = makeOptions(validOptions());
+  EXPECT_EQ(reasonOf([&] { LMOApp::configureWithName("", options); }),
+            "com.lumo.core: Name cannot be empty.");
+  EXPECT_EQ(reasonOf([&] { LMOApp::configureWithName("my app", options); }),
+            "com.lumo.core: App name can only contain alphanumeric, hyphen (-), and underscore "
+            "(_) characters");
+  EXPECT_EQ(reasonOf([&] { LMOApp::configureWithName("my-app_2", options); }), "(nothing raised)");
+  EXPECT_EQ(reasonOf([&] { LMOApp::configureWithName("Ünïcode٣", options); }), "(nothing raised)");
+  EXPECT_EQ(reasonOf([&] { LMOApp::configureWithName("my-app_2", options); }),
+            "com.lumo.core: App named my-app_2 has already been configured.");
+  EXPECT_EQ(reasonOf([&] { LMOApp::configureWithOptions(options); }), "(nothing raised)");
+  EXPECT_EQ(reasonOf([&] { LMOApp::configureWithOptions(options); }),
+            "com.lumo.core: Default app has already been configured.");
+  EXPECT_EQ(LMOApp::allApps()->size(), 3u);
+}
+
+TEST_F(LMOAppTest, SecondConfigurationInAnExtension) {
+  auto extension = home() / "Share.appex";
+  std::filesystem::create_directories(extension);
+  std::filesystem::copy_file(bundleDir() / "Info.plist", extension / "Info.plist");
+  ::setenv("TVS_BUNDLE", extension.c_str(), 1);
+  platform::Bundle::resetMainBundleForTesting();
+  setArguments({"-LMODebugEnabled"});
+
+  auto options = makeOptions(validOptions());
+  LMOApp::configureWithOptions(options);
+  EXPECT_EQ(reasonOf([&] { LMOApp::configureWithOptions(makeOptions(validOptions())); }),
+            "(nothing raised)");
+  EXPECT_EQ(linesWithCode("I-COR000035").size(), 1u);
+  auto other = validOptions();
+  other["API_KEY"] = Value("different");
+  EXPECT_EQ(reasonOf([&] { LMOApp::configureWithOptions(makeOptions(other)); }),
+            "com.lumo.core: App named __LMOAPP_DEFAULT has already been configured.");
+}
+
+TEST_F(LMOAppTest, InvalidAppIDStopsConfigurationAfterTheErrorLine) {
+  auto bad = validOptions();
+  bad["VELTRO_APP_ID"] = Value("1:123:ios:xyz");
+  EXPECT_EQ(reasonOf([&] { LMOApp::configureWithOptions(makeOptions(bad)); }),
+            "com.lumo.core: Configuration fails. It may be caused by an invalid VELTRO_APP_ID in "
+            "VeltroService-Info.plist or set in the customized options.");
+  EXPECT_EQ(linesWithCode("I-COR000009").size(), 1u);
+  EXPECT_TRUE(LMOApp::isDefaultAppConfigured()) << "the default app stays set";
+  EXPECT_TRUE(LMOApp::allApps()->empty()) << "but is not registered";
+}
+
+TEST_F(LMOAppTest, BundleIdentifierMismatchIsOnlyAWarning) {
+  auto options = validOptions();
+  options["BUNDLE_ID"] = Value("com.someone.else");
+  LMOApp::configureWithOptions(makeOptions(options));
+  EXPECT_TRUE(LMOApp::isDefaultAppConfigured());
+  auto lines = linesWithCode("I-COR000008");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("'VeltroService-Info.plist'"), std::string::npos);
+  EXPECT_NE(lines[0].find("change your app's bundle identifier to 'com.someone.else'"),
+            std::string::npos);
+}
+
+TEST_F(LMOAppTest, AppIdentifierCheck) {
+  setArguments({"-LMODebugEnabled"});
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"1:123:ios:abc", true},
+      {"1:123:ios:0xABC", true},
+      {"1:-5:ios:f", true},
+      {"1:123:android:abc", false},
+      {"1:123:ios:abc:d", false},
+      {"1:123:ios:xyz", false},
+      {"1:123:ios:", false},
+      {"1:abc:ios:abc", false},
+      {"1:123:ios:abcg", false},
+      {"1123:ios:abc", true},  // version 1123 is unknown, accepted unchecked
+      {"2:x", true},
+      {"", false},
+      {"x:1:ios:a", false},
+      {"1", false},
+      {" 1:123:ios:abc", false},
+  };
+  for (const auto& [appID, valid] : cases) {
+    EXPECT_EQ(LMOApp::validateAppID(appID), valid) << appID;
+  }
+  auto info = linesWithCode("I-COR000010");
+  ASSERT_EQ(info.size(), 2u);
+  EXPECT_NE(info[1].find("Unknown VELTRO_APP_ID version: 2"), std::string::npos);
+  EXPECT_FALSE(LMOApp::validateAppIDFormat("", "1"));
+  EXPECT_FALSE(LMOApp::validateAppIDFingerprint("2:1:ios:a", "2"));
+}
+
+TEST_F(LMOAppTest, RegistryLookupsLogWhatIsMissing) {
+  EXPECT_EQ(LMOApp::defaultApp(), nullptr);
+  EXPECT_FALSE(LMOApp::allApps());
+  EXPECT_EQ(LMOApp::appNamed("nobody"), nullptr);
+  EXPECT_EQ(linesWithCode("I-COR000003").size(), 1u);
+  EXPECT_EQ(linesWithCode("I-COR000005").size(), 1u);
+  auto missing = linesWithCode("I-COR000004");
+  ASSERT_EQ(missing.size(), 1u);
+  EXPECT_NE(missing[0].find("App with name nobody does not exist."), std::string::npos);
+
+  LMOApp::configureWithName("named", makeOptions(validOptions()));
+  EXPECT_TRUE(LMOApp::appNamed("named"));
+  EXPECT_FALSE(LMOApp::isDefaultAppConfigured());
+  LMOApp::resetApps();
+  EXPECT_FALSE(LMOApp::allApps());
+}
+
+TEST_F(LMOAppTest, DeletingTheDefaultApp) {
+  LMOApp::configureWithOptions(makeOptions(validOptions()));
+  auto app = LMOApp::defaultApp();
+  app->setDataCollectionDefaultEnabled(false);
+  std::vector<bool> results;
+  auto seen = observe("LMOAppDeleteNotification",
+                      [&] { app->deleteApp([&](bool ok) { results.push_back(ok); }); });
+  EXPECT_FALSE(LMOApp::isDefaultAppConfigured());
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].userInfo, (Value::Dictionary{{"LMOAppNameKey", Value("__LMOAPP_DEFAULT")}}));
+  // Both cached eager services hear of it.
+  EXPECT_EQ(deletionsHeard(), (std::vector<std::string>{"__LMOAPP_DEFAULT", "__LMOAPP_DEFAULT"}));
+  EXPECT_TRUE(platform::UserDefaults::standardUserDefaults()
+                  ->objectForKey("/veltro/lumo/global_data_collection_enabled:__LMOAPP_DEFAULT")
+                  .isNil());
+  app->deleteApp([&](bool ok) { results.push_back(ok); });
+  EXPECT_EQ(results, (std::vector<bool>{true, false}));
+  EXPECT_EQ(linesWithCode("I-COR000007").size(), 1u);
+  // The name is free again.
+  LMOApp::configureWithOptions(makeOptions(validOptions()));
+  EXPECT_TRUE(LMOApp::isDefaultAppConfigured());
+}
+
+TEST_F(LMOAppTest, LibraryRegistration) {
+  const std::string before = LMOApp::lumoUserAgent();
+  EXPECT_NE(before.find("ct-first/8.10.0"), std::string::npos);
+  EXPECT_NE(before.find("ct-second/2.0.1"), std::string::npos);
+  EXPECT_NE(before.find("lumo-ios/8.10.0"), std::string::npos);
+  LMOApp::registerLibrary("lumo ios", "1.0");
+  LMOApp::registerLibrary("lumo-x", "1.0/2");
+  EXPECT_EQ(LMOApp::lumoUserAgent(), before);
+  auto refused = linesWithCode("I-COR000027");
+  ASSERT_EQ(refused.size(), 2u);
+  EXPECT_NE(refused[0].find("The library name (lumo ios) or version number (1.0) contain invalid "
+                            "characters."),
+            std::string::npos);
+  LMOApp::registerLibrary("my_lib.ext", "1.2-beta");
+  EXPECT_NE(LMOApp::lumoUserAgent().find("my_lib.ext/1.2-beta"), std::string::npos);
+
+  EXPECT_EQ(reasonOf([] { LMOApp::registerInternalLibrary(rt::classNamed("CTNotALibrary"), "x"); }),
+            "NSInvalidArgumentException: Class CTNotALibrary attempted to register components, "
+            "but it does not conform to `LMOLibrary or provide a `componentsToRegister:` method.");
+  EXPECT_EQ(LMOComponentContainer::registrants().size(), 2u);
+}
+
+TEST_F(LMOAppTest, DataCollectionSwitch) {
+  writeInfoPlist({{"LumoDataCollectionDefaultEnabled", Value(false)}});
+  LMOApp::configureWithOptions(makeOptions(validOptions()));
+  auto app = LMOApp::defaultApp();
+  EXPECT_FALSE(app->isDataCollectionDefaultEnabled());
+  auto seen = observe("LMOAnalyticsConfigurationSetEnabledNotification",
+                      [&] { app->setDataCollectionDefaultEnabled(true); });
+  EXPECT_TRUE(app->isDataCollectionDefaultEnabled());
+  EXPECT_EQ(platform::UserDefaults::standardUserDefaults()->objectForKey(
+                "/veltro/lumo/global_data_collection_enabled:__LMOAPP_DEFAULT"),
+            Value(true));
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].userInfo,
+            (Value::Dictionary{{"LMOAnalyticsConfigurationSetEnabledNotification", Value(true)}}));
+  EXPECT_TRUE(platform::UserDefaults::standardUserDefaults()
+                  ->objectForKey("/veltro/measurement/measurement_enabled_state")
+                  .isNil())
+      << "not persisted from the data-collection switch";
+}
+
+TEST_F(LMOAppTest, ExplicitAnalyticsSettingIsLeftAlone) {
+  auto options = validOptions();
+  options["LUMO_ANALYTICS_COLLECTION_ENABLED"] = Value(true);
+  LMOApp::configureWithOptions(makeOptions(options));
+  auto seen = observe("LMOAnalyticsConfigurationSetEnabledNotification",
+                      [] { LMOApp::defaultApp()->setDataCollectionDefaultEnabled(false); });
+  EXPECT_TRUE(seen.empty());
+  EXPECT_FALSE(LMOApp::defaultApp()->isDataCollectionDefaultEnabled());
+}
+
+TEST_F(LMOAppTest, AnalyticsConfigurationPersistsTheMeasurementState) {
+  auto configuration = LMOAnalyticsConfiguration::sharedInstance();
+  auto defaults = platform::UserDefaults::standardUserDefaults();
+  configuration->setAnalyticsCollectionEnabled(false);
+  EXPECT_EQ(defaults->objectForKey("/veltro/measurement/measurement_enabled_state"), Value(2));
+  auto seen = observe("LMOAnalyticsConfigurationSetEnabledNotification",
+                      [&] { configuration->setAnalyticsCollectionEnabled(true); });
+  EXPECT_EQ(defaults->objectForKey("/veltro/measurement/measurement_enabled_state"), Value(1));
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].object.object(), std::static_pointer_cast<platform::Object>(configuration));
+  auto none = observe("x", [&] {
+    configuration->postNotificationName("", Value(true));
+    configuration->postNotificationName("x", Value());
+  });
+  EXPECT_TRUE(none.empty());
+}
+
+TEST_F(LMOAppTest, ConfigurationLoggerLevel) {
+  EXPECT_TRUE(rt::classNamed("LMOConfiguration"));
+  auto configuration = LMOConfiguration::sharedInstance();
+  EXPECT_EQ(configuration->analyticsConfiguration(), LMOAnalyticsConfiguration::sharedInstance());
+  for (long level : {2L, 8L}) {
+    try {
+      configuration->setLoggerLevel(level);
+      ADD_FAILURE() << level;
+    } catch (const platform::Exception& e) {
+      EXPECT_EQ(e.name(), "NSInternalInconsistencyException");
+      EXPECT_EQ(e.reason(), "Invalid logger level, " + std::to_string(level));
+    }
+  }
+  configuration->setLoggerLevel(7);
+  EXPECT_EQ(vtu::testing::maximumLevel(), 7);
+}
+
+TEST_F(LMOAppTest, AssociationRegistryKeepsOneObjectPerHostAndKey) {
+  auto host = std::make_shared<rt::RootObject>();
+  int made = 0;
+  auto make = [&]() -> platform::ObjectPtr {
+    ++made;
+    return std::make_shared<platform::Object>();
+  };
+  auto first = LMOAppAssociationRegistration::registeredObjectWithHost(host, "k", make);
+  EXPECT_EQ(LMOAppAssociationRegistration::registeredObjectWithHost(host, "k", make), first);
+  EXPECT_NE(LMOAppAssociationRegistration::registeredObjectWithHost(host, "other", make), first);
+  EXPECT_NE(LMOAppAssociationRegistration::registeredObjectWithHost(
+                std::make_shared<rt::RootObject>(), "k", make),
+            first);
+  EXPECT_EQ(made, 3);
+  EXPECT_EQ(LMOAppAssociationRegistration::registeredObjectWithHost(
+                host, "empty", [] { return platform::ObjectPtr(); }),
+            nullptr);
+  EXPECT_TRUE(LMOAppAssociationRegistration::registeredObjectWithHost(host, "empty", make))
+      << "a null result leaves the key empty";
+  std::string nested;
+  try {
+    LMOAppAssociationRegistration::registeredObjectWithHost(host, "loop", [&] {
+      return LMOAppAssociationRegistration::registeredObjectWithHost(host, "loop", make);
+    });
+  } catch (const platform::Exception& e) {
+    nested = e.name();
+  }
+  EXPECT_EQ(nested, "Reentering registeredObjectWithHost:key:creationBlock: not allowed");
+}
+
+TEST_F(LMOAppTest, StandardErrorsOfTheCore) {
+  auto missing = LMOApp::errorForMissingOptions();
+  EXPECT_EQ(missing->domain(), "com.lumo.core");
+  EXPECT_EQ(missing->code(), -100);
+  EXPECT_EQ(missing->localizedDescription(),
+            "Unable to parse VeltroService-Info.plist in order to configure services.");
+  auto invalid = LMOApp::errorForInvalidAppID();
+  EXPECT_EQ(invalid->code(), -101);
+  EXPECT_EQ(invalid->userInfo().at("NSLocalizedRecoverySuggestion"),
+            Value("Check formatting and location of VeltroService-Info.plist or VeltroAppID set "
+                  "in the customized options."));
+  EXPECT_EQ(LMOApp::actualBundleID(), "com.tavo.tests");
+}
+
+}  // namespace
