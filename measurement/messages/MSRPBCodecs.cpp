@@ -411,6 +411,8 @@ int MSRPBMessageCopy(const MSRPBMessageType& type, MessageInfo** destination,
         } else if (spec.flags & (MSRPBFieldString | MSRPBFieldBytes)) {
           auto* string = static_cast<const MSRPBStringField*>(element);
           MSRPBSetString(&to->elements[e], string->bytes, string->bytes ? string->length : 0);
+        } else if (spec.flags & MSRPBFieldFloat) {
+          MSRPBSetFloat(&to->elements[e], *static_cast<const float*>(element));
         } else {
           MSRPBSetUInt64(&to->elements[e], *static_cast<const std::uint64_t*>(element));
         }
