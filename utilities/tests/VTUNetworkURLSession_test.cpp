@@ -261,6 +261,25 @@ TEST_F(VTUNetworkURLSessionTest, AFolderThatCannotBeMadeSendsTheUploadInTheForeg
   EXPECT_TRUE(logger_->has(901015));
 }
 
+TEST_F(VTUNetworkURLSessionTest, AnUploadFileThatCannotBeWrittenSendsTheBodyFromMemory) {
+  useSystemClock();  // the folder in the way must not look expired
+  auto fetcher = VTUNetworkURLSession::initWithNetworkLoggerDelegate(logger_);
+  fetcher->setBackgroundNetworkEnabled(true);
+  ASSERT_TRUE(platform::files::createDirectory(
+      fetcher->networkDirectoryURL() / ("VTUUpload_temp_" + fetcher->sessionID()), true));
+  Completion completion;
+  ASSERT_TRUE(fetcher->sessionIDFromAsyncPOSTRequest(postRequest("/upload", "from memory"),
+                                                     recordInto(completion)));
+  EXPECT_FALSE(fetcher->URLSession()->configuration().isBackground());
+  ASSERT_TRUE(pumpUntil([&] { return completion.done; }));
+  EXPECT_EQ(textOf(completion.data), "got 11");
+  auto calls = logger_->calls();
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls[0].code, 901000);
+  EXPECT_EQ(calls[0].level, 3);
+  EXPECT_EQ(calls[0].message, "Failed to write request data to file");
+}
+
 TEST_F(VTUNetworkURLSessionTest, WakeUpsStoreOneHandlerPerPrefixedIdentifier) {
   int firstCalls = 0, secondCalls = 0, foreignCalls = 0;
   const std::string id = std::string(kVTUNetworkBackgroundSessionPrefix) + "-wake";
