@@ -7,9 +7,11 @@
 #include <cmath>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "TVS/BackgroundView.h"
 #include "TVS/ContentView.h"
 #include "TVS/EntitiesView.h"
 #include "TVS/EntityLoader.h"
@@ -243,6 +245,7 @@ class Png {
   ~Png() { cairo_surface_destroy(surface_); }
   bool ok() const { return cairo_surface_status(surface_) == CAIRO_STATUS_SUCCESS; }
   int width() const { return cairo_image_surface_get_width(surface_); }
+  int height() const { return cairo_image_surface_get_height(surface_); }
   Pixel at(double x, double y) const {
     cairo_surface_flush(surface_);
     const unsigned char* data = cairo_image_surface_get_data(surface_);
@@ -326,6 +329,42 @@ TEST_F(ScreensTest, EntityPageSnapshotsInLightAndDark) {
       found = dark ? brightness(q) > 200 : brightness(q) < 50;
     }
     EXPECT_TRUE(found) << (dark ? "white title" : "black title");
+  }
+}
+
+// The background repeats its tile at the tile's own size, on any window size, in both schemes.
+TEST_F(ScreensTest, BackgroundTilesAtItsNaturalSize) {
+  for (const char* name : {"what-the-hex", "what-the-hex-dark"}) {
+    Png tile(tvs::testing::builtBundle() / "Assets" / (std::string(name) + ".png"));
+    ASSERT_TRUE(tile.ok());
+    const int tw = tile.width();
+    const int th = tile.height();
+    const ColorScheme scheme =
+        std::string(name) == "what-the-hex" ? ColorScheme::light : ColorScheme::dark;
+    for (Size size : {Size{390, 844}, kPadSize}) {
+      TestHost host(View(BackgroundView{}), {.size = size, .colorScheme = scheme});
+      auto path = home() / "background.png";
+      ASSERT_TRUE(host.snapshot(path));
+      Png png(path);
+      ASSERT_TRUE(png.ok());
+      int differing = 0;
+      int compared = 0;
+      for (int y = 0; y + th < size.height; y += 7) {
+        for (int x = 0; x + tw < size.width; x += 5) {
+          Pixel a = png.at(x, y), b = png.at(x + tw, y), c = png.at(x, y + th);
+          ++compared;
+          if (a.r != b.r || a.g != b.g || a.b != b.b || a.r != c.r || a.g != c.g || a.b != c.b) {
+            ++differing;
+          }
+        }
+      }
+      EXPECT_GT(compared, 1000);
+      EXPECT_EQ(differing, 0) << name << " at " << size.width << "x" << size.height;
+      // And the pattern is there: the tile is not one flat colour.
+      std::set<int> shades;
+      for (int x = 0; x < tw; ++x) shades.insert(brightness(png.at(x, th / 2)));
+      EXPECT_GT(shades.size(), 1u) << name;
+    }
   }
 }
 
