@@ -11,11 +11,11 @@ namespace {
 
 ErrorPtr attributeError(const std::filesystem::path& path, int err) {
   long code = err == ENOENT ? kFileNoSuchFileError : kFileWriteUnknownError;
-  return Error::make(kFileErrorDomain, code,
-                     {{kLocalizedDescriptionKey,
-                       Value("Could not mark \"" + path.string() +
-                             "\" as excluded from backup: " + std::strerror(err))},
-                      {"NSFilePath", Value(path.string())}});
+  return Error::make(
+      kFileErrorDomain, code,
+      {{kLocalizedDescriptionKey, Value("Could not mark \"" + path.string() +
+                                        "\" as excluded from backup: " + std::strerror(err))},
+       {"NSFilePath", Value(path.string())}});
 }
 
 }  // namespace

@@ -44,9 +44,9 @@ using ServerTrustPtr = std::shared_ptr<const ServerTrust>;
 
 // Status codes of evaluateServerTrust.
 inline constexpr int kServerTrustStatusSuccess = 0;
-inline constexpr int kServerTrustStatusParam = -50;         // null trust or result
-inline constexpr int kServerTrustStatusDecode = -26275;     // a certificate did not parse
-inline constexpr int kServerTrustStatusAnchors = -25300;    // the anchors file could not be read
+inline constexpr int kServerTrustStatusParam = -50;       // null trust or result
+inline constexpr int kServerTrustStatusDecode = -26275;   // a certificate did not parse
+inline constexpr int kServerTrustStatusAnchors = -25300;  // the anchors file could not be read
 
 // Writes Unspecified when the chain leads to an anchor and names the host (the user set no
 // trust of their own, so "proceed" is never given), RecoverableTrustFailure when it does not.

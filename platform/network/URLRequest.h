@@ -25,9 +25,10 @@ using HTTPHeaderFields = std::map<std::string, std::string, CaseInsensitiveLess>
 
 struct URLRequest {
   URLRequest() = default;
-  explicit URLRequest(std::string url,
-                      URLRequestCachePolicy cachePolicy = URLRequestCachePolicy::UseProtocolCachePolicy,
-                      double timeoutInterval = 60)
+  explicit URLRequest(
+      std::string url,
+      URLRequestCachePolicy cachePolicy = URLRequestCachePolicy::UseProtocolCachePolicy,
+      double timeoutInterval = 60)
       : URL(std::move(url)), cachePolicy(cachePolicy), timeoutInterval(timeoutInterval) {}
 
   // The absolute URL string ("http://host:port/path?query").

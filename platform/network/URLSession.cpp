@@ -168,7 +168,7 @@ struct URLSession::Private {
   std::shared_ptr<URLSessionDelegate> delegate;
   std::shared_ptr<URLSession> keepAlive;  // until invalidated with no task left
   std::uint64_t nextTaskIdentifier = 1;
-  std::vector<URLSessionTaskPtr> tasks;   // created and not yet completed
+  std::vector<URLSessionTaskPtr> tasks;  // created and not yet completed
   bool invalidated = false;
   bool invalidationReported = false;
 };
@@ -212,7 +212,8 @@ size_t onHeader(char* buffer, size_t size, size_t count, void* userData) {
     // A new status line (an interim 100 response came first): start over.
     hop->headers.clear();
     auto space = line.find(' ');
-    hop->status = space == std::string::npos ? 0 : std::strtol(line.c_str() + space + 1, nullptr, 10);
+    hop->status =
+        space == std::string::npos ? 0 : std::strtol(line.c_str() + space + 1, nullptr, 10);
     return size * count;
   }
   auto colon = line.find(':');
@@ -291,20 +292,18 @@ int onVerifyCertificate(X509_STORE_CTX* context, void* arg) {
         std::make_shared<ServerTrust>(hop->host, std::move(chain), hop->anchors);
   }
 
-  using Decision =
-      std::pair<URLSessionAuthChallengeDisposition, std::shared_ptr<URLCredential>>;
+  using Decision = std::pair<URLSessionAuthChallengeDisposition, std::shared_ptr<URLCredential>>;
   auto answer = std::make_shared<Answer<Decision>>();
   auto delegate = hop->session->delegate();
   if (delegate) {
     auto sessionRef = hop->sessionRef;
     auto taskRef = hop->taskRef;
     hop->session->delegateQueue()->async([delegate, sessionRef, taskRef, challenge, answer] {
-      delegate->didReceiveChallenge(
-          *sessionRef, *taskRef, challenge,
-          [answer](URLSessionAuthChallengeDisposition disposition,
-                   std::shared_ptr<URLCredential> credential) {
-            answer->set({disposition, std::move(credential)});
-          });
+      delegate->didReceiveChallenge(*sessionRef, *taskRef, challenge,
+                                    [answer](URLSessionAuthChallengeDisposition disposition,
+                                             std::shared_ptr<URLCredential> credential) {
+                                      answer->set({disposition, std::move(credential)});
+                                    });
     });
   } else {
     answer->set({URLSessionAuthChallengeDisposition::PerformDefaultHandling, nullptr});
@@ -477,20 +476,41 @@ HopResult performHop(Hop& hop, const URLRequest& request, const URLSessionConfig
     urlCode = kURLErrorServerCertificateUntrusted;
   } else {
     switch (code) {
-      case CURLE_OPERATION_TIMEDOUT: urlCode = kURLErrorTimedOut; break;
-      case CURLE_COULDNT_RESOLVE_HOST: urlCode = kURLErrorCannotFindHost; break;
-      case CURLE_COULDNT_CONNECT: urlCode = kURLErrorCannotConnectToHost; break;
-      case CURLE_URL_MALFORMAT: urlCode = kURLErrorBadURL; break;
-      case CURLE_UNSUPPORTED_PROTOCOL: urlCode = kURLErrorUnsupportedURL; break;
-      case CURLE_ABORTED_BY_CALLBACK: urlCode = kURLErrorCancelled; break;
-      case CURLE_PEER_FAILED_VERIFICATION: urlCode = kURLErrorServerCertificateUntrusted; break;
-      case CURLE_SSL_CONNECT_ERROR: urlCode = kURLErrorSecureConnectionFailed; break;
-      case CURLE_WRITE_ERROR: urlCode = kURLErrorCannotWriteToFile; break;
+      case CURLE_OPERATION_TIMEDOUT:
+        urlCode = kURLErrorTimedOut;
+        break;
+      case CURLE_COULDNT_RESOLVE_HOST:
+        urlCode = kURLErrorCannotFindHost;
+        break;
+      case CURLE_COULDNT_CONNECT:
+        urlCode = kURLErrorCannotConnectToHost;
+        break;
+      case CURLE_URL_MALFORMAT:
+        urlCode = kURLErrorBadURL;
+        break;
+      case CURLE_UNSUPPORTED_PROTOCOL:
+        urlCode = kURLErrorUnsupportedURL;
+        break;
+      case CURLE_ABORTED_BY_CALLBACK:
+        urlCode = kURLErrorCancelled;
+        break;
+      case CURLE_PEER_FAILED_VERIFICATION:
+        urlCode = kURLErrorServerCertificateUntrusted;
+        break;
+      case CURLE_SSL_CONNECT_ERROR:
+        urlCode = kURLErrorSecureConnectionFailed;
+        break;
+      case CURLE_WRITE_ERROR:
+        urlCode = kURLErrorCannotWriteToFile;
+        break;
       case CURLE_GOT_NOTHING:
       case CURLE_RECV_ERROR:
       case CURLE_SEND_ERROR:
-      case CURLE_PARTIAL_FILE: urlCode = kURLErrorNetworkConnectionLost; break;
-      default: break;
+      case CURLE_PARTIAL_FILE:
+        urlCode = kURLErrorNetworkConnectionLost;
+        break;
+      default:
+        break;
     }
   }
   result.error = makeURLError(urlCode, detail, request.URL);
@@ -514,9 +534,12 @@ URLSessionTask::~URLSessionTask() = default;
 
 std::string URLSessionTask::className() const {
   switch (kind_) {
-    case Kind::Data: return "NSURLSessionDataTask";
-    case Kind::Upload: return "NSURLSessionUploadTask";
-    case Kind::Download: return "NSURLSessionDownloadTask";
+    case Kind::Data:
+      return "NSURLSessionDataTask";
+    case Kind::Upload:
+      return "NSURLSessionUploadTask";
+    case Kind::Download:
+      return "NSURLSessionDownloadTask";
   }
   return "NSURLSessionTask";
 }
@@ -597,13 +620,14 @@ void URLSessionTask::resume() {
     const auto& config = session->configuration();
     URLRequest request = self->currentRequest();
     double requestTimeout = request.timeoutInterval > 0 ? request.timeoutInterval
-                            : config.timeoutIntervalForRequest > 0 ? config.timeoutIntervalForRequest
-                                                                   : 60;
+                            : config.timeoutIntervalForRequest > 0
+                                ? config.timeoutIntervalForRequest
+                                : 60;
     double resourceTimeout =
         config.timeoutIntervalForResource > 0 ? config.timeoutIntervalForResource : 7 * 24 * 3600;
     auto deadline = std::chrono::steady_clock::now() +
-                    std::chrono::milliseconds(static_cast<long long>(
-                        std::min(resourceTimeout, 30.0 * 24 * 3600) * 1000));
+                    std::chrono::milliseconds(
+                        static_cast<long long>(std::min(resourceTimeout, 30.0 * 24 * 3600) * 1000));
 
     // The body each hop sends: the task's own, until a redirect turns the request into a GET.
     std::optional<Bytes> body = self->d_->body;
@@ -612,9 +636,9 @@ void URLSessionTask::resume() {
     if (self->kind_ == Kind::Download) {
       std::error_code ec;
       std::filesystem::create_directories(SandboxHome::tmp(), ec);
-      downloadPath = SandboxHome::tmp() /
-                     format("URLSessionDownload_%d_%llu.tmp", static_cast<int>(getpid()),
-                            static_cast<unsigned long long>(++gDownloadCounter));
+      downloadPath =
+          SandboxHome::tmp() / format("URLSessionDownload_%d_%llu.tmp", static_cast<int>(getpid()),
+                                      static_cast<unsigned long long>(++gDownloadCounter));
     }
 
     ErrorPtr error;
@@ -667,8 +691,7 @@ void URLSessionTask::resume() {
       }
       if (!isRedirectStatus(hop.status) || result.redirectURL.empty()) break;
       if (redirects >= kURLSessionMaximumRedirects) {
-        error = makeURLError(kURLErrorHTTPTooManyRedirects, "too many HTTP redirects",
-                             request.URL);
+        error = makeURLError(kURLErrorHTTPTooManyRedirects, "too many HTTP redirects", request.URL);
         response.reset();
         data.clear();
         break;
@@ -730,26 +753,26 @@ void URLSessionTask::resume() {
       self->d_->response = response;
       self->d_->state = URLSessionTaskState::Completed;
     }
-    session->delegateQueue()->async([session, self, response, error, data = std::move(data),
-                                     downloadPath] {
-      auto delegate = session->delegate();
-      if (self->d_->completion) {
-        self->d_->completion(data, response, error);
-      } else {
-        if (delegate && !data.empty() && self->kind_ != Kind::Download) {
-          delegate->didReceiveData(*session, *self, data);
-        }
-        if (delegate && !error && self->kind_ == Kind::Download) {
-          delegate->didFinishDownloadingToURL(*session, *self, downloadPath);
-        }
-        if (delegate) delegate->didCompleteWithError(*session, *self, error);
-      }
-      if (!downloadPath.empty()) {
-        std::error_code ec;
-        std::filesystem::remove(downloadPath, ec);
-      }
-      session->taskFinished(self);
-    });
+    session->delegateQueue()->async(
+        [session, self, response, error, data = std::move(data), downloadPath] {
+          auto delegate = session->delegate();
+          if (self->d_->completion) {
+            self->d_->completion(data, response, error);
+          } else {
+            if (delegate && !data.empty() && self->kind_ != Kind::Download) {
+              delegate->didReceiveData(*session, *self, data);
+            }
+            if (delegate && !error && self->kind_ == Kind::Download) {
+              delegate->didFinishDownloadingToURL(*session, *self, downloadPath);
+            }
+            if (delegate) delegate->didCompleteWithError(*session, *self, error);
+          }
+          if (!downloadPath.empty()) {
+            std::error_code ec;
+            std::filesystem::remove(downloadPath, ec);
+          }
+          session->taskFinished(self);
+        });
     workerFinished();
   }).detach();
 }
@@ -758,8 +781,7 @@ void URLSessionTask::resume() {
 // Session
 
 URLSession::URLSession(URLSessionConfiguration configuration,
-                       std::shared_ptr<URLSessionDelegate> delegate,
-                       DispatchQueuePtr delegateQueue)
+                       std::shared_ptr<URLSessionDelegate> delegate, DispatchQueuePtr delegateQueue)
     : configuration_(std::move(configuration)),
       delegateQueue_(std::move(delegateQueue)),
       d_(std::make_unique<Private>()) {
@@ -779,9 +801,8 @@ std::shared_ptr<URLSession> URLSession::sessionWithConfiguration(
 }
 
 std::shared_ptr<URLSession> URLSession::sharedSession() {
-  static auto* shared =
-      new std::shared_ptr<URLSession>(sessionWithConfiguration(
-          URLSessionConfiguration::defaultSessionConfiguration()));
+  static auto* shared = new std::shared_ptr<URLSession>(
+      sessionWithConfiguration(URLSessionConfiguration::defaultSessionConfiguration()));
   return *shared;
 }
 
@@ -815,8 +836,7 @@ URLSessionTaskPtr URLSession::makeTask(URLSessionTask::Kind kind, const URLReque
                                        DataTaskCompletion completion) {
   std::lock_guard lock(d_->mutex);
   if (d_->invalidated) return nullptr;
-  std::shared_ptr<URLSessionTask> task(
-      new URLSessionTask(kind, d_->nextTaskIdentifier++, request));
+  std::shared_ptr<URLSessionTask> task(new URLSessionTask(kind, d_->nextTaskIdentifier++, request));
   task->session_ = std::static_pointer_cast<URLSession>(shared_from_this());
   task->d_->body = std::move(body);
   task->d_->bodyFile = std::move(bodyFile);
@@ -846,8 +866,7 @@ URLSessionTaskPtr URLSession::uploadTaskWithRequestFromFile(const URLRequest& re
                                                             const std::filesystem::path& file,
                                                             DataTaskCompletion completion) {
   if (file.empty()) return nullptr;
-  return makeTask(URLSessionTask::Kind::Upload, request, std::nullopt, file,
-                  std::move(completion));
+  return makeTask(URLSessionTask::Kind::Upload, request, std::nullopt, file, std::move(completion));
 }
 
 URLSessionTaskPtr URLSession::downloadTaskWithRequest(const URLRequest& request) {

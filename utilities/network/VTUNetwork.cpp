@@ -39,9 +39,9 @@ std::optional<std::string> VTUNetwork::postURL(const std::string& url, const Byt
     handleErrorWithCode(kVTUNetworkErrorCodeInvalidURL, queue, completionHandler);
     return std::nullopt;
   }
-  platform::URLRequest request(url, platform::URLRequestCachePolicy::ReloadIgnoringLocalCacheData,
-                               timeoutInterval_ == 0 ? kVTUNetworkTimeoutInterval
-                                                     : timeoutInterval_);
+  platform::URLRequest request(
+      url, platform::URLRequestCachePolicy::ReloadIgnoringLocalCacheData,
+      timeoutInterval_ == 0 ? kVTUNetworkTimeoutInterval : timeoutInterval_);
   ErrorPtr error;
   auto compressed = vtu_dataByGzippingData(payload, &error);
   if (!compressed || error) {
@@ -68,9 +68,9 @@ std::optional<std::string> VTUNetwork::getURL(
     handleErrorWithCode(kVTUNetworkErrorCodeInvalidURL, queue, completionHandler);
     return std::nullopt;
   }
-  platform::URLRequest request(url, platform::URLRequestCachePolicy::ReloadIgnoringLocalCacheData,
-                               timeoutInterval_ == 0 ? kVTUNetworkTimeoutInterval
-                                                     : timeoutInterval_);
+  platform::URLRequest request(
+      url, platform::URLRequestCachePolicy::ReloadIgnoringLocalCacheData,
+      timeoutInterval_ == 0 ? kVTUNetworkTimeoutInterval : timeoutInterval_);
   request.HTTPMethod = "GET";
   platform::HTTPHeaderFields fields;
   if (headers) fields.insert(headers->begin(), headers->end());
@@ -116,8 +116,9 @@ std::optional<std::string> VTUNetwork::startRequest(const std::string& url,
 
 void VTUNetwork::handleErrorWithCode(long code, const platform::DispatchQueuePtr& queue,
                                      const CompletionHandler& handler) {
-  ErrorPtr error = platform::Error::make(
-      kVTUNetworkErrorDomain, code, {{kVTUNetworkErrorContext, Value(kVTUNetworkFailedToCreateRequest)}});
+  ErrorPtr error =
+      platform::Error::make(kVTUNetworkErrorDomain, code,
+                            {{kVTUNetworkErrorContext, Value(kVTUNetworkFailedToCreateRequest)}});
   VTUNetwork_logWithLevel(kVTULoggerLevelWarning, kVTUMessageCodeNetwork002,
                           kVTUNetworkRequestFailed, {Value(code), Value(error)});
   if (handler) {
@@ -162,16 +163,25 @@ void VTUNetwork::VTUNetwork_logWithLevel(long level, long messageCode,
       level != kVTULoggerLevelInfo) {
     return;
   }
-  std::string text = !message            ? kVTUNetworkNilMessage
+  std::string text = !message           ? kVTUNetworkNilMessage
                      : message->empty() ? kVTUNetworkEmptyMessage
-                                         : *message;
+                                        : *message;
   Value levelName;
   switch (level) {
-    case kVTULoggerLevelError: levelName = Value("ERROR"); break;
-    case kVTULoggerLevelWarning: levelName = Value("WARNING"); break;
-    case kVTULoggerLevelInfo: levelName = Value("INFO"); break;
-    case kVTULoggerLevelDebug: levelName = Value("DEBUG"); break;
-    default: break;
+    case kVTULoggerLevelError:
+      levelName = Value("ERROR");
+      break;
+    case kVTULoggerLevelWarning:
+      levelName = Value("WARNING");
+      break;
+    case kVTULoggerLevelInfo:
+      levelName = Value("INFO");
+      break;
+    case kVTULoggerLevelDebug:
+      levelName = Value("DEBUG");
+      break;
+    default:
+      break;
   }
   std::string line = platform::format(kVTUNetworkLogFormat, kVTUNetworkLogTag, levelName, text);
   if (!contexts.empty()) {

@@ -43,11 +43,10 @@ class VTUNetwork : public platform::Object,
                                      const platform::DispatchQueuePtr& queue,
                                      bool usingBackgroundSession,
                                      CompletionHandler completionHandler);
-  std::optional<std::string> getURL(const std::string& url,
-                                    const std::optional<std::map<std::string, std::string>>& headers,
-                                    const platform::DispatchQueuePtr& queue,
-                                    bool usingBackgroundSession,
-                                    CompletionHandler completionHandler);
+  std::optional<std::string> getURL(
+      const std::string& url, const std::optional<std::map<std::string, std::string>>& headers,
+      const platform::DispatchQueuePtr& queue, bool usingBackgroundSession,
+      CompletionHandler completionHandler);
 
   static void handleEventsForBackgroundURLSessionID(const std::string& sessionID,
                                                     std::function<void()> completionHandler);

@@ -82,7 +82,8 @@ inline constexpr const char* kVTUURLSessionEmptyTempPath =
 inline constexpr const char* kVTUURLSessionUnreadableDownload =
     "Cannot read the content of downloaded data";
 inline constexpr const char* kVTUURLSessionBackgroundFinished = "Background session finished";
-inline constexpr const char* kVTUURLSessionEmptyTrust = "Received empty server trust for host. Host";
+inline constexpr const char* kVTUURLSessionEmptyTrust =
+    "Received empty server trust for host. Host";
 inline constexpr const char* kVTUURLSessionUnverifiable = "Unable to verify server identity. Host";
 inline constexpr const char* kVTUURLSessionSSLChallenge = "Received SSL challenge for host. Host";
 inline constexpr const char* kVTUURLSessionCancellingChallenge =

@@ -112,7 +112,8 @@ std::optional<std::string> VTUNetworkURLSession::sessionIDFromAsyncPOSTRequest(
     } else {
       triedBackground = true;
       excludeFromBackupForURL(uploadingFileURL_);
-      sessionConfig_ = platform::URLSessionConfiguration::backgroundSessionConfiguration(sessionID_);
+      sessionConfig_ =
+          platform::URLSessionConfiguration::backgroundSessionConfiguration(sessionID_);
       populateSessionConfig(sessionConfig_, request);
       session = platform::URLSession::sessionWithConfiguration(sessionConfig_, self,
                                                                platform::DispatchQueue::main());
@@ -132,9 +133,10 @@ std::optional<std::string> VTUNetworkURLSession::sessionIDFromAsyncPOSTRequest(
 std::optional<std::string> VTUNetworkURLSession::sessionIDFromAsyncGETRequest(
     const platform::URLRequest& request, CompletionHandler completionHandler) {
   auto self = std::static_pointer_cast<VTUNetworkURLSession>(shared_from_this());
-  sessionConfig_ = backgroundNetworkEnabled_
-                       ? platform::URLSessionConfiguration::backgroundSessionConfiguration(sessionID_)
-                       : platform::URLSessionConfiguration::defaultSessionConfiguration();
+  sessionConfig_ =
+      backgroundNetworkEnabled_
+          ? platform::URLSessionConfiguration::backgroundSessionConfiguration(sessionID_)
+          : platform::URLSessionConfiguration::defaultSessionConfiguration();
   populateSessionConfig(sessionConfig_, request);
   sessionConfig_.URLCacheEnabled = false;
   auto session = platform::URLSession::sessionWithConfiguration(sessionConfig_, self,
@@ -160,9 +162,9 @@ std::optional<std::string> VTUNetworkURLSession::startTask(
   }
   // The session was never handed a task, so it lets go of this object as its delegate.
   if (session) session->finishTasksAndInvalidate();
-  callCompletionHandler(completionHandler, nullptr, std::nullopt,
-                        networkError(kVTUNetworkErrorCodeSessionCreation,
-                                     kVTUNetworkCannotCreateSession));
+  callCompletionHandler(
+      completionHandler, nullptr, std::nullopt,
+      networkError(kVTUNetworkErrorCodeSessionCreation, kVTUNetworkCannotCreateSession));
   return std::nullopt;
 }
 
@@ -175,10 +177,8 @@ void VTUNetworkURLSession::callCompletionHandler(
   }
   if (handler) {
     std::string sessionID = sessionID_;
-    platform::DispatchQueue::main()->async(
-        [handler, response, data = std::move(data), sessionID, error] {
-          handler(response, data, sessionID, error);
-        });
+    platform::DispatchQueue::main()->async([handler, response, data = std::move(data), sessionID,
+                                            error] { handler(response, data, sessionID, error); });
   }
 }
 
@@ -251,9 +251,9 @@ void VTUNetworkURLSession::willPerformHTTPRedirection(platform::URLSession&,
   }
 }
 
-void VTUNetworkURLSession::didReceiveChallenge(platform::URLSession&, platform::URLSessionTask&,
-                                               const platform::URLAuthenticationChallenge& challenge,
-                                               ChallengeCompletion completion) {
+void VTUNetworkURLSession::didReceiveChallenge(
+    platform::URLSession&, platform::URLSessionTask&,
+    const platform::URLAuthenticationChallenge& challenge, ChallengeCompletion completion) {
   using Disposition = platform::URLSessionAuthChallengeDisposition;
   Value host;
   {
@@ -383,7 +383,8 @@ void VTUNetworkURLSession::addSystemCompletionHandler(SystemCompletionHandler ha
 
 void VTUNetworkURLSession::callSystemCompletionHandler(const std::string& identifier) {
   auto& handlers = systemCompletionHandlers();
-  auto box = std::dynamic_pointer_cast<SystemHandlerBox>(handlers.objectForKey(identifier).object());
+  auto box =
+      std::dynamic_pointer_cast<SystemHandlerBox>(handlers.objectForKey(identifier).object());
   if (!box) return;
   handlers.removeObjectForKey(identifier);
   platform::DispatchQueue::main()->async([box] { box->handler(); });
@@ -396,9 +397,9 @@ bool VTUNetworkURLSession::ensureTemporaryDirectoryExists() {
   auto status = std::filesystem::status(networkDirectoryURL_, ec);
   if (!ec && std::filesystem::exists(status)) return true;
   if (ec && ec != std::errc::no_such_file_or_directory) {
-    auto error = platform::Error::make(platform::kFileErrorDomain,
-                                       platform::kFileReadCorruptFileError,
-                                       {{platform::kLocalizedDescriptionKey, Value(ec.message())}});
+    auto error =
+        platform::Error::make(platform::kFileErrorDomain, platform::kFileReadCorruptFileError,
+                              {{platform::kLocalizedDescriptionKey, Value(ec.message())}});
     log(kVTULoggerLevelWarning, kVTUMessageCodeURLSession014, kVTUURLSessionCannotAccessTemp,
         Value(error));
   }

@@ -23,10 +23,9 @@ class VTUNetworkURLSession : public platform::Object, public platform::URLSessio
  public:
   // (response, body bytes, this object's session identifier, error). A response arrived means no
   // error, whatever its status.
-  using CompletionHandler =
-      std::function<void(std::shared_ptr<const platform::HTTPURLResponse> response,
-                         std::optional<platform::Bytes> data, const std::string& sessionID,
-                         platform::ErrorPtr error)>;
+  using CompletionHandler = std::function<void(
+      std::shared_ptr<const platform::HTTPURLResponse> response,
+      std::optional<platform::Bytes> data, const std::string& sessionID, platform::ErrorPtr error)>;
   using SystemCompletionHandler = std::function<void()>;
 
   static std::shared_ptr<VTUNetworkURLSession> initWithNetworkLoggerDelegate(

@@ -7,7 +7,8 @@ VTUURLSessionDataResponse::VTUURLSessionDataResponse(
     : HTTPResponse_(std::move(response)), HTTPBody_(std::move(body)) {}
 
 std::shared_ptr<VTUURLSessionDataResponse> VTUURLSessionDataResponse::initWithResponse(
-    std::shared_ptr<const platform::HTTPURLResponse> response, std::optional<platform::Bytes> body) {
+    std::shared_ptr<const platform::HTTPURLResponse> response,
+    std::optional<platform::Bytes> body) {
   return std::make_shared<VTUURLSessionDataResponse>(std::move(response), std::move(body));
 }
 

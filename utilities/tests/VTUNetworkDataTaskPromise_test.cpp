@@ -18,9 +18,8 @@ class VTUNetworkDataTaskPromiseTest : public platform::testing::PlatformTest {
       reply.set_header("X-Next-Upload", "900");
       reply.set_content("ack " + request.body, "application/octet-stream");
     });
-    server_.server().Post("/reject", [](const httplib::Request&, httplib::Response& reply) {
-      reply.status = 400;
-    });
+    server_.server().Post(
+        "/reject", [](const httplib::Request&, httplib::Response& reply) { reply.status = 400; });
     server_.start();
     session_ = platform::URLSession::sessionWithConfiguration(
         platform::URLSessionConfiguration::defaultSessionConfiguration());
@@ -53,8 +52,7 @@ TEST_F(VTUNetworkDataTaskPromiseTest, EveryHTTPStatusFulfilsWithResponseAndBody)
     auto promise = vtu_dataTaskPromiseWithRequest(session_, post(server_.url(c.path), "events"));
     ASSERT_TRUE(pumpUntil([&] { return !promise->isPending(); }));
     ASSERT_TRUE(promise->isFulfilled()) << promise->error()->localizedDescription();
-    auto response =
-        std::dynamic_pointer_cast<VTUURLSessionDataResponse>(promise->value().object());
+    auto response = std::dynamic_pointer_cast<VTUURLSessionDataResponse>(promise->value().object());
     ASSERT_TRUE(response);
     ASSERT_TRUE(response->HTTPResponse());
     EXPECT_EQ(response->HTTPResponse()->statusCode(), c.status);

@@ -145,7 +145,8 @@ TEST_F(VTUNetworkURLSessionTest, NewObjectsCarryAPrefixedIdentifierAndTheTempora
   EXPECT_FALSE(a->isBackgroundNetworkEnabled());
 }
 
-TEST_F(VTUNetworkURLSessionTest, BackgroundPostUploadsFromAnExcludedTemporaryFileRemovedAfterwards) {
+TEST_F(VTUNetworkURLSessionTest,
+       BackgroundPostUploadsFromAnExcludedTemporaryFileRemovedAfterwards) {
   auto fetcher = VTUNetworkURLSession::initWithNetworkLoggerDelegate(logger_);
   fetcher->setBackgroundNetworkEnabled(true);
   Completion completion;
@@ -185,8 +186,8 @@ TEST_F(VTUNetworkURLSessionTest, ForegroundPostAndGetDeliverTheirIdentifierRespo
   platform::URLRequest get(server_.url("/download"));
   get.timeoutInterval = 12;
   get.setValueForHTTPHeaderField("yes", "X-Fetch");
-  auto postID = poster->sessionIDFromAsyncPOSTRequest(postRequest("/upload", "12345"),
-                                                      recordInto(posted));
+  auto postID =
+      poster->sessionIDFromAsyncPOSTRequest(postRequest("/upload", "12345"), recordInto(posted));
   auto getID = getter->sessionIDFromAsyncGETRequest(get, recordInto(got));
   ASSERT_TRUE(postID && getID);
   // The session is configured from the request.
@@ -229,9 +230,9 @@ TEST_F(VTUNetworkURLSessionTest, ExpiredTemporaryFilesGoAtTheNextRequestYoungOne
     ASSERT_TRUE(attributes);
     clock().setNow(attributes->creationDate + c.offset);
     Completion completion;
-    ASSERT_TRUE(VTUNetworkURLSession::initWithNetworkLoggerDelegate(logger_)
-                    ->sessionIDFromAsyncPOSTRequest(postRequest("/upload", "x"),
-                                                    recordInto(completion)));
+    ASSERT_TRUE(
+        VTUNetworkURLSession::initWithNetworkLoggerDelegate(logger_)->sessionIDFromAsyncPOSTRequest(
+            postRequest("/upload", "x"), recordInto(completion)));
     EXPECT_EQ(platform::files::exists(file), !c.removed);
     ASSERT_TRUE(pumpUntil([&] { return completion.done; }));
     platform::files::removeItem(file);
@@ -329,7 +330,8 @@ TEST_F(VTUNetworkURLSessionTest, ABackgroundSessionsFinishedEventsCallItsStoredH
   release();
   ASSERT_TRUE(pumpUntil([&] { return handled && systemHandlerCalled; }));
   auto calls = logger_->calls();
-  auto finished = std::find_if(calls.begin(), calls.end(), [](auto& c) { return c.code == 901003; });
+  auto finished =
+      std::find_if(calls.begin(), calls.end(), [](auto& c) { return c.code == 901003; });
   ASSERT_NE(finished, calls.end());
   EXPECT_EQ(finished->level, 7);
   EXPECT_EQ(finished->contexts, (Value::Array{Value(*id)}));
@@ -339,7 +341,8 @@ TEST_F(VTUNetworkURLSessionTest, ReplacingARegisteredObjectDiscardsItsSession) {
   const std::string id = std::string(kVTUNetworkBackgroundSessionPrefix) + "-shared";
   auto first = VTUNetworkURLSession::initWithNetworkLoggerDelegate(logger_);
   Completion completion;
-  ASSERT_TRUE(first->sessionIDFromAsyncPOSTRequest(postRequest("/held", "x"), recordInto(completion)));
+  ASSERT_TRUE(
+      first->sessionIDFromAsyncPOSTRequest(postRequest("/held", "x"), recordInto(completion)));
   ASSERT_TRUE(pumpUntil([&] { return arrived("/held"); }));
   auto session = first->URLSession();
   ASSERT_TRUE(session);

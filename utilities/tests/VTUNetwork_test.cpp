@@ -216,7 +216,7 @@ TEST_F(VTUNetworkTest, GetSendsTheHeadersAndEveryStatusIsAResponse) {
   const std::vector<Case> cases = {
       {"/config", 200, "config for tests"},
       {"/broken", 500, "oops"},
-      {"/moved/301", 301, ""},           // not followed: the redirect is the answer
+      {"/moved/301", 301, ""},                  // not followed: the redirect is the answer
       {"/moved/303", 200, "config for tests"},  // followed
   };
   for (const auto& c : cases) {
@@ -290,7 +290,8 @@ TEST_F(VTUNetworkTest, AReleasedFacadeCallsNoHandler) {
   network_.reset();
   release();
   // The request object leaves the registry when its task completes.
-  ASSERT_TRUE(pumpUntil([&] { return !VTUNetworkURLSession::sessionFromFetcherMapForSessionID(*id); }));
+  ASSERT_TRUE(
+      pumpUntil([&] { return !VTUNetworkURLSession::sessionFromFetcherMapForSessionID(*id); }));
   platform::RunLoop::main().runUntil([] { return false; }, 0.2);
   EXPECT_FALSE(called);
 }
@@ -307,7 +308,10 @@ TEST_F(VTUNetworkTest, LogLinesFollowLevelDebugModeAndTheirFormat) {
     std::string expected;  // empty: no line
   };
   const std::vector<Case> cases = {
-      {"warning with contexts", false, 4, "Failed to create network request. Code, error",
+      {"warning with contexts",
+       false,
+       4,
+       "Failed to create network request. Code, error",
        {Value(4L), Value(error)},
        "<Veltro/Utilities/Network/WARNING> Failed to create network request. Code, error: 4, " +
            error->description()},
@@ -315,14 +319,32 @@ TEST_F(VTUNetworkTest, LogLinesFollowLevelDebugModeAndTheirFormat) {
       {"info", false, 6, "fyi", {}, "<Veltro/Utilities/Network/INFO> fyi"},
       {"debug dropped", false, 7, "Uploading data. Host", {Value("http://x")}, ""},
       {"notice dropped", false, 5, "note", {}, ""},
-      {"debug in debug mode", true, 7, "Uploading data. Host", {Value("http://x")},
+      {"debug in debug mode",
+       true,
+       7,
+       "Uploading data. Host",
+       {Value("http://x")},
        "<Veltro/Utilities/Network/DEBUG> Uploading data. Host: http://x"},
       {"notice has no name", true, 5, "note", {}, "<Veltro/Utilities/Network/(null)> note"},
-      {"nil message", false, 3, std::nullopt, {}, "<Veltro/Utilities/Network/ERROR> (Message was nil)"},
+      {"nil message",
+       false,
+       3,
+       std::nullopt,
+       {},
+       "<Veltro/Utilities/Network/ERROR> (Message was nil)"},
       {"empty message", false, 3, "", {}, "<Veltro/Utilities/Network/ERROR> (Message was empty)"},
-      {"null context", false, 3, "m", {Value::null(), Value("b")},
+      {"null context",
+       false,
+       3,
+       "m",
+       {Value::null(), Value("b")},
        "<Veltro/Utilities/Network/ERROR> m: (nil), b"},
-      {"percent stays literal", false, 3, "100% %@ %d", {}, "<Veltro/Utilities/Network/ERROR> 100% %@ %d"},
+      {"percent stays literal",
+       false,
+       3,
+       "100% %@ %d",
+       {},
+       "<Veltro/Utilities/Network/ERROR> 100% %@ %d"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -369,8 +391,9 @@ TEST_F(VTUNetworkTest, ALoggerDelegateTakesEveryCallAndAnUnfitOneIsRefused) {
   network_->setLoggerDelegate(std::make_shared<platform::Object>());
   network_->setLoggerDelegate(nullptr);
   EXPECT_EQ(network_->loggerDelegate().get(), logger.get());
-  EXPECT_TRUE(logged("[VTUNetwork][I-NET900002] Cannot set the network logger delegate: delegate "
-                     "does not conform to the network logger protocol."));
+  EXPECT_TRUE(
+      logged("[VTUNetwork][I-NET900002] Cannot set the network logger delegate: delegate "
+             "does not conform to the network logger protocol."));
 
   ::testing::internal::CaptureStderr();
   network_->VTUNetwork_logWithLevel(7, 1, std::optional<std::string>("a"), Value::Array{});
@@ -419,8 +442,8 @@ TEST_F(VTUNetworkTest, ATimeoutOfZeroMeansSixtySecondsForRequestAndResource) {
     SCOPED_TRACE(set);
     network_->setTimeoutInterval(set);
     Result result;
-    auto id = network_->getURL(server_.url("/config"), std::nullopt, nullptr, false,
-                               recordInto(result));
+    auto id =
+        network_->getURL(server_.url("/config"), std::nullopt, nullptr, false, recordInto(result));
     ASSERT_TRUE(id);
     // Still registered: its completion waits for the main queue.
     auto fetcher = VTUNetworkURLSession::sessionFromFetcherMapForSessionID(*id);

@@ -36,10 +36,9 @@ struct ReceivedRequest {
 };
 
 // Writes a self-signed certificate and its key (PEM) for the given host names and addresses.
-inline void writeSelfSignedCertificate(const std::filesystem::path& certFile,
-                                       const std::filesystem::path& keyFile,
-                                       const std::string& subjectAltNames =
-                                           "DNS:localhost,IP:127.0.0.1") {
+inline void writeSelfSignedCertificate(
+    const std::filesystem::path& certFile, const std::filesystem::path& keyFile,
+    const std::string& subjectAltNames = "DNS:localhost,IP:127.0.0.1") {
   EVP_PKEY* key = EVP_EC_gen("P-256");
   if (!key) throw std::runtime_error("key generation failed");
   X509* cert = X509_new();

@@ -170,7 +170,8 @@ TEST_F(URLSessionTest, DataTaskSendsMethodHeadersAndBodyAndReportsTheResponse) {
   request.setValueForHTTPHeaderField("from-request", "x-both");
   Outcome first, second;
   auto task = session->dataTaskWithRequest(request, recordInto(first));
-  auto other = session->dataTaskWithRequest(URLRequest(server_.url("/missing")), recordInto(second));
+  auto other =
+      session->dataTaskWithRequest(URLRequest(server_.url("/missing")), recordInto(second));
   ASSERT_TRUE(task && other);
   EXPECT_EQ(task->taskIdentifier(), 1u);
   EXPECT_EQ(other->taskIdentifier(), 2u);
@@ -323,11 +324,11 @@ TEST_F(URLSessionTest, TransportFailuresCarryURLErrors) {
     closedPort = gone.port();
   }
   Outcome refused, badScheme, timedOut;
-  session->dataTaskWithRequest(
-      URLRequest("http://127.0.0.1:" + std::to_string(closedPort) + "/"), recordInto(refused))
+  session
+      ->dataTaskWithRequest(URLRequest("http://127.0.0.1:" + std::to_string(closedPort) + "/"),
+                            recordInto(refused))
       ->resume();
-  session->dataTaskWithRequest(URLRequest("ftp://127.0.0.1/file"), recordInto(badScheme))
-      ->resume();
+  session->dataTaskWithRequest(URLRequest("ftp://127.0.0.1/file"), recordInto(badScheme))->resume();
   URLRequest slow(server_.url("/slow"));
   slow.timeoutInterval = 1;
   session->dataTaskWithRequest(slow, recordInto(timedOut))->resume();
@@ -351,8 +352,8 @@ TEST_F(URLSessionTest, CancellingARunningOrSuspendedTaskCompletesItAsCancelled) 
     return std::find(paths.begin(), paths.end(), "/slow") != paths.end();
   }));
   task->cancel();
-  auto never = session->dataTaskWithRequest(URLRequest(server_.url("/hello")),
-                                            recordInto(suspended));
+  auto never =
+      session->dataTaskWithRequest(URLRequest(server_.url("/hello")), recordInto(suspended));
   never->cancel();
   ASSERT_TRUE(pumpUntil([&] { return running.done && suspended.done; }, 10));
   ASSERT_TRUE(running.error && suspended.error);
