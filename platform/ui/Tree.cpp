@@ -293,7 +293,10 @@ std::shared_ptr<Node> Tree::reconcile(Node* parent, std::shared_ptr<Node> old, c
       for (std::size_t i = spec->children.size(); i < node->children.size(); ++i) detach(*node->children[i]);
       node->children = std::move(next);
       if (spec->kind == Kind::modifier && spec->mod == Mod::sheet) {
-        sheetModifiers_.push_back(node);
+        if (!node->sheetRegistered) {
+          node->sheetRegistered = true;
+          sheetModifiers_.push_back(node);
+        }
         for (auto& p : sheets) {
           // A sheet about to close is not rebuilt on its way out.
           if (p.modifier.lock() == node && !p.closing && spec->binding.get()) {
@@ -465,7 +468,6 @@ bool Tree::syncSheets() {
   for (auto& w : sheetModifiers_) {
     auto m = w.lock();
     if (!m || !m->attached) continue;
-    if (std::find_if(live.begin(), live.end(), [&](auto& x) { return x.lock() == m; }) != live.end()) continue;
     live.push_back(m);
     if (!m->spec->binding.get()) continue;
     bool shown = std::any_of(sheets.begin(), sheets.end(),

@@ -119,6 +119,7 @@ class Node : public std::enable_shared_from_this<Node> {
   std::uint64_t measureGeneration = 0;
   std::vector<std::pair<Proposal, Size>> measureCache;
   bool rowsStale = false;
+  bool sheetRegistered = false;  // sheet modifiers: already in the tree's list of presenters
   std::uint64_t rowsVersion = 0;   // containers: bumped by every rebuild of the container
   std::uint64_t builtVersion = 0;  // rows: the container version they were built for
   Rect rowFrame;                   // rows: the whole row, whatever the content's insets
