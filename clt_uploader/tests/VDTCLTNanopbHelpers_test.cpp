@@ -1,0 +1,213 @@
+#include "clt_uploader/VDTCLTNanopbHelpers.h"
+
+#include <gtest/gtest.h>
+#include <pb_decode.h>
+
+#include <nlohmann/json.hpp>
+
+#include "VDTCORLibrary/VDTCORPlatform.h"
+#include "clt_uploader/VDTCLTCompressionHelper.h"
+#include "clt_uploader/VDTCOREvent+VDTCLTSupport.h"
+#include "platform/base/ProcessInfo.h"
+#include "platform/dispatch/SystemLog.h"
+#include "platform/testing/PlatformTest.h"
+#include "utilities/VTUGzip.h"
+
+namespace {
+
+class Payload : public VDTCOREventDataObject {
+ public:
+  explicit Payload(std::optional<platform::Bytes> bytes) : bytes_(std::move(bytes)) {}
+  std::optional<platform::Bytes> transportBytes() override { return bytes_; }
+  std::optional<platform::Bytes> bytes_;
+};
+
+// Decodes what was encoded, with the same library, and releases it at the end of the test.
+struct DecodedBatch {
+  explicit DecodedBatch(const platform::Bytes& bytes) {
+    pb_istream_t stream = pb_istream_from_buffer(bytes.data(), bytes.size());
+    ok = pb_decode(&stream, vdtclt_BatchRequest_fields, &message);
+  }
+  ~DecodedBatch() { pb_release(vdtclt_BatchRequest_fields, &message); }
+  vdtclt_BatchRequest message = vdtclt_BatchRequest_init_zero;
+  bool ok = false;
+};
+
+std::string text(const pb_bytes_array_t* bytes) {
+  return bytes ? std::string(reinterpret_cast<const char*>(bytes->bytes), bytes->size) : "<none>";
+}
+
+class VDTCLTNanopbHelpersTest : public platform::testing::PlatformTest {
+ protected:
+  VDTCOREventPtr makeEvent(const std::string& mappingID,
+                           std::optional<platform::Bytes> payload = platform::Bytes{1, 2, 3}) {
+    auto event = VDTCOREvent::initWithMappingID(mappingID, 1001);
+    event->setDataObject(std::make_shared<Payload>(std::move(payload)));
+    event->setClockSnapshot(VDTCORClock::snapshot());
+    return event;
+  }
+};
+
+TEST_F(VDTCLTNanopbHelpersTest, EventsAreGroupedByMappingID) {
+  struct Case {
+    std::vector<std::string> mappingIDs;
+    std::map<int32_t, size_t> eventsByMapping;
+  };
+  for (const Case& c : {Case{{"137", "137", "137"}, {{137, 3}}},
+                        Case{{"137", "138", "137"}, {{137, 2}, {138, 1}}},
+                        Case{{"abc"}, {{0, 1}}}}) {
+    std::vector<VDTCOREventPtr> events;
+    for (const auto& id : c.mappingIDs) events.push_back(makeEvent(id));
+    DecodedBatch batch(VDTCLTEncodedBatchForEvents(events));
+    ASSERT_TRUE(batch.ok);
+    std::map<int32_t, size_t> found;
+    for (pb_size_t i = 0; i < batch.message.requests_count; ++i) {
+      const auto& request = batch.message.requests[i];
+      EXPECT_TRUE(request.has_client);
+      EXPECT_EQ(request.client.client_kind, 15u);
+      EXPECT_TRUE(request.has_request_time_ms);
+      EXPECT_EQ(request.request_time_ms, static_cast<int64_t>(clock().now() * 1000));
+      EXPECT_FALSE(request.has_tier);
+      found[request.mapping] = request.events_count;
+    }
+    EXPECT_EQ(found, c.eventsByMapping);
+  }
+}
+
+TEST_F(VDTCLTNanopbHelpersTest, PlainEventRecordHasTimesAndPayloadOnly) {
+  clock().setTimeZoneOffset(-3600);
+  auto event = makeEvent("137", std::nullopt);
+  DecodedBatch batch(VDTCLTEncodedBatchForEvents({event}));
+  ASSERT_TRUE(batch.ok);
+  ASSERT_EQ(batch.message.requests_count, 1);
+  ASSERT_EQ(batch.message.requests[0].events_count, 1);
+  const auto& record = batch.message.requests[0].events[0];
+  EXPECT_EQ(record.event_time_ms, event->clockSnapshot()->timeMillis());
+  EXPECT_EQ(record.event_uptime_ms, event->clockSnapshot()->uptimeMilliseconds());
+  EXPECT_TRUE(record.has_timezone_offset_seconds);
+  EXPECT_EQ(record.timezone_offset_seconds, -3600);
+  EXPECT_FALSE(record.has_event_code);
+  EXPECT_FALSE(record.has_network_connection);
+  ASSERT_NE(record.payload, nullptr);  // tag 6 written with length 0
+  EXPECT_EQ(record.payload->size, 0);
+}
+
+TEST_F(VDTCLTNanopbHelpersTest, CustomBytesCarryEventCodeAndConnection) {
+  auto event = makeEvent("137");
+  VDTCLTSupport::setEventCode(*event, 42);
+  // connection_type 7 present, subtype absent.
+  platform::Bytes blob{1, 0, 0, 0, 7, 0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 0};
+  VDTCLTSupport::setNetworkConnectionInfoData(*event, blob);
+  EXPECT_EQ(VDTCLTSupport::networkConnectionInfoData(*event), blob);
+  DecodedBatch batch(VDTCLTEncodedBatchForEvents({event}));
+  ASSERT_TRUE(batch.ok);
+  const auto& record = batch.message.requests[0].events[0];
+  EXPECT_TRUE(record.has_event_code);
+  EXPECT_EQ(record.event_code, 42);
+  ASSERT_TRUE(record.has_network_connection);
+  EXPECT_TRUE(record.network_connection.has_connection_type);
+  EXPECT_EQ(record.network_connection.connection_type, 7);
+  EXPECT_FALSE(record.network_connection.has_connection_subtype);
+  EXPECT_EQ(text(record.payload), std::string("\x01\x02\x03"));
+}
+
+TEST_F(VDTCLTNanopbHelpersTest, DeviceDescriptionFromTheSystemAndBundle) {
+  platform::ProcessInfo::processInfo().setOperatingSystemVersionForTesting("17.2.1");
+  writeInfoPlist({{"CFBundleIdentifier", "com.tavo.device"}, {"CFBundleVersion", "42"}});
+  vdtclt_DeviceDescription device = VDTCLTBuildDeviceDescription();
+  EXPECT_EQ(text(device.os_major_version), "17");
+  EXPECT_EQ(text(device.os_full_version), "17.2.1");
+  EXPECT_EQ(text(device.app_build), "42");
+  EXPECT_EQ(text(device.language), "en");
+  EXPECT_EQ(text(device.bundle_id), "com.tavo.device");
+  EXPECT_EQ(text(device.model), VDTCORHardwareModel());
+  pb_release(vdtclt_DeviceDescription_fields, &device);
+  platform::ProcessInfo::processInfo().setOperatingSystemVersionForTesting(std::nullopt);
+}
+
+TEST_F(VDTCLTNanopbHelpersTest, EmptyGroupIsLoggedAndLeftAbsent) {
+  platform::SystemLogCapture capture;
+  vdtclt_MappingRequest request = VDTCLTBuildMappingRequest(137, {});
+  EXPECT_FALSE(request.has_client);
+  EXPECT_EQ(request.events_count, 0);
+  EXPECT_TRUE(capture.contains("[I-VDTCOR001006] An empty event set can't be serialized to proto."));
+}
+
+TEST_F(VDTCLTNanopbHelpersTest, ResponseDecoding) {
+  platform::ErrorPtr error;
+  auto response = VDTCLTDecodeUploadResponse(platform::Bytes{0x08, 0x88, 0x27}, &error);
+  EXPECT_FALSE(error);
+  EXPECT_TRUE(response.has_wait_millis);
+  EXPECT_EQ(response.wait_millis, 5000);
+  pb_release(vdtclt_UploadResponse_fields, &response);
+
+  // Settings and unknown fields are read and released.
+  response = VDTCLTDecodeUploadResponse(
+      platform::Bytes{0x1A, 0x06, 0x0A, 0x02, 0x10, 0x03, 0x10, 0x05, 0x28, 0x01}, &error);
+  EXPECT_FALSE(error);
+  EXPECT_TRUE(response.has_settings);
+  EXPECT_FALSE(response.has_wait_millis);
+  pb_release(vdtclt_UploadResponse_fields, &response);
+
+  response = VDTCLTDecodeUploadResponse(platform::Bytes{}, &error);
+  EXPECT_FALSE(error);
+  EXPECT_FALSE(response.has_wait_millis);
+  EXPECT_FALSE(response.has_settings);
+
+  response = VDTCLTDecodeUploadResponse(platform::Bytes{0x08}, &error);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->domain(), "NSURLErrorDomain");
+  EXPECT_EQ(error->code(), -1);
+  EXPECT_TRUE(error->userInfo().count("nanopb error:"));
+  EXPECT_FALSE(response.has_wait_millis);
+}
+
+TEST_F(VDTCLTNanopbHelpersTest, GzipHelpers) {
+  EXPECT_FALSE(VDTCLTCompressionHelper::isGzipped(platform::Bytes{0x1F}));
+  EXPECT_FALSE(VDTCLTCompressionHelper::gzippedData(platform::Bytes{}));
+  platform::Bytes plain(5000, 'a');
+  auto zipped = VDTCLTCompressionHelper::gzippedData(plain);
+  ASSERT_TRUE(zipped);
+  EXPECT_TRUE(VDTCLTCompressionHelper::isGzipped(*zipped));
+  EXPECT_LT(zipped->size(), plain.size());
+  platform::ErrorPtr error;
+  auto inflated = vtu_dataByInflatingGzippedData(*zipped, &error);
+  ASSERT_TRUE(inflated);
+  EXPECT_EQ(*inflated, plain);
+}
+
+TEST_F(VDTCLTNanopbHelpersTest, CustomBytesAccessors) {
+  auto event = makeEvent("137");
+  EXPECT_FALSE(VDTCLTSupport::eventCode(*event));
+  EXPECT_FALSE(VDTCLTSupport::needsNetworkConnectionInfoPopulated(*event));
+  VDTCLTSupport::setNeedsNetworkConnectionInfoPopulated(*event, false);
+  EXPECT_FALSE(event->customBytes());
+
+  VDTCLTSupport::setEventCode(*event, 42);
+  auto parsed = nlohmann::json::parse(event->customBytes()->begin(), event->customBytes()->end());
+  EXPECT_EQ(parsed["event_code_info"], "42");
+  EXPECT_EQ(VDTCLTSupport::eventCode(*event), 42);
+
+  VDTCLTSupport::setNeedsNetworkConnectionInfoPopulated(*event, true);
+  VDTCLTSupport::setNetworkConnectionInfoData(*event, platform::Bytes(16, 0));
+  EXPECT_TRUE(VDTCLTSupport::needsNetworkConnectionInfoPopulated(*event));
+  VDTCLTSupport::setEventCode(*event, std::nullopt);
+  parsed = nlohmann::json::parse(event->customBytes()->begin(), event->customBytes()->end());
+  EXPECT_FALSE(parsed.contains("event_code_info"));
+  EXPECT_TRUE(parsed.contains("network_connection_info"));
+
+  VDTCLTSupport::setEventCode(*event, 7);
+  VDTCLTSupport::setNeedsNetworkConnectionInfoPopulated(*event, false);
+  parsed = nlohmann::json::parse(event->customBytes()->begin(), event->customBytes()->end());
+  EXPECT_EQ(parsed, nlohmann::json({{"event_code_info", "7"}}));
+
+  // Bytes that are not JSON are left alone by every setter.
+  std::string junk = "not json";
+  event->setCustomBytes(platform::Bytes(junk.begin(), junk.end()));
+  VDTCLTSupport::setEventCode(*event, 1);
+  VDTCLTSupport::setNeedsNetworkConnectionInfoPopulated(*event, true);
+  EXPECT_EQ(event->customBytes(), platform::Bytes(junk.begin(), junk.end()));
+  EXPECT_FALSE(VDTCLTSupport::eventCode(*event));
+}
+
+}  // namespace
