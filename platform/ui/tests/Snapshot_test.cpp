@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
 
 #include "platform/testing/PlatformTest.h"
 #include "platform/ui/UI.h"
@@ -105,16 +106,23 @@ TEST_F(SnapshotTest, PortraitIsStretchedClippedToACircleWithARingAndAShadow) {
   EXPECT_GT(inShadow.r, 120);
 }
 
-TEST_F(SnapshotTest, MissingAssetDrawsNothing) {
-  TestHost host(VStack({Image("no-such-picture"), Rectangle().frame(20, 20)}), {.size = {100, 100}});
-  auto rect = host.findText("x");
-  EXPECT_FALSE(rect);
-  EXPECT_FALSE(host.findImage("no-such-picture"));
+TEST_F(SnapshotTest, MissingCorruptOrOutsideAssetsDrawNothing) {
+  std::filesystem::create_directories(bundleDir() / "Assets");
+  { std::ofstream(bundleDir() / "Assets" / "broken.png") << "not a picture"; }
+  ui::testing::writeAsset(bundleDir(), "outside", 10, 10, Color::rgb(1, 0, 0));
+  std::filesystem::rename(bundleDir() / "Assets" / "outside.png", bundleDir() / "outside.png");
+  TestHost host(VStack({Image("no-such-picture"), Image("broken").resizable(), Image("../outside"),
+                        Rectangle().frame(20, 20).accessibilityIdentifier("rect")}),
+                {.size = {100, 100}});
+  for (const char* name : {"no-such-picture", "broken", "../outside"}) EXPECT_FALSE(host.findImage(name)) << name;
   ASSERT_TRUE(host.snapshot(home() / "missing.png"));
   Png png(home() / "missing.png");
-  // Only the rectangle: the missing picture took no space, so the rectangle sits in the centre.
-  EXPECT_TRUE(near(png.at(50, 50), kBlack));
-  EXPECT_TRUE(near(png.at(50, 35), kWhite));
+  // Only the rectangle is drawn. The pictures took no space (only the stack's spacing after
+  // each: 3 x 8), so the stack is 44 points high and the rectangle spans 52 to 72.
+  EXPECT_TRUE(near(png.at(50, 62), kBlack));
+  EXPECT_TRUE(near(png.at(50, 40), kWhite));
+  EXPECT_TRUE(near(png.at(50, 75), kWhite));
+  EXPECT_DOUBLE_EQ(host.findId("rect")->frame().y, 52);
 }
 
 TEST_F(SnapshotTest, ColourSchemeChangesLabelsBackgroundsAndAssets) {
