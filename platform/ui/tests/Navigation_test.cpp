@@ -182,6 +182,23 @@ TEST_F(NavigationTest, PresentedContentDismissesWithoutABinding) {
   EXPECT_EQ(dismissed, 1);
 }
 
+TEST_F(NavigationTest, SheetsAreFullWidthOnPhonesAndCentredOnTablets) {
+  std::vector<std::string> log;
+  TestHost phone(SheetScreen{&log});
+  phone.tap(*phone.findText("Open"));
+  auto onPhone = phone.findText("In sheet");
+  ASSERT_TRUE(onPhone);
+  EXPECT_NEAR(onPhone->frame().midX(), 195, 0.5);
+  EXPECT_LT(onPhone->frame().y, 40);
+
+  TestHost pad(SheetScreen{&log}, {.size = kPadSize, .idiom = UserInterfaceIdiom::pad});
+  pad.tap(*pad.findText("Open"));
+  auto onPad = pad.findText("In sheet");
+  ASSERT_TRUE(onPad);
+  EXPECT_NEAR(onPad->frame().midX(), kPadSize.width / 2, 0.5);
+  EXPECT_GT(onPad->frame().y, (kPadSize.height - 620) / 2 - 1);
+}
+
 TEST_F(NavigationTest, TheNewestLiveHostIsTheKeyWindow) {
   EXPECT_EQ(Host::keyWindow(), nullptr);
   auto first = std::make_unique<Host>(Text("one"));

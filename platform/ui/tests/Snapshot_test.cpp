@@ -154,8 +154,6 @@ TEST_F(SnapshotTest, ColourSchemeChangesLabelsBackgroundsAndAssets) {
   Rect tile = rect->frame();
   Rect textFrame = host.findText("plate")->frame();
   // The rectangle takes the label colour; the window background the other.
-  Rect r{80, 300 / 2.0 - 1, 0, 0};
-  (void)r;
   EXPECT_TRUE(near(light->at(100, 5), kWhite));
   EXPECT_TRUE(near(dark->at(100, 5), kBlack));
   double rectY = textFrame.y - 16 - 8 - 20;
