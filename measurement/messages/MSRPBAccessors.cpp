@@ -11,7 +11,9 @@
 
 namespace {
 
-void logLine(const std::string& text) { platform::SystemLog::write(platform::LogLevel::Error, text); }
+void logLine(const std::string& text) {
+  platform::SystemLog::write(platform::LogLevel::Error, text);
+}
 
 MessageInfo* initialisedInfo(const NANOMessagePtr& message) {
   if (message == nullptr) return nullptr;
@@ -217,7 +219,8 @@ void MSRPBSetMessage(const NANOMessagePtr& message, std::int32_t index,
                      const NANOMessagePtr& value) {
   MessageInfo* info = checkedField(message, index, "SetMessage", "MESSAGE", 0x4008, 0x4000);
   if (info == nullptr) return;
-  if (value != nullptr && value->messageInfo() != nullptr && !fitsDeclaredType(info, index, value)) {
+  if (value != nullptr && value->messageInfo() != nullptr &&
+      !fitsDeclaredType(info, index, value)) {
     // Another kind in this slot would be read with the wrong schema by every later codec call.
     logLine("<ERROR> Invalid object type. Message fields expect NANOMessageBase. Type: " +
             value->className());
@@ -274,9 +277,10 @@ platform::Value MSRPBGetRepeated(const NANOMessagePtr& message, std::int32_t ind
       entry = stringFrom(static_cast<const MSRPBStringField*>(element));
     } else if (flags & MSRPBFieldBytes) {
       auto* field = static_cast<const MSRPBStringField*>(element);
-      entry = field->bytes ? platform::Value::data(platform::Bytes(field->bytes,
-                                                                  field->bytes + field->length))
-                           : platform::Value::data(platform::Bytes());
+      entry =
+          field->bytes
+              ? platform::Value::data(platform::Bytes(field->bytes, field->bytes + field->length))
+              : platform::Value::data(platform::Bytes());
     } else if (flags & MSRPBFieldMessage) {
       if (messageClass.initWithMessageInfo == nullptr) {
         logLine(std::string("<ERROR> Provided class doesn't implement initWithMessageInfo: "
@@ -347,8 +351,7 @@ bool storeElement(const MessageInfo* info, std::int32_t index, std::uint32_t fla
     auto value = object.objectAs<NANOMessageBase>();
     if (value == nullptr || value->messageInfo() == nullptr ||
         !fitsDeclaredType(info, index, value) ||
-        !value->copyMessageInfoFn()(reinterpret_cast<MessageInfo**>(slot),
-                                    value->messageInfo())) {
+        !value->copyMessageInfoFn()(reinterpret_cast<MessageInfo**>(slot), value->messageInfo())) {
       logLine("<ERROR> Invalid object type. Message fields expect NANOMessageBase. Type: " +
               object.className());
       return false;

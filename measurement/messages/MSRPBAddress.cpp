@@ -3,7 +3,9 @@
 #include "measurement/messages/MSRPBCodecs.h"
 
 const MSRPBCodecFunctions& MSRPBAddress::codec() {
-  static constexpr MSRPBCodecFunctions kCodec{"Address", MSRPBAddressInit, MSRPBAddressFreeField, MSRPBAddressCopy,
-                                              MSRPBAddressDeallocate, MSRPBAddressDecode, MSRPBAddressEncode};
+  static constexpr MSRPBCodecFunctions kCodec{
+      "Address",         MSRPBAddressInit,       MSRPBAddressFreeField,
+      MSRPBAddressCopy,  MSRPBAddressDeallocate, MSRPBAddressDecode,
+      MSRPBAddressEncode};
   return kCodec;
 }

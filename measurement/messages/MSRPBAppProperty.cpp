@@ -3,7 +3,9 @@
 #include "measurement/messages/MSRPBCodecs.h"
 
 const MSRPBCodecFunctions& MSRPBAppProperty::codec() {
-  static constexpr MSRPBCodecFunctions kCodec{"AppProperty", MSRPBAppPropertyInit, MSRPBAppPropertyFreeField, MSRPBAppPropertyCopy,
-                                              MSRPBAppPropertyDeallocate, MSRPBAppPropertyDecode, MSRPBAppPropertyEncode};
+  static constexpr MSRPBCodecFunctions kCodec{
+      "AppProperty",         MSRPBAppPropertyInit,       MSRPBAppPropertyFreeField,
+      MSRPBAppPropertyCopy,  MSRPBAppPropertyDeallocate, MSRPBAppPropertyDecode,
+      MSRPBAppPropertyEncode};
   return kCodec;
 }

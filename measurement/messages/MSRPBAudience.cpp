@@ -3,7 +3,9 @@
 #include "measurement/messages/MSRPBCodecs.h"
 
 const MSRPBCodecFunctions& MSRPBAudience::codec() {
-  static constexpr MSRPBCodecFunctions kCodec{"Audience", MSRPBAudienceInit, MSRPBAudienceFreeField, MSRPBAudienceCopy,
-                                              MSRPBAudienceDeallocate, MSRPBAudienceDecode, MSRPBAudienceEncode};
+  static constexpr MSRPBCodecFunctions kCodec{
+      "Audience",         MSRPBAudienceInit,       MSRPBAudienceFreeField,
+      MSRPBAudienceCopy,  MSRPBAudienceDeallocate, MSRPBAudienceDecode,
+      MSRPBAudienceEncode};
   return kCodec;
 }

@@ -3,7 +3,12 @@
 #include "measurement/messages/MSRPBCodecs.h"
 
 const MSRPBCodecFunctions& MSRPBAudienceLeafFilterResult::codec() {
-  static constexpr MSRPBCodecFunctions kCodec{"AudienceLeafFilterResult", MSRPBAudienceLeafFilterResultInit, MSRPBAudienceLeafFilterResultFreeField, MSRPBAudienceLeafFilterResultCopy,
-                                              MSRPBAudienceLeafFilterResultDeallocate, MSRPBAudienceLeafFilterResultDecode, MSRPBAudienceLeafFilterResultEncode};
+  static constexpr MSRPBCodecFunctions kCodec{"AudienceLeafFilterResult",
+                                              MSRPBAudienceLeafFilterResultInit,
+                                              MSRPBAudienceLeafFilterResultFreeField,
+                                              MSRPBAudienceLeafFilterResultCopy,
+                                              MSRPBAudienceLeafFilterResultDeallocate,
+                                              MSRPBAudienceLeafFilterResultDecode,
+                                              MSRPBAudienceLeafFilterResultEncode};
   return kCodec;
 }

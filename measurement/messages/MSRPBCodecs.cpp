@@ -251,8 +251,7 @@ bool decodeRepeatedMessage(pb_istream_t* stream, const pb_field_t* field, void**
     return false;
   }
   holder->elements[holder->filled] = element;
-  if (!MSRPBMessageDecode(*type, static_cast<const std::uint8_t*>(buffer.get()), length,
-                          element)) {
+  if (!MSRPBMessageDecode(*type, static_cast<const std::uint8_t*>(buffer.get()), length, element)) {
     std::printf("<ERROR> %s decoder failed: Unable to decode repeated %s\n", type->name,
                 type->name);
     return false;
@@ -404,7 +403,8 @@ int MSRPBMessageCopy(const MSRPBMessageType& type, MessageInfo** destination,
         const void* element = from->elements[e];
         if (element == nullptr) return 0;
         if (spec.flags & MSRPBFieldMessage) {
-          if (!MSRPBMessageCopy(*spec.messageType, reinterpret_cast<MessageInfo**>(&to->elements[e]),
+          if (!MSRPBMessageCopy(*spec.messageType,
+                                reinterpret_cast<MessageInfo**>(&to->elements[e]),
                                 static_cast<const MessageInfo*>(element))) {
             return 0;
           }
@@ -490,23 +490,23 @@ std::int32_t MSRPBMessageEncode(const MSRPBMessageType& type, const MessageInfo*
   return length;
 }
 
-#define MSRPB_DEFINE_CODEC_FAMILY(M)                                                          \
-  extern const MSRPBMessageType kMSRPB##M##Type;                                              \
+#define MSRPB_DEFINE_CODEC_FAMILY(M)                                                              \
+  extern const MSRPBMessageType kMSRPB##M##Type;                                                  \
   int MSRPB##M##Init(MessageInfo* message) { return MSRPBMessageInit(kMSRPB##M##Type, message); } \
-  int MSRPB##M##FreeField(MessageInfo* message, int index) {                                  \
-    return MSRPBMessageFreeField(kMSRPB##M##Type, message, index);                            \
-  }                                                                                           \
-  int MSRPB##M##Deallocate(MessageInfo* message) {                                            \
-    return MSRPBMessageDeallocate(kMSRPB##M##Type, message);                                  \
-  }                                                                                           \
-  int MSRPB##M##Copy(MessageInfo** destination, const MessageInfo* source) {                  \
-    return MSRPBMessageCopy(kMSRPB##M##Type, destination, source);                            \
-  }                                                                                           \
-  int MSRPB##M##Decode(const std::uint8_t* bytes, std::size_t length, MessageInfo* message) { \
-    return MSRPBMessageDecode(kMSRPB##M##Type, bytes, length, message);                       \
-  }                                                                                           \
-  std::int32_t MSRPB##M##Encode(const MessageInfo* message, std::uint8_t** output) {          \
-    return MSRPBMessageEncode(kMSRPB##M##Type, message, output);                              \
+  int MSRPB##M##FreeField(MessageInfo* message, int index) {                                      \
+    return MSRPBMessageFreeField(kMSRPB##M##Type, message, index);                                \
+  }                                                                                               \
+  int MSRPB##M##Deallocate(MessageInfo* message) {                                                \
+    return MSRPBMessageDeallocate(kMSRPB##M##Type, message);                                      \
+  }                                                                                               \
+  int MSRPB##M##Copy(MessageInfo** destination, const MessageInfo* source) {                      \
+    return MSRPBMessageCopy(kMSRPB##M##Type, destination, source);                                \
+  }                                                                                               \
+  int MSRPB##M##Decode(const std::uint8_t* bytes, std::size_t length, MessageInfo* message) {     \
+    return MSRPBMessageDecode(kMSRPB##M##Type, bytes, length, message);                           \
+  }                                                                                               \
+  std::int32_t MSRPB##M##Encode(const MessageInfo* message, std::uint8_t** output) {              \
+    return MSRPBMessageEncode(kMSRPB##M##Type, message, output);                                  \
   }
 
 MSRPB_FOR_EACH_MESSAGE(MSRPB_DEFINE_CODEC_FAMILY)

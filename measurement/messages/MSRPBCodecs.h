@@ -16,23 +16,25 @@
 //   MSRPB<M>Copy(&destination, source): frees *destination and replaces it by a deep copy.
 //   MSRPB<M>Decode(bytes, length, message): fills a freshly initialised message.
 //   MSRPB<M>Encode(message, &output): a new heap buffer (release with free()) and its length.
-#define MSRPB_DECLARE_CODEC_FAMILY(M)                                                    \
-  int MSRPB##M##Init(MessageInfo* message);                                              \
-  int MSRPB##M##FreeField(MessageInfo* message, int index);                              \
-  int MSRPB##M##Deallocate(MessageInfo* message);                                        \
-  int MSRPB##M##Copy(MessageInfo** destination, const MessageInfo* source);              \
+#define MSRPB_DECLARE_CODEC_FAMILY(M)                                                        \
+  int MSRPB##M##Init(MessageInfo* message);                                                  \
+  int MSRPB##M##FreeField(MessageInfo* message, int index);                                  \
+  int MSRPB##M##Deallocate(MessageInfo* message);                                            \
+  int MSRPB##M##Copy(MessageInfo** destination, const MessageInfo* source);                  \
   int MSRPB##M##Decode(const std::uint8_t* bytes, std::size_t length, MessageInfo* message); \
   std::int32_t MSRPB##M##Encode(const MessageInfo* message, std::uint8_t** output);
 
 // The 33 messages, in name order.
-#define MSRPB_FOR_EACH_MESSAGE(X)                                                              \
-  X(Address) X(AppProperty) X(Audience) X(AudienceLeafFilterResult) X(ClientProperty)          \
-  X(CustomProperty) X(DynamicFilterResultTimestamp) X(Event) X(EventConfig) X(EventFilter)     \
-  X(EventParam) X(Experiment) X(ExperimentRequest) X(ExperimentResponse) X(Filter) X(Flag)     \
-  X(HashedUserData) X(MeasurementBatch) X(MeasurementBundle) X(MeasurementConfig)              \
-  X(NumberFilter) X(OgtActivities) X(OgtActivity) X(Program) X(PropertyFilter) X(ResultData)   \
-  X(RuntimeEntity) X(SdkResponse) X(SequenceFilterResultTimestamp) X(Setting) X(Snapshot)      \
-  X(StringFilter) X(UserAttribute)
+#define MSRPB_FOR_EACH_MESSAGE(X)                                                                 \
+  X(Address)                                                                                      \
+  X(AppProperty) X(Audience) X(AudienceLeafFilterResult) X(ClientProperty) X(CustomProperty)      \
+      X(DynamicFilterResultTimestamp) X(Event) X(EventConfig) X(EventFilter) X(EventParam)        \
+          X(Experiment) X(ExperimentRequest) X(ExperimentResponse) X(Filter) X(Flag)              \
+              X(HashedUserData) X(MeasurementBatch) X(MeasurementBundle) X(MeasurementConfig)     \
+                  X(NumberFilter) X(OgtActivities) X(OgtActivity) X(Program) X(PropertyFilter)    \
+                      X(ResultData) X(RuntimeEntity) X(SdkResponse)                               \
+                          X(SequenceFilterResultTimestamp) X(Setting) X(Snapshot) X(StringFilter) \
+                              X(UserAttribute)
 
 MSRPB_FOR_EACH_MESSAGE(MSRPB_DECLARE_CODEC_FAMILY)
 

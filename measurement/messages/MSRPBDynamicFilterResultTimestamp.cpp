@@ -3,7 +3,12 @@
 #include "measurement/messages/MSRPBCodecs.h"
 
 const MSRPBCodecFunctions& MSRPBDynamicFilterResultTimestamp::codec() {
-  static constexpr MSRPBCodecFunctions kCodec{"DynamicFilterResultTimestamp", MSRPBDynamicFilterResultTimestampInit, MSRPBDynamicFilterResultTimestampFreeField, MSRPBDynamicFilterResultTimestampCopy,
-                                              MSRPBDynamicFilterResultTimestampDeallocate, MSRPBDynamicFilterResultTimestampDecode, MSRPBDynamicFilterResultTimestampEncode};
+  static constexpr MSRPBCodecFunctions kCodec{"DynamicFilterResultTimestamp",
+                                              MSRPBDynamicFilterResultTimestampInit,
+                                              MSRPBDynamicFilterResultTimestampFreeField,
+                                              MSRPBDynamicFilterResultTimestampCopy,
+                                              MSRPBDynamicFilterResultTimestampDeallocate,
+                                              MSRPBDynamicFilterResultTimestampDecode,
+                                              MSRPBDynamicFilterResultTimestampEncode};
   return kCodec;
 }

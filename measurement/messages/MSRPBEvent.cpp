@@ -3,7 +3,8 @@
 #include "measurement/messages/MSRPBCodecs.h"
 
 const MSRPBCodecFunctions& MSRPBEvent::codec() {
-  static constexpr MSRPBCodecFunctions kCodec{"Event", MSRPBEventInit, MSRPBEventFreeField, MSRPBEventCopy,
-                                              MSRPBEventDeallocate, MSRPBEventDecode, MSRPBEventEncode};
+  static constexpr MSRPBCodecFunctions kCodec{
+      "Event",          MSRPBEventInit,  MSRPBEventFreeField, MSRPBEventCopy, MSRPBEventDeallocate,
+      MSRPBEventDecode, MSRPBEventEncode};
   return kCodec;
 }

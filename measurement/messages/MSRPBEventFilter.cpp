@@ -3,7 +3,9 @@
 #include "measurement/messages/MSRPBCodecs.h"
 
 const MSRPBCodecFunctions& MSRPBEventFilter::codec() {
-  static constexpr MSRPBCodecFunctions kCodec{"EventFilter", MSRPBEventFilterInit, MSRPBEventFilterFreeField, MSRPBEventFilterCopy,
-                                              MSRPBEventFilterDeallocate, MSRPBEventFilterDecode, MSRPBEventFilterEncode};
+  static constexpr MSRPBCodecFunctions kCodec{
+      "EventFilter",         MSRPBEventFilterInit,       MSRPBEventFilterFreeField,
+      MSRPBEventFilterCopy,  MSRPBEventFilterDeallocate, MSRPBEventFilterDecode,
+      MSRPBEventFilterEncode};
   return kCodec;
 }

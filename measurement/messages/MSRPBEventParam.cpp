@@ -3,7 +3,9 @@
 #include "measurement/messages/MSRPBCodecs.h"
 
 const MSRPBCodecFunctions& MSRPBEventParam::codec() {
-  static constexpr MSRPBCodecFunctions kCodec{"EventParam", MSRPBEventParamInit, MSRPBEventParamFreeField, MSRPBEventParamCopy,
-                                              MSRPBEventParamDeallocate, MSRPBEventParamDecode, MSRPBEventParamEncode};
+  static constexpr MSRPBCodecFunctions kCodec{
+      "EventParam",         MSRPBEventParamInit,       MSRPBEventParamFreeField,
+      MSRPBEventParamCopy,  MSRPBEventParamDeallocate, MSRPBEventParamDecode,
+      MSRPBEventParamEncode};
   return kCodec;
 }

@@ -3,7 +3,12 @@
 #include "measurement/messages/MSRPBCodecs.h"
 
 const MSRPBCodecFunctions& MSRPBExperimentRequest::codec() {
-  static constexpr MSRPBCodecFunctions kCodec{"ExperimentRequest", MSRPBExperimentRequestInit, MSRPBExperimentRequestFreeField, MSRPBExperimentRequestCopy,
-                                              MSRPBExperimentRequestDeallocate, MSRPBExperimentRequestDecode, MSRPBExperimentRequestEncode};
+  static constexpr MSRPBCodecFunctions kCodec{"ExperimentRequest",
+                                              MSRPBExperimentRequestInit,
+                                              MSRPBExperimentRequestFreeField,
+                                              MSRPBExperimentRequestCopy,
+                                              MSRPBExperimentRequestDeallocate,
+                                              MSRPBExperimentRequestDecode,
+                                              MSRPBExperimentRequestEncode};
   return kCodec;
 }

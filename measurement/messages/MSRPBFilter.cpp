@@ -3,7 +3,9 @@
 #include "measurement/messages/MSRPBCodecs.h"
 
 const MSRPBCodecFunctions& MSRPBFilter::codec() {
-  static constexpr MSRPBCodecFunctions kCodec{"Filter", MSRPBFilterInit, MSRPBFilterFreeField, MSRPBFilterCopy,
-                                              MSRPBFilterDeallocate, MSRPBFilterDecode, MSRPBFilterEncode};
+  static constexpr MSRPBCodecFunctions kCodec{
+      "Filter",         MSRPBFilterInit,       MSRPBFilterFreeField,
+      MSRPBFilterCopy,  MSRPBFilterDeallocate, MSRPBFilterDecode,
+      MSRPBFilterEncode};
   return kCodec;
 }

@@ -7,8 +7,9 @@
 #include "measurement/messages/MSRPBConstants.h"
 
 const MSRPBCodecFunctions& MSRPBFlag::codec() {
-  static constexpr MSRPBCodecFunctions kCodec{"Flag", MSRPBFlagInit, MSRPBFlagFreeField, MSRPBFlagCopy,
-                                              MSRPBFlagDeallocate, MSRPBFlagDecode, MSRPBFlagEncode};
+  static constexpr MSRPBCodecFunctions kCodec{
+      "Flag",          MSRPBFlagInit,  MSRPBFlagFreeField, MSRPBFlagCopy, MSRPBFlagDeallocate,
+      MSRPBFlagDecode, MSRPBFlagEncode};
   return kCodec;
 }
 
@@ -31,7 +32,8 @@ platform::Value MSRPBFlagValueObject(const std::shared_ptr<MSRPBFlag>& flag) {
     return platform::Value(MSRPBGetDouble(flag, kDoubleValueSlot));
   }
   if (MSRPBHasField(flag, kStringValueSlot)) return MSRPBGetString(flag, kStringValueSlot);
-  if (MSRPBHasField(flag, kBoolValueSlot)) return platform::Value(MSRPBGetBool(flag, kBoolValueSlot));
+  if (MSRPBHasField(flag, kBoolValueSlot))
+    return platform::Value(MSRPBGetBool(flag, kBoolValueSlot));
   return {};
 }
 

@@ -1,5 +1,5 @@
-// The HashedUserData measurement message as an object that owns its MessageInfo (see MSRPBMessage.h).
-// Not thread-safe: used from one queue at a time.
+// The HashedUserData measurement message as an object that owns its MessageInfo (see
+// MSRPBMessage.h). Not thread-safe: used from one queue at a time.
 #pragma once
 
 #include "measurement/messages/MSRPBMessage.h"

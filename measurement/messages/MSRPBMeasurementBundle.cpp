@@ -3,7 +3,12 @@
 #include "measurement/messages/MSRPBCodecs.h"
 
 const MSRPBCodecFunctions& MSRPBMeasurementBundle::codec() {
-  static constexpr MSRPBCodecFunctions kCodec{"MeasurementBundle", MSRPBMeasurementBundleInit, MSRPBMeasurementBundleFreeField, MSRPBMeasurementBundleCopy,
-                                              MSRPBMeasurementBundleDeallocate, MSRPBMeasurementBundleDecode, MSRPBMeasurementBundleEncode};
+  static constexpr MSRPBCodecFunctions kCodec{"MeasurementBundle",
+                                              MSRPBMeasurementBundleInit,
+                                              MSRPBMeasurementBundleFreeField,
+                                              MSRPBMeasurementBundleCopy,
+                                              MSRPBMeasurementBundleDeallocate,
+                                              MSRPBMeasurementBundleDecode,
+                                              MSRPBMeasurementBundleEncode};
   return kCodec;
 }

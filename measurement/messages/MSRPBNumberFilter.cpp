@@ -3,7 +3,9 @@
 #include "measurement/messages/MSRPBCodecs.h"
 
 const MSRPBCodecFunctions& MSRPBNumberFilter::codec() {
-  static constexpr MSRPBCodecFunctions kCodec{"NumberFilter", MSRPBNumberFilterInit, MSRPBNumberFilterFreeField, MSRPBNumberFilterCopy,
-                                              MSRPBNumberFilterDeallocate, MSRPBNumberFilterDecode, MSRPBNumberFilterEncode};
+  static constexpr MSRPBCodecFunctions kCodec{
+      "NumberFilter",         MSRPBNumberFilterInit,       MSRPBNumberFilterFreeField,
+      MSRPBNumberFilterCopy,  MSRPBNumberFilterDeallocate, MSRPBNumberFilterDecode,
+      MSRPBNumberFilterEncode};
   return kCodec;
 }

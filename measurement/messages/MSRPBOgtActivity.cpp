@@ -3,7 +3,9 @@
 #include "measurement/messages/MSRPBCodecs.h"
 
 const MSRPBCodecFunctions& MSRPBOgtActivity::codec() {
-  static constexpr MSRPBCodecFunctions kCodec{"OgtActivity", MSRPBOgtActivityInit, MSRPBOgtActivityFreeField, MSRPBOgtActivityCopy,
-                                              MSRPBOgtActivityDeallocate, MSRPBOgtActivityDecode, MSRPBOgtActivityEncode};
+  static constexpr MSRPBCodecFunctions kCodec{
+      "OgtActivity",         MSRPBOgtActivityInit,       MSRPBOgtActivityFreeField,
+      MSRPBOgtActivityCopy,  MSRPBOgtActivityDeallocate, MSRPBOgtActivityDecode,
+      MSRPBOgtActivityEncode};
   return kCodec;
 }

@@ -3,7 +3,9 @@
 #include "measurement/messages/MSRPBCodecs.h"
 
 const MSRPBCodecFunctions& MSRPBProgram::codec() {
-  static constexpr MSRPBCodecFunctions kCodec{"Program", MSRPBProgramInit, MSRPBProgramFreeField, MSRPBProgramCopy,
-                                              MSRPBProgramDeallocate, MSRPBProgramDecode, MSRPBProgramEncode};
+  static constexpr MSRPBCodecFunctions kCodec{
+      "Program",         MSRPBProgramInit,       MSRPBProgramFreeField,
+      MSRPBProgramCopy,  MSRPBProgramDeallocate, MSRPBProgramDecode,
+      MSRPBProgramEncode};
   return kCodec;
 }

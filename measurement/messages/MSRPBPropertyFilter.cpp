@@ -3,7 +3,9 @@
 #include "measurement/messages/MSRPBCodecs.h"
 
 const MSRPBCodecFunctions& MSRPBPropertyFilter::codec() {
-  static constexpr MSRPBCodecFunctions kCodec{"PropertyFilter", MSRPBPropertyFilterInit, MSRPBPropertyFilterFreeField, MSRPBPropertyFilterCopy,
-                                              MSRPBPropertyFilterDeallocate, MSRPBPropertyFilterDecode, MSRPBPropertyFilterEncode};
+  static constexpr MSRPBCodecFunctions kCodec{
+      "PropertyFilter",         MSRPBPropertyFilterInit,       MSRPBPropertyFilterFreeField,
+      MSRPBPropertyFilterCopy,  MSRPBPropertyFilterDeallocate, MSRPBPropertyFilterDecode,
+      MSRPBPropertyFilterEncode};
   return kCodec;
 }

@@ -3,7 +3,9 @@
 #include "measurement/messages/MSRPBCodecs.h"
 
 const MSRPBCodecFunctions& MSRPBResultData::codec() {
-  static constexpr MSRPBCodecFunctions kCodec{"ResultData", MSRPBResultDataInit, MSRPBResultDataFreeField, MSRPBResultDataCopy,
-                                              MSRPBResultDataDeallocate, MSRPBResultDataDecode, MSRPBResultDataEncode};
+  static constexpr MSRPBCodecFunctions kCodec{
+      "ResultData",         MSRPBResultDataInit,       MSRPBResultDataFreeField,
+      MSRPBResultDataCopy,  MSRPBResultDataDeallocate, MSRPBResultDataDecode,
+      MSRPBResultDataEncode};
   return kCodec;
 }

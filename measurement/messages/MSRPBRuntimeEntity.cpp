@@ -3,7 +3,9 @@
 #include "measurement/messages/MSRPBCodecs.h"
 
 const MSRPBCodecFunctions& MSRPBRuntimeEntity::codec() {
-  static constexpr MSRPBCodecFunctions kCodec{"RuntimeEntity", MSRPBRuntimeEntityInit, MSRPBRuntimeEntityFreeField, MSRPBRuntimeEntityCopy,
-                                              MSRPBRuntimeEntityDeallocate, MSRPBRuntimeEntityDecode, MSRPBRuntimeEntityEncode};
+  static constexpr MSRPBCodecFunctions kCodec{
+      "RuntimeEntity",         MSRPBRuntimeEntityInit,       MSRPBRuntimeEntityFreeField,
+      MSRPBRuntimeEntityCopy,  MSRPBRuntimeEntityDeallocate, MSRPBRuntimeEntityDecode,
+      MSRPBRuntimeEntityEncode};
   return kCodec;
 }

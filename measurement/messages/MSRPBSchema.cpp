@@ -224,7 +224,8 @@ constexpr MSRPBFieldSpec kMeasurementBundleFields[] = {
     {24, "monitoring_data", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {25, "vmp_app_id", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {28, "field_28", MSRPBFieldBool | MSRPBFieldOptional, nullptr},
-    {29, "audience_evaluation_results", MSRPBFieldMessage | MSRPBFieldRepeated, &kMSRPBAudienceLeafFilterResultType},
+    {29, "audience_evaluation_results", MSRPBFieldMessage | MSRPBFieldRepeated,
+     &kMSRPBAudienceLeafFilterResultType},
     {30, "lumo_installation_id", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {31, "app_version_major", MSRPBFieldInt32 | MSRPBFieldOptional, nullptr},
     {32, "app_version_minor", MSRPBFieldInt32 | MSRPBFieldOptional, nullptr},
@@ -297,8 +298,10 @@ constexpr auto kPropertyFilterFlags = flagsOf(kPropertyFilterFields);
 constexpr MSRPBFieldSpec kResultDataFields[] = {
     {1, "status", MSRPBFieldUInt64 | MSRPBFieldRepeated, nullptr},
     {2, "results", MSRPBFieldUInt64 | MSRPBFieldRepeated, nullptr},
-    {3, "dynamic_filter_timestamps", MSRPBFieldMessage | MSRPBFieldRepeated, &kMSRPBDynamicFilterResultTimestampType},
-    {4, "sequence_filter_timestamps", MSRPBFieldMessage | MSRPBFieldRepeated, &kMSRPBSequenceFilterResultTimestampType},
+    {3, "dynamic_filter_timestamps", MSRPBFieldMessage | MSRPBFieldRepeated,
+     &kMSRPBDynamicFilterResultTimestampType},
+    {4, "sequence_filter_timestamps", MSRPBFieldMessage | MSRPBFieldRepeated,
+     &kMSRPBSequenceFilterResultTimestampType},
 };
 constexpr auto kResultDataFlags = flagsOf(kResultDataFields);
 
@@ -357,39 +360,116 @@ constexpr auto kUserAttributeFlags = flagsOf(kUserAttributeFields);
 
 }  // namespace
 
-const MSRPBMessageType kMSRPBAddressType = {"Address", 7, kAddressFields, kAddressFlags.data(), &msrpb_Address_msg, sizeof(msrpb_Address)};
-const MSRPBMessageType kMSRPBAppPropertyType = {"AppProperty", 7, kAppPropertyFields, kAppPropertyFlags.data(), &msrpb_AppProperty_msg, sizeof(msrpb_AppProperty)};
-const MSRPBMessageType kMSRPBAudienceType = {"Audience", 5, kAudienceFields, kAudienceFlags.data(), &msrpb_Audience_msg, sizeof(msrpb_Audience)};
-const MSRPBMessageType kMSRPBAudienceLeafFilterResultType = {"AudienceLeafFilterResult", 4, kAudienceLeafFilterResultFields, kAudienceLeafFilterResultFlags.data(), &msrpb_AudienceLeafFilterResult_msg, sizeof(msrpb_AudienceLeafFilterResult)};
-const MSRPBMessageType kMSRPBClientPropertyType = {"ClientProperty", 5, kClientPropertyFields, kClientPropertyFlags.data(), &msrpb_ClientProperty_msg, sizeof(msrpb_ClientProperty)};
-const MSRPBMessageType kMSRPBCustomPropertyType = {"CustomProperty", 2, kCustomPropertyFields, kCustomPropertyFlags.data(), &msrpb_CustomProperty_msg, sizeof(msrpb_CustomProperty)};
-const MSRPBMessageType kMSRPBDynamicFilterResultTimestampType = {"DynamicFilterResultTimestamp", 2, kDynamicFilterResultTimestampFields, kDynamicFilterResultTimestampFlags.data(), &msrpb_DynamicFilterResultTimestamp_msg, sizeof(msrpb_DynamicFilterResultTimestamp)};
-const MSRPBMessageType kMSRPBEventType = {"Event", 5, kEventFields, kEventFlags.data(), &msrpb_Event_msg, sizeof(msrpb_Event)};
-const MSRPBMessageType kMSRPBEventConfigType = {"EventConfig", 4, kEventConfigFields, kEventConfigFlags.data(), &msrpb_EventConfig_msg, sizeof(msrpb_EventConfig)};
-const MSRPBMessageType kMSRPBEventFilterType = {"EventFilter", 8, kEventFilterFields, kEventFilterFlags.data(), &msrpb_EventFilter_msg, sizeof(msrpb_EventFilter)};
-const MSRPBMessageType kMSRPBEventParamType = {"EventParam", 6, kEventParamFields, kEventParamFlags.data(), &msrpb_EventParam_msg, sizeof(msrpb_EventParam)};
-const MSRPBMessageType kMSRPBExperimentType = {"Experiment", 2, kExperimentFields, kExperimentFlags.data(), &msrpb_Experiment_msg, sizeof(msrpb_Experiment)};
-const MSRPBMessageType kMSRPBExperimentRequestType = {"ExperimentRequest", 2, kExperimentRequestFields, kExperimentRequestFlags.data(), &msrpb_ExperimentRequest_msg, sizeof(msrpb_ExperimentRequest)};
-const MSRPBMessageType kMSRPBExperimentResponseType = {"ExperimentResponse", 2, kExperimentResponseFields, kExperimentResponseFlags.data(), &msrpb_ExperimentResponse_msg, sizeof(msrpb_ExperimentResponse)};
-const MSRPBMessageType kMSRPBFilterType = {"Filter", 4, kFilterFields, kFilterFlags.data(), &msrpb_Filter_msg, sizeof(msrpb_Filter)};
-const MSRPBMessageType kMSRPBFlagType = {"Flag", 5, kFlagFields, kFlagFlags.data(), &msrpb_Flag_msg, sizeof(msrpb_Flag)};
-const MSRPBMessageType kMSRPBHashedUserDataType = {"HashedUserData", 3, kHashedUserDataFields, kHashedUserDataFlags.data(), &msrpb_HashedUserData_msg, sizeof(msrpb_HashedUserData)};
-const MSRPBMessageType kMSRPBMeasurementBatchType = {"MeasurementBatch", 1, kMeasurementBatchFields, kMeasurementBatchFlags.data(), &msrpb_MeasurementBatch_msg, sizeof(msrpb_MeasurementBatch)};
-const MSRPBMessageType kMSRPBMeasurementBundleType = {"MeasurementBundle", 46, kMeasurementBundleFields, kMeasurementBundleFlags.data(), &msrpb_MeasurementBundle_msg, sizeof(msrpb_MeasurementBundle)};
-const MSRPBMessageType kMSRPBMeasurementConfigType = {"MeasurementConfig", 9, kMeasurementConfigFields, kMeasurementConfigFlags.data(), &msrpb_MeasurementConfig_msg, sizeof(msrpb_MeasurementConfig)};
-const MSRPBMessageType kMSRPBNumberFilterType = {"NumberFilter", 5, kNumberFilterFields, kNumberFilterFlags.data(), &msrpb_NumberFilter_msg, sizeof(msrpb_NumberFilter)};
-const MSRPBMessageType kMSRPBOgtActivitiesType = {"OgtActivities", 1, kOgtActivitiesFields, kOgtActivitiesFlags.data(), &msrpb_OgtActivities_msg, sizeof(msrpb_OgtActivities)};
-const MSRPBMessageType kMSRPBOgtActivityType = {"OgtActivity", 2, kOgtActivityFields, kOgtActivityFlags.data(), &msrpb_OgtActivity_msg, sizeof(msrpb_OgtActivity)};
-const MSRPBMessageType kMSRPBProgramType = {"Program", 2, kProgramFields, kProgramFlags.data(), &msrpb_Program_msg, sizeof(msrpb_Program)};
-const MSRPBMessageType kMSRPBPropertyFilterType = {"PropertyFilter", 6, kPropertyFilterFields, kPropertyFilterFlags.data(), &msrpb_PropertyFilter_msg, sizeof(msrpb_PropertyFilter)};
-const MSRPBMessageType kMSRPBResultDataType = {"ResultData", 4, kResultDataFields, kResultDataFlags.data(), &msrpb_ResultData_msg, sizeof(msrpb_ResultData)};
-const MSRPBMessageType kMSRPBRuntimeEntityType = {"RuntimeEntity", 6, kRuntimeEntityFields, kRuntimeEntityFlags.data(), &msrpb_RuntimeEntity_msg, sizeof(msrpb_RuntimeEntity)};
-const MSRPBMessageType kMSRPBSdkResponseType = {"SdkResponse", 3, kSdkResponseFields, kSdkResponseFlags.data(), &msrpb_SdkResponse_msg, sizeof(msrpb_SdkResponse)};
-const MSRPBMessageType kMSRPBSequenceFilterResultTimestampType = {"SequenceFilterResultTimestamp", 2, kSequenceFilterResultTimestampFields, kSequenceFilterResultTimestampFlags.data(), &msrpb_SequenceFilterResultTimestamp_msg, sizeof(msrpb_SequenceFilterResultTimestamp)};
-const MSRPBMessageType kMSRPBSettingType = {"Setting", 2, kSettingFields, kSettingFlags.data(), &msrpb_Setting_msg, sizeof(msrpb_Setting)};
-const MSRPBMessageType kMSRPBSnapshotType = {"Snapshot", 2, kSnapshotFields, kSnapshotFlags.data(), &msrpb_Snapshot_msg, sizeof(msrpb_Snapshot)};
-const MSRPBMessageType kMSRPBStringFilterType = {"StringFilter", 4, kStringFilterFields, kStringFilterFlags.data(), &msrpb_StringFilter_msg, sizeof(msrpb_StringFilter)};
-const MSRPBMessageType kMSRPBUserAttributeType = {"UserAttribute", 6, kUserAttributeFields, kUserAttributeFlags.data(), &msrpb_UserAttribute_msg, sizeof(msrpb_UserAttribute)};
+const MSRPBMessageType kMSRPBAddressType = {
+    "Address", 7, kAddressFields, kAddressFlags.data(), &msrpb_Address_msg, sizeof(msrpb_Address)};
+const MSRPBMessageType kMSRPBAppPropertyType = {"AppProperty",          7,
+                                                kAppPropertyFields,     kAppPropertyFlags.data(),
+                                                &msrpb_AppProperty_msg, sizeof(msrpb_AppProperty)};
+const MSRPBMessageType kMSRPBAudienceType = {"Audience",          5,
+                                             kAudienceFields,     kAudienceFlags.data(),
+                                             &msrpb_Audience_msg, sizeof(msrpb_Audience)};
+const MSRPBMessageType kMSRPBAudienceLeafFilterResultType = {
+    "AudienceLeafFilterResult",          4,
+    kAudienceLeafFilterResultFields,     kAudienceLeafFilterResultFlags.data(),
+    &msrpb_AudienceLeafFilterResult_msg, sizeof(msrpb_AudienceLeafFilterResult)};
+const MSRPBMessageType kMSRPBClientPropertyType = {
+    "ClientProperty",          5,
+    kClientPropertyFields,     kClientPropertyFlags.data(),
+    &msrpb_ClientProperty_msg, sizeof(msrpb_ClientProperty)};
+const MSRPBMessageType kMSRPBCustomPropertyType = {
+    "CustomProperty",          2,
+    kCustomPropertyFields,     kCustomPropertyFlags.data(),
+    &msrpb_CustomProperty_msg, sizeof(msrpb_CustomProperty)};
+const MSRPBMessageType kMSRPBDynamicFilterResultTimestampType = {
+    "DynamicFilterResultTimestamp",          2,
+    kDynamicFilterResultTimestampFields,     kDynamicFilterResultTimestampFlags.data(),
+    &msrpb_DynamicFilterResultTimestamp_msg, sizeof(msrpb_DynamicFilterResultTimestamp)};
+const MSRPBMessageType kMSRPBEventType = {
+    "Event", 5, kEventFields, kEventFlags.data(), &msrpb_Event_msg, sizeof(msrpb_Event)};
+const MSRPBMessageType kMSRPBEventConfigType = {"EventConfig",          4,
+                                                kEventConfigFields,     kEventConfigFlags.data(),
+                                                &msrpb_EventConfig_msg, sizeof(msrpb_EventConfig)};
+const MSRPBMessageType kMSRPBEventFilterType = {"EventFilter",          8,
+                                                kEventFilterFields,     kEventFilterFlags.data(),
+                                                &msrpb_EventFilter_msg, sizeof(msrpb_EventFilter)};
+const MSRPBMessageType kMSRPBEventParamType = {"EventParam",          6,
+                                               kEventParamFields,     kEventParamFlags.data(),
+                                               &msrpb_EventParam_msg, sizeof(msrpb_EventParam)};
+const MSRPBMessageType kMSRPBExperimentType = {"Experiment",          2,
+                                               kExperimentFields,     kExperimentFlags.data(),
+                                               &msrpb_Experiment_msg, sizeof(msrpb_Experiment)};
+const MSRPBMessageType kMSRPBExperimentRequestType = {
+    "ExperimentRequest",          2,
+    kExperimentRequestFields,     kExperimentRequestFlags.data(),
+    &msrpb_ExperimentRequest_msg, sizeof(msrpb_ExperimentRequest)};
+const MSRPBMessageType kMSRPBExperimentResponseType = {
+    "ExperimentResponse",          2,
+    kExperimentResponseFields,     kExperimentResponseFlags.data(),
+    &msrpb_ExperimentResponse_msg, sizeof(msrpb_ExperimentResponse)};
+const MSRPBMessageType kMSRPBFilterType = {
+    "Filter", 4, kFilterFields, kFilterFlags.data(), &msrpb_Filter_msg, sizeof(msrpb_Filter)};
+const MSRPBMessageType kMSRPBFlagType = {
+    "Flag", 5, kFlagFields, kFlagFlags.data(), &msrpb_Flag_msg, sizeof(msrpb_Flag)};
+const MSRPBMessageType kMSRPBHashedUserDataType = {
+    "HashedUserData",          3,
+    kHashedUserDataFields,     kHashedUserDataFlags.data(),
+    &msrpb_HashedUserData_msg, sizeof(msrpb_HashedUserData)};
+const MSRPBMessageType kMSRPBMeasurementBatchType = {
+    "MeasurementBatch",          1,
+    kMeasurementBatchFields,     kMeasurementBatchFlags.data(),
+    &msrpb_MeasurementBatch_msg, sizeof(msrpb_MeasurementBatch)};
+const MSRPBMessageType kMSRPBMeasurementBundleType = {
+    "MeasurementBundle",          46,
+    kMeasurementBundleFields,     kMeasurementBundleFlags.data(),
+    &msrpb_MeasurementBundle_msg, sizeof(msrpb_MeasurementBundle)};
+const MSRPBMessageType kMSRPBMeasurementConfigType = {
+    "MeasurementConfig",          9,
+    kMeasurementConfigFields,     kMeasurementConfigFlags.data(),
+    &msrpb_MeasurementConfig_msg, sizeof(msrpb_MeasurementConfig)};
+const MSRPBMessageType kMSRPBNumberFilterType = {
+    "NumberFilter",          5,
+    kNumberFilterFields,     kNumberFilterFlags.data(),
+    &msrpb_NumberFilter_msg, sizeof(msrpb_NumberFilter)};
+const MSRPBMessageType kMSRPBOgtActivitiesType = {
+    "OgtActivities",          1,
+    kOgtActivitiesFields,     kOgtActivitiesFlags.data(),
+    &msrpb_OgtActivities_msg, sizeof(msrpb_OgtActivities)};
+const MSRPBMessageType kMSRPBOgtActivityType = {"OgtActivity",          2,
+                                                kOgtActivityFields,     kOgtActivityFlags.data(),
+                                                &msrpb_OgtActivity_msg, sizeof(msrpb_OgtActivity)};
+const MSRPBMessageType kMSRPBProgramType = {
+    "Program", 2, kProgramFields, kProgramFlags.data(), &msrpb_Program_msg, sizeof(msrpb_Program)};
+const MSRPBMessageType kMSRPBPropertyFilterType = {
+    "PropertyFilter",          6,
+    kPropertyFilterFields,     kPropertyFilterFlags.data(),
+    &msrpb_PropertyFilter_msg, sizeof(msrpb_PropertyFilter)};
+const MSRPBMessageType kMSRPBResultDataType = {"ResultData",          4,
+                                               kResultDataFields,     kResultDataFlags.data(),
+                                               &msrpb_ResultData_msg, sizeof(msrpb_ResultData)};
+const MSRPBMessageType kMSRPBRuntimeEntityType = {
+    "RuntimeEntity",          6,
+    kRuntimeEntityFields,     kRuntimeEntityFlags.data(),
+    &msrpb_RuntimeEntity_msg, sizeof(msrpb_RuntimeEntity)};
+const MSRPBMessageType kMSRPBSdkResponseType = {"SdkResponse",          3,
+                                                kSdkResponseFields,     kSdkResponseFlags.data(),
+                                                &msrpb_SdkResponse_msg, sizeof(msrpb_SdkResponse)};
+const MSRPBMessageType kMSRPBSequenceFilterResultTimestampType = {
+    "SequenceFilterResultTimestamp",          2,
+    kSequenceFilterResultTimestampFields,     kSequenceFilterResultTimestampFlags.data(),
+    &msrpb_SequenceFilterResultTimestamp_msg, sizeof(msrpb_SequenceFilterResultTimestamp)};
+const MSRPBMessageType kMSRPBSettingType = {
+    "Setting", 2, kSettingFields, kSettingFlags.data(), &msrpb_Setting_msg, sizeof(msrpb_Setting)};
+const MSRPBMessageType kMSRPBSnapshotType = {"Snapshot",          2,
+                                             kSnapshotFields,     kSnapshotFlags.data(),
+                                             &msrpb_Snapshot_msg, sizeof(msrpb_Snapshot)};
+const MSRPBMessageType kMSRPBStringFilterType = {
+    "StringFilter",          4,
+    kStringFilterFields,     kStringFilterFlags.data(),
+    &msrpb_StringFilter_msg, sizeof(msrpb_StringFilter)};
+const MSRPBMessageType kMSRPBUserAttributeType = {
+    "UserAttribute",          6,
+    kUserAttributeFields,     kUserAttributeFlags.data(),
+    &msrpb_UserAttribute_msg, sizeof(msrpb_UserAttribute)};
 
 const std::vector<const MSRPBMessageType*>& MSRPBAllMessageTypes() {
   static const auto* types = new std::vector<const MSRPBMessageType*>{

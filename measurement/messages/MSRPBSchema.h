@@ -23,10 +23,10 @@ struct MSRPBFieldSpec {
 struct MSRPBMessageType {
   const char* name;
   std::uint32_t fieldCount;
-  const MSRPBFieldSpec* fields;   // slot order
-  const std::uint32_t* flags;     // the constant table every MessageInfo of the type points to
+  const MSRPBFieldSpec* fields;  // slot order
+  const std::uint32_t* flags;    // the constant table every MessageInfo of the type points to
   const pb_msgdesc_t* descriptor;
-  std::size_t structSize;         // size of the nanopb structure
+  std::size_t structSize;  // size of the nanopb structure
 };
 
 // Every message type, in name order.
@@ -41,7 +41,7 @@ int MSRPBMessageFreeField(const MSRPBMessageType& type, MessageInfo* message, in
 int MSRPBMessageDeallocate(const MSRPBMessageType& type, MessageInfo* message);
 int MSRPBMessageCopy(const MSRPBMessageType& type, MessageInfo** destination,
                      const MessageInfo* source);
-int MSRPBMessageDecode(const MSRPBMessageType& type, const std::uint8_t* bytes,
-                       std::size_t length, MessageInfo* message);
+int MSRPBMessageDecode(const MSRPBMessageType& type, const std::uint8_t* bytes, std::size_t length,
+                       MessageInfo* message);
 std::int32_t MSRPBMessageEncode(const MSRPBMessageType& type, const MessageInfo* message,
                                 std::uint8_t** output);

@@ -3,7 +3,9 @@
 #include "measurement/messages/MSRPBCodecs.h"
 
 const MSRPBCodecFunctions& MSRPBSdkResponse::codec() {
-  static constexpr MSRPBCodecFunctions kCodec{"SdkResponse", MSRPBSdkResponseInit, MSRPBSdkResponseFreeField, MSRPBSdkResponseCopy,
-                                              MSRPBSdkResponseDeallocate, MSRPBSdkResponseDecode, MSRPBSdkResponseEncode};
+  static constexpr MSRPBCodecFunctions kCodec{
+      "SdkResponse",         MSRPBSdkResponseInit,       MSRPBSdkResponseFreeField,
+      MSRPBSdkResponseCopy,  MSRPBSdkResponseDeallocate, MSRPBSdkResponseDecode,
+      MSRPBSdkResponseEncode};
   return kCodec;
 }

@@ -3,7 +3,9 @@
 #include "measurement/messages/MSRPBCodecs.h"
 
 const MSRPBCodecFunctions& MSRPBSetting::codec() {
-  static constexpr MSRPBCodecFunctions kCodec{"Setting", MSRPBSettingInit, MSRPBSettingFreeField, MSRPBSettingCopy,
-                                              MSRPBSettingDeallocate, MSRPBSettingDecode, MSRPBSettingEncode};
+  static constexpr MSRPBCodecFunctions kCodec{
+      "Setting",         MSRPBSettingInit,       MSRPBSettingFreeField,
+      MSRPBSettingCopy,  MSRPBSettingDeallocate, MSRPBSettingDecode,
+      MSRPBSettingEncode};
   return kCodec;
 }

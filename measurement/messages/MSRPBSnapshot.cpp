@@ -3,7 +3,9 @@
 #include "measurement/messages/MSRPBCodecs.h"
 
 const MSRPBCodecFunctions& MSRPBSnapshot::codec() {
-  static constexpr MSRPBCodecFunctions kCodec{"Snapshot", MSRPBSnapshotInit, MSRPBSnapshotFreeField, MSRPBSnapshotCopy,
-                                              MSRPBSnapshotDeallocate, MSRPBSnapshotDecode, MSRPBSnapshotEncode};
+  static constexpr MSRPBCodecFunctions kCodec{
+      "Snapshot",         MSRPBSnapshotInit,       MSRPBSnapshotFreeField,
+      MSRPBSnapshotCopy,  MSRPBSnapshotDeallocate, MSRPBSnapshotDecode,
+      MSRPBSnapshotEncode};
   return kCodec;
 }

@@ -3,7 +3,9 @@
 #include "measurement/messages/MSRPBCodecs.h"
 
 const MSRPBCodecFunctions& MSRPBStringFilter::codec() {
-  static constexpr MSRPBCodecFunctions kCodec{"StringFilter", MSRPBStringFilterInit, MSRPBStringFilterFreeField, MSRPBStringFilterCopy,
-                                              MSRPBStringFilterDeallocate, MSRPBStringFilterDecode, MSRPBStringFilterEncode};
+  static constexpr MSRPBCodecFunctions kCodec{
+      "StringFilter",         MSRPBStringFilterInit,       MSRPBStringFilterFreeField,
+      MSRPBStringFilterCopy,  MSRPBStringFilterDeallocate, MSRPBStringFilterDecode,
+      MSRPBStringFilterEncode};
   return kCodec;
 }

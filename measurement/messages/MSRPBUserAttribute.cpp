@@ -3,7 +3,9 @@
 #include "measurement/messages/MSRPBCodecs.h"
 
 const MSRPBCodecFunctions& MSRPBUserAttribute::codec() {
-  static constexpr MSRPBCodecFunctions kCodec{"UserAttribute", MSRPBUserAttributeInit, MSRPBUserAttributeFreeField, MSRPBUserAttributeCopy,
-                                              MSRPBUserAttributeDeallocate, MSRPBUserAttributeDecode, MSRPBUserAttributeEncode};
+  static constexpr MSRPBCodecFunctions kCodec{
+      "UserAttribute",         MSRPBUserAttributeInit,       MSRPBUserAttributeFreeField,
+      MSRPBUserAttributeCopy,  MSRPBUserAttributeDeallocate, MSRPBUserAttributeDecode,
+      MSRPBUserAttributeEncode};
   return kCodec;
 }

@@ -106,8 +106,9 @@ TEST_F(MSRPBAccessorsTest, RepeatedScalarsStoreEveryElementOrNone) {
 
   log_.clear();
   MSRPBSetRepeated(data, 0, Value(Value::Array{Value(1), Value(2), Value(3), Value("four")}));
-  EXPECT_TRUE(log_.contains("<ERROR> Invalid object type. Int64 fields expect NSNumber. Type: "
-                            "NSString"));
+  EXPECT_TRUE(
+      log_.contains("<ERROR> Invalid object type. Int64 fields expect NSNumber. Type: "
+                    "NSString"));
   EXPECT_EQ(MSRPBGetRepeated(data, 0), Value(Value::Array{}));
 
   MSRPBSetRepeated(data, 1, Value(Value::Array{Value(9)}));
@@ -147,8 +148,9 @@ TEST_F(MSRPBAccessorsTest, RepeatedMessagesAreCopiesInBothDirections) {
   // Elements of another message kind are refused; the field ends up empty.
   log_.clear();
   MSRPBSetRepeated(event, 0, Value(Value::Array{Value(inner), Value(MSRPBFlag::message())}));
-  EXPECT_TRUE(log_.contains("<ERROR> Invalid object type. Message fields expect NANOMessageBase. "
-                            "Type: MSRPBFlag"));
+  EXPECT_TRUE(
+      log_.contains("<ERROR> Invalid object type. Message fields expect NANOMessageBase. "
+                    "Type: MSRPBFlag"));
   EXPECT_EQ(MSRPBGetRepeated<MSRPBEventParam>(event, 0).count(), 0u);
 
   // A class of another kind gives nothing, without a log.
@@ -158,8 +160,9 @@ TEST_F(MSRPBAccessorsTest, RepeatedMessagesAreCopiesInBothDirections) {
   EXPECT_TRUE(log_.lines().empty());
   // No class at all is logged.
   EXPECT_EQ(MSRPBGetRepeated(event, 0).count(), 0u);
-  EXPECT_TRUE(log_.contains("<ERROR> Provided class doesn't implement initWithMessageInfo: "
-                            "method. Class: nil"));
+  EXPECT_TRUE(
+      log_.contains("<ERROR> Provided class doesn't implement initWithMessageInfo: "
+                    "method. Class: nil"));
 }
 
 TEST_F(MSRPBAccessorsTest, SingularMessagesAreCopiesAndCheckedForKind) {

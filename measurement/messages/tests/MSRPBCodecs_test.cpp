@@ -29,7 +29,8 @@ void fillMessage(const MSRPBMessageType& type, MessageInfo* info, int depth) {
       auto* holder = static_cast<MSRPBRepeatedField*>(info->fields[i]);
       holder->count = 2;
       holder->elements = static_cast<void**>(std::calloc(2, sizeof(void*)));
-      for (std::uint32_t e = 0; e < 2; ++e) fillValue(spec, &holder->elements[e], i * 10 + e, depth);
+      for (std::uint32_t e = 0; e < 2; ++e)
+        fillValue(spec, &holder->elements[e], i * 10 + e, depth);
     } else {
       if ((spec.flags & MSRPBFieldMessage) && depth == 0) continue;
       fillValue(spec, &info->fields[i], i, depth);
@@ -75,8 +76,9 @@ TEST_F(MSRPBCodecsTest, SchemaTablesMatchTheMessageTypes) {
   const struct {
     const char* name;
     std::uint32_t fields;
-  } expected[] = {{"Address", 7}, {"MeasurementBundle", 46}, {"MeasurementBatch", 1},
-                  {"EventParam", 6}, {"RuntimeEntity", 6}, {"EventFilter", 8}, {"Flag", 5}};
+  } expected[] = {{"Address", 7},    {"MeasurementBundle", 46}, {"MeasurementBatch", 1},
+                  {"EventParam", 6}, {"RuntimeEntity", 6},      {"EventFilter", 8},
+                  {"Flag", 5}};
   for (const auto& row : expected) {
     EXPECT_EQ(typeNamed(row.name).fieldCount, row.fields) << row.name;
   }
