@@ -189,6 +189,7 @@ TEST_F(VTUNetworkTest, PostSendsTheGzipBodyWithItsHeadersAndAnswersOnTheGivenQue
   auto compressed = vtu_dataByGzippingData(payload, &error);
   ASSERT_TRUE(compressed);
   EXPECT_EQ(received[0].header("Content-Length"), std::to_string(compressed->size()));
+  EXPECT_EQ(received[0].headers.count("Content-Length"), 1u);
   // The server inflates a gzip body; what it read back is the payload.
   EXPECT_EQ(received[0].body, std::string(payload.begin(), payload.end()));
 }
