@@ -177,8 +177,10 @@ class URLSession : public Object {
   using DataTaskCompletion = std::function<void(
       const Bytes& data, std::shared_ptr<const HTTPURLResponse> response, ErrorPtr error)>;
 
-  // The session holds its delegate strongly and keeps itself alive until it is invalidated
-  // (and its tasks have finished). A null queue gives the session a serial queue of its own.
+  // The session holds its delegate strongly until it is invalidated (after
+  // didBecomeInvalidWithError), and keeps itself alive while it has tasks that have not
+  // completed, so a caller may hold it weakly. A null queue gives the session a serial queue of
+  // its own.
   static std::shared_ptr<URLSession> sessionWithConfiguration(
       URLSessionConfiguration configuration, std::shared_ptr<URLSessionDelegate> delegate = {},
       DispatchQueuePtr delegateQueue = {});
