@@ -25,16 +25,17 @@
   std::int32_t MSRPB##M##Encode(const MessageInfo* message, std::uint8_t** output);
 
 // The 33 messages, in name order.
-#define MSRPB_FOR_EACH_MESSAGE(X)                                                                 \
-  X(Address)                                                                                      \
-  X(AppProperty) X(Audience) X(AudienceLeafFilterResult) X(ClientProperty) X(CustomProperty)      \
-      X(DynamicFilterResultTimestamp) X(Event) X(EventConfig) X(EventFilter) X(EventParam)        \
-          X(Experiment) X(ExperimentRequest) X(ExperimentResponse) X(Filter) X(Flag)              \
-              X(HashedUserData) X(MeasurementBatch) X(MeasurementBundle) X(MeasurementConfig)     \
-                  X(NumberFilter) X(OgtActivities) X(OgtActivity) X(Program) X(PropertyFilter)    \
-                      X(ResultData) X(RuntimeEntity) X(SdkResponse)                               \
-                          X(SequenceFilterResultTimestamp) X(Setting) X(Snapshot) X(StringFilter) \
-                              X(UserAttribute)
+// clang-format off
+#define MSRPB_FOR_EACH_MESSAGE(X) \
+  X(Address) X(AppProperty) X(Audience) X(AudienceLeafFilterResult) \
+  X(ClientProperty) X(CustomProperty) X(DynamicFilterResultTimestamp) X(Event) \
+  X(EventConfig) X(EventFilter) X(EventParam) X(Experiment) X(ExperimentRequest) \
+  X(ExperimentResponse) X(Filter) X(Flag) X(HashedUserData) X(MeasurementBatch) \
+  X(MeasurementBundle) X(MeasurementConfig) X(NumberFilter) X(OgtActivities) \
+  X(OgtActivity) X(Program) X(PropertyFilter) X(ResultData) X(RuntimeEntity) \
+  X(SdkResponse) X(SequenceFilterResultTimestamp) X(Setting) X(Snapshot) \
+  X(StringFilter) X(UserAttribute)
+// clang-format on
 
 MSRPB_FOR_EACH_MESSAGE(MSRPB_DECLARE_CODEC_FAMILY)
 
