@@ -1,15 +1,28 @@
 #include "measurement/messages/MSRPBAccessors.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "measurement/messages/MSRPBConstants.h"
 #include "measurement/messages/MSRPBFieldRuntime.h"
 #include "measurement/messages/MSRPBSchema.h"
 #include "platform/base/Strings.h"
 #include "platform/dispatch/SystemLog.h"
 
 namespace {
+
+// The texts are the constant printf formats of MSRPBConstants.h.
+__attribute__((format(printf, 1, 2))) void logFormat(const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  platform::SystemLog::write(platform::LogLevel::Error, text);
+}
 
 void logLine(const std::string& text) {
   platform::SystemLog::write(platform::LogLevel::Error, text);
@@ -30,8 +43,7 @@ bool indexInRange(const MessageInfo* info, std::int32_t index) {
   if (index >= 0 && type != nullptr && static_cast<std::uint32_t>(index) < type->fieldCount) {
     return true;
   }
-  logLine("<Nano/Failure> Field ID is out of range. Message: " + nameOf(info) +
-          ", field ID: " + std::to_string(index));
+  logFormat(kMSRPBOutOfRangeFormat, nameOf(info).c_str(), index);
   return false;
 }
 
@@ -42,8 +54,7 @@ MessageInfo* checkedField(const NANOMessagePtr& message, std::int32_t index, con
                           bool anyOf = false) {
   MessageInfo* info = initialisedInfo(message);
   if (info == nullptr) {
-    logLine(std::string("ProtocolBuffer message hasn't been initialized. ") + operation +
-            " can't be performed");
+    logFormat(kMSRPBNotInitializedFormat, operation);
     return nullptr;
   }
   if (!indexInRange(info, index)) return nullptr;
@@ -51,8 +62,7 @@ MessageInfo* checkedField(const NANOMessagePtr& message, std::int32_t index, con
   const bool accepted = anyOf ? ((flags & mask) != 0 && (flags & MSRPBFieldRepeated) == 0)
                               : (flags & mask) == expected;
   if (!accepted) {
-    logLine(std::string("<Nano/Failure> Field type isn't a scalar ") + typeWord +
-            ". Message: " + nameOf(info) + ", field ID: " + std::to_string(index));
+    logFormat(kMSRPBNotScalarFormat, typeWord, nameOf(info).c_str(), index);
     return nullptr;
   }
   return info;
@@ -62,18 +72,16 @@ MessageInfo* checkedRepeated(const NANOMessagePtr& message, std::int32_t index,
                              const char* operation) {
   MessageInfo* info = initialisedInfo(message);
   if (info == nullptr) {
-    logLine(std::string("ProtocolBuffer message hasn't been initialized. ") + operation +
-            " can't be performed");
+    logFormat(kMSRPBNotInitializedFormat, operation);
     return nullptr;
   }
   if (!indexInRange(info, index)) return nullptr;
   if ((info->flags[index] & MSRPBFieldRepeated) == 0) {
-    logLine("<Nano/Failure> Field type isn't REPEATED. Message: " + nameOf(info) +
-            ", field ID: " + std::to_string(index));
+    logFormat(kMSRPBNotRepeatedFormat, nameOf(info).c_str(), index);
     return nullptr;
   }
   if (info->fields[index] == nullptr) {
-    logLine("<ERROR> Repeated field should have been allocated");
+    logLine(kMSRPBRepeatedNotAllocatedText);
     return nullptr;
   }
   return info;
@@ -110,9 +118,7 @@ bool MSRPBHasField(const NANOMessagePtr& message, std::int32_t index) {
   MessageInfo* info = initialisedInfo(message);
   if (info == nullptr) {
     const char* name = message ? message->messageID() : nullptr;
-    logLine(std::string("ProtocolBuffer message hasn't been initialized. HasField operation "
-                        "can't be performed. Message name ") +
-            (name ? name : "(null)"));
+    logFormat(kMSRPBHasFieldNotInitializedFormat, name ? name : "(null)");
     return false;
   }
   if (!indexInRange(info, index)) return false;
@@ -123,7 +129,7 @@ bool MSRPBHasField(const NANOMessagePtr& message, std::int32_t index) {
 void MSRPBClearField(const NANOMessagePtr& message, std::int32_t index) {
   MessageInfo* info = initialisedInfo(message);
   if (info == nullptr) {
-    logLine("ProtocolBuffer message hasn't been initialized. ClearField can't be performed");
+    logFormat(kMSRPBNotInitializedFormat, "ClearField");
     return;
   }
   message->deallocMessageFieldFn()(info, index);
@@ -188,8 +194,7 @@ void MSRPBSetStringField(const NANOMessagePtr& message, std::int32_t index,
     return;
   }
   if (!value.isString()) {
-    logLine("<ERROR> Invalid object type. String fields expect NSString. Type: " +
-            value.className());
+    logFormat(kMSRPBInvalidObjectFormat, "String", "NSString", value.className().c_str());
     message->deallocMessageFieldFn()(info, index);
     return;
   }
@@ -207,9 +212,8 @@ NANOMessagePtr MSRPBGetMessage(const NANOMessagePtr& message, std::int32_t index
   MessageInfo* info = checkedField(message, index, "GetMessage", "MESSAGE", 0x4008, 0x4000);
   if (info == nullptr || info->fields[index] == nullptr) return nullptr;
   if (messageClass.initWithMessageInfo == nullptr) {
-    logLine(std::string("<ERROR> Provided class doesn't implement initWithMessageInfo: method. "
-                        "Class: ") +
-            (messageClass.className ? messageClass.className : "nil"));
+    logFormat(kMSRPBNoInitWithMessageInfoFormat,
+              messageClass.className ? messageClass.className : "nil");
     return nullptr;
   }
   return messageClass.initWithMessageInfo(static_cast<const MessageInfo*>(info->fields[index]));
@@ -222,8 +226,7 @@ void MSRPBSetMessage(const NANOMessagePtr& message, std::int32_t index,
   if (value != nullptr && value->messageInfo() != nullptr &&
       !fitsDeclaredType(info, index, value)) {
     // Another kind in this slot would be read with the wrong schema by every later codec call.
-    logLine("<ERROR> Invalid object type. Message fields expect NANOMessageBase. Type: " +
-            value->className());
+    logFormat(kMSRPBInvalidObjectFormat, "Message", "NANOMessageBase", value->className().c_str());
     return;
   }
   message->deallocMessageFieldFn()(info, index);
@@ -253,7 +256,7 @@ platform::Value MSRPBGetRepeated(const NANOMessagePtr& message, std::int32_t ind
   for (std::uint32_t i = 0; i < holder->count; ++i) {
     const void* element = holder->elements[i];
     if (element == nullptr) {
-      logLine("<ERROR> Unable to convert NULL data to an ObjC object");
+      logLine(kMSRPBNullElementText);
       continue;
     }
     platform::Value entry;
@@ -283,9 +286,8 @@ platform::Value MSRPBGetRepeated(const NANOMessagePtr& message, std::int32_t ind
               : platform::Value::data(platform::Bytes());
     } else if (flags & MSRPBFieldMessage) {
       if (messageClass.initWithMessageInfo == nullptr) {
-        logLine(std::string("<ERROR> Provided class doesn't implement initWithMessageInfo: "
-                            "method. Class: ") +
-                (messageClass.className ? messageClass.className : "nil"));
+        logFormat(kMSRPBNoInitWithMessageInfoFormat,
+                  messageClass.className ? messageClass.className : "nil");
         continue;
       }
       if (NANOMessagePtr object =
@@ -293,8 +295,7 @@ platform::Value MSRPBGetRepeated(const NANOMessagePtr& message, std::int32_t ind
         entry = platform::Value(object);
       }
     } else {
-      logLine("<ERROR> Unable to convert byte data to an ObjC object. Unknown type. " +
-              std::to_string(flags));
+      logFormat(kMSRPBUnknownElementTypeFormat, static_cast<int>(flags));
       continue;
     }
     if (!entry.isNil()) result.push_back(std::move(entry));
@@ -309,8 +310,7 @@ bool storeElement(const MessageInfo* info, std::int32_t index, std::uint32_t fla
                   const platform::Value& object, void** slot) {
   auto expectNumber = [&](const char* kind) {
     if (object.isNumber()) return true;
-    logLine(std::string("<ERROR> Invalid object type. ") + kind +
-            " fields expect NSNumber. Type: " + object.className());
+    logFormat(kMSRPBInvalidObjectFormat, kind, "NSNumber", object.className().c_str());
     return false;
   };
   if (flags & MSRPBFieldBool) {
@@ -335,16 +335,14 @@ bool storeElement(const MessageInfo* info, std::int32_t index, std::uint32_t fla
     auto* field = static_cast<MSRPBStringField*>(std::calloc(1, sizeof(MSRPBStringField)));
     *slot = field;
     if (!object.isString() || !MSRPBCopyStringToHolder(object, field)) {
-      logLine("<ERROR> Invalid object type. String fields expect NSString. Type: " +
-              object.className());
+      logFormat(kMSRPBInvalidObjectFormat, "String", "NSString", object.className().c_str());
       return false;
     }
   } else if (flags & MSRPBFieldBytes) {
     auto* field = static_cast<MSRPBStringField*>(std::calloc(1, sizeof(MSRPBStringField)));
     *slot = field;
     if (!object.isData() || !MSRPBCopyDataToHolder(object, field)) {
-      logLine("<ERROR> Invalid object type. Bytes fields expect NSData. Type: " +
-              object.className());
+      logFormat(kMSRPBInvalidObjectFormat, "Bytes", "NSData", object.className().c_str());
       return false;
     }
   } else if (flags & MSRPBFieldMessage) {
@@ -352,13 +350,12 @@ bool storeElement(const MessageInfo* info, std::int32_t index, std::uint32_t fla
     if (value == nullptr || value->messageInfo() == nullptr ||
         !fitsDeclaredType(info, index, value) ||
         !value->copyMessageInfoFn()(reinterpret_cast<MessageInfo**>(slot), value->messageInfo())) {
-      logLine("<ERROR> Invalid object type. Message fields expect NANOMessageBase. Type: " +
-              object.className());
+      logFormat(kMSRPBInvalidObjectFormat, "Message", "NANOMessageBase",
+                object.className().c_str());
       return false;
     }
   } else {
-    logLine("<ERROR> Unable to convert ObjC object to byte data. Unknown type. " +
-            std::to_string(flags));
+    logFormat(kMSRPBUnknownObjectTypeFormat, static_cast<int>(flags));
     return false;
   }
   return true;
@@ -375,15 +372,14 @@ void MSRPBSetRepeated(const NANOMessagePtr& message, std::int32_t index,
   if (array.isNil()) return;
   const platform::Value::Array* elements = array.array();
   if (elements == nullptr) {
-    logLine("<ERROR> Invalid object type. Repeated fields expect NSArray. Type: " +
-            array.className());
+    logFormat(kMSRPBInvalidObjectFormat, "Repeated", "NSArray", array.className().c_str());
     return;
   }
   auto* holder = static_cast<MSRPBRepeatedField*>(info->fields[index]);
   if (elements->empty()) return;
   holder->elements = static_cast<void**>(std::calloc(elements->size(), sizeof(void*)));
   if (holder->elements == nullptr) {
-    logLine("<ERROR> Unable to set NULL data to an ObjC object");
+    logLine(kMSRPBNullElementsText);
     return;
   }
   holder->count = static_cast<std::uint32_t>(elements->size());

@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "measurement/messages/MSRPBConstants.h"
 #include "measurement/messages/MSRPBFieldRuntime.h"
 #include "measurement/messages/MSRPBSchema.h"
 
@@ -112,8 +113,7 @@ bool allocateArrays(const MSRPBMessageType& type, MessageInfo* message) {
     if (spec.flags & MSRPBFieldRepeated) {
       auto* holder = static_cast<MSRPBRepeatedField*>(message->fields[i]);
       if (holder == nullptr) {
-        std::printf("<ERROR> Cannot allocate %s arrays. Missing params field (%s)\n", type.name,
-                    spec.name);
+        std::printf(kMSRPBMissingArrayFormat, type.name, spec.name);
         return false;
       }
       if (holder->count != 0) {
@@ -180,7 +180,7 @@ bool fillEncoder(const MSRPBMessageType& type, const MessageInfo* message, void*
     if (spec.flags & MSRPBFieldRepeated) {
       auto* holder = static_cast<MSRPBRepeatedField*>(content);
       if (holder == nullptr) {
-        std::printf("<ERROR> %s Encoder: '%s' should have been allocated\n", type.name, spec.name);
+        std::printf(kMSRPBEncoderMissingArrayFormat, type.name, spec.name);
         return false;
       }
       if (holder->count == 0) continue;
@@ -224,13 +224,13 @@ bool fillEncoder(const MSRPBMessageType& type, const MessageInfo* message, void*
 bool decodeRepeatedMessage(pb_istream_t* stream, const pb_field_t* field, void** arg) {
   const MSRPBMessageType* type = typeForDescriptor(field->submsg_desc);
   if (arg == nullptr || *arg == nullptr || type == nullptr) {
-    std::printf("<ERROR> %s decoder failed: Invalid arg parameter\n", elementName(field));
+    std::printf(kMSRPBInvalidArgFormat, elementName(field));
     return false;
   }
   auto* holder = static_cast<MSRPBRepeatedField*>(*arg);
   if (holder->elements == nullptr) {
     if (!pb_read(stream, nullptr, stream->bytes_left)) {
-      std::printf("<ERROR> %s decoder failed: %s\n", type->name, PB_GET_ERROR(stream));
+      std::printf(kMSRPBDecoderFailedFormat, type->name, PB_GET_ERROR(stream));
       return false;
     }
     holder->count++;
@@ -241,19 +241,18 @@ bool decodeRepeatedMessage(pb_istream_t* stream, const pb_field_t* field, void**
   const std::size_t length = stream->bytes_left;
   Structure buffer(std::malloc(length == 0 ? 1 : length));
   if (buffer == nullptr || !pb_read(stream, static_cast<pb_byte_t*>(buffer.get()), length)) {
-    std::printf("<ERROR> %s decoder failed: Unable to extract buffer from stream\n", type->name);
+    std::printf(kMSRPBExtractBufferFormat, type->name);
     return false;
   }
   auto* element = static_cast<MessageInfo*>(std::calloc(1, sizeof(MessageInfo)));
   if (element == nullptr || !MSRPBMessageInit(*type, element)) {
     if (element != nullptr) MSRPBMessageDeallocate(*type, element);
-    std::printf("<ERROR> %s decoder failed: Unable to initialize MessageInfo\n", type->name);
+    std::printf(kMSRPBInitializeElementFormat, type->name);
     return false;
   }
   holder->elements[holder->filled] = element;
   if (!MSRPBMessageDecode(*type, static_cast<const std::uint8_t*>(buffer.get()), length, element)) {
-    std::printf("<ERROR> %s decoder failed: Unable to decode repeated %s\n", type->name,
-                type->name);
+    std::printf(kMSRPBDecodeRepeatedFormat, type->name, type->name);
     return false;
   }
   holder->filled++;
@@ -317,7 +316,7 @@ int MSRPBMessageInit(const MSRPBMessageType& type, MessageInfo* message) {
 int MSRPBMessageFreeField(const MSRPBMessageType& type, MessageInfo* message, int index) {
   if (message == nullptr) return 0;
   if (index < 0 || static_cast<std::uint32_t>(index) >= type.fieldCount) {
-    std::printf("<ERROR> %s: Cannot deallocate field %d: Unknown field\n", type.name, index);
+    std::printf(kMSRPBUnknownFieldFormat, type.name, index);
     return 0;
   }
   if (message->fields == nullptr) return 0;
@@ -440,11 +439,11 @@ int MSRPBMessageCopy(const MSRPBMessageType& type, MessageInfo** destination,
 int MSRPBMessageDecode(const MSRPBMessageType& type, const std::uint8_t* bytes, std::size_t length,
                        MessageInfo* message) {
   if (message == nullptr) {
-    std::printf("<ERROR> %s decoder failed: message_info is NULL\n", type.name);
+    std::printf(kMSRPBDecoderNoMessageFormat, type.name);
     return 0;
   }
   if (decodeDepth >= kMSRPBMaxDecodeDepth) {
-    std::printf("<ERROR> %s decoder failed: %s\n", type.name, "nesting too deep");
+    std::printf(kMSRPBDecoderFailedFormat, type.name, kMSRPBTooDeepText);
     return 0;
   }
   struct DepthGuard {
@@ -453,22 +452,22 @@ int MSRPBMessageDecode(const MSRPBMessageType& type, const std::uint8_t* bytes, 
   } depthGuard;
   Structure structure = newStructure(type);
   if (structure == nullptr || !setDecoders(type, message, structure.get())) {
-    std::printf("<ERROR> %s decoder failed: Unable to set decoders\n", type.name);
+    std::printf(kMSRPBDecoderSetDecodersFormat, type.name);
     return 0;
   }
   pb_istream_t first = pb_istream_from_buffer(bytes, bytes ? length : 0);
   if (!pb_decode(&first, type.descriptor, structure.get())) {
-    std::printf("<ERROR> %s decoder failed: %s\n", type.name, PB_GET_ERROR(&first));
+    std::printf(kMSRPBDecoderFailedFormat, type.name, PB_GET_ERROR(&first));
     return 0;
   }
   if (needsTwoPasses(type)) {
     if (!allocateArrays(type, message)) {
-      std::printf("<ERROR> %s decoder failed: Unable to allocate arrays\n", type.name);
+      std::printf(kMSRPBDecoderAllocateArraysFormat, type.name);
       return 0;
     }
     pb_istream_t second = pb_istream_from_buffer(bytes, bytes ? length : 0);
     if (!pb_decode(&second, type.descriptor, structure.get())) {
-      std::printf("<ERROR> %s decoder failed: %s\n", type.name, PB_GET_ERROR(&second));
+      std::printf(kMSRPBDecoderFailedFormat, type.name, PB_GET_ERROR(&second));
       return 0;
     }
   }

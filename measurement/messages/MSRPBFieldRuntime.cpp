@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "measurement/messages/MSRPBConstants.h"
+
 namespace {
 
 // A zero-length allocation must still give a block: a present empty string has non-null bytes.
@@ -21,7 +23,7 @@ T* cellFor(void** slot) {
 
 void MSRPBRepeatedFieldDealloc(MSRPBRepeatedField* field) {
   if (field == nullptr) {
-    std::printf("<ERROR> Unable to initialize the array. Array pointer is NULL\n");
+    std::fputs(kMSRPBArrayNullText, stdout);
     return;
   }
   std::free(field->elements);
@@ -32,7 +34,7 @@ void MSRPBRepeatedFieldDealloc(MSRPBRepeatedField* field) {
 
 void MSRPBStringFieldDealloc(MSRPBStringField* field) {
   if (field == nullptr) {
-    std::printf("<ERROR> Unable to dealloc string field. String struct is NULL\n");
+    std::fputs(kMSRPBStringStructNullText, stdout);
     return;
   }
   std::free(field->bytes);
@@ -42,7 +44,7 @@ void MSRPBStringFieldDealloc(MSRPBStringField* field) {
 
 void MSRPBSetBool(void** slot, bool value) {
   if (slot == nullptr) {
-    std::printf("<ERROR> Unable to set bool. Destination pointer is NULL\n");
+    std::fputs(kMSRPBSetBoolNullText, stdout);
     return;
   }
   *cellFor<std::uint64_t>(slot) = value ? 1 : 0;
@@ -50,7 +52,7 @@ void MSRPBSetBool(void** slot, bool value) {
 
 void MSRPBSetUInt32(void** slot, std::uint32_t value) {
   if (slot == nullptr) {
-    std::printf("<ERROR> Unable to set uint32. Destination pointer is NULL\n");
+    std::fputs(kMSRPBSetUInt32NullText, stdout);
     return;
   }
   *cellFor<std::uint64_t>(slot) = value;
@@ -58,7 +60,7 @@ void MSRPBSetUInt32(void** slot, std::uint32_t value) {
 
 void MSRPBSetUInt64(void** slot, std::uint64_t value) {
   if (slot == nullptr) {
-    std::printf("<ERROR> Unable to set uint64. Destination pointer is NULL\n");
+    std::fputs(kMSRPBSetUInt64NullText, stdout);
     return;
   }
   *cellFor<std::uint64_t>(slot) = value;
@@ -66,7 +68,7 @@ void MSRPBSetUInt64(void** slot, std::uint64_t value) {
 
 void MSRPBSetFloat(void** slot, float value) {
   if (slot == nullptr) {
-    std::printf("<ERROR> Unable to set float. Destination pointer is NULL\n");
+    std::fputs(kMSRPBSetFloatNullText, stdout);
     return;
   }
   *cellFor<float>(slot) = value;
@@ -74,7 +76,7 @@ void MSRPBSetFloat(void** slot, float value) {
 
 void MSRPBSetDouble(void** slot, double value) {
   if (slot == nullptr) {
-    std::printf("<ERROR> Unable to set double. Destination pointer is NULL\n");
+    std::fputs(kMSRPBSetDoubleNullText, stdout);
     return;
   }
   *cellFor<double>(slot) = value;
@@ -82,7 +84,7 @@ void MSRPBSetDouble(void** slot, double value) {
 
 void MSRPBSetString(void** slot, const void* bytes, std::uint32_t length) {
   if (slot == nullptr) {
-    std::printf("<ERROR> Unable to set string. Destination array is NULL\n");
+    std::fputs(kMSRPBSetStringNullText, stdout);
     return;
   }
   auto* field = static_cast<MSRPBStringField*>(*slot);
@@ -101,7 +103,7 @@ bool MSRPBDecodeString(pb_istream_t* stream, const pb_field_t* /*field*/, void**
   auto** slot = static_cast<void**>(*arg);
   if (auto* existing = static_cast<MSRPBStringField*>(*slot)) {
     if (existing->bytes == nullptr) {
-      std::printf("<ERROR> String decoder failed: string data is NULL\n");
+      std::fputs(kMSRPBStringDataNullText, stdout);
       return false;
     }
     // The first occurrence wins; a later one (or the second decode pass) is read past.
@@ -111,8 +113,7 @@ bool MSRPBDecodeString(pb_istream_t* stream, const pb_field_t* /*field*/, void**
   *slot = record;
   const std::size_t length = stream->bytes_left;
   if (length > kMSRPBMaxStringLength) {
-    std::printf("Unable to process proto stream. Buffer is too big. %zu > %d", length,
-                static_cast<int>(kMSRPBMaxStringLength));
+    std::printf(kMSRPBBufferTooBigFormat, length, static_cast<int>(kMSRPBMaxStringLength));
     return false;
   }
   record->bytes = allocateBytes(length);
