@@ -1,6 +1,7 @@
 // The measurement engine's entry points that the foundation, messages and storage rooms call:
-// the shared monitor and the worker scheduler. Deliberately minimal: the engine itself is not
-// built yet, only what its neighbours need from it. Thread-safe (created once on first use).
+// the shared monitor, the worker scheduler and the remote configuration. Deliberately minimal: the
+// engine is not built yet; these are defined in measurement_foundation. Thread-safe (created once
+// on first use).
 #pragma once
 
 #include <memory>

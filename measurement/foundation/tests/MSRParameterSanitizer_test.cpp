@@ -1,0 +1,232 @@
+#include "measurement/foundation/MSRParameterSanitizer.h"
+
+#include <gtest/gtest.h>
+
+#include "measurement/foundation/MSRValue.h"
+#include "measurement/foundation/tests/MSRTestSupport.h"
+#include "platform/base/Format.h"
+#include "platform/runtime/Runtime.h"
+#include "platform/testing/PlatformTest.h"
+
+namespace {
+
+using platform::Value;
+
+class MSRParameterSanitizerTest : public platform::testing::PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    msr_test::engineLines();
+    vtu::testing::startCapturingLines();
+  }
+  static std::int64_t intOf(const MSRParameters& p, const char* key) {
+    auto it = p.find(key);
+    if (it == p.end()) return -1;
+    return it->second.objectAs<MSRValue>()->int64Value();
+  }
+  static std::string strOf(const MSRParameters& p, const char* key) {
+    auto it = p.find(key);
+    if (it == p.end()) return "<none>";
+    return it->second.objectAs<MSRValue>()->stringValue().value_or("<not a string>");
+  }
+  static MSRParameters sanitize(const MSRParameters& p, const char* event, bool isPublic) {
+    return MSRSanitizedEventParameters(&p, std::string(event), isPublic, false).value();
+  }
+  static bool lineContains(const std::string& text) {
+    for (const auto& l : msr_test::engineLines()) {
+      if (l.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+};
+
+TEST_F(MSRParameterSanitizerTest, MissingOrEmptyInputGivesNothing) {
+  EXPECT_FALSE(MSRSanitizedParameters(nullptr, true));
+  const MSRParameters empty;
+  EXPECT_FALSE(MSRSanitizedParameters(&empty, true));
+}
+
+TEST_F(MSRParameterSanitizerTest, RawValuesBecomeTypedAndTypedValuesStay) {
+  auto typed = MSRValue::initWithString(Value("kept"));
+  const MSRParameters in{{"a", Value(3)}, {"b", Value(1.5)}, {"c", Value(typed)}};
+  const auto out = sanitize(in, "my_event", true);
+  EXPECT_EQ(intOf(out, "a"), 3);
+  EXPECT_EQ(out.at("b").objectAs<MSRValue>()->doubleValue(), 1.5);
+  EXPECT_EQ(out.at("c").objectAs<MSRValue>(), typed);
+  EXPECT_EQ(out.count("_err"), 0u);
+}
+
+TEST_F(MSRParameterSanitizerTest, CustomParametersAreCappedAlphabeticallyLastFirst) {
+  MSRParameters in{{"_internal", Value(1)}};
+  for (int i = 0; i < 30; ++i) in[platform::format("p%02d", i)] = Value(i);
+  // An internal event may carry "_" names; they are neither counted nor removed.
+  const auto out = sanitize(in, "_e", false);
+  EXPECT_EQ(out.count("p24"), 1u);
+  EXPECT_EQ(out.count("p25"), 0u);
+  EXPECT_EQ(out.count("p29"), 0u);
+  EXPECT_EQ(out.count("_internal"), 1u);
+  EXPECT_EQ(intOf(out, "_err"), 5);
+  EXPECT_EQ(out.size(), 25u + 2u);
+  EXPECT_TRUE(lineContains("Event cannot contain more than 25 parameters"));
+}
+
+TEST_F(MSRParameterSanitizerTest, BadNamesAreDroppedAndTheFirstOneRecorded) {
+  const std::string longName(45, 'n');
+  const auto internal = sanitize({{longName, Value(1)}, {"ok", Value(2)}}, "_e", false);
+  EXPECT_EQ(internal.count(longName), 0u);
+  EXPECT_EQ(intOf(internal, "_err"), 3);
+  EXPECT_EQ(strOf(internal, "_ev"), std::string(40, 'n') + "...");
+  EXPECT_EQ(intOf(internal, "_el"), 45);
+
+  const auto reserved =
+      sanitize({{"lumo_x", Value(1)}, {"veltro_y", Value(2)}, {"ok", Value(3)}}, "e", true);
+  EXPECT_EQ(intOf(reserved, "_err"), 14);
+  EXPECT_EQ(strOf(reserved, "_ev"), "lumo_x");  // the first problem only
+  EXPECT_EQ(reserved.count("_el"), 0u);
+  EXPECT_EQ(reserved.count("veltro_y"), 0u);
+  EXPECT_EQ(intOf(reserved, "ok"), 3);
+}
+
+TEST_F(MSRParameterSanitizerTest, LongValuesAreDroppedFromPublicEventsOnly) {
+  const std::string text(101, 'v');
+  const auto pub = sanitize({{"word", Value(text)}}, "e", true);
+  EXPECT_EQ(pub.count("word"), 0u);
+  EXPECT_EQ(intOf(pub, "_err"), 4);
+  EXPECT_EQ(strOf(pub, "_ev"), "word");
+  EXPECT_EQ(intOf(pub, "_el"), 101);
+  const auto internal = sanitize({{"word", Value(text)}}, "_e", false);
+  EXPECT_EQ(strOf(internal, "word"), text);
+
+  // 100 characters outside the basic plane count as 100.
+  std::string wide;
+  for (int i = 0; i < 100; ++i) wide += "\xF0\x9F\x98\x80";
+  EXPECT_EQ(strOf(sanitize({{"w", Value(wide)}}, "e", true), "w"), wide);
+}
+
+TEST_F(MSRParameterSanitizerTest, ItemsArraysAreCheckedAndCut) {
+  Value::Array items;
+  for (int i = 0; i < 201; ++i) items.push_back(Value(Value::Dictionary{{"item_id", Value(i)}}));
+  const auto purchase = sanitize({{"items", Value(items)}}, "purchase", true);
+  ASSERT_EQ(purchase.count("items"), 1u);
+  EXPECT_EQ(purchase.at("items").objectAs<MSRValue>()->arrayValue()->size(), 200u);
+  EXPECT_EQ(intOf(purchase, "_err"), 17);
+  EXPECT_EQ(strOf(purchase, "_ev"), "items");
+
+  const Value two(Value::Array{Value(Value::Dictionary{{"item_id", Value("a")}})});
+  const auto notEcommerce = sanitize({{"items", two}}, "screen_view", true);
+  EXPECT_EQ(notEcommerce.count("items"), 0u);
+  EXPECT_EQ(intOf(notEcommerce, "_err"), 21);
+  EXPECT_EQ(strOf(notEcommerce, "_ev"), "screen_view");
+
+  const auto wrongName = sanitize({{"things", two}}, "purchase", true);
+  EXPECT_EQ(wrongName.count("things"), 0u);
+  EXPECT_EQ(intOf(wrongName, "_err"), 20);
+}
+
+TEST_F(MSRParameterSanitizerTest, BadElementsAreSkippedAndCustomItemParametersRemoved) {
+  const Value items(Value::Array{
+      Value(7),
+      Value(Value::Dictionary{{"item_id", Value("a")}, {"colour", Value("red")}}),
+      Value(Value::Dictionary{{"item_id", Value("b")}, {"items", Value(Value::Array{})}}),
+  });
+  const auto out = sanitize({{"items", items}}, "purchase", true);
+  EXPECT_EQ(intOf(out, "_err"), 4);
+  EXPECT_EQ(strOf(out, "_ev"), "items[0]");
+  const auto* kept = out.at("items").objectAs<MSRValue>()->arrayValue();
+  ASSERT_EQ(kept->size(), 2u);
+  const auto& first = *kept->at(0).dictionary();
+  EXPECT_EQ(first.count("colour"), 0u);
+  EXPECT_EQ(intOf(first, "_err"), 23);  // recorded in the element, not the event
+  const auto& second = *kept->at(1).dictionary();
+  EXPECT_EQ(second.count("items"), 0u);
+  EXPECT_EQ(intOf(second, "_err"), 22);
+  EXPECT_TRUE(lineContains("Item cannot contain custom parameters"));
+}
+
+TEST_F(MSRParameterSanitizerTest, UnsupportedValuesAreDroppedWithoutAnError) {
+  const auto out =
+      sanitize({{"d", Value(Value::Dictionary{{"x", Value(1)}})}, {"ok", Value(1)}}, "e", true);
+  EXPECT_EQ(out.count("d"), 0u);
+  EXPECT_EQ(out.count("_err"), 0u);
+  EXPECT_TRUE(lineContains("Event parameter value must be of type NSString, NSNumber or NSArray. "
+                           "Type: NSDictionary"));
+  // Every key removed: only the recorded errors remain.
+  const auto none = sanitize({{"d", Value::date(1)}}, "e", true);
+  EXPECT_TRUE(none.empty());
+}
+
+TEST_F(MSRParameterSanitizerTest, AnOverlongErrorValueIsCut) {
+  const std::string text(300, 'x');
+  const auto out = sanitize({{"_ev", Value(text)}}, "_e", false);
+  EXPECT_EQ(strOf(out, "_ev"), std::string(256, 'x') + "...");
+  EXPECT_EQ(intOf(out, "_el"), 300);
+  const std::string cut = std::string(256, 'x') + "...";
+  EXPECT_EQ(strOf(sanitize({{"_ev", Value(cut)}}, "_e", false), "_ev"), cut);
+}
+
+TEST_F(MSRParameterSanitizerTest, ValueNeedsANumberAndACurrency) {
+  auto num = [](double v) { return Value(MSRValue::initWithDouble(v)); };
+  auto str = [](const char* s) { return Value(MSRValue::initWithString(Value(s))); };
+  MSRParameters none{{"x", num(1)}};
+  EXPECT_TRUE(MSRApplyValueCurrencyRule(none));
+  MSRParameters ok{{"value", num(9.99)}, {"currency", str("EUR")}};
+  EXPECT_TRUE(MSRApplyValueCurrencyRule(ok));
+  MSRParameters noCurrency{{"value", num(9.99)}};
+  EXPECT_FALSE(MSRApplyValueCurrencyRule(noCurrency));
+  EXPECT_EQ(noCurrency.count("value"), 0u);
+  EXPECT_EQ(intOf(noCurrency, "_err"), 19);
+  EXPECT_EQ(strOf(noCurrency, "_ev"), "currency");
+  MSRParameters notNumeric{{"value", str("9.99")}, {"currency", str("EUR")}};
+  EXPECT_FALSE(MSRApplyValueCurrencyRule(notNumeric));
+  EXPECT_EQ(intOf(notNumeric, "_err"), 18);
+  EXPECT_EQ(strOf(notNumeric, "_ev"), "value");
+}
+
+TEST_F(MSRParameterSanitizerTest, ErrorParametersKeepTheFirstRecord) {
+  MSRParameters p;
+  MSRSetErrorCodeAndParameters(p, 3, Value("first"), 40, Value(Value::Array{Value(1), Value(2)}));
+  MSRSetErrorCodeAndParameters(p, 4, Value("second"), 40, Value("x"));
+  MSRSetErrorCode(p, 9);
+  EXPECT_EQ(intOf(p, "_err"), 3);
+  EXPECT_EQ(strOf(p, "_ev"), "first");
+  EXPECT_EQ(intOf(p, "_el"), 2);
+  MSRParameters q;
+  MSRSetErrorParameters(q, Value(), 40, Value(5));
+  EXPECT_EQ(strOf(q, "_ev"), "(nil)");
+  EXPECT_EQ(intOf(q, "_el"), 0);
+  MSRParameters r;
+  MSRSetErrorParameters(r, Value(12), 40, Value());
+  EXPECT_EQ(strOf(r, "_ev"), "NSNumber");
+  EXPECT_EQ(r.count("_el"), 0u);
+}
+
+TEST_F(MSRParameterSanitizerTest, ErrorEventsGoToTheFrontEndWhenPresent) {
+  MSRLogErrorEvent(4);  // no front end: dropped quietly
+  struct Call {
+    std::string origin, name;
+    Value parameters;
+  };
+  static std::vector<Call> calls;
+  platform::runtime::registerClass("MSRAnalytics", "", 0, [](platform::runtime::Class& c) {
+    c.addClassMethod("logInternalEventWithOrigin:name:parameters:",
+                     [](platform::Object&, std::string origin, std::string name, Value params) {
+                       calls.push_back({origin, name, params});
+                     });
+  });
+  MSRLogErrorEvent(0);
+  MSRLogErrorEvent(4);
+  MSRLogErrorEventWithValue(7, Value("prop"), 24, Value("long value"));
+  MSRLogErrorEventWithValue(2, Value("name"), 40, Value("short"));
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[0].origin, "auto");
+  EXPECT_EQ(calls[0].name, "_err");
+  EXPECT_EQ(calls[0].parameters["_err"].int64Value(), 4);
+  const auto& p1 = *calls[1].parameters.dictionary();
+  EXPECT_EQ(intOf(p1, "_err"), 7);
+  EXPECT_EQ(strOf(p1, "_ev"), "prop");
+  EXPECT_EQ(intOf(p1, "_el"), 10);
+  const auto& p2 = *calls[2].parameters.dictionary();
+  EXPECT_EQ(p2.count("_el"), 0u);  // code 2 with a short value carries no length
+}
+
+}  // namespace
