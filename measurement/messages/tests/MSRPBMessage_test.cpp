@@ -10,6 +10,7 @@
 #include "measurement/messages/MSRPBMeasurementBatch.h"
 #include "measurement/messages/MSRPBMeasurementBundle.h"
 #include "measurement/messages/MSRPBUserAttribute.h"
+#include "platform/dispatch/SystemLog.h"
 #include "platform/testing/PlatformTest.h"
 
 namespace {
@@ -121,10 +122,23 @@ TEST_F(MSRPBMessageTest, FlagValuesByKind) {
   EXPECT_TRUE(MSRPBFlagValueObject(nullptr).isNil());
 }
 
-TEST_F(MSRPBMessageTest, FlagsRefuseBadNamesAndValues) {
-  EXPECT_EQ(MSRPBFlagWithNameValue(Value(), Value(1)), nullptr);
-  EXPECT_EQ(MSRPBFlagWithNameValue(Value(3), Value(1)), nullptr);
-  EXPECT_EQ(MSRPBFlagWithNameValue(Value("f"), Value::date(5)), nullptr);
+TEST_F(MSRPBMessageTest, FlagsRefuseBadNamesAndValuesThroughTheEngineMonitor) {
+  platform::SystemLogCapture log;
+  struct Row {
+    Value name;
+    Value value;
+    const char* logged;
+  } rows[] = {
+      {Value(), Value(1), "I-ACS850000"},
+      {Value(3), Value(1), "I-ACS850001"},
+      {Value("f"), Value::date(5), "I-ACS850002"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(MSRPBFlagWithNameValue(row.name, row.value), nullptr) << row.logged;
+    // The monitor writes on its own queue.
+    EXPECT_TRUE(pumpUntil([&] { return log.contains(row.logged); })) << row.logged;
+  }
+  EXPECT_TRUE(log.contains("Flag value is invalid"));
   EXPECT_EQ(MSRPBFlagWithNameValue(Value("f"), Value()), nullptr);
 }
 
