@@ -1,0 +1,964 @@
+#include "measurement/storage/MSRSqliteStore.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <set>
+
+#include "measurement/engine/MSRMeasurement.h"
+#include "measurement/foundation/MSRError.h"
+#include "measurement/foundation/MSRMonitor.h"
+#include "measurement/storage/MSRFileLocations.h"
+#include "measurement/storage/MSRStorageConstants.h"
+#include "platform/base/Files.h"
+#include "platform/base/Format.h"
+#include "platform/base/Strings.h"
+
+namespace fs = std::filesystem;
+using platform::ErrorPtr;
+using platform::Value;
+
+namespace {
+
+std::shared_ptr<MSRMonitor> monitor() { return MSRMeasurement::monitor(); }
+
+// The file system's immutable flag. A file system that keeps no such flags answers "not set".
+std::optional<bool> isImmutable(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  int flags = 0;
+  const bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  ::close(fd);
+  if (!ok) return false;
+  return (flags & FS_IMMUTABLE_FL) != 0;
+}
+
+bool clearImmutable(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  if (ok && (flags & FS_IMMUTABLE_FL)) {
+    flags &= ~FS_IMMUTABLE_FL;
+    ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  ::close(fd);
+  return ok;
+}
+
+ErrorPtr fileError(const std::string& description) {
+  return platform::Error::make(platform::kFileErrorDomain, platform::kFileWriteUnknownError,
+                               {{"NSLocalizedDescription", Value(description)}});
+}
+
+bool containsCaseInsensitive(const std::string& text, const std::string& word) {
+  std::string lower = text;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::string lowerWord = word;
+  std::transform(lowerWord.begin(), lowerWord.end(), lowerWord.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return lower.find(lowerWord) != std::string::npos;
+}
+
+bool isBindable(const Value& value) {
+  return value.isData() || value.isNumber() || value.isString() || value.isNull();
+}
+
+std::string firstWord(const std::string& text) {
+  const auto blank = text.find(' ');
+  return blank == std::string::npos ? text : text.substr(0, blank);
+}
+
+}  // namespace
+
+MSRSqliteStore::MSRSqliteStore(std::string databasePath) : databasePath_(std::move(databasePath)) {}
+
+MSRSqliteStore::~MSRSqliteStore() { closeDatabase(); }
+
+std::shared_ptr<MSRSqliteStore> MSRSqliteStore::initWithDatabasePath(
+    const std::string& databasePath, ErrorPtr* error) {
+  if (!MSRCheckTrue(!databasePath.empty(), error, 1, "Received empty database path on init")) {
+    return nullptr;
+  }
+  std::shared_ptr<MSRSqliteStore> store(new MSRSqliteStore(databasePath));
+  if (store->openAndValidateDatabase(error)) return store;
+  if (!store->closeAndDeleteDatabase()) return nullptr;
+  if (store->openAndValidateDatabase(error)) return store;
+  return nullptr;
+}
+
+bool MSRSqliteStore::openAndValidateDatabase(ErrorPtr* error) {
+  bool isDirectory = false;
+  if (platform::files::exists(databasePath_, &isDirectory)) {
+    ErrorPtr attributesError;
+    if (!platform::files::attributes(databasePath_, &attributesError)) {
+      if (error) *error = attributesError;
+      return false;
+    }
+    const auto immutable = isImmutable(databasePath_);
+    if (immutable.value_or(false) && !clearImmutable(databasePath_)) {
+      if (error) *error = fileError("The database file is immutable and cannot be made mutable");
+      return false;
+    }
+  } else {
+    const fs::path parent = fs::path(databasePath_).parent_path();
+    if (!parent.empty() && !platform::files::createDirectory(parent, true, error)) return false;
+  }
+  const int rc = sqlite3_open_v2(databasePath_.c_str(), &sqliteHandle_,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
+                                     SQLITE_OPEN_FULLMUTEX,
+                                 nullptr);
+  if (rc != SQLITE_OK) {
+    setDatabaseError(error, "initialize sqlite handle");
+    closeDatabase();
+    return false;
+  }
+  ErrorPtr backupError;
+  if (!MSRExcludePathFromBackup(databasePath_, &backupError)) {
+    monitor()->logWithLevel(4, 34017, "Failed to exclude database file from backup",
+                            backupError ? Value(backupError) : Value());
+  }
+  if (!validateDatabaseWithError(error)) {
+    closeDatabase();
+    return false;
+  }
+  return true;
+}
+
+bool MSRSqliteStore::validateDatabaseWithError(ErrorPtr* error) {
+  if (!MSRCheckNotNull(sqliteHandle_, error, 2, "Validate database failed. Database not open.")) {
+    return false;
+  }
+  sqlite3_stmt* statement = nullptr;
+  bool valid = false;
+  if (sqlite3_prepare_v2(sqliteHandle_, kMSRIntegrityCheckSQL, -1, &statement, nullptr) ==
+          SQLITE_OK &&
+      sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_count(statement) == 1) {
+    const unsigned char* text = sqlite3_column_text(statement, 0);
+    valid = text && std::string(reinterpret_cast<const char*>(text)) == "ok";
+  }
+  if (!valid) setDatabaseError(error, "validate database");
+  sqlite3_finalize(statement);
+  return valid;
+}
+
+void MSRSqliteStore::finalizeAndClearStatements() {
+  for (auto& [sql, statement] : statementCache_) sqlite3_finalize(statement);
+  statementCache_.clear();
+}
+
+void MSRSqliteStore::closeDatabase() {
+  if (!sqliteHandle_) return;
+  finalizeAndClearStatements();
+  const int rc = sqlite3_close(sqliteHandle_);
+  if (rc != SQLITE_OK) {
+    monitor()->logWithLevel(1, 34018, "Failed to close database. Got error code", Value(rc));
+  }
+  sqliteHandle_ = nullptr;
+}
+
+bool MSRSqliteStore::closeAndDeleteDatabase() {
+  closeDatabase();
+  if (!platform::files::exists(databasePath_)) return true;
+  clearImmutable(databasePath_);
+  std::error_code ec;
+  if (!fs::remove(databasePath_, ec) || ec) {
+    monitor()->logWithLevel(1, 34019, "Failed to delete database. Error",
+                            Value(fileError(ec ? ec.message() : "not removed")));
+    return false;
+  }
+  return true;
+}
+
+sqlite3_stmt* MSRSqliteStore::prepareSQL(const std::string& sql, ErrorPtr* error) {
+  if (!MSRCheckTrue(!sql.empty(), error, 1, "Received empty SQL string to prepare") ||
+      !MSRCheckNotNull(sqliteHandle_, error, 2, "Prepare SQL failed. Database not open.")) {
+    return nullptr;
+  }
+  sqlite3_stmt* statement = nullptr;
+  const char* tail = nullptr;
+  int rc = SQLITE_ERROR;
+  if (sqlite3_libversion_number() >= 3020000) {
+    rc = sqlite3_prepare_v3(sqliteHandle_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &statement,
+                            &tail);
+  }
+  if (rc != SQLITE_OK) {
+    statement = nullptr;
+    tail = nullptr;
+    rc = sqlite3_prepare_v2(sqliteHandle_, sql.c_str(), -1, &statement, &tail);
+    if (rc != SQLITE_OK) {
+      setDatabaseError(error, "prepare statement");
+      sqlite3_finalize(statement);
+      return nullptr;
+    }
+  }
+  if (tail && *tail != '\0') {
+    sqlite3_finalize(statement);
+    MSRSetError(error, 1, "Query contained more than one SQL statement.");
+    return nullptr;
+  }
+  return statement;
+}
+
+sqlite3_stmt* MSRSqliteStore::statementForQuery(const std::string& query,
+                                                const Parameters& parameterValues,
+                                                ErrorPtr* error) {
+  sqlite3_stmt* statement = nullptr;
+  bool cached = false;
+  if (auto it = statementCache_.find(query); it != statementCache_.end()) {
+    statement = it->second;
+    cached = true;
+  } else {
+    const bool hasMarker = query.find('?') != std::string::npos;
+    if (!MSRCheckNotNull(sqliteHandle_, error, 2,
+                         "Statement for query failed. Database not open.") ||
+        !MSRCheckTrue(!hasMarker || !parameterValues.empty(), error, 1,
+                      "Received empty parameters")) {
+      return nullptr;
+    }
+    statement = prepareSQL(query, error);
+    if (!statement) return nullptr;
+    if (hasMarker || !containsCaseInsensitive(query, "WHERE")) {
+      statementCache_.emplace(query, statement);
+      cached = true;
+    }
+  }
+  if (!parameterValues.empty() && !bindValues(parameterValues, statement, error)) {
+    if (cached) {
+      sqlite3_reset(statement);
+      sqlite3_clear_bindings(statement);
+    } else {
+      sqlite3_finalize(statement);
+    }
+    return nullptr;
+  }
+  return statement;
+}
+
+sqlite3_stmt* MSRSqliteStore::statementForQuery(const std::string& query, ErrorPtr* error) {
+  return statementForQuery(query, Parameters{}, error);
+}
+
+void MSRSqliteStore::cleanUpStatement(sqlite3_stmt* statement, const std::string& query) {
+  if (!statement) return;
+  auto it = statementCache_.find(query);
+  if (it == statementCache_.end()) {
+    sqlite3_finalize(statement);
+    return;
+  }
+  if (it->second != statement) {
+    monitor()->logWithLevel(5, 34016, "Statement is not the same one in the cache");
+  }
+  sqlite3_reset(statement);
+  sqlite3_clear_bindings(statement);
+}
+
+bool MSRSqliteStore::executeSQL(const std::string& sql, ErrorPtr* error) {
+  if (!MSRCheckTrue(!sql.empty(), error, 1, "Received empty SQL string to execute") ||
+      !MSRCheckNotNull(sqliteHandle_, error, 2, "Execute SQL failed. Database not open.")) {
+    return false;
+  }
+  sqlite3_stmt* statement = prepareSQL(sql, error);
+  if (!statement) return false;
+  return executeSQLStatement(statement, error);
+}
+
+bool MSRSqliteStore::executeSQLStatement(sqlite3_stmt* statement, ErrorPtr* error) {
+  if (!MSRCheckNotNull(statement, error, 1, "Execute SQL statement failed. Statement is NULL.")) {
+    return false;
+  }
+  if (!MSRCheckNotNull(sqliteHandle_, error, 2,
+                       "Execute SQL statement failed. Database not open.")) {
+    // The caller handed the statement over; it is finalized whatever happens.
+    sqlite3_finalize(statement);
+    return false;
+  }
+  return stepAndFinalize(statement, "execute statement", error);
+}
+
+bool MSRSqliteStore::stepAndFinalize(sqlite3_stmt* statement, const std::string& operation,
+                                     ErrorPtr* error) {
+  const int rc = sqlite3_step(statement);
+  const bool done = rc == SQLITE_DONE || rc == SQLITE_ROW;
+  if (!done) setDatabaseError(error, operation);
+  sqlite3_finalize(statement);
+  return done;
+}
+
+bool MSRSqliteStore::bindValues(const Parameters& values, sqlite3_stmt* statement,
+                                ErrorPtr* error) {
+  if (!MSRCheckNotNull(statement, error, 1, "Failed to bind to NULL statement")) return false;
+  sqlite3_clear_bindings(statement);
+  bool ok = true;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const Value& value = values[i];
+    const int index = static_cast<int>(i + 1);
+    int rc = SQLITE_MISMATCH;
+    if (value.isData()) {
+      const platform::Bytes* bytes = value.bytes();
+      // An empty data value still binds a (zero-length) blob, not NULL.
+      static const std::uint8_t kEmpty = 0;
+      rc = sqlite3_bind_blob64(statement, index, bytes->empty() ? &kEmpty : bytes->data(),
+                               bytes->size(), SQLITE_STATIC);
+    } else if (value.isNumber()) {
+      rc = value.isFloatingPoint() ? sqlite3_bind_double(statement, index, value.doubleValue())
+                                   : sqlite3_bind_int64(statement, index, value.int64Value());
+    } else if (value.isString()) {
+      const std::string* text = value.string();
+      rc = sqlite3_bind_text64(statement, index, text->data(), text->size(), SQLITE_TRANSIENT,
+                               SQLITE_UTF8);
+    } else if (value.isNull()) {
+      rc = sqlite3_bind_null(statement, index);
+    }
+    if (rc != SQLITE_OK) {
+      setDatabaseError(error, "bind values");
+      ok = false;
+    }
+  }
+  return ok;
+}
+
+Value MSRSqliteStore::valueAtColumn(int column, sqlite3_stmt* statement) {
+  if (!statement) return Value();
+  switch (sqlite3_column_type(statement, column)) {
+    case SQLITE_INTEGER:
+      return Value(static_cast<long long>(sqlite3_column_int64(statement, column)));
+    case SQLITE_FLOAT:
+      return Value(sqlite3_column_double(statement, column));
+    case SQLITE_TEXT: {
+      const unsigned char* text = sqlite3_column_text(statement, column);
+      if (!text) return Value();
+      std::string string(reinterpret_cast<const char*>(text),
+                         static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
+      if (!platform::isValidUtf8(string)) return Value();
+      return Value(std::move(string));
+    }
+    case SQLITE_BLOB: {
+      const void* blob = sqlite3_column_blob(statement, column);
+      if (!blob) return Value();
+      const auto* begin = static_cast<const std::uint8_t*>(blob);
+      return Value::data(
+          platform::Bytes(begin, begin + sqlite3_column_bytes(statement, column)));
+    }
+    case SQLITE_NULL:
+      return Value::null();
+    default:
+      return Value();
+  }
+}
+
+sqlite3_stmt* MSRSqliteStore::upsertStatementForRecord(const Record& record,
+                                                       const std::string& tableName,
+                                                       ErrorPtr* error) {
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for upsert") ||
+      !MSRCheckTrue(!record.empty(), error, 1, "Received empty record for upsert")) {
+    return nullptr;
+  }
+  std::string columns;
+  std::string markers;
+  Parameters parameters;
+  for (const auto& [column, value] : record) {
+    if (!isBindable(value)) {
+      monitor()->logWithLevel(4, 34020, "Record has value of unexpected type");
+      return nullptr;
+    }
+    columns += column + ", ";
+    markers += "?, ";
+    parameters.push_back(value);
+  }
+  columns.resize(columns.size() - 2);
+  markers.resize(markers.size() - 2);
+  const std::string sql =
+      "INSERT OR REPLACE INTO " + tableName + " (" + columns + ") VALUES (" + markers + ");";
+  sqlite3_stmt* statement = prepareSQL(sql, error);
+  if (!statement) return nullptr;
+  if (!bindValues(parameters, statement, error)) {
+    sqlite3_finalize(statement);
+    return nullptr;
+  }
+  return statement;
+}
+
+sqlite3_stmt* MSRSqliteStore::updateStatementForRecord(const Record& record,
+                                                       const std::string& tableName,
+                                                       const std::string& columnName,
+                                                       const Value& columnValue,
+                                                       ErrorPtr* error) {
+  if (!MSRCheckTrue(!record.empty(), error, 1, "Empty record for update") ||
+      !MSRCheckTrue(!tableName.empty(), error, 1, "Empty table name for update") ||
+      !MSRCheckTrue(!columnName.empty(), error, 1, "Empty column name for update") ||
+      !MSRCheckNotNil(columnValue, error, 1, "Nil column value for update")) {
+    return nullptr;
+  }
+  std::string assignments;
+  Parameters parameters;
+  for (const auto& [column, value] : record) {
+    if (!isBindable(value)) {
+      monitor()->logWithLevel(4, 34021, "Record has value of unexpected type (update)");
+      MSRSetError(error, 1, "Failed to bind parameter of unexpected type to update statement");
+      return nullptr;
+    }
+    assignments += column + "=?,";
+    parameters.push_back(value);
+  }
+  assignments.pop_back();
+  parameters.push_back(columnValue);
+  const std::string sql =
+      "UPDATE " + tableName + " SET " + assignments + " WHERE " + columnName + "=?";
+  sqlite3_stmt* statement = prepareSQL(sql, error);
+  if (!statement) return nullptr;
+  if (!bindValues(parameters, statement, error)) {
+    sqlite3_finalize(statement);
+    return nullptr;
+  }
+  return statement;
+}
+
+bool MSRSqliteStore::upsertRecord(const Record& record, const std::string& tableName,
+                                  ErrorPtr* error) {
+  if (!MSRCheckTrue(!record.empty(), error, 1, "Received empty record for upsert") ||
+      !MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for upsert") ||
+      !MSRCheckNotNull(sqliteHandle_, error, 2, "Upsert record failed. Database not open.")) {
+    return false;
+  }
+  sqlite3_stmt* statement = upsertStatementForRecord(record, tableName, error);
+  if (!statement) return false;
+  return stepAndFinalize(statement, "execute statement", error);
+}
+
+bool MSRSqliteStore::updateRecord(const Record& record, const std::string& tableName,
+                                  const std::string& columnName, const Value& columnValue,
+                                  ErrorPtr* error) {
+  if (!MSRCheckTrue(!record.empty(), error, 1, "Empty record for update") ||
+      !MSRCheckTrue(!tableName.empty(), error, 1, "Empty table name for update") ||
+      !MSRCheckTrue(!columnName.empty(), error, 1, "Empty column name for update") ||
+      !MSRCheckNotNil(columnValue, error, 1, "Nil column value for update") ||
+      !MSRCheckNotNull(sqliteHandle_, error, 2, "Update record failed. Database not open.")) {
+    return false;
+  }
+  sqlite3_stmt* statement =
+      updateStatementForRecord(record, tableName, columnName, columnValue, error);
+  if (!statement) return false;
+  return stepAndFinalize(statement, "execute statement", error);
+}
+
+bool MSRSqliteStore::updateAllRecordsInTableWithName(const std::string& tableName,
+                                                     const std::string& columnName,
+                                                     const Value& columnValue, ErrorPtr* error) {
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Empty table name for update") ||
+      !MSRCheckTrue(!columnName.empty(), error, 1, "Empty column name for update") ||
+      !MSRCheckNotNil(columnValue, error, 1, "Nil column value for update") ||
+      !MSRCheckNotNull(sqliteHandle_, error, 2, "Update record failed. Database not open.")) {
+    return false;
+  }
+  const std::string sql = "UPDATE " + tableName + " SET " + columnName + "=?";
+  sqlite3_stmt* statement = statementForQuery(sql, Parameters{columnValue}, error);
+  if (!statement) return false;
+  const bool done = sqlite3_step(statement) == SQLITE_DONE;
+  if (!done) setDatabaseError(error, "update all records value");
+  cleanUpStatement(statement, sql);
+  return done;
+}
+
+bool MSRSqliteStore::increaseColumn(const std::string& column, std::int64_t byValue,
+                                    const std::string& inTable, const std::string& condition,
+                                    const Parameters& parameterValues, ErrorPtr* error) {
+  if (!MSRCheckTrue(!inTable.empty(), error, 1, "Empty table name for increase column") ||
+      !MSRCheckTrue(!column.empty(), error, 1, "Empty column name for increase column") ||
+      !MSRCheckTrue(!condition.empty(), error, 1, "Empty condition for increase column") ||
+      !MSRCheckNotNull(sqliteHandle_, error, 2, "Increase column failed. Database not open.")) {
+    return false;
+  }
+  const auto info = columnInfoForTableWithName(inTable, error);
+  if (!info) return false;
+  const auto found = info->find(column);
+  if (!MSRCheckTrue(found != info->end(), error, 1, "Invalid column or table name")) return false;
+  std::string type = found->second;
+  std::transform(type.begin(), type.end(), type.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  if (!MSRCheckTrue(type == "INTEGER", error, 1, "Column type is not integer.")) return false;
+  const std::string sql = "UPDATE " + inTable + " SET " + column + " = " + column + " + " +
+                          std::to_string(byValue) + " WHERE " + condition;
+  sqlite3_stmt* statement = statementForQuery(sql, parameterValues, error);
+  if (!statement) return false;
+  const bool done = sqlite3_step(statement) == SQLITE_DONE;
+  if (!done) setDatabaseError(error, "increase records value");
+  cleanUpStatement(statement, sql);
+  return done;
+}
+
+bool MSRSqliteStore::deleteRecordFromTableWithName(const std::string& tableName,
+                                                   const std::string& columnName,
+                                                   const Value& columnValue, ErrorPtr* error) {
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for delete record") ||
+      !MSRCheckTrue(!columnName.empty(), error, 1, "Received empty column for delete record") ||
+      !MSRCheckNotNil(columnValue, error, 1, "Received nil value for delete record") ||
+      !MSRCheckNotNull(sqliteHandle_, error, 2, "Delete record failed. Database not open.")) {
+    return false;
+  }
+  sqlite3_stmt* statement =
+      prepareSQL("DELETE FROM " + tableName + " WHERE " + columnName + "=?", error);
+  if (!statement) return false;
+  if (!bindValues(Parameters{columnValue}, statement, error)) {
+    sqlite3_finalize(statement);
+    return false;
+  }
+  const bool done = sqlite3_step(statement) == SQLITE_DONE;
+  if (!done) setDatabaseError(error, "delete record");
+  sqlite3_finalize(statement);
+  return done;
+}
+
+std::optional<std::int64_t> MSRSqliteStore::deleteRecordsFromTableWithName(
+    const std::string& tableName, const std::string& condition, const Parameters& parameterValues,
+    ErrorPtr* error) {
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for delete record") ||
+      !MSRCheckTrue(!condition.empty(), error, 1, "Received empty condition for delete record") ||
+      !MSRCheckNotNull(sqliteHandle_, error, 2,
+                       "Delete records with condition failed. Database not open.")) {
+    return std::nullopt;
+  }
+  const std::string sql = "DELETE FROM " + tableName + " WHERE " + condition;
+  sqlite3_stmt* statement = statementForQuery(sql, parameterValues, error);
+  if (!statement) return std::nullopt;
+  const int rc = sqlite3_step(statement);
+  // Handed back before reading the count: resetting does not change sqlite3_changes.
+  cleanUpStatement(statement, sql);
+  if (rc != SQLITE_DONE) {
+    setDatabaseError(error, "delete records with condition");
+    return std::nullopt;
+  }
+  return static_cast<std::int64_t>(sqlite3_changes(sqliteHandle_));
+}
+
+bool MSRSqliteStore::deleteAllRecordsFromTableWithName(const std::string& tableName,
+                                                       ErrorPtr* error) {
+  if (!MSRCheckTrue(!tableName.empty(), error, 1,
+                    "Received empty table name for delete all records") ||
+      !MSRCheckNotNull(sqliteHandle_, error, 2, "Delete all records failed. Database not open.")) {
+    return false;
+  }
+  const std::string sql = "DELETE FROM " + tableName;
+  sqlite3_stmt* statement = statementForQuery(sql, error);
+  if (!statement) return false;
+  const bool done = sqlite3_step(statement) == SQLITE_DONE;
+  if (!done) setDatabaseError(error, "delete all records");
+  cleanUpStatement(statement, sql);
+  return done;
+}
+
+std::optional<MSRSqliteStore::Records> MSRSqliteStore::recordsForQuery(
+    const std::string& query, const Parameters& parameterValues, ErrorPtr* error) {
+  return recordsForQuery(query, parameterValues, error,
+                         [](std::size_t, const Record&) { return true; });
+}
+
+std::optional<MSRSqliteStore::Records> MSRSqliteStore::recordsForQuery(
+    const std::string& query, const Parameters& parameterValues, ErrorPtr* error,
+    const Filter& withFilter) {
+  if (!MSRCheckTrue(!query.empty(), error, 1, "Received empty query for records for query") ||
+      !MSRCheckTrue(static_cast<bool>(withFilter), error, 1,
+                    "Received empty filter for selecting records") ||
+      !MSRCheckNotNull(sqliteHandle_, error, 2, "Query records failed. Database not open.") ||
+      !MSRCheckTrue(query.size() >= 6 && platform::lowercase(query.substr(0, 6)) == "select",
+                    error, 1, "Received invalid select query")) {
+    return std::nullopt;
+  }
+  sqlite3_stmt* statement = statementForQuery(query, parameterValues, error);
+  if (!statement) return std::nullopt;
+  Records records;
+  if (sqlite3_step(statement) != SQLITE_ROW) {
+    cleanUpStatement(statement, query);
+    return records;
+  }
+  const int columnCount = sqlite3_column_count(statement);
+  std::size_t position = 0;
+  do {
+    Record record;
+    for (int column = 0; column < columnCount; ++column) {
+      const char* name = sqlite3_column_name(statement, column);
+      if (!name) {
+        monitor()->logWithLevel(4, 34003, "Failed to get column name");
+        continue;
+      }
+      Value value = valueAtColumn(column, statement);
+      if (value.isNil()) {
+        monitor()->logWithLevel(4, 34004, "Value is nil for column", Value(name));
+        continue;
+      }
+      record.emplace(name, std::move(value));
+    }
+    if (!withFilter(position++, record)) break;
+    records.push_back(std::move(record));
+  } while (sqlite3_step(statement) == SQLITE_ROW);
+  if (records.empty()) {
+    monitor()->logWithLevel(4, 34005, "Database contains records that were all filtered out");
+  }
+  cleanUpStatement(statement, query);
+  return records;
+}
+
+Value MSRSqliteStore::numberForQuery(const std::string& query, const Parameters& parameterValues,
+                                     ErrorPtr* error) {
+  if (!MSRCheckTrue(!query.empty(), error, 1, "Received empty query to get numeric result") ||
+      !MSRCheckNotNull(sqliteHandle_, error, 2,
+                       "Query numeric result failed. Database not open.")) {
+    return Value();
+  }
+  sqlite3_stmt* statement = statementForQuery(query, parameterValues, error);
+  if (!statement) return Value();
+  Value result;
+  if (sqlite3_step(statement) == SQLITE_ROW) {
+    Value value = valueAtColumn(0, statement);
+    if (value.isNumber()) {
+      result = std::move(value);
+    } else if (!value.isNull()) {
+      MSRSetError(error, 1, "Found result that was not numeric");
+    }
+  } else {
+    setDatabaseError(error, "query numeric result");
+  }
+  cleanUpStatement(statement, query);
+  return result;
+}
+
+Value MSRSqliteStore::rowCountForTableWithName(const std::string& tableName, ErrorPtr* error) {
+  return rowCountForTableWithName(tableName, "", Value(), error);
+}
+
+Value MSRSqliteStore::rowCountForTableWithName(const std::string& tableName,
+                                               const std::string& columnName,
+                                               const Value& columnValue, ErrorPtr* error) {
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for row count") ||
+      !MSRCheckNotNull(sqliteHandle_, error, 2, "Row count failed. Database not open.")) {
+    return Value();
+  }
+  std::string sql = "SELECT count(1) FROM " + tableName;
+  Parameters parameters;
+  if (!columnName.empty() && !columnValue.isNil()) {
+    sql += " WHERE " + columnName + "=?";
+    parameters.push_back(columnValue);
+  }
+  return numberForQuery(sql, parameters, error);
+}
+
+std::optional<bool> MSRSqliteStore::tableExists(const std::string& tableName, ErrorPtr* error) {
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for table exists") ||
+      !MSRCheckNotNull(sqliteHandle_, error, 2, "Table exists failed. Database not open.")) {
+    return std::nullopt;
+  }
+  sqlite3_stmt* statement =
+      prepareSQL("SELECT name FROM sqlite_master WHERE type='table' AND name=?", error);
+  if (!statement) return std::nullopt;
+  if (!bindValues(Parameters{Value(tableName)}, statement, error)) {
+    sqlite3_finalize(statement);
+    return std::nullopt;
+  }
+  const bool exists = sqlite3_step(statement) == SQLITE_ROW;
+  sqlite3_finalize(statement);
+  return exists;
+}
+
+std::optional<std::vector<std::string>> MSRSqliteStore::columnsForTableWithName(
+    const std::string& tableName, ErrorPtr* error) {
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for get columns") ||
+      !MSRCheckNotNull(sqliteHandle_, error, 2, "Get table columns failed. Database not open.")) {
+    return std::nullopt;
+  }
+  const std::string sql = "PRAGMA table_info(" + tableName + ")";
+  sqlite3_stmt* statement = statementForQuery(sql, error);
+  if (!statement) return std::nullopt;
+  std::vector<std::string> columns;
+  while (sqlite3_step(statement) == SQLITE_ROW) {
+    const Value name = valueAtColumn(1, statement);
+    if (name.string() && !name.string()->empty()) columns.push_back(*name.string());
+  }
+  cleanUpStatement(statement, sql);
+  return columns;
+}
+
+std::optional<MSRSqliteStore::ColumnTypes> MSRSqliteStore::columnInfoForTableWithName(
+    const std::string& tableName, ErrorPtr* error) {
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for column info") ||
+      !MSRCheckNotNull(sqliteHandle_, error, 2,
+                       "Get table column info failed. Database not open.")) {
+    return std::nullopt;
+  }
+  const std::string sql = "PRAGMA table_info(" + tableName + ")";
+  sqlite3_stmt* statement = statementForQuery(sql, error);
+  if (!statement) return std::nullopt;
+  ColumnTypes info;
+  while (sqlite3_step(statement) == SQLITE_ROW) {
+    const Value name = valueAtColumn(1, statement);
+    const Value type = valueAtColumn(2, statement);
+    if (name.string() && !name.string()->empty() && type.string() && !type.string()->empty()) {
+      info[*name.string()] = *type.string();
+    }
+  }
+  cleanUpStatement(statement, sql);
+  return info;
+}
+
+bool MSRSqliteStore::dropTableWithName(const std::string& tableName, ErrorPtr* error) {
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for drop table")) {
+    return false;
+  }
+  return executeSQL("DROP TABLE " + tableName, error);
+}
+
+bool MSRSqliteStore::renameTable(const std::string& oldName, const std::string& toName,
+                                 ErrorPtr* error) {
+  if (!MSRCheckTrue(!oldName.empty(), error, 1, "Received empty old name for rename table") ||
+      !MSRCheckTrue(!toName.empty(), error, 1, "Received empty new name for rename table") ||
+      !MSRCheckTrue(oldName != toName, error, 1, "Received duplicate name for rename table")) {
+    return false;
+  }
+  return executeSQL("ALTER TABLE " + oldName + " RENAME TO " + toName, error);
+}
+
+bool MSRSqliteStore::copyContentsFromTable(const std::string& source, const std::string& toTable,
+                                           ErrorPtr* error) {
+  if (!MSRCheckTrue(!source.empty(), error, 1, "Received empty source name for copy table") ||
+      !MSRCheckTrue(!toTable.empty(), error, 1,
+                    "Received empty destination name for copy table") ||
+      !MSRCheckTrue(source != toTable, error, 1, "Received duplicate name for copy table")) {
+    return false;
+  }
+  return executeSQL("INSERT INTO " + toTable + " SELECT * FROM " + source, error);
+}
+
+std::optional<bool> MSRSqliteStore::validateTableWithName(
+    const std::string& tableName, const std::vector<std::string>& requiredColumnNames,
+    const std::map<std::string, std::string>& addOnColumns, ErrorPtr* error) {
+  if (!MSRCheckTrue(!tableName.empty(), error, 1,
+                    "Received empty table name for validate table") ||
+      !MSRCheckTrue(!requiredColumnNames.empty(), error, 1,
+                    "Received no table columns for validate table") ||
+      !MSRCheckNotNull(sqliteHandle_, error, 2, "Validate table failed. Database not open.")) {
+    return std::nullopt;
+  }
+  const auto columns = columnsForTableWithName(tableName, error);
+  if (!columns || columns->empty()) return std::nullopt;
+  std::set<std::string> remaining(columns->begin(), columns->end());
+  for (const auto& name : requiredColumnNames) {
+    if (!remaining.count(name)) {
+      MSRSetError(error, 2, "Table is missing required columns");
+      return false;
+    }
+  }
+  for (const auto& name : requiredColumnNames) remaining.erase(name);
+  for (const auto& [name, alter] : addOnColumns) {
+    if (remaining.erase(name)) continue;
+    if (!executeSQL(alter, error)) return false;
+  }
+  if (!remaining.empty()) {
+    const std::string sql = "PRAGMA table_info(" + tableName + ")";
+    sqlite3_stmt* statement = statementForQuery(sql, error);
+    if (!statement) return false;
+    bool unknownRequired = false;
+    while (!unknownRequired && sqlite3_step(statement) == SQLITE_ROW) {
+      const Value name = valueAtColumn(1, statement);
+      unknownRequired = name.string() && remaining.count(*name.string()) &&
+                        sqlite3_column_int64(statement, 3) != 0;
+    }
+    cleanUpStatement(statement, sql);
+    if (unknownRequired) {
+      MSRSetError(error, 2, "Table contains unknown non-optional columns");
+      return false;
+    }
+  }
+  return true;
+}
+
+bool MSRSqliteStore::ensureTableWithName(const std::string& tableName,
+                                         const std::string& createSQL,
+                                         const std::vector<std::string>& requiredColumnNames,
+                                         const std::map<std::string, std::string>& addOnColumns,
+                                         ErrorPtr* error) {
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for ensure table") ||
+      !MSRCheckTrue(!requiredColumnNames.empty(), error, 1,
+                    "Received no table columns for ensure table") ||
+      !MSRCheckTrue(!createSQL.empty(), error, 1,
+                    "Received empty create statement for ensure table") ||
+      !MSRCheckNotNull(sqliteHandle_, error, 2, "Ensure table failed. Database not open.")) {
+    return false;
+  }
+  const auto exists = tableExists(tableName, error);
+  if (!exists) return false;
+  if (!*exists && !executeSQL(createSQL, error)) return false;
+  return validateTableWithName(tableName, requiredColumnNames, addOnColumns, error)
+      .value_or(false);
+}
+
+bool MSRSqliteStore::ensureTableWithName(const std::string& tableName,
+                                         const ColumnInfo& elementaryColumnInfo,
+                                         const ColumnInfo& addOnColumnInfo, ErrorPtr* error) {
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for ensure table") ||
+      !MSRCheckTrue(!elementaryColumnInfo.empty(), error, 1,
+                    "Received empty elementary column info for ensure table")) {
+    return false;
+  }
+  std::string create = "CREATE TABLE IF NOT EXISTS " + tableName + " ( ";
+  std::vector<std::string> required;
+  for (const auto& [name, type] : elementaryColumnInfo) {
+    create += name + " " + type + ", ";
+    if (name != kMSRPrimaryKey) required.push_back(name);
+  }
+  create.resize(create.size() - 2);
+  create += ");";
+  std::map<std::string, std::string> addOns;
+  for (const auto& [name, type] : addOnColumnInfo) {
+    addOns[name] = "ALTER TABLE " + tableName + " ADD COLUMN " + name + " " + type;
+  }
+  return ensureTableWithName(tableName, create, required, addOns, error);
+}
+
+bool MSRSqliteStore::ensureSchemaOfTableWithName(const std::string& tableName,
+                                                 const ColumnInfo& elementaryColumnInfo,
+                                                 const ColumnInfo& addOnColumnInfo,
+                                                 ErrorPtr* error) {
+  if (!MSRCheckTrue(!tableName.empty(), error, 1,
+                    "Received empty table name for ensure table schema") ||
+      !MSRCheckTrue(!elementaryColumnInfo.empty(), error, 1,
+                    "Received empty column info for ensure table schema")) {
+    return false;
+  }
+  const auto info = columnInfoForTableWithName(tableName, error);
+  if (!info) return false;
+  if (!MSRCheckTrue(!info->empty(), error, 2, "Table does not exist for ensure table schema")) {
+    return false;
+  }
+  ColumnTypes expected;
+  for (const auto& [name, type] : elementaryColumnInfo) {
+    if (name == kMSRPrimaryKey || name.empty() || type.empty()) continue;
+    expected[name] = firstWord(type);
+  }
+  for (const auto& [name, type] : addOnColumnInfo) {
+    if (name.empty() || type.empty()) continue;
+    expected[name] = type;
+  }
+  if (*info == expected) return true;
+  const std::string oldName = tableName + "_old";
+  return performTransactionWithError(error, [&] {
+    return renameTable(tableName, oldName, nullptr) &&
+           ensureTableWithName(tableName, elementaryColumnInfo, addOnColumnInfo, nullptr) &&
+           copyContentsFromTable(oldName, tableName, nullptr) &&
+           dropTableWithName(oldName, nullptr);
+  });
+}
+
+bool MSRSqliteStore::ensureTableWithName(const std::string& tableName,
+                                         const ColumnInfo& elementaryColumnInfo,
+                                         const ColumnInfo& addOnColumnInfo,
+                                         const ColumnTypes& modifyColumnInfo, ErrorPtr* error) {
+  if (!ensureTableWithName(tableName, elementaryColumnInfo, addOnColumnInfo, error)) return false;
+  if (modifyColumnInfo.empty()) return true;
+  auto modified = [&](const ColumnInfo& list) {
+    ColumnInfo out;
+    for (const auto& [name, type] : list) {
+      if (name == kMSRPrimaryKey) continue;
+      const auto it = modifyColumnInfo.find(name);
+      out.emplace_back(name, it == modifyColumnInfo.end() ? type : it->second);
+    }
+    return out;
+  };
+  return ensureSchemaOfTableWithName(tableName, modified(elementaryColumnInfo),
+                                     modified(addOnColumnInfo), error);
+}
+
+bool MSRSqliteStore::performTransactionWithError(ErrorPtr* error,
+                                                 const std::function<bool()>& block) {
+  if (!MSRCheckTrue(static_cast<bool>(block), error, 1, "Received nil transaction block") ||
+      !MSRCheckNotNull(sqliteHandle_, error, 2, "Database not open")) {
+    return false;
+  }
+  if (!beginTransaction()) {
+    MSRSetError(error, 3, "Failed to begin transaction");
+    return false;
+  }
+  bool succeeded = false;
+  try {
+    succeeded = block();
+  } catch (...) {
+    if (!rollbackTransaction()) {
+      monitor()->logWithLevel(1, 34009, "Failed to rollback transaction after exception");
+    }
+    throw;
+  }
+  if (succeeded) {
+    if (!endTransaction()) {
+      MSRSetError(error, 3, "Failed to end transaction");
+      return false;
+    }
+    return true;
+  }
+  MSRSetError(error, 3, "Transaction failed");
+  if (!rollbackTransaction()) {
+    monitor()->logWithLevel(1, 34011, "Failed to rollback transaction");
+  }
+  return false;
+}
+
+bool MSRSqliteStore::beginTransaction() {
+  return sqliteHandle_ && sqlite3_exec(sqliteHandle_, kMSRBeginTransactionSQL, nullptr, nullptr,
+                                       nullptr) == SQLITE_OK;
+}
+
+bool MSRSqliteStore::endTransaction() {
+  return sqliteHandle_ &&
+         sqlite3_exec(sqliteHandle_, kMSREndTransactionSQL, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool MSRSqliteStore::rollbackTransaction() {
+  return sqliteHandle_ &&
+         sqlite3_exec(sqliteHandle_, kMSRRollbackSQL, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+std::optional<std::string> MSRSqliteStore::lastErrorMessage() {
+  if (!sqliteHandle_) {
+    monitor()->logWithLevel(1, 34022, "Failed to get last error message. Database not open");
+    return std::nullopt;
+  }
+  const char* message = sqlite3_errmsg(sqliteHandle_);
+  return std::string(message ? message : "");
+}
+
+std::string MSRSqliteStore::errorDescriptionForDatabaseOperation(const std::string& operation) {
+  if (!sqliteHandle_) return "";
+  return platform::format(
+      "Database operation \"%@\" failed with sqlite code %d and error message \"%@\"", operation,
+      sqlite3_errcode(sqliteHandle_), lastErrorMessage().value_or(""));
+}
+
+std::string MSRSqliteStore::monitorContextForDatabaseOperation(const std::string& operation) {
+  const int code = sqliteHandle_ ? sqlite3_errcode(sqliteHandle_) : 0;
+  const bool writable = ::access(databasePath_.c_str(), W_OK) == 0;
+  std::string freeSpace;
+  struct statvfs stats {};
+  const fs::path parent = fs::path(databasePath_).parent_path();
+  if (::statvfs(databasePath_.c_str(), &stats) == 0 ||
+      ::statvfs(parent.empty() ? "." : parent.c_str(), &stats) == 0) {
+    const unsigned long long freeBytes =
+        static_cast<unsigned long long>(stats.f_bavail) * stats.f_frsize;
+    if (freeBytes >= 1048576ULL) {
+      freeSpace = std::to_string(static_cast<int>(std::to_string(freeBytes >> 20).size()) - 1);
+    } else {
+      freeSpace = "-1";
+    }
+  }
+  return (operation.empty() ? std::string("Unknown operation") : operation) + "," +
+         std::to_string(code) + "," + (writable ? "A" : "NA") + "," + freeSpace;
+}
+
+void MSRSqliteStore::setDatabaseError(ErrorPtr* error, const std::string& operation) {
+  if (!error) return;
+  MSRSetErrorWithContext(error, 3, errorDescriptionForDatabaseOperation(operation),
+                         monitorContextForDatabaseOperation(operation));
+}

@@ -1,0 +1,160 @@
+// One SQLite database file of the measurement engine: opening (with delete-and-retry when the
+// file cannot be opened or fails its integrity check), schema creation and migration from column
+// lists, parameterised statements through a cache of prepared statements, records in and out,
+// and exclusive transactions. Failures are engine errors (codes 1 argument, 2 state, 3 SQLite)
+// through optional out-parameters. Takes no lock: each store is used from one serial queue (the
+// connection itself is opened in SQLite's serialized mode).
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/base/Error.h"
+#include "platform/base/Value.h"
+
+class MSRSqliteStore {
+ public:
+  // Column name to a string, a number, byte data or the null marker.
+  using Record = platform::Value::Dictionary;
+  using Records = std::vector<Record>;
+  using Parameters = platform::Value::Array;
+  // Column name then type text; one entry may be {"PRIMARY KEY", "(a, b)"}.
+  using ColumnInfo = std::vector<std::pair<std::string, std::string>>;
+  using ColumnTypes = std::map<std::string, std::string>;  // name to declared type
+  // Zero-based row position and the row; false ends the query without taking the row.
+  using Filter = std::function<bool(std::size_t, const Record&)>;
+
+  // Null on failure (error set); the database is open and valid otherwise.
+  static std::shared_ptr<MSRSqliteStore> initWithDatabasePath(const std::string& databasePath,
+                                                             platform::ErrorPtr* error);
+  ~MSRSqliteStore();
+  MSRSqliteStore(const MSRSqliteStore&) = delete;
+  MSRSqliteStore& operator=(const MSRSqliteStore&) = delete;
+
+  sqlite3* sqliteHandle() const { return sqliteHandle_; }
+  const std::string& databasePath() const { return databasePath_; }
+
+  // Life cycle.
+  bool openAndValidateDatabase(platform::ErrorPtr* error);
+  bool validateDatabaseWithError(platform::ErrorPtr* error);
+  void closeDatabase();
+  void finalizeAndClearStatements();
+  // Closes and removes the file (only that file); true also when none existed.
+  bool closeAndDeleteDatabase();
+
+  // Statements. Hand back what statementForQuery/prepareSQL gave with cleanUpStatement and the
+  // same text; executeSQLStatement finalizes its statement itself.
+  sqlite3_stmt* prepareSQL(const std::string& sql, platform::ErrorPtr* error);
+  sqlite3_stmt* statementForQuery(const std::string& query, const Parameters& parameterValues,
+                                  platform::ErrorPtr* error);
+  sqlite3_stmt* statementForQuery(const std::string& query, platform::ErrorPtr* error);
+  void cleanUpStatement(sqlite3_stmt* statement, const std::string& query);
+  bool executeSQL(const std::string& sql, platform::ErrorPtr* error);
+  bool executeSQLStatement(sqlite3_stmt* statement, platform::ErrorPtr* error);
+  // Data values are bound without copying: they must outlive the statement's next reset.
+  bool bindValues(const Parameters& values, sqlite3_stmt* statement, platform::ErrorPtr* error);
+  // Nil for nothing (no statement, invalid text, NULL or empty blob).
+  platform::Value valueAtColumn(int column, sqlite3_stmt* statement);
+  // Prepared, bound and uncached; the record must outlive the statement.
+  sqlite3_stmt* upsertStatementForRecord(const Record& record, const std::string& tableName,
+                                         platform::ErrorPtr* error);
+  sqlite3_stmt* updateStatementForRecord(const Record& record, const std::string& tableName,
+                                         const std::string& columnName,
+                                         const platform::Value& columnValue,
+                                         platform::ErrorPtr* error);
+
+  // Rows.
+  bool upsertRecord(const Record& record, const std::string& tableName, platform::ErrorPtr* error);
+  bool updateRecord(const Record& record, const std::string& tableName,
+                    const std::string& columnName, const platform::Value& columnValue,
+                    platform::ErrorPtr* error);
+  bool updateAllRecordsInTableWithName(const std::string& tableName, const std::string& columnName,
+                                       const platform::Value& columnValue,
+                                       platform::ErrorPtr* error);
+  bool increaseColumn(const std::string& column, std::int64_t byValue, const std::string& inTable,
+                      const std::string& condition, const Parameters& parameterValues,
+                      platform::ErrorPtr* error);
+  bool deleteRecordFromTableWithName(const std::string& tableName, const std::string& columnName,
+                                     const platform::Value& columnValue,
+                                     platform::ErrorPtr* error);
+  // The number of rows deleted, or nullopt on failure.
+  std::optional<std::int64_t> deleteRecordsFromTableWithName(const std::string& tableName,
+                                                             const std::string& condition,
+                                                             const Parameters& parameterValues,
+                                                             platform::ErrorPtr* error);
+  bool deleteAllRecordsFromTableWithName(const std::string& tableName, platform::ErrorPtr* error);
+  std::optional<Records> recordsForQuery(const std::string& query,
+                                         const Parameters& parameterValues,
+                                         platform::ErrorPtr* error);
+  std::optional<Records> recordsForQuery(const std::string& query,
+                                         const Parameters& parameterValues,
+                                         platform::ErrorPtr* error, const Filter& withFilter);
+  // A number, or nil (no row: error code 3; a NULL value: no error).
+  platform::Value numberForQuery(const std::string& query, const Parameters& parameterValues,
+                                 platform::ErrorPtr* error);
+  platform::Value rowCountForTableWithName(const std::string& tableName,
+                                           platform::ErrorPtr* error);
+  platform::Value rowCountForTableWithName(const std::string& tableName,
+                                           const std::string& columnName,
+                                           const platform::Value& columnValue,
+                                           platform::ErrorPtr* error);
+
+  // Tables and schema.
+  std::optional<bool> tableExists(const std::string& tableName, platform::ErrorPtr* error);
+  std::optional<std::vector<std::string>> columnsForTableWithName(const std::string& tableName,
+                                                                  platform::ErrorPtr* error);
+  std::optional<ColumnTypes> columnInfoForTableWithName(const std::string& tableName,
+                                                        platform::ErrorPtr* error);
+  bool dropTableWithName(const std::string& tableName, platform::ErrorPtr* error);
+  bool renameTable(const std::string& oldName, const std::string& toName,
+                   platform::ErrorPtr* error);
+  bool copyContentsFromTable(const std::string& source, const std::string& toTable,
+                             platform::ErrorPtr* error);
+  // addOnColumns: column name to its ALTER statement.
+  std::optional<bool> validateTableWithName(const std::string& tableName,
+                                            const std::vector<std::string>& requiredColumnNames,
+                                            const std::map<std::string, std::string>& addOnColumns,
+                                            platform::ErrorPtr* error);
+  bool ensureTableWithName(const std::string& tableName, const std::string& createSQL,
+                           const std::vector<std::string>& requiredColumnNames,
+                           const std::map<std::string, std::string>& addOnColumns,
+                           platform::ErrorPtr* error);
+  bool ensureTableWithName(const std::string& tableName, const ColumnInfo& elementaryColumnInfo,
+                           const ColumnInfo& addOnColumnInfo, platform::ErrorPtr* error);
+  bool ensureSchemaOfTableWithName(const std::string& tableName,
+                                   const ColumnInfo& elementaryColumnInfo,
+                                   const ColumnInfo& addOnColumnInfo, platform::ErrorPtr* error);
+  // The databases' entry point, once per table at start-up.
+  bool ensureTableWithName(const std::string& tableName, const ColumnInfo& elementaryColumnInfo,
+                           const ColumnInfo& addOnColumnInfo, const ColumnTypes& modifyColumnInfo,
+                           platform::ErrorPtr* error);
+
+  // Transactions. An exception from the block rolls back and is rethrown.
+  bool performTransactionWithError(platform::ErrorPtr* error, const std::function<bool()>& block);
+  bool beginTransaction();
+  bool endTransaction();
+  bool rollbackTransaction();
+
+  // Error reporting.
+  std::optional<std::string> lastErrorMessage();
+  std::string errorDescriptionForDatabaseOperation(const std::string& operation);
+  std::string monitorContextForDatabaseOperation(const std::string& operation);
+  void setDatabaseError(platform::ErrorPtr* error, const std::string& operation);
+
+ private:
+  explicit MSRSqliteStore(std::string databasePath);
+  bool stepAndFinalize(sqlite3_stmt* statement, const std::string& operation,
+                       platform::ErrorPtr* error);
+
+  sqlite3* sqliteHandle_ = nullptr;
+  std::map<std::string, sqlite3_stmt*, std::less<>> statementCache_;
+  const std::string databasePath_;
+};
