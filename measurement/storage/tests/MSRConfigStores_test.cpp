@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "measurement/storage/MSRFileLocations.h"
+#include "measurement/storage/MSRPersistentDictionary.h"
+#include "measurement/storage/MSRUserDefaults.h"
+#include "platform/base/Files.h"
+#include "platform/base/PropertyList.h"
+#include "platform/network/BackupExclusion.h"
+#include "platform/testing/PlatformTest.h"
+#include "utilities/logger/VTULogger.h"
+
+namespace fs = std::filesystem;
+using platform::Value;
+
+namespace {
+
+class MSRConfigStoresTest : public platform::testing::PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    vtu::testing::startCapturingLines();
+  }
+  bool logged(const std::string& code) {
+    vtu::testing::flushLoggingQueue();
+    for (const auto& line : vtu::testing::capturedLines()) {
+      if (line.line.find(code) != std::string::npos) return true;
+    }
+    return false;
+  }
+  Value fileContent(const fs::path& path) {
+    auto bytes = platform::files::readFile(path);
+    if (!bytes) return Value();
+    return platform::parsePropertyList(
+        std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+  }
+  // Moves the fake clock and waits for what it handed to the store's queue.
+  void advance(MSRPersistentDictionary& store, double seconds) {
+    clock().advance(seconds);
+    store.serialQueue()->sync([] {});
+  }
+};
+
+TEST_F(MSRConfigStoresTest, FileLocations) {
+  const fs::path support = home() / "Library/Application Support/Veltro/Measurement";
+  const fs::path preferences = home() / "Library/Preferences";
+  struct Case {
+    std::string actual;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {MSRApplicationSupportPath("db.sql"), (support / "db.sql").string()},
+      {MSRApplicationSupportPlistPath("suite"), (support / "suite.plist").string()},
+      {MSRApplicationSupportPlistPath("suite.plist"), (support / "suite.plist").string()},
+      {MSRPreferencesPlistPath("suite"), (preferences / "suite.plist").string()},
+      {MSRPreferencesPlistPath("suite.plist"), (preferences / "suite.plist.plist").string()},
+      {MSRApplicationSupportPath(""), ""},
+      {MSRApplicationSupportPlistPath(""), ""},
+      {MSRPreferencesPlistPath(""), ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.actual, c.expected);
+}
+
+TEST_F(MSRConfigStoresTest, DictionaryWritesOnceASecondAfterTheFirstChange) {
+  auto store = MSRPersistentDictionary::initWithFileName("cfg");
+  ASSERT_TRUE(store);
+  EXPECT_EQ(store->fileURL(),
+            home() / "Library/Application Support/Veltro/Measurement/cfg.plist");
+  store->setInteger(1, "a");
+  advance(*store, 0.5);
+  store->setInteger(2, "b");
+  EXPECT_FALSE(fs::exists(store->fileURL()));
+  advance(*store, 0.5);
+  const Value content = fileContent(store->fileURL());
+  EXPECT_EQ(content["a"], Value(1LL));
+  EXPECT_EQ(content["b"], Value(2LL));
+  EXPECT_FALSE(store->hasPendingPersistence());
+
+  // No second write is pending: a removed file stays removed.
+  fs::remove(store->fileURL());
+  advance(*store, 2);
+  EXPECT_FALSE(fs::exists(store->fileURL()));
+}
+
+TEST_F(MSRConfigStoresTest, DictionaryUnchangedValuesScheduleNoWrite) {
+  auto store = MSRPersistentDictionary::initWithFileName("cfg");
+  store->setObject(Value("x"), "k");
+  advance(*store, 1);
+  ASSERT_FALSE(store->hasPendingPersistence());
+  store->setObject(Value("x"), "k");
+  store->removeObjectForKey("missing");
+  EXPECT_FALSE(store->hasPendingPersistence());
+  auto empty = MSRPersistentDictionary::initWithFileName("other");
+  empty->clearAllData();
+  EXPECT_FALSE(empty->hasPendingPersistence());
+}
+
+TEST_F(MSRConfigStoresTest, DictionaryReleasedWithPendingWriteWritesAtOnceAndReloads) {
+  fs::path file;
+  {
+    auto store = MSRPersistentDictionary::initWithFileName("cfg");
+    store->setDouble(2.5, "d");
+    store->setObject(Value(Value::Array{Value("a"), Value(1)}), "arr");
+    file = store->fileURL();
+  }
+  ASSERT_TRUE(fs::exists(file));
+  auto again = MSRPersistentDictionary::initWithFileName("cfg");
+  EXPECT_DOUBLE_EQ(again->doubleForKey("d"), 2.5);
+  EXPECT_EQ(again->arrayForKey("arr").count(), 2u);
+  EXPECT_EQ(again->integerForKey("arr"), 0);
+  EXPECT_FALSE(again->stringForKey("d"));
+}
+
+TEST_F(MSRConfigStoresTest, DictionaryRefusesBadKeysAndValues) {
+  auto store = MSRPersistentDictionary::initWithFileName("cfg");
+  store->setObject(Value::set({Value(1)}), "s");
+  EXPECT_TRUE(store->objectForKey("s").isNil());
+  EXPECT_TRUE(logged("I-ACS043003"));
+  store->setObject(Value(Value::Dictionary{{"n", Value::set({Value(1)})}}), "nested");
+  EXPECT_TRUE(store->objectForKey("nested").isNil());
+  EXPECT_TRUE(store->objectForKey("").isNil());
+  EXPECT_TRUE(logged("I-ACS043001"));
+  store->setObject(Value(1), "");
+  EXPECT_TRUE(logged("I-ACS043002"));
+  EXPECT_FALSE(store->hasPendingPersistence());
+  EXPECT_FALSE(MSRPersistentDictionary::initWithFileName(""));
+}
+
+TEST_F(MSRConfigStoresTest, DictionaryWhoseFolderCannotBeMadeIsNotCreated) {
+  fs::create_directories(home() / "Library/Application Support");
+  platform::files::writeAtomically(home() / "Library/Application Support/Veltro", "file");
+  EXPECT_FALSE(MSRPersistentDictionary::initWithFileName("cfg"));
+  EXPECT_TRUE(logged("I-ACS043004"));
+}
+
+TEST_F(MSRConfigStoresTest, UserDefaultsUseThePreferencesLibraryUnlessInfoPlistSaysNo) {
+  EXPECT_TRUE(MSRUserDefaults::userPreferenceEnabled());
+  auto store = MSRUserDefaults::initWithSuiteName("suite");
+  EXPECT_TRUE(store->useCFPreferencesLibrary());
+}
+
+TEST_F(MSRConfigStoresTest, UserDefaultsObjectModeFromInfoPlist) {
+  writeInfoPlist({{"UseCFPreferencesLibrary", Value(0)}});
+  auto store = MSRUserDefaults::initWithSuiteName("suite");
+  EXPECT_FALSE(store->useCFPreferencesLibrary());
+  store->setInteger(5, "n");
+  store->setObject(Value("s"), "str");
+  EXPECT_EQ(store->integerForKey("n"), 5);
+  EXPECT_EQ(store->integerForKey("str"), 0);
+  EXPECT_FALSE(store->stringForKey("n"));
+  store->removeObjectForKey("n");
+  EXPECT_TRUE(store->objectForKey("n").isNil());
+  store->clearAllData();
+  EXPECT_TRUE(store->objectForKey("str").isNil());
+}
+
+TEST_F(MSRConfigStoresTest, UserDefaultsKeepValuesInTheSuiteAndClearThem) {
+  auto store = MSRUserDefaults::initWithSuiteName("suite");
+  store->setBool(true, "b");
+  store->setObject(Value::date(10), "date");
+  EXPECT_TRUE(store->boolForKey("b"));
+  EXPECT_EQ(platform::UserDefaults::initWithSuiteName("suite")->objectForKey("b"), Value(true));
+  store->setObject(Value::set({Value(1)}), "set");
+  EXPECT_TRUE(store->objectForKey("set").isNil());
+  EXPECT_TRUE(logged("I-ACS041003"));
+  EXPECT_TRUE(store->objectForKey("").isNil());
+  EXPECT_TRUE(logged("I-ACS041001"));
+  store->clearAllData();
+  EXPECT_TRUE(store->objectForKey("b").isNil());
+  EXPECT_TRUE(store->objectForKey("date").isNil());
+}
+
+TEST_F(MSRConfigStoresTest, SynchronizeExcludesThePreferencesFileOnce) {
+  auto store = MSRUserDefaults::initWithSuiteName("suite");
+  store->synchronize();  // no file yet: nothing to exclude
+  EXPECT_FALSE(store->isPreferenceFileExcluded());
+  store->setInteger(1, "k");
+  store->synchronize();
+  const std::string path = MSRPreferencesPlistPath("suite");
+  ASSERT_TRUE(fs::exists(path));
+  EXPECT_TRUE(store->isPreferenceFileExcluded());
+  EXPECT_TRUE(platform::isExcludedFromBackup(path));
+  platform::setExcludedFromBackup(path, false);
+  store->synchronize();
+  EXPECT_FALSE(platform::isExcludedFromBackup(path));
+  EXPECT_TRUE(MSRUserDefaults::standardUserDefaults()->isPreferenceFileExcluded());
+}
+
+}  // namespace
