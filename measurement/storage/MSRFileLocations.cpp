@@ -45,6 +45,7 @@ std::string MSRApplicationSupportPath(const std::string& entryName) {
 std::string MSRApplicationSupportPlistPath(const std::string& suiteName) {
   if (suiteName.empty()) return "";
   const std::string extension = fs::path(suiteName).extension().string();
-  if (extension == std::string(".") + kMSRPlistExtension) return MSRApplicationSupportPath(suiteName);
+  if (extension == std::string(".") + kMSRPlistExtension)
+    return MSRApplicationSupportPath(suiteName);
   return MSRApplicationSupportPath(suiteName + "." + kMSRPlistExtension);
 }

@@ -22,8 +22,7 @@ std::shared_ptr<MSRPersistentDictionary> MSRPersistentDictionary::initWithFileNa
   if (path.empty()) return nullptr;
   const std::filesystem::path fileURL(path);
   if (!platform::files::createDirectory(fileURL.parent_path(), true)) {
-    VTULoggerLogError(kMSRStorageLogService, false, code(43004),
-                      kMSRConfigCannotCreateDirectories);
+    VTULoggerLogError(kMSRStorageLogService, false, code(43004), kMSRConfigCannotCreateDirectories);
     return nullptr;
   }
   std::shared_ptr<MSRPersistentDictionary> store(new MSRPersistentDictionary());
@@ -63,8 +62,7 @@ void MSRPersistentDictionary::setObject(const Value& value, const std::string& k
     return;
   }
   if (!MSRIsConfigValue(value)) {
-    VTULoggerLogWarning(kMSRStorageLogService, false, code(43003), kMSRConfigInvalidObject,
-                        value);
+    VTULoggerLogWarning(kMSRStorageLogService, false, code(43003), kMSRConfigInvalidObject, value);
     return;
   }
   std::lock_guard<std::recursive_mutex> lock(mutex_);
@@ -109,8 +107,8 @@ void MSRPersistentDictionary::persistToDisk() {
     fileURL = fileURL_;
     hasPendingPersistence_ = false;
   }
-  const auto bytes =
-      platform::serializePropertyList(Value(std::move(snapshot)), platform::PropertyListFormat::Xml);
+  const auto bytes = platform::serializePropertyList(Value(std::move(snapshot)),
+                                                     platform::PropertyListFormat::Xml);
   if (!bytes || !platform::files::writeAtomically(fileURL, *bytes)) {
     VTULoggerLogError(kMSRStorageLogService, false, code(43000), kMSRConfigCannotPersist);
   }

@@ -111,10 +111,9 @@ bool MSRSqliteStore::openAndValidateDatabase(ErrorPtr* error) {
     const fs::path parent = fs::path(databasePath_).parent_path();
     if (!parent.empty() && !platform::files::createDirectory(parent, true, error)) return false;
   }
-  const int rc = sqlite3_open_v2(databasePath_.c_str(), &sqliteHandle_,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
-                                     SQLITE_OPEN_FULLMUTEX,
-                                 nullptr);
+  const int rc =
+      sqlite3_open_v2(databasePath_.c_str(), &sqliteHandle_,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     setDatabaseError(error, "initialize sqlite handle");
     closeDatabase();
@@ -344,8 +343,7 @@ Value MSRSqliteStore::valueAtColumn(int column, sqlite3_stmt* statement) {
       const void* blob = sqlite3_column_blob(statement, column);
       if (!blob) return Value();
       const auto* begin = static_cast<const std::uint8_t*>(blob);
-      return Value::data(
-          platform::Bytes(begin, begin + sqlite3_column_bytes(statement, column)));
+      return Value::data(platform::Bytes(begin, begin + sqlite3_column_bytes(statement, column)));
     }
     case SQLITE_NULL:
       return Value::null();
@@ -389,8 +387,7 @@ sqlite3_stmt* MSRSqliteStore::upsertStatementForRecord(const Record& record,
 sqlite3_stmt* MSRSqliteStore::updateStatementForRecord(const Record& record,
                                                        const std::string& tableName,
                                                        const std::string& columnName,
-                                                       const Value& columnValue,
-                                                       ErrorPtr* error) {
+                                                       const Value& columnValue, ErrorPtr* error) {
   if (!MSRCheckTrue(!record.empty(), error, 1, "Empty record for update") ||
       !MSRCheckTrue(!tableName.empty(), error, 1, "Empty table name for update") ||
       !MSRCheckTrue(!columnName.empty(), error, 1, "Empty column name for update") ||
@@ -567,8 +564,8 @@ std::optional<MSRSqliteStore::Records> MSRSqliteStore::recordsForQuery(
       !MSRCheckTrue(static_cast<bool>(withFilter), error, 1,
                     "Received empty filter for selecting records") ||
       !MSRCheckNotNull(sqliteHandle_, error, 2, "Query records failed. Database not open.") ||
-      !MSRCheckTrue(query.size() >= 6 && platform::lowercase(query.substr(0, 6)) == "select",
-                    error, 1, "Received invalid select query")) {
+      !MSRCheckTrue(query.size() >= 6 && platform::lowercase(query.substr(0, 6)) == "select", error,
+                    1, "Received invalid select query")) {
     return std::nullopt;
   }
   sqlite3_stmt* statement = statementForQuery(query, parameterValues, error);
@@ -726,8 +723,7 @@ bool MSRSqliteStore::renameTable(const std::string& oldName, const std::string& 
 bool MSRSqliteStore::copyContentsFromTable(const std::string& source, const std::string& toTable,
                                            ErrorPtr* error) {
   if (!MSRCheckTrue(!source.empty(), error, 1, "Received empty source name for copy table") ||
-      !MSRCheckTrue(!toTable.empty(), error, 1,
-                    "Received empty destination name for copy table") ||
+      !MSRCheckTrue(!toTable.empty(), error, 1, "Received empty destination name for copy table") ||
       !MSRCheckTrue(source != toTable, error, 1, "Received duplicate name for copy table")) {
     return false;
   }
@@ -737,8 +733,7 @@ bool MSRSqliteStore::copyContentsFromTable(const std::string& source, const std:
 std::optional<bool> MSRSqliteStore::validateTableWithName(
     const std::string& tableName, const std::vector<std::string>& requiredColumnNames,
     const std::map<std::string, std::string>& addOnColumns, ErrorPtr* error) {
-  if (!MSRCheckTrue(!tableName.empty(), error, 1,
-                    "Received empty table name for validate table") ||
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for validate table") ||
       !MSRCheckTrue(!requiredColumnNames.empty(), error, 1,
                     "Received no table columns for validate table") ||
       !MSRCheckNotNull(sqliteHandle_, error, 2, "Validate table failed. Database not open.")) {
@@ -777,8 +772,7 @@ std::optional<bool> MSRSqliteStore::validateTableWithName(
   return true;
 }
 
-bool MSRSqliteStore::ensureTableWithName(const std::string& tableName,
-                                         const std::string& createSQL,
+bool MSRSqliteStore::ensureTableWithName(const std::string& tableName, const std::string& createSQL,
                                          const std::vector<std::string>& requiredColumnNames,
                                          const std::map<std::string, std::string>& addOnColumns,
                                          ErrorPtr* error) {
@@ -793,8 +787,7 @@ bool MSRSqliteStore::ensureTableWithName(const std::string& tableName,
   const auto exists = tableExists(tableName, error);
   if (!exists) return false;
   if (!*exists && !executeSQL(createSQL, error)) return false;
-  return validateTableWithName(tableName, requiredColumnNames, addOnColumns, error)
-      .value_or(false);
+  return validateTableWithName(tableName, requiredColumnNames, addOnColumns, error).value_or(false);
 }
 
 bool MSRSqliteStore::ensureTableWithName(const std::string& tableName,

@@ -34,7 +34,7 @@ class MSRSqliteStore {
 
   // Null on failure (error set); the database is open and valid otherwise.
   static std::shared_ptr<MSRSqliteStore> initWithDatabasePath(const std::string& databasePath,
-                                                             platform::ErrorPtr* error);
+                                                              platform::ErrorPtr* error);
   ~MSRSqliteStore();
   MSRSqliteStore(const MSRSqliteStore&) = delete;
   MSRSqliteStore& operator=(const MSRSqliteStore&) = delete;
@@ -83,8 +83,7 @@ class MSRSqliteStore {
                       const std::string& condition, const Parameters& parameterValues,
                       platform::ErrorPtr* error);
   bool deleteRecordFromTableWithName(const std::string& tableName, const std::string& columnName,
-                                     const platform::Value& columnValue,
-                                     platform::ErrorPtr* error);
+                                     const platform::Value& columnValue, platform::ErrorPtr* error);
   // The number of rows deleted, or nullopt on failure.
   std::optional<std::int64_t> deleteRecordsFromTableWithName(const std::string& tableName,
                                                              const std::string& condition,
@@ -100,8 +99,7 @@ class MSRSqliteStore {
   // A number, or nil (no row: error code 3; a NULL value: no error).
   platform::Value numberForQuery(const std::string& query, const Parameters& parameterValues,
                                  platform::ErrorPtr* error);
-  platform::Value rowCountForTableWithName(const std::string& tableName,
-                                           platform::ErrorPtr* error);
+  platform::Value rowCountForTableWithName(const std::string& tableName, platform::ErrorPtr* error);
   platform::Value rowCountForTableWithName(const std::string& tableName,
                                            const std::string& columnName,
                                            const platform::Value& columnValue,

@@ -65,8 +65,7 @@ TEST_F(MSRConfigStoresTest, FileLocations) {
 TEST_F(MSRConfigStoresTest, DictionaryWritesOnceASecondAfterTheFirstChange) {
   auto store = MSRPersistentDictionary::initWithFileName("cfg");
   ASSERT_TRUE(store);
-  EXPECT_EQ(store->fileURL(),
-            home() / "Library/Application Support/Veltro/Measurement/cfg.plist");
+  EXPECT_EQ(store->fileURL(), home() / "Library/Application Support/Veltro/Measurement/cfg.plist");
   store->setInteger(1, "a");
   advance(*store, 0.5);
   store->setInteger(2, "b");

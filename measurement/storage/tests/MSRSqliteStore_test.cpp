@@ -268,13 +268,13 @@ TEST_F(MSRSqliteStoreTest, TransactionsCommitRollBackAndRethrow) {
   }));
   EXPECT_EQ(description(error), "Transaction failed");
   EXPECT_EQ(error->code(), 3);
-  EXPECT_THROW(store_->performTransactionWithError(nullptr,
-                                                   [&]() -> bool {
-                                                     store_->upsertRecord({{"k", Value(3)}}, "t",
-                                                                          nullptr);
-                                                     throw std::runtime_error("boom");
-                                                   }),
-               std::runtime_error);
+  EXPECT_THROW(
+      store_->performTransactionWithError(nullptr,
+                                          [&]() -> bool {
+                                            store_->upsertRecord({{"k", Value(3)}}, "t", nullptr);
+                                            throw std::runtime_error("boom");
+                                          }),
+      std::runtime_error);
   EXPECT_EQ(store_->rowCountForTableWithName("t", nullptr), Value(1LL));
 }
 
@@ -283,8 +283,8 @@ TEST_F(MSRSqliteStoreTest, ValidationAddsMissingAddOnColumnsAndJudgesUnknownOnes
   ASSERT_TRUE(store_->upsertRecord({{"a", Value(4)}, {"x", Value("keep")}}, "v", nullptr));
   // x is unknown but accepts NULL; c is an add-on column that is missing.
   ErrorPtr error;
-  EXPECT_TRUE(store_->ensureTableWithName("v", {{"a", "INTEGER NOT NULL"}}, {{"c", "BLOB"}},
-                                          &error));
+  EXPECT_TRUE(
+      store_->ensureTableWithName("v", {{"a", "INTEGER NOT NULL"}}, {{"c", "BLOB"}}, &error));
   EXPECT_EQ(store_->columnsForTableWithName("v", nullptr),
             (std::vector<std::string>{"a", "x", "c"}));
   auto rows = store_->recordsForQuery("SELECT a, x FROM v", {}, nullptr);
