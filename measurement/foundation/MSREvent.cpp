@@ -1,0 +1,189 @@
+#include "measurement/foundation/MSREvent.h"
+
+#include "measurement/engine/MSRMeasurement.h"
+#include "measurement/foundation/MSRDataTypeValidator.h"
+#include "measurement/foundation/MSRMonitor.h"
+#include "measurement/foundation/MSRNaming.h"
+#include "measurement/foundation/MSRValue.h"
+#include "platform/base/Format.h"
+
+namespace {
+
+using platform::Value;
+
+MSRValuePtr valueAt(const MSRParameters& p, const char* key) {
+  auto it = p.find(key);
+  return it == p.end() ? nullptr : it->second.objectAs<MSRValue>();
+}
+
+bool isInt64One(const MSRParameters& p, const char* key) {
+  auto v = valueAt(p, key);
+  return v && v->isInt64() && v->int64Value() == 1;
+}
+
+Value int64Value(std::int64_t v) { return Value(MSRValue::initWithInt64(v)); }
+
+// A string, or a string value; nullopt otherwise.
+std::optional<std::string> screenString(const Value& v) {
+  if (const std::string* s = v.string()) return *s;
+  if (auto m = v.objectAs<MSRValue>()) return m->stringValue();
+  return std::nullopt;
+}
+
+}  // namespace
+
+MSREventPtr MSREvent::initWithOrigin(const std::string& origin, bool isPublic,
+                                     const std::string& name, double timestamp,
+                                     double previousTimestamp, const MSRParameters* parameters) {
+  std::int64_t code = 0;
+  if (!MSRDataTypeValidator::isValidForwardedEventOrigin(Value(origin), &code)) {
+    if (code != 6 || !MSRDataTypeValidator::isValidInternalEventOrigin(Value(origin), &code)) {
+      return nullptr;
+    }
+  }
+  if (isPublic && !MSRDataTypeValidator::isValidPublicEventName(Value(name), nullptr)) {
+    return nullptr;
+  }
+  if (!MSRDataTypeValidator::isValidInternalEventName(Value(name), nullptr)) return nullptr;
+  if (previousTimestamp > timestamp) {
+    MSRMeasurement::monitor()->logWithLevel(
+        5, 16002, "Event created with previous timestamp after current timestamp");
+  }
+  MSREventPtr event(new MSREvent());
+  event->origin_ = origin;
+  event->name_ = name;
+  event->timestamp_ = timestamp;
+  event->previousTimestamp_ = previousTimestamp;
+  event->parameters_ =
+      MSRSanitizedEventParameters(parameters, name, isPublic, false).value_or(MSRParameters{});
+  event->parameters_["_o"] = Value(MSRValue::initWithString(Value(origin)));
+  if (event->shouldValidateParams() && !MSRApplyValueCurrencyRule(event->parameters_)) {
+    event->parameters_.erase("_c");
+  }
+  return event;
+}
+
+MSREventPtr MSREvent::copy() const { return copyWithParameters(&parameters_); }
+
+MSREventPtr MSREvent::copyWithPreviousTimestamp(double previousTimestamp) const {
+  return initWithOrigin(origin_, false, name_, timestamp_, previousTimestamp, &parameters_);
+}
+
+MSREventPtr MSREvent::copyWithParameters(const MSRParameters* parameters) const {
+  return initWithOrigin(origin_, false, name_, timestamp_, previousTimestamp_, parameters);
+}
+
+bool MSREvent::shouldValidateParams() const {
+  return isConversion() || name_ == "ad_impression" || name_ == "_ai";
+}
+
+bool MSREvent::isConversion() const { return isInt64One(parameters_, "_c"); }
+
+bool MSREvent::isDebug() const { return isInt64One(parameters_, "_dbg"); }
+
+bool MSREvent::isRealtime() const {
+  auto it = parameters_.find("_r");
+  if (it == parameters_.end()) return false;
+  auto v = it->second.objectAs<MSRValue>();
+  if (v && v->isInt64()) return v->int64Value() == 1;
+  MSRMeasurement::monitor()->logWithLevel(2, 16006, "Realtime parameter must be an int64. Event name",
+                                          Value(name_));
+  return false;
+}
+
+void MSREvent::setConversion(bool conversion) {
+  if (conversion) {
+    if (!MSRApplyValueCurrencyRule(parameters_)) return;
+    parameters_["_c"] = int64Value(1);
+    auto err = valueAt(parameters_, "_err");
+    if (err && err->isInt64() && err->int64Value() == 10) parameters_.erase("_err");
+    return;
+  }
+  if (parameters_.erase("_c")) MSRSetErrorCode(parameters_, 10);
+}
+
+void MSREvent::setRealtime(bool realtime) {
+  if (realtime) {
+    parameters_["_r"] = int64Value(1);
+  } else {
+    parameters_.erase("_r");
+  }
+}
+
+void MSREvent::setDebug(bool debug) {
+  if (debug) {
+    parameters_["_dbg"] = int64Value(1);
+  } else {
+    parameters_.erase("_dbg");
+  }
+}
+
+void MSREvent::applyParameters(const MSRParameters& defaults) {
+  if (defaults.empty()) return;
+  auto sanitized = MSRSanitizedParameters(&defaults, true);
+  if (!sanitized || sanitized->empty()) return;
+  for (const auto& [key, value] : parameters_) (*sanitized)[key] = value;
+  parameters_ = std::move(*sanitized);
+}
+
+bool MSREvent::addScreenParameters(const MSRParameters& screen) {
+  if (screen.empty() || MSRHasScreenParameters(parameters_)) return false;
+  auto si = screen.find("_si");
+  if (si == screen.end()) return false;
+  auto checkString = [&screen](const char* key, std::int64_t code, const char* message) {
+    auto it = screen.find(key);
+    if (it == screen.end()) return true;
+    auto s = screenString(it->second);
+    if (!s) return false;
+    if (!MSRDataTypeValidator::isValidScreenParameterValue(Value(*s), nullptr)) {
+      MSRMeasurement::monitor()->logWithLevel(3, code, message, Value(*s));
+      return false;
+    }
+    return true;
+  };
+  if (!checkString("_sc", 16003, "Received invalid screen class")) return false;
+  auto siValue = si->second.objectAs<MSRValue>();
+  if (!(si->second.isNumber() || (siValue && siValue->isInt64()))) return false;
+  if (!checkString("_sn", 16004, "Received invalid screen name")) return false;
+  MSRValuePtr id = MSRValue::valueFromObject(si->second);
+  if (!id) return false;
+  parameters_["_si"] = Value(id);
+  for (const char* key : {"_sc", "_sn"}) {
+    auto it = screen.find(key);
+    if (it == screen.end()) continue;
+    if (auto v = MSRValue::valueFromObject(it->second)) parameters_[key] = Value(v);
+  }
+  return true;
+}
+
+std::string MSREvent::description() const {
+  return platform::format("<MSREvent: name=%@, origin=%@, timestamp=%@, parameters=%@>",
+                          MSREventNameDescription(Value(name_)), origin_, Value(timestamp_),
+                          MSRParametersDescription(Value(parameters_)));
+}
+
+bool MSRIsErrorEvent(const MSREvent& event) {
+  if (event.name().empty()) {
+    MSRMeasurement::monitor()->logWithLevel(2, 18004, "Cannot check the event name. Name is empty");
+    return false;
+  }
+  return event.name() == "_err";
+}
+
+bool MSRIsSubscriptionEvent(const MSREvent& event) {
+  const std::string& name = event.name();
+  if (name == "_assc" || name == "_assr") return true;
+  if (name != "_iap") return false;
+  auto v = valueAt(event.parameters(), "subscription");
+  return v && v->isInt64() && v->int64Value() == 1;
+}
+
+std::int32_t MSREventItemsCount(const MSREvent* event) {
+  if (!event) return 0;
+  std::int64_t sum = 0;
+  for (const auto& [key, value] : event->parameters()) {
+    auto v = value.objectAs<MSRValue>();
+    if (v && v->isArray()) sum += static_cast<std::int64_t>(v->arrayValue()->size());
+  }
+  return static_cast<std::int32_t>(sum);
+}

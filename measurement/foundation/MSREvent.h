@@ -1,0 +1,63 @@
+// The engine's in-memory analytics event: origin, internal or public name, times and sanitised
+// parameters (name -> MSRValue object). Every event passes the designated initializer, which
+// checks origin and name, sanitises the parameters and stamps the origin as "_o". Flags
+// (conversion "_c", realtime "_r", debug "_dbg"), errors and screen context are reserved
+// parameters. Changed only on the engine's worker queue; no lock.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "measurement/foundation/MSRParameterSanitizer.h"
+#include "platform/base/Value.h"
+
+class MSREvent;
+using MSREventPtr = std::shared_ptr<MSREvent>;
+
+class MSREvent : public platform::Object {
+ public:
+  // Null when the origin or the name fails its rules (the validator logs why).
+  static MSREventPtr initWithOrigin(const std::string& origin, bool isPublic,
+                                    const std::string& name, double timestamp,
+                                    double previousTimestamp, const MSRParameters* parameters);
+
+  const std::string& origin() const { return origin_; }
+  const std::string& name() const { return name_; }
+  double timestamp() const { return timestamp_; }
+  double previousTimestamp() const { return previousTimestamp_; }
+  const MSRParameters& parameters() const { return parameters_; }
+
+  // Copies are rebuilt through the designated initializer as non-public events.
+  MSREventPtr copy() const;
+  MSREventPtr copyWithPreviousTimestamp(double previousTimestamp) const;
+  MSREventPtr copyWithParameters(const MSRParameters* parameters) const;
+
+  bool shouldValidateParams() const;
+  bool isConversion() const;
+  bool isRealtime() const;  // a non-int64 "_r" is logged (16006) and answers no
+  bool isDebug() const;
+  void setConversion(bool conversion);
+  void setRealtime(bool realtime);
+  void setDebug(bool debug);
+
+  // Default parameters, sanitised as public ones; the event's own keys win.
+  void applyParameters(const MSRParameters& defaults);
+  // Screen context ("_si" required, "_sc" and "_sn" optional), added once.
+  bool addScreenParameters(const MSRParameters& screen);
+
+  std::string className() const override { return "MSREvent"; }
+  std::string description() const override;
+
+ private:
+  MSREvent() = default;
+  std::string origin_;
+  std::string name_;
+  double timestamp_ = 0;
+  double previousTimestamp_ = 0;
+  MSRParameters parameters_;
+};
+
+bool MSRIsErrorEvent(const MSREvent& event);
+bool MSRIsSubscriptionEvent(const MSREvent& event);
+std::int32_t MSREventItemsCount(const MSREvent* event);
