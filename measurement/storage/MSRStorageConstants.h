@@ -99,3 +99,23 @@ inline constexpr const char* kMSRPersistedConfigSharedInstanceNil =
     "PersistedConfig's shared instance is nil";
 inline constexpr const char* kMSRPersistedConfigUnsupportedValue =
     "Unsupported value passed in dictionary";
+
+// Measurement database.
+inline constexpr const char* kMSRDatabaseName = "veltro-lumo-measurement.sql";
+inline constexpr const char* kMSRTableAppMetadata = "app_metadata";
+inline constexpr const char* kMSRTableRawEventsMetadata = "raw_events_metadata";
+inline constexpr const char* kMSRTableRawEvents = "raw_events";
+inline constexpr const char* kMSRTableEvents = "events";
+inline constexpr const char* kMSRTableUserAttributes = "user_attributes";
+inline constexpr const char* kMSRTableQueue = "queue";
+inline constexpr const char* kMSRTableEventFilters = "event_filters";
+inline constexpr const char* kMSRTablePropertyFilters = "property_filters";
+inline constexpr const char* kMSRTableAudienceFilterValues = "audience_filter_values";
+inline constexpr const char* kMSRTablePurchaseTransactions = "purchase_transactions";
+inline constexpr const char* kMSRTableSubscriptions = "subscriptions";
+inline constexpr const char* kMSRTableConditionalProperties = "conditional_properties";
+inline constexpr const char* kMSRTableMainEventParams = "main_event_params";
+inline constexpr const char* kMSRColumnRowID = "rowid";
+inline constexpr const char* kMSRAppMetadataRowID = "1";
+inline constexpr const char* kMSRContextInit = "Init";
+inline constexpr const char* kMSRContextReset = "Reset";
