@@ -1,0 +1,30 @@
+// An audience's event filter as the database stores it: IDs, the event name, the encoded filter
+// and three flags. Deliberately minimal (records only). Immutable; any thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/base/Value.h"
+
+class MSREventFilter {
+ public:
+  MSREventFilter(std::int32_t audienceID, std::int32_t filterID, std::string eventName,
+                 platform::Bytes data, bool sessionScoped, bool dynamic, bool sequence);
+
+  std::int32_t audienceID() const { return audienceID_; }
+  std::int32_t filterID() const { return filterID_; }
+  const std::string& eventName() const { return eventName_; }
+  const platform::Bytes& data() const { return data_; }
+  bool isSessionScoped() const { return sessionScoped_; }
+  bool isDynamic() const { return dynamic_; }
+  bool isSequence() const { return sequence_; }
+
+ private:
+  std::int32_t audienceID_;
+  std::int32_t filterID_;
+  std::string eventName_;
+  platform::Bytes data_;
+  bool sessionScoped_, dynamic_, sequence_;
+};
