@@ -46,7 +46,11 @@ std::uint32_t VDTCORReachability::currentFlags() {
   VDTCORReachability& shared = sharedInstance();
   std::uint32_t result = 0;
   shared.reachabilityQueue_->sync([&] {
-    result = shared.callbackFlags_ != 0 ? shared.callbackFlags_ : shared.flags_;
+    if (shared.pinnedFlags_) {
+      result = *shared.pinnedFlags_;
+    } else {
+      result = shared.callbackFlags_ != 0 ? shared.callbackFlags_ : shared.flags_;
+    }
   });
   VDTCORLogDebug("Initial reachability flags determined: %d", static_cast<int>(result));
   return result;
@@ -54,4 +58,8 @@ std::uint32_t VDTCORReachability::currentFlags() {
 
 void VDTCORReachability::setCallbackFlags(std::uint32_t flags) {
   if (callbackFlags_ != flags) callbackFlags_ = flags;
+}
+
+void VDTCORReachability::setFlagsForTesting(std::optional<std::uint32_t> flags) {
+  reachabilityQueue_->sync([&] { pinnedFlags_ = flags; });
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/network/Reachability.h"
@@ -16,6 +17,8 @@ class VDTCORReachability {
   static std::uint32_t currentFlags();
 
   void setCallbackFlags(std::uint32_t flags);
+  // Test seam: while set, currentFlags answers this whatever the platform reports.
+  void setFlagsForTesting(std::optional<std::uint32_t> flags);
   std::uint32_t callbackFlags() const { return callbackFlags_; }
   std::uint32_t flags() const { return flags_; }
   void setFlags(std::uint32_t flags) { flags_ = flags; }
@@ -30,4 +33,5 @@ class VDTCORReachability {
   platform::DispatchQueuePtr reachabilityQueue_;
   std::uint32_t callbackFlags_ = 0;  // reachabilityQueue_ only
   std::uint32_t flags_ = 0;          // reachabilityQueue_ only
+  std::optional<std::uint32_t> pinnedFlags_;  // reachabilityQueue_ only
 };

@@ -20,6 +20,9 @@ class VDTCORStorageEventSelector {
   // Every event of the target.
   static std::shared_ptr<VDTCORStorageEventSelector> eventSelectorForTarget(long target);
   explicit VDTCORStorageEventSelector(long target) : selectedTarget(target) {}
+  // Filters by tier only.
+  VDTCORStorageEventSelector(long target, std::set<long> qosTiers)
+      : selectedTarget(target), selectedQosTiers(std::move(qosTiers)) {}
   VDTCORStorageEventSelector(long target, const std::optional<std::set<std::string>>& eventIDs,
                              const std::optional<std::set<std::string>>& mappingIDs,
                              const std::optional<std::set<long>>& qosTiers)

@@ -159,8 +159,7 @@ TEST_F(VDTCORFlatFileStorageTest, SizeLimitAdmitsExactlyTheLimit) {
   { std::ofstream(filler).put('x'); }
   fs::resize_file(filler, 20000000 - archived->size());
 
-  VDTCORReachability::sharedInstance().reachabilityQueue()->sync(
-      [] { VDTCORReachability::sharedInstance().setCallbackFlags(2); });
+  VDTCORReachability::sharedInstance().setFlagsForTesting(2);
   auto uploader = std::make_shared<transport_testing::RecordingUploader>();
   VDTCORRegistrar::sharedInstance()->registerUploader(uploader, 1001);
 

@@ -38,8 +38,7 @@ class VDTCORUploadCoordinatorTest : public platform::testing::PlatformTest {
     PlatformTest::TearDown();
   }
   static void setFlags(std::uint32_t flags) {
-    auto& reachability = VDTCORReachability::sharedInstance();
-    reachability.reachabilityQueue()->sync([&] { reachability.setCallbackFlags(flags); });
+    VDTCORReachability::sharedInstance().setFlagsForTesting(flags);
   }
   // Each request re-queues once, so a few passes run everything pending.
   void drain() {

@@ -1,0 +1,391 @@
+#include "clt_uploader/VDTCLTUploadOperation.h"
+
+#include <pb_decode.h>
+
+#include <cstdlib>
+
+#include "VDTCORLibrary/VDTCORApplication.h"
+#include "VDTCORLibrary/VDTCORConsoleLogger.h"
+#include "VDTCORLibrary/VDTCORUploader.h"
+#include "clt_uploader/VDTCLTCompressionHelper.h"
+#include "clt_uploader/VDTCLTConstants.h"
+#include "clt_uploader/VDTCLTNanopbHelpers.h"
+#include "platform/base/Format.h"
+#include "utilities/network/VTUURLSessionDataResponse.h"
+#include "platform/dispatch/Clock.h"
+#include "utilities/network/VTUURLSessionPromises.h"
+
+namespace {
+
+platform::ErrorPtr genericRejectedPromiseErrorWithReason(const std::string& reason) {
+  return platform::Error::make(kVDTCLTUploaderErrorDomain, -1,
+                               {{platform::kLocalizedFailureReasonKey, reason}});
+}
+
+const char* supportNameForTarget(long target) {
+  switch (target) {
+    case 1000: return "clt";
+    case 1001: return "lml";
+    case 1002: return "crl";
+    case 1003: return "int";
+    default: return "unknown";
+  }
+}
+
+// Redirects of the upload request: a moved endpoint gets the same body again, built as target
+// 1000's request. Holds the operation weakly: the session keeps its delegate until invalidated.
+class RedirectDelegate : public platform::URLSessionDelegate {
+ public:
+  explicit RedirectDelegate(std::weak_ptr<VDTCLTUploadOperation> operation)
+      : operation_(std::move(operation)) {}
+
+  void willPerformHTTPRedirection(platform::URLSession&, platform::URLSessionTask& task,
+                                  const platform::HTTPURLResponse& response,
+                                  platform::URLRequest newRequest,
+                                  RedirectCompletion completion) override {
+    if (!completion) return;
+    auto operation = operation_.lock();
+    long status = response.statusCode();
+    if (operation && (status == 301 || status == 302)) {
+      completion(operation->constructRequestWithURL(newRequest.URL, 1000,
+                                                    task.originalRequest().HTTPBody));
+      return;
+    }
+    completion(std::move(newRequest));
+  }
+
+ private:
+  std::weak_ptr<VDTCLTUploadOperation> operation_;
+};
+
+}  // namespace
+
+std::shared_ptr<VDTCLTUploadOperation> VDTCLTUploadOperation::initWithTarget(
+    long target, long conditions, std::string uploadURL, platform::DispatchQueuePtr queue,
+    std::shared_ptr<VDTCORStoragePromiseProtocol> storage,
+    std::shared_ptr<VDTCLTUploadMetadataProvider> metadataProvider) {
+  auto operation = std::make_shared<VDTCLTUploadOperation>();
+  operation->target_ = target;
+  operation->conditions_ = conditions;
+  operation->uploadURL_ = std::move(uploadURL);
+  operation->uploaderQueue_ = std::move(queue);
+  operation->storage_ = std::move(storage);
+  operation->metadataProvider_ = metadataProvider;
+  return operation;
+}
+
+std::string VDTCLTUploadOperation::description() const {
+  return platform::format("<VDTCLTUploadOperation: %p target:%ld conditions:%ld>",
+                          platform::pointerValue(this), target_, conditions_);
+}
+
+// ---- State.
+
+bool VDTCLTUploadOperation::isExecuting() const {
+  std::lock_guard lock(lock_);
+  return executing_;
+}
+bool VDTCLTUploadOperation::isFinished() const {
+  std::lock_guard lock(lock_);
+  return finished_;
+}
+bool VDTCLTUploadOperation::isCancelled() const {
+  std::lock_guard lock(lock_);
+  return cancelled_;
+}
+bool VDTCLTUploadOperation::uploadAttempted() const {
+  std::lock_guard lock(lock_);
+  return uploadAttempted_;
+}
+void VDTCLTUploadOperation::setCompletionBlock(std::function<void()> block) {
+  std::lock_guard lock(lock_);
+  completionBlock_ = std::move(block);
+}
+void VDTCLTUploadOperation::setQueueFinishHandler(std::function<void()> handler) {
+  std::lock_guard lock(lock_);
+  queueFinishHandler_ = std::move(handler);
+}
+
+void VDTCLTUploadOperation::startOperation() {
+  std::lock_guard lock(lock_);
+  executing_ = true;
+  finished_ = false;
+}
+
+void VDTCLTUploadOperation::finishOperation() {
+  std::function<void()> completion, queueHandler;
+  {
+    std::lock_guard lock(lock_);
+    if (finished_) return;
+    executing_ = false;
+    finished_ = true;
+    completion = std::move(completionBlock_);
+    queueHandler = std::move(queueFinishHandler_);
+  }
+  if (completion) completion();
+  if (queueHandler) queueHandler();
+}
+
+void VDTCLTUploadOperation::cancel() {
+  bool finishNow = false;
+  {
+    std::lock_guard lock(lock_);
+    cancelled_ = true;
+    finishNow = !executing_ && !finished_;
+  }
+  // Not started: done at once, so the queue drops it without running it.
+  if (finishNow) finishOperation();
+}
+
+void VDTCLTUploadOperation::start() {
+  {
+    std::lock_guard lock(lock_);
+    if (finished_) return;
+  }
+  startOperation();
+  VDTCORLogDebug("Upload operation started: %@", description());
+  uploadTarget(target_, conditions_);
+}
+
+void VDTCLTUploadOperation::endBackgroundTask() {
+  VDTCORBackgroundIdentifier id;
+  {
+    std::lock_guard lock(lock_);
+    id = backgroundTaskID_;
+    backgroundTaskID_ = VDTCORBackgroundIdentifierInvalid;
+  }
+  if (id != VDTCORBackgroundIdentifierInvalid) {
+    VDTCORApplication::sharedApplication()->endBackgroundTask(id);
+  }
+}
+
+// ---- The chain.
+
+void VDTCLTUploadOperation::uploadTarget(long target, long conditions) {
+  auto self = std::static_pointer_cast<VDTCLTUploadOperation>(shared_from_this());
+  std::weak_ptr<VDTCLTUploadOperation> weakSelf = self;
+  auto id = VDTCORApplication::sharedApplication()->beginBackgroundTaskWithName(
+      kVDTCLTBackgroundTaskName, [weakSelf] {
+        if (auto self = weakSelf.lock()) self->endBackgroundTask();
+      });
+  {
+    std::lock_guard lock(lock_);
+    backgroundTaskID_ = id;
+  }
+  auto storage = storage_;
+  auto queue = uploaderQueue_;
+  isReadyToUploadTarget(target, conditions)
+      ->onQueueThen(queue,
+                    [storage, target](const platform::Value&) {
+                      return platform::Value(storage->removeAllBatchesForTarget(target, false));
+                    })
+      ->onQueueThen(queue,
+                    [storage, target](const platform::Value&) {
+                      return platform::Value(storage->hasEventsForTarget(target));
+                    })
+      ->onQueueValidate(queue, [](const platform::Value& has) { return has.boolValue(); })
+      ->onQueueThen(queue,
+                    [self, storage, target, conditions](const platform::Value&) {
+                      if (self->isCancelled()) return platform::Value();
+                      return platform::Value(storage->batchWithEventSelector(
+                          self->eventSelectorTarget(target, conditions),
+                          platform::Clock::current().now() + kVDTCLTBatchLifetimeSeconds));
+                    })
+      ->onQueueValidate(queue,
+                        [](const platform::Value& value) {
+                          auto batch = value.objectAs<VDTCORUploadBatch>();
+                          return batch && !batch->events.empty();
+                        })
+      ->onQueueThen(queue,
+                    [self, storage, target](const platform::Value& value) {
+                      {
+                        std::lock_guard lock(self->lock_);
+                        self->uploadAttempted_ = true;
+                      }
+                      return platform::Value(self->sendURLRequestWithBatch(
+                          value.objectAs<VDTCORUploadBatch>(), target, storage));
+                    })
+      ->onQueueThen(queue,
+                    [self](const platform::Value& value) {
+                      self->finishOperation();
+                      self->endBackgroundTask();
+                      return value;
+                    })
+      ->onQueueCatch(queue, [self](const platform::ErrorPtr&) {
+        self->finishOperation();
+        self->endBackgroundTask();
+      });
+}
+
+PRMPromisePtr VDTCLTUploadOperation::isReadyToUploadTarget(long target, long conditions) {
+  auto self = std::static_pointer_cast<VDTCLTUploadOperation>(shared_from_this());
+  return PRMPromise::onQueueDo(uploaderQueue_, [self, target, conditions]() -> platform::Value {
+    if (self->readyToUploadTarget(target, conditions)) return platform::Value::null();
+    return platform::Value(genericRejectedPromiseErrorWithReason(platform::format(
+        "Target %ld is not ready to upload with condition: %ld", target, conditions)));
+  });
+}
+
+bool VDTCLTUploadOperation::readyToUploadTarget(long target, long conditions) {
+  if (conditions & VDTCORUploadConditionNoNetwork) {
+    VDTCORLogDebug("%@", "CLT: Not ready to upload without a network connection.");
+    return false;
+  }
+  if (conditions & VDTCORUploadConditionHighPriority) {
+    VDTCORLogDebug("%@", "CLT: a high priority event is allowing an upload");
+    return true;
+  }
+  auto provider = metadataProvider_.lock();
+  VDTCORClockPtr next = provider ? provider->nextUploadTimeForTarget(target) : nullptr;
+  bool ready = !next || VDTCORClock::snapshot()->isAfter(*next);
+  if (ready) {
+    VDTCORLogDebug("CLT: can upload to target %ld because the request wait time has transpired",
+                   target);
+  } else {
+    VDTCORLogDebug("CLT: can't upload to target %ld because the backend asked to wait", target);
+  }
+  return ready;
+}
+
+VDTCORStorageEventSelectorPtr VDTCLTUploadOperation::eventSelectorTarget(long target,
+                                                                        long conditions) const {
+  if (conditions & VDTCORUploadConditionHighPriority) {
+    return VDTCORStorageEventSelector::eventSelectorForTarget(target);
+  }
+  std::set<long> tiers;
+  if (conditions & VDTCORUploadConditionWifiData) tiers.insert({4, 5, 3, 1, 0});
+  if (conditions & VDTCORUploadConditionMobileData) tiers.insert({4, 3});
+  return std::make_shared<VDTCORStorageEventSelector>(target, std::move(tiers));
+}
+
+PRMPromisePtr VDTCLTUploadOperation::sendURLRequestWithBatch(
+    const std::shared_ptr<VDTCORUploadBatch>& batch, long target,
+    const std::shared_ptr<VDTCORStoragePromiseProtocol>& storage) {
+  auto self = std::static_pointer_cast<VDTCLTUploadOperation>(shared_from_this());
+  long batchID = batch->batchID;
+  auto queue = uploaderQueue_;
+  return sendURLRequestWithBatch(batch, target)
+      ->onQueueThen(queue,
+                    [self, storage, batchID, target](const platform::Value& value) {
+                      auto response = value.objectAs<VTUURLSessionDataResponse>();
+                      if (!response || !response->HTTPResponse()) {
+                        return platform::Value(storage->removeBatchWithID(batchID, false));
+                      }
+                      self->updateNextUploadTimeWithResponse(*response, target);
+                      long status = response->HTTPResponse()->statusCode();
+                      if (status == 429 || (status >= 500 && status <= 599)) {
+                        return platform::Value(storage->removeBatchWithID(batchID, false));
+                      }
+                      if (status >= 200 && status <= 300) {
+                        VDTCORLogDebug("CLT: batch %@ delivered", batchID);
+                      } else {
+                        VDTCORLogDebug(
+                            "CLT: batch %@ was rejected by the server and will be deleted with "
+                            "all events",
+                            batchID);
+                      }
+                      return platform::Value(storage->removeBatchWithID(batchID, true));
+                    })
+      ->onQueueRecover(queue, [storage, batchID](const platform::ErrorPtr&) {
+        return platform::Value(storage->removeBatchWithID(batchID, false));
+      });
+}
+
+PRMPromisePtr VDTCLTUploadOperation::sendURLRequestWithBatch(
+    const std::shared_ptr<VDTCORUploadBatch>& batch, long target) {
+  auto self = std::static_pointer_cast<VDTCLTUploadOperation>(shared_from_this());
+  auto queue = uploaderQueue_;
+  return PRMPromise::onQueueDo(
+             queue,
+             [self, batch, target]() -> platform::Value {
+               platform::Bytes encoded = VDTCLTEncodedBatchForEvents(batch->events);
+               auto zipped = VDTCLTCompressionHelper::gzippedData(encoded);
+               platform::Bytes body =
+                   zipped && zipped->size() < encoded.size() ? *zipped : encoded;
+               auto request = self->constructRequestWithURL(self->uploadURL_, target, body);
+               if (!request) {
+                 return platform::Value(genericRejectedPromiseErrorWithReason(
+                     "There was no data to construct a request."));
+               }
+               VDTCORLogDebug(
+                   "CTT: request containing %lu events for batch: %@ for target: %ld created: %@",
+                   static_cast<unsigned long>(batch->events.size()), batch->batchID, target,
+                   request->URL);
+               return platform::Value(
+                   vtu_dataTaskPromiseWithRequest(self->uploaderSessionCreateIfNeeded(), *request));
+             })
+      ->onQueueAlways(queue, [self] {
+        if (self->uploaderSession_) self->uploaderSession_->finishTasksAndInvalidate();
+      });
+}
+
+std::optional<platform::URLRequest> VDTCLTUploadOperation::constructRequestWithURL(
+    const std::string& url, long target, const platform::Bytes& data) {
+  if (data.empty()) {
+    VDTCORLogDebug("There was no data to construct a request for target %ld.", target);
+    return std::nullopt;
+  }
+  platform::URLRequest request(url);
+  request.HTTPMethod = "POST";
+  request.HTTPBody = data;
+  auto provider = metadataProvider_.lock();
+  if (auto key = provider ? provider->APIKeyForTarget(target) : std::nullopt) {
+    request.setValueForHTTPHeaderField(*key, kVDTCLTApiKeyHeader);
+  }
+  if (VDTCLTCompressionHelper::isGzipped(data)) {
+    request.setValueForHTTPHeaderField("gzip", "Content-Encoding");
+  }
+  request.setValueForHTTPHeaderField("application/x-protobuf", "Content-Type");
+  request.setValueForHTTPHeaderField("gzip", "Accept-Encoding");
+  request.setValueForHTTPHeaderField(
+      platform::format("eventtransport/%@ %@support/%@ apple/", kVDTCLTTransportVersion,
+                       supportNameForTarget(target), kVDTCLTUploaderVersion),
+      "User-Agent");
+  return request;
+}
+
+void VDTCLTUploadOperation::updateNextUploadTimeWithResponse(
+    const VTUURLSessionDataResponse& response, long target) {
+  VDTCORClockPtr next;
+  if (response.HTTPBody()) {
+    platform::ErrorPtr error;
+    vdtclt_UploadResponse decoded = VDTCLTDecodeUploadResponse(*response.HTTPBody(), &error);
+    if (error) {
+      VDTCORLogDebug("There was a response decoding error: %@", platform::Value(error));
+    } else if (decoded.has_wait_millis) {
+      VDTCORLogDebug("CLT: The backend responded asking to not upload for %lld millis from now.",
+                     static_cast<long long>(decoded.wait_millis));
+      next = VDTCORClock::clockSnapshotInTheFuture(
+          static_cast<std::uint64_t>(decoded.wait_millis < 0 ? 0 : decoded.wait_millis));
+    }
+    pb_release(vdtclt_UploadResponse_fields, &decoded);
+  }
+  if (!next && response.HTTPResponse()) {
+    auto retryAfter = response.HTTPResponse()->valueForHTTPHeaderField("Retry-After");
+    if (retryAfter && !retryAfter->empty()) {
+      char* end = nullptr;
+      double seconds = std::strtod(retryAfter->c_str(), &end);
+      if (end && *end == '\0' && seconds >= 0) {
+        next = VDTCORClock::clockSnapshotInTheFuture(static_cast<std::uint64_t>(seconds) * 1000);
+      }
+    }
+  }
+  if (!next) {
+    VDTCORLogDebug("%@",
+                   "CLT: The backend response failed to parse, so the next request won't occur "
+                   "until 15 minutes from now");
+    next = VDTCORClock::clockSnapshotInTheFuture(kVDTCLTFallbackWaitMillis);
+  }
+  if (auto provider = metadataProvider_.lock()) provider->setNextUploadTime(next, target);
+}
+
+std::shared_ptr<platform::URLSession> VDTCLTUploadOperation::uploaderSessionCreateIfNeeded() {
+  std::lock_guard lock(lock_);
+  if (!uploaderSession_) {
+    uploaderSession_ = platform::URLSession::sessionWithConfiguration(
+        platform::URLSessionConfiguration::defaultSessionConfiguration(),
+        std::make_shared<RedirectDelegate>(
+            std::static_pointer_cast<VDTCLTUploadOperation>(shared_from_this())));
+  }
+  return uploaderSession_;
+}

@@ -1,0 +1,95 @@
+// One upload of one target: checks that the target may upload now, returns leftover batches to
+// the pool, takes a fresh batch that suits the network conditions, posts it and then deletes the
+// batch or returns its events by the HTTP status; the answer sets the next upload time. Every
+// step runs on the uploader's serial queue; the flags are guarded by the operation's own lock.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "VDTCORLibrary/VDTCORClock.h"
+#include "VDTCORLibrary/VDTCORLifecycle.h"
+#include "VDTCORLibrary/VDTCORStoragePromiseProtocol.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/network/URLRequest.h"
+#include "platform/network/URLSession.h"
+#include "promises/PRMPromise.h"
+
+class VTUURLSessionDataResponse;
+
+// What an operation needs of its uploader: the pacing per target and the key per target.
+class VDTCLTUploadMetadataProvider {
+ public:
+  virtual ~VDTCLTUploadMetadataProvider() = default;
+  virtual VDTCORClockPtr nextUploadTimeForTarget(long target) = 0;
+  virtual void setNextUploadTime(VDTCORClockPtr time, long target) = 0;
+  virtual std::optional<std::string> APIKeyForTarget(long target) = 0;
+};
+
+class VDTCLTUploadOperation : public platform::Object {
+ public:
+  static std::shared_ptr<VDTCLTUploadOperation> initWithTarget(
+      long target, long conditions, std::string uploadURL, platform::DispatchQueuePtr queue,
+      std::shared_ptr<VDTCORStoragePromiseProtocol> storage,
+      std::shared_ptr<VDTCLTUploadMetadataProvider> metadataProvider);
+
+  std::string className() const override { return "VDTCLTUploadOperation"; }
+  std::string description() const override;
+
+  // Runs the upload; the operation finishes on every path.
+  void start();
+  // Before start: finished at once. While running: the chain makes no batch.
+  void cancel();
+  bool isExecuting() const;
+  bool isFinished() const;
+  bool isCancelled() const;
+  bool isAsynchronous() const { return true; }
+  bool uploadAttempted() const;
+  // Called once, after the operation has finished.
+  void setCompletionBlock(std::function<void()> block);
+  // Called after the completion block; the operation queue uses it to start the next one.
+  void setQueueFinishHandler(std::function<void()> handler);
+
+  void uploadTarget(long target, long conditions);
+  PRMPromisePtr isReadyToUploadTarget(long target, long conditions);
+  bool readyToUploadTarget(long target, long conditions);
+  VDTCORStorageEventSelectorPtr eventSelectorTarget(long target, long conditions) const;
+  PRMPromisePtr sendURLRequestWithBatch(const std::shared_ptr<VDTCORUploadBatch>& batch, long target,
+                                        const std::shared_ptr<VDTCORStoragePromiseProtocol>& storage);
+  PRMPromisePtr sendURLRequestWithBatch(const std::shared_ptr<VDTCORUploadBatch>& batch, long target);
+  // Null (logged) for missing or empty data.
+  std::optional<platform::URLRequest> constructRequestWithURL(const std::string& url, long target,
+                                                              const platform::Bytes& data);
+  void updateNextUploadTimeWithResponse(const VTUURLSessionDataResponse& response, long target);
+  std::shared_ptr<platform::URLSession> uploaderSessionCreateIfNeeded();
+
+  long target() const { return target_; }
+  long conditions() const { return conditions_; }
+  const std::string& uploadURL() const { return uploadURL_; }
+
+  VDTCLTUploadOperation() = default;
+
+ private:
+  void startOperation();
+  void finishOperation();
+  void endBackgroundTask();
+
+  mutable std::recursive_mutex lock_;
+  bool executing_ = false;
+  bool finished_ = false;
+  bool cancelled_ = false;
+  bool uploadAttempted_ = false;
+  std::function<void()> completionBlock_;
+  std::function<void()> queueFinishHandler_;
+  platform::DispatchQueuePtr uploaderQueue_;
+  long target_ = 0;
+  long conditions_ = 0;
+  std::string uploadURL_;
+  std::shared_ptr<VDTCORStoragePromiseProtocol> storage_;
+  std::weak_ptr<VDTCLTUploadMetadataProvider> metadataProvider_;
+  std::shared_ptr<platform::URLSession> uploaderSession_;
+  VDTCORBackgroundIdentifier backgroundTaskID_ = VDTCORBackgroundIdentifierInvalid;
+};

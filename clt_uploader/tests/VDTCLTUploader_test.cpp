@@ -1,0 +1,243 @@
+#include "clt_uploader/VDTCLTUploader.h"
+
+#include <gtest/gtest.h>
+#include <pb_decode.h>
+
+#include <atomic>
+
+#include "VDTCORLibrary/VDTCORFlatFileStorage.h"
+#include "VDTCORLibrary/VDTCORReachability.h"
+#include "VDTCORLibrary/VDTCORRegistrar.h"
+#include "clt_uploader/VDTCLTNanopbHelpers.h"
+#include "platform/base/Files.h"
+#include "platform/dispatch/SystemLog.h"
+#include "platform/network/tests/LoopbackServer.h"
+#include "platform/testing/PlatformTest.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Payload : public VDTCOREventDataObject {
+ public:
+  std::optional<platform::Bytes> transportBytes() override {
+    return platform::Bytes(200, 'p');  // compresses well: the body goes gzip-compressed
+  }
+};
+
+// Answers every batch with the status, headers and body the test sets.
+struct Answer {
+  int status = 200;
+  std::string body;
+  std::map<std::string, std::string> headers;
+};
+
+class VDTCLTUploaderTest : public platform::testing::PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    VDTCOREnsureLoaded();
+    storage = VDTCORFlatFileStorage::sharedInstance();
+    uploader = VDTCLTUploader::sharedInstance();
+    server.server().Post("/batch", [this](const httplib::Request&, httplib::Response& reply) {
+      std::lock_guard lock(mutex);
+      reply.status = answer.status;
+      for (const auto& [name, value] : answer.headers) reply.set_header(name, value);
+      if (!answer.body.empty()) reply.set_content(answer.body, "application/x-protobuf");
+    });
+    server.server().Post("/moved", [this](const httplib::Request&, httplib::Response& reply) {
+      reply.status = 301;
+      reply.set_header("Location", server.url("/batch"));
+    });
+    server.start();
+    VDTCLTUploader::setTestServerURL(server.url("/batch"));
+    // The coordinator's own uploads (forced by tier-4 events) see no network, so only the
+    // uploads a test asks for reach the server.
+    VDTCORReachability::sharedInstance().setFlagsForTesting(6);
+  }
+  void TearDown() override {
+    server.stop();
+    PlatformTest::TearDown();
+  }
+
+  void setAnswer(Answer a) {
+    std::lock_guard lock(mutex);
+    answer = std::move(a);
+  }
+
+  VDTCOREventPtr storeEvent(long tier, long target = 1001) {
+    auto event = VDTCOREvent::initWithMappingID("137", target);
+    event->setDataObject(std::make_shared<Payload>());
+    event->setQosTier(tier);
+    event->setClockSnapshot(VDTCORClock::snapshot());
+    bool stored = false;
+    storage->storeEvent(event, [&](bool ok, platform::ErrorPtr) { stored = ok; });
+    storage->storageQueue()->sync([] {});
+    EXPECT_TRUE(stored);
+    return event;
+  }
+
+  void upload(long target, long conditions) {
+    uploader->uploadTarget(target, conditions);
+    ASSERT_TRUE(pumpUntil([&] { return uploader->operationCount() == 0; }, 20));
+    storage->storageQueue()->sync([] {});
+  }
+
+  size_t storedEvents(long target = 1001) {
+    auto entries = platform::files::contentsOfDirectory(
+        VDTCORFlatFileStorage::eventDataStoragePath() / std::to_string(target));
+    return entries ? entries->size() : 0;
+  }
+
+  // The events of every mapping request of the posted body.
+  size_t postedEvents(const platform::testing::ReceivedRequest& request) {
+    platform::Bytes body(request.body.begin(), request.body.end());
+    vdtclt_BatchRequest batch = vdtclt_BatchRequest_init_zero;
+    pb_istream_t stream = pb_istream_from_buffer(body.data(), body.size());
+    EXPECT_TRUE(pb_decode(&stream, vdtclt_BatchRequest_fields, &batch));
+    size_t count = 0;
+    for (pb_size_t i = 0; i < batch.requests_count; ++i) count += batch.requests[i].events_count;
+    pb_release(vdtclt_BatchRequest_fields, &batch);
+    return count;
+  }
+
+  int64_t nowMillis() { return static_cast<int64_t>(clock().now() * 1000); }
+
+  platform::testing::LoopbackServer server;
+  std::mutex mutex;
+  Answer answer;
+  std::shared_ptr<VDTCORFlatFileStorage> storage;
+  std::shared_ptr<VDTCLTUploader> uploader;
+};
+
+TEST_F(VDTCLTUploaderTest, RegistersItselfForItsTargets) {
+  auto uploaders = VDTCORRegistrar::sharedInstance()->targetToUploader();
+  for (long target : {1000, 1001, 1002, 1003}) EXPECT_EQ(uploaders[target], uploader) << target;
+  EXPECT_EQ(uploaders.count(999), 0u);
+}
+
+TEST_F(VDTCLTUploaderTest, DeliveredBatchIsDeletedAndTheServerPacesTheNextUpload) {
+  for (int i = 0; i < 3; ++i) storeEvent(3);
+  setAnswer({200, std::string("\x08\x88\x27", 3), {}});
+  upload(1001, 4);
+  auto received = server.received();
+  ASSERT_EQ(received.size(), 1u);
+  const auto& request = received[0];
+  EXPECT_EQ(request.header("X-Veltro-Api-Key").size(), 39u);
+  EXPECT_EQ(request.header("X-Veltro-Api-Key"), VDTCLTUploader::LMLAndCRLAndINTAPIKey());
+  EXPECT_EQ(request.header("Content-Type"), "application/x-protobuf");
+  EXPECT_EQ(request.header("Content-Encoding"), "gzip");
+  EXPECT_EQ(request.header("User-Agent"), "eventtransport/0.0.1 lmlsupport/0.0.1 apple/");
+  EXPECT_EQ(postedEvents(request), 3u);
+  EXPECT_EQ(storedEvents(), 0u);
+  auto next = uploader->nextUploadTimeForTarget(1001);
+  ASSERT_TRUE(next);
+  EXPECT_EQ(next->timeMillis(), nowMillis() + 5000);
+
+  // The server asked to wait: nothing goes out before, and goes again after.
+  storeEvent(3);
+  upload(1001, 4);
+  EXPECT_EQ(server.received().size(), 1u);
+  clock().advance(6);
+  upload(1001, 4);
+  EXPECT_EQ(server.received().size(), 2u);
+}
+
+TEST_F(VDTCLTUploaderTest, ServerTroubleKeepsTheEventsAndHonoursRetryAfter) {
+  for (int i = 0; i < 2; ++i) storeEvent(3);
+  setAnswer({503, "", {{"Retry-After", "120"}}});
+  upload(1001, 4);
+  EXPECT_EQ(server.received().size(), 1u);
+  EXPECT_EQ(storedEvents(), 2u);
+  EXPECT_EQ(uploader->nextUploadTimeForTarget(1001)->timeMillis(), nowMillis() + 120000);
+  EXPECT_TRUE(platform::files::contentsOfDirectory(VDTCORFlatFileStorage::batchDataStoragePath())
+                  ->empty());
+}
+
+TEST_F(VDTCLTUploaderTest, RejectedBatchIsDeletedAndUndecodableAnswersWaitFifteenMinutes) {
+  storeEvent(3);
+  setAnswer({400, "\x08", {}});
+  platform::SystemLogCapture capture;
+  upload(1001, 4);
+  EXPECT_EQ(server.received().size(), 1u);
+  EXPECT_EQ(storedEvents(), 0u);
+  EXPECT_EQ(uploader->nextUploadTimeForTarget(1001)->timeMillis(), nowMillis() + 900000);
+}
+
+TEST_F(VDTCLTUploaderTest, ConditionsChooseTiers) {
+  struct Case {
+    long conditions;
+    size_t posted;
+  };
+  // Tiers 0 to 5, one event each: cellular takes 3 and 4; Wi-Fi 0, 1, 3, 4, 5; both the union;
+  // none of the bits every tier; a forced upload every tier.
+  for (const Case& c : {Case{2, 2}, Case{4, 5}, Case{6, 5}, Case{0, 6}, Case{16 | 2, 6}}) {
+    for (long tier : {0, 1, 2, 3, 4, 5}) storeEvent(tier, 1002);
+    size_t before = server.received().size();
+    upload(1002, c.conditions);
+    auto received = server.received();
+    ASSERT_EQ(received.size(), before + 1) << c.conditions;
+    EXPECT_EQ(postedEvents(received.back()), c.posted) << c.conditions;
+    // Empty the target for the next case and forget the pacing.
+    upload(1002, 16);
+    EXPECT_EQ(storedEvents(1002), 0u);
+    uploader->setNextUploadTime(nullptr, 1002);
+  }
+}
+
+TEST_F(VDTCLTUploaderTest, NoNetworkSendsNothingAndForcedUploadsIgnorePacing) {
+  storeEvent(2);
+  upload(1001, 1);
+  EXPECT_TRUE(server.received().empty());
+  EXPECT_EQ(storedEvents(), 1u);
+
+  uploader->setNextUploadTime(VDTCORClock::clockSnapshotInTheFuture(3600000), 1001);
+  upload(1001, 4);
+  EXPECT_TRUE(server.received().empty());
+  upload(1001, 16 | 4);
+  ASSERT_EQ(server.received().size(), 1u);
+  EXPECT_EQ(postedEvents(server.received()[0]), 1u);
+}
+
+TEST_F(VDTCLTUploaderTest, TargetThousandHasNoKeyAndFollowsRedirectsAsItself) {
+  storeEvent(3, 1000);
+  VDTCLTUploader::setTestServerURL(server.url("/moved"));
+  upload(1000, 4);
+  auto received = server.received();
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_EQ(received[0].path, "/moved");
+  EXPECT_EQ(received[1].path, "/batch");
+  for (const auto& request : received) {
+    EXPECT_FALSE(request.hasHeader("X-Veltro-Api-Key"));
+    EXPECT_EQ(request.header("User-Agent"), "eventtransport/0.0.1 cltsupport/0.0.1 apple/");
+  }
+  EXPECT_EQ(postedEvents(received[1]), 1u);
+  EXPECT_EQ(storedEvents(1000), 0u);
+}
+
+TEST_F(VDTCLTUploaderTest, AfterAnAttemptedUploadQueuedOperationsAreCancelled) {
+  storeEvent(3);
+  uploader->uploadTarget(1001, 4);
+  uploader->uploadTarget(1001, 4);
+  ASSERT_TRUE(pumpUntil([&] { return uploader->operationCount() == 0; }, 20));
+  EXPECT_EQ(server.received().size(), 1u);
+}
+
+TEST_F(VDTCLTUploaderTest, NetworkFailureKeepsEventsAndPacing) {
+  storeEvent(3);
+  VDTCLTUploader::setTestServerURL("http://127.0.0.1:1/batch");
+  upload(1001, 4);
+  EXPECT_EQ(storedEvents(), 1u);
+  EXPECT_EQ(uploader->nextUploadTimeForTarget(1001), nullptr);
+}
+
+TEST_F(VDTCLTUploaderTest, WaitingForAnEmptyQueue) {
+  EXPECT_TRUE(uploader->waitForUploadFinishedWithTimeout(1));
+  EXPECT_FALSE(uploader->waitForUploadFinishedWithTimeout(0));
+  VDTCLTUploader::setTestServerURL(std::nullopt);
+  EXPECT_EQ(VDTCLTUploader::serverURLForTarget(1001),
+            *VDTCOREndpoints::uploadURLForTarget(1001));
+  EXPECT_FALSE(VDTCOREndpoints::uploadURLForTarget(999));
+}
+
+}  // namespace
