@@ -187,3 +187,46 @@ std::int32_t MSREventItemsCount(const MSREvent* event) {
   }
   return static_cast<std::int32_t>(sum);
 }
+
+MSREventPtr MSREvent::eventFromEditEvent(const MSRPEvent& editEvent) {
+  std::string name = editEvent.name;
+  const auto& table = MSRInternalEventNamesByPublicName();
+  if (auto it = table.find(name); it != table.end()) name = it->second;
+  std::string origin = "app";
+  if (auto it = editEvent.parameters.find("_o"); it != editEvent.parameters.end()) {
+    if (const std::string* s = it->second.string()) origin = *s;
+  }
+  return initWithOrigin(origin, false, name, editEvent.timestamp, 0, &editEvent.parameters);
+}
+
+std::shared_ptr<MSRPEvent> MSREvent::editEvent() const {
+  std::string name = name_;
+  const auto& table = MSRPublicEventNamesByInternalName();
+  if (auto it = table.find(name); it != table.end()) name = it->second;
+  return MSRPEvent::initWithName(name, timestamp_, MSRPlainParametersFromValues(parameters_, false));
+}
+
+platform::Value::Dictionary MSRPlainParametersFromValues(const MSRParameters& parameters,
+                                                         bool nested) {
+  platform::Value::Dictionary out;
+  for (const auto& [key, value] : parameters) {
+    auto v = value.objectAs<MSRValue>();
+    if (!v) continue;
+    if (v->isDouble()) {
+      out[key] = Value(v->doubleValue());
+    } else if (v->isInt64()) {
+      out[key] = Value(static_cast<long long>(v->int64Value()));
+    } else if (v->isString()) {
+      out[key] = Value(*v->stringValue());
+    } else if (v->isArray() && !nested) {
+      Value::Array elements;
+      for (const auto& element : *v->arrayValue()) {
+        if (const auto* d = element.dictionary()) {
+          elements.push_back(Value(MSRPlainParametersFromValues(*d, true)));
+        }
+      }
+      out[key] = Value(std::move(elements));
+    }
+  }
+  return out;
+}

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "measurement/foundation/MSRParameterSanitizer.h"
+#include "measurement/script/MSRPEvent.h"
 #include "platform/base/Value.h"
 
 class MSREvent;
@@ -46,6 +47,11 @@ class MSREvent : public platform::Object {
   // Screen context ("_si" required, "_sc" and "_sn" optional), added once.
   bool addScreenParameters(const MSRParameters& screen);
 
+  // Event editing: a script event becomes an internal event (public names mapped to internal ones,
+  // origin from its "_o" or "app"), and back with public names and plain parameters.
+  static MSREventPtr eventFromEditEvent(const MSRPEvent& editEvent);
+  std::shared_ptr<MSRPEvent> editEvent() const;
+
   std::string className() const override { return "MSREvent"; }
   std::string description() const override;
 
@@ -61,3 +67,6 @@ class MSREvent : public platform::Object {
 bool MSRIsErrorEvent(const MSREvent& event);
 bool MSRIsSubscriptionEvent(const MSREvent& event);
 std::int32_t MSREventItemsCount(const MSREvent* event);
+// Plain numbers, strings and (when not nested) arrays of plain element dictionaries.
+platform::Value::Dictionary MSRPlainParametersFromValues(const MSRParameters& parameters,
+                                                         bool nested);

@@ -192,3 +192,44 @@ TEST_F(MSREventTest, UserAttributesAndRawEventData) {
 }
 
 }  // namespace
+
+namespace {
+
+class MSREventEditTest : public platform::testing::PlatformTest {};
+
+TEST_F(MSREventEditTest, ScriptEventsRoundTripWithPublicAndInternalNames) {
+  auto script = MSRPEvent::initWithName(
+      "screen_view", 12.5,
+      {{"_o", Value("auto")}, {"n", Value(3)}, {"d", Value(1.5)}, {"s", Value("x")}});
+  auto event = MSREvent::eventFromEditEvent(*script);
+  ASSERT_TRUE(event);
+  EXPECT_EQ(event->name(), "_vs");
+  EXPECT_EQ(event->origin(), "auto");
+  EXPECT_EQ(event->timestamp(), 12.5);
+  EXPECT_EQ(event->previousTimestamp(), 0);
+
+  auto back = event->editEvent();
+  EXPECT_EQ(back->name, "screen_view");
+  EXPECT_EQ(back->timestamp, 12.5);
+  EXPECT_EQ(back->parameters.at("n"), Value(3));
+  EXPECT_TRUE(back->parameters.at("d").isFloatingPoint());
+  EXPECT_EQ(*back->parameters.at("s").string(), "x");
+  EXPECT_EQ(*back->parameters.at("_o").string(), "auto");
+
+  auto plain = MSREvent::eventFromEditEvent(*MSRPEvent::initWithName("my_event", 1, {}));
+  EXPECT_EQ(plain->origin(), "app");
+  EXPECT_EQ(plain->editEvent()->name, "my_event");
+}
+
+TEST_F(MSREventEditTest, PlainParametersKeepOneLevelOfItems) {
+  auto inner = MSRValue::initWithArray(Value(Value::Array{}));
+  const Value items(MSRValue::initWithArray(Value(Value::Array{Value(Value::Dictionary{
+      {"item_id", Value(MSRValue::initWithString(Value("a")))}, {"nested", Value(inner)}})})));
+  const auto plain = MSRPlainParametersFromValues({{"items", items}, {"raw", Value(1)}}, false);
+  EXPECT_EQ(plain.count("raw"), 0u);  // not a typed value
+  const Value& first = plain.at("items").at(0);
+  EXPECT_EQ(*first["item_id"].string(), "a");
+  EXPECT_TRUE(first["nested"].isNil());
+}
+
+}  // namespace
