@@ -86,7 +86,7 @@ std::string VDTCOREncodeMappingID(const std::string& mappingID) {
 std::string VDTCORDecodeMappingID(const std::string& encoded) {
   std::string out;
   for (std::size_t i = 0; i < encoded.size(); ++i) {
-    if (encoded[i] == '%' && i + 2 < encoded.size() + 0 && std::isxdigit(static_cast<unsigned char>(encoded[i + 1])) &&
+    if (encoded[i] == '%' && i + 2 < encoded.size() && std::isxdigit(static_cast<unsigned char>(encoded[i + 1])) &&
         std::isxdigit(static_cast<unsigned char>(encoded[i + 2]))) {
       out += static_cast<char>(std::stoi(encoded.substr(i + 1, 2), nullptr, 16));
       i += 2;

@@ -170,6 +170,28 @@ TEST_F(VDTCORUploadCoordinatorTest, BackgroundTasksComeFromTheApplicationButNotI
   EXPECT_EQ(app->beginBackgroundTaskWithName("task", [] {}), 0u);
 }
 
+TEST_F(VDTCORUploadCoordinatorTest, LifeCycleRelayReachesTransformerCoordinatorAndStorages) {
+  VDTCOREnsureLoaded();
+  auto shared = VDTCORUploadCoordinator::sharedInstance();
+  auto storage = std::make_shared<RecordingStorage>();
+  VDTCORRegistrar::sharedInstance()->registerStorage(storage, 4242);
+  auto timerOf = [&] {
+    platform::DispatchTimerPtr timer;
+    shared->coordinationQueue()->sync([&] { timer = shared->timer(); });
+    return timer;
+  };
+  EXPECT_TRUE(timerOf());
+  auto& center = platform::NotificationCenter::defaultCenter();
+  center.post(platform::app::kDidEnterBackgroundNotification);
+  EXPECT_EQ(timerOf(), nullptr);
+  center.post(platform::app::kWillEnterForegroundNotification);
+  EXPECT_TRUE(timerOf());
+  EXPECT_EQ(storage->expiryChecks, 1);
+  center.post(platform::app::kWillTerminateNotification);
+  EXPECT_EQ(timerOf(), nullptr);
+  EXPECT_EQ(storage->terminateCalls, 1);
+}
+
 TEST_F(VDTCORUploadCoordinatorTest, RootDirectoryIsUnderCaches) {
   auto root = VDTCORStorageRootURL();
   EXPECT_EQ(root, platform::SandboxHome::caches() / "veltro-sdks-events");

@@ -241,3 +241,42 @@ TEST_F(VDTCLTUploaderTest, WaitingForAnEmptyQueue) {
 }
 
 }  // namespace
+
+namespace {
+
+// The real endpoints are HTTPS: the same upload over TLS to a loopback server whose self-signed
+// certificate is the trusted anchor.
+class VDTCLTUploaderTlsTest : public platform::testing::PlatformTest {};
+
+TEST_F(VDTCLTUploaderTlsTest, UploadsOverTls) {
+  VDTCOREnsureLoaded();
+  VDTCORReachability::sharedInstance().setFlagsForTesting(6);
+  platform::testing::LoopbackServer server(home());
+  server.server().Post("/batch", [](const httplib::Request&, httplib::Response& reply) {
+    reply.set_content(std::string("\x08\x10", 2), "application/x-protobuf");
+  });
+  server.start();
+  platform::URLSession::setDefaultTrustedCAFile(server.certificateFile());
+  VDTCLTUploader::setTestServerURL(server.url("/batch", "localhost"));
+
+  auto storage = VDTCORFlatFileStorage::sharedInstance();
+  auto event = VDTCOREvent::initWithMappingID("137", 1003);
+  event->setDataObject(std::make_shared<Payload>());
+  event->setClockSnapshot(VDTCORClock::snapshot());
+  storage->storeEvent(event, nullptr);
+  storage->storageQueue()->sync([] {});
+
+  auto uploader = VDTCLTUploader::sharedInstance();
+  uploader->uploadTarget(1003, 4);
+  ASSERT_TRUE(pumpUntil([&] { return uploader->operationCount() == 0; }, 20));
+  storage->storageQueue()->sync([] {});
+  auto received = server.received();
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0].header("User-Agent"), "eventtransport/0.0.1 intsupport/0.0.1 apple/");
+  EXPECT_EQ(uploader->nextUploadTimeForTarget(1003)->timeMillis(),
+            static_cast<int64_t>(clock().now() * 1000) + 16);
+  platform::URLSession::setDefaultTrustedCAFile({});
+  server.stop();
+}
+
+}  // namespace
