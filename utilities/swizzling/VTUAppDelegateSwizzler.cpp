@@ -176,8 +176,10 @@ long mergeFetchResults(const std::vector<long>& results) {
   auto has = [&](VTUBackgroundFetchResult r) {
     return std::find(results.begin(), results.end(), static_cast<long>(r)) != results.end();
   };
-  if (has(VTUBackgroundFetchResult::newData)) return static_cast<long>(VTUBackgroundFetchResult::newData);
-  if (has(VTUBackgroundFetchResult::noData)) return static_cast<long>(VTUBackgroundFetchResult::noData);
+  if (has(VTUBackgroundFetchResult::newData))
+    return static_cast<long>(VTUBackgroundFetchResult::newData);
+  if (has(VTUBackgroundFetchResult::noData))
+    return static_cast<long>(VTUBackgroundFetchResult::noData);
   return static_cast<long>(VTUBackgroundFetchResult::failed);
 }
 
@@ -239,12 +241,12 @@ void proxyRemoteNotificationsMethods(rt::Class* subclass, rt::Class* realClass,
                                      const ObjectPtr& delegate) {
   if (!subclass || !delegate) return;
   Value stored = rt::getAssociatedObject(delegate.get(), kRealIMPBySelectorKey);
-  Value::Dictionary implementations = stored.dictionary() ? *stored.dictionary()
-                                                          : Value::Dictionary();
+  Value::Dictionary implementations =
+      stored.dictionary() ? *stored.dictionary() : Value::Dictionary();
   rt::Class* donors = VTUAppDelegateSwizzler::donorClass();
-  VTUAppDelegateSwizzler::proxyDestinationSelector(
-      vtu::kDidRegisterForRemoteNotificationsSelector, vtu::kDonorDidRegisterSelector, donors,
-      subclass, realClass, &implementations);
+  VTUAppDelegateSwizzler::proxyDestinationSelector(vtu::kDidRegisterForRemoteNotificationsSelector,
+                                                   vtu::kDonorDidRegisterSelector, donors, subclass,
+                                                   realClass, &implementations);
   VTUAppDelegateSwizzler::proxyDestinationSelector(
       vtu::kDidFailToRegisterForRemoteNotificationsSelector, vtu::kDonorDidFailSelector, donors,
       subclass, realClass, &implementations);
@@ -253,8 +255,8 @@ void proxyRemoteNotificationsMethods(rt::Class* subclass, rt::Class* realClass,
                                                    realClass, &implementations);
   if (rt::respondsToSelector(delegate, vtu::kDidReceiveRemoteNotificationFetchSelector)) {
     VTUAppDelegateSwizzler::proxyDestinationSelector(
-        vtu::kDidReceiveRemoteNotificationFetchSelector, vtu::kDonorDidReceiveFetchSelector,
-        donors, subclass, realClass, &implementations);
+        vtu::kDidReceiveRemoteNotificationFetchSelector, vtu::kDonorDidReceiveFetchSelector, donors,
+        subclass, realClass, &implementations);
   }
   rt::setAssociatedObject(delegate.get(), kRealIMPBySelectorKey, Value(std::move(implementations)),
                           rt::AssociationPolicy::RetainNonatomic);
@@ -405,8 +407,7 @@ void VTUAppDelegateSwizzler::proxyOriginalDelegateIncludingAPNSMethods() {
 void VTUAppDelegateSwizzler::proxyAppDelegate(const ObjectPtr& delegate) {
   if (!delegate || !rt::conformsToProtocol(delegate, vtu::kApplicationDelegateProtocol)) {
     log(kVTULoggerLevelNotice, vtu::kAppDelegateNotConformingCode,
-        vtu::kAppDelegateNotConformingMessage,
-        correctAlternativeWhenAppDelegateProxyNotCreated());
+        vtu::kAppDelegateNotConformingMessage, correctAlternativeWhenAppDelegateProxyNotCreated());
     return;
   }
   if (!isAppDelegateProxyEnabled()) {
@@ -427,8 +428,8 @@ void VTUAppDelegateSwizzler::proxyAppDelegate(const ObjectPtr& delegate) {
     }
     reassignAppDelegate();
   } catch (const std::exception&) {
-    log(kVTULoggerLevelError, vtu::kAppDelegateProxyFailedCode,
-        vtu::kAppDelegateProxyFailedMessage, correctAlternativeWhenAppDelegateProxyNotCreated());
+    log(kVTULoggerLevelError, vtu::kAppDelegateProxyFailedCode, vtu::kAppDelegateProxyFailedMessage,
+        correctAlternativeWhenAppDelegateProxyNotCreated());
   }
 }
 
@@ -446,8 +447,8 @@ VTUAppDelegateSwizzler::Class* VTUAppDelegateSwizzler::createSubclassWithObject(
   }
   rt::Class* subclass = rt::allocateClassPair(realClass, name);
   if (!subclass) {
-    log(kVTULoggerLevelError, vtu::kAppDelegateSubclassNilCode,
-        vtu::kAppDelegateSubclassNilMessage, realClass->name());
+    log(kVTULoggerLevelError, vtu::kAppDelegateSubclassNilCode, vtu::kAppDelegateSubclassNilMessage,
+        realClass->name());
     return nullptr;
   }
   rt::Class* donors = donorClass();
@@ -463,8 +464,8 @@ VTUAppDelegateSwizzler::Class* VTUAppDelegateSwizzler::createSubclassWithObject(
   proxyDestinationSelector(vtu::kOpenURLSourceApplicationSelector,
                            vtu::kOpenURLSourceApplicationSelector, donors, subclass, realClass,
                            &implementations);
-  addInstanceMethodWithDestinationSelector(vtu::kDescriptionSelector,
-                                           vtu::kFakeDescriptionSelector, donors, subclass);
+  addInstanceMethodWithDestinationSelector(vtu::kDescriptionSelector, vtu::kFakeDescriptionSelector,
+                                           donors, subclass);
   rt::setAssociatedObject(object.get(), kRealIMPBySelectorKey, Value(std::move(implementations)),
                           rt::AssociationPolicy::RetainNonatomic);
   rt::setAssociatedObject(object.get(), kRealClassKey, classValue(realClass),
@@ -544,10 +545,9 @@ void VTUAppDelegateObserver::observeUIApplication() {
   std::lock_guard<std::mutex> lock(state().mutex);
   if (isObserving_) return;
   ObjectPtr app = VTUAppDelegateSwizzler::sharedApplication();
-  token_ = rt::observeObjectProperty(app, vtu::kDelegateKey,
-                                     [this](ObjectPtr oldValue, ObjectPtr newValue) {
-                                       delegateChanged(oldValue, newValue);
-                                     });
+  token_ = rt::observeObjectProperty(
+      app, vtu::kDelegateKey,
+      [this](ObjectPtr oldValue, ObjectPtr newValue) { delegateChanged(oldValue, newValue); });
   isObserving_ = token_ != nullptr;
 }
 

@@ -13,7 +13,8 @@
 //   "application:openURL:options:"
 //       bool(Object&, ObjectPtr app, std::string url, Value::Dictionary options)
 //   "application:openURL:sourceApplication:annotation:"
-//       bool(Object&, ObjectPtr app, std::string url, std::string sourceApplication, Value annotation)
+//       bool(Object&, ObjectPtr app, std::string url, std::string sourceApplication,
+//            Value annotation)
 //   "application:continueUserActivity:restorationHandler:"
 //       bool(Object&, ObjectPtr app, ObjectPtr userActivity,
 //            std::function<void(Value::Array)> restorationHandler)
@@ -72,8 +73,8 @@ class VTUAppDelegateSwizzler {
                                        Class* fromClass, Class* toClass, Class* realClass,
                                        platform::Value::Dictionary* implementations);
   static void addInstanceMethodWithDestinationSelector(const std::string& destination,
-                                                       const std::string& source,
-                                                       Class* fromClass, Class* toClass);
+                                                       const std::string& source, Class* fromClass,
+                                                       Class* toClass);
   static void addInstanceMethodWithSelector(const std::string& selector, Class* fromClass,
                                             Class* toClass);
   static platform::runtime::IMP implementationOfMethodSelector(const std::string& selector,

@@ -123,9 +123,9 @@ void VTUSceneDelegateSwizzler::proxySceneDelegateIfNeeded(const ObjectPtr& scene
   const std::string& realName = realClass->name();
   if (realName.rfind(vtu::kProxyPrefix, 0) == 0) return;  // proxied once
 
-  const std::string name = platform::format(
-      vtu::kSubclassNameFormat, std::string(vtu::kProxyPrefix) + realName,
-      platform::crypto::uuidString());
+  const std::string name =
+      platform::format(vtu::kSubclassNameFormat, std::string(vtu::kProxyPrefix) + realName,
+                       platform::crypto::uuidString());
   if (rt::classNamed(name)) {
     log(kVTULoggerLevelError, vtu::kSceneSubclassCode, vtu::kSceneSubclassExistsMessage, realName,
         name);
@@ -203,8 +203,8 @@ void VTUSceneDelegateSwizzler::unregisterSceneDelegateInterceptorWithID(
   }
   auto container = interceptors().objectForKey(*identifier).objectAs<VTUZeroingWeakContainer>();
   if (!container || !container->object()) {
-    log(kVTULoggerLevelError, vtu::kSceneUnregisterUnknownCode,
-        vtu::kSceneUnregisterUnknownMessage, *identifier);
+    log(kVTULoggerLevelError, vtu::kSceneUnregisterUnknownCode, vtu::kSceneUnregisterUnknownMessage,
+        *identifier);
     return;
   }
   interceptors().removeObjectForKey(*identifier);
@@ -218,8 +218,8 @@ void VTUSceneDelegateSwizzler::notifyInterceptorsWithMethodSelector(
     auto container = entry.objectAs<VTUZeroingWeakContainer>();
     ObjectPtr interceptor = container ? container->object() : nullptr;
     if (!interceptor) {
-      log(kVTULoggerLevelWarning, vtu::kSceneInterceptorGoneCode,
-          vtu::kSceneInterceptorGoneMessage, identifier);
+      log(kVTULoggerLevelWarning, vtu::kSceneInterceptorGoneCode, vtu::kSceneInterceptorGoneMessage,
+          identifier);
       interceptors().removeObjectForKey(identifier);
       continue;
     }

@@ -17,7 +17,6 @@
 #include "platform/runtime/Runtime.h"
 #include "utilities/VTUMutableDictionary.h"
 
-
 class VTUSceneDelegateSwizzler {
  public:
   using ObjectPtr = platform::ObjectPtr;
@@ -31,7 +30,8 @@ class VTUSceneDelegateSwizzler {
   static void proxySceneDelegateIfNeeded(const ObjectPtr& scene);
   static std::optional<std::string> registerSceneDelegateInterceptor(const ObjectPtr& interceptor);
   // nullopt stands for a nil identifier.
-  static void unregisterSceneDelegateInterceptorWithID(const std::optional<std::string>& identifier);
+  static void unregisterSceneDelegateInterceptorWithID(
+      const std::optional<std::string>& identifier);
   static VTUMutableDictionary& interceptors();
   static void clearInterceptors();
   static std::string correctSceneDelegateProxyKey();

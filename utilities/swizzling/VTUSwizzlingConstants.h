@@ -109,8 +109,10 @@ inline constexpr const char* kMethodExistsMessage =
     "Cannot copy method to destination selector %@ as it already exists";
 inline constexpr const char* kAppDelegateInterceptorGoneMessage =
     "AppDelegateProxy cannot find interceptor with ID %@. Removing the interceptor.";
-inline constexpr const char* kAppDelegateProxyDisabledMessage = "App Delegate Proxy is disabled. %@";
-inline constexpr const char* kAppDelegateProxyFailedMessage = "Cannot create App Delegate Proxy. %@";
+inline constexpr const char* kAppDelegateProxyDisabledMessage =
+    "App Delegate Proxy is disabled. %@";
+inline constexpr const char* kAppDelegateProxyFailedMessage =
+    "Cannot create App Delegate Proxy. %@";
 inline constexpr const char* kAppDelegateNotConformingMessage =
     "App Delegate does not conform to UIApplicationDelegate protocol. %@";
 
@@ -141,7 +143,8 @@ inline constexpr const char* kSceneNilInterceptorAssertion =
     "SceneDelegateProxy cannot add nil interceptor";
 inline constexpr const char* kSceneNonConformingMessage =
     "SceneDelegateProxy interceptor does not conform to UISceneDelegate";
-inline constexpr const char* kSceneEmptyIDMessage = "SceneDelegateProxy cannot create Interceptor ID.";
+inline constexpr const char* kSceneEmptyIDMessage =
+    "SceneDelegateProxy cannot create Interceptor ID.";
 inline constexpr const char* kSceneUnregisterEmptyMessage =
     "SceneDelegateProxy cannot unregister empty interceptor ID.";
 inline constexpr const char* kSceneUnregisterNilAssertion =

@@ -30,8 +30,8 @@ std::vector<std::string>& callLog() {
 // what it was asked.
 class Recorder : public rt::RootObject {
  public:
-  Recorder(std::string className, std::string name) : class_(std::move(className)),
-                                                      name_(std::move(name)) {}
+  Recorder(std::string className, std::string name)
+      : class_(std::move(className)), name_(std::move(name)) {}
   std::string className() const override { return class_; }
   const std::string& name() const { return name_; }
   bool openURLAnswer = false;
@@ -174,8 +174,9 @@ TEST_F(VTUAppDelegateProxyTest, InstallingTurnsTheDelegateIntoAProxyThatKeepsIts
             platform::format("<SwzAppDelegate: %p>", platform::pointerValue(delegate.get())));
   EXPECT_TRUE(rt::respondsToSelector(
       delegate.get(), "application:handleEventsForBackgroundURLSession:completionHandler:"));
-  EXPECT_TRUE(rt::respondsToSelector(delegate.get(), "application:continueUserActivity:"
-                                                     "restorationHandler:"));
+  EXPECT_TRUE(rt::respondsToSelector(delegate.get(),
+                                     "application:continueUserActivity:"
+                                     "restorationHandler:"));
   EXPECT_EQ(app_->delegate(), delegate);
   EXPECT_EQ(VTUAppDelegateSwizzler::originalDelegate(), delegate);
   // The delegate was cleared and set again so the application asks afresh what it answers.
@@ -244,16 +245,19 @@ TEST_F(VTUAppDelegateProxyTest, RegistrationAndUnregistration) {
   VTUAppDelegateSwizzler::unregisterAppDelegateInterceptorWithID(id1);
   EXPECT_EQ(VTUAppDelegateSwizzler::interceptors().count(), 0u);
 
-  EXPECT_EQ(assertions_, (std::vector<std::string>{
-                             "AppDelegateProxy cannot add nil interceptor",
-                             "AppDelegateProxy interceptor does not conform to UIApplicationDelegate",
-                             "AppDelegateProxy cannot unregister nil interceptor ID.",
-                             "AppDelegateProxy cannot unregister empty interceptor ID."}));
-  EXPECT_TRUE(logged("[VeltroUtilities/AppDelegateSwizzler][I-SWZ001000] AppDelegateProxy cannot "
-                     "add nil interceptor."));
+  EXPECT_EQ(assertions_,
+            (std::vector<std::string>{
+                "AppDelegateProxy cannot add nil interceptor",
+                "AppDelegateProxy interceptor does not conform to UIApplicationDelegate",
+                "AppDelegateProxy cannot unregister nil interceptor ID.",
+                "AppDelegateProxy cannot unregister empty interceptor ID."}));
+  EXPECT_TRUE(
+      logged("[VeltroUtilities/AppDelegateSwizzler][I-SWZ001000] AppDelegateProxy cannot "
+             "add nil interceptor."));
   EXPECT_TRUE(logged("[I-SWZ001001] AppDelegateProxy interceptor does not conform"));
-  EXPECT_TRUE(logged("[I-SWZ001004] AppDelegateProxy cannot unregister interceptor that was not "
-                     "registered. Interceptor ID VTU_0x1"));
+  EXPECT_TRUE(
+      logged("[I-SWZ001004] AppDelegateProxy cannot unregister interceptor that was not "
+             "registered. Interceptor ID VTU_0x1"));
   EXPECT_TRUE(logged("[I-SWZ001003] AppDelegateProxy cannot unregister empty interceptor ID."));
 
   // An unregistered interceptor no longer hears anything.
@@ -316,8 +320,9 @@ TEST_F(VTUAppDelegateProxyTest, NothingIsInstalledWhenDisabledOrNotADelegate) {
   VTUAppDelegateSwizzler::resetProxyOriginalDelegateOnceToken();
   VTUAppDelegateSwizzler::proxyOriginalDelegate();
   EXPECT_EQ(rt::objectGetClassName(app_->delegate().get()), "SwzStranger");
-  EXPECT_TRUE(logged("[I-SWZ001014] App Delegate does not conform to UIApplicationDelegate "
-                     "protocol. "));
+  EXPECT_TRUE(
+      logged("[I-SWZ001014] App Delegate does not conform to UIApplicationDelegate "
+             "protocol. "));
 
   app_->setDelegate(delegate);
   // Once the switches allow it, the same delegate is proxied.
@@ -337,8 +342,10 @@ TEST_F(VTUAppDelegateProxyTest, ATakenSubclassNameLeavesTheClassButStillReassign
   VTUAppDelegateSwizzler::proxyOriginalDelegate();
   EXPECT_EQ(rt::objectGetClassName(delegate.get()), "SwzAppDelegate");
   EXPECT_EQ(VTUAppDelegateSwizzler::originalDelegate(), delegate);
-  EXPECT_TRUE(logged("[I-SWZ001005] Cannot create a proxy for App Delegate. Subclass already "
-                     "exists. Original Class: SwzAppDelegate, subclass: " + taken));
+  EXPECT_TRUE(
+      logged("[I-SWZ001005] Cannot create a proxy for App Delegate. Subclass already "
+             "exists. Original Class: SwzAppDelegate, subclass: " +
+             taken));
 }
 
 TEST_F(VTUAppDelegateProxyTest, ANewDelegateEndsTheProxyAndTheObservation) {

@@ -135,15 +135,19 @@ TEST_F(VTUSceneDelegateProxyTest, GoneInterceptorsArePrunedAndUnknownIDsRefused)
   std::string all;
   for (auto& l : vtu::testing::capturedLines()) all += l.line + "\n";
   EXPECT_NE(all.find("[VeltroUtilities/SceneDelegateSwizzler][I-SWZ001104] SceneDelegateProxy "
-                     "cannot unregister interceptor that was not registered. Interceptor ID " + *id),
-            std::string::npos) << all;
+                     "cannot unregister interceptor that was not registered. Interceptor ID " +
+                     *id),
+            std::string::npos)
+      << all;
   EXPECT_NE(all.find("[I-SWZ001110] SceneDelegateProxy cannot find interceptor with ID " + *id +
                      ". Removing the interceptor."),
-            std::string::npos) << all;
+            std::string::npos)
+      << all;
 }
 
 TEST_F(VTUSceneDelegateProxyTest, SwitchedOffByEitherInfoPlistKeyNothingIsSubscribed) {
-  for (const char* key : {"LumoAppDelegateProxyEnabled", "VeltroUtilitiesAppDelegateProxyEnabled"}) {
+  for (const char* key :
+       {"LumoAppDelegateProxyEnabled", "VeltroUtilitiesAppDelegateProxyEnabled"}) {
     writeInfoPlist({{key, Value(false)}});
     EXPECT_FALSE(VTUSceneDelegateSwizzler::isSceneDelegateProxyEnabled()) << key;
   }

@@ -26,8 +26,10 @@ void registerGreeters() {
   static std::once_flag once;
   std::call_once(once, [] {
     rt::registerClass("SwzGreeter", rt::kRootClassName, sizeof(Greeter), [](rt::Class& cls) {
-      cls.addInstanceMethod("greeting", [](Object&) { return std::string("hello"); }, "@@:");
-      cls.addClassMethod("kind", [](Object&) { return std::string("greeter"); }, "@@:");
+      cls.addInstanceMethod(
+          "greeting", [](Object&) { return std::string("hello"); }, "@@:");
+      cls.addClassMethod(
+          "kind", [](Object&) { return std::string("greeter"); }, "@@:");
       cls.setFactory([] { return std::make_shared<Greeter>(); });
     });
     rt::registerClass("SwzLoudGreeter", "SwzGreeter", sizeof(LoudGreeter), {});
@@ -77,8 +79,8 @@ TEST_F(VTUSwizzlerTest, SwizzlingAClassMethodWorksOnTheMetaclass) {
   EXPECT_EQ(rt::msgSend<std::string>(static_cast<Object*>(base), "kind"), "x");
   EXPECT_FALSE(VTUSwizzler::selectorExistsInClass("kind", base, false));
   EXPECT_TRUE(VTUSwizzler::selectorExistsInClass("kind", base, true));
-  EXPECT_TRUE(VTUSwizzler::selectorExistsInClass("greeting", rt::classNamed("SwzLoudGreeter"),
-                                                 false));
+  EXPECT_TRUE(
+      VTUSwizzler::selectorExistsInClass("greeting", rt::classNamed("SwzLoudGreeter"), false));
 }
 
 TEST_F(VTUSwizzlerTest, ContractViolationsAreAssertedAndChangeNothing) {
