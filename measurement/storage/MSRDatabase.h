@@ -9,12 +9,16 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "measurement/storage/MSRSqliteStore.h"
 #include "platform/base/Error.h"
 #include "platform/base/Value.h"
 
+class MSRPBMeasurementBundle;
 class MSRPersistedConfig;
 class MSRValue;
 
@@ -61,11 +65,60 @@ class MSRDatabase {
                       const std::string& columnName, const platform::Value& columnValue,
                       platform::ErrorPtr* error);
 
+  // Raw-event metadata: one row per distinct serialized metadata message, keyed by its
+  // fingerprint (the 64 low bits of its MD5).
+  bool insertIfNotExistsRawEventMetadata(const std::shared_ptr<MSRPBMeasurementBundle>& metadata,
+                                         platform::ErrorPtr* error);
+  // Null without error when absent.
+  std::shared_ptr<MSRPBMeasurementBundle> queryRawEventsMetadataWithFingerprint(
+      std::int64_t fingerprint, platform::ErrorPtr* error);
+  bool deleteRawEventMetadataWithMetadataFingerprint(std::int64_t fingerprint,
+                                                     platform::ErrorPtr* error);
+  bool deleteUnusedRawEventsMetadata(platform::ErrorPtr* error);
+
+  // Raw events. Numbers are nil on failure; flags are the numbers 0 and 1.
+  platform::Value nextMetadataFingerprintToProcess(platform::ErrorPtr* error);
+  platform::Value containsRawEventWithMetadataFingerprint(std::int64_t fingerprint,
+                                                          platform::ErrorPtr* error);
+  platform::Value containsRealtimeRawEventsWithError(platform::ErrorPtr* error);
+  platform::Value isRawEventsTableEmpty(platform::ErrorPtr* error);
+  platform::Value queryLatestRawEventTime(platform::ErrorPtr* error);  // nil when empty
+  bool deleteRawEventsWithMaxRowID(std::int64_t maxRowID, platform::ErrorPtr* error);
+  // Leaves room for one more event under maxEventsStored; the number of rows deleted.
+  platform::Value deleteRawEventsOverAbsoluteLimit(platform::ErrorPtr* error);
+  bool deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, platform::ErrorPtr* error);
+
+  // The bundle queue: gzip-compressed bundles oldest end time first.
+  using QueuedBundle = std::pair<std::shared_ptr<MSRPBMeasurementBundle>, std::int64_t>;
+  bool insertBundle(const std::shared_ptr<MSRPBMeasurementBundle>& bundle, bool isRealtime,
+                    platform::ErrorPtr* error);
+  // The first bundle is always taken; later ones while the uncompressed total fits the limit.
+  std::optional<std::vector<QueuedBundle>> queryBundlesWithCountLimit(std::int64_t countLimit,
+                                                                      std::int64_t sizeLimit,
+                                                                      platform::ErrorPtr* error);
+  std::optional<std::vector<QueuedBundle>> queryBundlesWithRowIDs(
+      const platform::Value::Array& rowIDs, platform::ErrorPtr* error);
+  // Saturates at 2147483647.
+  bool incrementRetryCounterForBundlesWithIDs(const platform::Value::Array& rowIDs,
+                                              platform::ErrorPtr* error);
+  bool deleteBundlesWithRowIDs(const platform::Value::Array& rowIDs, platform::ErrorPtr* error);
+  platform::Value isQueuedBundleTableEmpty(platform::ErrorPtr* error);
+  platform::Value containsRealtimeBundlesWithError(platform::ErrorPtr* error);
+  platform::Value queryLatestBundleTime(platform::ErrorPtr* error);  // nil when empty
+  bool deleteStaleBundlesOlderThanMaxAge(double maxAge, platform::ErrorPtr* error);
+  // Yes when a deletion ran, no when none was due, nil on failure.
+  platform::Value maybeDeleteStaleData(platform::ErrorPtr* error);
+
   const std::shared_ptr<MSRSqliteStore>& sqliteStore() const { return sqliteStore_; }
   const std::shared_ptr<MSRPersistedConfig>& persistedConfig() const { return persistedConfig_; }
 
  private:
   MSRDatabase() = default;
+  std::optional<QueuedBundle> bundleFromRow(const Record& row, platform::ErrorPtr* error);
+  std::optional<std::vector<QueuedBundle>> bundlesForQuery(const std::string& query,
+                                                           const platform::Value::Array& params,
+                                                           std::int64_t sizeLimit,
+                                                           platform::ErrorPtr* error);
 
   std::shared_ptr<MSRSqliteStore> sqliteStore_;
   std::shared_ptr<MSRPersistedConfig> persistedConfig_;

@@ -1,0 +1,340 @@
+// The measurement database's raw events, raw-event metadata and bundle queue.
+#include <cmath>
+#include <limits>
+
+#include "measurement/engine/MSRMeasurement.h"
+#include "measurement/engine/MSRRemoteConfig.h"
+#include "measurement/foundation/MSRError.h"
+#include "measurement/foundation/MSRMonitor.h"
+#include "measurement/foundation/MSRUtilities.h"
+#include "measurement/messages/MSRPBAccessors.h"
+#include "measurement/messages/MSRPBMeasurementBundle.h"
+#include "measurement/messages/MSRPBSchema.h"
+#include "measurement/storage/MSRDatabase.h"
+#include "measurement/storage/MSRPersistedConfig.h"
+#include "measurement/storage/MSRStorageConstants.h"
+#include "platform/base/Format.h"
+#include "platform/dispatch/Clock.h"
+#include "utilities/VTUGzip.h"
+
+using platform::ErrorPtr;
+using platform::Value;
+
+namespace {
+
+constexpr long kMaxRawEventsMetadataRows = 100000;
+constexpr std::int32_t kRetryCountCap = std::numeric_limits<std::int32_t>::max();
+
+// The bundle's slot for a wire tag: slots follow the message's own order, not its tags.
+std::int32_t bundleSlot(std::uint32_t tag) {
+  static const MSRPBMessageType* type = MSRPBMessageTypeNamed("MeasurementBundle");
+  for (std::uint32_t slot = 0; type && slot < type->fieldCount; ++slot) {
+    if (type->fields[slot].tag == tag) return static_cast<std::int32_t>(slot);
+  }
+  return -1;
+}
+std::int32_t endTimestampSlot() { return bundleSlot(6); }
+std::int32_t appIDSlot() { return bundleSlot(14); }
+std::int32_t retryCountSlot() { return bundleSlot(39); }
+
+double now() { return platform::Clock::current().now(); }
+
+// "rowid IN (?,?,?)" for the IDs; nullopt (error set) for an empty list or a non-number.
+std::optional<std::string> rowIDCondition(const Value::Array& rowIDs, ErrorPtr* error) {
+  if (!MSRCheckTrue(!rowIDs.empty(), error, 3, "Received empty row IDs to process")) {
+    return std::nullopt;
+  }
+  for (const auto& rowID : rowIDs) {
+    if (!MSRCheckTrue(rowID.isNumber(), error, 3, "Received invalid type for row ID to process")) {
+      return std::nullopt;
+    }
+  }
+  std::string markers = "?";
+  while (markers.size() < 2 * rowIDs.size() - 1) markers += ",?";
+  return platform::format("rowid IN (%@)", markers);
+}
+
+}  // namespace
+
+bool MSRDatabase::insertIfNotExistsRawEventMetadata(
+    const std::shared_ptr<MSRPBMeasurementBundle>& metadata, ErrorPtr* error) {
+  const auto bytes = metadata ? metadata->protoBuffer() : std::nullopt;
+  const std::int64_t fingerprint = msr_64LSBMD5(bytes.value_or(platform::Bytes()));
+  ErrorPtr queryError;
+  if (queryRawEventsMetadataWithFingerprint(fingerprint, &queryError)) return true;
+  if (!MSRCheckTrue(bytes && !bytes->empty(), error, 3,
+                    "Received empty measurement bundle metadata for getting dictionary "
+                    "representation")) {
+    return false;
+  }
+  const Record record{{"metadata_fingerprint", Value(static_cast<long long>(fingerprint))},
+                      {"metadata", Value::data(*bytes)}};
+  return upsertDataType(record, kMSRTableRawEventsMetadata, "metadata_fingerprint",
+                        Value(static_cast<long long>(fingerprint)), kMaxRawEventsMetadataRows,
+                        error);
+}
+
+std::shared_ptr<MSRPBMeasurementBundle> MSRDatabase::queryRawEventsMetadataWithFingerprint(
+    std::int64_t fingerprint, ErrorPtr* error) {
+  const auto rows = dataTypesFromTableWithName(
+      kMSRTableRawEventsMetadata, "metadata_fingerprint",
+      Value(static_cast<long long>(fingerprint)), error,
+      [](const Record& row, ErrorPtr* rowError) -> Value {
+        if (!MSRCheckTrue(!row.empty(), rowError, 3,
+                          "Received empty dictionary for getting measurement bundle")) {
+          return Value();
+        }
+        const auto it = row.find("metadata");
+        const bool present = it != row.end() && it->second.bytes() && !it->second.bytes()->empty();
+        if (!MSRCheckTrue(present, rowError, 3,
+                          "Event metadata should not be empty for getting measurement bundle")) {
+          return Value();
+        }
+        auto bundle = MSRPBMeasurementBundle::initWithBuffer(*it->second.bytes());
+        return bundle ? Value(bundle) : Value();
+      });
+  if (!rows || rows->empty()) return nullptr;
+  return rows->front().objectAs<MSRPBMeasurementBundle>();
+}
+
+bool MSRDatabase::deleteRawEventMetadataWithMetadataFingerprint(std::int64_t fingerprint,
+                                                                ErrorPtr* error) {
+  return sqliteStore_
+      ->deleteRecordsFromTableWithName(kMSRTableRawEventsMetadata, "metadata_fingerprint == ?",
+                                       {Value(static_cast<long long>(fingerprint))}, error)
+      .has_value();
+}
+
+bool MSRDatabase::deleteUnusedRawEventsMetadata(ErrorPtr* error) {
+  return sqliteStore_
+      ->deleteRecordsFromTableWithName(
+          kMSRTableRawEventsMetadata,
+          "metadata_fingerprint NOT IN (SELECT DISTINCT metadata_fingerprint FROM raw_events)", {},
+          error)
+      .has_value();
+}
+
+Value MSRDatabase::nextMetadataFingerprintToProcess(ErrorPtr* error) {
+  const auto rows = sqliteStore_->recordsForQuery(
+      "SELECT metadata_fingerprint, MIN(rowid) FROM raw_events", {}, error);
+  if (!rows) return Value();
+  if (!MSRCheckTrue(rows->size() == 1, error, 2, "Only one event metadata should be processed")) {
+    return Value();
+  }
+  const auto it = rows->front().find("metadata_fingerprint");
+  if (it == rows->front().end() || !it->second.isNumber()) return Value();
+  return it->second;
+}
+
+Value MSRDatabase::containsRawEventWithMetadataFingerprint(std::int64_t fingerprint,
+                                                           ErrorPtr* error) {
+  return sqliteStore_->numberForQuery(
+      "SELECT EXISTS (SELECT 1 FROM raw_events WHERE metadata_fingerprint = ? LIMIT 1)",
+      {Value(static_cast<long long>(fingerprint))}, error);
+}
+
+Value MSRDatabase::containsRealtimeRawEventsWithError(ErrorPtr* error) {
+  return sqliteStore_->numberForQuery(
+      "SELECT EXISTS (SELECT 1 FROM raw_events WHERE is_realtime = 1 LIMIT 1)", {}, error);
+}
+
+Value MSRDatabase::isRawEventsTableEmpty(ErrorPtr* error) {
+  return sqliteStore_->numberForQuery("SELECT NOT EXISTS (SELECT 1 FROM raw_events LIMIT 1)", {},
+                                      error);
+}
+
+Value MSRDatabase::queryLatestRawEventTime(ErrorPtr* error) {
+  return sqliteStore_->numberForQuery("SELECT MAX(timestamp) FROM raw_events", {}, error);
+}
+
+bool MSRDatabase::deleteRawEventsWithMaxRowID(std::int64_t maxRowID, ErrorPtr* error) {
+  return sqliteStore_
+      ->deleteRecordsFromTableWithName(kMSRTableRawEvents, "rowid <= ?",
+                                       {Value(static_cast<long long>(maxRowID))}, error)
+      .has_value();
+}
+
+Value MSRDatabase::deleteRawEventsOverAbsoluteLimit(ErrorPtr* error) {
+  const std::int32_t keep = MSRMeasurement::remoteConfig()->maxEventsStored() - 1;
+  const auto deleted = sqliteStore_->deleteRecordsFromTableWithName(
+      kMSRTableRawEvents,
+      "rowid IN (SELECT rowid FROM raw_events ORDER BY rowid DESC LIMIT -1 OFFSET ?)",
+      {Value(keep)}, error);
+  return deleted ? Value(static_cast<long long>(*deleted)) : Value();
+}
+
+bool MSRDatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, ErrorPtr* error) {
+  if (!MSRCheckTrue(maxAge >= 0, error, 1,
+                    "Cannot delete stale raw events given negative time period")) {
+    return false;
+  }
+  const auto deleted = sqliteStore_->deleteRecordsFromTableWithName(
+      kMSRTableRawEvents, "abs(timestamp - cast(? as REAL)) > cast(? as REAL)",
+      {Value(now()), Value(maxAge)}, error);
+  if (!deleted) return false;
+  if (*deleted == 0) return true;
+  return deleteUnusedRawEventsMetadata(error);
+}
+
+bool MSRDatabase::insertBundle(const std::shared_ptr<MSRPBMeasurementBundle>& bundle,
+                               bool isRealtime, ErrorPtr* error) {
+  const auto bytes = bundle ? bundle->protoBuffer() : std::nullopt;
+  if (!MSRCheckTrue(bytes && !bytes->empty(), error, 1, "Failed to insert nil bundle")) {
+    return false;
+  }
+  const Value appID = MSRPBGetString(bundle, appIDSlot());
+  if (!MSRCheckTrue(appID.string() && !appID.string()->empty(), error, 1,
+                    "Failed to insert bundle without App ID")) {
+    return false;
+  }
+  const std::int64_t endMillis = MSRPBGetInt64(bundle, endTimestampSlot());
+  if (!MSRCheckTrue(endMillis >= 1, error, 1, "Failed to insert bundle without valid timestamp")) {
+    return false;
+  }
+  if (maybeDeleteStaleData(error).isNil()) return false;
+  const double endTime = static_cast<double>(endMillis) / 1000.0;
+  if (std::abs(now() - endTime) > MSRMeasurement::remoteConfig()->maxQueueTime()) {
+    MSRMeasurement::monitor()->logWithLevel(
+        4, 12016, "Storing bundle outside of the max uploading time span");
+  }
+  const auto compressed = vtu_dataByGzippingData(*bytes, nullptr);
+  if (!MSRCheckTrue(compressed && !compressed->empty(), error, 2, "Failed to compress bundle")) {
+    return false;
+  }
+  MSRMeasurement::monitor()->logWithLevel(7, 12018, "Saving bundle. size (bytes)",
+                                          Value(std::to_string(compressed->size())));
+  const Record record{{"bundle_end_timestamp", Value(endTime)},
+                      {"data", Value::data(*compressed)},
+                      {"is_realtime", Value(isRealtime)},
+                      {"retry_count", Value(MSRPBGetInt32(bundle, retryCountSlot()))}};
+  return sqliteStore_->upsertRecord(record, kMSRTableQueue, error);
+}
+
+std::optional<MSRDatabase::QueuedBundle> MSRDatabase::bundleFromRow(const Record& row,
+                                                                    ErrorPtr* error) {
+  if (!MSRCheckTrue(!row.empty(), error, 3, "Cannot process empty rowData")) return std::nullopt;
+  const auto data = row.find("data");
+  if (!MSRCheckTrue(data != row.end() && data->second.bytes() && !data->second.bytes()->empty(),
+                    error, 3, "Cannot decompress an empty bundle data")) {
+    return std::nullopt;
+  }
+  ErrorPtr inflateError;
+  const auto inflated = vtu_dataByInflatingGzippedData(*data->second.bytes(), &inflateError);
+  if (!inflated || inflated->empty()) {
+    MSRSetError(error, 2, inflateError ? inflateError->localizedDescription() : "");
+    return std::nullopt;
+  }
+  auto bundle = MSRPBMeasurementBundle::initWithBuffer(*inflated);
+  if (!MSRCheckNotNull(bundle.get(), error, 2, "Unable to parse bundle from decompressed data")) {
+    return std::nullopt;
+  }
+  const auto retry = row.find("retry_count");
+  if (retry != row.end() && retry->second.isNumber() && retry->second.int64Value() >= 1) {
+    MSRPBSetInt32(bundle, retryCountSlot(), static_cast<std::int32_t>(retry->second.int64Value()));
+  }
+  const auto rowID = row.find("rowid");
+  if (rowID == row.end() || !rowID->second.isNumber()) return std::nullopt;
+  return QueuedBundle{bundle, rowID->second.int64Value()};
+}
+
+std::optional<std::vector<MSRDatabase::QueuedBundle>> MSRDatabase::bundlesForQuery(
+    const std::string& query, const Value::Array& params, std::int64_t sizeLimit, ErrorPtr* error) {
+  const auto rows = sqliteStore_->recordsForQuery(query, params, error);
+  if (!rows) return std::nullopt;
+  std::vector<QueuedBundle> bundles;
+  std::int32_t total = 0;
+  for (const auto& row : *rows) {
+    auto bundle = bundleFromRow(row, error);
+    if (!bundle) continue;
+    const auto bytes = bundle->first->protoBuffer();
+    const auto size = static_cast<std::int32_t>(bytes ? bytes->size() : 0);
+    if (!bundles.empty() && static_cast<std::int64_t>(total) + size > sizeLimit) break;
+    total = static_cast<std::int32_t>(static_cast<std::uint32_t>(total) +
+                                      static_cast<std::uint32_t>(size));
+    bundles.push_back(std::move(*bundle));
+    if (total > sizeLimit) break;
+  }
+  return bundles;
+}
+
+std::optional<std::vector<MSRDatabase::QueuedBundle>> MSRDatabase::queryBundlesWithCountLimit(
+    std::int64_t countLimit, std::int64_t sizeLimit, ErrorPtr* error) {
+  return bundlesForQuery(
+      "SELECT rowid, data, retry_count FROM queue ORDER BY bundle_end_timestamp ASC LIMIT ?",
+      {Value(static_cast<long long>(countLimit))}, sizeLimit, error);
+}
+
+std::optional<std::vector<MSRDatabase::QueuedBundle>> MSRDatabase::queryBundlesWithRowIDs(
+    const Value::Array& rowIDs, ErrorPtr* error) {
+  const auto condition = rowIDCondition(rowIDs, error);
+  if (!condition) return std::nullopt;
+  return bundlesForQuery(
+      platform::format("SELECT rowid, data, retry_count FROM queue WHERE %@", *condition), rowIDs,
+      std::numeric_limits<std::int64_t>::max(), error);
+}
+
+bool MSRDatabase::incrementRetryCounterForBundlesWithIDs(const Value::Array& rowIDs,
+                                                         ErrorPtr* error) {
+  if (!MSRCheckTrue(!rowIDs.empty(), error, 1, "Failed to increment retry counter")) return false;
+  const Value atCap = sqliteStore_->numberForQuery(
+      "SELECT EXISTS (SELECT 1 FROM queue WHERE retry_count = ? LIMIT 1)", {Value(kRetryCountCap)},
+      nullptr);
+  if (atCap.isNumber() && atCap.boolValue()) {
+    MSRMeasurement::monitor()->logWithLevel(
+        1, 12054, "The number of upload retries exceeds the limit. Will remain unchanged.");
+  }
+  const auto condition = rowIDCondition(rowIDs, error);
+  if (!condition) return false;
+  Value::Array params = rowIDs;
+  params.push_back(Value(kRetryCountCap));
+  return sqliteStore_->increaseColumn("retry_count", 1, kMSRTableQueue,
+                                      *condition + " AND retry_count < ?", params, error);
+}
+
+bool MSRDatabase::deleteBundlesWithRowIDs(const Value::Array& rowIDs, ErrorPtr* error) {
+  const auto condition = rowIDCondition(rowIDs, error);
+  if (!condition) return false;
+  return sqliteStore_->deleteRecordsFromTableWithName(kMSRTableQueue, *condition, rowIDs, error)
+      .has_value();
+}
+
+Value MSRDatabase::isQueuedBundleTableEmpty(ErrorPtr* error) {
+  return sqliteStore_->numberForQuery("SELECT NOT EXISTS (SELECT 1 FROM queue LIMIT 1)", {}, error);
+}
+
+Value MSRDatabase::containsRealtimeBundlesWithError(ErrorPtr* error) {
+  return sqliteStore_->numberForQuery(
+      "SELECT EXISTS (SELECT 1 FROM queue WHERE is_realtime = 1 LIMIT 1)", {}, error);
+}
+
+Value MSRDatabase::queryLatestBundleTime(ErrorPtr* error) {
+  return sqliteStore_->numberForQuery("SELECT MAX(bundle_end_timestamp) FROM queue", {}, error);
+}
+
+bool MSRDatabase::deleteStaleBundlesOlderThanMaxAge(double maxAge, ErrorPtr* error) {
+  if (!MSRCheckTrue(maxAge >= 0, error, 1,
+                    "Cannot delete stale bundles after negative time period")) {
+    return false;
+  }
+  return sqliteStore_
+      ->deleteRecordsFromTableWithName(
+          kMSRTableQueue, "abs(bundle_end_timestamp - cast(? as REAL)) > cast(? as REAL)",
+          {Value(now()), Value(maxAge)}, error)
+      .has_value();
+}
+
+Value MSRDatabase::maybeDeleteStaleData(ErrorPtr* error) {
+  const double current = now();
+  const double last = persistedConfig_ ? persistedConfig_->lastDeleteStaleBundlesTimestamp() : 0.0;
+  const auto remoteConfig = MSRMeasurement::remoteConfig();
+  if (std::abs(current - last) <= remoteConfig->databaseDeleteStaleBundlesInterval()) {
+    return Value(false);
+  }
+  const double maxAge = remoteConfig->maxQueueTime();
+  if (!deleteStaleRawEventsDataOlderThanMaxAge(maxAge, error) ||
+      !deleteStaleBundlesOlderThanMaxAge(maxAge, error)) {
+    return Value();
+  }
+  if (persistedConfig_) persistedConfig_->setLastDeleteStaleBundlesTimestamp(current);
+  return Value(true);
+}
