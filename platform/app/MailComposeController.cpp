@@ -6,6 +6,32 @@
 
 namespace platform::app {
 
+namespace {
+
+// "a@x.example, b@x.example" as addresses; blanks between commas are no address.
+std::vector<std::string> parseRecipients(const std::string& text) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t comma = text.find(',', start);
+    if (comma == std::string::npos) comma = text.size();
+    std::string part = text.substr(start, comma - start);
+    auto first = part.find_first_not_of(" \t");
+    auto last = part.find_last_not_of(" \t");
+    if (first != std::string::npos) out.push_back(part.substr(first, last - first + 1));
+    start = comma + 1;
+  }
+  return out;
+}
+
+std::string joinRecipients(const std::vector<std::string>& to) {
+  std::string text;
+  for (std::size_t i = 0; i < to.size(); ++i) text += (i ? ", " : "") + to[i];
+  return text;
+}
+
+}  // namespace
+
 MailComposeController::MailComposeController() = default;
 
 std::string MailComposeController::className() const { return kMailComposeControllerClassName; }
@@ -25,6 +51,7 @@ void MailComposeController::setSubject(std::string subject) {
 void MailComposeController::setToRecipients(std::optional<std::vector<std::string>> recipients) {
   objectWillChange();
   message_.to = recipients ? std::move(*recipients) : std::vector<std::string>{};
+  recipientsText_ = joinRecipients(message_.to);
 }
 
 void MailComposeController::setMessageBody(std::string body, bool isHTML) {
@@ -42,14 +69,24 @@ void MailComposeController::addAttachmentData(Bytes data, std::string mimeType,
 ui::View MailComposeController::body() {
   std::weak_ptr<MailComposeController> weak =
       std::static_pointer_cast<MailComposeController>(ViewController::weak_from_this().lock());
-  std::string to;
-  for (std::size_t i = 0; i < message_.to.size(); ++i) to += (i ? ", " : "") + message_.to[i];
   std::vector<ui::View> attachmentRows;
   for (const auto& a : message_.attachments) attachmentRows.push_back(ui::Text(a.fileName));
   auto action = [weak](void (MailComposeController::*fn)()) {
     return [weak, fn] {
       if (auto self = weak.lock()) ((*self).*fn)();
     };
+  };
+  // The fields edit the message itself, so what Send and Save write is what was typed.
+  auto field = [weak](std::string (MailComposeController::*get)() const,
+                      void (MailComposeController::*set)(std::string)) {
+    return ui::Binding<std::string>(
+        [weak, get] {
+          auto self = weak.lock();
+          return self ? ((*self).*get)() : std::string();
+        },
+        [weak, set](std::string value) {
+          if (auto self = weak.lock()) ((*self).*set)(std::move(value));
+        });
   };
   const bool idle = !busy_ && !finished_;
   return ui::Form({
@@ -58,12 +95,42 @@ ui::View MailComposeController::body() {
            ui::Spacer(),
            ui::Button(kMailSaveTitle, action(&MailComposeController::saveDraft)).disabled(!idle),
            ui::Button(kMailSendTitle, action(&MailComposeController::send)).disabled(!idle)})}),
+      ui::Section({ui::HStack({ui::Text(kMailToLabel),
+                               ui::TextField("", field(&MailComposeController::recipientsText,
+                                                       &MailComposeController::editRecipients))
+                                   .disabled(!idle)}),
+                   ui::HStack({ui::Text(kMailSubjectLabel),
+                               ui::TextField("", field(&MailComposeController::subjectText,
+                                                       &MailComposeController::editSubject))
+                                   .disabled(!idle)})}),
       ui::Section(
-          {ui::HStack({ui::Text(kMailToLabel), ui::Text(to), ui::Spacer()}),
-           ui::HStack({ui::Text(kMailSubjectLabel), ui::Text(message_.subject), ui::Spacer()})}),
-      ui::Section({ui::Text(message_.body)}),
+          {ui::TextEditor(field(&MailComposeController::bodyText, &MailComposeController::editBody))
+               .disabled(!idle)}),
       ui::Section(std::move(attachmentRows)),
   });
+}
+
+std::string MailComposeController::recipientsText() const { return recipientsText_; }
+std::string MailComposeController::subjectText() const { return message_.subject; }
+std::string MailComposeController::bodyText() const { return message_.body; }
+
+void MailComposeController::editRecipients(std::string text) {
+  if (busy_ || finished_) return;
+  objectWillChange();
+  message_.to = parseRecipients(text);
+  recipientsText_ = std::move(text);
+}
+
+void MailComposeController::editSubject(std::string text) {
+  if (busy_ || finished_) return;
+  objectWillChange();
+  message_.subject = std::move(text);
+}
+
+void MailComposeController::editBody(std::string text) {
+  if (busy_ || finished_) return;
+  objectWillChange();
+  message_.body = std::move(text);
 }
 
 // The work runs off the main thread and reports on the main queue. A controller that no shared

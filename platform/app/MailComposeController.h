@@ -1,5 +1,6 @@
 // The mail composer controller: prefilled with subject, "To" recipients, a plain or HTML body and
-// attachments (kept in the order added), shown in a sheet (it is a ui::HostedController, so a
+// attachments (kept in the order added), shown in a sheet whose To, Subject and body fields are
+// editable (it is a ui::HostedController, so a
 // ViewControllerRepresentable hosts it) with "Cancel", "Save" and "Send". Sending goes through
 // MailTransport off the main thread; the delegate is told once, on the main thread, with the
 // result and an optional error. Main thread only.
@@ -53,8 +54,17 @@ class MailComposeController : public ViewController, public ui::HostedController
   const std::vector<MailAttachment>& attachments() const { return message_.attachments; }
   const MailMessage& message() const { return message_; }
 
-  // The sheet's fields and buttons.
+  // The sheet's editable fields ("To" as comma-separated addresses, subject, body) and buttons.
   ui::View body() override;
+
+  // What the fields show and what typing in them writes; edits are ignored once sending or
+  // saving has begun.
+  std::string recipientsText() const;
+  std::string subjectText() const;
+  std::string bodyText() const;
+  void editRecipients(std::string text);
+  void editSubject(std::string text);
+  void editBody(std::string text);
 
   // The buttons' actions. Each finishes the controller once; later calls do nothing. Send and
   // Save work off the main thread and report on the main queue.
@@ -68,6 +78,7 @@ class MailComposeController : public ViewController, public ui::HostedController
   void runTransport(bool sending);
 
   MailMessage message_;
+  std::string recipientsText_;  // as typed; message_.to holds the addresses in it
   std::weak_ptr<MailComposeControllerDelegate> delegate_;
   bool finished_ = false;
   bool busy_ = false;

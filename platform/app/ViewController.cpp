@@ -40,6 +40,18 @@ void sendAppearance(const std::shared_ptr<ViewController>& controller, const cha
   }
 }
 
+// The source rectangle in window points. Windows and controllers' views fill the window, so the
+// rectangle is already in its coordinates; a popover whose source view is gone points at the
+// window's centre rather than at a corner.
+ui::Rect popoverAnchor(ViewController& controller, ui::Host& host) {
+  const auto& popover = controller.popoverPresentationController();
+  if (popover.sourceView.expired()) {
+    ui::Size size = host.size();
+    return {size.width / 2, size.height / 2, 0, 0};
+  }
+  return popover.sourceRect;
+}
+
 }  // namespace
 
 void registerViewControllerClasses() {
@@ -118,26 +130,33 @@ void ViewController::presentImplForRuntime(std::shared_ptr<ViewController> contr
   sendAppearance(controller, "viewWillAppear:", animated);
   std::weak_ptr<ViewController> weakController = controller;
   std::weak_ptr<ViewController> weakSelf = self;
-  host->present(
-      [weakController]() -> ui::View {
-        auto c = weakController.lock();
-        return c ? c->body() : ui::EmptyView();
-      },
-      [weakController, weakSelf, animated] {
-        auto c = weakController.lock();
-        if (!c) return;
-        sendAppearance(c, "viewWillDisappear:", animated);
-        c->shown_ = false;
-        if (auto presenter = weakSelf.lock(); presenter && presenter->presented_ == c) {
-          presenter->presented_.reset();
-        }
-        c->presenting_.reset();
-        sendAppearance(c, "viewDidDisappear:", animated);
-        if (auto done = std::move(c->pendingDismissCompletion_)) {
-          c->pendingDismissCompletion_ = nullptr;
-          done();
-        }
-      });
+  auto content = [weakController]() -> ui::View {
+    auto c = weakController.lock();
+    return c ? c->body() : ui::EmptyView();
+  };
+  auto onDismiss = [weakController, weakSelf, animated] {
+    auto c = weakController.lock();
+    if (!c) return;
+    sendAppearance(c, "viewWillDisappear:", animated);
+    c->shown_ = false;
+    if (auto presenter = weakSelf.lock(); presenter && presenter->presented_ == c) {
+      presenter->presented_.reset();
+    }
+    c->presenting_.reset();
+    sendAppearance(c, "viewDidDisappear:", animated);
+    if (auto done = std::move(c->pendingDismissCompletion_)) {
+      c->pendingDismissCompletion_ = nullptr;
+      done();
+    }
+  };
+  // Tablets show the popover style as a popover at its source; phones show every style as a sheet.
+  if (controller->style_ == ModalPresentationStyle::popover &&
+      host->idiom() == ui::UserInterfaceIdiom::pad) {
+    host->presentPopover(std::move(content), popoverAnchor(*controller, *host),
+                         std::move(onDismiss));
+  } else {
+    host->present(std::move(content), std::move(onDismiss));
+  }
   sendAppearance(controller, "viewDidAppear:", animated);
   if (completion) DispatchQueue::main()->async(std::move(completion));
 }

@@ -19,7 +19,8 @@ detail::Node* topNavigationView(detail::Tree& tree) {
   int layer = tree.topLayer();
   for (int l = layer; l >= 0; --l) {
     for (auto& item : tree.drawn) {
-      if (item.layer == l && item.node->spec->kind == detail::Kind::navigationView) return item.node.get();
+      if (item.layer == l && item.node->spec->kind == detail::Kind::navigationView)
+        return item.node.get();
     }
   }
   return nullptr;
@@ -27,7 +28,8 @@ detail::Node* topNavigationView(detail::Tree& tree) {
 
 }  // namespace
 
-Host::Host(View root, HostOptions options) : tree_(std::make_unique<detail::Tree>(std::move(root), options)) {
+Host::Host(View root, HostOptions options)
+    : tree_(std::make_unique<detail::Tree>(std::move(root), options)) {
   liveHosts().push_back(this);
   tree_->update();
 }
@@ -141,6 +143,36 @@ void Host::dismissPresented() {
   }
 }
 
-void Host::setNeedsDisplayHandler(std::function<void()> handler) { tree_->needsDisplay = std::move(handler); }
+void Host::presentPopover(std::function<View()> content, Rect anchor,
+                          std::function<void()> onDismiss) {
+  tree_->presentPopover(std::move(content), anchor, std::move(onDismiss));
+}
+
+std::vector<Host::PresentationInfo> Host::presentations() const {
+  std::vector<PresentationInfo> out;
+  for (const auto& p : tree_->sheets) out.push_back({p.popover, p.frame, p.anchor, p.arrowTip});
+  return out;
+}
+
+bool Host::isEditingText() const { return tree_->focused() != nullptr; }
+
+bool Host::insertText(const std::string& text) { return tree_->insertText(text); }
+
+bool Host::pressKey(EditingKey key) { return tree_->editKey(key); }
+
+void Host::endEditing() { tree_->endEditing(); }
+
+std::optional<std::size_t> Host::caretOffset() const {
+  if (!tree_->focused()) return std::nullopt;
+  return tree_->caret;
+}
+
+void Host::setTextInputHandler(std::function<void(bool)> handler) {
+  tree_->textInputChanged = std::move(handler);
+}
+
+void Host::setNeedsDisplayHandler(std::function<void()> handler) {
+  tree_->needsDisplay = std::move(handler);
+}
 
 }  // namespace platform::ui

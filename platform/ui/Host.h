@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/ui/Geometry.h"
 #include "platform/ui/Style.h"
@@ -25,6 +27,9 @@ class Tree;
 // Phone portrait and tablet portrait sizes, in points.
 inline constexpr Size kPhoneSize{390, 844};
 inline constexpr Size kPadSize{820, 1180};
+
+// Keys that edit the focused text field.
+enum class EditingKey { backspace, deleteForward, left, right, home, end, enter, tab };
 
 struct HostOptions {
   Size size = kPhoneSize;
@@ -88,6 +93,35 @@ class Host {
   // `onDismiss` runs after it is gone. Dismissed like any sheet, or by dismissPresented().
   void present(std::function<View()> content, std::function<void()> onDismiss = {});
   void dismissPresented();
+
+  // Presents `content` (a body) as a popover: a bordered, shadowed box whose arrow points at
+  // `anchor` (window points), below it when there is room, else above. A tap outside it or
+  // dismissTopSheet() (Escape) closes it; `onDismiss` runs after it is gone.
+  void presentPopover(std::function<View()> content, Rect anchor, std::function<void()> onDismiss = {});
+  // What is presented, bottom to top.
+  struct PresentationInfo {
+    bool popover = false;
+    Rect frame;      // the sheet or the popover's box
+    Rect anchor;     // popovers: what the arrow points at
+    Point arrowTip;  // popovers: the arrow's tip
+  };
+  std::vector<PresentationInfo> presentations() const;
+
+  // ---- Text input: a tap on a TextField or TextEditor focuses it; typing goes to its caret.
+  bool isEditingText() const;
+  // Inserts UTF-8 `text` at the caret (invalid bytes are dropped; a single-line field drops line
+  // breaks). False when no field is focused.
+  bool insertText(const std::string& text);
+  // Backspace and Delete remove one code point, the arrows move by one, Home and End go to the
+  // line's ends, Enter ends a single-line field's editing and breaks the line in an editor, Tab
+  // moves to the next field. False when no field is focused.
+  bool pressKey(EditingKey key);
+  void endEditing();
+  // The focused field's caret (a byte offset into its text), when one is focused.
+  std::optional<std::size_t> caretOffset() const;
+  // Told true when a field gains focus and false when editing ends (the window host starts and
+  // stops the platform's text input with it).
+  void setTextInputHandler(std::function<void(bool)> handler);
 
   // Called whenever the screen needs drawing again (the window host redraws).
   void setNeedsDisplayHandler(std::function<void()> handler);

@@ -40,6 +40,13 @@ int Tree::topLayer() const { return static_cast<int>(sheets.size()); }
 
 bool Tree::tap(Point p) {
   int layer = topLayer();
+  // A tap outside a popover only closes it.
+  if (!sheets.empty() && sheets.back().popover && !sheets.back().closing &&
+      !popoverContains(sheets.back(), p)) {
+    endEditing();
+    dismissSheet(sheets.size() - 1);
+    return true;
+  }
   bool swipesOpen = false;
   for (auto& item : drawn) {
     if (item.node->spec->kind == Kind::list) {
@@ -51,6 +58,11 @@ bool Tree::tap(Point p) {
     Node& node = *it->node;
     if (node.spec->kind == Kind::navigationView && node.backFrame.contains(p)) {
       pop(node);
+      return true;
+    }
+    if (node.spec->kind == Kind::textField && !isDisabled(node)) {
+      if (swipesOpen) closeSwipes();
+      focus(&node, p);
       return true;
     }
     if (!isTappable(node) || isDisabled(node)) continue;
@@ -66,6 +78,7 @@ bool Tree::tap(Point p) {
       return false;
     }
     auto keep = node.shared_from_this();
+    endEditing();
     if (node.spec->kind == Kind::navigationLink) {
       push(node);
     } else if (node.spec->action) {
@@ -76,6 +89,7 @@ bool Tree::tap(Point p) {
     return true;
   }
   if (swipesOpen) closeSwipes();
+  endEditing();
   return false;
 }
 
@@ -164,7 +178,7 @@ void Tree::dragMoved(Point p) {
       drag.startOffset = list->swipeOffsets[key];
     } else {
       Node* scroller = scrollContainerAt(drag.start);
-      bool inSheet = !sheets.empty();
+      bool inSheet = !sheets.empty() && !sheets.back().popover;
       bool atTop = !scroller || scroller->scrollOffset.y <= 0;
       if (inSheet && dy > 0 && std::abs(dy) > std::abs(dx) && atTop) {
         drag.mode = Drag::Mode::sheet;
@@ -183,11 +197,13 @@ void Tree::dragMoved(Point p) {
         // Without full swipe a long drag stops at the revealed actions.
         double limit = swipe && swipe->spec->flag ? row->rowFrame.width : reveal;
         bool leading = swipe && swipe->spec->hAlign == HorizontalAlignment::leading;
-        setSwipe(*list, drag.rowKey, std::clamp(drag.startOffset + (leading ? dx : -dx), 0.0, limit));
+        setSwipe(*list, drag.rowKey,
+                 std::clamp(drag.startOffset + (leading ? dx : -dx), 0.0, limit));
       }
       break;
     case Drag::Mode::scroll:
-      if (auto target = drag.target.lock()) scrollBy(*target, -(p.x - drag.last.x), -(p.y - drag.last.y));
+      if (auto target = drag.target.lock())
+        scrollBy(*target, -(p.x - drag.last.x), -(p.y - drag.last.y));
       break;
     case Drag::Mode::sheet:
       if (!sheets.empty()) {
@@ -217,7 +233,8 @@ void Tree::dragEnded(Point p) {
       Node* swipe = swipeModifierOf(row);
       double offset = list->swipeOffsets[ended.rowKey];
       double reveal = swipeRevealWidth(*row);
-      if (swipe && swipe->spec->flag && offset > row->rowFrame.width * 0.6 && swipe->children.size() > 1) {
+      if (swipe && swipe->spec->flag && offset > row->rowFrame.width * 0.6 &&
+          swipe->children.size() > 1) {
         Node& first = *swipe->children[1];
         auto keep = first.shared_from_this();
         setSwipe(*list, ended.rowKey, 0);

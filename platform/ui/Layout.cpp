@@ -36,29 +36,46 @@ Style childStyle(const Node& node, const Style& style) {
   const Spec& sp = *node.spec;
   switch (sp.mod) {
     // An explicit weight applies whatever font is chosen inside it, as bold() does on a text.
-    case Mod::font: s.font = sp.font; break;
-    case Mod::fontWeight: s.weight = sp.weight; break;
-    case Mod::foregroundColor: s.foreground = sp.color; break;
-    case Mod::tint: s.tint = sp.color; break;
-    case Mod::textAlignment: s.textAlignment = sp.textAlignment; break;
-    default: break;
+    case Mod::font:
+      s.font = sp.font;
+      break;
+    case Mod::fontWeight:
+      s.weight = sp.weight;
+      break;
+    case Mod::foregroundColor:
+      s.foreground = sp.color;
+      break;
+    case Mod::tint:
+      s.tint = sp.color;
+      break;
+    case Mod::textAlignment:
+      s.textAlignment = sp.textAlignment;
+      break;
+    default:
+      break;
   }
   return s;
 }
 
 double alignOffset(HorizontalAlignment a, double space, double size) {
   switch (a) {
-    case HorizontalAlignment::leading: return 0;
-    case HorizontalAlignment::center: return (space - size) / 2;
-    case HorizontalAlignment::trailing: return space - size;
+    case HorizontalAlignment::leading:
+      return 0;
+    case HorizontalAlignment::center:
+      return (space - size) / 2;
+    case HorizontalAlignment::trailing:
+      return space - size;
   }
   return 0;
 }
 double alignOffset(VerticalAlignment a, double space, double size) {
   switch (a) {
-    case VerticalAlignment::top: return 0;
-    case VerticalAlignment::center: return (space - size) / 2;
-    case VerticalAlignment::bottom: return space - size;
+    case VerticalAlignment::top:
+      return 0;
+    case VerticalAlignment::center:
+      return (space - size) / 2;
+    case VerticalAlignment::bottom:
+      return space - size;
   }
   return 0;
 }
@@ -112,7 +129,8 @@ std::vector<GridColumn> gridColumns(const Spec& spec, double width) {
     }
   }
   double used = 0;
-  for (std::size_t i = 0; i < widths.size(); ++i) used += widths[i] + (i + 1 < widths.size() ? gaps[i] : 0);
+  for (std::size_t i = 0; i < widths.size(); ++i)
+    used += widths[i] + (i + 1 < widths.size() ? gaps[i] : 0);
   double x = alignOffset(spec.hAlign, width, used);
   if (x < 0) x = 0;
   for (std::size_t i = 0; i < widths.size(); ++i) {
@@ -171,7 +189,8 @@ std::vector<Size> stackSizes(Tree& tree, Node& node, Proposal p, const Style& st
   };
   auto alongOf = [&](Size s) { return vertical ? s.height : s.width; };
   if (!along) {
-    for (std::size_t i = 0; i < n; ++i) sizes[i] = tree.measure(*kids[i], propose(std::nullopt), cs);
+    for (std::size_t i = 0; i < n; ++i)
+      sizes[i] = tree.measure(*kids[i], propose(std::nullopt), cs);
     return sizes;
   }
   double available = *along - spacing * static_cast<double>(n ? n - 1 : 0);
@@ -232,7 +251,8 @@ Size Tree::measure(Node& node, Proposal p, const Style& style) {
       if (!img) break;
       Size natural{static_cast<double>(cairo_image_surface_get_width(img)),
                    static_cast<double>(cairo_image_surface_get_height(img))};
-      out = s.flag ? Size{p.width.value_or(natural.width), p.height.value_or(natural.height)} : natural;
+      out = s.flag ? Size{p.width.value_or(natural.width), p.height.value_or(natural.height)}
+                   : natural;
       break;
     }
     case Kind::symbol: {
@@ -244,6 +264,22 @@ Size Tree::measure(Node& node, Proposal p, const Style& style) {
     case Kind::color:
       out = {p.width.value_or(10), p.height.value_or(10)};
       break;
+    case Kind::textField: {
+      // Fields take the width they are offered; a single line is as tall as its font, an editor
+      // fills the height offered and shows at least three lines.
+      double line = textSize("Ag", style, std::nullopt).height;
+      double w = p.width.value_or(200);
+      if (!s.flag) {
+        out = {w, line + 2 * kFieldInsetY};
+      } else {
+        std::string text = s.textBinding.get();
+        double inner = std::max(1.0, w - 2 * kFieldInsetX);
+        double content = text.empty() ? line : textSize(text, style, inner).height;
+        double natural = std::max(content, 3 * line) + 2 * kFieldInsetY;
+        out = {w, p.height.value_or(natural)};
+      }
+      break;
+    }
     case Kind::vstack:
     case Kind::hstack: {
       auto sizes = stackSizes(*this, node, p, style);
@@ -275,11 +311,11 @@ Size Tree::measure(Node& node, Proposal p, const Style& style) {
       break;
     case Kind::scroll: {
       bool vertical = s.axis == Axis::vertical;
-      Size content = node.content()
-                         ? measure(*node.content(),
-                                   vertical ? Proposal{p.width, std::nullopt} : Proposal{std::nullopt, p.height},
-                                   cs)
-                         : Size{};
+      Size content = node.content() ? measure(*node.content(),
+                                              vertical ? Proposal{p.width, std::nullopt}
+                                                       : Proposal{std::nullopt, p.height},
+                                              cs)
+                                    : Size{};
       out = {p.width.value_or(content.width), p.height.value_or(content.height)};
       break;
     }
@@ -307,14 +343,16 @@ Size Tree::measure(Node& node, Proposal p, const Style& style) {
         case Mod::padding: {
           const EdgeInsets& in = s.insets;
           double h = in.leading + in.trailing, v = in.top + in.bottom;
-          Proposal inner{p.width ? std::optional<double>(std::max(0.0, *p.width - h)) : std::nullopt,
-                         p.height ? std::optional<double>(std::max(0.0, *p.height - v)) : std::nullopt};
+          Proposal inner{
+              p.width ? std::optional<double>(std::max(0.0, *p.width - h)) : std::nullopt,
+              p.height ? std::optional<double>(std::max(0.0, *p.height - v)) : std::nullopt};
           Size z = c ? measure(*c, inner, cs) : Size{};
           out = {z.width + h, z.height + v};
           break;
         }
         case Mod::frameFixed: {
-          Proposal inner{s.fixedWidth ? s.fixedWidth : p.width, s.fixedHeight ? s.fixedHeight : p.height};
+          Proposal inner{s.fixedWidth ? s.fixedWidth : p.width,
+                         s.fixedHeight ? s.fixedHeight : p.height};
           Size z{};
           if (!s.fixedWidth || !s.fixedHeight) z = c ? measure(*c, inner, cs) : Size{};
           out = {s.fixedWidth.value_or(z.width), s.fixedHeight.value_or(z.height)};
@@ -339,15 +377,16 @@ Size Tree::measure(Node& node, Proposal p, const Style& style) {
 Size Tree::flexFrameSize(Node& node, Proposal p, const Style& cs) {
   const FrameOptions& f = node.spec->frame;
   Node* c = node.content();
-  auto clampP = [](std::optional<double> prop, std::optional<double> lo, std::optional<double> hi)
-      -> std::optional<double> {
+  auto clampP = [](std::optional<double> prop, std::optional<double> lo,
+                   std::optional<double> hi) -> std::optional<double> {
     if (!prop) return prop;
     double v = *prop;
     if (hi) v = std::min(v, *hi);
     if (lo) v = std::max(v, *lo);
     return v;
   };
-  Proposal inner{clampP(p.width, f.minWidth, f.maxWidth), clampP(p.height, f.minHeight, f.maxHeight)};
+  Proposal inner{clampP(p.width, f.minWidth, f.maxWidth),
+                 clampP(p.height, f.minHeight, f.maxHeight)};
   if (!p.width && f.idealWidth) inner.width = f.idealWidth;
   if (!p.height && f.idealHeight) inner.height = f.idealHeight;
   Size z = c ? measure(*c, inner, cs) : Size{};
@@ -495,7 +534,8 @@ void Tree::placeList(Node& node, Rect frame, const Style& style) {
   }
   double y = 0;
   int lastSection = -2;
-  Rect visible{frame.x, frame.y + node.scrollOffset.y - margin, frame.width, frame.height + 2 * margin};
+  Rect visible{frame.x, frame.y + node.scrollOffset.y - margin, frame.width,
+               frame.height + 2 * margin};
   Rect saved = viewport;
   viewport = intersect(viewport, frame);
   for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -510,8 +550,8 @@ void Tree::placeList(Node& node, Rect frame, const Style& style) {
       if (!hs.foreground) hs.foreground = grouped ? Color::gray() : labelColor(options.colorScheme);
       Size z = measure(*header, {frame.width - 2 * cardInset - 2 * rowLeading, std::nullopt}, hs);
       double h = z.height + (grouped ? 8 : 12);
-      Rect hf{frame.x + cardInset + rowLeading, frame.y + y - node.scrollOffset.y + (grouped ? 0 : 6),
-              z.width, z.height};
+      Rect hf{frame.x + cardInset + rowLeading,
+              frame.y + y - node.scrollOffset.y + (grouped ? 0 : 6), z.width, z.height};
       header->rowFrame = {frame.x, frame.y + y - node.scrollOffset.y, frame.width, h};
       place(*header, hf, hs);
       header->style = hs;
@@ -538,7 +578,8 @@ void Tree::placeList(Node& node, Rect frame, const Style& style) {
     Rect rf{frame.x + cardInset, frame.y + y - node.scrollOffset.y, frame.width - 2 * cardInset, h};
     rowNode->rowFrame = rf;
     double offset = 0;
-    if (auto it = node.swipeOffsets.find(row.key); it != node.swipeOffsets.end()) offset = it->second;
+    if (auto it = node.swipeOffsets.find(row.key); it != node.swipeOffsets.end())
+      offset = it->second;
     Node* swipeMod = swipeModifierOf(rowNode.get());
     // Trailing actions slide the row towards the leading edge; leading ones the other way.
     bool leadingActions = swipeMod && swipeMod->spec->hAlign == HorizontalAlignment::leading;
@@ -610,11 +651,13 @@ void Tree::placeNavigation(Node& node, Rect frame, const Style& style) {
   node.backFrame = {};
   node.backTitle.clear();
   if (!root) {
-    Node* below = node.stack.size() >= 2 ? node.stack[node.stack.size() - 2].screen.get() : node.content();
+    Node* below =
+        node.stack.size() >= 2 ? node.stack[node.stack.size() - 2].screen.get() : node.content();
     Node* belowTitle = findModifier(below, Mod::navTitle, true);
-    node.backTitle = belowTitle && belowTitle->spec->text.size() <= 12 && !belowTitle->spec->text.empty()
-                         ? belowTitle->spec->text
-                         : "Back";
+    node.backTitle =
+        belowTitle && belowTitle->spec->text.size() <= 12 && !belowTitle->spec->text.empty()
+            ? belowTitle->spec->text
+            : "Back";
     Style bs;
     Size tz = textSize(node.backTitle, bs, std::nullopt);
     node.backFrame = {bar.x + 8, bar.y, 20 + tz.width + 8, bar.height};
@@ -629,8 +672,8 @@ void Tree::placeNavigation(Node& node, Rect frame, const Style& style) {
     for (std::size_t k = 1; k < node.toolbar->children.size(); ++k) {
       Node& item = *node.toolbar->children[k];
       Size z = measure(item, {std::nullopt, kNavBarHeight}, ts);
-      bool leading = k - 1 < placements.size() &&
-                     placements[k - 1] == ToolbarPlacement::navigationBarLeading;
+      bool leading =
+          k - 1 < placements.size() && placements[k - 1] == ToolbarPlacement::navigationBarLeading;
       if (leading) {
         place(item, {leadingX, bar.y + (bar.height - z.height) / 2, z.width, z.height}, ts);
         leadingX += z.width + 16;
@@ -701,15 +744,21 @@ void Tree::place(Node& node, Rect frame, const Style& style) {
       Node* c = node.content();
       if (!c) break;
       bool vertical = s.axis == Axis::vertical;
-      Size z = measure(*c, vertical ? Proposal{frame.width, std::nullopt} : Proposal{std::nullopt, frame.height}, cs);
+      Size z = measure(
+          *c, vertical ? Proposal{frame.width, std::nullopt} : Proposal{std::nullopt, frame.height},
+          cs);
       node.contentSize = z;
-      double maxOffset = vertical ? std::max(0.0, z.height - frame.height) : std::max(0.0, z.width - frame.width);
+      double maxOffset =
+          vertical ? std::max(0.0, z.height - frame.height) : std::max(0.0, z.width - frame.width);
       double& off = vertical ? node.scrollOffset.y : node.scrollOffset.x;
       off = std::clamp(off, 0.0, maxOffset);
       Rect saved = viewport;
       viewport = intersect(viewport, frame);
-      Rect cr = vertical ? Rect{frame.x + std::max(0.0, (frame.width - z.width) / 2), frame.y - off, z.width, z.height}
-                         : Rect{frame.x - off, frame.y + std::max(0.0, (frame.height - z.height) / 2), z.width, z.height};
+      Rect cr = vertical
+                    ? Rect{frame.x + std::max(0.0, (frame.width - z.width) / 2), frame.y - off,
+                           z.width, z.height}
+                    : Rect{frame.x - off, frame.y + std::max(0.0, (frame.height - z.height) / 2),
+                           z.width, z.height};
       place(*c, cr, cs);
       viewport = saved;
       break;
@@ -735,9 +784,11 @@ void Tree::place(Node& node, Rect frame, const Style& style) {
       switch (s.mod) {
         case Mod::padding: {
           const EdgeInsets& in = s.insets;
-          place(*c, {frame.x + in.leading, frame.y + in.top,
-                     std::max(0.0, frame.width - in.leading - in.trailing),
-                     std::max(0.0, frame.height - in.top - in.bottom)}, cs);
+          place(*c,
+                {frame.x + in.leading, frame.y + in.top,
+                 std::max(0.0, frame.width - in.leading - in.trailing),
+                 std::max(0.0, frame.height - in.top - in.bottom)},
+                cs);
           break;
         }
         case Mod::frameFixed:
@@ -749,8 +800,14 @@ void Tree::place(Node& node, Rect frame, const Style& style) {
         case Mod::ignoresSafeArea: {
           Rect r = frame;
           const EdgeInsets& sa = options.safeArea;
-          if (s.edges.has(Edges::top) && r.y <= sa.top + 0.5) { r.height += r.y; r.y = 0; }
-          if (s.edges.has(Edges::leading) && r.x <= sa.leading + 0.5) { r.width += r.x; r.x = 0; }
+          if (s.edges.has(Edges::top) && r.y <= sa.top + 0.5) {
+            r.height += r.y;
+            r.y = 0;
+          }
+          if (s.edges.has(Edges::leading) && r.x <= sa.leading + 0.5) {
+            r.width += r.x;
+            r.x = 0;
+          }
           if (s.edges.has(Edges::bottom) && r.maxY() >= options.size.height - sa.bottom - 0.5) {
             r.height = options.size.height - r.y;
           }
@@ -785,11 +842,61 @@ void Tree::place(Node& node, Rect frame, const Style& style) {
   }
 }
 
+// ---- Popovers ----------------------------------------------------------------------------
+
+namespace {
+constexpr double kPopoverArrow = 12;
+constexpr double kPopoverMargin = 10;
+constexpr double kPopoverMaxWidth = 375;
+constexpr double kPopoverMaxHeight = 500;
+}  // namespace
+
+// The box takes its content's size within limits and sits below the anchor when it fits there,
+// else above it, else on whichever side has more room; it never leaves the window.
+void Tree::placePopover(Presentation& p, const Style& style) {
+  Rect window{0, 0, options.size.width, options.size.height};
+  double maxW = std::max(1.0, std::min(kPopoverMaxWidth, window.width - 2 * kPopoverMargin));
+  double maxH = std::max(
+      1.0, std::min(kPopoverMaxHeight, window.height - 2 * kPopoverMargin - kPopoverArrow));
+  Style cs = style;
+  Size z = measure(*p.content, {maxW, std::nullopt}, cs);
+  if (!std::isfinite(z.height) || z.height <= 0 || z.height > maxH) z.height = maxH;
+  double w = std::clamp(z.width, std::min(120.0, maxW), maxW);
+  double h = std::max(std::min(44.0, maxH), z.height);
+  Rect a = p.anchor;
+  a.x = std::clamp(a.x, 0.0, window.width);
+  a.y = std::clamp(a.y, 0.0, window.height);
+  double below = window.height - kPopoverMargin - (a.maxY() + kPopoverArrow);
+  double above = a.y - kPopoverArrow - kPopoverMargin;
+  p.arrowUp = below >= h || (above < h && below >= above);
+  double y = p.arrowUp ? a.maxY() + kPopoverArrow : a.y - kPopoverArrow - h;
+  y = std::clamp(y, kPopoverMargin, std::max(kPopoverMargin, window.height - kPopoverMargin - h));
+  double x = std::clamp(a.center().x - w / 2, kPopoverMargin,
+                        std::max(kPopoverMargin, window.width - kPopoverMargin - w));
+  p.frame = {x, y + p.dragOffset, w, h};
+  double inset = std::min(20.0, w / 2);
+  double tipX = std::clamp(a.center().x, x + inset, x + w - inset);
+  p.arrowTip = {tipX, p.arrowUp ? p.frame.y - kPopoverArrow : p.frame.maxY() + kPopoverArrow};
+  viewport = p.frame;
+  Size inner = measure(*p.content, {w, h}, cs);
+  place(*p.content,
+        alignIn(p.frame, {std::min(inner.width, w), std::min(inner.height, h)}, Alignment::top()),
+        cs);
+}
+
+bool Tree::popoverContains(const Presentation& p, Point point) const {
+  if (p.frame.contains(point)) return true;
+  // The arrow's own triangle counts as part of the popover.
+  double dy = p.arrowUp ? p.frame.y - point.y : point.y - p.frame.maxY();
+  return dy >= 0 && dy <= kPopoverArrow && std::abs(point.x - p.arrowTip.x) <= kPopoverArrow - dy;
+}
+
 void Tree::layout() {
   ++generation;
   Rect window{0, 0, options.size.width, options.size.height};
   const EdgeInsets& sa = options.safeArea;
-  Rect safe{sa.leading, sa.top, window.width - sa.leading - sa.trailing, window.height - sa.top - sa.bottom};
+  Rect safe{sa.leading, sa.top, window.width - sa.leading - sa.trailing,
+            window.height - sa.top - sa.bottom};
   windowFrames.clear();
   Style style;
   viewport = window;
@@ -800,6 +907,11 @@ void Tree::layout() {
   windowFrames.push_back(window);
   for (std::size_t i = 0; i < sheets.size(); ++i) {
     auto& p = sheets[i];
+    if (p.popover) {
+      placePopover(p, style);
+      windowFrames.push_back(p.frame);
+      continue;
+    }
     Rect f;
     if (options.idiom == UserInterfaceIdiom::pad) {
       double w = std::min(540.0, window.width), h = std::min(620.0, window.height - 40);
@@ -810,12 +922,14 @@ void Tree::layout() {
     }
     p.frame = f;
     viewport = f;
-    Rect inner{f.x, f.y, f.width, f.height - (options.idiom == UserInterfaceIdiom::pad ? 0 : sa.bottom)};
+    Rect inner{f.x, f.y, f.width,
+               f.height - (options.idiom == UserInterfaceIdiom::pad ? 0 : sa.bottom)};
     Size z = measure(*p.content, {inner.width, inner.height}, style);
     place(*p.content, alignIn(inner, z, Alignment::top()), style);
     windowFrames.push_back(f);
   }
   render(nullptr, true);
+  dropLostFocus();
   // Lazy rows that found their true heights move what follows them: settle on the next turn.
   if (needsLayout_) scheduleUpdate();
 }

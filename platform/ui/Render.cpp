@@ -52,7 +52,8 @@ void blurAlpha(cairo_surface_t* s, int radius) {
   unsigned char* data = cairo_image_surface_get_data(s);
   std::vector<double> a(static_cast<std::size_t>(w * h)), tmp(a.size());
   for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) a[static_cast<std::size_t>(y * w + x)] = data[y * stride + x * 4 + 3];
+    for (int x = 0; x < w; ++x)
+      a[static_cast<std::size_t>(y * w + x)] = data[y * stride + x * 4 + 3];
   auto pass = [&](std::vector<double>& src, std::vector<double>& dst, bool horizontal) {
     int n = horizontal ? w : h, m = horizontal ? h : w;
     for (int j = 0; j < m; ++j) {
@@ -62,7 +63,10 @@ void blurAlpha(cairo_surface_t* s, int radius) {
         return src[static_cast<std::size_t>(horizontal ? j * w + i : i * w + j)];
       };
       for (int i = -radius; i <= radius; ++i) {
-        if (i >= 0 && i < n) { sum += at(i); ++count; }
+        if (i >= 0 && i < n) {
+          sum += at(i);
+          ++count;
+        }
       }
       for (int i = 0; i < n; ++i) {
         dst[static_cast<std::size_t>(horizontal ? j * w + i : i * w + j)] = sum / (2 * radius + 1);
@@ -79,7 +83,8 @@ void blurAlpha(cairo_surface_t* s, int radius) {
   }
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
-      unsigned char v = static_cast<unsigned char>(std::clamp(a[static_cast<std::size_t>(y * w + x)], 0.0, 255.0));
+      unsigned char v = static_cast<unsigned char>(
+          std::clamp(a[static_cast<std::size_t>(y * w + x)], 0.0, 255.0));
       unsigned char* p = data + y * stride + x * 4;
       p[0] = p[1] = p[2] = 0;
       p[3] = v;
@@ -99,10 +104,12 @@ Color backgroundColor(ColorScheme scheme) {
 
 namespace {
 Color groupedBackground(ColorScheme scheme) {
-  return scheme == ColorScheme::dark ? Color::black() : Color::rgb(242 / 255.0, 242 / 255.0, 247 / 255.0);
+  return scheme == ColorScheme::dark ? Color::black()
+                                     : Color::rgb(242 / 255.0, 242 / 255.0, 247 / 255.0);
 }
 Color cellBackground(ColorScheme scheme) {
-  return scheme == ColorScheme::dark ? Color::rgb(28 / 255.0, 28 / 255.0, 30 / 255.0) : Color::white();
+  return scheme == ColorScheme::dark ? Color::rgb(28 / 255.0, 28 / 255.0, 30 / 255.0)
+                                     : Color::white();
 }
 Color barBackground(ColorScheme scheme) {
   return scheme == ColorScheme::dark ? Color::rgb(22 / 255.0, 22 / 255.0, 24 / 255.0)
@@ -145,7 +152,8 @@ struct Painter {
   };
 
   void note(Node& node, const Ctx& ctx) {
-    if (record) tree.drawn.push_back({node.shared_from_this(), node.frame, ctx.clip, ctx.opacity, ctx.layer});
+    if (record)
+      tree.drawn.push_back({node.shared_from_this(), node.frame, ctx.clip, ctx.opacity, ctx.layer});
   }
 
   Color foreground(const Node& node) const {
@@ -229,7 +237,8 @@ struct Painter {
       cairo_scale(sc, scale, scale);
       cairo_translate(sc, -(f.x - pad), -(f.y - pad));
       Painter inner{tree, sc, false, scheme};
-      inner.paint(*c, Ctx{{f.x - pad, f.y - pad, f.width + 2 * pad, f.height + 2 * pad}, 1, ctx.layer});
+      inner.paint(*c,
+                  Ctx{{f.x - pad, f.y - pad, f.width + 2 * pad, f.height + 2 * pad}, 1, ctx.layer});
       cairo_destroy(sc);
       blurAlpha(shadow, static_cast<int>(std::round(radius * scale / 2)));
       cairo_save(cr);
@@ -280,7 +289,8 @@ struct Painter {
       bool hidden = sep && sep->spec->visibility == Visibility::hidden;
       if (cr && !hidden) {
         setColor(cr, separatorColor(scheme));
-        cairo_rectangle(cr, rf.x + (grouped ? 16 : 20), rf.maxY() - 0.5, rf.width - (grouped ? 16 : 20), 0.5);
+        cairo_rectangle(cr, rf.x + (grouped ? 16 : 20), rf.maxY() - 0.5,
+                        rf.width - (grouped ? 16 : 20), 0.5);
         cairo_fill(cr);
       }
       Ctx rowCtx = inner;
@@ -298,7 +308,8 @@ struct Painter {
           if (cr) {
             Color tint = action.style.tint.value_or(Color::gray());
             setColor(cr, tint);
-            cairo_rectangle(cr, action.rowFrame.x, action.rowFrame.y, action.rowFrame.width, action.rowFrame.height);
+            cairo_rectangle(cr, action.rowFrame.x, action.rowFrame.y, action.rowFrame.width,
+                            action.rowFrame.height);
             cairo_fill(cr);
           }
           Ctx actionCtx = rowCtx;
@@ -321,7 +332,8 @@ struct Painter {
     if (screen) {
       Ctx inner = ctx;
       double top = node.barFrame.maxY();
-      inner.clip = Tree::intersect(ctx.clip, {node.frame.x, top, node.frame.width, node.frame.maxY() - top});
+      inner.clip =
+          Tree::intersect(ctx.clip, {node.frame.x, top, node.frame.width, node.frame.maxY() - top});
       if (cr) {
         cairo_save(cr);
         cairo_rectangle(cr, inner.clip.x, inner.clip.y, inner.clip.width, inner.clip.height);
@@ -345,14 +357,16 @@ struct Painter {
         if (node.largeTitle) {
           ts.font = Font::largeTitle().bold();
           Size z = textSize(node.title, ts, bar.width - 32);
-          drawText(cr, node.title, ts, {bar.x + 16, bar.maxY() + (52 - z.height) / 2, bar.width - 32, z.height},
+          drawText(cr, node.title, ts,
+                   {bar.x + 16, bar.maxY() + (52 - z.height) / 2, bar.width - 32, z.height},
                    labelColor(scheme));
         } else {
           ts.font = Font::headline();
           Size z = textSize(node.title, ts, bar.width - 160);
-          drawText(cr, node.title, ts,
-                   {barItems.midX() - z.width / 2, barItems.y + (44 - z.height) / 2, z.width, z.height},
-                   labelColor(scheme));
+          drawText(
+              cr, node.title, ts,
+              {barItems.midX() - z.width / 2, barItems.y + (44 - z.height) / 2, z.width, z.height},
+              labelColor(scheme));
         }
       }
       if (node.backFrame.width > 0) {
@@ -360,13 +374,55 @@ struct Painter {
         drawSymbol(cr, "chevron.left", {node.backFrame.x, barItems.y + 12, 20, 20}, accent);
         Style bs;
         Size z = textSize(node.backTitle, bs, std::nullopt);
-        drawText(cr, node.backTitle, bs, {node.backFrame.x + 22, barItems.y + (44 - z.height) / 2, z.width, z.height},
+        drawText(cr, node.backTitle, bs,
+                 {node.backFrame.x + 22, barItems.y + (44 - z.height) / 2, z.width, z.height},
                  accent);
       }
     }
     if (node.toolbar) {
-      for (std::size_t k = 1; k < node.toolbar->children.size(); ++k) paint(*node.toolbar->children[k], ctx);
+      for (std::size_t k = 1; k < node.toolbar->children.size(); ++k)
+        paint(*node.toolbar->children[k], ctx);
     }
+  }
+
+  void drawField(Node& node) {
+    if (!cr) return;
+    const Rect& f = node.frame;
+    bool editing = tree.focused() == &node;
+    bool multiline = node.spec->flag;
+    shapePath(cr, ShapeKind::roundedRectangle, 6,
+              {f.x + 0.5, f.y + 0.5, std::max(0.0, f.width - 1), std::max(0.0, f.height - 1)});
+    setColor(cr, cellBackground(scheme));
+    cairo_fill_preserve(cr);
+    setColor(cr, editing ? Color::accentColor() : separatorColor(scheme));
+    cairo_set_line_width(cr, 1);
+    cairo_stroke(cr);
+    Rect inner = tree.fieldTextFrame(node);
+    std::string text = tree.fieldText(node);
+    double shift = tree.fieldShift(node);
+    cairo_save(cr);
+    cairo_rectangle(cr, inner.x - 1, inner.y - 1, inner.width + 2, inner.height + 2);
+    cairo_clip(cr);
+    Style ts = node.style;
+    if (text.empty()) {
+      if (!node.spec->text.empty()) {
+        drawText(cr, node.spec->text, ts, {inner.x, inner.y, inner.width, inner.height},
+                 Color::gray());
+      }
+    } else {
+      double width = multiline ? inner.width
+                               : std::max(inner.width, textSize(text, ts, std::nullopt).width) + 1;
+      drawText(cr, text, ts, {inner.x - shift, inner.y, width, inner.height}, foreground(node));
+    }
+    if (editing) {
+      std::optional<double> wrap =
+          multiline ? std::optional<double>(std::max(1.0, inner.width)) : std::nullopt;
+      Rect c = caretRect(text, ts, wrap, std::min(tree.caret, text.size()));
+      setColor(cr, Color::accentColor());
+      cairo_rectangle(cr, inner.x - shift + c.x - 1, inner.y + c.y, 2, c.height);
+      cairo_fill(cr);
+    }
+    cairo_restore(cr);
   }
 
   void paint(Node& node, const Ctx& ctx) {
@@ -376,6 +432,9 @@ struct Painter {
     switch (s.kind) {
       case Kind::text:
         if (cr) drawText(cr, s.text, node.style, f, foreground(node));
+        return;
+      case Kind::textField:
+        drawField(node);
         return;
       case Kind::image:
         drawImage(node);
@@ -409,7 +468,8 @@ struct Painter {
         if (cr && s.flag && s.axis == Axis::vertical && node.contentSize.height > f.height + 1) {
           double ratio = f.height / node.contentSize.height;
           double h = std::max(30.0, f.height * ratio);
-          double y = f.y + (f.height - h) * (node.scrollOffset.y / (node.contentSize.height - f.height));
+          double y =
+              f.y + (f.height - h) * (node.scrollOffset.y / (node.contentSize.height - f.height));
           setColor(cr, Color::gray().opacity(0.6));
           shapePath(cr, ShapeKind::capsule, 0, {f.maxX() - 5, y, 3, h});
           cairo_fill(cr);
@@ -502,6 +562,56 @@ struct Painter {
 
 }  // namespace
 
+// The box and its arrow as one outline.
+static void popoverPath(cairo_t* cr, const Presentation& p) {
+  const Rect& f = p.frame;
+  double r = 12;
+  double arrow = p.arrowUp ? f.y - p.arrowTip.y : p.arrowTip.y - f.maxY();
+  double tx = p.arrowTip.x;
+  cairo_new_path(cr);
+  cairo_move_to(cr, f.x + r, f.y);
+  if (p.arrowUp) {
+    cairo_line_to(cr, tx - arrow, f.y);
+    cairo_line_to(cr, tx, p.arrowTip.y);
+    cairo_line_to(cr, tx + arrow, f.y);
+  }
+  cairo_arc(cr, f.maxX() - r, f.y + r, r, -M_PI / 2, 0);
+  cairo_arc(cr, f.maxX() - r, f.maxY() - r, r, 0, M_PI / 2);
+  if (!p.arrowUp) {
+    cairo_line_to(cr, tx + arrow, f.maxY());
+    cairo_line_to(cr, tx, p.arrowTip.y);
+    cairo_line_to(cr, tx - arrow, f.maxY());
+  }
+  cairo_arc(cr, f.x + r, f.maxY() - r, r, M_PI / 2, M_PI);
+  cairo_arc(cr, f.x + r, f.y + r, r, M_PI, 3 * M_PI / 2);
+  cairo_close_path(cr);
+}
+
+void Tree::paintPopover(cairo_t* cr, const Presentation& p) const {
+  if (!cr) return;
+  ColorScheme scheme = options.colorScheme;
+  // A soft shadow: the outline widened in faint steps.
+  cairo_save(cr);
+  cairo_translate(cr, 0, 4);
+  for (int k = 8; k >= 1; k -= 1) {
+    popoverPath(cr, p);
+    cairo_set_line_width(cr, 2.0 * k);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+    setColor(cr, Color::black().opacity(0.025));
+    cairo_stroke(cr);
+  }
+  cairo_restore(cr);
+  popoverPath(cr, p);
+  setColor(cr, scheme == ColorScheme::dark ? cellBackground(scheme) : backgroundColor(scheme));
+  cairo_fill_preserve(cr);
+  setColor(cr, separatorColor(scheme));
+  cairo_set_line_width(cr, 1);
+  cairo_stroke(cr);
+  cairo_save(cr);
+  shapePath(cr, ShapeKind::roundedRectangle, 12, p.frame);
+  cairo_clip(cr);
+}
+
 void Tree::render(cairo_t* cr, bool record) {
   if (record) drawn.clear();
   Painter painter{*this, cr, record, options.colorScheme};
@@ -513,10 +623,17 @@ void Tree::render(cairo_t* cr, bool record) {
   if (root) painter.paint(*root, {window, 1, 0});
   for (std::size_t i = 0; i < sheets.size(); ++i) {
     auto& p = sheets[i];
+    if (p.popover) {
+      paintPopover(cr, p);
+      painter.paint(*p.content, {intersect(window, p.frame), 1, static_cast<int>(i + 1)});
+      if (cr) cairo_restore(cr);
+      continue;
+    }
     if (cr) {
       setColor(cr, Color::black().opacity(0.25));
       cairo_paint(cr);
-      shapePath(cr, ShapeKind::roundedRectangle, 10, {p.frame.x, p.frame.y, p.frame.width, p.frame.height + 10});
+      shapePath(cr, ShapeKind::roundedRectangle, 10,
+                {p.frame.x, p.frame.y, p.frame.width, p.frame.height + 10});
       setColor(cr, options.colorScheme == ColorScheme::dark ? cellBackground(options.colorScheme)
                                                             : backgroundColor(options.colorScheme));
       cairo_fill(cr);

@@ -21,6 +21,22 @@ const detail::DrawnItem* drawnItem(const Node& node) {
   return nullptr;
 }
 
+// What a Text or a text field shows (a field's contents), or nothing for other nodes.
+std::optional<std::string> shownText(const Node& n) {
+  if (n.spec->kind == Kind::text) return n.spec->text;
+  if (n.spec->kind == Kind::textField) return n.spec->textBinding.get();
+  return std::nullopt;
+}
+
+Node* fieldAtOrInside(Node* node) {
+  if (!node) return nullptr;
+  if (node->spec->kind == Kind::textField) return node;
+  for (auto& c : node->children) {
+    if (Node* f = fieldAtOrInside(c.get())) return f;
+  }
+  return nullptr;
+}
+
 bool shown(const detail::DrawnItem& item) {
   Rect r = detail::Tree::intersect(item.clip, item.frame);
   return r.width > 0 && r.height > 0;
@@ -37,9 +53,20 @@ bool Element::exists() const {
 
 Rect Element::frame() const { return node_->frame; }
 
-std::string Element::text() const { return node_->spec->kind == Kind::text ? node_->spec->text : ""; }
-std::string Element::imageName() const { return node_->spec->kind == Kind::image ? node_->spec->text : ""; }
-std::string Element::symbolName() const { return node_->spec->kind == Kind::symbol ? node_->spec->text : ""; }
+std::string Element::text() const {
+  if (node_->spec->kind == Kind::textField) return node_->spec->textBinding.get();
+  return node_->spec->kind == Kind::text ? node_->spec->text : "";
+}
+std::string Element::placeholder() const {
+  return node_->spec->kind == Kind::textField ? node_->spec->text : "";
+}
+bool Element::isTextField() const { return node_->spec->kind == Kind::textField; }
+std::string Element::imageName() const {
+  return node_->spec->kind == Kind::image ? node_->spec->text : "";
+}
+std::string Element::symbolName() const {
+  return node_->spec->kind == Kind::symbol ? node_->spec->text : "";
+}
 
 std::string Element::identifier() const {
   for (Node* n = node_.get(); n; n = n->parent) {
@@ -98,19 +125,21 @@ std::optional<Element> findTop(detail::Tree& tree, Pred pred) {
 
 std::optional<Element> TestHost::findText(const std::string& text) {
   pump();
-  return findTop(host_.tree(), [&](const Node& n) { return n.spec->kind == Kind::text && n.spec->text == text; });
+  return findTop(host_.tree(), [&](const Node& n) { return shownText(n) == text; });
 }
 
 std::optional<Element> TestHost::findImage(const std::string& assetName) {
   pump();
-  return findTop(host_.tree(),
-                 [&](const Node& n) { return n.spec->kind == Kind::image && n.spec->text == assetName; });
+  return findTop(host_.tree(), [&](const Node& n) {
+    return n.spec->kind == Kind::image && n.spec->text == assetName;
+  });
 }
 
 std::optional<Element> TestHost::findSymbol(const std::string& symbolName) {
   pump();
-  return findTop(host_.tree(),
-                 [&](const Node& n) { return n.spec->kind == Kind::symbol && n.spec->text == symbolName; });
+  return findTop(host_.tree(), [&](const Node& n) {
+    return n.spec->kind == Kind::symbol && n.spec->text == symbolName;
+  });
 }
 
 std::optional<Element> TestHost::findId(const std::string& identifier) {
@@ -122,22 +151,80 @@ std::optional<Element> TestHost::findId(const std::string& identifier) {
 
 std::vector<Element> TestHost::findAllText(const std::string& text) {
   pump();
-  return collect(host_.tree(), [&](const Node& n) { return n.spec->kind == Kind::text && n.spec->text == text; });
+  return collect(host_.tree(), [&](const Node& n) { return shownText(n) == text; });
 }
 
 std::vector<Element> TestHost::findAllImages(const std::string& assetName) {
   pump();
-  return collect(host_.tree(),
-                 [&](const Node& n) { return n.spec->kind == Kind::image && n.spec->text == assetName; });
+  return collect(host_.tree(), [&](const Node& n) {
+    return n.spec->kind == Kind::image && n.spec->text == assetName;
+  });
 }
 
 std::vector<std::string> TestHost::texts() {
   pump();
   std::vector<std::string> out;
-  for (auto& e : collect(host_.tree(), [](const Node& n) { return n.spec->kind == Kind::text; })) {
+  for (auto& e : collect(host_.tree(), [](const Node& n) { return shownText(n).has_value(); })) {
     out.push_back(e.text());
   }
   return out;
+}
+
+std::optional<Element> TestHost::findField(const std::string& placeholder) {
+  pump();
+  return findTop(host_.tree(), [&](const Node& n) {
+    return n.spec->kind == Kind::textField && n.spec->text == placeholder;
+  });
+}
+
+std::vector<Element> TestHost::findAllFields() {
+  pump();
+  return collect(host_.tree(), [](const Node& n) { return n.spec->kind == Kind::textField; });
+}
+
+bool TestHost::typeText(const Element& element, const std::string& text) {
+  pump();
+  Node* field = fieldAtOrInside(element.node().get());
+  if (!field) return false;
+  if (host_.tree().focused() != field) {
+    tap(Element(field->shared_from_this()));
+    if (host_.tree().focused() != field) return false;
+    host_.tree().caret = field->spec->textBinding.get().size();
+  }
+  return typeText(text);
+}
+
+bool TestHost::typeText(const std::string& text) {
+  bool typed = host_.insertText(text);
+  pump();
+  return typed;
+}
+
+bool TestHost::pressKey(EditingKey key) {
+  bool handled = host_.pressKey(key);
+  pump();
+  return handled;
+}
+
+std::optional<Element> TestHost::focusedField() {
+  pump();
+  Node* f = host_.tree().focused();
+  if (!f) return std::nullopt;
+  return Element(f->shared_from_this());
+}
+
+std::optional<Host::PresentationInfo> TestHost::topPopover() {
+  pump();
+  auto all = host_.presentations();
+  if (all.empty() || !all.back().popover) return std::nullopt;
+  return all.back();
+}
+
+bool TestHost::tapAt(Point point) {
+  pump();
+  bool ran = host_.tap(point);
+  pump();
+  return ran;
 }
 
 bool TestHost::tap(const Element& element) {

@@ -26,7 +26,9 @@ class Element {
   bool exists() const;
   // Frame in window points.
   Rect frame() const;
-  std::string text() const;        // a Text's string, else empty
+  std::string text() const;        // a Text's string or a text field's contents, else empty
+  std::string placeholder() const; // a text field's placeholder, else empty
+  bool isTextField() const;        // a TextField or TextEditor
   std::string imageName() const;   // an asset image's name, else empty
   std::string symbolName() const;  // a drawn symbol's name, else empty
   std::string identifier() const;  // the nearest accessibilityIdentifier at or above it
@@ -53,6 +55,10 @@ class TestHost {
   std::optional<Element> findImage(const std::string& assetName);
   std::optional<Element> findSymbol(const std::string& symbolName);
   std::optional<Element> findId(const std::string& identifier);
+  // The topmost shown TextField whose placeholder is `placeholder`.
+  std::optional<Element> findField(const std::string& placeholder);
+  // Every shown TextField and TextEditor, in drawing order.
+  std::vector<Element> findAllFields();
   // Every shown element matching, in drawing order (top to bottom, leading to trailing).
   std::vector<Element> findAllText(const std::string& text);
   std::vector<Element> findAllImages(const std::string& assetName);
@@ -68,6 +74,22 @@ class TestHost {
   std::vector<Element> revealSwipeActions(const Element& element);
   // Scrolls the scroll view or list holding `element` by `dy` points.
   void scroll(const Element& element, double dy);
+
+  // Types `text` into the text field at or inside `element`. A field not yet focused is tapped
+  // first and its caret put at the end, so the text is appended; a focused one takes it at its
+  // caret. False when there is no field there or it took no focus (disabled, covered).
+  bool typeText(const Element& element, const std::string& text);
+  // Types at the focused field's caret.
+  bool typeText(const std::string& text);
+  bool pressKey(EditingKey key);
+  // The focused field, if any.
+  std::optional<Element> focusedField();
+  std::optional<std::size_t> caretOffset() { return host_.caretOffset(); }
+
+  // The popover on top, if the topmost presentation is one.
+  std::optional<Host::PresentationInfo> topPopover();
+  // Taps a point in window coordinates (outside a popover, say).
+  bool tapAt(Point point);
 
   std::string navigationTitle() { return host_.navigationTitle(); }
   std::size_t navigationDepth() { return host_.navigationDepth(); }

@@ -2,6 +2,7 @@
 #include <cairo.h>
 #include <pango/pangocairo.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <tuple>
@@ -28,15 +29,24 @@ PangoContext* sharedContext() {
 
 PangoWeight pangoWeight(FontWeight w) {
   switch (w) {
-    case FontWeight::ultraLight: return PANGO_WEIGHT_ULTRALIGHT;
-    case FontWeight::thin: return PANGO_WEIGHT_THIN;
-    case FontWeight::light: return PANGO_WEIGHT_LIGHT;
-    case FontWeight::regular: return PANGO_WEIGHT_NORMAL;
-    case FontWeight::medium: return PANGO_WEIGHT_MEDIUM;
-    case FontWeight::semibold: return PANGO_WEIGHT_SEMIBOLD;
-    case FontWeight::bold: return PANGO_WEIGHT_BOLD;
-    case FontWeight::heavy: return PANGO_WEIGHT_ULTRABOLD;
-    case FontWeight::black: return PANGO_WEIGHT_HEAVY;
+    case FontWeight::ultraLight:
+      return PANGO_WEIGHT_ULTRALIGHT;
+    case FontWeight::thin:
+      return PANGO_WEIGHT_THIN;
+    case FontWeight::light:
+      return PANGO_WEIGHT_LIGHT;
+    case FontWeight::regular:
+      return PANGO_WEIGHT_NORMAL;
+    case FontWeight::medium:
+      return PANGO_WEIGHT_MEDIUM;
+    case FontWeight::semibold:
+      return PANGO_WEIGHT_SEMIBOLD;
+    case FontWeight::bold:
+      return PANGO_WEIGHT_BOLD;
+    case FontWeight::heavy:
+      return PANGO_WEIGHT_ULTRABOLD;
+    case FontWeight::black:
+      return PANGO_WEIGHT_HEAVY;
   }
   return PANGO_WEIGHT_NORMAL;
 }
@@ -91,6 +101,36 @@ Size textSize(const std::string& text, const Style& style, std::optional<double>
   if (cache.size() > 20000) cache.clear();
   cache.emplace(std::move(key), size);
   return size;
+}
+
+Rect caretRect(const std::string& text, const Style& style, std::optional<double> width,
+               std::size_t index) {
+  PangoLayout* layout = pango_layout_new(sharedContext());
+  configure(layout, text, style, width);
+  PangoRectangle strong;
+  pango_layout_get_cursor_pos(layout, static_cast<int>(std::min(index, text.size())), &strong,
+                              nullptr);
+  g_object_unref(layout);
+  return {static_cast<double>(strong.x) / PANGO_SCALE, static_cast<double>(strong.y) / PANGO_SCALE,
+          0, static_cast<double>(strong.height) / PANGO_SCALE};
+}
+
+std::size_t textIndexAt(const std::string& text, const Style& style, std::optional<double> width,
+                        Point point) {
+  if (text.empty()) return 0;
+  PangoLayout* layout = pango_layout_new(sharedContext());
+  configure(layout, text, style, width);
+  int index = 0, trailing = 0;
+  pango_layout_xy_to_index(layout, static_cast<int>(point.x * PANGO_SCALE),
+                           static_cast<int>(point.y * PANGO_SCALE), &index, &trailing);
+  g_object_unref(layout);
+  auto i = static_cast<std::size_t>(std::max(0, index));
+  // `trailing` counts characters past the grapheme's start: step over whole code points.
+  for (; trailing > 0 && i < text.size(); --trailing) {
+    ++i;
+    while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
+  }
+  return std::min(i, text.size());
 }
 
 void drawText(cairo_t* cr, const std::string& text, const Style& style, Rect frame, Color color) {

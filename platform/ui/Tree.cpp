@@ -518,6 +518,12 @@ void Tree::presentBody(std::function<View()> body, std::function<void()> onDismi
   requestLayout();
 }
 
+void Tree::presentPopover(std::function<View()> body, Rect anchor, std::function<void()> onDismiss) {
+  presentBody(std::move(body), std::move(onDismiss));
+  sheets.back().popover = true;
+  sheets.back().anchor = anchor;
+}
+
 void Tree::dismissSheet(std::size_t index) {
   if (index >= sheets.size()) return;
   auto& p = sheets[index];

@@ -22,7 +22,8 @@ namespace platform::ui::detail {
 
 enum class Kind {
   empty, group, vstack, hstack, zstack, spacer, text, image, symbol, shape, color, button,
-  scroll, grid, forEach, list, section, navigationView, navigationLink, component, hosted, modifier
+  scroll, grid, forEach, list, section, navigationView, navigationLink, component, hosted, modifier,
+  textField
 };
 enum class ShapeKind { rectangle, circle, roundedRectangle, capsule };
 enum class Mod {
@@ -67,6 +68,7 @@ struct Spec {
   std::size_t count = 0;
   std::vector<std::string> ids;
   Binding<bool> binding;
+  Binding<std::string> textBinding;  // text fields and editors (flag: multi-line)
   std::function<void()> onDismiss;
   std::optional<std::type_index> type;
   std::function<std::shared_ptr<void>()> makeCoordinator;
@@ -157,6 +159,10 @@ struct Presentation {
   std::function<View()> body;
   bool closing = false;
   bool fromBinding = false;
+  bool popover = false;  // a box with an arrow pointing at `anchor`, not a sheet
+  Rect anchor;
+  Point arrowTip;
+  bool arrowUp = true;   // the box lies below its anchor
   std::uint64_t id = 0;
   Rect frame;
   double dragOffset = 0;
@@ -222,6 +228,25 @@ class Tree {
   void dismissSheet(std::size_t index);
   void presentBody(std::function<View()> body, std::function<void()> onDismiss);
 
+  void presentPopover(std::function<View()> body, Rect anchor, std::function<void()> onDismiss);
+  bool popoverContains(const Presentation& p, Point point) const;
+  void placePopover(Presentation& p, const Style& style);
+
+  // ---- Text editing: the focused field and its caret, a byte offset on a code point boundary.
+  std::weak_ptr<Node> focusedField;
+  std::size_t caret = 0;
+  bool editing = false;  // text input is on (told to textInputChanged), whatever became of the field
+  std::function<void(bool)> textInputChanged;
+  Node* focused() const;
+  void focus(Node* field, std::optional<Point> at);
+  void endEditing();
+  void dropLostFocus();
+  bool insertText(const std::string& text);
+  bool editKey(EditingKey key);
+  std::string fieldText(const Node& field) const;
+  Rect fieldTextFrame(const Node& field) const;
+  double fieldShift(const Node& field) const;  // single-line fields scroll to keep the caret in view
+
   // ---- Layout and drawing
   Size measure(Node& node, Proposal proposal, const Style& style);
   void place(Node& node, Rect frame, const Style& style);
@@ -237,6 +262,8 @@ class Tree {
   Rect viewport;  // the visible part of the scroll container being placed, window points
   std::vector<Rect> windowFrames;  // what each layer (screen, sheets) occupies
   void render(cairo_t* cr, bool record);
+  // Draws a popover's shadow, box and arrow, and leaves `cr` saved and clipped to the box.
+  void paintPopover(cairo_t* cr, const Presentation& p) const;
   cairo_surface_t* imageSurface(const std::string& name);
 
   // ---- Input
@@ -281,5 +308,11 @@ void drawSymbol(cairo_t* cr, const std::string& name, Rect frame, Color color);
 Size textSize(const std::string& text, const Style& style, std::optional<double> width);
 void drawText(cairo_t* cr, const std::string& text, const Style& style, Rect frame, Color color);
 Font resolvedFont(const Style& style);
+// The caret of byte `index` (x, y, height; width 0) in `text` laid out at `width` (none: one line),
+// relative to the text's origin; and the byte index nearest a point relative to it.
+Rect caretRect(const std::string& text, const Style& style, std::optional<double> width, std::size_t index);
+std::size_t textIndexAt(const std::string& text, const Style& style, std::optional<double> width, Point point);
+inline constexpr double kFieldInsetX = 8;
+inline constexpr double kFieldInsetY = 7;
 
 }  // namespace platform::ui::detail

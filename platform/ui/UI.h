@@ -82,10 +82,21 @@
 //   host.dismissSheet();                               // lowers the binding, then onDismiss
 //   host.snapshot(dir / "screen.png");
 //
+// Text input and popovers
+// -----------------------
+//   auto name = state(std::string());                  // in a body
+//   TextField("Name", name.binding());                 // one line; Return ends editing
+//   TextEditor(notes);                                 // a Binding<std::string>; Return breaks lines
+//   host.typeText(*host.findField("Name"), "Zoë");     // tap to focus, caret at the end, type
+//   host.pressKey(EditingKey::backspace);              // whole code points; Tab: next field
+//   host.host().presentPopover(content, anchorRect);   // a box with an arrow at anchorRect
+//   host.tapAt({10, 10});                              // outside: closes it
+//
 // Running in a window
 // -------------------
 // Clicks are taps; a horizontal drag on a list row reveals its swipe actions; vertical drags and
-// the wheel scroll; a downward drag or Escape dismisses the top sheet; Ctrl+D toggles the colour
+// the wheel scroll; a downward drag or Escape dismisses the top sheet or popover (Escape first
+// ends text editing when a field has focus); typing goes to the focused field; Ctrl+D toggles the colour
 // scheme; Alt+Left goes back. Launch arguments: "-ColorScheme dark|light", "-DeviceIdiom pad",
 // "-WindowSize WxH", "-snapshot PATH" (headless: writes the settled screen as a PNG and exits).
 //   WindowHost window(Root{}, windowOptionsFromLaunchArguments(),

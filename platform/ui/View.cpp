@@ -53,6 +53,20 @@ View View::makeComponent(std::type_index type, std::function<View()> body) {
   return View(std::move(s));
 }
 
+View TextField(std::string placeholder, Binding<std::string> text) {
+  auto s = make(Kind::textField);
+  s->text = std::move(placeholder);
+  s->textBinding = std::move(text);
+  return View(std::move(s));
+}
+
+View TextEditor(Binding<std::string> text) {
+  auto s = make(Kind::textField);
+  s->textBinding = std::move(text);
+  s->flag = true;
+  return View(std::move(s));
+}
+
 View View::padding(double length) const { return padding(Edges::all, length); }
 
 View View::padding(Edges edges, double length) const {

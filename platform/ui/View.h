@@ -221,6 +221,13 @@ Shape RoundedRectangle(double cornerRadius);
 Shape Capsule();
 
 View Button(std::string title, std::function<void()> action);
+
+// An editable single line of text: a tap focuses it and shows the caret, typing edits `text`
+// (line breaks are left out); Return ends editing. `placeholder` shows, dimmed, while it is empty.
+View TextField(std::string placeholder, Binding<std::string> text);
+// Editable multi-line text that fills the space it is offered (at least a few lines); Return
+// starts a new line.
+View TextEditor(Binding<std::string> text);
 View Button(std::function<void()> action, View label);
 
 View ScrollView(View content);

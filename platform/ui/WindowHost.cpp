@@ -35,6 +35,30 @@ std::optional<Size> parseSize(const std::string& text) {
   return Size{w, h};
 }
 
+std::optional<EditingKey> editingKey(SDL_Keycode key) {
+  switch (key) {
+    case SDLK_BACKSPACE:
+      return EditingKey::backspace;
+    case SDLK_DELETE:
+      return EditingKey::deleteForward;
+    case SDLK_LEFT:
+      return EditingKey::left;
+    case SDLK_RIGHT:
+      return EditingKey::right;
+    case SDLK_HOME:
+      return EditingKey::home;
+    case SDLK_END:
+      return EditingKey::end;
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER:
+      return EditingKey::enter;
+    case SDLK_TAB:
+      return EditingKey::tab;
+    default:
+      return std::nullopt;
+  }
+}
+
 }  // namespace
 
 WindowOptions windowOptionsFromLaunchArguments() {
@@ -51,12 +75,15 @@ WindowOptions windowOptionsFromLaunchArguments() {
   if (auto size = info.argumentValue("WindowSize")) {
     if (auto parsed = parseSize(*size)) options.host.size = *parsed;
   }
-  if (auto path = info.argumentValue("snapshot"); path && !path->empty()) options.snapshotPath = *path;
+  if (auto path = info.argumentValue("snapshot"); path && !path->empty())
+    options.snapshotPath = *path;
   return options;
 }
 
 WindowHost::WindowHost(View root, WindowOptions options, WindowCallbacks callbacks)
-    : host_(std::move(root), options.host), options_(std::move(options)), callbacks_(std::move(callbacks)) {}
+    : host_(std::move(root), options.host),
+      options_(std::move(options)),
+      callbacks_(std::move(callbacks)) {}
 
 WindowHost::~WindowHost() = default;
 
@@ -66,7 +93,8 @@ int WindowHost::run() {
   if (options_.snapshotPath) {
     settle(host_);
     bool ok = host_.snapshot(*options_.snapshotPath);
-    if (!ok) std::fprintf(stderr, "could not write the snapshot %s\n", options_.snapshotPath->c_str());
+    if (!ok)
+      std::fprintf(stderr, "could not write the snapshot %s\n", options_.snapshotPath->c_str());
     return ok ? 0 : 1;
   }
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
@@ -75,9 +103,10 @@ int WindowHost::run() {
     return 2;
   }
   Size size = host_.size();
-  SDL_Window* window = SDL_CreateWindow(options_.title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                                        static_cast<int>(size.width), static_cast<int>(size.height),
-                                        SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
+  SDL_Window* window =
+      SDL_CreateWindow(options_.title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                       static_cast<int>(size.width), static_cast<int>(size.height),
+                       SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
   if (!window) {
     std::fprintf(stderr, "could not open a window (%s)\n", SDL_GetError());
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
@@ -89,6 +118,15 @@ int WindowHost::run() {
   int textureW = 0, textureH = 0;
   bool needsDraw = true;
   host_.setNeedsDisplayHandler([&needsDraw] { needsDraw = true; });
+  // Text input runs only while a field has focus, so plain keys stay shortcuts otherwise.
+  SDL_StopTextInput();
+  host_.setTextInputHandler([](bool editing) {
+    if (editing) {
+      SDL_StartTextInput();
+    } else {
+      SDL_StopTextInput();
+    }
+  });
   bool dragging = false;
   Point mouse;
 
@@ -98,7 +136,8 @@ int WindowHost::run() {
     if (pw <= 0 || ph <= 0) return;
     if (!texture || pw != textureW || ph != textureH) {
       if (texture) SDL_DestroyTexture(texture);
-      texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, pw, ph);
+      texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
+                                  pw, ph);
       textureW = pw;
       textureH = ph;
     }
@@ -106,8 +145,8 @@ int WindowHost::run() {
     void* pixels = nullptr;
     int pitch = 0;
     if (SDL_LockTexture(texture, nullptr, &pixels, &pitch) != 0) return;
-    cairo_surface_t* surface = cairo_image_surface_create_for_data(static_cast<unsigned char*>(pixels),
-                                                                   CAIRO_FORMAT_ARGB32, pw, ph, pitch);
+    cairo_surface_t* surface = cairo_image_surface_create_for_data(
+        static_cast<unsigned char*>(pixels), CAIRO_FORMAT_ARGB32, pw, ph, pitch);
     cairo_t* cr = cairo_create(surface);
     host_.render(cr, pw / std::max(1.0, host_.size().width));
     cairo_destroy(cr);
@@ -160,11 +199,21 @@ int WindowHost::run() {
           host_.scroll(toPoints(mx, my), -e.wheel.x * 40 * sign, -e.wheel.y * 40 * sign);
           break;
         }
+        case SDL_TEXTINPUT:
+          host_.insertText(e.text.text);
+          break;
         case SDL_KEYDOWN:
-          if (e.key.keysym.sym == SDLK_ESCAPE) {
-            if (!host_.dismissTopSheet()) host_.closeSwipeActions();
+          if (host_.isEditingText() && editingKey(e.key.keysym.sym)) {
+            host_.pressKey(*editingKey(e.key.keysym.sym));
+          } else if (e.key.keysym.sym == SDLK_ESCAPE) {
+            if (host_.isEditingText()) {
+              host_.endEditing();
+            } else if (!host_.dismissTopSheet()) {
+              host_.closeSwipeActions();
+            }
           } else if (e.key.keysym.sym == SDLK_d && (e.key.keysym.mod & KMOD_CTRL)) {
-            host_.setColorScheme(host_.colorScheme() == ColorScheme::dark ? ColorScheme::light : ColorScheme::dark);
+            host_.setColorScheme(host_.colorScheme() == ColorScheme::dark ? ColorScheme::light
+                                                                          : ColorScheme::dark);
           } else if (e.key.keysym.sym == SDLK_LEFT && (e.key.keysym.mod & KMOD_ALT)) {
             host_.goBack();
           }
@@ -185,7 +234,8 @@ int WindowHost::run() {
               needsDraw = true;
               break;
             case SDL_WINDOWEVENT_SIZE_CHANGED:
-              host_.setSize({static_cast<double>(e.window.data1), static_cast<double>(e.window.data2)});
+              host_.setSize(
+                  {static_cast<double>(e.window.data1), static_cast<double>(e.window.data2)});
               needsDraw = true;
               break;
             case SDL_WINDOWEVENT_EXPOSED:
@@ -209,6 +259,8 @@ int WindowHost::run() {
     if (needsDraw) draw();
   }
   host_.setNeedsDisplayHandler(nullptr);
+  host_.setTextInputHandler(nullptr);
+  SDL_StopTextInput();
   if (texture) SDL_DestroyTexture(texture);
   if (renderer) SDL_DestroyRenderer(renderer);
   SDL_DestroyWindow(window);

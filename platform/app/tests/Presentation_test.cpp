@@ -174,7 +174,46 @@ TEST_F(PresentationTest, TabletPopoverKeepsItsSource) {
   EXPECT_EQ(host.sheetCount(), 1u);
   EXPECT_EQ(sheet->modalPresentationStyle(), ModalPresentationStyle::popover);
   EXPECT_EQ(sheet->popoverPresentationController().sourceView.lock(), window);
+  auto popover = host.topPopover();
+  ASSERT_TRUE(popover);
+  EXPECT_NEAR(popover->arrowTip.y, 0, 0.5);
+  EXPECT_LE(popover->frame.x, 10.5);  // as near the top-left source point as the window allows
   app->removeWindow(window);
+}
+
+TEST_F(PresentationTest, PopoverStyleIsAPopoverAtItsSourceOnTabletsAndASheetOnPhones) {
+  for (auto idiom : {ui::UserInterfaceIdiom::pad, ui::UserInterfaceIdiom::phone}) {
+    const bool pad = idiom == ui::UserInterfaceIdiom::pad;
+    ui::TestHost host(ui::Text("root"),
+                      {.size = pad ? ui::kPadSize : ui::kPhoneSize, .idiom = idiom});
+    auto window = attachWindow(host.host(), {[] { return ui::Text("root"); }});
+    auto sheet = shareSheet();
+    sheet->setModalPresentationStyle(ModalPresentationStyle::popover);
+    sheet->popoverPresentationController().sourceView = window;
+    sheet->popoverPresentationController().sourceRect = {300, 400, 60, 40};
+    int appeared = 0;
+    window->rootViewController()->presentViewController(sheet, true, [&] { ++appeared; });
+    host.pump();
+    ASSERT_EQ(host.sheetCount(), 1u);
+    EXPECT_EQ(appeared, 1);
+    auto shown = host.host().presentations().back();
+    EXPECT_EQ(shown.popover, pad);
+    if (pad) {
+      EXPECT_NEAR(shown.arrowTip.x, 330, 0.5);  // under the middle of the source rectangle
+      EXPECT_NEAR(shown.arrowTip.y, 440, 0.5);
+      EXPECT_NEAR(shown.frame.y, 452, 0.5);
+      EXPECT_TRUE(host.findText("Save a Copy"));
+      host.tapAt({20, 1150});  // outside the popover
+    } else {
+      EXPECT_EQ(shown.frame.width, ui::kPhoneSize.width);  // a full-width sheet
+      host.dismissSheet();
+    }
+    host.pump();
+    EXPECT_EQ(host.sheetCount(), 0u);
+    EXPECT_EQ(window->rootViewController()->presentedViewController(), nullptr);
+    EXPECT_FALSE(sheet->isBeingShown());
+    Application::sharedApplication()->removeWindow(window);
+  }
 }
 
 // The delegate side of the mail composer: records each finish.
@@ -258,6 +297,47 @@ TEST_F(MailComposerTest, AControllerNobodyOwnsStillReportsItsResult) {
   ASSERT_EQ(delegate->finishes.size(), 1u);
   EXPECT_EQ(delegate->finishes[0].first, MailComposeResult::sent);
   EXPECT_TRUE(controller.isFinished());
+}
+
+TEST_F(MailComposerTest, WhatIsTypedInTheSheetIsWhatSendWrites) {
+  setArguments({"-MailOutboxDirectory", (home() / "outbox").string()});
+  auto delegate = std::make_shared<RecordingMailDelegate>();
+  auto c = composer(delegate);
+  ui::TestHost host(ui::ViewControllerRepresentable(
+      [] { return std::shared_ptr<void>(); },
+      [c](const ui::RepresentableContext&) -> std::shared_ptr<ui::HostedController> { return c; }));
+  auto fields = host.findAllFields();
+  ASSERT_EQ(fields.size(), 3u);  // To, Subject, body
+  EXPECT_EQ(fields[0].text(), "support@tavo.example");
+  // Replace the subject, add a recipient and finish the sentence of the body.
+  ASSERT_TRUE(host.typeText(fields[1], ""));
+  for (int i = 0; i < 80; ++i) host.pressKey(ui::EditingKey::backspace);
+  host.typeText("Need a sound: «Ölfass» ✓");
+  ASSERT_TRUE(host.typeText(*host.findText("support@tavo.example"), ", second@tavo.example"));
+  ASSERT_TRUE(host.typeText(fields[2], "Ada\nSound: door"));
+  EXPECT_EQ(c->subject(), "Need a sound: «Ölfass» ✓");
+  EXPECT_EQ(c->toRecipients(),
+            (std::vector<std::string>{"support@tavo.example", "second@tavo.example"}));
+  EXPECT_TRUE(host.findText("Need a sound: «Ölfass» ✓"));
+
+  ASSERT_TRUE(host.tap(*host.findText(kMailSendTitle)));
+  ASSERT_TRUE(pumpUntil([&] { return !delegate->finishes.empty(); }));
+  EXPECT_EQ(delegate->finishes[0].first, MailComposeResult::sent);
+  // Once sending has begun the fields no longer change the message.
+  host.pump();
+  EXPECT_FALSE(host.typeText(fields[1], "late"));
+  EXPECT_EQ(c->subject(), "Need a sound: «Ölfass» ✓");
+
+  auto files = std::vector<std::filesystem::path>(
+      std::filesystem::directory_iterator(home() / "outbox"), {});
+  ASSERT_EQ(files.size(), 1u);
+  const auto text = readAll(files[0]);
+  EXPECT_NE(text.find("To: support@tavo.example, second@tavo.example\r\n"), std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("Sound Request"), std::string::npos);
+  EXPECT_NE(text.find("Subject: =?UTF-8?"), std::string::npos) << text;
+  EXPECT_NE(text.find("Person (e.g. Tavo Vastrow) : Ada"), std::string::npos) << text;
+  EXPECT_NE(text.find("Sound: door"), std::string::npos);
 }
 
 TEST_F(MailComposerTest, SheetShowsTheFieldsAndItsButtonsFinish) {
