@@ -4,6 +4,28 @@
 #include "core/LMOConstants.h"
 #include "platform/base/Error.h"
 
+namespace {
+
+// The sender reads the bag through the runtime: it lives above the core and knows only this.
+const platform::runtime::ProtocolRegistrar kDataProtocol(
+    lmo::kDiagnosticsDataProtocolName,
+    {{"diagnosticObjects", "@@:", true, true}, {"setDiagnosticObjects:", "v@:@", true, true}});
+const platform::runtime::ClassRegistrar kDataClass(
+    "LMODiagnosticsData", platform::runtime::kRootClassName, sizeof(LMODiagnosticsData),
+    [](platform::runtime::Class& c) {
+      c.addProtocol(lmo::kDiagnosticsDataProtocolName);
+      c.addInstanceMethod("diagnosticObjects",
+                          [](LMODiagnosticsData& self) -> platform::Value::Dictionary {
+                            return self.diagnosticObjects();
+                          });
+      c.addInstanceMethod("setDiagnosticObjects:",
+                          [](LMODiagnosticsData& self, platform::Value::Dictionary objects) {
+                            self.setDiagnosticObjects(objects);
+                          });
+    });
+
+}  // namespace
+
 void LMODiagnosticsData::insertValue(const platform::Value& value, const std::string& key) {
   if (key.empty()) return;
   if (value.isNil()) {
