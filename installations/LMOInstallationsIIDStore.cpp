@@ -1,0 +1,154 @@
+#include "installations/LMOInstallationsIIDStore.h"
+
+#include "installations/LMOInstallationsConstants.h"
+#include "installations/LMOInstallationsErrorUtil.h"
+#include "platform/base/Bundle.h"
+#include "platform/base/Files.h"
+#include "platform/base/PropertyList.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/runtime/Crypto.h"
+#include "platform/runtime/Keychain.h"
+
+using platform::Bytes;
+using platform::ErrorPtr;
+using platform::Value;
+
+namespace {
+
+platform::DispatchQueuePtr utilityQueue() {
+  return platform::DispatchQueue::global(platform::QualityOfService::Utility);
+}
+
+std::optional<Value::Dictionary> readPlist(const std::filesystem::path& path) {
+  auto bytes = platform::files::readFile(path);
+  if (!bytes) return std::nullopt;
+  Value value = platform::parsePropertyList(
+      std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+  if (!value.dictionary()) return std::nullopt;
+  return *value.dictionary();
+}
+
+}  // namespace
+
+PRMPromisePtr LMOInstallationsIIDStore::existingIID() {
+  return PRMPromise::onQueueDo(utilityQueue(), [store = *this]() mutable -> Value {
+           if (!store.hasPlistIIDFlag()) return Value();
+           auto keyData = store.IIDPublicKeyData();
+           // Without the public key there is nothing to derive from: no legacy identifier.
+           if (!keyData || keyData->empty()) return Value();
+           return Value(IIDWithPublicKeyData(*keyData));
+         })
+      ->validate([](const Value& value) { return value.string() && !value.string()->empty(); });
+}
+
+PRMPromisePtr LMOInstallationsIIDStore::deleteExistingIID() {
+  return PRMPromise::onQueueDo(utilityQueue(), [store = *this]() mutable -> Value {
+    ErrorPtr error;
+    if (!store.deleteIIDFlagFromPlist(&error)) {
+      return Value(error ? error
+                         : LMOInstallationsErrorUtil::installationsErrorWithCode(
+                               lmoinst::kErrorCodeUnknown, std::nullopt, nullptr));
+    }
+    if (!store.deleteIID(&error)) return Value(error);
+    return Value::null();
+  });
+}
+
+bool LMOInstallationsIIDStore::hasPlistIIDFlag() {
+  auto plist = readPlist(plistPath());
+  return plist && plist->count(lmoinst::kIIDPlistMarkerKey) > 0;
+}
+
+bool LMOInstallationsIIDStore::deleteIIDFlagFromPlist(ErrorPtr* error) {
+  const auto path = plistPath();
+  if (!platform::files::exists(path)) return true;
+  auto plist = readPlist(path);
+  // A file that is not a dictionary cannot be rewritten; the deletion fails here so that the
+  // key items are not removed behind an identifier that would still be marked as present.
+  if (!plist) {
+    LMOInstallationsAssignErrorPointer(
+        LMOInstallationsErrorUtil::installationsErrorWithCode(
+            lmoinst::kErrorCodeUnknown, std::string("Failed to read ") + path.string(), nullptr),
+        error);
+    return false;
+  }
+  plist->erase(lmoinst::kIIDPlistMarkerKey);
+  auto bytes = platform::serializePropertyList(Value(*plist), platform::PropertyListFormat::Xml, error);
+  if (!bytes) return false;
+  return platform::files::writeAtomically(path, *bytes, error);
+}
+
+std::optional<Bytes> LMOInstallationsIIDStore::IIDPublicKeyData() {
+  auto tag = keychainKeyTagWithPrefix(lmoinst::kIIDPublicKeyTagPrefix);
+  if (!tag) return std::nullopt;
+  Value result;
+  if (platform::Keychain::shared().copyMatching(keyPairQueryWithTag(*tag, true), &result) !=
+      platform::errSecSuccess) {
+    return std::nullopt;
+  }
+  if (!result.bytes()) return std::nullopt;
+  return *result.bytes();
+}
+
+std::string LMOInstallationsIIDStore::IIDWithPublicKeyData(const Bytes& data) {
+  Bytes digest = sha1WithData(data);
+  digest[0] = static_cast<std::uint8_t>(0x70 | (digest[0] & 0x0F));
+  digest.resize(8);
+  std::string text = base64URLEncodedStringWithData(digest);
+  std::erase(text, '=');
+  return text;
+}
+
+Bytes LMOInstallationsIIDStore::sha1WithData(const Bytes& data) { return platform::crypto::sha1(data); }
+
+std::string LMOInstallationsIIDStore::base64URLEncodedStringWithData(const Bytes& data) {
+  std::string text = platform::crypto::base64Encode(data);
+  for (char& c : text) {
+    if (c == '/') c = '_';
+    if (c == '+') c = '-';
+  }
+  return text;
+}
+
+bool LMOInstallationsIIDStore::deleteIID(ErrorPtr* error) {
+  if (!deleteKeychainKeyWithTagPrefix(lmoinst::kIIDPublicKeyTagPrefix, error)) return false;
+  return deleteKeychainKeyWithTagPrefix(lmoinst::kIIDPrivateKeyTagPrefix, error);
+}
+
+bool LMOInstallationsIIDStore::deleteKeychainKeyWithTagPrefix(const std::string& prefix,
+                                                              ErrorPtr* error) {
+  auto tag = keychainKeyTagWithPrefix(prefix);
+  // Without a bundle identifier no legacy key can have been made for this app.
+  if (!tag) return true;
+  const auto status = platform::Keychain::shared().deleteItems(keyPairQueryWithTag(*tag, false));
+  if (status == platform::errSecSuccess || status == platform::errSecItemNotFound) return true;
+  LMOInstallationsAssignErrorPointer(
+      LMOInstallationsErrorUtil::keychainErrorWithFunction(lmoinst::kSecItemDeleteFunction, status),
+      error);
+  return false;
+}
+
+Value::Dictionary LMOInstallationsIIDStore::keyPairQueryWithTag(const Bytes& tag, bool returnData) {
+  Value::Dictionary query{
+      {platform::kSecClass, Value(platform::kSecClassKey)},
+      {platform::kSecAttrApplicationTag, Value::data(tag)},
+      {platform::kSecAttrKeyType, Value(platform::kSecAttrKeyTypeRSA)},
+  };
+  if (returnData) query[platform::kSecReturnData] = Value(true);
+  return query;
+}
+
+std::optional<Bytes> LMOInstallationsIIDStore::keychainKeyTagWithPrefix(const std::string& prefix) {
+  const std::string bundleID = platform::Bundle::mainBundle()->bundleIdentifier();
+  if (bundleID.empty()) return std::nullopt;
+  const std::string tag = prefix + bundleID;
+  return Bytes(tag.begin(), tag.end());
+}
+
+std::filesystem::path LMOInstallationsIIDStore::plistPath() {
+  return supportedDirectory() / lmoinst::kIIDPlistDirectory / lmoinst::kIIDPlistName;
+}
+
+std::filesystem::path LMOInstallationsIIDStore::supportedDirectory() {
+  return platform::SandboxHome::applicationSupport();
+}
