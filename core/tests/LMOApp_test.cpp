@@ -9,6 +9,7 @@
 #include "core/LMOAnalyticsConfiguration.h"
 #include "core/LMOAppAssociationRegistration.h"
 #include "core/LMOConfiguration.h"
+#include "core/LMOConstants.h"
 #include "core/tests/CoreTestSupport.h"
 #include "platform/base/Bundle.h"
 #include "platform/base/UserDefaults.h"
@@ -255,6 +256,26 @@ TEST_F(LMOAppTest, LibraryRegistration) {
             "NSInvalidArgumentException: Class CTNotALibrary attempted to register components, "
             "but it does not conform to `LMOLibrary or provide a `componentsToRegister:` method.");
   EXPECT_EQ(LMOComponentContainer::registrants().size(), 2u);
+}
+
+TEST_F(LMOAppTest, LibrariesThatConfigureThemselvesHearOfEachApp) {
+  std::vector<std::string> configured;
+  rt::Class* library = rt::registerClass(
+      "CTConfiguringLibrary", rt::kRootClassName, sizeof(rt::RootObject), [&](rt::Class& c) {
+        c.addProtocol(lmo::kLibraryProtocolName);
+        c.addClassMethod("componentsToRegister",
+                         [](platform::Object&) -> LMOComponentList { return {}; });
+        c.addClassMethod("configureWithApp:",
+                         [&configured](platform::Object&, std::shared_ptr<LMOApp> app) {
+                           configured.push_back(app->name());
+                         });
+      });
+  ASSERT_TRUE(library);
+  LMOApp::registerInternalLibrary(library, "ct-configuring");
+  LMOApp::configureWithName("one", makeOptions(validOptions()));
+  LMOApp::configureWithOptions(makeOptions(validOptions()));
+  EXPECT_EQ(configured, (std::vector<std::string>{"one", "__LMOAPP_DEFAULT"}));
+  EXPECT_NE(LMOApp::lumoUserAgent().find("ct-configuring/8.10.0"), std::string::npos);
 }
 
 TEST_F(LMOAppTest, DataCollectionSwitch) {
