@@ -397,3 +397,29 @@ TEST_F(VTUAppDelegateProxyTest, FetchResultsAreMergedAndDeliveredOnceOnTheMainQu
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(VTUAppDelegateProxyTest, AFailureDuringInstallationIsLoggedAndNeverThrows) {
+  auto delegate = makeDelegate();
+  app_->setDelegate(delegate);
+  // The application refuses to hand out its delegate a second time, mid-installation.
+  rt::Class* appClass = rt::classNamed("UIApplication");
+  rt::IMP getter = rt::classGetMethodImplementation(appClass, "delegate");
+  auto reads = std::make_shared<int>(0);
+  rt::classReplaceMethod(appClass, "delegate",
+                         rt::implementationWithBlock([getter, reads](Object& self) -> ObjectPtr {
+                           if (++*reads == 2) {
+                             throw platform::Exception("NSGenericException", "delegate refused");
+                           }
+                           return getter->call<ObjectPtr>(self);
+                         }),
+                         "@@:");
+
+  EXPECT_NO_THROW(VTUAppDelegateSwizzler::proxyOriginalDelegate());
+  EXPECT_EQ(*reads, 2);
+  EXPECT_EQ(VTUAppDelegateSwizzler::originalDelegate(), nullptr);
+  EXPECT_TRUE(logged("[I-SWZ001013] Cannot create App Delegate Proxy. "));
+}
+
+}  // namespace
