@@ -5,6 +5,9 @@
 #include "measurement/foundation/MSRMonitor.h"
 #include "measurement/foundation/MSRNaming.h"
 #include "measurement/foundation/MSRValue.h"
+#include "measurement/messages/MSRPBAccessors.h"
+#include "measurement/messages/MSRPBEvent.h"
+#include "measurement/messages/MSRPBEventParam.h"
 #include "platform/base/Format.h"
 
 namespace {
@@ -229,4 +232,124 @@ platform::Value::Dictionary MSRPlainParametersFromValues(const MSRParameters& pa
     }
   }
   return out;
+}
+
+namespace {
+
+// Seconds to the messages' milliseconds, truncated toward zero.
+std::int64_t toMillis(double seconds) { return static_cast<std::int64_t>(seconds * 1000.0); }
+
+// Slots of the Event and EventParam messages.
+constexpr std::int32_t kEventParams = 0, kEventName = 1, kEventTimestamp = 2,
+                       kEventPreviousTimestamp = 3;
+constexpr std::int32_t kParamName = 0, kParamString = 1, kParamInt = 2, kParamDouble = 4,
+                       kParamNested = 5;
+
+}  // namespace
+
+Value MSREventParamsFromParameters(const MSRParameters& parameters, const std::string& eventName,
+                                   bool nested) {
+  Value::Array out;
+  for (const auto& [key, value] : parameters) {
+    auto v = value.objectAs<MSRValue>();
+    if (!v) {
+      MSRMeasurement::monitor()->logWithLevel(
+          2, 16005, "Invalid event param value. Event name, param name",
+          Value(MSREventNameDescription(Value(eventName))),
+          Value(MSRParameterNameDescription(Value(key))));
+      continue;
+    }
+    auto param = MSRPBEventParam::message();
+    MSRPBSetStringField(param, kParamName, Value(key));
+    if (v->isDouble()) {
+      MSRPBSetDoubleField(param, kParamDouble, v->doubleValue());
+    } else if (v->isInt64()) {
+      MSRPBSetInt64(param, kParamInt, v->int64Value());
+    } else if (v->isString()) {
+      MSRPBSetStringField(param, kParamString, Value(*v->stringValue()));
+    } else if (v->isArray()) {
+      if (nested) {
+        MSRMeasurement::monitor()->logWithLevel(
+            2, 16007, "Nested params cannot have more than 1 level. Event name, param name",
+            Value(MSREventNameDescription(Value(eventName))),
+            Value(MSRParameterNameDescription(Value(key))));
+        continue;
+      }
+      Value::Array elements;
+      for (const auto& element : *v->arrayValue()) {
+        const auto* dictionary = element.dictionary();
+        if (!dictionary) continue;
+        auto item = MSRPBEventParam::message();
+        MSRPBSetRepeated(item, kParamNested,
+                         MSREventParamsFromParameters(*dictionary, eventName, true));
+        elements.push_back(Value(item));
+      }
+      MSRPBSetRepeated(param, kParamNested, Value(std::move(elements)));
+    }
+    out.push_back(Value(param));
+  }
+  return Value(std::move(out));
+}
+
+std::shared_ptr<MSRPBEvent> MSREvent::protoEvent() const {
+  auto proto = MSRPBEvent::message();
+  MSRPBSetStringField(proto, kEventName, Value(name_));
+  if (previousTimestamp_ > 2.220446049250313e-16) {
+    MSRPBSetInt64(proto, kEventPreviousTimestamp, toMillis(previousTimestamp_));
+  }
+  MSRPBSetInt64(proto, kEventTimestamp, toMillis(timestamp_));
+  MSRPBSetRepeated(proto, kEventParams, MSREventParamsFromParameters(parameters_, name_, false));
+  return proto;
+}
+
+MSREventPtr MSREvent::initWithEventProto(const std::shared_ptr<MSRPBEvent>& proto) {
+  if (!proto) return nullptr;
+  const Value nameValue = MSRPBGetString(proto, kEventName);
+  const std::string name = nameValue.string() ? *nameValue.string() : std::string();
+  const double timestamp = static_cast<double>(MSRPBGetInt64(proto, kEventTimestamp)) / 1000.0;
+  const double previous =
+      static_cast<double>(MSRPBGetInt64(proto, kEventPreviousTimestamp)) / 1000.0;
+  std::string origin;
+  MSRParameters parameters;
+  const Value params = MSRPBGetRepeated<MSRPBEventParam>(proto, kEventParams);
+  if (const auto* list = params.array()) {
+    for (const auto& element : *list) {
+      auto param = element.objectAs<MSRPBEventParam>();
+      if (!param) continue;
+      const Value paramName = MSRPBGetString(param, kParamName);
+      if (!MSRPBHasField(param, kParamName) || !paramName.string()) {
+        MSRMeasurement::monitor()->logWithLevel(
+            2, 15000, "Ignoring parameter. Parameter name is nil. Event name", Value(name));
+        continue;
+      }
+      const std::string& key = *paramName.string();
+      if (key == "_o") {
+        const Value s = MSRPBGetString(param, kParamString);
+        if (!MSRPBHasField(param, kParamString) || !s.string()) {
+          MSRMeasurement::monitor()->logWithLevel(
+              2, 15001,
+              "Cannot create an event from event proto. Origin parameter is not a string. Event "
+              "name",
+              Value(name));
+          return nullptr;
+        }
+        origin = *s.string();
+        continue;
+      }
+      if (MSRPBHasField(param, kParamString)) {
+        parameters[key] = MSRPBGetString(param, kParamString);
+      } else if (MSRPBHasField(param, kParamInt)) {
+        parameters[key] = Value(static_cast<long long>(MSRPBGetInt64(param, kParamInt)));
+      } else if (MSRPBHasField(param, kParamDouble)) {
+        parameters[key] = Value(MSRPBGetDouble(param, kParamDouble));
+      } else {
+        MSRMeasurement::monitor()->logWithLevel(
+            5, 15002,
+            "Unknown event parameter type from converting an event proto into MSREvent instance. "
+            "Event param name",
+            Value(MSRParameterNameDescription(Value(key))));
+      }
+    }
+  }
+  return initWithOrigin(origin, false, name, timestamp, previous, &parameters);
 }

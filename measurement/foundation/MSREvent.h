@@ -14,6 +14,7 @@
 #include "platform/base/Value.h"
 
 class MSREvent;
+class MSRPBEvent;
 using MSREventPtr = std::shared_ptr<MSREvent>;
 
 class MSREvent : public platform::Object {
@@ -28,6 +29,10 @@ class MSREvent : public platform::Object {
   double timestamp() const { return timestamp_; }
   double previousTimestamp() const { return previousTimestamp_; }
   const MSRParameters& parameters() const { return parameters_; }
+
+  // The stored and uploaded form. Array parameters do not survive the way back (logged 15002).
+  static MSREventPtr initWithEventProto(const std::shared_ptr<MSRPBEvent>& proto);
+  std::shared_ptr<MSRPBEvent> protoEvent() const;
 
   // Copies are rebuilt through the designated initializer as non-public events.
   MSREventPtr copy() const;
@@ -67,6 +72,10 @@ class MSREvent : public platform::Object {
 bool MSRIsErrorEvent(const MSREvent& event);
 bool MSRIsSubscriptionEvent(const MSREvent& event);
 std::int32_t MSREventItemsCount(const MSREvent* event);
+// An array of MSRPBEventParam objects; values that are not MSRValues (16005) and arrays inside
+// array elements (16007) are logged and left out.
+platform::Value MSREventParamsFromParameters(const MSRParameters& parameters,
+                                             const std::string& eventName, bool nested);
 // Plain numbers, strings and (when not nested) arrays of plain element dictionaries.
 platform::Value::Dictionary MSRPlainParametersFromValues(const MSRParameters& parameters,
                                                          bool nested);

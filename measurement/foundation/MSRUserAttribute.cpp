@@ -1,6 +1,8 @@
 #include "measurement/foundation/MSRUserAttribute.h"
 
 #include "measurement/foundation/MSRDataTypeValidator.h"
+#include "measurement/messages/MSRPBAccessors.h"
+#include "measurement/messages/MSRPBUserAttribute.h"
 
 std::shared_ptr<MSRUserAttribute> MSRUserAttribute::initWithOrigin(const std::string& origin,
                                                                    const std::string& name,
@@ -17,4 +19,20 @@ std::shared_ptr<MSRUserAttribute> MSRUserAttribute::initWithOrigin(const std::st
   a->value_ = std::move(value);
   a->lastSetTimestamp_ = lastSetTimestamp;
   return a;
+}
+
+std::shared_ptr<MSRPBUserAttribute> MSRUserAttribute::protoUserAttribute() const {
+  // Slots of the UserAttribute message.
+  constexpr std::int32_t kTimestamp = 0, kName = 1, kString = 2, kInt = 3, kDouble = 5;
+  auto proto = MSRPBUserAttribute::message();
+  MSRPBSetStringField(proto, kName, platform::Value(name_));
+  if (value_->isDouble()) {
+    MSRPBSetDoubleField(proto, kDouble, value_->doubleValue());
+  } else if (value_->isInt64()) {
+    MSRPBSetInt64(proto, kInt, value_->int64Value());
+  } else if (auto s = value_->stringValue()) {
+    MSRPBSetStringField(proto, kString, platform::Value(*s));
+  }
+  MSRPBSetInt64(proto, kTimestamp, static_cast<std::int64_t>(lastSetTimestamp_ * 1000.0));
+  return proto;
 }

@@ -7,6 +7,8 @@
 
 #include "measurement/foundation/MSRValue.h"
 
+class MSRPBUserAttribute;
+
 class MSRUserAttribute {
  public:
   // Null when the name or the value fails the internal user-property rules (the validator logs).
@@ -21,6 +23,9 @@ class MSRUserAttribute {
   double lastSetTimestamp() const { return lastSetTimestamp_; }
   // A non-empty name that does not start with "_".
   bool isPublic() const { return !name_.empty() && name_[0] != '_'; }
+  // The upload form: name, the value by kind (arrays carry none) and the time in milliseconds;
+  // the origin is not carried.
+  std::shared_ptr<MSRPBUserAttribute> protoUserAttribute() const;
 
  private:
   MSRUserAttribute() = default;
