@@ -19,10 +19,11 @@ namespace {
 const rt::ClassRegistrar kClass(lmoinst::kInstallationsClassName, rt::kRootClassName,
                                 sizeof(LMOInstallations), [](rt::Class& c) {
                                   c.addProtocol(lmo::kLibraryProtocolName);
-                                  c.addClassMethod(lmo::kComponentsToRegisterSelector,
-                                                   [](platform::Object&) -> LMOComponentList {
-                                                     return LMOInstallations::componentsToRegister();
-                                                   });
+                                  c.addClassMethod(
+                                      lmo::kComponentsToRegisterSelector,
+                                      [](platform::Object&) -> LMOComponentList {
+                                        return LMOInstallations::componentsToRegister();
+                                      });
                                 });
 const LMOLibraryRegistrar kLibrary(lmoinst::kInstallationsClassName, lmoinst::kLibraryName);
 
@@ -75,7 +76,8 @@ std::shared_ptr<LMOInstallations> LMOInstallations::installationsWithApp(
                                                                  *app->container());
 }
 
-std::shared_ptr<LMOInstallations> LMOInstallations::initWithApp(const std::shared_ptr<LMOApp>& app) {
+std::shared_ptr<LMOInstallations> LMOInstallations::initWithApp(
+    const std::shared_ptr<LMOApp>& app) {
   if (!app) return nullptr;
   return initWithAppOptions(app->options(), app->name());
 }
@@ -112,10 +114,9 @@ void LMOInstallations::validateAppOptions(const std::shared_ptr<LMOOptions>& opt
   if (!options || isEmpty(options->veltroAppID())) missing.emplace_back(lmoinst::kOptionAppID);
   if (!options || isEmpty(options->projectID())) missing.emplace_back(lmoinst::kOptionProjectID);
   if (!missing.empty()) {
-    throw platform::Exception(
-        lmoinst::kExceptionName,
-        platform::format(lmoinst::kMissingOptionsReason, lmoinst::kService,
-                         lmoinst::kCodeInvalidOptions, joined(missing)));
+    throw platform::Exception(lmoinst::kExceptionName,
+                              platform::format(lmoinst::kMissingOptionsReason, lmoinst::kService,
+                                               lmoinst::kCodeInvalidOptions, joined(missing)));
   }
   const std::string key = *options->APIKey();
   std::vector<std::string> problems;
@@ -130,10 +131,9 @@ void LMOInstallations::validateAppOptions(const std::shared_ptr<LMOOptions>& opt
     }
   }
   if (!problems.empty()) {
-    throw platform::Exception(
-        lmoinst::kExceptionName,
-        platform::format(lmoinst::kInvalidAPIKeyReason, lmoinst::kService,
-                         lmoinst::kCodeInvalidOptions, joined(problems)));
+    throw platform::Exception(lmoinst::kExceptionName,
+                              platform::format(lmoinst::kInvalidAPIKeyReason, lmoinst::kService,
+                                               lmoinst::kCodeInvalidOptions, joined(problems)));
   }
 }
 

@@ -69,8 +69,8 @@ std::filesystem::path LMOInstallationsAPIService::trustedCAFile() {
   return endpoint().caFile;
 }
 
-LMOInstallationsAPIService::LMOInstallationsAPIService(std::shared_ptr<platform::URLSession> session,
-                                                       std::string APIKey, std::string projectID)
+LMOInstallationsAPIService::LMOInstallationsAPIService(
+    std::shared_ptr<platform::URLSession> session, std::string APIKey, std::string projectID)
     : session_(std::move(session)),
       APIKey_(std::move(APIKey)),
       projectID_(std::move(projectID)),
@@ -141,7 +141,8 @@ PRMPromisePtr LMOInstallationsAPIService::deleteInstallation(
 PRMPromisePtr LMOInstallationsAPIService::validateInstallation(
     const std::shared_ptr<LMOInstallationsItem>& installation) {
   ErrorPtr error;
-  if (!installation->isValid(&error)) return LMOInstallationsErrorUtil::rejectedPromiseWithError(error);
+  if (!installation->isValid(&error))
+    return LMOInstallationsErrorUtil::rejectedPromiseWithError(error);
   return PRMPromise::resolvedWith(Value(installation));
 }
 
@@ -155,15 +156,15 @@ PRMPromisePtr LMOInstallationsAPIService::registerRequestWithInstallation(
       {"sdkVersion", Value(SDKVersion())},
   };
   platform::HTTPHeaderFields headers;
-  if (installation.IIDDefaultToken) headers[lmoinst::kHeaderIIDMigration] = *installation.IIDDefaultToken;
+  if (installation.IIDDefaultToken)
+    headers[lmoinst::kHeaderIIDMigration] = *installation.IIDDefaultToken;
   return requestWithURL(url, "POST", body, std::nullopt, headers);
 }
 
 PRMPromisePtr LMOInstallationsAPIService::authTokenRequestWithInstallation(
     const LMOInstallationsItem& installation) {
-  const std::string url =
-      platform::format(lmoinst::kAuthTokenPathFormat, baseURL_, projectID_,
-                       Value(installation.lumoInstallationID.value_or("")));
+  const std::string url = platform::format(lmoinst::kAuthTokenPathFormat, baseURL_, projectID_,
+                                           Value(installation.lumoInstallationID.value_or("")));
   Value::Dictionary body{
       {"installation", Value(Value::Dictionary{{"sdkVersion", Value(SDKVersion())}})}};
   return requestWithURL(url, "POST", body, installation.refreshToken);
@@ -182,8 +183,7 @@ PRMPromisePtr LMOInstallationsAPIService::requestWithURL(
     const platform::HTTPHeaderFields& additionalHeaders) {
   const std::string APIKey = APIKey_;
   return PRMPromise::onQueueDo(
-      platform::DispatchQueue::global(platform::QualityOfService::Utility),
-      [=]() -> Value {
+      platform::DispatchQueue::global(platform::QualityOfService::Utility), [=]() -> Value {
         platform::URLRequest request(URL);
         request.HTTPMethod = HTTPMethod;
         request.setValueForHTTPHeaderField(APIKey, lmoinst::kHeaderAPIKey);
@@ -197,8 +197,8 @@ PRMPromisePtr LMOInstallationsAPIService::requestWithURL(
         }
         request.setValueForHTTPHeaderField(LMOApp::lumoUserAgent(), lmoinst::kHeaderUserAgent);
         request.setValueForHTTPHeaderField(
-            std::to_string(static_cast<long>(LMOHeartbeatInfo::heartbeatCodeForTag(
-                lmoinst::kHeartbeatTag))),
+            std::to_string(
+                static_cast<long>(LMOHeartbeatInfo::heartbeatCodeForTag(lmoinst::kHeartbeatTag))),
             lmoinst::kHeaderHeartbeat);
         for (const auto& [name, value] : additionalHeaders) {
           request.setValueForHTTPHeaderField(value, name);
@@ -235,10 +235,10 @@ PRMPromisePtr LMOInstallationsAPIService::URLRequestPromise(const platform::URLR
                              lmoinst::kSendingRequest, request.URL, utf8Text(request.HTTPBody),
                              headerValues(request.allHTTPHeaderFields));
            auto task = session->dataTaskWithRequest(
-               request, [request, fulfill, reject](const Bytes& data,
-                                                   std::shared_ptr<const platform::HTTPURLResponse>
-                                                       response,
-                                                   ErrorPtr error) {
+               request,
+               [request, fulfill, reject](const Bytes& data,
+                                          std::shared_ptr<const platform::HTTPURLResponse> response,
+                                          ErrorPtr error) {
                  if (error || !response) {
                    if (!error) {
                      error = platform::Error::make(platform::kURLErrorDomain,
@@ -252,7 +252,8 @@ PRMPromisePtr LMOInstallationsAPIService::URLRequestPromise(const platform::URLR
                  LMOLoggerLogDebug(lmoinst::kService, lmoinst::kCodeResponseReceived,
                                    lmoinst::kResponseReceived, request.URL, Value(),
                                    utf8Text(data));
-                 fulfill(Value(std::make_shared<LMOInstallationsURLSessionResponse>(response, data)));
+                 fulfill(
+                     Value(std::make_shared<LMOInstallationsURLSessionResponse>(response, data)));
                });
            if (!task) {
              reject(platform::Error::make(platform::kURLErrorDomain, platform::kURLErrorUnknown));
@@ -287,8 +288,8 @@ PRMPromisePtr LMOInstallationsAPIService::registeredInstallationWithInstallation
     auto registered = installation->registeredInstallationWithJSONData(
         response->data(), platform::Clock::current().now(), &error);
     if (!registered) {
-      LMOLoggerLogDebug(lmoinst::kService, lmoinst::kCodeItemParseFailed,
-                        lmoinst::kItemParseFailed, Value(error));
+      LMOLoggerLogDebug(lmoinst::kService, lmoinst::kCodeItemParseFailed, lmoinst::kItemParseFailed,
+                        Value(error));
       return Value(error);
     }
     LMOLoggerLogDebug(lmoinst::kService, lmoinst::kCodeItemParsed, lmoinst::kItemParsed);

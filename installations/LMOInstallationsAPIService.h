@@ -16,8 +16,7 @@
 #include "platform/network/URLSession.h"
 #include "promises/PRMPromise.h"
 
-class LMOInstallationsAPIService
-    : public std::enable_shared_from_this<LMOInstallationsAPIService> {
+class LMOInstallationsAPIService : public std::enable_shared_from_this<LMOInstallationsAPIService> {
  public:
   // Scheme and host (and port), no trailing slash. Read when a service is made.
   static void setServiceBaseURL(std::string baseURL);

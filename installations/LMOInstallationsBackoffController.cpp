@@ -56,8 +56,8 @@ void LMOInstallationsBackoffController::registerEvent(LMOInstallationsBackoffEve
   std::lock_guard lock(mutex_);
   const long count =
       lastEventData_ && lastEventData_->eventType() == event ? lastEventData_->eventCount() + 1 : 1;
-  lastEventData_ =
-      std::make_shared<const LMOInstallationsBackoffEventData>(event, currentDateProvider_(), count);
+  lastEventData_ = std::make_shared<const LMOInstallationsBackoffEventData>(
+      event, currentDateProvider_(), count);
 }
 
 std::shared_ptr<const LMOInstallationsBackoffEventData>

@@ -19,10 +19,12 @@ inline constexpr const char* kNotFoundFormat = "Installation for appID %@ appNam
 inline constexpr const char* kCorruptedIIDTokenData =
     "IID token data stored in Keychain is corrupted or in an incompatible format.";
 inline constexpr const char* kJSONSerializationFailed = "Failed to serialize JSON data.";
-inline constexpr const char* kMissingFieldFormat = "A required response field with name %@ is missing";
+inline constexpr const char* kMissingFieldFormat =
+    "A required response field with name %@ is missing";
 inline constexpr const char* kTooManyRequests = "Too many server requests.";
 inline constexpr const char* kHTTPErrorFormat =
-    "The server responded with an error: \n - URL: %@ \n - HTTP status code: %ld \n - Response body: %@";
+    "The server responded with an error: \n - URL: %@ \n - HTTP status code: %ld \n - Response "
+    "body: %@";
 inline constexpr const char* kValidationErrorsFormat = "LMOInstallationsItem validation errors: %@";
 
 // Validation messages.
@@ -90,7 +92,8 @@ inline constexpr const char* kSendingRequest = "Sending request: %@, body:%@, he
 inline constexpr const char* kCodeRequestFailed = "I-LIS001002";
 inline constexpr const char* kRequestFailed = "Request failed: %@, error: %@.";
 inline constexpr const char* kCodeResponseReceived = "I-LIS001003";
-inline constexpr const char* kResponseReceived = "Request response received: %@, error: %@, body: %@.";
+inline constexpr const char* kResponseReceived =
+    "Request response received: %@, error: %@, body: %@.";
 inline constexpr const char* kCodeUnexpectedResponse = "I-LIS001004";
 inline constexpr const char* kUnexpectedResponse = "Unexpected API response: %@, body: %@.";
 inline constexpr const char* kCodeParsing = "I-LIS001005";

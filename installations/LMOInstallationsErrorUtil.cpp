@@ -13,9 +13,9 @@ ErrorPtr LMOInstallationsErrorUtil::installationsErrorWithCode(
   if (failureReason) {
     reason = *failureReason;
   } else {
-    reason = platform::format(lmoinst::kUnderlyingErrorFormat,
-                              underlyingError ? Value(underlyingError->localizedDescription())
-                                              : Value());
+    reason = platform::format(
+        lmoinst::kUnderlyingErrorFormat,
+        underlyingError ? Value(underlyingError->localizedDescription()) : Value());
   }
   Value::Dictionary userInfo{{platform::kLocalizedFailureReasonKey, Value(reason)}};
   if (underlyingError) userInfo[platform::kUnderlyingErrorKey] = Value(underlyingError);
@@ -24,9 +24,9 @@ ErrorPtr LMOInstallationsErrorUtil::installationsErrorWithCode(
 
 ErrorPtr LMOInstallationsErrorUtil::keychainErrorWithFunction(const std::string& function,
                                                               long status) {
-  return installationsErrorWithCode(lmoinst::kErrorCodeKeychain,
-                                    platform::format(lmoinst::kKeychainErrorFormat, function, status),
-                                    nullptr);
+  return installationsErrorWithCode(
+      lmoinst::kErrorCodeKeychain,
+      platform::format(lmoinst::kKeychainErrorFormat, function, status), nullptr);
 }
 
 ErrorPtr LMOInstallationsErrorUtil::installationItemNotFoundForAppID(const std::string& appID,

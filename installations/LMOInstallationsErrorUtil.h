@@ -13,9 +13,9 @@
 class LMOInstallationsErrorUtil {
  public:
   // `failureReason` empty: "Underlying error: %@" with the underlying error's description.
-  static platform::ErrorPtr installationsErrorWithCode(long code,
-                                                       const std::optional<std::string>& failureReason,
-                                                       const platform::ErrorPtr& underlyingError);
+  static platform::ErrorPtr installationsErrorWithCode(
+      long code, const std::optional<std::string>& failureReason,
+      const platform::ErrorPtr& underlyingError);
   static platform::ErrorPtr keychainErrorWithFunction(const std::string& function, long status);
   static platform::ErrorPtr installationItemNotFoundForAppID(const std::string& appID,
                                                              const std::string& appName);

@@ -2,6 +2,7 @@
 
 #include "installations/LMOInstallationsConstants.h"
 #include "platform/base/Format.h"
+#include "platform/runtime/Runtime.h"
 
 namespace {
 
@@ -21,6 +22,18 @@ platform::Value::Dictionary userInfoFor(const platform::HTTPURLResponse* respons
       response ? response->statusCode() : 0L, bodyText(data));
   return {{platform::kLocalizedFailureReasonKey, platform::Value(reason)}};
 }
+
+constexpr const char* kKeyHTTPResponse = "HTTPResponse";
+constexpr const char* kKeyData = "data";
+constexpr const char* kKeyURL = "URL";
+constexpr const char* kKeyStatusCode = "statusCode";
+constexpr const char* kKeyHeaderFields = "headerFields";
+
+const platform::runtime::ClassRegistrar kClass(lmoinst::kHTTPErrorClassName,
+                                               platform::runtime::kRootClassName,
+                                               sizeof(LMOInstallationsHTTPError), nullptr);
+const platform::ArchiveDecoderRegistrar kDecoder(lmoinst::kHTTPErrorClassName,
+                                                 &LMOInstallationsHTTPError::decode);
 
 }  // namespace
 
@@ -46,3 +59,38 @@ std::shared_ptr<const LMOInstallationsHTTPError> LMOInstallationsHTTPError::copy
 }
 
 std::string LMOInstallationsHTTPError::className() const { return lmoinst::kHTTPErrorClassName; }
+
+void LMOInstallationsHTTPError::encodeWithCoder(platform::KeyedArchiver& coder) const {
+  if (HTTPResponse_) {
+    platform::Value::Dictionary headers;
+    for (const auto& [name, value] : HTTPResponse_->allHeaderFields()) {
+      headers[name] = platform::Value(value);
+    }
+    coder.encodeObject(platform::Value(platform::Value::Dictionary{
+                           {kKeyURL, platform::Value(HTTPResponse_->URL())},
+                           {kKeyStatusCode, platform::Value(HTTPResponse_->statusCode())},
+                           {kKeyHeaderFields, platform::Value(std::move(headers))}}),
+                       kKeyHTTPResponse);
+  }
+  if (data_) coder.encodeData(*data_, kKeyData);
+}
+
+platform::ObjectPtr LMOInstallationsHTTPError::decode(platform::KeyedUnarchiver& coder) {
+  const platform::Value stored = coder.decodeObjectOfClasses(
+      {platform::kDictionaryClassName, platform::kStringClassName, platform::kNumberClassName},
+      kKeyHTTPResponse);
+  const auto* fields = stored.dictionary();
+  if (!fields || !stored[kKeyURL].string() || !stored[kKeyStatusCode].isNumber()) return nullptr;
+  platform::HTTPHeaderFields headers;
+  if (const auto* dict = stored[kKeyHeaderFields].dictionary()) {
+    for (const auto& [name, value] : *dict) {
+      if (value.string()) headers[name] = *value.string();
+    }
+  }
+  auto response = std::make_shared<const platform::HTTPURLResponse>(
+      *stored[kKeyURL].string(), static_cast<long>(stored[kKeyStatusCode].int64Value()),
+      std::move(headers));
+  return std::const_pointer_cast<LMOInstallationsHTTPError>(
+      std::make_shared<const LMOInstallationsHTTPError>(std::move(response),
+                                                        coder.decodeData(kKeyData)));
+}

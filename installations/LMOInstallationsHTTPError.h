@@ -8,8 +8,10 @@
 
 #include "platform/base/Error.h"
 #include "platform/network/URLResponse.h"
+#include "platform/runtime/KeyedArchiver.h"
 
-class LMOInstallationsHTTPError : public platform::Error {
+// Archived under "HTTPResponse" (the response's URL, status and header fields) and "data".
+class LMOInstallationsHTTPError : public platform::Error, public platform::SecureCoding {
  public:
   LMOInstallationsHTTPError(std::shared_ptr<const platform::HTTPURLResponse> response,
                             std::optional<platform::Bytes> data);
@@ -24,6 +26,9 @@ class LMOInstallationsHTTPError : public platform::Error {
   const std::optional<platform::Bytes>& data() const { return data_; }
   std::shared_ptr<const LMOInstallationsHTTPError> copy() const;
   std::string className() const override;
+  void encodeWithCoder(platform::KeyedArchiver& coder) const override;
+  // No object without an "HTTPResponse".
+  static platform::ObjectPtr decode(platform::KeyedUnarchiver& coder);
 
  private:
   std::shared_ptr<const platform::HTTPURLResponse> HTTPResponse_;

@@ -21,7 +21,8 @@ std::shared_ptr<LMOInstallationsItem> itemOf(const Value& value) {
 }  // namespace
 
 LMOInstallationsIDController::LMOInstallationsIDController(
-    std::string appID, std::string appName, std::shared_ptr<LMOInstallationsStore> installationsStore,
+    std::string appID, std::string appName,
+    std::shared_ptr<LMOInstallationsStore> installationsStore,
     std::shared_ptr<LMOInstallationsAPIService> APIService,
     std::shared_ptr<LMOInstallationsIIDStore> IIDStore,
     std::shared_ptr<LMOInstallationsIIDTokenStore> IIDTokenStore,
@@ -79,8 +80,9 @@ void LMOInstallationsIDController::makeCaches() {
       return operation(*self);
     };
   };
-  getInstallationPromiseCache_ = LMOInstallationsSingleOperationPromiseCache::initWithNewOperationHandler(
-      handler([](LMOInstallationsIDController& c) { return c.createGetInstallationItemPromise(); }));
+  getInstallationPromiseCache_ =
+      LMOInstallationsSingleOperationPromiseCache::initWithNewOperationHandler(handler(
+          [](LMOInstallationsIDController& c) { return c.createGetInstallationItemPromise(); }));
   authTokenPromiseCache_ = LMOInstallationsSingleOperationPromiseCache::initWithNewOperationHandler(
       handler([](LMOInstallationsIDController& c) {
         return c.installationWithValidAuthTokenForcingRefresh(false);
@@ -90,8 +92,9 @@ void LMOInstallationsIDController::makeCaches() {
           handler([](LMOInstallationsIDController& c) {
             return c.installationWithValidAuthTokenForcingRefresh(true);
           }));
-  deleteInstallationPromiseCache_ = LMOInstallationsSingleOperationPromiseCache::initWithNewOperationHandler(
-      handler([](LMOInstallationsIDController& c) { return c.createDeleteInstallationPromise(); }));
+  deleteInstallationPromiseCache_ =
+      LMOInstallationsSingleOperationPromiseCache::initWithNewOperationHandler(handler(
+          [](LMOInstallationsIDController& c) { return c.createDeleteInstallationPromise(); }));
 }
 
 bool LMOInstallationsIDController::isDefaultApp() const {
@@ -117,9 +120,8 @@ PRMPromisePtr LMOInstallationsIDController::createGetInstallationItemPromise() {
   LMOLoggerLogDebug(lmoinst::kService, lmoinst::kCodeGetInstallation,
                     lmoinst::kGetInstallationFormat, lmoinst::kGetInstallationFunction, appName_);
   auto self = shared_from_this();
-  auto promise = getStoredInstallation()->recover([self](const ErrorPtr&) -> Value {
-    return Value(self->createAndSaveFID());
-  });
+  auto promise = getStoredInstallation()->recover(
+      [self](const ErrorPtr&) -> Value { return Value(self->createAndSaveFID()); });
   std::weak_ptr<LMOInstallationsIDController> weak = self;
   promise->then([weak](const Value& value) -> Value {
     // The FID is handed out at once; registration and the first token follow behind it.
@@ -130,16 +132,15 @@ PRMPromisePtr LMOInstallationsIDController::createGetInstallationItemPromise() {
 }
 
 PRMPromisePtr LMOInstallationsIDController::getStoredInstallation() {
-  return store_->installationForAppID(appID_, appName_)
-      ->validate([](const Value& value) {
-        auto item = itemOf(value);
-        ErrorPtr error;
-        if (item && item->isValid(&error)) return true;
-        LMOLoggerLogWarning(lmoinst::kService, lmoinst::kCodeStoredValidation,
-                            lmoinst::kStoredValidation,
-                            error ? Value(error->localizedDescription()) : Value());
-        return false;
-      });
+  return store_->installationForAppID(appID_, appName_)->validate([](const Value& value) {
+    auto item = itemOf(value);
+    ErrorPtr error;
+    if (item && item->isValid(&error)) return true;
+    LMOLoggerLogWarning(lmoinst::kService, lmoinst::kCodeStoredValidation,
+                        lmoinst::kStoredValidation,
+                        error ? Value(error->localizedDescription()) : Value());
+    return false;
+  });
 }
 
 PRMPromisePtr LMOInstallationsIDController::createAndSaveFID() {
@@ -160,8 +161,8 @@ PRMPromisePtr LMOInstallationsIDController::migrateOrGenerateInstallation() {
     return PRMPromise::resolvedWith(
         Value(createInstallationWithFID(LMOInstallationsItem::generateFID(), std::nullopt)));
   }
-  return PRMPromise::all({Value(IIDStore_->existingIID()),
-                          Value(IIDTokenStore_->existingIIDDefaultToken())})
+  return PRMPromise::all(
+             {Value(IIDStore_->existingIID()), Value(IIDTokenStore_->existingIIDDefaultToken())})
       ->then([self](const Value& results) -> Value {
         const std::string* iid = results.at(0).string();
         const std::string* token = results.at(1).string();
@@ -214,13 +215,13 @@ PRMPromisePtr LMOInstallationsIDController::registerInstallationIfNeeded(
       ->then([self, installation](const Value& value) -> Value {
         self->backoff_->registerEvent(LMOInstallationsBackoffEvent::Success);
         auto registered = itemOf(value);
-        return Value(self->saveInstallation(registered)->then(
-            [self, installation, registered](const Value&) -> Value {
-              if (registered->lumoInstallationID != installation->lumoInstallationID) {
-                self->postFIDDidChangeNotification();
-              }
-              return Value(registered);
-            }));
+        return Value(self->saveInstallation(registered)
+                         ->then([self, installation, registered](const Value&) -> Value {
+                           if (registered->lumoInstallationID != installation->lumoInstallationID) {
+                             self->postFIDDidChangeNotification();
+                           }
+                           return Value(registered);
+                         }));
       });
 }
 
@@ -316,10 +317,12 @@ PRMPromisePtr LMOInstallationsIDController::sendDeleteInstallationRequestIfNeede
 
 PRMPromisePtr LMOInstallationsIDController::deleteInstallationLocally(const ItemPtr& installation) {
   auto self = shared_from_this();
-  auto removed = store_->removeInstallationForAppID(installation->appID(), installation->lumoAppName());
+  auto removed =
+      store_->removeInstallationForAppID(installation->appID(), installation->lumoAppName());
   if (isDefaultApp()) {
     auto iid = IIDStore_;
-    removed = removed->then([iid](const Value&) -> Value { return Value(iid->deleteExistingIID()); });
+    removed =
+        removed->then([iid](const Value&) -> Value { return Value(iid->deleteExistingIID()); });
   }
   return removed->then([self](const Value&) -> Value {
     self->postFIDDidChangeNotification();

@@ -31,13 +31,15 @@ std::optional<Value::Dictionary> readPlist(const std::filesystem::path& path) {
 }  // namespace
 
 PRMPromisePtr LMOInstallationsIIDStore::existingIID() {
-  return PRMPromise::onQueueDo(utilityQueue(), [store = *this]() mutable -> Value {
-           if (!store.hasPlistIIDFlag()) return Value();
-           auto keyData = store.IIDPublicKeyData();
-           // Without the public key there is nothing to derive from: no legacy identifier.
-           if (!keyData || keyData->empty()) return Value();
-           return Value(IIDWithPublicKeyData(*keyData));
-         })
+  return PRMPromise::onQueueDo(utilityQueue(),
+                               [store = *this]() mutable -> Value {
+                                 if (!store.hasPlistIIDFlag()) return Value();
+                                 auto keyData = store.IIDPublicKeyData();
+                                 // Without the public key there is nothing to derive from: no
+                                 // legacy identifier.
+                                 if (!keyData || keyData->empty()) return Value();
+                                 return Value(IIDWithPublicKeyData(*keyData));
+                               })
       ->validate([](const Value& value) { return value.string() && !value.string()->empty(); });
 }
 
@@ -73,7 +75,8 @@ bool LMOInstallationsIIDStore::deleteIIDFlagFromPlist(ErrorPtr* error) {
     return false;
   }
   plist->erase(lmoinst::kIIDPlistMarkerKey);
-  auto bytes = platform::serializePropertyList(Value(*plist), platform::PropertyListFormat::Xml, error);
+  auto bytes =
+      platform::serializePropertyList(Value(*plist), platform::PropertyListFormat::Xml, error);
   if (!bytes) return false;
   return platform::files::writeAtomically(path, *bytes, error);
 }
@@ -99,7 +102,9 @@ std::string LMOInstallationsIIDStore::IIDWithPublicKeyData(const Bytes& data) {
   return text;
 }
 
-Bytes LMOInstallationsIIDStore::sha1WithData(const Bytes& data) { return platform::crypto::sha1(data); }
+Bytes LMOInstallationsIIDStore::sha1WithData(const Bytes& data) {
+  return platform::crypto::sha1(data);
+}
 
 std::string LMOInstallationsIIDStore::base64URLEncodedStringWithData(const Bytes& data) {
   std::string text = platform::crypto::base64Encode(data);

@@ -72,9 +72,8 @@ Value::Dictionary LMOInstallationsIIDTokenStore::IIDDefaultTokenDataKeychainQuer
   Value::Dictionary query{
       {platform::kSecClass, Value(platform::kSecClassGenericPassword)},
       {platform::kSecAttrGeneric, Value::data(std::string_view(lmoinst::kIIDTokensGeneric))},
-      {platform::kSecAttrService,
-       Value(serviceKeyForAuthorizedEntity(VCMSenderID_.value_or(""),
-                                           lmoinst::kIIDDefaultTokenScope))},
+      {platform::kSecAttrService, Value(serviceKeyForAuthorizedEntity(
+                                      VCMSenderID_.value_or(""), lmoinst::kIIDDefaultTokenScope))},
   };
   const std::string account = IIDAppIdentifier();
   if (!account.empty()) query[platform::kSecAttrAccount] = Value(account);

@@ -186,14 +186,13 @@ std::shared_ptr<LMOInstallationsItem> LMOInstallationsItem::registeredInstallati
 }
 
 std::optional<Value::Dictionary> LMOInstallationsItem::dictionaryFromJSONData(const Bytes& data,
-                                                                             ErrorPtr* error) {
+                                                                              ErrorPtr* error) {
   ErrorPtr parseError;
-  Value value = platform::parseJson(std::string_view(reinterpret_cast<const char*>(data.data()),
-                                                     data.size()),
-                                    &parseError);
+  Value value = platform::parseJson(
+      std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), &parseError);
   if (!value.dictionary()) {
-    LMOInstallationsAssignErrorPointer(LMOInstallationsErrorUtil::JSONSerializationError(parseError),
-                                       error);
+    LMOInstallationsAssignErrorPointer(
+        LMOInstallationsErrorUtil::JSONSerializationError(parseError), error);
     return std::nullopt;
   }
   return *value.dictionary();

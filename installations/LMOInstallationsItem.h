@@ -30,7 +30,8 @@ class LMOInstallationsItem : public platform::Object {
   std::optional<std::string> lumoInstallationID;
   std::optional<std::string> refreshToken;
   std::shared_ptr<LMOInstallationsStoredAuthToken> authToken;
-  LMOInstallationsRegistrationStatus registrationStatus = LMOInstallationsRegistrationStatus::Unknown;
+  LMOInstallationsRegistrationStatus registrationStatus =
+      LMOInstallationsRegistrationStatus::Unknown;
   std::optional<std::string> IIDDefaultToken;
 
   std::shared_ptr<LMOInstallationsItem> copy() const;

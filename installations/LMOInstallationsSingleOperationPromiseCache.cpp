@@ -27,9 +27,9 @@ PRMPromisePtr LMOInstallationsSingleOperationPromiseCache::getExistingPendingOrC
       auto settled = weakPromise.lock();
       if (self) self->clearPendingPromise(settled);
     };
-    promise->observeOnQueue(PRMPromise::defaultDispatchQueue(),
-                            [clear](const platform::Value&) { clear(); },
-                            [clear](const platform::ErrorPtr&) { clear(); });
+    promise->observeOnQueue(
+        PRMPromise::defaultDispatchQueue(), [clear](const platform::Value&) { clear(); },
+        [clear](const platform::ErrorPtr&) { clear(); });
   }
   return pendingPromise_;
 }
@@ -39,7 +39,8 @@ PRMPromisePtr LMOInstallationsSingleOperationPromiseCache::getExistingPendingPro
   return pendingPromise_;
 }
 
-void LMOInstallationsSingleOperationPromiseCache::clearPendingPromise(const PRMPromisePtr& promise) {
+void LMOInstallationsSingleOperationPromiseCache::clearPendingPromise(
+    const PRMPromisePtr& promise) {
   std::lock_guard lock(mutex_);
   // Only the operation that settled is cleared; a newer one may already be pending.
   if (!promise || pendingPromise_ == promise) pendingPromise_.reset();

@@ -30,8 +30,7 @@ PRMPromisePtr LMOInstallationsStore::installationForAppID(const std::string& app
       ->then([appID, appName](const Value& object) -> Value {
         auto stored = object.objectAs<LMOInstallationsStoredItem>();
         if (!stored) {
-          return Value(
-              LMOInstallationsErrorUtil::installationItemNotFoundForAppID(appID, appName));
+          return Value(LMOInstallationsErrorUtil::installationItemNotFoundForAppID(appID, appName));
         }
         auto item = LMOInstallationsItem::initWithAppID(appID, appName);
         item->updateWithStoredItem(*stored);

@@ -31,9 +31,9 @@ platform::ObjectPtr LMOInstallationsStoredItem::decode(platform::KeyedUnarchiver
   auto item = std::make_shared<LMOInstallationsStoredItem>();
   item->lumoInstallationID = coder.decodeString(lmoinst::kKeyFID);
   item->refreshToken = coder.decodeString(lmoinst::kKeyRefreshToken);
-  item->authToken = coder.decodeObjectOfClass(lmoinst::kStoredAuthTokenClassName,
-                                              lmoinst::kKeyAuthToken)
-                        .objectAs<LMOInstallationsStoredAuthToken>();
+  item->authToken =
+      coder.decodeObjectOfClass(lmoinst::kStoredAuthTokenClassName, lmoinst::kKeyAuthToken)
+          .objectAs<LMOInstallationsStoredAuthToken>();
   item->registrationStatus = coder.decodeInteger(lmoinst::kKeyRegistrationStatus);
   item->IIDDefaultToken = coder.decodeString(lmoinst::kKeyIIDDefaultToken);
   return item;

@@ -1,10 +1,11 @@
+#include "installations/LMOInstallationsAPIService.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cmath>
 #include <mutex>
 
-#include "installations/LMOInstallationsAPIService.h"
 #include "installations/LMOInstallationsBackoffController.h"
 #include "installations/LMOInstallationsConstants.h"
 #include "installations/LMOInstallationsErrorUtil.h"
@@ -53,7 +54,9 @@ class LMOInstallationsAPIServiceTest : public lmoinst::testing::InstallationsTes
     item->registrationStatus = LMOInstallationsRegistrationStatus::Registered;
     return item;
   }
-  std::string registerPath() const { return std::string("/v1/projects/") + kProject + "/installations/"; }
+  std::string registerPath() const {
+    return std::string("/v1/projects/") + kProject + "/installations/";
+  }
 
   std::unique_ptr<LoopbackServer> server_;
   std::shared_ptr<LMOInstallationsAPIService> service_;
@@ -61,10 +64,9 @@ class LMOInstallationsAPIServiceTest : public lmoinst::testing::InstallationsTes
 
 TEST_F(LMOInstallationsAPIServiceTest, RegisterSendsTheRequestAndParsesTheRegisteredRecord) {
   server_->server().Post(registerPath(), [](const httplib::Request&, httplib::Response& reply) {
-    reply.set_content(
-        R"({"name":"x","fid":"eServerAssignedFID0000","refreshToken":"refresh-1",)"
-        R"("authToken":{"token":"auth-1","expiresIn":"604800s"}})",
-        "application/json");
+    reply.set_content(R"({"name":"x","fid":"eServerAssignedFID0000","refreshToken":"refresh-1",)"
+                      R"("authToken":{"token":"auth-1","expiresIn":"604800s"}})",
+                      "application/json");
   });
   start();
   auto item = unregistered();
@@ -149,8 +151,9 @@ TEST_F(LMOInstallationsAPIServiceTest, AnInvalidRecordIsNotSent) {
   auto promise = service_->registerInstallation(item);
   ASSERT_TRUE(settle(promise));
   ASSERT_TRUE(promise->isRejected());
-  EXPECT_EQ(promise->error()->userInfo().at(platform::kLocalizedFailureReasonKey),
-            Value("LMOInstallationsItem validation errors: `lumoInstallationID` must not be empty"));
+  EXPECT_EQ(
+      promise->error()->userInfo().at(platform::kLocalizedFailureReasonKey),
+      Value("LMOInstallationsItem validation errors: `lumoInstallationID` must not be empty"));
   EXPECT_TRUE(server_->arrived().empty());
 }
 
@@ -159,8 +162,8 @@ TEST_F(LMOInstallationsAPIServiceTest, ExpiresInDropsItsLastCharacter) {
     std::string expiresIn;
     double seconds;
   };
-  for (const Case& c : {Case{"3600s", 3600}, Case{"3600", 360}, Case{"s", 0}, Case{"abcs", 0},
-                        Case{"1.5s", 1.5}}) {
+  for (const Case& c :
+       {Case{"3600s", 3600}, Case{"3600", 360}, Case{"s", 0}, Case{"abcs", 0}, Case{"1.5s", 1.5}}) {
     SCOPED_TRACE(c.expiresIn);
     const std::string json = R"({"token":"t","expiresIn":")" + c.expiresIn + R"("})";
     platform::ErrorPtr error;
@@ -173,12 +176,12 @@ TEST_F(LMOInstallationsAPIServiceTest, ExpiresInDropsItsLastCharacter) {
 }
 
 TEST_F(LMOInstallationsAPIServiceTest, TokenAndDeleteRequestsCarryTheRefreshToken) {
-  const std::string base = std::string("/v1/projects/") + kProject + "/installations/dFIDsentByTheClient000";
-  server_->server().Post(base + "/authTokens:generate",
-                         [](const httplib::Request&, httplib::Response& reply) {
-                           reply.set_content(R"({"token":"new-token","expiresIn":"3600s"})",
-                                             "application/json");
-                         });
+  const std::string base =
+      std::string("/v1/projects/") + kProject + "/installations/dFIDsentByTheClient000";
+  server_->server().Post(
+      base + "/authTokens:generate", [](const httplib::Request&, httplib::Response& reply) {
+        reply.set_content(R"({"token":"new-token","expiresIn":"3600s"})", "application/json");
+      });
   server_->server().Delete(base + "/", [](const httplib::Request&, httplib::Response& reply) {
     reply.set_content("{}", "application/json");
   });
@@ -243,8 +246,9 @@ TEST_F(LMOInstallationsAPIServiceTest, A500IsRetriedOnceAfterOneSecondOtherStatu
     ASSERT_TRUE(pumpUntil([&] { return answered.load() >= 1; }));
     if (c.requests == 2) {
       // The second attempt waits for one second on the clock.
-      ASSERT_TRUE(pumpUntil([&] { return !promise->isPending() || answered.load() > 1 ||
-                                         (clock().advance(0.25), false); }));
+      ASSERT_TRUE(pumpUntil([&] {
+        return !promise->isPending() || answered.load() > 1 || (clock().advance(0.25), false);
+      }));
     }
     ASSERT_TRUE(settle(promise));
     EXPECT_EQ(answered.load(), c.requests);

@@ -1,3 +1,5 @@
+#include "installations/LMOInstallationsStore.h"
+
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -5,13 +7,13 @@
 
 #include "installations/LMOInstallationsConstants.h"
 #include "installations/LMOInstallationsErrorUtil.h"
+#include "installations/LMOInstallationsHTTPError.h"
 #include "installations/LMOInstallationsItem.h"
-#include "installations/LMOInstallationsStore.h"
 #include "installations/tests/InstallationsTestSupport.h"
 #include "platform/base/UserDefaults.h"
 #include "platform/runtime/Crypto.h"
-#include "platform/runtime/KeyedArchiver.h"
 #include "platform/runtime/Keychain.h"
+#include "platform/runtime/KeyedArchiver.h"
 #include "utilities/storage/VTUUserDefaults.h"
 
 namespace {
@@ -98,7 +100,8 @@ TEST_F(LMOInstallationsStoreTest, TheMarkerGoesToTheSuiteOfTheAccessGroup) {
     std::optional<std::string> group;
     std::string suite;
   };
-  for (const Case& c : {Case{std::nullopt, "com.lumo.LMOInstallations"}, Case{"group.x", "group.x"}}) {
+  for (const Case& c :
+       {Case{std::nullopt, "com.lumo.LMOInstallations"}, Case{"group.x", "group.x"}}) {
     SCOPED_TRACE(c.suite);
     auto store = makeStore(c.group);
     EXPECT_EQ(store->userDefaults()->appNameRef(), c.suite);
@@ -184,7 +187,8 @@ TEST_F(LMOInstallationsStoreTest, GeneratedFIDsAreUrlSafeAndStartWithTheMarkerBi
     ASSERT_EQ(fid.size(), 22u);
     EXPECT_EQ(fid.find_first_of("=+/"), std::string::npos) << fid;
     EXPECT_NE(std::string("cdef").find(fid[0]), std::string::npos) << fid;
-    for (char c : fid) EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_');
+    for (char c : fid)
+      EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_');
     seen.insert(fid);
   }
   EXPECT_EQ(seen.size(), 300u);
@@ -209,11 +213,12 @@ TEST_F(LMOInstallationsStoreTest, ANewerStorageVersionDecodesAndKeepsTheFID) {
       coder.encodeInteger(2, lmoinst::kKeyStorageVersion);
     }
   };
-  auto data = platform::KeyedArchiver::archivedDataWithRootObject(Value(std::make_shared<NewerItem>()));
+  auto data =
+      platform::KeyedArchiver::archivedDataWithRootObject(Value(std::make_shared<NewerItem>()));
   ASSERT_TRUE(data);
   platform::ErrorPtr error;
   auto decoded = platform::KeyedUnarchiver::unarchivedObjectOfClass(lmoinst::kStoredItemClassName,
-                                                                     *data, &error)
+                                                                    *data, &error)
                      .objectAs<LMOInstallationsStoredItem>();
   ASSERT_TRUE(decoded) << (error ? error->description() : "");
   EXPECT_EQ(decoded->lumoInstallationID, "fid-newer");
@@ -238,6 +243,45 @@ TEST_F(LMOInstallationsStoreTest, PublicDomainWrappingKeepsOwnErrorsAndWrapsFore
   EXPECT_EQ(keychain->userInfo().at(platform::kLocalizedFailureReasonKey),
             Value("SecItemDelete (-25300)"));
   EXPECT_EQ(keychain->userInfo().count(platform::kUnderlyingErrorKey), 0u);
+}
+
+TEST_F(LMOInstallationsStoreTest, HTTPErrorsDescribeTheAnswerAndSurviveArchiving) {
+  auto response = std::make_shared<const platform::HTTPURLResponse>(
+      "https://service.test/v1/x", 403, platform::HTTPHeaderFields{{"Content-Type", "text/plain"}});
+  const std::string body = "forbidden";
+  auto error = LMOInstallationsErrorUtil::APIErrorWithHTTPResponse(
+      response, platform::Bytes(body.begin(), body.end()));
+  EXPECT_EQ(error->domain(), lmoinst::kErrorDomain);
+  EXPECT_EQ(error->code(), 0);
+  EXPECT_EQ(error->userInfo().at(platform::kLocalizedFailureReasonKey),
+            Value("The server responded with an error: \n - URL: https://service.test/v1/x \n - "
+                  "HTTP status code: 403 \n - Response body: forbidden"));
+  EXPECT_TRUE(LMOInstallationsErrorUtil::isAPIError(error, 403));
+  EXPECT_FALSE(LMOInstallationsErrorUtil::isAPIError(error, 404));
+  EXPECT_FALSE(
+      LMOInstallationsErrorUtil::isAPIError(platform::Error::make(lmoinst::kErrorDomain, 0), 403));
+
+  // Undecodable or absent bodies print as a missing object.
+  auto binary =
+      LMOInstallationsHTTPError::initWithHTTPResponse(response, platform::Bytes{0xFF, 0xFE});
+  EXPECT_NE(binary->userInfo()
+                .at(platform::kLocalizedFailureReasonKey)
+                .string()
+                ->find("Response body: (null)"),
+            std::string::npos);
+
+  auto data = platform::KeyedArchiver::archivedDataWithRootObject(Value(error));
+  ASSERT_TRUE(data);
+  platform::ErrorPtr decodeError;
+  auto decoded = platform::KeyedUnarchiver::unarchivedObjectOfClass(lmoinst::kHTTPErrorClassName,
+                                                                    *data, &decodeError)
+                     .objectAs<LMOInstallationsHTTPError>();
+  ASSERT_TRUE(decoded) << (decodeError ? decodeError->description() : "");
+  EXPECT_EQ(decoded->HTTPResponse()->statusCode(), 403);
+  EXPECT_EQ(decoded->HTTPResponse()->URL(), "https://service.test/v1/x");
+  EXPECT_EQ(decoded->data(), platform::Bytes(body.begin(), body.end()));
+  EXPECT_EQ(decoded->userInfo(), error->userInfo());
+  EXPECT_TRUE(LMOInstallationsErrorUtil::isAPIError(decoded, 403));
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+#include "installations/LMOInstallations.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +9,6 @@
 #include "core/LMOApp.h"
 #include "core/LMOComponentContainer.h"
 #include "core/LMOOptions.h"
-#include "installations/LMOInstallations.h"
 #include "installations/LMOInstallationsConstants.h"
 #include "installations/LMOInstallationsErrorUtil.h"
 #include "installations/LMOInstallationsIIDStore.h"
@@ -47,18 +48,16 @@ class LegacyTokenInfo : public platform::runtime::RootObject, public platform::S
 class FakeService {
  public:
   explicit FakeService(const std::filesystem::path& dir) : server_(dir) {
-    server_.server().Post(R"(/v1/projects/[^/]+/installations/)",
-                          [this](const httplib::Request& request, httplib::Response& reply) {
-                            if (answerStatus(reply)) return;
-                            Value body = platform::parseJson(request.body);
-                            const std::string fid = assignedFID_.empty()
-                                                        ? *body["fid"].string()
-                                                        : assignedFID_;
-                            reply.set_content(R"({"fid":")" + fid +
-                                                  R"(","refreshToken":"refresh-)" + fid +
-                                                  R"(","authToken":{"token":"auth-1","expiresIn":"604800s"}})",
-                                              "application/json");
-                          });
+    server_.server().Post(
+        R"(/v1/projects/[^/]+/installations/)",
+        [this](const httplib::Request& request, httplib::Response& reply) {
+          if (answerStatus(reply)) return;
+          Value body = platform::parseJson(request.body);
+          const std::string fid = assignedFID_.empty() ? *body["fid"].string() : assignedFID_;
+          reply.set_content(R"({"fid":")" + fid + R"(","refreshToken":"refresh-)" + fid +
+                                R"(","authToken":{"token":"auth-1","expiresIn":"604800s"}})",
+                            "application/json");
+        });
     server_.server().Post(R"(/v1/projects/[^/]+/installations/[^/]+/authTokens:generate)",
                           [this](const httplib::Request&, httplib::Response& reply) {
                             if (answerStatus(reply)) return;
