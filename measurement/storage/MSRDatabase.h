@@ -18,12 +18,17 @@
 #include "platform/base/Error.h"
 #include "platform/base/Value.h"
 
+class MSRPBEventParam;
 class MSRPBMeasurementBundle;
 class MSRPersistedConfig;
 class MSRValue;
 
 // A column value of an engine value: a string, a double, or else its 64-bit integer.
 platform::Value MSRObjectFromValue(const MSRValue& value);
+// One stored event parameter as {name: MSRValue}; an item (nested) gives its own dictionary of
+// field name to value. Nullopt with the error set when it cannot be read.
+std::optional<platform::Value::Dictionary> MSREventParameterFromProto(
+    const std::shared_ptr<MSRPBEventParam>& param, bool nested, platform::ErrorPtr* error);
 
 class MSRDatabase {
  public:

@@ -7,7 +7,9 @@
 #include "measurement/foundation/MSRError.h"
 #include "measurement/foundation/MSRMonitor.h"
 #include "measurement/foundation/MSRUtilities.h"
+#include "measurement/foundation/MSRValue.h"
 #include "measurement/messages/MSRPBAccessors.h"
+#include "measurement/messages/MSRPBEventParam.h"
 #include "measurement/messages/MSRPBMeasurementBundle.h"
 #include "measurement/messages/MSRPBSchema.h"
 #include "measurement/storage/MSRDatabase.h"
@@ -337,4 +339,72 @@ Value MSRDatabase::maybeDeleteStaleData(ErrorPtr* error) {
   }
   if (persistedConfig_) persistedConfig_->setLastDeleteStaleBundlesTimestamp(current);
   return Value(true);
+}
+
+namespace {
+
+std::int32_t slotOf(const char* typeName, std::uint32_t tag) {
+  const MSRPBMessageType* type = MSRPBMessageTypeNamed(typeName);
+  for (std::uint32_t slot = 0; type && slot < type->fieldCount; ++slot) {
+    if (type->fields[slot].tag == tag) return static_cast<std::int32_t>(slot);
+  }
+  return -1;
+}
+std::int32_t paramSlot(std::uint32_t tag) { return slotOf("EventParam", tag); }
+
+Value::Dictionary single(const std::string& name, Value value) {
+  Value::Dictionary dictionary;
+  dictionary.emplace(name, std::move(value));
+  return dictionary;
+}
+
+}  // namespace
+
+std::optional<Value::Dictionary> MSREventParameterFromProto(
+    const std::shared_ptr<MSRPBEventParam>& param, bool nested, ErrorPtr* error) {
+  if (!MSRCheckNotNull(param.get(), error, 1, "Failed to parse empty event params data")) {
+    return std::nullopt;
+  }
+  const Value nameValue = MSRPBGetString(param, paramSlot(1));
+  const std::string name = nameValue.string() ? *nameValue.string() : "";
+  if (!nested && !MSRCheckTrue(!name.empty(), error, 1, "Event parameter name is empty")) {
+    return std::nullopt;
+  }
+  if (MSRPBHasField(param, paramSlot(2))) {
+    return single(name, Value(MSRValue::initWithString(MSRPBGetString(param, paramSlot(2)))));
+  }
+  if (MSRPBHasField(param, paramSlot(3))) {
+    return single(name, Value(MSRValue::initWithInt64(MSRPBGetInt64(param, paramSlot(3)))));
+  }
+  if (MSRPBHasField(param, paramSlot(5))) {
+    return single(name, Value(MSRValue::initWithDouble(MSRPBGetDouble(param, paramSlot(5)))));
+  }
+  const Value children = MSRPBGetRepeated<MSRPBEventParam>(param, paramSlot(6));
+  if (children.array() && !children.array()->empty()) {
+    if (!nested) {
+      Value::Array items;
+      for (const auto& child : *children.array()) {
+        auto item = MSREventParameterFromProto(child.objectAs<MSRPBEventParam>(), true, nullptr);
+        if (item) items.push_back(Value(std::move(*item)));
+      }
+      return single(name, Value(MSRValue::initWithArray(Value(std::move(items)))));
+    }
+    Value::Dictionary item;
+    for (const auto& child : *children.array()) {
+      const auto childParam = child.objectAs<MSRPBEventParam>();
+      const Value childName = childParam ? MSRPBGetString(childParam, paramSlot(1)) : Value();
+      // A list inside an item is dropped: only single values make an item's fields.
+      if (childParam && MSRPBGetRepeated<MSRPBEventParam>(childParam, paramSlot(6)).count()) {
+        continue;
+      }
+      auto entry = MSREventParameterFromProto(childParam, true, nullptr);
+      if (entry && entry->size() == 1 && childName.string() &&
+          entry->begin()->first == *childName.string()) {
+        item.insert(*entry->begin());
+      }
+    }
+    return item;
+  }
+  MSRSetError(error, 2, "Failed to parse invalid event params data");
+  return std::nullopt;
 }
