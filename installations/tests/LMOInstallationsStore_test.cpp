@@ -11,6 +11,7 @@
 #include "installations/LMOInstallationsItem.h"
 #include "installations/tests/InstallationsTestSupport.h"
 #include "platform/base/UserDefaults.h"
+#include "platform/dispatch/SystemLog.h"
 #include "platform/runtime/Crypto.h"
 #include "platform/runtime/Keychain.h"
 #include "platform/runtime/KeyedArchiver.h"
@@ -216,6 +217,7 @@ TEST_F(LMOInstallationsStoreTest, ANewerStorageVersionDecodesAndKeepsTheFID) {
   auto data =
       platform::KeyedArchiver::archivedDataWithRootObject(Value(std::make_shared<NewerItem>()));
   ASSERT_TRUE(data);
+  platform::SystemLogCapture log;
   platform::ErrorPtr error;
   auto decoded = platform::KeyedUnarchiver::unarchivedObjectOfClass(lmoinst::kStoredItemClassName,
                                                                     *data, &error)
@@ -223,6 +225,12 @@ TEST_F(LMOInstallationsStoreTest, ANewerStorageVersionDecodesAndKeepsTheFID) {
   ASSERT_TRUE(decoded) << (error ? error->description() : "");
   EXPECT_EQ(decoded->lumoInstallationID, "fid-newer");
   EXPECT_EQ(decoded->registrationStatus, 1);
+  EXPECT_TRUE(pumpUntil([&] {
+    return log.contains("I-LIS003000") &&
+           log.contains(
+               "LMOInstallationsStoredItem was encoded by a newer coder version 2. Current "
+               "coder version is 1. Some installation data may be lost.");
+  }));
 }
 
 TEST_F(LMOInstallationsStoreTest, PublicDomainWrappingKeepsOwnErrorsAndWrapsForeignOnes) {

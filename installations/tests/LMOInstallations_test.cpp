@@ -427,4 +427,30 @@ TEST_F(LMOInstallationsTest, InvalidOptionsRaiseWithTheirReasons) {
                platform::Exception);
 }
 
+TEST_F(LMOInstallationsTest, ARevokedDefaultInstallationDropsTheLegacyIdentifierToo) {
+  const Bytes publicKey = {7, 7, 7};
+  installLegacyIdentity(publicKey, "legacy-token");
+  const std::string legacyFID = LMOInstallationsIIDStore::IIDWithPublicKeyData(publicKey);
+  auto installations = make(lmoinst::kDefaultAppName);
+  ASSERT_FALSE(fetchToken(*installations).second);
+  EXPECT_EQ(fetchFID(*installations), legacyFID);
+
+  service_->queueStatus(404);
+  ASSERT_FALSE(fetchToken(*installations, true).second);
+  auto fid = fetchFID(*installations);
+  ASSERT_TRUE(fid);
+  EXPECT_EQ(fid->size(), 22u);  // generated, not the legacy one again
+  // The marker entry is gone (the rest of the property list stays) and so are the key items.
+  LMOInstallationsIIDStore store;
+  EXPECT_FALSE(store.hasPlistIIDFlag());
+  EXPECT_TRUE(platform::files::exists(LMOInstallationsIIDStore::plistPath()));
+  EXPECT_FALSE(store.IIDPublicKeyData());
+  // Only the first registration carried the migration header.
+  size_t withHeader = 0;
+  for (const auto& request : service_->received()) {
+    withHeader += request.hasHeader("x-veltro-lis-ios-iid-migration-auth") ? 1 : 0;
+  }
+  EXPECT_EQ(withHeader, 1u);
+}
+
 }  // namespace
