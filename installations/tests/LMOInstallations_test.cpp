@@ -163,10 +163,11 @@ class LMOInstallationsTest : public lmoinst::testing::InstallationsTest {
     EXPECT_TRUE(pumpUntil([&] { return done; }));
     return out;
   }
-  std::shared_ptr<LMOInstallationsItem> stored(const std::string& appName) {
+  std::shared_ptr<LMOInstallationsItem> stored(const std::string& appName,
+                                               const std::string& appID = kAppID) {
     auto read = LMOInstallationsStore::initWithSecureStorage(
                     VTUKeychainStorage::initWithService(lmoinst::kKeychainService), std::nullopt)
-                    ->installationForAppID(kAppID, appName);
+                    ->installationForAppID(appID, appName);
     EXPECT_TRUE(settle(read));
     return read->isFulfilled() ? read->value().objectAs<LMOInstallationsItem>() : nullptr;
   }
@@ -451,6 +452,25 @@ TEST_F(LMOInstallationsTest, ARevokedDefaultInstallationDropsTheLegacyIdentifier
     withHeader += request.hasHeader("x-veltro-lis-ios-iid-migration-auth") ? 1 : 0;
   }
   EXPECT_EQ(withHeader, 1u);
+}
+
+TEST_F(LMOInstallationsTest, ConfiguringTheDefaultAppCreatesItsInstallationsEagerly) {
+  EXPECT_THROW(LMOInstallations::installations(), platform::Exception);
+  LMOApp::configureWithOptions(LMOOptions::initInternalWithOptionsDictionary(
+      {{"VELTRO_APP_ID", Value("1:123456:ios:5c2e9a7b13d04f68")},
+       {"BUNDLE_ID", Value("com.tavo.tests")},
+       {"API_KEY", Value(kAPIKey)},
+       {"PROJECT_ID", Value(kProject)},
+       {"VCM_SENDER_ID", Value("123456")}}));
+  auto installations = LMOInstallations::installations();
+  ASSERT_TRUE(installations);
+  EXPECT_EQ(installations->appName(), lmoinst::kDefaultAppName);
+  EXPECT_EQ(installations, LMOInstallations::installationsWithApp(LMOApp::defaultApp()));
+  EXPECT_EQ(installations->installationsIDController()->appID(), "1:123456:ios:5c2e9a7b13d04f68");
+  auto fid = fetchFID(*installations);
+  ASSERT_TRUE(fid);
+  EXPECT_EQ(stored(lmoinst::kDefaultAppName, "1:123456:ios:5c2e9a7b13d04f68")->lumoInstallationID,
+            fid);
 }
 
 }  // namespace
