@@ -1,5 +1,5 @@
-// Helpers of the installations tests: waiting on promises through the main run loop, and a
-// recording handler for the utilities logger's lines.
+// The fixture of the installations tests: a fresh sandbox, and waiting on promises through the
+// main run loop.
 #pragma once
 
 #include <string>
