@@ -114,6 +114,15 @@ class MSRDatabase {
   // Yes when a deletion ran, no when none was due, nil on failure.
   platform::Value maybeDeleteStaleData(platform::ErrorPtr* error);
 
+  // Purchases and subscriptions reported once: yes when newly recorded, no for a duplicate or an
+  // empty text, nil on a failure reported through a given error slot.
+  platform::Value insertIfNotDuplicatePurchaseFingerprint(const std::string& fingerprint,
+                                                          platform::ErrorPtr* error);
+  platform::Value insertIfNotDuplicateSubscriptionID(const std::string& subscriptionID,
+                                                     platform::ErrorPtr* error);
+  // Keeps the newest 1000; the number of rows deleted.
+  platform::Value deleteSubscriptionsOverLimit(platform::ErrorPtr* error);
+
   const std::shared_ptr<MSRSqliteStore>& sqliteStore() const { return sqliteStore_; }
   const std::shared_ptr<MSRPersistedConfig>& persistedConfig() const { return persistedConfig_; }
 
