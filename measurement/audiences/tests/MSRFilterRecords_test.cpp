@@ -3,10 +3,13 @@
 #include "measurement/audiences/MSREventFilter.h"
 #include "measurement/audiences/MSRFilterResult.h"
 #include "measurement/audiences/MSRPropertyFilter.h"
+#include "platform/testing/PlatformTest.h"
 
 namespace {
 
-TEST(MSRFilterRecordsTest, RecordsKeepWhatTheyWereGiven) {
+class MSRFilterRecordsTest : public platform::testing::PlatformTest {};
+
+TEST_F(MSRFilterRecordsTest, RecordsKeepWhatTheyWereGiven) {
   platform::Bytes data{1, 2, 3};
   MSREventFilter ev(7, 9, "_vs", data, true, false, true);
   data[0] = 42;  // the record holds its own copy
