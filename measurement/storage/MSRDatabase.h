@@ -20,6 +20,7 @@
 
 class MSRPBEventParam;
 class MSRPBMeasurementBundle;
+class MSRPBMeasurementConfig;
 class MSRPersistedConfig;
 class MSRValue;
 
@@ -122,6 +123,15 @@ class MSRDatabase {
                                                      platform::ErrorPtr* error);
   // Keeps the newest 1000; the number of rows deleted.
   platform::Value deleteSubscriptionsOverLimit(platform::ErrorPtr* error);
+
+  // The last downloaded measurement configuration and fetch time, in the app metadata row.
+  bool updateRemoteConfig(const std::shared_ptr<MSRPBMeasurementConfig>& config,
+                          platform::ErrorPtr* error);
+  bool updateRemoteConfigSuccessfulTimestamp(double timestamp, platform::ErrorPtr* error);
+  // Null without error when none is stored.
+  std::shared_ptr<MSRPBMeasurementConfig> queryMeasurementConfigWithError(
+      platform::ErrorPtr* error);
+  platform::Value lastRemoteConfigUpdateTimestamp(platform::ErrorPtr* error);
 
   const std::shared_ptr<MSRSqliteStore>& sqliteStore() const { return sqliteStore_; }
   const std::shared_ptr<MSRPersistedConfig>& persistedConfig() const { return persistedConfig_; }
