@@ -18,10 +18,16 @@
 #include "platform/base/Error.h"
 #include "platform/base/Value.h"
 
+class MSRAppMetadata;
+class MSRDailyCounts;
+class MSREvent;
+class MSREventAggregates;
 class MSRPBEventParam;
 class MSRPBMeasurementBundle;
 class MSRPBMeasurementConfig;
 class MSRPersistedConfig;
+class MSRRawEventData;
+class MSRUserAttribute;
 class MSRValue;
 
 // A column value of an engine value: a string, a double, or else its 64-bit integer.
@@ -93,6 +99,17 @@ class MSRDatabase {
   // Leaves room for one more event under maxEventsStored; the number of rows deleted.
   platform::Value deleteRawEventsOverAbsoluteLimit(platform::ErrorPtr* error);
   bool deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, platform::ErrorPtr* error);
+  // Stores the event's message without its name (the name has its own column); a new row.
+  bool insertRawEvent(const std::shared_ptr<MSREvent>& event, std::int64_t metadataFingerprint,
+                      bool isRealtime, platform::ErrorPtr* error);
+  // At most 1000 events of the fingerprint in row order, while the filter answers true. Rows that
+  // do not decode are skipped; nullopt when the read failed or no row read decoded.
+  std::optional<std::vector<std::shared_ptr<MSRRawEventData>>> rawEventsWithMetadataFingerprint(
+      std::int64_t fingerprint, platform::ErrorPtr* error,
+      const MSRSqliteStore::Filter& eventFilter);
+  // One raw_events row ("rowid" and the columns) back to its event; an empty row is refused.
+  std::shared_ptr<MSRRawEventData> rawEventDataFromDictionary(const Record& row,
+                                                              platform::ErrorPtr* error);
 
   // The bundle queue: gzip-compressed bundles oldest end time first.
   using QueuedBundle = std::pair<std::shared_ptr<MSRPBMeasurementBundle>, std::int64_t>;
@@ -123,6 +140,47 @@ class MSRDatabase {
                                                      platform::ErrorPtr* error);
   // Keeps the newest 1000; the number of rows deleted.
   platform::Value deleteSubscriptionsOverLimit(platform::ErrorPtr* error);
+
+  // Bundle bookkeeping and daily counters of the app metadata row. Null without error when the row
+  // is absent; the counts carry the stored day, today's when none is stored.
+  std::shared_ptr<MSRAppMetadata> queryAppMetadata(platform::ErrorPtr* error);
+  bool updateAppMetadata(const std::shared_ptr<MSRAppMetadata>& appMetadata,
+                         platform::ErrorPtr* error);
+  std::shared_ptr<MSRDailyCounts> dailyCounts(platform::ErrorPtr* error);
+  bool updateDailyCounts(const std::shared_ptr<MSRDailyCounts>& dailyCounts,
+                         platform::ErrorPtr* error);
+
+  // Per-event-name aggregates (at most 1000 names). Counts are numbers, nil on failure; names
+  // starting with "_" are not public.
+  platform::Value publicEventCount(platform::ErrorPtr* error);
+  // Rows that do not decode are skipped.
+  std::optional<std::vector<std::shared_ptr<MSREventAggregates>>> allEventAggregates(
+      platform::ErrorPtr* error);
+  std::shared_ptr<MSREventAggregates> eventAggregatesWithName(const std::string& name,
+                                                              platform::ErrorPtr* error);
+  // Replaces the whole row: no complex event ID leaves that column NULL.
+  bool updateEventAggregates(const std::shared_ptr<MSREventAggregates>& aggregates,
+                             platform::ErrorPtr* error);
+  bool clearCurrentSessionCounts(platform::ErrorPtr* error);
+
+  // Current user attributes, internal ones included (at most 1000 names).
+  platform::Value publicUserAttributeCount(platform::ErrorPtr* error);
+  platform::Value userAttributeCountForOrigin(const std::string& origin,
+                                              platform::ErrorPtr* error);
+  platform::Value containsUserAttributeWithName(const std::string& name,
+                                                platform::ErrorPtr* error);
+  std::shared_ptr<MSRUserAttribute> userAttributeWithName(const std::string& name,
+                                                          platform::ErrorPtr* error);
+  // Newest first; one row that does not decode fails the whole read.
+  std::optional<std::vector<std::shared_ptr<MSRUserAttribute>>> allLifetimeValueUserAttributes(
+      platform::ErrorPtr* error);
+  // Without internal ones: no leading "_", no reserved prefix, no reserved name; a failed read
+  // then gives an empty list with the error set.
+  std::optional<std::vector<std::shared_ptr<MSRUserAttribute>>> userAttributesIncludingInternal(
+      bool includeInternal, platform::ErrorPtr* error);
+  bool updateUserAttribute(const std::shared_ptr<MSRUserAttribute>& attribute,
+                           platform::ErrorPtr* error);
+  bool deleteUserAttributeWithName(const std::string& name, platform::ErrorPtr* error);
 
   // The last downloaded measurement configuration and fetch time, in the app metadata row.
   bool updateRemoteConfig(const std::shared_ptr<MSRPBMeasurementConfig>& config,

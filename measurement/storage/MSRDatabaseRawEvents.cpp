@@ -5,10 +5,13 @@
 #include "measurement/engine/MSRMeasurement.h"
 #include "measurement/engine/MSRRemoteConfig.h"
 #include "measurement/foundation/MSRError.h"
+#include "measurement/foundation/MSREvent.h"
 #include "measurement/foundation/MSRMonitor.h"
+#include "measurement/foundation/MSRRawEventData.h"
 #include "measurement/foundation/MSRUtilities.h"
 #include "measurement/foundation/MSRValue.h"
 #include "measurement/messages/MSRPBAccessors.h"
+#include "measurement/messages/MSRPBEvent.h"
 #include "measurement/messages/MSRPBEventParam.h"
 #include "measurement/messages/MSRPBMeasurementBundle.h"
 #include "measurement/messages/MSRPBSchema.h"
@@ -407,4 +410,137 @@ std::optional<Value::Dictionary> MSREventParameterFromProto(
   }
   MSRSetError(error, 2, "Failed to parse invalid event params data");
   return std::nullopt;
+}
+
+namespace {
+
+std::int32_t eventSlot(std::uint32_t tag) { return slotOf("Event", tag); }
+
+// A column that is there and not NULL.
+const Value* columnValue(const MSRDatabase::Record& row, const char* column) {
+  const auto it = row.find(column);
+  if (it == row.end() || it->second.isNil() || it->second.isNull()) return nullptr;
+  return &it->second;
+}
+
+}  // namespace
+
+bool MSRDatabase::insertRawEvent(const std::shared_ptr<MSREvent>& event,
+                                 std::int64_t metadataFingerprint, bool isRealtime,
+                                 ErrorPtr* error) {
+  if (!MSRCheckNotNull(event.get(), error, 1,
+                       "Received empty event for inserting in the database")) {
+    return false;
+  }
+  const auto rawEventData = MSRRawEventData::initWithRawEvent(event, 0, metadataFingerprint);
+  if (!MSRCheckNotNull(rawEventData.get(), error, 3,
+                       "Received empty raw event data for getting dictionary representation")) {
+    return false;
+  }
+  // A fresh message on every call: clearing its name leaves the event itself untouched.
+  const auto proto = rawEventData->rawEvent()->protoEvent();
+  if (!MSRCheckNotNull(proto.get(), error, 3,
+                       "Received empty raw event data for getting dictionary representation")) {
+    return false;
+  }
+  MSRPBClearField(proto, eventSlot(2));
+  const Record record{
+      {"name", Value(event->name())},
+      {"timestamp", Value(event->timestamp())},
+      {"metadata_fingerprint", Value(static_cast<long long>(metadataFingerprint))},
+      {"data", Value::data(proto->protoBuffer().value_or(platform::Bytes()))},
+      {"is_realtime", Value(isRealtime)}};
+  return insertDataType(record, kMSRTableRawEvents, error);
+}
+
+std::optional<std::vector<std::shared_ptr<MSRRawEventData>>>
+MSRDatabase::rawEventsWithMetadataFingerprint(std::int64_t fingerprint, ErrorPtr* error,
+                                              const MSRSqliteStore::Filter& eventFilter) {
+  static constexpr long long kMaxRawEventsPerRead = 1000;
+  const auto rows = sqliteStore_->recordsForQuery(
+      "SELECT rowid, * FROM raw_events WHERE metadata_fingerprint = ? ORDER BY rowid ASC LIMIT ?",
+      {Value(static_cast<long long>(fingerprint)), Value(kMaxRawEventsPerRead)}, error,
+      eventFilter);
+  if (!rows) return std::nullopt;
+  std::vector<std::shared_ptr<MSRRawEventData>> results;
+  for (const auto& row : *rows) {
+    if (auto data = rawEventDataFromDictionary(row, error)) results.push_back(std::move(data));
+  }
+  // Rows that were read but none of which decoded: the last decoding error stands.
+  if (results.empty() && !rows->empty()) return std::nullopt;
+  return results;
+}
+
+std::shared_ptr<MSRRawEventData> MSRDatabase::rawEventDataFromDictionary(const Record& row,
+                                                                         ErrorPtr* error) {
+  if (!MSRCheckTrue(!row.empty(), error, 1,
+                    "Received empty dictionary for getting raw event data")) {
+    return nullptr;
+  }
+  const Value* rowID = columnValue(row, "rowid");
+  if (!MSRCheckNotNull(rowID, error, 1, "Unable to find row ID in the database dictionary")) {
+    return nullptr;
+  }
+  const Value* data = columnValue(row, "data");
+  if (!MSRCheckNotNull(data, error, 1, "Unable to find event data in the database dictionary")) {
+    return nullptr;
+  }
+  const Value* fingerprint = columnValue(row, "metadata_fingerprint");
+  if (!MSRCheckNotNull(fingerprint, error, 1,
+                       "Unable to find event metadata in the database dictionary")) {
+    return nullptr;
+  }
+  const auto proto = MSRPBEvent::initWithBuffer(*data);
+  if (!MSRCheckNotNull(proto.get(), error, 3, "Failed to parse event from data")) return nullptr;
+
+  const Value* nameValue = columnValue(row, "name");
+  const std::string name = nameValue && nameValue->string() ? *nameValue->string() : "";
+  const Value* timestampValue = columnValue(row, "timestamp");
+  const double timestamp = timestampValue ? timestampValue->doubleValue() : 0.0;
+  const double previousTimestamp =
+      static_cast<double>(MSRPBGetInt64(proto, eventSlot(4))) / 1000.0;
+
+  std::string origin;
+  MSRParameters parameters;
+  const Value params = MSRPBGetRepeated<MSRPBEventParam>(proto, eventSlot(1));
+  if (params.array()) {
+    for (const auto& element : *params.array()) {
+      const auto param = element.objectAs<MSRPBEventParam>();
+      const Value paramName = param ? MSRPBGetString(param, paramSlot(1)) : Value();
+      if (paramName.string() && *paramName.string() == "_o") {
+        const Value originValue = MSRPBHasField(param, paramSlot(2))
+                                      ? MSRPBGetString(param, paramSlot(2))
+                                      : Value();
+        if (!MSRCheckTrue(originValue.string() != nullptr, error, 2,
+                          "Cannot create an event from database. Origin parameter is not a "
+                          "string")) {
+          return nullptr;
+        }
+        origin = *originValue.string();
+        continue;
+      }
+      auto entry = MSREventParameterFromProto(param, false, error);
+      const std::string key = paramName.string() ? *paramName.string() : "";
+      const auto found = entry ? entry->find(key) : Value::Dictionary::iterator();
+      if (!MSRCheckTrue(entry && found != entry->end(), error, 2,
+                        "Failed to parse event params data")) {
+        return nullptr;
+      }
+      parameters[key] = found->second;
+    }
+  }
+  if (!MSRCheckTrue(!origin.empty(), error, 2,
+                    "Cannot create an event from database. Missing origin parameter")) {
+    return nullptr;
+  }
+  const auto event = MSREvent::initWithOrigin(origin, false, name, timestamp, previousTimestamp,
+                                              &parameters);
+  auto rawEventData = event ? MSRRawEventData::initWithRawEvent(event, rowID->int64Value(),
+                                                                fingerprint->int64Value())
+                            : nullptr;
+  if (!MSRCheckNotNull(rawEventData.get(), error, 2,
+                       "Failed to initialize raw event data from dictionary")) {
+    return nullptr;
+  }
+  return rawEventData;
 }
