@@ -21,6 +21,8 @@
 
 namespace {
 
+using tvs::testing::analyticsEvents;
+
 using namespace platform::ui;
 using tvs::testing::stdoutLines;
 
@@ -38,17 +40,6 @@ class AppTest : public platform::testing::PlatformTest {
   void TearDown() override {
     platform::app::AudioBackend::setCurrent(nullptr);
     PlatformTest::TearDown();
-  }
-
-  std::vector<std::string> analyticsEvents() {
-    vtu::testing::flushLoggingQueue();
-    std::vector<std::string> events;
-    const std::string marker = "Call +[LMOApp configure]: ";
-    for (const auto& line : vtu::testing::capturedLines()) {
-      auto at = line.line.find(marker);
-      if (at != std::string::npos) events.push_back(line.line.substr(at + marker.size()));
-    }
-    return events;
   }
 
   std::vector<SoundProducingEntityPtr> catalogue_;

@@ -25,6 +25,8 @@
 
 namespace {
 
+using tvs::testing::analyticsEvents;
+
 using namespace platform::ui;
 using platform::app::HapticsLog;
 using platform::app::ImpactStyle;
@@ -70,19 +72,6 @@ class FavoriteButtonTest : public platform::testing::PlatformTest {
     const bool empty = host.findImage("heart").has_value();
     if (filled == empty) return filled ? "both" : "";
     return filled ? "heartfill" : "heart";
-  }
-
-  // Analytics events that reached the front end (dropped with its "not configured" line, since
-  // no app core is configured here), in order.
-  std::vector<std::string> analyticsEvents() {
-    vtu::testing::flushLoggingQueue();
-    std::vector<std::string> events;
-    const std::string marker = "Call +[LMOApp configure]: ";
-    for (const auto& line : vtu::testing::capturedLines()) {
-      auto at = line.line.find(marker);
-      if (at != std::string::npos) events.push_back(line.line.substr(at + marker.size()));
-    }
-    return events;
   }
 
   const std::string& soundId(std::size_t i) { return entity_->sounds()[i]->id(); }

@@ -24,6 +24,8 @@
 
 namespace {
 
+using tvs::testing::analyticsEvents;
+
 using namespace platform::ui;
 using platform::Value;
 using platform::app::HapticsLog;
@@ -52,17 +54,6 @@ class FavoritesViewTest : public platform::testing::PlatformTest {
   }
 
   SoundPtr sound(std::size_t e, std::size_t s) { return catalogue_.at(e)->sounds().at(s); }
-
-  std::vector<std::string> analyticsEvents() {
-    vtu::testing::flushLoggingQueue();
-    std::vector<std::string> events;
-    const std::string marker = "Call +[LMOApp configure]: ";
-    for (const auto& line : vtu::testing::capturedLines()) {
-      auto at = line.line.find(marker);
-      if (at != std::string::npos) events.push_back(line.line.substr(at + marker.size()));
-    }
-    return events;
-  }
 
   // The portrait drawn in the same row as `title`.
   std::optional<Element> portraitBeside(TestHost& host, const Element& title,

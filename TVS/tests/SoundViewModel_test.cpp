@@ -17,6 +17,8 @@
 
 namespace {
 
+using tvs::testing::analyticsEvents;
+
 using platform::Value;
 using tvs::testing::stdoutLines;
 
@@ -38,19 +40,6 @@ class SoundViewModelTest : public platform::testing::PlatformTest {
 
   SoundProducingEntityPtr entity(size_t i) { return catalogue_.at(i); }
   SoundPtr sound(size_t e, size_t s) { return catalogue_.at(e)->sounds().at(s); }
-
-  // Analytics events that reached the front end (dropped with its "not configured" line, since
-  // no app core is configured here), in order.
-  std::vector<std::string> analyticsEvents() {
-    vtu::testing::flushLoggingQueue();
-    std::vector<std::string> events;
-    const std::string marker = "Call +[LMOApp configure]: ";
-    for (const auto& line : vtu::testing::capturedLines()) {
-      auto at = line.line.find(marker);
-      if (at != std::string::npos) events.push_back(line.line.substr(at + marker.size()));
-    }
-    return events;
-  }
 
   std::vector<std::string> backendEvents() { return backend_->events(); }
 

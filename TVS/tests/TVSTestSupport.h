@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/base/Bundle.h"
+#include "utilities/logger/VTULogger.h"
 
 namespace tvs::testing {
 
@@ -44,6 +45,20 @@ std::vector<std::string> stdoutLines(F&& body) {
     start = end + 1;
   }
   return lines;
+}
+
+// The names of the analytics events that reached the front end, in order. No app core is
+// configured in these tests, so each one is dropped with the "not configured" line that names
+// it; the tests start capturing the logger's lines in their set-up.
+inline std::vector<std::string> analyticsEvents() {
+  vtu::testing::flushLoggingQueue();
+  std::vector<std::string> events;
+  const std::string marker = "Call +[LMOApp configure]: ";
+  for (const auto& line : vtu::testing::capturedLines()) {
+    auto at = line.line.find(marker);
+    if (at != std::string::npos) events.push_back(line.line.substr(at + marker.size()));
+  }
+  return events;
 }
 
 }  // namespace tvs::testing
