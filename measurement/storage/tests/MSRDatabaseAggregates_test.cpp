@@ -185,3 +185,64 @@ TEST_F(MSRDatabaseAggregatesTest, UserAttributeRefusals) {
 }
 
 }  // namespace
+
+namespace {
+
+class MSRDatabaseUserAttributeRowsTest : public MSRDatabaseAggregatesTest {
+ protected:
+  void insertRow(const char* name, Value value, double at = 1.0) {
+    ASSERT_TRUE(database_->insertDataType({{"origin", Value("app")},
+                                           {"name", Value(name)},
+                                           {"value", std::move(value)},
+                                           {"set_timestamp", Value(at)}},
+                                          kMSRTableUserAttributes, nullptr));
+  }
+};
+
+TEST_F(MSRDatabaseUserAttributeRowsTest, ReservedNamesAndPrefixesAreInternal) {
+  insertRow("user_id", Value("u1"));
+  insertRow("lumo_flag", Value(1LL));
+  insertRow("colour", Value("red"));
+  const auto everything = database_->userAttributesIncludingInternal(true, nullptr);
+  ASSERT_TRUE(everything);
+  EXPECT_EQ(everything->size(), 3u);
+  const auto visible = database_->userAttributesIncludingInternal(false, nullptr);
+  ASSERT_TRUE(visible);
+  ASSERT_EQ(visible->size(), 1u);
+  EXPECT_EQ((*visible)[0]->name(), "colour");
+}
+
+TEST_F(MSRDatabaseUserAttributeRowsTest, OneUnreadableLifetimeValueFailsTheRead) {
+  insertRow("_ltv_USD", Value(5LL), 1.0);
+  insertRow("_ltv_EUR", Value::data("blob"), 2.0);  // no engine value kind
+  EXPECT_FALSE(database_->allLifetimeValueUserAttributes(nullptr));
+  // The reads of all rows skip it instead.
+  const auto all = database_->userAttributesIncludingInternal(true, nullptr);
+  ASSERT_TRUE(all);
+  ASSERT_EQ(all->size(), 1u);
+  EXPECT_EQ((*all)[0]->name(), "_ltv_USD");
+  EXPECT_FALSE(database_->userAttributeWithName("_ltv_EUR", nullptr));
+}
+
+TEST_F(MSRDatabaseUserAttributeRowsTest, TheThousandAndFirstNameIsRefused) {
+  ASSERT_TRUE(database_->performTransaction([&] {
+    for (int i = 0; i < 1000; ++i) {
+      const std::string name = "p" + std::to_string(i);
+      if (!database_->updateUserAttribute(attribute(name.c_str(), MSRValue::initWithInt64(i)),
+                                          nullptr)) {
+        return false;
+      }
+    }
+    return true;
+  }));
+  ErrorPtr error;
+  EXPECT_FALSE(database_->updateUserAttribute(attribute("extra", MSRValue::initWithInt64(1)),
+                                              &error));
+  EXPECT_EQ(description(error), "Failed to insert data type. Table is full");
+  // An existing name is still replaced.
+  ASSERT_TRUE(database_->updateUserAttribute(attribute("p0", MSRValue::initWithInt64(99)),
+                                             nullptr));
+  EXPECT_EQ(database_->userAttributeWithName("p0", nullptr)->value()->int64Value(), 99);
+}
+
+}  // namespace

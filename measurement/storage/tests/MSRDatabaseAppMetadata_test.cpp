@@ -146,3 +146,25 @@ TEST_F(MSRDatabaseAppMetadataTest, MissingObjectsAndRowAreErrors) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MSRDatabaseAppMetadataTest, StoredNegativeIndexAndMissingStartRead) {
+  ASSERT_TRUE(database_->updateDataType({{"last_bundle_index", Value(-4)},
+                                         {"last_bundle_start_timestamp", Value::null()}},
+                                        kMSRTableAppMetadata, kMSRColumnRowID,
+                                        Value(kMSRAppMetadataRowID), nullptr));
+  ErrorPtr error;
+  EXPECT_FALSE(database_->queryAppMetadata(&error));
+  ASSERT_TRUE(database_->updateDataType({{"last_bundle_index", Value(3)},
+                                         {"last_bundle_end_timestamp", Value(8.5)}},
+                                        kMSRTableAppMetadata, kMSRColumnRowID,
+                                        Value(kMSRAppMetadataRowID), nullptr));
+  auto read = database_->queryAppMetadata(nullptr);
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->lastBundleIndex(), 3);
+  EXPECT_DOUBLE_EQ(read->lastBundleStartTimestamp(), 0.0);
+  EXPECT_DOUBLE_EQ(read->lastBundleEndTimestamp(), 8.5);
+}
+
+}  // namespace
