@@ -203,3 +203,26 @@ TEST_F(MSRDatabaseRawEventRowsTest, MissingEventIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MSRDatabaseRawEventRowsTest, AReadTakesAtMostAThousandEvents) {
+  auto one = event("purchase", 1);
+  ASSERT_TRUE(database_->performTransaction([&] {
+    for (int i = 0; i < 1001; ++i) {
+      if (!database_->insertRawEvent(one, 8, false, nullptr)) return false;
+    }
+    return true;
+  }));
+  const auto read = database_->rawEventsWithMetadataFingerprint(
+      8, nullptr, [](std::size_t, const auto&) { return true; });
+  ASSERT_TRUE(read);
+  ASSERT_EQ(read->size(), 1000u);
+  ASSERT_TRUE(database_->deleteRawEventsWithMaxRowID(read->back()->rowID(), nullptr));
+  const auto rest = database_->rawEventsWithMetadataFingerprint(
+      8, nullptr, [](std::size_t, const auto&) { return true; });
+  ASSERT_TRUE(rest);
+  EXPECT_EQ(rest->size(), 1u);
+}
+
+}  // namespace
