@@ -1,4 +1,5 @@
 #include "platform/network/URLSession.h"
+#include "platform/runtime/Crypto.h"
 
 #include <curl/curl.h>
 #include <openssl/err.h>
@@ -793,7 +794,10 @@ URLSession::~URLSession() = default;
 std::shared_ptr<URLSession> URLSession::sessionWithConfiguration(
     URLSessionConfiguration configuration, std::shared_ptr<URLSessionDelegate> delegate,
     DispatchQueuePtr delegateQueue) {
-  std::call_once(gCurlInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  std::call_once(gCurlInit, [] {
+    platform::crypto::keepLibraryUntilExit();
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+  });
   if (!delegateQueue) delegateQueue = DispatchQueue::create("com.platform.URLSession.delegate");
   std::shared_ptr<URLSession> session(
       new URLSession(std::move(configuration), std::move(delegate), std::move(delegateQueue)));

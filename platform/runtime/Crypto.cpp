@@ -1,5 +1,6 @@
 #include "platform/runtime/Crypto.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
@@ -15,6 +16,7 @@ namespace platform::crypto {
 namespace {
 
 Bytes digest(const EVP_MD* md, const void* data, std::size_t size) {
+  keepLibraryUntilExit();
   Bytes out(static_cast<std::size_t>(EVP_MD_get_size(md)));
   unsigned int length = 0;
   if (EVP_Digest(data, size, out.data(), &length, md, nullptr) != 1) {
@@ -121,8 +123,17 @@ std::optional<Bytes> base64Decode(std::string_view text, Base64Alphabet alphabet
   return out;
 }
 
+void keepLibraryUntilExit() {
+  // OpenSSL frees its locks in an exit handler of its own; queue work still running at exit
+  // (a monitor sampling, say) would then crash inside it. Initialised this way first, it never
+  // registers that handler and stays usable until the process is gone.
+  static std::once_flag once;
+  std::call_once(once, [] { OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr); });
+}
+
 bool fillRandom(std::uint8_t* out, std::size_t count) {
   if (count == 0) return true;
+  keepLibraryUntilExit();
   RandomSource source;
   {
     std::lock_guard lock(randomState().mutex);
@@ -196,9 +207,9 @@ void setRandomSourceForTesting(RandomSource source) {
   randomState().source = std::move(source);
 }
 
-RandomSource seededRandomSource(std::uint64_t seed) {
+RandomSource seededRandomSource(std::uint64_t start) {
   auto state = std::make_shared<std::pair<std::mutex, std::uint64_t>>();
-  state->second = seed;
+  state->second = start;
   return [state](std::uint8_t* out, std::size_t count) {
     std::lock_guard lock(state->first);
     for (std::size_t i = 0; i < count; i += 8) {

@@ -1,5 +1,5 @@
 // Digests, Base64 and randomness, through OpenSSL. Random bytes come from the system's secure
-// generator unless a test installs a source (deterministic from a seed, or any function); every
+// generator unless a test installs a source (deterministic from a starting value, or any function); every
 // random helper (uniform integers, UUIDs) draws from that one source. Thread-safe.
 #pragma once
 
@@ -42,6 +42,9 @@ std::string base64Encode(std::string_view bytes, Base64Alphabet alphabet = Base6
 std::optional<Bytes> base64Decode(std::string_view text,
                                   Base64Alphabet alphabet = Base64Alphabet::Standard);
 
+// Initialises OpenSSL so that it stays usable until the process is gone (no exit handler), for
+// queue work that still runs while the process exits.
+void keepLibraryUntilExit();
 // Fills `out` from the current source; false (buffer unspecified) when the source fails.
 [[nodiscard]] bool fillRandom(std::uint8_t* out, std::size_t count);
 // `count` random bytes. These and the helpers below raise
@@ -61,8 +64,8 @@ std::string uuidString(const UUIDBytes& bytes);
 // the system's generator.
 using RandomSource = std::function<bool(std::uint8_t* out, std::size_t count)>;
 void setRandomSourceForTesting(RandomSource source);
-// A deterministic source: the same seed gives the same byte stream.
-RandomSource seededRandomSource(std::uint64_t seed);
+// A deterministic source: the same starting value gives the same byte stream.
+RandomSource seededRandomSource(std::uint64_t start);
 // Pins what the next uuidString()/uuidBytes() calls return (in order), before the source is used.
 void queueUUIDForTesting(UUIDBytes bytes);
 
