@@ -48,7 +48,7 @@ const char* elementName(const pb_field_t* field) {
 
 bool needsTwoPasses(const MSRPBMessageType& type) {
   for (std::uint32_t i = 0; i < type.fieldCount; ++i) {
-    const MSRPBFieldSpec& field = type.fields[i];
+    const MSRPBFieldInfo& field = type.fields[i];
     if (field.flags & MSRPBFieldRepeated) return true;
     if ((field.flags & MSRPBFieldMessage) && needsTwoPasses(*field.messageType)) return true;
   }
@@ -76,32 +76,32 @@ bool setDecoders(const MSRPBMessageType& type, MessageInfo* message, void* struc
   do {
     const int slot = slotForTag(type, it.tag);
     if (slot < 0) return false;
-    const MSRPBFieldSpec& spec = type.fields[slot];
+    const MSRPBFieldInfo& fieldInfo = type.fields[slot];
     void** slotAddress = &message->fields[slot];
-    if (spec.flags & MSRPBFieldRepeated) {
+    if (fieldInfo.flags & MSRPBFieldRepeated) {
       auto* holder = static_cast<MSRPBRepeatedField*>(*slotAddress);
       if (holder == nullptr) return false;
       MSRPBMessageFreeField(type, message, slot);
       auto* callback = static_cast<pb_callback_t*>(it.pData);
-      if (spec.flags & MSRPBFieldMessage) {
+      if (fieldInfo.flags & MSRPBFieldMessage) {
         callback->funcs.decode = decodeRepeatedMessage;
-      } else if (spec.flags & (MSRPBFieldString | MSRPBFieldBytes)) {
+      } else if (fieldInfo.flags & (MSRPBFieldString | MSRPBFieldBytes)) {
         callback->funcs.decode = MSRPBDecodeRepeatedString;
       } else {
         callback->funcs.decode = MSRPBDecodeRepeatedVarint;
       }
       callback->arg = holder;
-    } else if (spec.flags & (MSRPBFieldString | MSRPBFieldBytes)) {
+    } else if (fieldInfo.flags & (MSRPBFieldString | MSRPBFieldBytes)) {
       auto* callback = static_cast<pb_callback_t*>(it.pData);
       callback->funcs.decode = MSRPBDecodeString;
       callback->arg = slotAddress;
-    } else if (spec.flags & MSRPBFieldMessage) {
+    } else if (fieldInfo.flags & MSRPBFieldMessage) {
       MSRPBMessageFreeField(type, message, slot);
       auto* sub = static_cast<MessageInfo*>(std::calloc(1, sizeof(MessageInfo)));
       if (sub == nullptr) return false;
       *slotAddress = sub;
-      if (!MSRPBMessageInit(*spec.messageType, sub)) return false;
-      if (!setDecoders(*spec.messageType, sub, it.pData)) return false;
+      if (!MSRPBMessageInit(*fieldInfo.messageType, sub)) return false;
+      if (!setDecoders(*fieldInfo.messageType, sub, it.pData)) return false;
     }
   } while (pb_field_iter_next(&it));
   return true;
@@ -109,11 +109,11 @@ bool setDecoders(const MSRPBMessageType& type, MessageInfo* message, void* struc
 
 bool allocateArrays(const MSRPBMessageType& type, MessageInfo* message) {
   for (std::uint32_t i = 0; i < type.fieldCount; ++i) {
-    const MSRPBFieldSpec& spec = type.fields[i];
-    if (spec.flags & MSRPBFieldRepeated) {
+    const MSRPBFieldInfo& fieldInfo = type.fields[i];
+    if (fieldInfo.flags & MSRPBFieldRepeated) {
       auto* holder = static_cast<MSRPBRepeatedField*>(message->fields[i]);
       if (holder == nullptr) {
-        std::printf(kMSRPBMissingArrayFormat, type.name, spec.name);
+        std::printf(kMSRPBMissingArrayFormat, type.name, fieldInfo.name);
         return false;
       }
       if (holder->count != 0) {
@@ -121,8 +121,8 @@ bool allocateArrays(const MSRPBMessageType& type, MessageInfo* message) {
         if (holder->elements == nullptr) return false;
       }
       holder->filled = 0;
-    } else if ((spec.flags & MSRPBFieldMessage) && message->fields[i] != nullptr) {
-      if (!allocateArrays(*spec.messageType, static_cast<MessageInfo*>(message->fields[i]))) {
+    } else if ((fieldInfo.flags & MSRPBFieldMessage) && message->fields[i] != nullptr) {
+      if (!allocateArrays(*fieldInfo.messageType, static_cast<MessageInfo*>(message->fields[i]))) {
         return false;
       }
     }
@@ -175,19 +175,19 @@ bool fillEncoder(const MSRPBMessageType& type, const MessageInfo* message, void*
   do {
     const int slot = slotForTag(type, it.tag);
     if (slot < 0) return false;
-    const MSRPBFieldSpec& spec = type.fields[slot];
+    const MSRPBFieldInfo& fieldInfo = type.fields[slot];
     void* content = message->fields[slot];
-    if (spec.flags & MSRPBFieldRepeated) {
+    if (fieldInfo.flags & MSRPBFieldRepeated) {
       auto* holder = static_cast<MSRPBRepeatedField*>(content);
       if (holder == nullptr) {
-        std::printf(kMSRPBEncoderMissingArrayFormat, type.name, spec.name);
+        std::printf(kMSRPBEncoderMissingArrayFormat, type.name, fieldInfo.name);
         return false;
       }
       if (holder->count == 0) continue;
       auto* callback = static_cast<pb_callback_t*>(it.pData);
-      if (spec.flags & MSRPBFieldMessage) {
+      if (fieldInfo.flags & MSRPBFieldMessage) {
         callback->funcs.encode = encodeRepeatedMessage;
-      } else if (spec.flags & (MSRPBFieldString | MSRPBFieldBytes)) {
+      } else if (fieldInfo.flags & (MSRPBFieldString | MSRPBFieldBytes)) {
         callback->funcs.encode = MSRPBEncodeRepeatedString;
       } else {
         callback->funcs.encode = MSRPBEncodeRepeatedVarint;
@@ -196,7 +196,7 @@ bool fillEncoder(const MSRPBMessageType& type, const MessageInfo* message, void*
       continue;
     }
     if (content == nullptr) continue;
-    if (spec.flags & (MSRPBFieldString | MSRPBFieldBytes)) {
+    if (fieldInfo.flags & (MSRPBFieldString | MSRPBFieldBytes)) {
       auto* callback = static_cast<pb_callback_t*>(it.pData);
       callback->funcs.encode = MSRPBEncodeString;
       callback->arg = &message->fields[slot];
@@ -204,17 +204,17 @@ bool fillEncoder(const MSRPBMessageType& type, const MessageInfo* message, void*
     }
     if (it.pSize == nullptr) return false;
     *static_cast<bool*>(it.pSize) = true;
-    if (spec.flags & MSRPBFieldMessage) {
-      if (!fillEncoder(*spec.messageType, static_cast<const MessageInfo*>(content), it.pData)) {
+    if (fieldInfo.flags & MSRPBFieldMessage) {
+      if (!fillEncoder(*fieldInfo.messageType, static_cast<const MessageInfo*>(content), it.pData)) {
         return false;
       }
-    } else if (spec.flags & MSRPBFieldBool) {
+    } else if (fieldInfo.flags & MSRPBFieldBool) {
       *static_cast<bool*>(it.pData) = (*static_cast<const std::uint8_t*>(content)) != 0;
-    } else if (spec.flags & (MSRPBFieldEnum | MSRPBFieldInt32 | MSRPBFieldUInt32)) {
+    } else if (fieldInfo.flags & (MSRPBFieldEnum | MSRPBFieldInt32 | MSRPBFieldUInt32)) {
       std::memcpy(it.pData, content, sizeof(std::uint32_t));
-    } else if (spec.flags & (MSRPBFieldInt64 | MSRPBFieldUInt64 | MSRPBFieldDouble)) {
+    } else if (fieldInfo.flags & (MSRPBFieldInt64 | MSRPBFieldUInt64 | MSRPBFieldDouble)) {
       std::memcpy(it.pData, content, sizeof(std::uint64_t));
-    } else if (spec.flags & MSRPBFieldFloat) {
+    } else if (fieldInfo.flags & MSRPBFieldFloat) {
       std::memcpy(it.pData, content, sizeof(float));
     }
   } while (pb_field_iter_next(&it));
@@ -320,20 +320,20 @@ int MSRPBMessageFreeField(const MSRPBMessageType& type, MessageInfo* message, in
     return 0;
   }
   if (message->fields == nullptr) return 0;
-  const MSRPBFieldSpec& spec = type.fields[index];
+  const MSRPBFieldInfo& fieldInfo = type.fields[index];
   void** slot = &message->fields[index];
-  if (spec.flags & MSRPBFieldRepeated) {
+  if (fieldInfo.flags & MSRPBFieldRepeated) {
     auto* holder = static_cast<MSRPBRepeatedField*>(*slot);
     if (holder == nullptr) return 1;
     int result = 1;
     for (std::uint32_t i = 0; holder->elements != nullptr && i < holder->count; ++i) {
       void* element = holder->elements[i];
       if (element == nullptr) continue;
-      if (spec.flags & MSRPBFieldMessage) {
-        if (!MSRPBMessageDeallocate(*spec.messageType, static_cast<MessageInfo*>(element))) {
+      if (fieldInfo.flags & MSRPBFieldMessage) {
+        if (!MSRPBMessageDeallocate(*fieldInfo.messageType, static_cast<MessageInfo*>(element))) {
           result = 0;
         }
-      } else if (spec.flags & (MSRPBFieldString | MSRPBFieldBytes)) {
+      } else if (fieldInfo.flags & (MSRPBFieldString | MSRPBFieldBytes)) {
         MSRPBStringFieldDealloc(static_cast<MSRPBStringField*>(element));
         std::free(element);
       } else {
@@ -345,11 +345,11 @@ int MSRPBMessageFreeField(const MSRPBMessageType& type, MessageInfo* message, in
   }
   if (*slot == nullptr) return 1;
   int result = 1;
-  if (spec.flags & (MSRPBFieldString | MSRPBFieldBytes)) {
+  if (fieldInfo.flags & (MSRPBFieldString | MSRPBFieldBytes)) {
     MSRPBStringFieldDealloc(static_cast<MSRPBStringField*>(*slot));
     std::free(*slot);
-  } else if (spec.flags & MSRPBFieldMessage) {
-    result = MSRPBMessageDeallocate(*spec.messageType, static_cast<MessageInfo*>(*slot));
+  } else if (fieldInfo.flags & MSRPBFieldMessage) {
+    result = MSRPBMessageDeallocate(*fieldInfo.messageType, static_cast<MessageInfo*>(*slot));
   } else {
     std::free(*slot);
   }
@@ -388,10 +388,10 @@ int MSRPBMessageCopy(const MSRPBMessageType& type, MessageInfo** destination,
   }
   MessageInfo* copy = *destination;
   for (std::uint32_t i = 0; i < type.fieldCount; ++i) {
-    const MSRPBFieldSpec& spec = type.fields[i];
+    const MSRPBFieldInfo& fieldInfo = type.fields[i];
     const void* content = source->fields[i];
     void** slot = &copy->fields[i];
-    if (spec.flags & MSRPBFieldRepeated) {
+    if (fieldInfo.flags & MSRPBFieldRepeated) {
       auto* from = static_cast<const MSRPBRepeatedField*>(content);
       auto* to = static_cast<MSRPBRepeatedField*>(*slot);
       if (from == nullptr || from->count == 0 || from->elements == nullptr) continue;
@@ -401,16 +401,16 @@ int MSRPBMessageCopy(const MSRPBMessageType& type, MessageInfo** destination,
       for (std::uint32_t e = 0; e < from->count; ++e) {
         const void* element = from->elements[e];
         if (element == nullptr) return 0;
-        if (spec.flags & MSRPBFieldMessage) {
-          if (!MSRPBMessageCopy(*spec.messageType,
+        if (fieldInfo.flags & MSRPBFieldMessage) {
+          if (!MSRPBMessageCopy(*fieldInfo.messageType,
                                 reinterpret_cast<MessageInfo**>(&to->elements[e]),
                                 static_cast<const MessageInfo*>(element))) {
             return 0;
           }
-        } else if (spec.flags & (MSRPBFieldString | MSRPBFieldBytes)) {
+        } else if (fieldInfo.flags & (MSRPBFieldString | MSRPBFieldBytes)) {
           auto* string = static_cast<const MSRPBStringField*>(element);
           MSRPBSetString(&to->elements[e], string->bytes, string->bytes ? string->length : 0);
-        } else if (spec.flags & MSRPBFieldFloat) {
+        } else if (fieldInfo.flags & MSRPBFieldFloat) {
           MSRPBSetFloat(&to->elements[e], *static_cast<const float*>(element));
         } else {
           MSRPBSetUInt64(&to->elements[e], *static_cast<const std::uint64_t*>(element));
@@ -419,15 +419,15 @@ int MSRPBMessageCopy(const MSRPBMessageType& type, MessageInfo** destination,
       continue;
     }
     if (content == nullptr) continue;
-    if (spec.flags & (MSRPBFieldString | MSRPBFieldBytes)) {
+    if (fieldInfo.flags & (MSRPBFieldString | MSRPBFieldBytes)) {
       auto* string = static_cast<const MSRPBStringField*>(content);
       MSRPBSetString(slot, string->bytes, string->bytes ? string->length : 0);
-    } else if (spec.flags & MSRPBFieldMessage) {
-      if (!MSRPBMessageCopy(*spec.messageType, reinterpret_cast<MessageInfo**>(slot),
+    } else if (fieldInfo.flags & MSRPBFieldMessage) {
+      if (!MSRPBMessageCopy(*fieldInfo.messageType, reinterpret_cast<MessageInfo**>(slot),
                             static_cast<const MessageInfo*>(content))) {
         return 0;
       }
-    } else if (spec.flags & MSRPBFieldFloat) {
+    } else if (fieldInfo.flags & MSRPBFieldFloat) {
       MSRPBSetFloat(slot, *static_cast<const float*>(content));
     } else {
       MSRPBSetUInt64(slot, *static_cast<const std::uint64_t*>(content));

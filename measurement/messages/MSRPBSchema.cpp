@@ -43,13 +43,13 @@ extern const MSRPBMessageType kMSRPBUserAttributeType;
 namespace {
 
 template <std::size_t N>
-constexpr std::array<std::uint32_t, N> flagsOf(const MSRPBFieldSpec (&fields)[N]) {
+constexpr std::array<std::uint32_t, N> flagsOf(const MSRPBFieldInfo (&fields)[N]) {
   std::array<std::uint32_t, N> flags{};
   for (std::size_t i = 0; i < N; ++i) flags[i] = fields[i].flags;
   return flags;
 }
 
-constexpr MSRPBFieldSpec kAddressFields[] = {
+constexpr MSRPBFieldInfo kAddressFields[] = {
     {1, "field_1", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {2, "field_2", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {3, "field_3", MSRPBFieldString | MSRPBFieldOptional, nullptr},
@@ -60,7 +60,7 @@ constexpr MSRPBFieldSpec kAddressFields[] = {
 };
 constexpr auto kAddressFlags = flagsOf(kAddressFields);
 
-constexpr MSRPBFieldSpec kAppPropertyFields[] = {
+constexpr MSRPBFieldInfo kAppPropertyFields[] = {
     {1, "platform", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {2, "os_version", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {3, "device_model", MSRPBFieldString | MSRPBFieldOptional, nullptr},
@@ -71,7 +71,7 @@ constexpr MSRPBFieldSpec kAppPropertyFields[] = {
 };
 constexpr auto kAppPropertyFlags = flagsOf(kAppPropertyFields);
 
-constexpr MSRPBFieldSpec kAudienceFields[] = {
+constexpr MSRPBFieldInfo kAudienceFields[] = {
     {1, "audience_id", MSRPBFieldInt32 | MSRPBFieldOptional, nullptr},
     {2, "property_filters", MSRPBFieldMessage | MSRPBFieldRepeated, &kMSRPBPropertyFilterType},
     {3, "event_filters", MSRPBFieldMessage | MSRPBFieldRepeated, &kMSRPBEventFilterType},
@@ -80,7 +80,7 @@ constexpr MSRPBFieldSpec kAudienceFields[] = {
 };
 constexpr auto kAudienceFlags = flagsOf(kAudienceFields);
 
-constexpr MSRPBFieldSpec kAudienceLeafFilterResultFields[] = {
+constexpr MSRPBFieldInfo kAudienceLeafFilterResultFields[] = {
     {1, "audience_id", MSRPBFieldInt32 | MSRPBFieldOptional, nullptr},
     {2, "current_data", MSRPBFieldMessage | MSRPBFieldOptional, &kMSRPBResultDataType},
     {3, "previous_data", MSRPBFieldMessage | MSRPBFieldOptional, &kMSRPBResultDataType},
@@ -88,7 +88,7 @@ constexpr MSRPBFieldSpec kAudienceLeafFilterResultFields[] = {
 };
 constexpr auto kAudienceLeafFilterResultFlags = flagsOf(kAudienceLeafFilterResultFields);
 
-constexpr MSRPBFieldSpec kClientPropertyFields[] = {
+constexpr MSRPBFieldInfo kClientPropertyFields[] = {
     {1, "name", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {2, "diversion_key", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {3, "version", MSRPBFieldInt64 | MSRPBFieldOptional, nullptr},
@@ -97,19 +97,19 @@ constexpr MSRPBFieldSpec kClientPropertyFields[] = {
 };
 constexpr auto kClientPropertyFlags = flagsOf(kClientPropertyFields);
 
-constexpr MSRPBFieldSpec kCustomPropertyFields[] = {
+constexpr MSRPBFieldInfo kCustomPropertyFields[] = {
     {1, "key", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {2, "value", MSRPBFieldString | MSRPBFieldOptional, nullptr},
 };
 constexpr auto kCustomPropertyFlags = flagsOf(kCustomPropertyFields);
 
-constexpr MSRPBFieldSpec kDynamicFilterResultTimestampFields[] = {
+constexpr MSRPBFieldInfo kDynamicFilterResultTimestampFields[] = {
     {1, "filter_id", MSRPBFieldInt32 | MSRPBFieldOptional, nullptr},
     {2, "timestamp", MSRPBFieldInt64 | MSRPBFieldOptional, nullptr},
 };
 constexpr auto kDynamicFilterResultTimestampFlags = flagsOf(kDynamicFilterResultTimestampFields);
 
-constexpr MSRPBFieldSpec kEventFields[] = {
+constexpr MSRPBFieldInfo kEventFields[] = {
     {1, "params", MSRPBFieldMessage | MSRPBFieldRepeated, &kMSRPBEventParamType},
     {2, "name", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {3, "timestamp_millis", MSRPBFieldInt64 | MSRPBFieldOptional, nullptr},
@@ -118,7 +118,7 @@ constexpr MSRPBFieldSpec kEventFields[] = {
 };
 constexpr auto kEventFlags = flagsOf(kEventFields);
 
-constexpr MSRPBFieldSpec kEventConfigFields[] = {
+constexpr MSRPBFieldInfo kEventConfigFields[] = {
     {1, "name", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {2, "blocklisted", MSRPBFieldBool | MSRPBFieldOptional, nullptr},
     {3, "custom_conversion", MSRPBFieldBool | MSRPBFieldOptional, nullptr},
@@ -126,7 +126,7 @@ constexpr MSRPBFieldSpec kEventConfigFields[] = {
 };
 constexpr auto kEventConfigFlags = flagsOf(kEventConfigFields);
 
-constexpr MSRPBFieldSpec kEventFilterFields[] = {
+constexpr MSRPBFieldInfo kEventFilterFields[] = {
     {1, "filter_id", MSRPBFieldInt32 | MSRPBFieldOptional, nullptr},
     {2, "event_name", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {3, "filters", MSRPBFieldMessage | MSRPBFieldRepeated, &kMSRPBFilterType},
@@ -138,7 +138,7 @@ constexpr MSRPBFieldSpec kEventFilterFields[] = {
 };
 constexpr auto kEventFilterFlags = flagsOf(kEventFilterFields);
 
-constexpr MSRPBFieldSpec kEventParamFields[] = {
+constexpr MSRPBFieldInfo kEventParamFields[] = {
     {1, "name", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {2, "string_value", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {3, "int_value", MSRPBFieldInt64 | MSRPBFieldOptional, nullptr},
@@ -148,25 +148,25 @@ constexpr MSRPBFieldSpec kEventParamFields[] = {
 };
 constexpr auto kEventParamFlags = flagsOf(kEventParamFields);
 
-constexpr MSRPBFieldSpec kExperimentFields[] = {
+constexpr MSRPBFieldInfo kExperimentFields[] = {
     {1, "experiment_id", MSRPBFieldInt32 | MSRPBFieldOptional, nullptr},
     {2, "flags", MSRPBFieldMessage | MSRPBFieldRepeated, &kMSRPBFlagType},
 };
 constexpr auto kExperimentFlags = flagsOf(kExperimentFields);
 
-constexpr MSRPBFieldSpec kExperimentRequestFields[] = {
+constexpr MSRPBFieldInfo kExperimentRequestFields[] = {
     {1, "app_property", MSRPBFieldMessage | MSRPBFieldOptional, &kMSRPBAppPropertyType},
     {2, "client_properties", MSRPBFieldMessage | MSRPBFieldRepeated, &kMSRPBClientPropertyType},
 };
 constexpr auto kExperimentRequestFlags = flagsOf(kExperimentRequestFields);
 
-constexpr MSRPBFieldSpec kExperimentResponseFields[] = {
+constexpr MSRPBFieldInfo kExperimentResponseFields[] = {
     {1, "snapshots", MSRPBFieldMessage | MSRPBFieldRepeated, &kMSRPBSnapshotType},
     {2, "sdk_responses", MSRPBFieldMessage | MSRPBFieldRepeated, &kMSRPBSdkResponseType},
 };
 constexpr auto kExperimentResponseFlags = flagsOf(kExperimentResponseFields);
 
-constexpr MSRPBFieldSpec kFilterFields[] = {
+constexpr MSRPBFieldInfo kFilterFields[] = {
     {1, "string_filter", MSRPBFieldMessage | MSRPBFieldOptional, &kMSRPBStringFilterType},
     {2, "number_filter", MSRPBFieldMessage | MSRPBFieldOptional, &kMSRPBNumberFilterType},
     {3, "field_3", MSRPBFieldBool | MSRPBFieldOptional, nullptr},
@@ -174,7 +174,7 @@ constexpr MSRPBFieldSpec kFilterFields[] = {
 };
 constexpr auto kFilterFlags = flagsOf(kFilterFields);
 
-constexpr MSRPBFieldSpec kFlagFields[] = {
+constexpr MSRPBFieldInfo kFlagFields[] = {
     {1, "name", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {2, "int_value", MSRPBFieldInt64 | MSRPBFieldOptional, nullptr},
     {3, "string_value", MSRPBFieldString | MSRPBFieldOptional, nullptr},
@@ -183,19 +183,19 @@ constexpr MSRPBFieldSpec kFlagFields[] = {
 };
 constexpr auto kFlagFlags = flagsOf(kFlagFields);
 
-constexpr MSRPBFieldSpec kHashedUserDataFields[] = {
+constexpr MSRPBFieldInfo kHashedUserDataFields[] = {
     {1, "field_1", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {2, "field_2", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {3, "address", MSRPBFieldMessage | MSRPBFieldOptional, &kMSRPBAddressType},
 };
 constexpr auto kHashedUserDataFlags = flagsOf(kHashedUserDataFields);
 
-constexpr MSRPBFieldSpec kMeasurementBatchFields[] = {
+constexpr MSRPBFieldInfo kMeasurementBatchFields[] = {
     {1, "bundles", MSRPBFieldMessage | MSRPBFieldRepeated, &kMSRPBMeasurementBundleType},
 };
 constexpr auto kMeasurementBatchFlags = flagsOf(kMeasurementBatchFields);
 
-constexpr MSRPBFieldSpec kMeasurementBundleFields[] = {
+constexpr MSRPBFieldInfo kMeasurementBundleFields[] = {
     {1, "field_1", MSRPBFieldInt32 | MSRPBFieldOptional, nullptr},
     {2, "events", MSRPBFieldMessage | MSRPBFieldRepeated, &kMSRPBEventType},
     {3, "user_attributes", MSRPBFieldMessage | MSRPBFieldRepeated, &kMSRPBUserAttributeType},
@@ -246,7 +246,7 @@ constexpr MSRPBFieldSpec kMeasurementBundleFields[] = {
 };
 constexpr auto kMeasurementBundleFlags = flagsOf(kMeasurementBundleFields);
 
-constexpr MSRPBFieldSpec kMeasurementConfigFields[] = {
+constexpr MSRPBFieldInfo kMeasurementConfigFields[] = {
     {1, "version", MSRPBFieldInt64 | MSRPBFieldOptional, nullptr},
     {2, "vmp_app_id", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {3, "field_3", MSRPBFieldInt32 | MSRPBFieldOptional, nullptr},
@@ -259,7 +259,7 @@ constexpr MSRPBFieldSpec kMeasurementConfigFields[] = {
 };
 constexpr auto kMeasurementConfigFlags = flagsOf(kMeasurementConfigFields);
 
-constexpr MSRPBFieldSpec kNumberFilterFields[] = {
+constexpr MSRPBFieldInfo kNumberFilterFields[] = {
     {1, "comparison_type", MSRPBFieldEnum | MSRPBFieldOptional, nullptr},
     {2, "match_as_float", MSRPBFieldBool | MSRPBFieldOptional, nullptr},
     {3, "comparison_value", MSRPBFieldString | MSRPBFieldOptional, nullptr},
@@ -268,24 +268,24 @@ constexpr MSRPBFieldSpec kNumberFilterFields[] = {
 };
 constexpr auto kNumberFilterFlags = flagsOf(kNumberFilterFields);
 
-constexpr MSRPBFieldSpec kOgtActivitiesFields[] = {
+constexpr MSRPBFieldInfo kOgtActivitiesFields[] = {
     {1, "activities", MSRPBFieldMessage | MSRPBFieldRepeated, &kMSRPBOgtActivityType},
 };
 constexpr auto kOgtActivitiesFlags = flagsOf(kOgtActivitiesFields);
 
-constexpr MSRPBFieldSpec kOgtActivityFields[] = {
+constexpr MSRPBFieldInfo kOgtActivityFields[] = {
     {1, "name", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {2, "data", MSRPBFieldMessage | MSRPBFieldRepeated, &kMSRPBRuntimeEntityType},
 };
 constexpr auto kOgtActivityFlags = flagsOf(kOgtActivityFields);
 
-constexpr MSRPBFieldSpec kProgramFields[] = {
+constexpr MSRPBFieldInfo kProgramFields[] = {
     {1, "instructions", MSRPBFieldMessage | MSRPBFieldRepeated, &kMSRPBRuntimeEntityType},
     {2, "ogt_activities", MSRPBFieldMessage | MSRPBFieldOptional, &kMSRPBOgtActivitiesType},
 };
 constexpr auto kProgramFlags = flagsOf(kProgramFields);
 
-constexpr MSRPBFieldSpec kPropertyFilterFields[] = {
+constexpr MSRPBFieldInfo kPropertyFilterFields[] = {
     {1, "filter_id", MSRPBFieldInt32 | MSRPBFieldOptional, nullptr},
     {2, "property_name", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {3, "filter", MSRPBFieldMessage | MSRPBFieldOptional, &kMSRPBFilterType},
@@ -295,7 +295,7 @@ constexpr MSRPBFieldSpec kPropertyFilterFields[] = {
 };
 constexpr auto kPropertyFilterFlags = flagsOf(kPropertyFilterFields);
 
-constexpr MSRPBFieldSpec kResultDataFields[] = {
+constexpr MSRPBFieldInfo kResultDataFields[] = {
     {1, "status", MSRPBFieldUInt64 | MSRPBFieldRepeated, nullptr},
     {2, "results", MSRPBFieldUInt64 | MSRPBFieldRepeated, nullptr},
     {3, "dynamic_filter_timestamps", MSRPBFieldMessage | MSRPBFieldRepeated,
@@ -305,7 +305,7 @@ constexpr MSRPBFieldSpec kResultDataFields[] = {
 };
 constexpr auto kResultDataFlags = flagsOf(kResultDataFields);
 
-constexpr MSRPBFieldSpec kRuntimeEntityFields[] = {
+constexpr MSRPBFieldInfo kRuntimeEntityFields[] = {
     {1, "type", MSRPBFieldEnum | MSRPBFieldOptional, nullptr},
     {2, "value", MSRPBFieldMessage | MSRPBFieldRepeated, &kMSRPBRuntimeEntityType},
     {3, "statement", MSRPBFieldString | MSRPBFieldOptional, nullptr},
@@ -315,32 +315,32 @@ constexpr MSRPBFieldSpec kRuntimeEntityFields[] = {
 };
 constexpr auto kRuntimeEntityFlags = flagsOf(kRuntimeEntityFields);
 
-constexpr MSRPBFieldSpec kSdkResponseFields[] = {
+constexpr MSRPBFieldInfo kSdkResponseFields[] = {
     {1, "name", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {2, "error_code", MSRPBFieldEnum | MSRPBFieldOptional, nullptr},
     {3, "snapshot", MSRPBFieldMessage | MSRPBFieldOptional, &kMSRPBSnapshotType},
 };
 constexpr auto kSdkResponseFlags = flagsOf(kSdkResponseFields);
 
-constexpr MSRPBFieldSpec kSequenceFilterResultTimestampFields[] = {
+constexpr MSRPBFieldInfo kSequenceFilterResultTimestampFields[] = {
     {1, "filter_id", MSRPBFieldInt32 | MSRPBFieldOptional, nullptr},
     {2, "eval_timestamps", MSRPBFieldInt64 | MSRPBFieldRepeated, nullptr},
 };
 constexpr auto kSequenceFilterResultTimestampFlags = flagsOf(kSequenceFilterResultTimestampFields);
 
-constexpr MSRPBFieldSpec kSettingFields[] = {
+constexpr MSRPBFieldInfo kSettingFields[] = {
     {1, "name", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {2, "value", MSRPBFieldString | MSRPBFieldOptional, nullptr},
 };
 constexpr auto kSettingFlags = flagsOf(kSettingFields);
 
-constexpr MSRPBFieldSpec kSnapshotFields[] = {
+constexpr MSRPBFieldInfo kSnapshotFields[] = {
     {1, "name", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {2, "experiments", MSRPBFieldMessage | MSRPBFieldRepeated, &kMSRPBExperimentType},
 };
 constexpr auto kSnapshotFlags = flagsOf(kSnapshotFields);
 
-constexpr MSRPBFieldSpec kStringFilterFields[] = {
+constexpr MSRPBFieldInfo kStringFilterFields[] = {
     {1, "match_type", MSRPBFieldEnum | MSRPBFieldOptional, nullptr},
     {2, "expression", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {3, "case_sensitive", MSRPBFieldBool | MSRPBFieldOptional, nullptr},
@@ -348,7 +348,7 @@ constexpr MSRPBFieldSpec kStringFilterFields[] = {
 };
 constexpr auto kStringFilterFlags = flagsOf(kStringFilterFields);
 
-constexpr MSRPBFieldSpec kUserAttributeFields[] = {
+constexpr MSRPBFieldInfo kUserAttributeFields[] = {
     {1, "set_timestamp_millis", MSRPBFieldInt64 | MSRPBFieldOptional, nullptr},
     {2, "name", MSRPBFieldString | MSRPBFieldOptional, nullptr},
     {3, "string_value", MSRPBFieldString | MSRPBFieldOptional, nullptr},

@@ -13,7 +13,7 @@
 
 struct MSRPBMessageType;
 
-struct MSRPBFieldSpec {
+struct MSRPBFieldInfo {
   std::uint32_t tag;
   const char* name;
   std::uint32_t flags;
@@ -23,7 +23,7 @@ struct MSRPBFieldSpec {
 struct MSRPBMessageType {
   const char* name;
   std::uint32_t fieldCount;
-  const MSRPBFieldSpec* fields;  // slot order
+  const MSRPBFieldInfo* fields;  // slot order
   const std::uint32_t* flags;    // the constant table every MessageInfo of the type points to
   const pb_msgdesc_t* descriptor;
   std::size_t structSize;  // size of the nanopb structure

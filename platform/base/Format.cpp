@@ -12,14 +12,14 @@ namespace {
 enum class Length { None, Char, Short, Long, LongLong, Size, Max, Ptrdiff, LongDouble };
 
 template <class T>
-std::string cFormat(const std::string& spec, T value) {
+std::string cFormat(const std::string& directive, T value) {
   char small[128];
-  int n = std::snprintf(small, sizeof small, spec.c_str(), value);
+  int n = std::snprintf(small, sizeof small, directive.c_str(), value);
   if (n < 0) return {};
   if (static_cast<std::size_t>(n) < sizeof small)
     return std::string(small, static_cast<std::size_t>(n));
   std::string out(static_cast<std::size_t>(n) + 1, '\0');
-  std::snprintf(out.data(), out.size(), spec.c_str(), value);
+  std::snprintf(out.data(), out.size(), directive.c_str(), value);
   out.resize(static_cast<std::size_t>(n));
   return out;
 }
@@ -147,9 +147,9 @@ std::string formatValues(std::string_view format, const std::vector<Value>& args
       break;
     }
     char conversion = format[i++];
-    std::string spec = "%" + flags;
-    if (width >= 0) spec += std::to_string(width);
-    if (precision >= 0) spec += "." + std::to_string(precision);
+    std::string directive = "%" + flags;
+    if (width >= 0) directive += std::to_string(width);
+    if (precision >= 0) directive += "." + std::to_string(precision);
 
     switch (conversion) {
       case '%':
@@ -172,7 +172,7 @@ std::string formatValues(std::string_view format, const std::vector<Value>& args
       case 'd':
       case 'i':
       case 'D':
-        out += cFormat(spec + "lld", static_cast<long long>(signedFor(
+        out += cFormat(directive + "lld", static_cast<long long>(signedFor(
                                          take(), conversion == 'D' ? Length::Long : length)));
         break;
       case 'u':
@@ -183,7 +183,7 @@ std::string formatValues(std::string_view format, const std::vector<Value>& args
       case 'O': {
         char base = conversion == 'U' ? 'u' : (conversion == 'O' ? 'o' : conversion);
         Length l = (conversion == 'U' || conversion == 'O') ? Length::Long : length;
-        out += cFormat(spec + "ll" + base, static_cast<unsigned long long>(unsignedFor(take(), l)));
+        out += cFormat(directive + "ll" + base, static_cast<unsigned long long>(unsignedFor(take(), l)));
         break;
       }
       case 'f':
@@ -194,7 +194,7 @@ std::string formatValues(std::string_view format, const std::vector<Value>& args
       case 'G':
       case 'a':
       case 'A':
-        out += cFormat(spec + conversion, take().doubleValue());
+        out += cFormat(directive + conversion, take().doubleValue());
         break;
       case 'c':
       case 'C': {

@@ -233,8 +233,8 @@ bool numbersEqual(const Value& a, const Value& b) {
   return a.int64Value() == b.int64Value();
 }
 
-std::size_t mix(std::size_t seed, std::size_t v) {
-  return seed ^ (v + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2));
+std::size_t mix(std::size_t acc, std::size_t v) {
+  return acc ^ (v + 0x9e3779b97f4a7c15ULL + (acc << 6) + (acc >> 2));
 }
 
 std::string describe(const Value& v, int level);
@@ -594,54 +594,54 @@ bool operator==(const Value& a, const Value& b) {
 }
 
 std::size_t Value::hash() const {
-  std::size_t seed = static_cast<std::size_t>(kind()) * 0x100000001b3ULL;
+  std::size_t acc = static_cast<std::size_t>(kind()) * 0x100000001b3ULL;
   switch (kind()) {
     case Kind::Nil:
     case Kind::Null:
-      return seed;
+      return acc;
     case Kind::Number: {
       // Equal numbers of different kinds must hash alike: integral values hash as integers.
       if (isFloatingPoint()) {
         double d = doubleValue();
         if (d == std::trunc(d) && d >= -9223372036854775808.0 && d < 9223372036854775808.0) {
-          return mix(seed, std::hash<std::int64_t>()(static_cast<std::int64_t>(d)));
+          return mix(acc, std::hash<std::int64_t>()(static_cast<std::int64_t>(d)));
         }
         if (d == std::trunc(d) && d >= 0 && d < 18446744073709551616.0) {
-          return mix(seed, std::hash<std::uint64_t>()(static_cast<std::uint64_t>(d)));
+          return mix(acc, std::hash<std::uint64_t>()(static_cast<std::uint64_t>(d)));
         }
-        return mix(seed, std::hash<double>()(d));
+        return mix(acc, std::hash<double>()(d));
       }
       if (numberKind() == NumberKind::Unsigned && uint64Value() > 9223372036854775807ULL) {
-        return mix(seed, std::hash<std::uint64_t>()(uint64Value()));
+        return mix(acc, std::hash<std::uint64_t>()(uint64Value()));
       }
-      return mix(seed, std::hash<std::int64_t>()(int64Value()));
+      return mix(acc, std::hash<std::int64_t>()(int64Value()));
     }
     case Kind::String:
-      return mix(seed, std::hash<std::string>()(*string()));
+      return mix(acc, std::hash<std::string>()(*string()));
     case Kind::Data:
-      return mix(seed, std::hash<std::string_view>()(std::string_view(
+      return mix(acc, std::hash<std::string_view>()(std::string_view(
                            reinterpret_cast<const char*>(bytes()->data()), bytes()->size())));
     case Kind::Date:
-      return mix(seed, std::hash<double>()(*dateValue()));
+      return mix(acc, std::hash<double>()(*dateValue()));
     case Kind::Array:
-      for (const auto& e : *array()) seed = mix(seed, e.hash());
-      return seed;
+      for (const auto& e : *array()) acc = mix(acc, e.hash());
+      return acc;
     case Kind::Dictionary:
       for (const auto& [k, v] : *dictionary()) {
-        seed = mix(seed, std::hash<std::string>()(k));
-        seed = mix(seed, v.hash());
+        acc = mix(acc, std::hash<std::string>()(k));
+        acc = mix(acc, v.hash());
       }
-      return seed;
+      return acc;
     case Kind::Set: {
       // Order-independent: sets equal as sets hash alike.
       std::size_t sum = 0;
       for (const auto& e : *array()) sum += e.hash();
-      return mix(seed, sum);
+      return mix(acc, sum);
     }
     case Kind::Object:
-      return mix(seed, object()->hash());
+      return mix(acc, object()->hash());
   }
-  return seed;
+  return acc;
 }
 
 const Value& nilValue() {

@@ -19,7 +19,7 @@ detail::Node* topNavigationView(detail::Tree& tree) {
   int layer = tree.topLayer();
   for (int l = layer; l >= 0; --l) {
     for (auto& item : tree.drawn) {
-      if (item.layer == l && item.node->spec->kind == detail::Kind::navigationView)
+      if (item.layer == l && item.node->blueprint->kind == detail::Kind::navigationView)
         return item.node.get();
     }
   }

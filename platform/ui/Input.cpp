@@ -13,20 +13,20 @@ bool hits(const DrawnItem& item, Point p) {
 
 bool isDisabled(const Node& node) {
   for (const Node* n = &node; n; n = n->parent) {
-    if (n->isModifier(Mod::disabled) && n->spec->flag) return true;
+    if (n->isModifier(Mod::disabled) && n->blueprint->flag) return true;
   }
   return false;
 }
 
 bool isTappable(const Node& node) {
-  Kind k = node.spec->kind;
+  Kind k = node.blueprint->kind;
   return k == Kind::button || k == Kind::navigationLink || node.isModifier(Mod::onTap);
 }
 
 // The list row holding `node`, and its list.
 Node* rowOf(Node* node, Node** list) {
   for (Node* n = node; n && n->parent; n = n->parent) {
-    if (n->parent->spec->kind == Kind::list) {
+    if (n->parent->blueprint->kind == Kind::list) {
       if (list) *list = n->parent;
       return n;
     }
@@ -49,18 +49,18 @@ bool Tree::tap(Point p) {
   }
   bool swipesOpen = false;
   for (auto& item : drawn) {
-    if (item.node->spec->kind == Kind::list) {
+    if (item.node->blueprint->kind == Kind::list) {
       for (auto& [k, v] : item.node->swipeOffsets) swipesOpen = swipesOpen || v > 0;
     }
   }
   for (auto it = drawn.rbegin(); it != drawn.rend(); ++it) {
     if (it->layer != layer || !hits(*it, p)) continue;
     Node& node = *it->node;
-    if (node.spec->kind == Kind::navigationView && node.backFrame.contains(p)) {
+    if (node.blueprint->kind == Kind::navigationView && node.backFrame.contains(p)) {
       pop(node);
       return true;
     }
-    if (node.spec->kind == Kind::textField && !isDisabled(node)) {
+    if (node.blueprint->kind == Kind::textField && !isDisabled(node)) {
       if (swipesOpen) closeSwipes();
       focus(&node, p);
       return true;
@@ -79,10 +79,10 @@ bool Tree::tap(Point p) {
     }
     auto keep = node.shared_from_this();
     endEditing();
-    if (node.spec->kind == Kind::navigationLink) {
+    if (node.blueprint->kind == Kind::navigationLink) {
       push(node);
-    } else if (node.spec->action) {
-      node.spec->action();
+    } else if (node.blueprint->action) {
+      node.blueprint->action();
     }
     if (isSwipeAction) closeSwipes();
     requestLayout();
@@ -109,7 +109,7 @@ void Tree::scrollAt(Point p, double dx, double dy) {
 }
 
 void Tree::scrollBy(Node& target, double dx, double dy) {
-  if (target.spec->kind == Kind::scroll && target.spec->axis == Axis::horizontal) {
+  if (target.blueprint->kind == Kind::scroll && target.blueprint->axis == Axis::horizontal) {
     target.scrollOffset.x = std::max(0.0, target.scrollOffset.x + (dx != 0 ? dx : dy));
   } else {
     target.scrollOffset.y = std::max(0.0, target.scrollOffset.y + dy);
@@ -137,7 +137,7 @@ void Tree::setSwipe(Node& list, const std::string& rowKey, double offset) {
 void Tree::closeSwipes() {
   std::vector<Node*> lists;
   for (auto& item : drawn) {
-    if (item.node->spec->kind == Kind::list) lists.push_back(item.node.get());
+    if (item.node->blueprint->kind == Kind::list) lists.push_back(item.node.get());
   }
   for (Node* l : lists) {
     for (auto& [k, v] : l->swipeOffsets) v = 0;
@@ -195,8 +195,8 @@ void Tree::dragMoved(Point p) {
         Node* swipe = row ? swipeModifierOf(row) : nullptr;
         double reveal = row ? swipeRevealWidth(*row) : 0;
         // Without full swipe a long drag stops at the revealed actions.
-        double limit = swipe && swipe->spec->flag ? row->rowFrame.width : reveal;
-        bool leading = swipe && swipe->spec->hAlign == HorizontalAlignment::leading;
+        double limit = swipe && swipe->blueprint->flag ? row->rowFrame.width : reveal;
+        bool leading = swipe && swipe->blueprint->hAlign == HorizontalAlignment::leading;
         setSwipe(*list, drag.rowKey,
                  std::clamp(drag.startOffset + (leading ? dx : -dx), 0.0, limit));
       }
@@ -233,12 +233,12 @@ void Tree::dragEnded(Point p) {
       Node* swipe = swipeModifierOf(row);
       double offset = list->swipeOffsets[ended.rowKey];
       double reveal = swipeRevealWidth(*row);
-      if (swipe && swipe->spec->flag && offset > row->rowFrame.width * 0.6 &&
+      if (swipe && swipe->blueprint->flag && offset > row->rowFrame.width * 0.6 &&
           swipe->children.size() > 1) {
         Node& first = *swipe->children[1];
         auto keep = first.shared_from_this();
         setSwipe(*list, ended.rowKey, 0);
-        if (first.spec->kind == Kind::button && first.spec->action) first.spec->action();
+        if (first.blueprint->kind == Kind::button && first.blueprint->action) first.blueprint->action();
       } else {
         setSwipe(*list, ended.rowKey, offset > reveal / 2 ? reveal : 0);
       }

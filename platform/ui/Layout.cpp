@@ -21,19 +21,19 @@ constexpr double kSwipeActionMinWidth = 74;
 double orZero(std::optional<double> v) { return v ? *v : 0; }
 
 Style childStyle(const Node& node, const Style& style) {
-  if (node.spec->kind == Kind::button || node.spec->kind == Kind::navigationLink) {
+  if (node.blueprint->kind == Kind::button || node.blueprint->kind == Kind::navigationLink) {
     Style s = style;
     s.insideButton = true;
     s.inStack = false;
     return s;
   }
-  if (node.spec->kind != Kind::modifier) {
+  if (node.blueprint->kind != Kind::modifier) {
     Style s = style;
-    if (node.spec->kind != Kind::component && node.spec->kind != Kind::hosted) s.inStack = false;
+    if (node.blueprint->kind != Kind::component && node.blueprint->kind != Kind::hosted) s.inStack = false;
     return s;
   }
   Style s = style;
-  const Spec& sp = *node.spec;
+  const Blueprint& sp = *node.blueprint;
   switch (sp.mod) {
     // An explicit weight applies whatever font is chosen inside it, as bold() does on a text.
     case Mod::font:
@@ -90,9 +90,9 @@ struct GridColumn {
   double width = 0;
 };
 
-std::vector<GridColumn> gridColumns(const Spec& spec, double width) {
+std::vector<GridColumn> gridColumns(const Blueprint& blueprint, double width) {
   std::vector<GridColumn> cols;
-  const auto& items = spec.columns;
+  const auto& items = blueprint.columns;
   auto spacingAfter = [&](std::size_t i) { return items[i].spacing.value_or(kDefaultSpacing); };
   double fixedTotal = 0;
   double spacingTotal = 0;
@@ -131,7 +131,7 @@ std::vector<GridColumn> gridColumns(const Spec& spec, double width) {
   double used = 0;
   for (std::size_t i = 0; i < widths.size(); ++i)
     used += widths[i] + (i + 1 < widths.size() ? gaps[i] : 0);
-  double x = alignOffset(spec.hAlign, width, used);
+  double x = alignOffset(blueprint.hAlign, width, used);
   if (x < 0) x = 0;
   for (std::size_t i = 0; i < widths.size(); ++i) {
     cols.push_back({x, widths[i]});
@@ -143,13 +143,13 @@ std::vector<GridColumn> gridColumns(const Spec& spec, double width) {
 }  // namespace
 
 bool isScrollContainer(const Node& node) {
-  return node.spec->kind == Kind::scroll || node.spec->kind == Kind::list;
+  return node.blueprint->kind == Kind::scroll || node.blueprint->kind == Kind::list;
 }
 
 Node* swipeModifierOf(Node* row) {
   for (Node* n = row; n;) {
     if (n->isModifier(Mod::swipeActions)) return n;
-    if (n->spec->kind != Kind::modifier && n->spec->kind != Kind::component) return nullptr;
+    if (n->blueprint->kind != Kind::modifier && n->blueprint->kind != Kind::component) return nullptr;
     n = n->content();
   }
   return nullptr;
@@ -158,7 +158,7 @@ Node* swipeModifierOf(Node* row) {
 Node* findModifier(Node* node, Mod mod, bool throughContainers) {
   if (!node) return nullptr;
   if (node->isModifier(mod)) return node;
-  Kind k = node->spec->kind;
+  Kind k = node->blueprint->kind;
   if (k == Kind::navigationView) return nullptr;
   if (!throughContainers && k != Kind::modifier && k != Kind::component && k != Kind::hosted) {
     return nullptr;
@@ -174,14 +174,14 @@ Node* findModifier(Node* node, Mod mod, bool throughContainers) {
 namespace {
 
 std::vector<Size> stackSizes(Tree& tree, Node& node, Proposal p, const Style& style) {
-  bool vertical = node.spec->kind == Kind::vstack;
+  bool vertical = node.blueprint->kind == Kind::vstack;
   Style cs = style;
   cs.inStack = true;
   cs.stackAxis = vertical ? Axis::vertical : Axis::horizontal;
   auto& kids = node.children;
   std::size_t n = kids.size();
   std::vector<Size> sizes(n);
-  double spacing = node.spec->spacing.value_or(kDefaultSpacing);
+  double spacing = node.blueprint->spacing.value_or(kDefaultSpacing);
   std::optional<double> along = vertical ? p.height : p.width;
   std::optional<double> cross = vertical ? p.width : p.height;
   auto propose = [&](std::optional<double> a) {
@@ -226,7 +226,7 @@ Size Tree::measure(Node& node, Proposal p, const Style& style) {
   for (auto& [prop, size] : node.measureCache) {
     if (prop == p) return size;
   }
-  const Spec& s = *node.spec;
+  const Blueprint& s = *node.blueprint;
   Style cs = childStyle(node, style);
   Size out;
   switch (s.kind) {
@@ -375,7 +375,7 @@ Size Tree::measure(Node& node, Proposal p, const Style& style) {
 }
 
 Size Tree::flexFrameSize(Node& node, Proposal p, const Style& cs) {
-  const FrameOptions& f = node.spec->frame;
+  const FrameOptions& f = node.blueprint->frame;
   Node* c = node.content();
   auto clampP = [](std::optional<double> prop, std::optional<double> lo,
                    std::optional<double> hi) -> std::optional<double> {
@@ -408,12 +408,12 @@ Size Tree::flexFrameSize(Node& node, Proposal p, const Style& cs) {
 
 double Tree::gridHeight(Node& node, double width, const Style& cs) {
   std::vector<RowSource> cells;
-  flatten(node.spec->children, "", cells, false);
-  auto cols = gridColumns(*node.spec, width);
+  flatten(node.blueprint->children, "", cells, false);
+  auto cols = gridColumns(*node.blueprint, width);
   std::size_t n = std::max<std::size_t>(1, cols.size());
   std::size_t rows = (cells.size() + n - 1) / n;
   if (rows == 0) return 0;
-  double spacing = node.spec->spacing.value_or(kDefaultSpacing);
+  double spacing = node.blueprint->spacing.value_or(kDefaultSpacing);
   // Rows not built yet are estimated from the first row.
   double estimate = 0;
   for (std::size_t k = 0; k < std::min(n, cells.size()); ++k) {
@@ -430,12 +430,12 @@ double Tree::gridHeight(Node& node, double width, const Style& cs) {
 
 void Tree::placeGrid(Node& node, Rect frame, const Style& cs) {
   std::vector<RowSource> cells;
-  flatten(node.spec->children, "", cells, false);
+  flatten(node.blueprint->children, "", cells, false);
   pruneRows(node, cells);
-  auto cols = gridColumns(*node.spec, frame.width);
+  auto cols = gridColumns(*node.blueprint, frame.width);
   std::size_t n = std::max<std::size_t>(1, cols.size());
   std::size_t rows = (cells.size() + n - 1) / n;
-  double spacing = node.spec->spacing.value_or(kDefaultSpacing);
+  double spacing = node.blueprint->spacing.value_or(kDefaultSpacing);
   double margin = viewport.height / 2;
   double estimate = 0;
   node.visibleRows.clear();
@@ -488,21 +488,21 @@ void Tree::pruneRows(Node& node, const std::vector<RowSource>& rows) {
 // ---- Lists and forms ----------------------------------------------------------------------
 
 bool Tree::isGrouped(const Node& list) const {
-  if (list.spec->flag) return true;  // a form
-  ListStyle style = list.spec->listStyle;
+  if (list.blueprint->flag) return true;  // a form
+  ListStyle style = list.blueprint->listStyle;
   for (Node* p = list.parent; p; p = p->parent) {
     if (p->isModifier(Mod::listStyle)) {
-      style = p->spec->listStyle;
+      style = p->blueprint->listStyle;
       break;
     }
-    if (p->spec->kind != Kind::modifier && p->spec->kind != Kind::component) break;
+    if (p->blueprint->kind != Kind::modifier && p->blueprint->kind != Kind::component) break;
   }
   return style == ListStyle::grouped || style == ListStyle::insetGrouped;
 }
 
 void Tree::placeList(Node& node, Rect frame, const Style& style) {
   std::vector<RowSource> rows;
-  flatten(node.spec->children, "", rows, true);
+  flatten(node.blueprint->children, "", rows, true);
   pruneRows(node, rows);
   bool grouped = isGrouped(node);
   double margin = std::max(200.0, frame.height / 2);
@@ -582,7 +582,7 @@ void Tree::placeList(Node& node, Rect frame, const Style& style) {
       offset = it->second;
     Node* swipeMod = swipeModifierOf(rowNode.get());
     // Trailing actions slide the row towards the leading edge; leading ones the other way.
-    bool leadingActions = swipeMod && swipeMod->spec->hAlign == HorizontalAlignment::leading;
+    bool leadingActions = swipeMod && swipeMod->blueprint->hAlign == HorizontalAlignment::leading;
     double shift = leadingActions ? offset : -offset;
     Rect cf{rf.x + rowLeading + shift, rf.y + (h - z.height) / 2, contentWidth, z.height};
     place(*rowNode, cf, cs);
@@ -627,9 +627,9 @@ void Tree::placeNavigation(Node& node, Rect frame, const Style& style) {
   bool root = node.stack.empty();
   Node* titleMod = findModifier(screen, Mod::navTitle, true);
   Node* modeMod = findModifier(screen, Mod::navTitleMode, true);
-  node.title = titleMod ? titleMod->spec->text : std::string();
+  node.title = titleMod ? titleMod->blueprint->text : std::string();
   NavigationBarTitleDisplayMode mode =
-      modeMod ? modeMod->spec->titleMode : NavigationBarTitleDisplayMode::automatic;
+      modeMod ? modeMod->blueprint->titleMode : NavigationBarTitleDisplayMode::automatic;
   if (mode == NavigationBarTitleDisplayMode::automatic) {
     // The root's automatic title is large; a pushed screen's is small, in the bar.
     mode = root ? NavigationBarTitleDisplayMode::large : NavigationBarTitleDisplayMode::inlineMode;
@@ -655,8 +655,8 @@ void Tree::placeNavigation(Node& node, Rect frame, const Style& style) {
         node.stack.size() >= 2 ? node.stack[node.stack.size() - 2].screen.get() : node.content();
     Node* belowTitle = findModifier(below, Mod::navTitle, true);
     node.backTitle =
-        belowTitle && belowTitle->spec->text.size() <= 12 && !belowTitle->spec->text.empty()
-            ? belowTitle->spec->text
+        belowTitle && belowTitle->blueprint->text.size() <= 12 && !belowTitle->blueprint->text.empty()
+            ? belowTitle->blueprint->text
             : "Back";
     Style bs;
     Size tz = textSize(node.backTitle, bs, std::nullopt);
@@ -668,7 +668,7 @@ void Tree::placeNavigation(Node& node, Rect frame, const Style& style) {
     Style ts = cs;
     ts.insideButton = false;
     double trailingX = bar.maxX() - 16;
-    const auto& placements = node.toolbar->spec->placements;
+    const auto& placements = node.toolbar->blueprint->placements;
     for (std::size_t k = 1; k < node.toolbar->children.size(); ++k) {
       Node& item = *node.toolbar->children[k];
       Size z = measure(item, {std::nullopt, kNavBarHeight}, ts);
@@ -697,7 +697,7 @@ Rect Tree::intersect(Rect a, Rect b) {
 void Tree::place(Node& node, Rect frame, const Style& style) {
   node.frame = frame;
   node.style = style;
-  const Spec& s = *node.spec;
+  const Blueprint& s = *node.blueprint;
   Style cs = childStyle(node, style);
   switch (s.kind) {
     case Kind::vstack:

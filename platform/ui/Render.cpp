@@ -163,7 +163,7 @@ struct Painter {
   }
 
   void drawImage(Node& node) {
-    cairo_surface_t* img = tree.imageSurface(node.spec->text);
+    cairo_surface_t* img = tree.imageSurface(node.blueprint->text);
     if (!img || !cr) return;
     const Rect& f = node.frame;
     double iw = cairo_image_surface_get_width(img), ih = cairo_image_surface_get_height(img);
@@ -171,7 +171,7 @@ struct Painter {
     cairo_save(cr);
     cairo_rectangle(cr, f.x, f.y, f.width, f.height);
     cairo_clip(cr);
-    if (node.spec->flag && node.spec->resizing == ImageResizingMode::tile) {
+    if (node.blueprint->flag && node.blueprint->resizing == ImageResizingMode::tile) {
       cairo_pattern_t* pattern = cairo_pattern_create_for_surface(img);
       cairo_pattern_set_extend(pattern, CAIRO_EXTEND_REPEAT);
       cairo_matrix_t m;
@@ -180,8 +180,8 @@ struct Painter {
       cairo_set_source(cr, pattern);
       cairo_paint(cr);
       cairo_pattern_destroy(pattern);
-    } else if (node.spec->flag) {
-      const EdgeInsets& in = node.spec->insets;
+    } else if (node.blueprint->flag) {
+      const EdgeInsets& in = node.blueprint->insets;
       if (in.top + in.bottom < ih && in.leading + in.trailing < iw &&
           (in.top > 0 || in.bottom > 0 || in.leading > 0 || in.trailing > 0)) {
         // Nine slices: corners keep their size, edges and centre stretch.
@@ -219,7 +219,7 @@ struct Painter {
 
   void paintShadow(Node& node, const Ctx& ctx) {
     Node* c = node.content();
-    const Spec& s = *node.spec;
+    const Blueprint& s = *node.blueprint;
     double radius = std::max(0.0, s.number);
     double scale = 1;
     if (cr) {
@@ -286,7 +286,7 @@ struct Painter {
       }
       if (bg && bg->children.size() > 1) paint(*bg->children[1], inner);
       Node* sep = findModifier(row.get(), Mod::rowSeparator, false);
-      bool hidden = sep && sep->spec->visibility == Visibility::hidden;
+      bool hidden = sep && sep->blueprint->visibility == Visibility::hidden;
       if (cr && !hidden) {
         setColor(cr, separatorColor(scheme));
         cairo_rectangle(cr, rf.x + (grouped ? 16 : 20), rf.maxY() - 0.5,
@@ -389,7 +389,7 @@ struct Painter {
     if (!cr) return;
     const Rect& f = node.frame;
     bool editing = tree.focused() == &node;
-    bool multiline = node.spec->flag;
+    bool multiline = node.blueprint->flag;
     shapePath(cr, ShapeKind::roundedRectangle, 6,
               {f.x + 0.5, f.y + 0.5, std::max(0.0, f.width - 1), std::max(0.0, f.height - 1)});
     setColor(cr, cellBackground(scheme));
@@ -405,8 +405,8 @@ struct Painter {
     cairo_clip(cr);
     Style ts = node.style;
     if (text.empty()) {
-      if (!node.spec->text.empty()) {
-        drawText(cr, node.spec->text, ts, {inner.x, inner.y, inner.width, inner.height},
+      if (!node.blueprint->text.empty()) {
+        drawText(cr, node.blueprint->text, ts, {inner.x, inner.y, inner.width, inner.height},
                  Color::gray());
       }
     } else {
@@ -427,7 +427,7 @@ struct Painter {
 
   void paint(Node& node, const Ctx& ctx) {
     note(node, ctx);
-    const Spec& s = *node.spec;
+    const Blueprint& s = *node.blueprint;
     const Rect& f = node.frame;
     switch (s.kind) {
       case Kind::text:
@@ -532,10 +532,10 @@ struct Painter {
       case Mod::fill:
       case Mod::stroke: {
         note(*c, ctx);
-        if (cr && c->spec->kind == Kind::shape) {
+        if (cr && c->blueprint->kind == Kind::shape) {
           Rect r = c->frame;
           if (s.mod == Mod::stroke) {
-            shapePath(cr, c->spec->shape, c->spec->cornerRadius, r);
+            shapePath(cr, c->blueprint->shape, c->blueprint->cornerRadius, r);
             setColor(cr, s.color);
             cairo_set_line_width(cr, s.number);
             cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
@@ -543,7 +543,7 @@ struct Painter {
             cairo_set_miter_limit(cr, 10);
             cairo_stroke(cr);
           } else {
-            shapePath(cr, c->spec->shape, c->spec->cornerRadius, r);
+            shapePath(cr, c->blueprint->shape, c->blueprint->cornerRadius, r);
             setColor(cr, s.color);
             cairo_fill(cr);
           }

@@ -23,14 +23,14 @@ const detail::DrawnItem* drawnItem(const Node& node) {
 
 // What a Text or a text field shows (a field's contents), or nothing for other nodes.
 std::optional<std::string> shownText(const Node& n) {
-  if (n.spec->kind == Kind::text) return n.spec->text;
-  if (n.spec->kind == Kind::textField) return n.spec->textBinding.get();
+  if (n.blueprint->kind == Kind::text) return n.blueprint->text;
+  if (n.blueprint->kind == Kind::textField) return n.blueprint->textBinding.get();
   return std::nullopt;
 }
 
 Node* fieldAtOrInside(Node* node) {
   if (!node) return nullptr;
-  if (node->spec->kind == Kind::textField) return node;
+  if (node->blueprint->kind == Kind::textField) return node;
   for (auto& c : node->children) {
     if (Node* f = fieldAtOrInside(c.get())) return f;
   }
@@ -54,23 +54,23 @@ bool Element::exists() const {
 Rect Element::frame() const { return node_->frame; }
 
 std::string Element::text() const {
-  if (node_->spec->kind == Kind::textField) return node_->spec->textBinding.get();
-  return node_->spec->kind == Kind::text ? node_->spec->text : "";
+  if (node_->blueprint->kind == Kind::textField) return node_->blueprint->textBinding.get();
+  return node_->blueprint->kind == Kind::text ? node_->blueprint->text : "";
 }
 std::string Element::placeholder() const {
-  return node_->spec->kind == Kind::textField ? node_->spec->text : "";
+  return node_->blueprint->kind == Kind::textField ? node_->blueprint->text : "";
 }
-bool Element::isTextField() const { return node_->spec->kind == Kind::textField; }
+bool Element::isTextField() const { return node_->blueprint->kind == Kind::textField; }
 std::string Element::imageName() const {
-  return node_->spec->kind == Kind::image ? node_->spec->text : "";
+  return node_->blueprint->kind == Kind::image ? node_->blueprint->text : "";
 }
 std::string Element::symbolName() const {
-  return node_->spec->kind == Kind::symbol ? node_->spec->text : "";
+  return node_->blueprint->kind == Kind::symbol ? node_->blueprint->text : "";
 }
 
 std::string Element::identifier() const {
   for (Node* n = node_.get(); n; n = n->parent) {
-    if (n->isModifier(Mod::accessibilityId)) return n->spec->text;
+    if (n->isModifier(Mod::accessibilityId)) return n->blueprint->text;
   }
   return {};
 }
@@ -131,21 +131,21 @@ std::optional<Element> TestHost::findText(const std::string& text) {
 std::optional<Element> TestHost::findImage(const std::string& assetName) {
   pump();
   return findTop(host_.tree(), [&](const Node& n) {
-    return n.spec->kind == Kind::image && n.spec->text == assetName;
+    return n.blueprint->kind == Kind::image && n.blueprint->text == assetName;
   });
 }
 
 std::optional<Element> TestHost::findSymbol(const std::string& symbolName) {
   pump();
   return findTop(host_.tree(), [&](const Node& n) {
-    return n.spec->kind == Kind::symbol && n.spec->text == symbolName;
+    return n.blueprint->kind == Kind::symbol && n.blueprint->text == symbolName;
   });
 }
 
 std::optional<Element> TestHost::findId(const std::string& identifier) {
   pump();
   return findTop(host_.tree(), [&](const Node& n) {
-    return n.isModifier(Mod::accessibilityId) && n.spec->text == identifier;
+    return n.isModifier(Mod::accessibilityId) && n.blueprint->text == identifier;
   });
 }
 
@@ -157,7 +157,7 @@ std::vector<Element> TestHost::findAllText(const std::string& text) {
 std::vector<Element> TestHost::findAllImages(const std::string& assetName) {
   pump();
   return collect(host_.tree(), [&](const Node& n) {
-    return n.spec->kind == Kind::image && n.spec->text == assetName;
+    return n.blueprint->kind == Kind::image && n.blueprint->text == assetName;
   });
 }
 
@@ -173,13 +173,13 @@ std::vector<std::string> TestHost::texts() {
 std::optional<Element> TestHost::findField(const std::string& placeholder) {
   pump();
   return findTop(host_.tree(), [&](const Node& n) {
-    return n.spec->kind == Kind::textField && n.spec->text == placeholder;
+    return n.blueprint->kind == Kind::textField && n.blueprint->text == placeholder;
   });
 }
 
 std::vector<Element> TestHost::findAllFields() {
   pump();
-  return collect(host_.tree(), [](const Node& n) { return n.spec->kind == Kind::textField; });
+  return collect(host_.tree(), [](const Node& n) { return n.blueprint->kind == Kind::textField; });
 }
 
 bool TestHost::typeText(const Element& element, const std::string& text) {
@@ -189,7 +189,7 @@ bool TestHost::typeText(const Element& element, const std::string& text) {
   if (host_.tree().focused() != field) {
     tap(Element(field->shared_from_this()));
     if (host_.tree().focused() != field) return false;
-    host_.tree().caret = field->spec->textBinding.get().size();
+    host_.tree().caret = field->blueprint->textBinding.get().size();
   }
   return typeText(text);
 }

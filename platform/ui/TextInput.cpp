@@ -83,7 +83,7 @@ std::size_t clampToBoundary(const std::string& s, std::size_t i) {
   return i;
 }
 
-bool isMultiline(const Node& field) { return field.spec->flag; }
+bool isMultiline(const Node& field) { return field.blueprint->flag; }
 
 std::optional<double> wrapWidth(const Node& field, const Rect& textFrame) {
   if (!isMultiline(field)) return std::nullopt;
@@ -98,7 +98,7 @@ Node* Tree::focused() const {
   return node.get();
 }
 
-std::string Tree::fieldText(const Node& field) const { return field.spec->textBinding.get(); }
+std::string Tree::fieldText(const Node& field) const { return field.blueprint->textBinding.get(); }
 
 Rect Tree::fieldTextFrame(const Node& field) const {
   const Rect& f = field.frame;
@@ -174,7 +174,7 @@ bool Tree::insertText(const std::string& typed) {
   text.insert(caret, clean);
   caret += clean.size();
   auto keep = field->shared_from_this();
-  field->spec->textBinding.set(std::move(text));
+  field->blueprint->textBinding.set(std::move(text));
   requestLayout();
   return true;
 }
@@ -185,7 +185,7 @@ bool Tree::editKey(EditingKey key) {
   auto keep = field->shared_from_this();
   std::string text = fieldText(*field);
   caret = clampToBoundary(text, caret);
-  auto write = [&](std::string next) { field->spec->textBinding.set(std::move(next)); };
+  auto write = [&](std::string next) { field->blueprint->textBinding.set(std::move(next)); };
   switch (key) {
     case EditingKey::backspace:
       if (caret > 0) {
@@ -232,7 +232,7 @@ bool Tree::editKey(EditingKey key) {
       int top = topLayer();
       std::vector<Node*> fields;
       for (auto& d : drawn) {
-        if (d.layer == top && d.node->spec->kind == Kind::textField &&
+        if (d.layer == top && d.node->blueprint->kind == Kind::textField &&
             std::find(fields.begin(), fields.end(), d.node.get()) == fields.end()) {
           fields.push_back(d.node.get());
         }

@@ -25,30 +25,30 @@ struct DestinationTag {};
 struct SheetTag {};
 
 View componentOf(std::type_index type, std::function<View()> body) {
-  auto s = std::make_shared<Spec>();
+  auto s = std::make_shared<Blueprint>();
   s->kind = Kind::component;
   s->type = type;
   s->body = std::move(body);
   return View(std::move(s));
 }
 
-View rowView(const std::shared_ptr<const Spec>& forEach, std::size_t index) {
+View rowView(const std::shared_ptr<const Blueprint>& forEach, std::size_t index) {
   auto row = forEach->row;
   return componentOf(typeid(RowTag), [row, index] { return row(index); });
 }
 
 std::string explicitKey(const View& v) {
-  const auto& s = v.spec();
+  const auto& s = v.blueprint();
   if (s->kind == Kind::modifier && s->mod == Mod::id) return "id:" + s->text;
   return {};
 }
 
-bool sameIdentity(const Node& old, const Spec& spec) {
-  const Spec& o = *old.spec;
-  if (o.kind != spec.kind) return false;
-  if (o.kind == Kind::modifier && o.mod != spec.mod) return false;
-  if (o.kind == Kind::modifier && o.mod == Mod::id && o.text != spec.text) return false;
-  if (o.type != spec.type) return false;
+bool sameIdentity(const Node& old, const Blueprint& blueprint) {
+  const Blueprint& o = *old.blueprint;
+  if (o.kind != blueprint.kind) return false;
+  if (o.kind == Kind::modifier && o.mod != blueprint.mod) return false;
+  if (o.kind == Kind::modifier && o.mod == Mod::id && o.text != blueprint.text) return false;
+  if (o.type != blueprint.type) return false;
   return true;
 }
 
@@ -134,7 +134,7 @@ void Tree::flattenRange(const View* begin, const View* end, const std::string& p
                         std::vector<RowSource>& out, bool expandSections, int section) {
   for (const View* it = begin; it != end; ++it) {
     const View& v = *it;
-    const auto& s = v.spec();
+    const auto& s = v.blueprint();
     std::size_t i = static_cast<std::size_t>(it - begin);
     std::string key = explicitKey(v);
     if (key.empty()) key = prefix + std::to_string(i);
@@ -198,9 +198,9 @@ std::shared_ptr<Node> Tree::buildRow(Node& container, const RowSource& row) {
 
 std::shared_ptr<Node> Tree::reconcile(Node* parent, std::shared_ptr<Node> old, const View& view,
                                       const std::string& key, const Environment& env) {
-  const auto& spec = view.spec();
+  const auto& blueprint = view.blueprint();
   std::shared_ptr<Node> node;
-  if (old && old->key == key && sameIdentity(*old, *spec)) {
+  if (old && old->key == key && sameIdentity(*old, *blueprint)) {
     node = std::move(old);
   } else {
     if (old) detach(*old);
@@ -209,26 +209,26 @@ std::shared_ptr<Node> Tree::reconcile(Node* parent, std::shared_ptr<Node> old, c
     node->key = key;
   }
   node->parent = parent;
-  node->spec = spec;
+  node->blueprint = blueprint;
   node->env = env;
   node->attached = true;
   node->measureGeneration = 0;
 
-  switch (spec->kind) {
+  switch (blueprint->kind) {
     case Kind::component:
       evaluate(*node);
       break;
     case Kind::hosted: {
       RepresentableContext context;
       if (!node->controller) {
-        if (spec->makeCoordinator) node->coordinator = spec->makeCoordinator();
+        if (blueprint->makeCoordinator) node->coordinator = blueprint->makeCoordinator();
         context.coordinator = node->coordinator;
         context.environment = env;
-        if (spec->makeController) node->controller = spec->makeController(context);
-      } else if (spec->updateController) {
+        if (blueprint->makeController) node->controller = blueprint->makeController(context);
+      } else if (blueprint->updateController) {
         context.coordinator = node->coordinator;
         context.environment = env;
-        spec->updateController(*node->controller, context);
+        blueprint->updateController(*node->controller, context);
       }
       evaluate(*node);
       break;
@@ -241,10 +241,10 @@ std::shared_ptr<Node> Tree::reconcile(Node* parent, std::shared_ptr<Node> old, c
     case Kind::section: {
       std::vector<RowSource> rows;
       // A ForEach on its own (a body that is one) lays its rows out like a group.
-      if (spec->kind == Kind::forEach) {
+      if (blueprint->kind == Kind::forEach) {
         flatten({view}, "", rows, false);
       } else {
-        flatten(spec->children, "", rows, false);
+        flatten(blueprint->children, "", rows, false);
       }
       std::unordered_map<std::string, std::shared_ptr<Node>> byKey;
       for (auto& c : node->children) byKey.emplace(c->key, c);
@@ -274,33 +274,33 @@ std::shared_ptr<Node> Tree::reconcile(Node* parent, std::shared_ptr<Node> old, c
       break;
     case Kind::navigationView: {
       auto prev = node->children.empty() ? nullptr : node->children[0];
-      node->children = {reconcile(node.get(), prev, spec->children[0], "root", env)};
+      node->children = {reconcile(node.get(), prev, blueprint->children[0], "root", env)};
       for (std::size_t i = 0; i < node->stack.size(); ++i) {
         auto& pushed = node->stack[i];
         auto link = pushed.link.lock();
-        View dest = (link && link->attached) ? componentOf(typeid(DestinationTag), link->spec->body)
-                                             : View(pushed.screen->spec);
+        View dest = (link && link->attached) ? componentOf(typeid(DestinationTag), link->blueprint->body)
+                                             : View(pushed.screen->blueprint);
         pushed.screen = reconcile(node.get(), pushed.screen, dest, "push" + std::to_string(i), env);
       }
       break;
     }
     default: {
       std::vector<std::shared_ptr<Node>> next;
-      for (std::size_t i = 0; i < spec->children.size(); ++i) {
+      for (std::size_t i = 0; i < blueprint->children.size(); ++i) {
         auto prev = i < node->children.size() ? node->children[i] : nullptr;
-        next.push_back(reconcile(node.get(), prev, spec->children[i], std::to_string(i), env));
+        next.push_back(reconcile(node.get(), prev, blueprint->children[i], std::to_string(i), env));
       }
-      for (std::size_t i = spec->children.size(); i < node->children.size(); ++i) detach(*node->children[i]);
+      for (std::size_t i = blueprint->children.size(); i < node->children.size(); ++i) detach(*node->children[i]);
       node->children = std::move(next);
-      if (spec->kind == Kind::modifier && spec->mod == Mod::sheet) {
+      if (blueprint->kind == Kind::modifier && blueprint->mod == Mod::sheet) {
         if (!node->sheetRegistered) {
           node->sheetRegistered = true;
           sheetModifiers_.push_back(node);
         }
         for (auto& p : sheets) {
           // A sheet about to close is not rebuilt on its way out.
-          if (p.modifier.lock() == node && !p.closing && spec->binding.get()) {
-            p.body = spec->body;
+          if (p.modifier.lock() == node && !p.closing && blueprint->binding.get()) {
+            p.body = blueprint->body;
             markDirty(*p.content);
           }
         }
@@ -321,13 +321,13 @@ void Tree::evaluate(Node& node) {
   ++evaluations;
   View out;
   try {
-    if (node.spec->kind == Kind::hosted) {
+    if (node.blueprint->kind == Kind::hosted) {
       if (node.controller) {
         observe(node.controller);
         out = node.controller->body();
       }
-    } else if (node.spec->body) {
-      out = node.spec->body();
+    } else if (node.blueprint->body) {
+      out = node.blueprint->body();
     }
   } catch (...) {
     gCurrent = previous;
@@ -363,7 +363,7 @@ void Tree::requestLayout() {
 
 void Tree::rebuildAll() {
   Environment env = rootEnvironment();
-  root = reconcile(nullptr, root, root->spec ? View(root->spec) : View(), "root", env);
+  root = reconcile(nullptr, root, root->blueprint ? View(root->blueprint) : View(), "root", env);
   for (auto& p : sheets) {
     Environment senv = env;
     senv.presentationMode = p.content->env.presentationMode;
@@ -395,7 +395,7 @@ bool Tree::update() {
       Environment env = n->env;
       env.colorScheme = options.colorScheme;
       Node* parent = n->parent;
-      auto rebuilt = reconcile(parent, n, View(n->spec), n->key, env);
+      auto rebuilt = reconcile(parent, n, View(n->blueprint), n->key, env);
       (void)rebuilt;  // same identity: the node rebuilt itself in place
       changed = true;
     }
@@ -419,11 +419,11 @@ Node* Tree::visibleScreen(Node& nav) const {
 
 void Tree::push(Node& link) {
   Node* nav = link.parent;
-  while (nav && nav->spec->kind != Kind::navigationView) nav = nav->parent;
-  if (!nav || !link.spec->body) return;
+  while (nav && nav->blueprint->kind != Kind::navigationView) nav = nav->parent;
+  if (!nav || !link.blueprint->body) return;
   Node::Pushed pushed;
   pushed.link = link.weak_from_this();
-  pushed.screen = reconcile(nav, nullptr, componentOf(typeid(DestinationTag), link.spec->body),
+  pushed.screen = reconcile(nav, nullptr, componentOf(typeid(DestinationTag), link.blueprint->body),
                             "push" + std::to_string(nav->stack.size()), nav->env);
   nav->stack.push_back(std::move(pushed));
   closeSwipes();
@@ -448,7 +448,7 @@ bool Tree::syncSheets() {
     auto modifier = p.modifier.lock();
     bool keep = !p.closing;
     if (p.fromBinding) {
-      keep = keep && modifier && modifier->attached && modifier->spec->binding.get();
+      keep = keep && modifier && modifier->attached && modifier->blueprint->binding.get();
     }
     if (keep) continue;
     auto onDismiss = p.onDismiss;
@@ -469,21 +469,21 @@ bool Tree::syncSheets() {
     auto m = w.lock();
     if (!m || !m->attached) continue;
     live.push_back(m);
-    if (!m->spec->binding.get()) continue;
+    if (!m->blueprint->binding.get()) continue;
     bool shown = std::any_of(sheets.begin(), sheets.end(),
                              [&](const Presentation& p) { return p.modifier.lock() == m; });
     if (shown) continue;
     Presentation p;
     p.modifier = m;
     p.fromBinding = true;
-    p.onDismiss = m->spec->onDismiss;
-    p.body = m->spec->body;
+    p.onDismiss = m->blueprint->onDismiss;
+    p.body = m->blueprint->body;
     Environment env = m->env;
     env.colorScheme = options.colorScheme;
     env.presentationMode.isPresented = true;
     std::weak_ptr<Node> weak = m;
     env.presentationMode.dismissAction = [weak] {
-      if (auto mod = weak.lock()) mod->spec->binding.set(false);
+      if (auto mod = weak.lock()) mod->blueprint->binding.set(false);
     };
     p.content = reconcile(nullptr, nullptr, componentOf(typeid(SheetTag), p.body), "sheet", env);
     sheets.push_back(std::move(p));
@@ -529,7 +529,7 @@ void Tree::dismissSheet(std::size_t index) {
   auto& p = sheets[index];
   if (p.fromBinding) {
     if (auto m = p.modifier.lock()) {
-      m->spec->binding.set(false);
+      m->blueprint->binding.set(false);
     } else {
       p.closing = true;
     }

@@ -1,4 +1,4 @@
-// Internals of the UI layer: the view description (Spec), the retained node, and the tree that
+// Internals of the UI layer: the view description (Blueprint), the retained node, and the tree that
 // builds, lays out, draws and routes input for one Host. Not for use outside platform/ui.
 // Main thread only.
 #pragma once
@@ -33,7 +33,7 @@ enum class Mod {
   toolbar, sheet, fill, stroke
 };
 
-struct Spec {
+struct Blueprint {
   Kind kind = Kind::empty;
   Mod mod = Mod::padding;
   std::vector<View> children;  // content first; a modifier's extra views after it
@@ -100,7 +100,7 @@ class Node : public std::enable_shared_from_this<Node> {
  public:
   Tree* tree = nullptr;
   Node* parent = nullptr;
-  std::shared_ptr<const Spec> spec;
+  std::shared_ptr<const Blueprint> blueprint;
   std::string key;
   std::vector<std::shared_ptr<Node>> children;
   bool attached = true;
@@ -147,7 +147,7 @@ class Node : public std::enable_shared_from_this<Node> {
   std::vector<Pushed> stack;
   Rect barFrame;
 
-  bool isModifier(Mod m) const { return spec->kind == Kind::modifier && spec->mod == m; }
+  bool isModifier(Mod m) const { return blueprint->kind == Kind::modifier && blueprint->mod == m; }
   Node* content() const { return children.empty() ? nullptr : children[0].get(); }
 };
 
@@ -207,7 +207,7 @@ class Tree {
   // Rows of lazy containers and eager expansion of ForEach and Group.
   struct RowSource {
     const View* view = nullptr;  // a static child
-    std::shared_ptr<const Spec> forEach;
+    std::shared_ptr<const Blueprint> forEach;
     std::size_t index = 0;
     std::string key;
     bool sectionHeader = false;

@@ -10,17 +10,17 @@ namespace platform::ui {
 
 using detail::Kind;
 using detail::Mod;
-using detail::Spec;
+using detail::Blueprint;
 
 namespace {
 
-std::shared_ptr<Spec> make(Kind kind) {
-  auto s = std::make_shared<Spec>();
+std::shared_ptr<Blueprint> make(Kind kind) {
+  auto s = std::make_shared<Blueprint>();
   s->kind = kind;
   return s;
 }
 
-View modified(const View& content, Mod mod, const std::function<void(Spec&)>& fill = {}) {
+View modified(const View& content, Mod mod, const std::function<void(Blueprint&)>& fill = {}) {
   auto s = make(Kind::modifier);
   s->mod = mod;
   s->children.push_back(content);
@@ -38,12 +38,12 @@ const std::set<std::string>& knownSymbols() {
 
 }  // namespace
 
-View::View() : spec_(make(Kind::empty)) {}
+View::View() : blueprint_(make(Kind::empty)) {}
 
 View::View(Color color) {
   auto s = make(Kind::color);
   s->color = color;
-  spec_ = std::move(s);
+  blueprint_ = std::move(s);
 }
 
 View View::makeComponent(std::type_index type, std::function<View()> body) {
@@ -76,11 +76,11 @@ View View::padding(Edges edges, double length) const {
 }
 
 View View::padding(EdgeInsets insets) const {
-  return modified(*this, Mod::padding, [&](Spec& s) { s.insets = insets; });
+  return modified(*this, Mod::padding, [&](Blueprint& s) { s.insets = insets; });
 }
 
 View View::frame(std::optional<double> width, std::optional<double> height, Alignment alignment) const {
-  return modified(*this, Mod::frameFixed, [&](Spec& s) {
+  return modified(*this, Mod::frameFixed, [&](Blueprint& s) {
     s.fixedWidth = width;
     s.fixedHeight = height;
     s.alignment = alignment;
@@ -88,39 +88,39 @@ View View::frame(std::optional<double> width, std::optional<double> height, Alig
 }
 
 View View::frame(const FrameOptions& options) const {
-  return modified(*this, Mod::frameFlex, [&](Spec& s) {
+  return modified(*this, Mod::frameFlex, [&](Blueprint& s) {
     s.frame = options;
     s.alignment = options.alignment;
   });
 }
 
 View View::edgesIgnoringSafeArea(Edges edges) const {
-  return modified(*this, Mod::ignoresSafeArea, [&](Spec& s) { s.edges = edges; });
+  return modified(*this, Mod::ignoresSafeArea, [&](Blueprint& s) { s.edges = edges; });
 }
 
 View View::background(View background, Alignment alignment) const {
-  return modified(*this, Mod::background, [&](Spec& s) {
+  return modified(*this, Mod::background, [&](Blueprint& s) {
     s.children.push_back(std::move(background));
     s.alignment = alignment;
   });
 }
 
 View View::overlay(View overlay, Alignment alignment) const {
-  return modified(*this, Mod::overlay, [&](Spec& s) {
+  return modified(*this, Mod::overlay, [&](Blueprint& s) {
     s.children.push_back(std::move(overlay));
     s.alignment = alignment;
   });
 }
 
 View View::clipShape(const Shape& shape) const {
-  return modified(*this, Mod::clipShape, [&](Spec& s) {
-    s.shape = shape.spec()->shape;
-    s.cornerRadius = shape.spec()->cornerRadius;
+  return modified(*this, Mod::clipShape, [&](Blueprint& s) {
+    s.shape = shape.blueprint()->shape;
+    s.cornerRadius = shape.blueprint()->cornerRadius;
   });
 }
 
 View View::shadow(Color color, double radius, double x, double y) const {
-  return modified(*this, Mod::shadow, [&](Spec& s) {
+  return modified(*this, Mod::shadow, [&](Blueprint& s) {
     s.color = color;
     s.number = radius;
     s.offset = {x, y};
@@ -128,53 +128,53 @@ View View::shadow(Color color, double radius, double x, double y) const {
 }
 
 View View::opacity(double opacity) const {
-  return modified(*this, Mod::opacity, [&](Spec& s) { s.number = std::clamp(opacity, 0.0, 1.0); });
+  return modified(*this, Mod::opacity, [&](Blueprint& s) { s.number = std::clamp(opacity, 0.0, 1.0); });
 }
 
 View View::font(Font font) const {
-  return modified(*this, Mod::font, [&](Spec& s) { s.font = font; });
+  return modified(*this, Mod::font, [&](Blueprint& s) { s.font = font; });
 }
 
 View View::fontWeight(FontWeight weight) const {
-  return modified(*this, Mod::fontWeight, [&](Spec& s) { s.weight = weight; });
+  return modified(*this, Mod::fontWeight, [&](Blueprint& s) { s.weight = weight; });
 }
 
 View View::bold() const { return fontWeight(FontWeight::bold); }
 
 View View::foregroundColor(Color color) const {
-  return modified(*this, Mod::foregroundColor, [&](Spec& s) { s.color = color; });
+  return modified(*this, Mod::foregroundColor, [&](Blueprint& s) { s.color = color; });
 }
 
 View View::tint(Color color) const {
-  return modified(*this, Mod::tint, [&](Spec& s) { s.color = color; });
+  return modified(*this, Mod::tint, [&](Blueprint& s) { s.color = color; });
 }
 
 View View::multilineTextAlignment(TextAlignment alignment) const {
-  return modified(*this, Mod::textAlignment, [&](Spec& s) { s.textAlignment = alignment; });
+  return modified(*this, Mod::textAlignment, [&](Blueprint& s) { s.textAlignment = alignment; });
 }
 
 View View::id(std::string id) const {
-  return modified(*this, Mod::id, [&](Spec& s) { s.text = std::move(id); });
+  return modified(*this, Mod::id, [&](Blueprint& s) { s.text = std::move(id); });
 }
 
 View View::accessibilityIdentifier(std::string identifier) const {
-  return modified(*this, Mod::accessibilityId, [&](Spec& s) { s.text = std::move(identifier); });
+  return modified(*this, Mod::accessibilityId, [&](Blueprint& s) { s.text = std::move(identifier); });
 }
 
 View View::onTapGesture(std::function<void()> action) const {
-  return modified(*this, Mod::onTap, [&](Spec& s) { s.action = std::move(action); });
+  return modified(*this, Mod::onTap, [&](Blueprint& s) { s.action = std::move(action); });
 }
 
 View View::disabled(bool disabled) const {
-  return modified(*this, Mod::disabled, [&](Spec& s) { s.flag = disabled; });
+  return modified(*this, Mod::disabled, [&](Blueprint& s) { s.flag = disabled; });
 }
 
 View View::listStyle(ListStyle style) const {
-  return modified(*this, Mod::listStyle, [&](Spec& s) { s.listStyle = style; });
+  return modified(*this, Mod::listStyle, [&](Blueprint& s) { s.listStyle = style; });
 }
 
 View View::listRowSeparator(Visibility visibility, Edges edges) const {
-  return modified(*this, Mod::rowSeparator, [&](Spec& s) {
+  return modified(*this, Mod::rowSeparator, [&](Blueprint& s) {
     s.visibility = visibility;
     s.edges = edges;
   });
@@ -182,11 +182,11 @@ View View::listRowSeparator(Visibility visibility, Edges edges) const {
 
 View View::listRowBackground(View background) const {
   return modified(*this, Mod::rowBackground,
-                  [&](Spec& s) { s.children.push_back(std::move(background)); });
+                  [&](Blueprint& s) { s.children.push_back(std::move(background)); });
 }
 
 View View::swipeActions(HorizontalEdge edge, bool allowsFullSwipe, std::vector<View> actions) const {
-  return modified(*this, Mod::swipeActions, [&](Spec& s) {
+  return modified(*this, Mod::swipeActions, [&](Blueprint& s) {
     s.hAlign = edge == HorizontalEdge::leading ? HorizontalAlignment::leading
                                                : HorizontalAlignment::trailing;
     s.flag = allowsFullSwipe;
@@ -195,15 +195,15 @@ View View::swipeActions(HorizontalEdge edge, bool allowsFullSwipe, std::vector<V
 }
 
 View View::navigationTitle(std::string title) const {
-  return modified(*this, Mod::navTitle, [&](Spec& s) { s.text = std::move(title); });
+  return modified(*this, Mod::navTitle, [&](Blueprint& s) { s.text = std::move(title); });
 }
 
 View View::navigationBarTitleDisplayMode(NavigationBarTitleDisplayMode mode) const {
-  return modified(*this, Mod::navTitleMode, [&](Spec& s) { s.titleMode = mode; });
+  return modified(*this, Mod::navTitleMode, [&](Blueprint& s) { s.titleMode = mode; });
 }
 
 View View::toolbar(std::vector<ToolbarItem> items) const {
-  return modified(*this, Mod::toolbar, [&](Spec& s) {
+  return modified(*this, Mod::toolbar, [&](Blueprint& s) {
     for (auto& item : items) {
       s.children.push_back(std::move(item.content));
       s.placements.push_back(item.placement);
@@ -213,7 +213,7 @@ View View::toolbar(std::vector<ToolbarItem> items) const {
 
 View View::sheet(Binding<bool> isPresented, std::function<void()> onDismiss,
                  std::function<View()> content) const {
-  return modified(*this, Mod::sheet, [&](Spec& s) {
+  return modified(*this, Mod::sheet, [&](Blueprint& s) {
     s.binding = std::move(isPresented);
     s.onDismiss = std::move(onDismiss);
     s.body = std::move(content);
@@ -221,18 +221,18 @@ View View::sheet(Binding<bool> isPresented, std::function<void()> onDismiss,
 }
 
 View Shape::fill(Color color) const {
-  return modified(*this, Mod::fill, [&](Spec& s) { s.color = color; });
+  return modified(*this, Mod::fill, [&](Blueprint& s) { s.color = color; });
 }
 
 View Shape::stroke(Color color, double lineWidth) const {
-  return modified(*this, Mod::stroke, [&](Spec& s) {
+  return modified(*this, Mod::stroke, [&](Blueprint& s) {
     s.color = color;
     s.number = lineWidth;
   });
 }
 
 ImageView ImageView::resizable(EdgeInsets capInsets, ImageResizingMode mode) const {
-  auto s = std::make_shared<Spec>(*spec());
+  auto s = std::make_shared<Blueprint>(*blueprint());
   s->flag = true;
   s->insets = capInsets;
   s->resizing = mode;

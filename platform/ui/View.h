@@ -20,7 +20,7 @@
 namespace platform::ui {
 
 namespace detail {
-struct Spec;
+struct Blueprint;
 }  // namespace detail
 
 class View;
@@ -129,14 +129,14 @@ class View {
                          [m = std::move(m), content]() -> View { return m.body(content); });
   }
 
-  const std::shared_ptr<const detail::Spec>& spec() const { return spec_; }
-  explicit View(std::shared_ptr<const detail::Spec> spec) : spec_(std::move(spec)) {}
+  const std::shared_ptr<const detail::Blueprint>& blueprint() const { return blueprint_; }
+  explicit View(std::shared_ptr<const detail::Blueprint> blueprint) : blueprint_(std::move(blueprint)) {}
 
  protected:
   static View makeComponent(std::type_index type, std::function<View()> body);
 
  private:
-  std::shared_ptr<const detail::Spec> spec_;
+  std::shared_ptr<const detail::Blueprint> blueprint_;
 };
 
 // A shape fills the space it is offered with the foreground colour unless stroked or filled.
@@ -145,7 +145,7 @@ class Shape : public View {
   View fill(Color color) const;
   // A line centred on the shape's outline (butt cap, miter join).
   View stroke(Color color, double lineWidth = 1) const;
-  explicit Shape(std::shared_ptr<const detail::Spec> spec) : View(std::move(spec)) {}
+  explicit Shape(std::shared_ptr<const detail::Blueprint> blueprint) : View(std::move(blueprint)) {}
 };
 
 class ImageView : public View {
@@ -153,7 +153,7 @@ class ImageView : public View {
   // Scales to the offered size (stretch) or repeats at its natural size (tile). Cap insets keep
   // their edges unscaled; zero insets scale or tile the whole picture.
   ImageView resizable(EdgeInsets capInsets = {}, ImageResizingMode mode = ImageResizingMode::stretch) const;
-  explicit ImageView(std::shared_ptr<const detail::Spec> spec) : View(std::move(spec)) {}
+  explicit ImageView(std::shared_ptr<const detail::Blueprint> blueprint) : View(std::move(blueprint)) {}
 };
 
 struct ToolbarItem {

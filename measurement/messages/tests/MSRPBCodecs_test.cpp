@@ -17,50 +17,50 @@ namespace {
 
 class MSRPBCodecsTest : public platform::testing::PlatformTest {};
 
-void fillValue(const MSRPBFieldSpec& spec, void** slot, std::uint32_t seed, int depth);
+void fillValue(const MSRPBFieldInfo& fieldInfo, void** slot, std::uint32_t variant, int depth);
 
 // Sets every field of `info`, nesting sub-messages down to `depth` 0, with values that differ
 // by slot so that a field landing in the wrong slot changes the encoding.
 void fillMessage(const MSRPBMessageType& type, MessageInfo* info, int depth) {
   for (std::uint32_t i = 0; i < type.fieldCount; ++i) {
-    const MSRPBFieldSpec& spec = type.fields[i];
-    if (spec.flags & MSRPBFieldRepeated) {
-      if ((spec.flags & MSRPBFieldMessage) && depth == 0) continue;
+    const MSRPBFieldInfo& fieldInfo = type.fields[i];
+    if (fieldInfo.flags & MSRPBFieldRepeated) {
+      if ((fieldInfo.flags & MSRPBFieldMessage) && depth == 0) continue;
       auto* holder = static_cast<MSRPBRepeatedField*>(info->fields[i]);
       holder->count = 2;
       holder->elements = static_cast<void**>(std::calloc(2, sizeof(void*)));
       for (std::uint32_t e = 0; e < 2; ++e)
-        fillValue(spec, &holder->elements[e], i * 10 + e, depth);
+        fillValue(fieldInfo, &holder->elements[e], i * 10 + e, depth);
     } else {
-      if ((spec.flags & MSRPBFieldMessage) && depth == 0) continue;
-      fillValue(spec, &info->fields[i], i, depth);
+      if ((fieldInfo.flags & MSRPBFieldMessage) && depth == 0) continue;
+      fillValue(fieldInfo, &info->fields[i], i, depth);
     }
   }
 }
 
-void fillValue(const MSRPBFieldSpec& spec, void** slot, std::uint32_t seed, int depth) {
-  const std::uint32_t f = spec.flags;
+void fillValue(const MSRPBFieldInfo& fieldInfo, void** slot, std::uint32_t variant, int depth) {
+  const std::uint32_t f = fieldInfo.flags;
   if (f & MSRPBFieldBool) {
     MSRPBSetBool(slot, true);
   } else if (f & MSRPBFieldInt32) {
-    MSRPBSetUInt32(slot, static_cast<std::uint32_t>(-5 - static_cast<int>(seed)));
+    MSRPBSetUInt32(slot, static_cast<std::uint32_t>(-5 - static_cast<int>(variant)));
   } else if (f & (MSRPBFieldUInt32 | MSRPBFieldEnum)) {
-    MSRPBSetUInt32(slot, 4000000000u + seed);
+    MSRPBSetUInt32(slot, 4000000000u + variant);
   } else if (f & MSRPBFieldInt64) {
-    MSRPBSetUInt64(slot, static_cast<std::uint64_t>(-1234567890123LL - seed));
+    MSRPBSetUInt64(slot, static_cast<std::uint64_t>(-1234567890123LL - variant));
   } else if (f & MSRPBFieldUInt64) {
-    MSRPBSetUInt64(slot, 0xF000000000000000ull + seed);
+    MSRPBSetUInt64(slot, 0xF000000000000000ull + variant);
   } else if (f & MSRPBFieldFloat) {
-    MSRPBSetFloat(slot, 1.5f + static_cast<float>(seed));
+    MSRPBSetFloat(slot, 1.5f + static_cast<float>(variant));
   } else if (f & MSRPBFieldDouble) {
-    MSRPBSetDouble(slot, -2.25 - seed);
+    MSRPBSetDouble(slot, -2.25 - variant);
   } else if (f & MSRPBFieldString) {
-    const std::string text = "value-" + std::to_string(seed) + "-\xC3\xA9";
+    const std::string text = "value-" + std::to_string(variant) + "-\xC3\xA9";
     MSRPBSetString(slot, text.data(), static_cast<std::uint32_t>(text.size()));
   } else if (f & MSRPBFieldMessage) {
     auto* sub = static_cast<MessageInfo*>(std::calloc(1, sizeof(MessageInfo)));
-    MSRPBMessageInit(*spec.messageType, sub);
-    fillMessage(*spec.messageType, sub, depth - 1);
+    MSRPBMessageInit(*fieldInfo.messageType, sub);
+    fillMessage(*fieldInfo.messageType, sub, depth - 1);
     *slot = sub;
   }
 }

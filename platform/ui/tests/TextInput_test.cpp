@@ -55,7 +55,7 @@ TEST_F(TextInputTest, TypingGoesToTheTappedFieldAndFocusMovesBetweenFields) {
 
   ASSERT_TRUE(host.typeText(*host.findId("notes"), "line one"));
   ASSERT_TRUE(host.focusedField());
-  EXPECT_TRUE(host.focusedField()->node()->spec->flag);  // the editor has focus now
+  EXPECT_TRUE(host.focusedField()->node()->blueprint->flag);  // the editor has focus now
   host.typeText("!");
   EXPECT_EQ(texts->name, "Ada");
   EXPECT_EQ(texts->notes, "line one!");
