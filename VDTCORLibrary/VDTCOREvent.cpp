@@ -51,7 +51,12 @@ std::shared_ptr<VDTCOREvent> VDTCOREvent::copy() const {
   auto copy = initWithMappingID(mappingID_, target_);
   if (!copy) return nullptr;
   copy->eventID_ = eventID_;
-  copy->setDataObject(dataObject_);
+  // A decoded event has its payload only as bytes; those travel with the copy.
+  if (dataObject_) {
+    copy->setDataObject(dataObject_);
+  } else {
+    copy->serializedDataObjectBytes_ = serializedDataObjectBytes_;
+  }
   copy->qosTier_ = qosTier_;
   copy->clockSnapshot_ = clockSnapshot_;
   copy->customBytes_ = customBytes_;

@@ -47,6 +47,8 @@ long long integerValue(const std::string& text) {
   return std::strtoll(text.c_str(), nullptr, 10);
 }
 
+constexpr std::uint32_t kBatchIDMask = 0x7FFFFFFFu;
+
 fs::path createdOnce(const fs::path& path, const char* failure) {
   platform::ErrorPtr error;
   if (!platform::files::createDirectory(path, true, &error)) {
@@ -56,6 +58,19 @@ fs::path createdOnce(const fs::path& path, const char* failure) {
 }
 
 bool isHidden(const std::string& name) { return !name.empty() && name[0] == '.'; }
+
+// A library key names one file right inside the library folder.
+bool isPlainFileName(const std::string& key) {
+  return !key.empty() && key != "." && key != ".." && key.find('/') == std::string::npos &&
+         key.find('\0') == std::string::npos;
+}
+
+platform::ErrorPtr badKeyError(const std::string& key) {
+  return platform::Error::make(
+      kVDTCORFlatFileStorageErrorDomain, -1,
+      {{platform::kLocalizedFailureReasonKey,
+        platform::format("The library data key is not a plain file name: %@", key)}});
+}
 
 // Entries of a tree, deepest last; unreadable entries are skipped.
 std::vector<fs::path> walk(const fs::path& root) {
@@ -70,11 +85,16 @@ std::vector<fs::path> walk(const fs::path& root) {
 
 }  // namespace
 
-std::string VDTCOREncodeMappingID(const std::string& mappingID) {
+namespace {
+
+// Percent-encodes every character but letters, marks and digits (and "-" when kept), so that a
+// name component can hold neither a path separator, nor a leading ".", nor (unless kept) the "-"
+// that separates the components.
+std::string percentEncode(const std::string& text, bool keepDash) {
   std::string out;
-  for (char32_t c : platform::toUtf32(mappingID)) {
+  for (char32_t c : platform::toUtf32(text)) {
     std::string utf8 = platform::fromUtf32(std::u32string(1, c));
-    if (c == U'-' || platform::isAlphanumeric(c)) {
+    if ((keepDash && c == U'-') || platform::isAlphanumeric(c)) {
       out += utf8;
       continue;
     }
@@ -82,6 +102,32 @@ std::string VDTCOREncodeMappingID(const std::string& mappingID) {
   }
   return out;
 }
+
+// Deletes the event files under `root` whose name gives an expiry before `now`.
+void removeExpiredEventFiles(const fs::path& root, double now) {
+  for (const fs::path& path : walk(root)) {
+    std::string name = path.filename().string();
+    if (split(name, '-').size() < 4) continue;  // target directories and foreign names
+    auto components = VDTCORFlatFileStorage::eventComponentsFromFilename(name);
+    if (!components) continue;
+    auto expiry = components->at(kVDTCOREventComponentsExpirationKey).dateValue();
+    if (!expiry || *expiry >= now) continue;
+    platform::ErrorPtr error;
+    if (platform::files::removeItem(path, &error)) {
+      VDTCORLogDebug("Item deleted because it expired: %@", path.string());
+    } else {
+      VDTCORLogDebug("There was an error deleting an expired item: %@", path.string());
+    }
+  }
+}
+
+}  // namespace
+
+std::string VDTCOREncodeMappingID(const std::string& mappingID) {
+  return percentEncode(mappingID, true);
+}
+
+std::string VDTCOREncodeNameComponent(const std::string& text) { return percentEncode(text, false); }
 
 std::string VDTCORDecodeMappingID(const std::string& encoded) {
   std::string out;
@@ -143,8 +189,12 @@ fs::path VDTCORFlatFileStorage::pathForTarget(long target, const std::string& ev
                                               double expirationDate,
                                               const std::string& mappingID) {
   auto seconds = static_cast<unsigned long long>(expirationDate < 0 ? 0 : expirationDate);
+  // The ID and the tier are escaped like the mapping ID: a hexadecimal ID and a tier of 0 or more
+  // read the same either way, while "..", "/" or a "-" of their own could otherwise move the file
+  // out of the store or make its name unreadable.
   return eventDataStoragePath() / std::to_string(target) /
-         platform::format("%@-%ld-%llu-%@", eventID, qosTier, seconds,
+         platform::format("%@-%@-%llu-%@", VDTCOREncodeNameComponent(eventID),
+                          VDTCOREncodeNameComponent(std::to_string(qosTier)), seconds,
                           VDTCOREncodeMappingID(mappingID));
 }
 
@@ -168,8 +218,9 @@ std::optional<platform::Value::Dictionary> VDTCORFlatFileStorage::eventComponent
     return std::nullopt;
   }
   return platform::Value::Dictionary{
-      {kVDTCOREventComponentsEventIDKey, parts[0]},
-      {kVDTCOREventComponentsQoSTierKey, platform::Value(integerValue(parts[1]))},
+      {kVDTCOREventComponentsEventIDKey, VDTCORDecodeMappingID(parts[0])},
+      {kVDTCOREventComponentsQoSTierKey,
+       platform::Value(integerValue(VDTCORDecodeMappingID(parts[1])))},
       {kVDTCOREventComponentsExpirationKey,
        platform::Value::date(static_cast<double>(integerValue(parts[2])))},
       {kVDTCOREventComponentsMappingIDKey, mapping}};
@@ -178,6 +229,11 @@ std::optional<platform::Value::Dictionary> VDTCORFlatFileStorage::eventComponent
 std::optional<platform::Value::Dictionary> VDTCORFlatFileStorage::batchComponentsFromFilename(
     const std::string& fileName) {
   auto parts = split(fileName, '-');
+  // Older builds could name a batch with a negative ID ("1001--5-1700000000"); read it back so
+  // that its events can still be returned and expired.
+  if (parts.size() == 4 && parts[1].empty() && !parts[2].empty()) {
+    parts = {parts[0], "-" + parts[2], parts[3]};
+  }
   if (parts.size() != 3) {
     VDTCORLogDebug("The batch filename could not be split: %@", fileName);
     return std::nullopt;
@@ -199,6 +255,12 @@ void VDTCORFlatFileStorage::storeEvent(const VDTCOREventPtr& event, StoreComplet
   VDTCORLogDebug("Saving event: %@", event ? platform::Value(event) : platform::Value());
   if (!event || !event->serializedDataObjectBytes()) {
     VDTCORLogDebug("The event was nil, so it was not saved.");
+    if (completion) completion(false, internalInconsistencyError());
+    return;
+  }
+  // A name needs both: without them the file could never be selected, expired or read back.
+  if (event->eventID().empty() || event->mappingID().empty()) {
+    VDTCORLogDebug("The event has no event ID or mapping ID, so it was not saved: %@", event);
     if (completion) completion(false, internalInconsistencyError());
     return;
   }
@@ -260,12 +322,16 @@ void VDTCORFlatFileStorage::nextBatchID(std::function<void(std::optional<long>)>
         }
         std::uint32_t value = 0;
         if (data && data->size() >= 4) std::memcpy(&value, data->data(), 4);
-        *counter = value;
-        if (completion) completion(static_cast<long>(static_cast<std::int32_t>(value)));
+        // IDs stay within 0 to 2^31 - 1 and wrap to 0 after it: a negative ID would name a batch
+        // folder that could not be read back, so its events would never be returned or expired.
+        // A counter written past that range by an older build is folded back into it.
+        std::uint32_t id = value & kBatchIDMask;
+        *counter = id;
+        if (completion) completion(static_cast<long>(id));
       },
       [counter]() -> std::optional<platform::Bytes> {
-        if (!*counter || **counter == UINT32_MAX) return std::nullopt;
-        std::uint32_t next = **counter + 1;
+        if (!*counter) return std::nullopt;
+        std::uint32_t next = (**counter + 1) & kBatchIDMask;
         platform::Bytes bytes(4);
         std::memcpy(bytes.data(), &next, 4);
         return bytes;
@@ -347,8 +413,15 @@ void VDTCORFlatFileStorage::batchWithEventSelector(const VDTCORStorageEventSelec
               std::vector<VDTCOREventPtr> events;
               for (const auto& path : paths) {
                 platform::ErrorPtr error;
-                auto event = VDTCORUnarchiveObject(kVDTCOREventClassName, path, std::nullopt,
-                                                   &error)
+                // A file that cannot be read now (too many open files, an I/O error) may well
+                // decode later: it stays where it is. Only bytes that do not decode are dropped.
+                auto bytes = platform::files::readFile(path, &error);
+                if (!bytes) {
+                  VDTCORLogDebug("An event file could not be read and was left in place: %@",
+                                 platform::Value(error));
+                  continue;
+                }
+                auto event = VDTCORUnarchiveObject(kVDTCOREventClassName, path, bytes, &error)
                                  .objectAs<VDTCOREvent>();
                 if (!event) {
                   VDTCORLogDebug("Error deserializing event: %@", platform::Value(error));
@@ -439,7 +512,10 @@ void VDTCORFlatFileStorage::syncThreadUnsafeRemoveBatchWithID(long batchID, bool
         }
       }
       if (!moved) {
+        // Whatever did not move back is still undelivered: the batch stays, and the next removal
+        // of it (or its expiry) tries again.
         VDTCORLogDebug("Error encountered whilst moving events back: %@", platform::Value(error));
+        continue;
       }
     }
     if (platform::files::removeItem(batchDir)) {
@@ -504,22 +580,13 @@ void VDTCORFlatFileStorage::checkForExpirations() {
       if (expiry && *expiry < now) {
         self->syncThreadUnsafeRemoveBatchWithID(
             components->at(kVDTCORBatchComponentsBatchIDKey).int64Value(), false);
+        // A batch whose events could not go back still loses those whose own time is up.
+        if (platform::files::exists(entry.path)) removeExpiredEventFiles(entry.path, now);
+        auto left = platform::files::contentsOfDirectory(entry.path);
+        if (left && left->empty()) platform::files::removeItem(entry.path);
       }
     }
-    for (const fs::path& path : walk(eventDataStoragePath())) {
-      std::string name = path.filename().string();
-      if (split(name, '-').size() < 4) continue;  // target directories and foreign names
-      auto components = eventComponentsFromFilename(name);
-      if (!components) continue;
-      auto expiry = components->at(kVDTCOREventComponentsExpirationKey).dateValue();
-      if (!expiry || *expiry >= now) continue;
-      platform::ErrorPtr error;
-      if (platform::files::removeItem(path, &error)) {
-        VDTCORLogDebug("Item deleted because it expired: %@", path.string());
-      } else {
-        VDTCORLogDebug("There was an error deleting an expired item: %@", path.string());
-      }
-    }
+    removeExpiredEventFiles(eventDataStoragePath(), now);
     self->sizeTracker().resetCachedSize();
   });
 }
@@ -534,6 +601,10 @@ void VDTCORFlatFileStorage::libraryDataForKey(
   storageQueue_->async([weakSelf, key, onFetchComplete, setNewValue] {
     auto self = weakSelf.lock();
     if (!self) return;
+    if (!isPlainFileName(key)) {
+      if (onFetchComplete) onFetchComplete(std::nullopt, badKeyError(key));
+      return;
+    }
     fs::path path = libraryDataStoragePath() / key;
     platform::ErrorPtr error;
     std::optional<platform::Bytes> data;
@@ -561,6 +632,10 @@ void VDTCORFlatFileStorage::storeLibraryData(const std::optional<platform::Bytes
     if (completion) completion(internalInconsistencyError());
     return;
   }
+  if (!isPlainFileName(key)) {
+    if (completion) completion(badKeyError(key));
+    return;
+  }
   std::weak_ptr<VDTCORFlatFileStorage> weakSelf = weak_from_this();
   storageQueue_->async([weakSelf, data, key, completion] {
     auto self = weakSelf.lock();
@@ -580,6 +655,10 @@ void VDTCORFlatFileStorage::removeLibraryDataForKey(
   storageQueue_->async([weakSelf, key, completion] {
     auto self = weakSelf.lock();
     if (!self) return;
+    if (!isPlainFileName(key)) {
+      if (completion) completion(badKeyError(key));
+      return;
+    }
     fs::path path = libraryDataStoragePath() / key;
     if (!platform::files::exists(path)) return;
     std::uint64_t size = VDTCORDirectorySizeTracker::fileSizeAtURL(path);

@@ -97,4 +97,6 @@ class VDTCORFlatFileStorage : public VDTCORStoragePromiseProtocol,
 };
 
 std::string VDTCOREncodeMappingID(const std::string& mappingID);
+// Percent-encodes all but letters, marks and digits: the event ID and tier parts of a name.
+std::string VDTCOREncodeNameComponent(const std::string& text);
 std::string VDTCORDecodeMappingID(const std::string& encoded);

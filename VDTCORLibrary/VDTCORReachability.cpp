@@ -49,7 +49,7 @@ std::uint32_t VDTCORReachability::currentFlags() {
     if (shared.pinnedFlags_) {
       result = *shared.pinnedFlags_;
     } else {
-      result = shared.callbackFlags_ != 0 ? shared.callbackFlags_ : shared.flags_;
+      result = shared.callbackReported_ ? shared.callbackFlags_ : shared.flags_;
     }
   });
   VDTCORLogDebug("Initial reachability flags determined: %d", static_cast<int>(result));
@@ -57,6 +57,7 @@ std::uint32_t VDTCORReachability::currentFlags() {
 }
 
 void VDTCORReachability::setCallbackFlags(std::uint32_t flags) {
+  callbackReported_ = true;
   if (callbackFlags_ != flags) callbackFlags_ = flags;
 }
 

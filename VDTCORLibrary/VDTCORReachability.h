@@ -13,7 +13,7 @@
 class VDTCORReachability {
  public:
   static VDTCORReachability& sharedInstance();
-  // The last reported change, else the flags read at start.
+  // The last reported change (0, no network, included), else the flags read at start.
   static std::uint32_t currentFlags();
 
   void setCallbackFlags(std::uint32_t flags);
@@ -32,6 +32,7 @@ class VDTCORReachability {
   platform::ReachabilityRef reachabilityRef_ = nullptr;
   platform::DispatchQueuePtr reachabilityQueue_;
   std::uint32_t callbackFlags_ = 0;  // reachabilityQueue_ only
+  bool callbackReported_ = false;    // reachabilityQueue_ only; a reported 0 is no network
   std::uint32_t flags_ = 0;          // reachabilityQueue_ only
   std::optional<std::uint32_t> pinnedFlags_;  // reachabilityQueue_ only
 };

@@ -6,6 +6,17 @@
 #include "VDTCORLibrary/VDTCORConsoleLogger.h"
 #include "VDTCORLibrary/VDTCORConstants.h"
 #include "VDTCORLibrary/VDTCORRegistrar.h"
+#include "platform/base/Format.h"
+
+namespace {
+
+// The failure handed to a completion when an event cannot reach any storage.
+platform::ErrorPtr failure(const std::string& reason) {
+  return platform::Error::make(platform::kInternalInconsistencyException, -1,
+                               {{platform::kLocalizedFailureReasonKey, reason}});
+}
+
+}  // namespace
 
 std::shared_ptr<VDTCORTransformer> VDTCORTransformer::sharedInstance() {
   static auto* shared = new std::shared_ptr<VDTCORTransformer>(
@@ -45,7 +56,12 @@ void VDTCORTransformer::transformEvent(
   };
 
   eventWritingQueue_->async([event, transformers, finish] {
-    if (!event) return;
+    // Every path ends in the completion, so the caller always hears back and the background
+    // task always ends.
+    if (!event) {
+      finish(false, failure("You can't write a nil event"));
+      return;
+    }
     VDTCOREventPtr current = event;
     for (const auto& transformer : transformers.value_or(std::vector<VDTCOREventTransformerPtr>{})) {
       if (!transformer || !transformer->respondsToTransformVDTEvent()) {
@@ -64,7 +80,12 @@ void VDTCORTransformer::transformEvent(
     }
     auto storages = VDTCORRegistrar::sharedInstance()->targetToStorage();
     auto it = storages.find(event->target());
-    if (it == storages.end() || !it->second) return;  // the task ends through its expiry
+    if (it == storages.end() || !it->second) {
+      VDTCORLogDebug("No storage is registered for target %ld", event->target());
+      finish(false, failure(platform::format("No storage is registered for target %ld",
+                                             event->target())));
+      return;
+    }
     it->second->storeEvent(current, finish);
   });
 }

@@ -107,6 +107,20 @@ TEST_F(VDTCOREventTest, ArchiveRoundTripKeepsEverythingButThePayloadObject) {
   EXPECT_TRUE(decoded->isEqual(*event));
 }
 
+TEST_F(VDTCOREventTest, CopyOfADecodedEventKeepsItsPayloadBytes) {
+  auto event = VDTCOREvent::initWithMappingID("137", 1001);
+  event->setDataObject(std::make_shared<BytesObject>("payload"));
+  auto bytes = platform::KeyedArchiver::archivedDataWithRootObject(platform::Value(event));
+  auto decoded = platform::KeyedUnarchiver::unarchivedObjectOfClass("VDTCOREvent", *bytes)
+                     .objectAs<VDTCOREvent>();
+  ASSERT_TRUE(decoded);
+  ASSERT_EQ(decoded->dataObject(), nullptr);
+  auto copy = decoded->copy();
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(copy->serializedDataObjectBytes(), event->serializedDataObjectBytes());
+  EXPECT_EQ(copy->eventID(), event->eventID());
+}
+
 // An archive written by hand, so keys can be left out.
 class PartialEvent : public platform::Object, public platform::SecureCoding {
  public:

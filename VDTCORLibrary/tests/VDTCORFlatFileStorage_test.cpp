@@ -69,6 +69,49 @@ class VDTCORFlatFileStorageTest : public platform::testing::PlatformTest {
 
   void drain() { storage->storageQueue()->sync([] {}); }
 
+  long nextID() {
+    long id = -99;
+    EXPECT_TRUE(waitFor([&](auto done) {
+      storage->nextBatchID([&, done](std::optional<long> next) {
+        id = next.value_or(-99);
+        done();
+      });
+    }));
+    drain();  // the counter is written after the ID is handed out
+    return id;
+  }
+
+  void writeCounter(std::uint32_t value) {
+    platform::Bytes bytes(4);
+    std::memcpy(bytes.data(), &value, 4);
+    ASSERT_TRUE(platform::files::writeAtomically(
+        VDTCORFlatFileStorage::libraryDataStoragePath() / "VDTCORFlatFileStorageBatchIDCounter",
+        bytes));
+  }
+
+  std::optional<std::set<long>> batchIDs(long target) {
+    std::optional<std::set<long>> ids;
+    EXPECT_TRUE(waitFor([&](auto done) {
+      storage->batchIDsForTarget(target, [&, done](auto found) {
+        ids = found;
+        done();
+      });
+    }));
+    return ids;
+  }
+
+  // Every regular file under the sandbox home that lies outside the transport's store.
+  std::vector<fs::path> filesOutsideTheStore() {
+    std::vector<fs::path> outside;
+    std::string root = (VDTCORStorageRootURL() / "").string();
+    for (const auto& entry : fs::recursive_directory_iterator(home())) {
+      if (entry.is_regular_file() && entry.path().string().rfind(root, 0) != 0) {
+        outside.push_back(entry.path());
+      }
+    }
+    return outside;
+  }
+
   std::shared_ptr<VDTCORFlatFileStorage> storage;
 };
 
@@ -119,35 +162,47 @@ TEST_F(VDTCORFlatFileStorageTest, EventsWithoutPayloadAreRefusedAtOnce) {
   EXPECT_TRUE(called);  // on the caller's thread
 }
 
-TEST_F(VDTCORFlatFileStorageTest, BatchIDsCountUpAndStickAtTheLastValue) {
+TEST_F(VDTCORFlatFileStorageTest, BatchIDsCountUpAndStayInRange) {
   std::vector<long> ids;
-  for (int i = 0; i < 2; ++i) {
-    waitFor([&](auto done) {
-      storage->nextBatchID([&, done](std::optional<long> id) {
-        ids.push_back(id.value_or(-99));
-        done();
-      });
-    });
-  }
+  for (int i = 0; i < 2; ++i) ids.push_back(nextID());
   EXPECT_EQ(ids, (std::vector<long>{0, 1}));
-  drain();  // the counter is written after the ID is handed out
 
-  std::uint32_t max = UINT32_MAX;
-  platform::Bytes bytes(4);
-  std::memcpy(bytes.data(), &max, 4);
-  fs::path counter = VDTCORFlatFileStorage::libraryDataStoragePath() /
-                     "VDTCORFlatFileStorageBatchIDCounter";
-  ASSERT_TRUE(platform::files::writeAtomically(counter, bytes));
-  for (int i = 0; i < 2; ++i) {
-    waitFor([&](auto done) {
-      storage->nextBatchID([&, done](std::optional<long> id) {
-        EXPECT_EQ(id, -1);
-        done();
-      });
-    });
-    drain();
-    EXPECT_EQ(platform::files::readFile(counter), bytes);
+  // A counter at or past 2^31 (written by an older build) never hands out a negative ID, which
+  // no batch directory name could be read back from.
+  struct Case {
+    std::uint32_t stored;
+    std::vector<long> handedOut;
+  };
+  for (const Case& c : {Case{0x7FFFFFFEu, {0x7FFFFFFE, 0x7FFFFFFF, 0}},
+                        Case{0x80000000u, {0, 1}}, Case{UINT32_MAX, {0x7FFFFFFF, 0}}}) {
+    writeCounter(c.stored);
+    std::vector<long> got;
+    for (size_t i = 0; i < c.handedOut.size(); ++i) got.push_back(nextID());
+    EXPECT_EQ(got, c.handedOut) << c.stored;
   }
+}
+
+TEST_F(VDTCORFlatFileStorageTest, BatchesMadePastTheSignedRangeAreListedAndReturned) {
+  writeCounter(0x80000000u);
+  for (int i = 0; i < 2; ++i) ASSERT_TRUE(store(makeEvent(3)).first);
+  auto [id, events] = batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001),
+                            clock().now() + 600);
+  ASSERT_TRUE(id);
+  EXPECT_GE(*id, 0);
+  EXPECT_EQ(batchIDs(1001), (std::set<long>{*id}));
+
+  // A batch an older build left under a negative ID is found and its events come back.
+  fs::path stranded = VDTCORFlatFileStorage::batchDataStoragePath() /
+                      ("1001--2147483648-" + std::to_string(static_cast<long long>(clock().now()) + 600));
+  ASSERT_TRUE(platform::files::createDirectory(stranded, true));
+  fs::path eventFile = stranded / ("ABCDEF-3-" + std::to_string(static_cast<long long>(clock().now()) + 9000) + "-137");
+  ASSERT_TRUE(platform::files::writeAtomically(
+      eventFile, *VDTCORArchiveObject(platform::Value(makeEvent(3)), fs::path(), nullptr)));
+  EXPECT_EQ(batchIDs(1001), (std::set<long>{*id, -2147483648L}));
+  auto removed = storage->removeAllBatchesForTarget(1001, false);
+  ASSERT_TRUE(pumpUntil([&] { return !removed->isPending(); }));
+  EXPECT_TRUE(namesIn(VDTCORFlatFileStorage::batchDataStoragePath()).empty());
+  EXPECT_EQ(namesIn(VDTCORFlatFileStorage::eventDataStoragePath() / "1001").size(), 3u);
 }
 
 TEST_F(VDTCORFlatFileStorageTest, SizeLimitAdmitsExactlyTheLimit) {
@@ -287,6 +342,141 @@ TEST_F(VDTCORFlatFileStorageTest, ExpiryDissolvesBatchesAndDropsExpiredEvents) {
   auto names = namesIn(VDTCORFlatFileStorage::eventDataStoragePath() / "1001");
   ASSERT_EQ(names.size(), 1u);
   EXPECT_EQ(names[0].substr(0, 32), longLived->eventID());
+}
+
+TEST_F(VDTCORFlatFileStorageTest, EventIDsAndTiersNeverLeaveOrConfuseTheStore) {
+  std::vector<fs::path> before = filesOutsideTheStore();
+  struct Case {
+    std::string eventID;
+    long tier;
+  };
+  // Every event lives well past the expiry check below, unless its tier is negative and it is
+  // marked short-lived.
+  const std::vector<Case> cases = {{"../../../../../escaped", 3}, {"AB-CD", 3}, {"sub/dir", 3},
+                                   {"a%2Fb", 3}, {".hidden", 3}, {"ID", -2}, {"ODD", -7}};
+  std::map<std::string, long> stored;
+  for (const Case& c : cases) {
+    auto event = makeEvent(c.tier);
+    event->setEventID(c.eventID);
+    auto [ok, error] = store(event);
+    ASSERT_TRUE(ok) << c.eventID << ": " << (error ? error->localizedDescription() : "");
+    stored[c.eventID] = c.tier;
+  }
+  EXPECT_EQ(filesOutsideTheStore(), before);
+  for (const auto& name : namesIn(VDTCORFlatFileStorage::eventDataStoragePath() / "1001")) {
+    EXPECT_NE(name[0], '.') << name;
+    EXPECT_EQ(name.find('/'), std::string::npos) << name;
+  }
+
+  // The first expiry check keeps them all; selection by ID and by tier reads the names back.
+  storage->checkForExpirations();
+  drain();
+  EXPECT_EQ(namesIn(VDTCORFlatFileStorage::eventDataStoragePath() / "1001").size(), cases.size());
+  auto [id, picked] = batch(std::make_shared<VDTCORStorageEventSelector>(
+                                1001, std::set<std::string>{"AB-CD", "../../../../../escaped"},
+                                std::nullopt, std::nullopt),
+                            clock().now() + 600);
+  std::set<std::string> pickedIDs;
+  for (const auto& e : picked) pickedIDs.insert(e->eventID());
+  EXPECT_EQ(pickedIDs, (std::set<std::string>{"AB-CD", "../../../../../escaped"}));
+  auto [id2, negative] = batch(std::make_shared<VDTCORStorageEventSelector>(
+                                   1001, std::nullopt, std::nullopt, std::set<long>{-2}),
+                               clock().now() + 600);
+  ASSERT_EQ(negative.size(), 1u);
+  EXPECT_EQ(negative[0]->eventID(), "ID");
+
+  // A negative tier expires like any other.
+  auto shortLived = makeEvent(-4);
+  shortLived->setExpirationDate(clock().now() + 10);
+  ASSERT_TRUE(store(shortLived).first);
+  clock().advance(20);
+  size_t left = namesIn(VDTCORFlatFileStorage::eventDataStoragePath() / "1001").size();
+  storage->checkForExpirations();
+  drain();
+  EXPECT_EQ(namesIn(VDTCORFlatFileStorage::eventDataStoragePath() / "1001").size(), left - 1);
+
+  // An empty ID could never be read back from a name: refused, nothing written.
+  auto unnamed = makeEvent(3);
+  unnamed->setEventID("");
+  auto [ok, error] = store(unnamed);
+  EXPECT_FALSE(ok);
+  EXPECT_TRUE(error);
+  EXPECT_EQ(namesIn(VDTCORFlatFileStorage::eventDataStoragePath() / "1001").size(), left - 1);
+}
+
+TEST_F(VDTCORFlatFileStorageTest, LibraryKeysStayInsideTheLibraryFolder) {
+  std::vector<fs::path> before = filesOutsideTheStore();
+  for (const std::string key : {"../../../../outside", "..", ".", ""}) {
+    platform::ErrorPtr error;
+    bool called = false;
+    waitFor([&](auto done) {
+      storage->storeLibraryData(platform::Bytes{1, 2}, key, [&, done](platform::ErrorPtr e) {
+        called = true;
+        error = e;
+        done();
+      });
+    });
+    EXPECT_TRUE(called) << key;
+    EXPECT_TRUE(error) << key;
+  }
+  EXPECT_EQ(filesOutsideTheStore(), before);
+}
+
+TEST_F(VDTCORFlatFileStorageTest, AFailedMoveBackKeepsTheBatch) {
+  for (int i = 0; i < 2; ++i) ASSERT_TRUE(store(makeEvent(3)).first);
+  auto [id, events] = batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001),
+                            clock().now() + 600);
+  ASSERT_EQ(events.size(), 2u);
+  // The target's event folder is now a plain file: nothing can move back into it.
+  fs::path targetDir = VDTCORFlatFileStorage::eventDataStoragePath() / "1001";
+  ASSERT_TRUE(platform::files::removeItem(targetDir));
+  ASSERT_TRUE(platform::files::writeAtomically(targetDir, "in the way"));
+
+  waitFor([&](auto done) { storage->removeBatchWithID(*id, false, done); });
+  auto batches = namesIn(VDTCORFlatFileStorage::batchDataStoragePath());
+  ASSERT_EQ(batches.size(), 1u);
+  EXPECT_EQ(namesIn(VDTCORFlatFileStorage::batchDataStoragePath() / batches[0]).size(), 2u);
+  EXPECT_EQ(batchIDs(1001), (std::set<long>{*id}));
+
+  // Once the way is clear the next removal returns both.
+  ASSERT_TRUE(platform::files::removeItem(targetDir));
+  waitFor([&](auto done) { storage->removeBatchWithID(*id, false, done); });
+  EXPECT_TRUE(namesIn(VDTCORFlatFileStorage::batchDataStoragePath()).empty());
+  EXPECT_EQ(namesIn(targetDir).size(), 2u);
+}
+
+TEST_F(VDTCORFlatFileStorageTest, AnExpiredBatchThatCannotMoveBackStillDropsExpiredEvents) {
+  auto shortLived = makeEvent(3);
+  shortLived->setExpirationDate(clock().now() + 100);
+  ASSERT_TRUE(store(shortLived).first);
+  ASSERT_TRUE(store(makeEvent(3)).first);
+  auto [id, events] = batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001),
+                            clock().now() + 50);
+  ASSERT_EQ(events.size(), 2u);
+  fs::path targetDir = VDTCORFlatFileStorage::eventDataStoragePath() / "1001";
+  ASSERT_TRUE(platform::files::removeItem(targetDir));
+  ASSERT_TRUE(platform::files::writeAtomically(targetDir, "in the way"));
+
+  clock().advance(200);
+  storage->checkForExpirations();
+  drain();
+  auto batches = namesIn(VDTCORFlatFileStorage::batchDataStoragePath());
+  ASSERT_EQ(batches.size(), 1u);
+  auto kept = namesIn(VDTCORFlatFileStorage::batchDataStoragePath() / batches[0]);
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_NE(kept[0].substr(0, 32), shortLived->eventID());
+}
+
+TEST_F(VDTCORFlatFileStorageTest, EventFilesThatCannotBeReadAreKept) {
+  ASSERT_TRUE(store(makeEvent(3)).first);
+  // Reading this entry fails (it is a folder); that says nothing about what it holds.
+  fs::path unreadable = VDTCORFlatFileStorage::eventDataStoragePath() / "1001" /
+                        "ABCDEF-3-9999999999-137";
+  ASSERT_TRUE(platform::files::createDirectory(unreadable, true));
+  auto [id, events] = batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001),
+                            clock().now() + 600);
+  EXPECT_EQ(events.size(), 1u);
+  EXPECT_TRUE(platform::files::exists(unreadable));
 }
 
 TEST_F(VDTCORFlatFileStorageTest, UnreadableEventFilesAreDroppedFromBatches) {

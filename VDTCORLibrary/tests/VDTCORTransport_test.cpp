@@ -145,14 +145,29 @@ TEST_F(VDTCORTransportTest, TransformersChainAndCanDropEvents) {
   EXPECT_EQ(storage->stored.size(), 1u);
 }
 
-TEST_F(VDTCORTransportTest, UnservedTargetIsNeitherStoredNorReported) {
-  auto transport = VDTCORTransport::initWithMappingID("137", std::nullopt, 777);
-  bool called = false;
-  transport->sendDataEvent(transport->eventForTransport(), [&](bool, platform::ErrorPtr) {
-    called = true;
-  });
-  drain();
-  EXPECT_FALSE(called);
+TEST_F(VDTCORTransportTest, NilEventsAndUnservedTargetsAreReportedAsFailures) {
+  // Each completion is called once, with no and an error, and nothing is stored.
+  auto unserved = VDTCORTransport::initWithMappingID("137", std::nullopt, 777);
+  auto served = VDTCORTransport::initWithMappingID("137", std::nullopt, kTarget);
+  struct Case {
+    std::shared_ptr<VDTCORTransport> transport;
+    VDTCOREventPtr event;
+  };
+  for (const Case& c : {Case{unserved, unserved->eventForTransport()}, Case{served, nullptr}}) {
+    platform::SystemLogCapture capture;
+    int calls = 0;
+    bool written = true;
+    platform::ErrorPtr error;
+    c.transport->sendDataEvent(c.event, [&](bool ok, platform::ErrorPtr e) {
+      ++calls;
+      written = ok;
+      error = e;
+    });
+    drain();
+    EXPECT_EQ(calls, 1);
+    EXPECT_FALSE(written);
+    EXPECT_TRUE(error);
+  }
   EXPECT_TRUE(storage->stored.empty());
 }
 

@@ -68,6 +68,28 @@ TEST_F(VDTCORUploadCoordinatorTest, ReachabilityFlagsGiveOneCondition) {
   EXPECT_TRUE(VDTCORFlagsAreCellular(0x40002));
 }
 
+TEST_F(VDTCORUploadCoordinatorTest, AReportedLossOfNetworkIsNoNetwork) {
+  VDTCORReachability& reachability = VDTCORReachability::sharedInstance();
+  reachability.setFlagsForTesting(std::nullopt);
+  // Start-up found a network; the platform then reports first cellular, then nothing at all.
+  reachability.reachabilityQueue()->sync(
+      [&] { reachability.setFlags(platform::kReachabilityFlagsReachable); });
+  EXPECT_EQ(coordinator->uploadConditions(), 4);
+  struct Case {
+    std::uint32_t reported;
+    long conditions;
+  };
+  for (const Case& c : {Case{platform::kReachabilityFlagsReachable | platform::kReachabilityFlagsIsWWAN, 2},
+                        Case{0, 1}, Case{platform::kReachabilityFlagsReachable, 4}, Case{0, 1}}) {
+    reachability.reachabilityQueue()->sync([&] { reachability.setCallbackFlags(c.reported); });
+    EXPECT_EQ(VDTCORReachability::currentFlags(), c.reported);
+    EXPECT_EQ(coordinator->uploadConditions(), c.conditions) << c.reported;
+  }
+  coordinator->forceUploadForTarget(1001);
+  drain();
+  EXPECT_TRUE(uploader->recorded().empty());
+}
+
 TEST_F(VDTCORUploadCoordinatorTest, ForcedUploadsAddHighPriorityAndNeedANetwork) {
   setFlags(2 | 0x40000);
   coordinator->forceUploadForTarget(1001);
