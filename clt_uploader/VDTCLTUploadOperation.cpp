@@ -47,7 +47,8 @@ class RedirectDelegate : public platform::URLSessionDelegate {
     auto operation = operation_.lock();
     long status = response.statusCode();
     if (operation && (status == 301 || status == 302)) {
-      completion(operation->constructRequestWithURL(newRequest.URL, 1000,
+      // Rebuilt for the operation's own target, so a keyed target keeps its key and agent.
+      completion(operation->constructRequestWithURL(newRequest.URL, operation->target(),
                                                     task.originalRequest().HTTPBody));
       return;
     }

@@ -215,6 +215,27 @@ TEST_F(VDTCLTUploaderTest, TargetThousandHasNoKeyAndFollowsRedirectsAsItself) {
   EXPECT_EQ(storedEvents(1000), 0u);
 }
 
+TEST_F(VDTCLTUploaderTest, RedirectedRequestsKeepTheirOwnTarget) {
+  // The endpoint refuses a keyless request for a keyed target, as the real one does.
+  server.server().Post("/keyed", [](const httplib::Request& request, httplib::Response& reply) {
+    reply.status = request.has_header("X-Veltro-Api-Key") ? 200 : 400;
+  });
+  server.server().Post("/moved-keyed", [this](const httplib::Request&, httplib::Response& reply) {
+    reply.status = 302;
+    reply.set_header("Location", server.url("/keyed"));
+  });
+  for (int i = 0; i < 2; ++i) storeEvent(3, 1002);
+  VDTCLTUploader::setTestServerURL(server.url("/moved-keyed"));
+  upload(1002, 4);
+  auto received = server.received();
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_EQ(received[1].path, "/keyed");
+  EXPECT_EQ(received[1].header("X-Veltro-Api-Key"), VDTCLTUploader::LMLAndCRLAndINTAPIKey());
+  EXPECT_EQ(received[1].header("User-Agent"), "eventtransport/0.0.1 crlsupport/0.0.1 apple/");
+  EXPECT_EQ(postedEvents(received[1]), 2u);
+  EXPECT_EQ(storedEvents(1002), 0u);
+}
+
 TEST_F(VDTCLTUploaderTest, AfterAnAttemptedUploadQueuedOperationsAreCancelled) {
   storeEvent(3);
   uploader->uploadTarget(1001, 4);
