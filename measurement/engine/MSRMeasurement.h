@@ -1,21 +1,76 @@
-// The measurement engine's entry points that the foundation, messages and storage rooms call:
-// the shared monitor, the worker scheduler and the remote configuration. Deliberately minimal: the
-// engine is not built yet; these are defined in measurement_foundation. Thread-safe (created once
-// on first use).
+// The measurement engine. Deliberately minimal: it owns the worker scheduler
+// ("com.veltro.lma.worker") with its "Measurement timer" alarm and the measurement database, and
+// stores each logged event as a raw event while collection is enabled; it bundles, uploads,
+// keeps sessions and reports automatic events not at all. The class accessors monitor() and
+// remoteConfig() are defined in measurement_foundation, so the rooms below the engine link
+// without it. The shared engine is created once and never destroyed; its database and start
+// options are touched only on the worker queue.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
+#include "platform/base/Value.h"
+
+class MSRAlarm;
+class MSRDatabase;
 class MSRMonitor;
-class MSRScheduler;
+class MSRPBMeasurementBundle;
+class MSRPersistedConfig;
 class MSRRemoteConfig;
+class MSRScheduler;
 
-class MSRMeasurement {
+class MSRMeasurement : public std::enable_shared_from_this<MSRMeasurement> {
  public:
   // The shared monitor, created on first use with the library version number. Never null.
   static std::shared_ptr<MSRMonitor> monitor();
-  // The engine's worker scheduler ("com.veltro.lma.worker"), created on first use.
-  static std::shared_ptr<MSRScheduler> scheduler();
-  // The engine's remote configuration; the defaults while the engine holds none.
+  // The engine's remote configuration; no configuration is fetched yet, so this is the default
+  // instance whether or not the engine exists.
   static std::shared_ptr<MSRRemoteConfig> remoteConfig();
+
+  // The engine, once the analytics front end has created it; null before.
+  static std::shared_ptr<MSRMeasurement> sharedInstance();
+  // Creates the shared engine on the first call and starts its components on the worker queue;
+  // later calls return it unchanged. `options` are the front end's start options (collection
+  // switches).
+  static std::shared_ptr<MSRMeasurement> sharedInstanceWithAppID(
+      const std::string& appID, const platform::Value::Dictionary& options);
+
+  const std::shared_ptr<MSRScheduler>& scheduler() const { return scheduler_; }
+  const std::shared_ptr<MSRAlarm>& alarm() const { return alarm_; }
+  const std::string& appID() const { return appID_; }
+
+  // Worker queue only. Null until the components have started or when the file cannot be opened.
+  const std::shared_ptr<MSRDatabase>& database() const { return database_; }
+  // Worker queue only: the start options' deactivation wins, then the persisted enabled state,
+  // then the start options' enabled switch (on when absent).
+  bool isMeasurementEnabled() const;
+
+  // Worker queue only. Sanitises the parameters, builds the event and stores it as a raw event
+  // with its metadata while collection is enabled. False when nothing was stored.
+  bool logEventOnWorkerQueue(const std::string& origin, bool isPublic, const std::string& name,
+                             double timestamp, const platform::Value::Dictionary* parameters);
+
+  // An engine of its own (the shared one is made by sharedInstanceWithAppID); its components
+  // start when startComponents() is called.
+  MSRMeasurement(std::string appID, platform::Value::Dictionary options);
+  // Queues the start of the components on the worker queue: the monitor's context encoding (on
+  // for an App Store build), the persisted configuration and the database.
+  void startComponents();
+
+ private:
+  void startComponentsOnWorkerQueue();
+
+  const std::string appID_;
+  const platform::Value::Dictionary options_;
+  std::shared_ptr<MSRScheduler> scheduler_;
+  std::shared_ptr<MSRAlarm> alarm_;
+  // Worker queue only.
+  std::shared_ptr<MSRPersistedConfig> persistedConfig_;
+  std::shared_ptr<MSRDatabase> database_;
+  std::shared_ptr<MSRPBMeasurementBundle> metadata_;
+  std::int64_t metadataFingerprint_ = 0;
+  std::int64_t storedRawEvents_ = 0;
 };

@@ -4,21 +4,13 @@
 #include "measurement/engine/MSRMeasurement.h"
 
 #include "measurement/engine/MSRRemoteConfig.h"
-#include "measurement/foundation/MSRConstants.h"
 #include "measurement/foundation/MSRIdentity.h"
 #include "measurement/foundation/MSRMonitor.h"
-#include "measurement/foundation/MSRScheduler.h"
 
 std::shared_ptr<MSRMonitor> MSRMeasurement::monitor() {
   // Leaked on purpose: the monitor serves every component until the process ends.
   static auto* shared = new std::shared_ptr<MSRMonitor>(
       MSRMonitor::initWithLibraryVersion(MSRIdentity::lumoMeasurementLibraryVersion()));
-  return *shared;
-}
-
-std::shared_ptr<MSRScheduler> MSRMeasurement::scheduler() {
-  static auto* shared = new std::shared_ptr<MSRScheduler>(
-      MSRScheduler::initWithWorkerQueueLabel(kMSRWorkerQueueLabel));
   return *shared;
 }
 

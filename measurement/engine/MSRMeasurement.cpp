@@ -1,0 +1,153 @@
+// The engine's instance side. Its class accessors (monitor, remoteConfig) live in
+// measurement_foundation; see MSRMeasurement.h.
+#include "measurement/engine/MSRMeasurement.h"
+
+#include <mutex>
+
+#include "measurement/engine/MSRMeasurementConstants.h"
+#include "measurement/engine/MSRRemoteConfig.h"
+#include "measurement/foundation/MSRAlarm.h"
+#include "measurement/foundation/MSRConstants.h"
+#include "measurement/foundation/MSREvent.h"
+#include "measurement/foundation/MSRMonitor.h"
+#include "measurement/foundation/MSRScheduler.h"
+#include "measurement/foundation/MSRUtilities.h"
+#include "measurement/messages/MSRPBAccessors.h"
+#include "measurement/messages/MSRPBMeasurementBundle.h"
+#include "measurement/messages/MSRPBSchema.h"
+#include "measurement/storage/MSRDatabase.h"
+#include "measurement/storage/MSRPersistedConfig.h"
+#include "measurement/storage/MSRStorageConstants.h"
+#include "utilities/VTUAppEnvironmentUtil.h"
+
+using platform::Value;
+
+namespace {
+
+std::mutex& sharedMutex() {
+  static auto* mutex = new std::mutex;
+  return *mutex;
+}
+// Leaked on purpose: the engine serves until the process ends.
+std::shared_ptr<MSRMeasurement>& sharedEngine() {
+  static auto* engine = new std::shared_ptr<MSRMeasurement>;
+  return *engine;
+}
+
+// The slot of a MeasurementBundle field by its wire tag.
+std::int32_t bundleSlotOfTag(std::uint32_t tag) {
+  const MSRPBMessageType* type = MSRPBMessageTypeNamed("MeasurementBundle");
+  for (std::uint32_t slot = 0; type && slot < type->fieldCount; ++slot) {
+    if (type->fields[slot].tag == tag) return static_cast<std::int32_t>(slot);
+  }
+  return -1;
+}
+constexpr std::uint32_t kBundleAppIDTag = 14;
+
+}  // namespace
+
+std::shared_ptr<MSRMeasurement> MSRMeasurement::sharedInstance() {
+  std::lock_guard lock(sharedMutex());
+  return sharedEngine();
+}
+
+std::shared_ptr<MSRMeasurement> MSRMeasurement::sharedInstanceWithAppID(
+    const std::string& appID, const Value::Dictionary& options) {
+  std::shared_ptr<MSRMeasurement> engine;
+  {
+    std::lock_guard lock(sharedMutex());
+    if (sharedEngine()) return sharedEngine();
+    sharedEngine() = std::make_shared<MSRMeasurement>(appID, options);
+    engine = sharedEngine();
+  }
+  engine->startComponents();
+  return engine;
+}
+
+void MSRMeasurement::startComponents() {
+  auto self = shared_from_this();
+  scheduler_->scheduleOnWorkerQueueBlockID(msr_engine::kStartBlockID,
+                                           [self] { self->startComponentsOnWorkerQueue(); });
+}
+
+MSRMeasurement::MSRMeasurement(std::string appID, Value::Dictionary options)
+    : appID_(std::move(appID)), options_(std::move(options)) {
+  monitor();  // the engine logs through it from its first block on
+  scheduler_ = MSRScheduler::initWithWorkerQueueLabel(kMSRWorkerQueueLabel);
+  alarm_ = MSRAlarm::initWithDispatchQueue(scheduler_->workerQueue(), msr_engine::kAlarmName);
+}
+
+void MSRMeasurement::startComponentsOnWorkerQueue() {
+  monitor()->setEncodeContexts(VTUAppEnvironmentUtil::isFromAppStore());
+  persistedConfig_ = MSRPersistedConfig::sharedInstance();
+  platform::ErrorPtr error;
+  database_ = MSRDatabase::initWithDatabaseName(kMSRDatabaseName, persistedConfig_, &error);
+  if (!database_) {
+    monitor()->logWithLevel(1, msr_engine::kDatabaseOpenFailedCode, msr_engine::kDatabaseOpenFailed,
+                            error ? Value(error) : Value());
+  }
+  // Every event of this run shares one metadata row: the bundle-level context is the app ID.
+  metadata_ = MSRPBMeasurementBundle::message();
+  MSRPBSetStringField(metadata_, bundleSlotOfTag(kBundleAppIDTag), Value(appID_));
+  metadataFingerprint_ = msr_64LSBMD5(metadata_->protoBuffer().value_or(platform::Bytes()));
+  if (database_) {
+    const Value count =
+        database_->sqliteStore()->numberForQuery("SELECT COUNT(*) FROM raw_events", {}, &error);
+    storedRawEvents_ = count.isNumber() ? count.int64Value() : remoteConfig()->maxEventsStored();
+  }
+}
+
+bool MSRMeasurement::isMeasurementEnabled() const {
+  const auto option = [this](const char* key) -> const Value& {
+    auto it = options_.find(key);
+    return it == options_.end() ? platform::nilValue() : it->second;
+  };
+  if (option(msr_engine::kOptionCollectionDeactivated).boolValue()) return false;
+  if (persistedConfig_) {
+    const std::int64_t state = persistedConfig_->measurementEnabledState();
+    if (state == msr_engine::kMeasurementEnabledStateEnabled) return true;
+    if (state == msr_engine::kMeasurementEnabledStateDisabled) return false;
+  }
+  const Value& enabled = option(msr_engine::kOptionCollectionEnabled);
+  return enabled.isNil() || enabled.boolValue();
+}
+
+bool MSRMeasurement::logEventOnWorkerQueue(const std::string& origin, bool isPublic,
+                                           const std::string& name, double timestamp,
+                                           const Value::Dictionary* parameters) {
+  if (!isMeasurementEnabled()) {
+    monitor()->logWithLevel(7, msr_engine::kEventDroppedDisabledCode,
+                            msr_engine::kEventDroppedDisabled, Value(name));
+    return false;
+  }
+  if (!database_) {
+    monitor()->logWithLevel(1, msr_engine::kEventDroppedNoDatabaseCode,
+                            msr_engine::kEventDroppedNoDatabase, Value(name));
+    return false;
+  }
+  // The designated initializer checks origin and name again and sanitises the parameters.
+  auto event = MSREvent::initWithOrigin(origin, isPublic, name, timestamp, 0, parameters);
+  if (!event) {
+    monitor()->logWithLevel(1, msr_engine::kEventInvalidCode, msr_engine::kEventInvalid,
+                            Value(name));
+    return false;
+  }
+  platform::ErrorPtr error;
+  // Nothing bundles or uploads the raw events yet, so the table is kept under its limit here; the
+  // count is tracked in memory (only this queue writes the table) so that the trim runs only when
+  // the table is full.
+  const bool full = storedRawEvents_ >= remoteConfig()->maxEventsStored();
+  const bool stored = database_->performTransaction([&] {
+    if (full && database_->deleteRawEventsOverAbsoluteLimit(&error).isNil()) return false;
+    return database_->insertIfNotExistsRawEventMetadata(metadata_, &error) &&
+           database_->insertRawEvent(event, metadataFingerprint_, event->isRealtime(), &error);
+  });
+  if (stored) {
+    storedRawEvents_ = full ? remoteConfig()->maxEventsStored() : storedRawEvents_ + 1;
+  }
+  if (!stored) {
+    monitor()->logWithLevel(1, msr_engine::kEventStoreFailedCode, msr_engine::kEventStoreFailed,
+                            Value(name), error ? Value(error) : Value());
+  }
+  return stored;
+}

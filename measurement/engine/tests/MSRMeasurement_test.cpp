@@ -1,0 +1,152 @@
+// The engine: its one shared instance, the components it starts on the worker queue, and raw
+// events stored in the real database file under the sandbox home while collection is enabled.
+#include "measurement/engine/MSRMeasurement.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "measurement/engine/tests/MSRStoredEvents.h"
+#include "measurement/foundation/MSRAlarm.h"
+#include "measurement/foundation/MSRMonitor.h"
+#include "measurement/foundation/MSRScheduler.h"
+#include "measurement/storage/MSRFileLocations.h"
+#include "platform/base/ProcessInfo.h"
+#include "platform/base/UserDefaults.h"
+#include "platform/testing/PlatformTest.h"
+
+namespace {
+
+using platform::Value;
+using msr_testing::storedRawEvents;
+
+constexpr const char* kAppID = "1:123456:ios:5c2e9a7b13d04f68";
+constexpr const char* kEnabledStateKey = "/veltro/measurement/measurement_enabled_state";
+
+class MSRMeasurementTest : public platform::testing::PlatformTest {
+ protected:
+  // An engine of its own whose components have started.
+  std::shared_ptr<MSRMeasurement> startedEngine(const Value::Dictionary& options = {}) {
+    auto engine = std::make_shared<MSRMeasurement>(kAppID, options);
+    engine->startComponents();
+    drain(*engine);
+    return engine;
+  }
+  static void drain(MSRMeasurement& engine) {
+    engine.scheduler()->dispatchSyncOnWorkerQueueBlockID("test", [] {});
+  }
+  static bool log(MSRMeasurement& engine, const std::string& origin, bool isPublic,
+                  const std::string& name, const Value::Dictionary& parameters) {
+    bool stored = false;
+    engine.scheduler()->dispatchSyncOnWorkerQueueBlockID("test", [&] {
+      stored = engine.logEventOnWorkerQueue(origin, isPublic, name, 1767225600.5, &parameters);
+    });
+    return stored;
+  }
+};
+
+TEST_F(MSRMeasurementTest, SharedEngineIsMadeOnceAndOpensItsDatabaseOnTheWorkerQueue) {
+  EXPECT_FALSE(MSRMeasurement::sharedInstance());
+  auto engine = MSRMeasurement::sharedInstanceWithAppID(kAppID, {});
+  ASSERT_TRUE(engine);
+  EXPECT_EQ(MSRMeasurement::sharedInstanceWithAppID("1:1:ios:ff", {}), engine);
+  EXPECT_EQ(MSRMeasurement::sharedInstance(), engine);
+  EXPECT_EQ(engine->appID(), kAppID);
+  EXPECT_EQ(engine->scheduler()->workerQueue()->label(), "com.veltro.lma.worker");
+  EXPECT_EQ(engine->alarm()->name(), "Measurement timer");
+  drain(*engine);
+  EXPECT_TRUE(engine->database());
+  EXPECT_TRUE(std::filesystem::exists(MSRApplicationSupportPath("veltro-lumo-measurement.sql")));
+}
+
+TEST_F(MSRMeasurementTest, ContextEncodingIsOnExactlyForAStoreBuild) {
+  // A store build runs on a device, never in a simulator.
+  platform::ProcessInfo::processInfo().setDeviceModelForTesting("arm64");
+  for (bool storeBuild : {true, false, true}) {
+    std::filesystem::remove_all(bundleDir() / "SC_Info");
+    if (storeBuild) std::filesystem::create_directories(bundleDir() / "SC_Info");
+    startedEngine();
+    EXPECT_EQ(MSRMeasurement::monitor()->encodeContexts(), storeBuild);
+  }
+}
+
+TEST_F(MSRMeasurementTest, EventIsStoredWithItsParametersAndMetadataAndSurvivesReopening) {
+  {
+    auto engine = startedEngine();
+    EXPECT_TRUE(log(*engine, "app", true, "sound_play", {{"id", Value("tavo_hello")}}));
+  }
+  auto engine = startedEngine();
+  EXPECT_TRUE(log(*engine, "auto", false, "_err", {{"_err", Value(5)}}));
+  auto events = storedRawEvents();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].name, "sound_play");
+  EXPECT_EQ(events[0].origin, "app");
+  EXPECT_EQ(events[0].parameters.at("id"), Value("tavo_hello"));
+  EXPECT_DOUBLE_EQ(events[0].timestamp, 1767225600.5);
+  EXPECT_EQ(events[0].metadataAppID, kAppID);
+  EXPECT_EQ(events[1].name, "_err");
+  EXPECT_EQ(events[1].origin, "auto");
+  EXPECT_EQ(events[1].parameters.at("_err"), Value(5));
+}
+
+TEST_F(MSRMeasurementTest, CollectionSwitchesDecideWhetherEventsAreStored) {
+  struct Case {
+    const char* what;
+    Value::Dictionary options;
+    long long persistedState;  // 0: none stored
+    bool stored;
+  };
+  const Value::Dictionary disabled{{"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(false)}};
+  const Value::Dictionary enabled{{"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(true)}};
+  const Value::Dictionary deactivated{{"LUMO_ANALYTICS_COLLECTION_DEACTIVATED", Value(true)},
+                                      {"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(true)}};
+  const Case cases[] = {
+      {"no switch at all", {}, 0, true},
+      {"options enable", enabled, 0, true},
+      {"options disable", disabled, 0, false},
+      {"persisted enabled beats the options", disabled, 1, true},
+      {"persisted disabled beats the options", enabled, 2, false},
+      {"deactivation beats everything", deactivated, 1, false},
+  };
+  auto defaults = platform::UserDefaults::standardUserDefaults();
+  std::size_t expected = 0;
+  for (const auto& c : cases) {
+    if (c.persistedState) {
+      defaults->setObject(Value(c.persistedState), kEnabledStateKey);
+    } else {
+      defaults->removeObjectForKey(kEnabledStateKey);
+    }
+    auto engine = startedEngine(c.options);
+    bool measurementEnabled = false;
+    engine->scheduler()->dispatchSyncOnWorkerQueueBlockID(
+        "test", [&] { measurementEnabled = engine->isMeasurementEnabled(); });
+    EXPECT_EQ(measurementEnabled, c.stored) << c.what;
+    EXPECT_EQ(log(*engine, "app", true, "sound_play", {{"id", Value("x")}}), c.stored) << c.what;
+    if (c.stored) ++expected;
+    EXPECT_EQ(storedRawEvents().size(), expected) << c.what;
+  }
+}
+
+TEST_F(MSRMeasurementTest, EventsThatBreakTheRulesAreNotStoredButBadParametersOnlyLoseThemselves) {
+  struct Case {
+    const char* origin;
+    bool isPublic;
+    const char* name;
+  };
+  auto engine = startedEngine();
+  for (const Case& c : {Case{"", true, "sound_play"}, Case{"app", true, "1bad"},
+                        Case{"app", true, "lumo_x"}, Case{"app", false, "bad name"}}) {
+    EXPECT_FALSE(log(*engine, c.origin, c.isPublic, c.name, {})) << c.name;
+  }
+  EXPECT_TRUE(storedRawEvents().empty());
+
+  EXPECT_TRUE(log(*engine, "app", true, "sound_play",
+                  {{"id", Value("a")}, {"lumo_source", Value("b")}}));
+  auto events = storedRawEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].parameters.count("lumo_source"), 0u);
+  EXPECT_EQ(events[0].parameters.at("_err"), Value(14)) << "a reserved parameter prefix";
+  EXPECT_EQ(events[0].parameters.at("id"), Value("a"));
+}
+
+}  // namespace
