@@ -66,50 +66,99 @@ std::string nanopbError(const char* message) { return message ? message : "(none
 
 }  // namespace
 
-pb_bytes_array_t* VDTCLTBytesFromString(const std::optional<std::string>& string) {
-  std::string text = string.value_or("");
-  return VDTCLTBytesFromData(platform::Bytes(text.begin(), text.end()));
-}
-
-pb_bytes_array_t* VDTCLTBytesFromData(const std::optional<platform::Bytes>& data) {
-  std::size_t length = data ? data->size() : 0;
-  if (length > PB_SIZE_MAX) {
-    VDTCORLogError(VDTCORMCEGeneralError, "Bytes of length %lu are too long to encode",
-                   static_cast<unsigned long>(length));
-    return nullptr;
-  }
-  auto* array = static_cast<pb_bytes_array_t*>(std::malloc(PB_BYTES_ARRAY_T_ALLOCSIZE(length)));
-  if (!array) return nullptr;
-  array->size = static_cast<pb_size_t>(length);
-  if (length) std::memcpy(array->bytes, data->data(), length);
-  return array;
-}
-
 std::int32_t VDTCLTMappingIntegerValue(const std::string& mappingID) {
   long long value = std::strtoll(mappingID.c_str(), nullptr, 10);
   return static_cast<std::int32_t>(value);
 }
 
-vdtclt_DeviceDescription VDTCLTBuildDeviceDescription() {
-  vdtclt_DeviceDescription device = vdtclt_DeviceDescription_init_zero;
+namespace {
+
+bool encodeBytes(pb_ostream_t* stream, const pb_field_t* field, const void* data,
+                 std::size_t size) {
+  return pb_encode_tag_for_field(stream, field) &&
+         pb_encode_string(stream, static_cast<const pb_byte_t*>(data), size);
+}
+
+bool encodeText(pb_ostream_t* stream, const pb_field_t* field, void* const* arg) {
+  const auto* text = static_cast<const std::string*>(*arg);
+  return encodeBytes(stream, field, text->data(), text->size());
+}
+
+// The payload straight from the event: present even when empty.
+bool encodePayload(pb_ostream_t* stream, const pb_field_t* field, void* const* arg) {
+  const auto* event = static_cast<const VDTCOREvent*>(*arg);
+  const auto& bytes = event->serializedDataObjectBytes();
+  return encodeBytes(stream, field, bytes ? bytes->data() : nullptr, bytes ? bytes->size() : 0);
+}
+
+void setText(pb_callback_t& callback, const std::string& text) {
+  callback.funcs.encode = encodeText;
+  callback.arg = const_cast<std::string*>(&text);
+}
+
+bool encodeEvents(pb_ostream_t* stream, const pb_field_t* field, void* const* arg) {
+  const auto* records = static_cast<const std::vector<VDTCLTEventRecord>*>(*arg);
+  for (const auto& record : *records) {
+    vdtclt_EventRecord message = record.message;
+    message.payload.funcs.encode = encodePayload;
+    message.payload.arg = record.event.get();
+    if (!pb_encode_tag_for_field(stream, field) ||
+        !pb_encode_submessage(stream, vdtclt_EventRecord_fields, &message)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool encodeRequests(pb_ostream_t* stream, const pb_field_t* field, void* const* arg) {
+  const auto* requests = static_cast<const std::vector<VDTCLTMappingRequest>*>(*arg);
+  for (const auto& request : *requests) {
+    vdtclt_MappingRequest message = request.message;
+    if (message.has_client && message.client.has_device) {
+      const VDTCLTDeviceDescription& d = request.device;
+      vdtclt_DeviceDescription& device = message.client.device;
+      setText(device.os_major_version, d.osMajorVersion);
+      setText(device.os_full_version, d.osFullVersion);
+      if (d.appBuild) setText(device.app_build, *d.appBuild);
+      if (d.country) setText(device.country, *d.country);
+      setText(device.model, d.model);
+      setText(device.language, d.language);
+      setText(device.bundle_id, d.bundleID);
+    }
+    message.events.funcs.encode = encodeEvents;
+    message.events.arg = const_cast<std::vector<VDTCLTEventRecord>*>(&request.events);
+    if (!pb_encode_tag_for_field(stream, field) ||
+        !pb_encode_submessage(stream, vdtclt_MappingRequest_fields, &message)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+VDTCLTDeviceDescription VDTCLTBuildDeviceDescription() {
+  VDTCLTDeviceDescription device;
   std::string version = platform::ProcessInfo::processInfo().operatingSystemVersion();
-  device.os_major_version = VDTCLTBytesFromString(version.substr(0, version.find('.')));
-  device.os_full_version = VDTCLTBytesFromString(version);
+  device.osMajorVersion = version.substr(0, version.find('.'));
+  device.osFullVersion = version;
   auto bundle = platform::Bundle::mainBundle();
   if (bundle) {
     const platform::Value& build = bundle->objectForInfoDictionaryKey("CFBundleVersion");
-    if (!build.isNil()) device.app_build = VDTCLTBytesFromString(build.description());
+    if (!build.isNil()) device.appBuild = build.description();
   }
-  if (auto country = localeCountryCode()) device.country = VDTCLTBytesFromString(country);
-  device.model = VDTCLTBytesFromString(VDTCORHardwareModel());
-  device.language =
-      VDTCLTBytesFromString(preferredLocalization().value_or(kVDTCLTDefaultLanguage));
-  device.bundle_id = VDTCLTBytesFromString(bundle ? bundle->bundleIdentifier() : "");
+  device.country = localeCountryCode();
+  device.model = VDTCORHardwareModel();
+  device.language = preferredLocalization().value_or(kVDTCLTDefaultLanguage);
+  device.bundleID = bundle ? bundle->bundleIdentifier() : "";
   return device;
 }
 
-vdtclt_EventRecord VDTCLTBuildEventRecord(const VDTCOREvent& event) {
-  vdtclt_EventRecord record = vdtclt_EventRecord_init_zero;
+VDTCLTEventRecord VDTCLTBuildEventRecord(const VDTCOREventPtr& eventPtr) {
+  VDTCLTEventRecord built;
+  built.event = eventPtr;
+  const VDTCOREvent& event = *eventPtr;
+  vdtclt_EventRecord& record = built.message;
   record.network_connection.connection_type = -1;
   const auto& clock = event.clockSnapshot();
   record.has_event_time_ms = true;
@@ -141,72 +190,68 @@ vdtclt_EventRecord VDTCLTBuildEventRecord(const VDTCOREvent& event) {
       record.event_code = static_cast<std::int32_t>(*code);
     }
   }
-  record.payload = VDTCLTBytesFromData(event.serializedDataObjectBytes());
-  return record;
+  return built;
 }
 
-vdtclt_MappingRequest VDTCLTBuildMappingRequest(std::int32_t mapping,
-                                                const std::vector<VDTCOREventPtr>& events) {
-  vdtclt_MappingRequest request = vdtclt_MappingRequest_init_zero;
+VDTCLTMappingRequest VDTCLTBuildMappingRequest(std::int32_t mapping,
+                                               const std::vector<VDTCOREventPtr>& events) {
+  VDTCLTMappingRequest request;
   if (events.empty()) {
     VDTCORLogError(VDTCORMCEGeneralError, "%@", "An empty event set can't be serialized to proto.");
     return request;
   }
-  request.has_client = true;
-  request.client.has_client_kind = true;
-  request.client.client_kind = kVDTCLTClientKind;
-  request.client.has_device = true;
-  request.client.device = VDTCLTBuildDeviceDescription();
-  request.has_mapping = true;
-  request.mapping = mapping;
-  if (events.size() > PB_SIZE_MAX) return request;
-  auto* records = static_cast<vdtclt_EventRecord*>(
-      std::calloc(events.size(), sizeof(vdtclt_EventRecord)));
-  if (!records) return request;
-  for (std::size_t i = 0; i < events.size(); ++i) records[i] = VDTCLTBuildEventRecord(*events[i]);
+  vdtclt_MappingRequest& message = request.message;
+  message.has_client = true;
+  message.client.has_client_kind = true;
+  message.client.client_kind = kVDTCLTClientKind;
+  message.client.has_device = true;
+  request.device = VDTCLTBuildDeviceDescription();
+  message.has_mapping = true;
+  message.mapping = mapping;
+  request.events.reserve(events.size());
+  for (const auto& event : events) request.events.push_back(VDTCLTBuildEventRecord(event));
   auto snapshot = VDTCORClock::snapshot();
-  request.events = records;
-  request.events_count = static_cast<pb_size_t>(events.size());
-  request.has_request_time_ms = true;
-  request.request_time_ms = snapshot->timeMillis();
-  request.has_request_uptime_ms = true;
-  request.request_uptime_ms = snapshot->uptimeMilliseconds();
+  message.has_request_time_ms = true;
+  message.request_time_ms = snapshot->timeMillis();
+  message.has_request_uptime_ms = true;
+  message.request_uptime_ms = snapshot->uptimeMilliseconds();
   return request;
 }
 
-vdtclt_BatchRequest VDTCLTBuildBatchRequest(
+VDTCLTBatchRequest VDTCLTBuildBatchRequest(
     const std::map<std::string, std::vector<VDTCOREventPtr>>& eventsByMappingID) {
-  vdtclt_BatchRequest batch = vdtclt_BatchRequest_init_zero;
-  if (eventsByMappingID.empty() || eventsByMappingID.size() > PB_SIZE_MAX) return batch;
-  auto* requests = static_cast<vdtclt_MappingRequest*>(
-      std::calloc(eventsByMappingID.size(), sizeof(vdtclt_MappingRequest)));
-  if (!requests) return batch;
-  pb_size_t index = 0;
+  VDTCLTBatchRequest batch;
+  batch.requests.reserve(eventsByMappingID.size());
   for (const auto& [mappingID, events] : eventsByMappingID) {
-    requests[index++] = VDTCLTBuildMappingRequest(VDTCLTMappingIntegerValue(mappingID), events);
+    batch.requests.push_back(VDTCLTBuildMappingRequest(VDTCLTMappingIntegerValue(mappingID), events));
   }
-  batch.requests = requests;
-  batch.requests_count = index;
   return batch;
 }
 
-platform::Bytes VDTCLTEncodeBatchRequest(const vdtclt_BatchRequest& request) {
+std::optional<platform::Bytes> VDTCLTEncodeBatchRequest(const VDTCLTBatchRequest& request) {
+  vdtclt_BatchRequest message = vdtclt_BatchRequest_init_zero;
+  message.requests.funcs.encode = encodeRequests;
+  message.requests.arg = const_cast<std::vector<VDTCLTMappingRequest>*>(&request.requests);
   pb_ostream_t sizing = PB_OSTREAM_SIZING;
-  if (!pb_encode(&sizing, vdtclt_BatchRequest_fields, &request)) {
+  if (!pb_encode(&sizing, vdtclt_BatchRequest_fields, &message)) {
     VDTCORLogError(VDTCORMCEGeneralError, "Error in nanopb encoding for size: %s",
                    nanopbError(PB_GET_ERROR(&sizing)));
+    return std::nullopt;
   }
   platform::Bytes bytes(sizing.bytes_written);
   pb_ostream_t stream = pb_ostream_from_buffer(bytes.data(), bytes.size());
-  if (!pb_encode(&stream, vdtclt_BatchRequest_fields, &request)) {
+  if (!pb_encode(&stream, vdtclt_BatchRequest_fields, &message) ||
+      stream.bytes_written != bytes.size()) {
     VDTCORLogError(VDTCORMCEGeneralError, "Error in nanopb encoding for bytes: %s",
                    nanopbError(PB_GET_ERROR(&stream)));
+    return std::nullopt;
   }
   return bytes;
 }
 
 vdtclt_UploadResponse VDTCLTDecodeUploadResponse(const platform::Bytes& body,
                                                  platform::ErrorPtr* error) {
+  // The settings' entries are never read: with no decoder set, nanopb skips them.
   vdtclt_UploadResponse response = vdtclt_UploadResponse_init_zero;
   pb_istream_t stream = pb_istream_from_buffer(body.data(), body.size());
   if (!pb_decode(&stream, vdtclt_UploadResponse_fields, &response)) {
@@ -218,13 +263,11 @@ vdtclt_UploadResponse VDTCLTDecodeUploadResponse(const platform::Bytes& body,
   return response;
 }
 
-platform::Bytes VDTCLTEncodedBatchForEvents(const std::vector<VDTCOREventPtr>& events) {
+std::optional<platform::Bytes> VDTCLTEncodedBatchForEvents(
+    const std::vector<VDTCOREventPtr>& events) {
   std::map<std::string, std::vector<VDTCOREventPtr>> byMappingID;
   for (const auto& event : events) {
     if (event) byMappingID[event->mappingID()].push_back(event);
   }
-  vdtclt_BatchRequest request = VDTCLTBuildBatchRequest(byMappingID);
-  platform::Bytes bytes = VDTCLTEncodeBatchRequest(request);
-  pb_release(vdtclt_BatchRequest_fields, &request);
-  return bytes;
+  return VDTCLTEncodeBatchRequest(VDTCLTBuildBatchRequest(byMappingID));
 }

@@ -299,10 +299,15 @@ PRMPromisePtr VDTCLTUploadOperation::sendURLRequestWithBatch(
   return PRMPromise::onQueueDo(
              queue,
              [self, batch, target]() -> platform::Value {
-               platform::Bytes encoded = VDTCLTEncodedBatchForEvents(batch->events);
-               auto zipped = VDTCLTCompressionHelper::gzippedData(encoded);
+               auto encoded = VDTCLTEncodedBatchForEvents(batch->events);
+               if (!encoded) {
+                 // Nothing goes out, so the batch's events go back to the pool.
+                 return platform::Value(genericRejectedPromiseErrorWithReason(
+                     "The batch could not be encoded."));
+               }
+               auto zipped = VDTCLTCompressionHelper::gzippedData(*encoded);
                platform::Bytes body =
-                   zipped && zipped->size() < encoded.size() ? *zipped : encoded;
+                   zipped && zipped->size() < encoded->size() ? *zipped : *encoded;
                auto request = self->constructRequestWithURL(self->uploadURL_, target, body);
                if (!request) {
                  return platform::Value(genericRejectedPromiseErrorWithReason(
@@ -359,7 +364,6 @@ void VDTCLTUploadOperation::updateNextUploadTimeWithResponse(
       next = VDTCORClock::clockSnapshotInTheFuture(
           static_cast<std::uint64_t>(decoded.wait_millis < 0 ? 0 : decoded.wait_millis));
     }
-    pb_release(vdtclt_UploadResponse_fields, &decoded);
   }
   if (!next && response.HTTPResponse()) {
     auto retryAfter = response.HTTPResponse()->valueForHTTPHeaderField("Retry-After");

@@ -7,6 +7,7 @@
 
 #include "VDTCORLibrary/VDTCORPlatform.h"
 #include "clt_uploader/VDTCLTCompressionHelper.h"
+#include "clt_uploader/tests/BatchWireReader.h"
 #include "clt_uploader/VDTCOREvent+VDTCLTSupport.h"
 #include "platform/base/ProcessInfo.h"
 #include "platform/dispatch/SystemLog.h"
@@ -22,20 +23,18 @@ class Payload : public VDTCOREventDataObject {
   std::optional<platform::Bytes> bytes_;
 };
 
-// Decodes what was encoded, with the same library, and releases it at the end of the test.
+// Reads what was encoded by the wire rules alone.
 struct DecodedBatch {
-  explicit DecodedBatch(const platform::Bytes& bytes) {
-    pb_istream_t stream = pb_istream_from_buffer(bytes.data(), bytes.size());
-    ok = pb_decode(&stream, vdtclt_BatchRequest_fields, &message);
+  explicit DecodedBatch(const std::optional<platform::Bytes>& bytes) {
+    if (!bytes) return;
+    auto parsed = clt_testing::parseBatch(
+        std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+    ok = parsed.has_value();
+    if (parsed) requests = std::move(*parsed);
   }
-  ~DecodedBatch() { pb_release(vdtclt_BatchRequest_fields, &message); }
-  vdtclt_BatchRequest message = vdtclt_BatchRequest_init_zero;
+  std::vector<clt_testing::WireMappingRequest> requests;
   bool ok = false;
 };
-
-std::string text(const pb_bytes_array_t* bytes) {
-  return bytes ? std::string(reinterpret_cast<const char*>(bytes->bytes), bytes->size) : "<none>";
-}
 
 class VDTCLTNanopbHelpersTest : public platform::testing::PlatformTest {
  protected:
@@ -61,14 +60,12 @@ TEST_F(VDTCLTNanopbHelpersTest, EventsAreGroupedByMappingID) {
     DecodedBatch batch(VDTCLTEncodedBatchForEvents(events));
     ASSERT_TRUE(batch.ok);
     std::map<int32_t, size_t> found;
-    for (pb_size_t i = 0; i < batch.message.requests_count; ++i) {
-      const auto& request = batch.message.requests[i];
-      EXPECT_TRUE(request.has_client);
-      EXPECT_EQ(request.client.client_kind, 15u);
-      EXPECT_TRUE(request.has_request_time_ms);
-      EXPECT_EQ(request.request_time_ms, static_cast<int64_t>(clock().now() * 1000));
-      EXPECT_FALSE(request.has_tier);
-      found[request.mapping] = request.events_count;
+    for (const auto& request : batch.requests) {
+      EXPECT_TRUE(request.hasClient);
+      EXPECT_EQ(request.clientKind, 15u);
+      EXPECT_EQ(request.requestTimeMs, static_cast<int64_t>(clock().now() * 1000));
+      EXPECT_FALSE(request.hasTier);
+      found[request.mapping.value_or(-1)] = request.events.size();
     }
     EXPECT_EQ(found, c.eventsByMapping);
   }
@@ -79,17 +76,15 @@ TEST_F(VDTCLTNanopbHelpersTest, PlainEventRecordHasTimesAndPayloadOnly) {
   auto event = makeEvent("137", std::nullopt);
   DecodedBatch batch(VDTCLTEncodedBatchForEvents({event}));
   ASSERT_TRUE(batch.ok);
-  ASSERT_EQ(batch.message.requests_count, 1);
-  ASSERT_EQ(batch.message.requests[0].events_count, 1);
-  const auto& record = batch.message.requests[0].events[0];
-  EXPECT_EQ(record.event_time_ms, event->clockSnapshot()->timeMillis());
-  EXPECT_EQ(record.event_uptime_ms, event->clockSnapshot()->uptimeMilliseconds());
-  EXPECT_TRUE(record.has_timezone_offset_seconds);
-  EXPECT_EQ(record.timezone_offset_seconds, -3600);
-  EXPECT_FALSE(record.has_event_code);
-  EXPECT_FALSE(record.has_network_connection);
-  ASSERT_NE(record.payload, nullptr);  // tag 6 written with length 0
-  EXPECT_EQ(record.payload->size, 0);
+  ASSERT_EQ(batch.requests.size(), 1u);
+  ASSERT_EQ(batch.requests[0].events.size(), 1u);
+  const auto& record = batch.requests[0].events[0];
+  EXPECT_EQ(record.timeMs, event->clockSnapshot()->timeMillis());
+  EXPECT_EQ(record.uptimeMs, event->clockSnapshot()->uptimeMilliseconds());
+  EXPECT_EQ(record.timezoneOffset, -3600);
+  EXPECT_FALSE(record.eventCode);
+  EXPECT_FALSE(record.hasConnection);
+  EXPECT_EQ(record.payload, "");  // tag 6 written with length 0
 }
 
 TEST_F(VDTCLTNanopbHelpersTest, CustomBytesCarryEventCodeAndConnection) {
@@ -101,35 +96,66 @@ TEST_F(VDTCLTNanopbHelpersTest, CustomBytesCarryEventCodeAndConnection) {
   EXPECT_EQ(VDTCLTSupport::networkConnectionInfoData(*event), blob);
   DecodedBatch batch(VDTCLTEncodedBatchForEvents({event}));
   ASSERT_TRUE(batch.ok);
-  const auto& record = batch.message.requests[0].events[0];
-  EXPECT_TRUE(record.has_event_code);
-  EXPECT_EQ(record.event_code, 42);
-  ASSERT_TRUE(record.has_network_connection);
-  EXPECT_TRUE(record.network_connection.has_connection_type);
-  EXPECT_EQ(record.network_connection.connection_type, 7);
-  EXPECT_FALSE(record.network_connection.has_connection_subtype);
-  EXPECT_EQ(text(record.payload), std::string("\x01\x02\x03"));
+  const auto& record = batch.requests[0].events[0];
+  EXPECT_EQ(record.eventCode, 42);
+  ASSERT_TRUE(record.hasConnection);
+  EXPECT_EQ(record.connectionType, 7);
+  EXPECT_FALSE(record.connectionSubtype);
+  EXPECT_EQ(record.payload, std::string("\x01\x02\x03"));
+}
+
+TEST_F(VDTCLTNanopbHelpersTest, NeitherPayloadSizeNorEventCountIsLimited) {
+  // Past what a 16-bit length or count could hold: every byte and every event is encoded.
+  platform::Bytes big(70000);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 7);
+  std::vector<VDTCOREventPtr> events{makeEvent("137", big)};
+  DecodedBatch one(VDTCLTEncodedBatchForEvents(events));
+  ASSERT_TRUE(one.ok);
+  ASSERT_EQ(one.requests.size(), 1u);
+  ASSERT_EQ(one.requests[0].events.size(), 1u);
+  const auto& payload = one.requests[0].events[0].payload;
+  ASSERT_TRUE(payload);
+  EXPECT_EQ(payload->size(), big.size());
+  EXPECT_TRUE(*payload == std::string(big.begin(), big.end()));
+
+  // One event object repeated is enough to count past 65,535 records of one mapping.
+  std::vector<VDTCOREventPtr> many(65537, makeEvent("138", platform::Bytes{5}));
+  DecodedBatch lots(VDTCLTEncodedBatchForEvents(many));
+  ASSERT_TRUE(lots.ok);
+  ASSERT_EQ(lots.requests.size(), 1u);
+  EXPECT_EQ(lots.requests[0].events.size(), 65537u);
+  EXPECT_EQ(lots.requests[0].events.back().payload, std::string("\x05"));
 }
 
 TEST_F(VDTCLTNanopbHelpersTest, DeviceDescriptionFromTheSystemAndBundle) {
   platform::ProcessInfo::processInfo().setOperatingSystemVersionForTesting("17.2.1");
   writeInfoPlist({{"CFBundleIdentifier", "com.tavo.device"}, {"CFBundleVersion", "42"}});
-  vdtclt_DeviceDescription device = VDTCLTBuildDeviceDescription();
-  EXPECT_EQ(text(device.os_major_version), "17");
-  EXPECT_EQ(text(device.os_full_version), "17.2.1");
-  EXPECT_EQ(text(device.app_build), "42");
-  EXPECT_EQ(text(device.language), "en");
-  EXPECT_EQ(text(device.bundle_id), "com.tavo.device");
-  EXPECT_EQ(text(device.model), VDTCORHardwareModel());
-  pb_release(vdtclt_DeviceDescription_fields, &device);
+  VDTCLTDeviceDescription device = VDTCLTBuildDeviceDescription();
+  EXPECT_EQ(device.osMajorVersion, "17");
+  EXPECT_EQ(device.osFullVersion, "17.2.1");
+  EXPECT_EQ(device.appBuild, "42");
+  EXPECT_EQ(device.language, "en");
+  EXPECT_EQ(device.bundleID, "com.tavo.device");
+  EXPECT_EQ(device.model, VDTCORHardwareModel());
+  // And on the wire, under their tags.
+  DecodedBatch batch(VDTCLTEncodedBatchForEvents({makeEvent("137")}));
+  ASSERT_TRUE(batch.ok);
+  ASSERT_EQ(batch.requests.size(), 1u);
+  EXPECT_EQ(batch.requests[0].device,
+            (std::map<uint32_t, std::string>{{3, "17"},
+                                             {4, "17.2.1"},
+                                             {5, "42"},
+                                             {7, VDTCORHardwareModel()},
+                                             {8, "en"},
+                                             {11, "com.tavo.device"}}));
   platform::ProcessInfo::processInfo().setOperatingSystemVersionForTesting(std::nullopt);
 }
 
 TEST_F(VDTCLTNanopbHelpersTest, EmptyGroupIsLoggedAndLeftAbsent) {
   platform::SystemLogCapture capture;
-  vdtclt_MappingRequest request = VDTCLTBuildMappingRequest(137, {});
-  EXPECT_FALSE(request.has_client);
-  EXPECT_EQ(request.events_count, 0);
+  VDTCLTMappingRequest request = VDTCLTBuildMappingRequest(137, {});
+  EXPECT_FALSE(request.message.has_client);
+  EXPECT_TRUE(request.events.empty());
   EXPECT_TRUE(capture.contains("[I-VDTCOR001006] An empty event set can't be serialized to proto."));
 }
 

@@ -1,7 +1,6 @@
 #include "clt_uploader/VDTCLTUploader.h"
 
 #include <gtest/gtest.h>
-#include <pb_decode.h>
 
 #include <atomic>
 
@@ -9,6 +8,7 @@
 #include "VDTCORLibrary/VDTCORReachability.h"
 #include "VDTCORLibrary/VDTCORRegistrar.h"
 #include "clt_uploader/VDTCLTNanopbHelpers.h"
+#include "clt_uploader/tests/BatchWireReader.h"
 #include "platform/base/Files.h"
 #include "platform/dispatch/SystemLog.h"
 #include "platform/network/tests/LoopbackServer.h"
@@ -91,13 +91,12 @@ class VDTCLTUploaderTest : public platform::testing::PlatformTest {
 
   // The events of every mapping request of the posted body.
   size_t postedEvents(const platform::testing::ReceivedRequest& request) {
-    platform::Bytes body(request.body.begin(), request.body.end());
-    vdtclt_BatchRequest batch = vdtclt_BatchRequest_init_zero;
-    pb_istream_t stream = pb_istream_from_buffer(body.data(), body.size());
-    EXPECT_TRUE(pb_decode(&stream, vdtclt_BatchRequest_fields, &batch));
+    auto batch = clt_testing::parseBatch(request.body);
+    EXPECT_TRUE(batch);
     size_t count = 0;
-    for (pb_size_t i = 0; i < batch.requests_count; ++i) count += batch.requests[i].events_count;
-    pb_release(vdtclt_BatchRequest_fields, &batch);
+    for (const auto& mapping : batch.value_or(std::vector<clt_testing::WireMappingRequest>{})) {
+      count += mapping.events.size();
+    }
     return count;
   }
 
@@ -141,6 +140,36 @@ TEST_F(VDTCLTUploaderTest, DeliveredBatchIsDeletedAndTheServerPacesTheNextUpload
   clock().advance(6);
   upload(1001, 4);
   EXPECT_EQ(server.received().size(), 2u);
+}
+
+TEST_F(VDTCLTUploaderTest, ALargePayloadGoesOutWholeBeforeItsEventIsDeleted) {
+  class Large : public VDTCOREventDataObject {
+   public:
+    std::optional<platform::Bytes> transportBytes() override {
+      platform::Bytes bytes(70000);
+      for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i % 251);
+      return bytes;
+    }
+  };
+  auto event = VDTCOREvent::initWithMappingID("137", 1001);
+  event->setDataObject(std::make_shared<Large>());
+  event->setClockSnapshot(VDTCORClock::snapshot());
+  storage->storeEvent(event, nullptr);
+  storage->storageQueue()->sync([] {});
+  setAnswer({200, "", {}});
+  upload(1001, 4);
+  auto received = server.received();
+  ASSERT_EQ(received.size(), 1u);
+  auto batch = clt_testing::parseBatch(received[0].body);
+  ASSERT_TRUE(batch);
+  ASSERT_EQ(batch->size(), 1u);
+  ASSERT_EQ((*batch)[0].events.size(), 1u);
+  const auto& bytes = *event->serializedDataObjectBytes();
+  const auto& posted = (*batch)[0].events[0].payload;
+  ASSERT_TRUE(posted);
+  EXPECT_EQ(posted->size(), bytes.size());
+  EXPECT_TRUE(*posted == std::string(bytes.begin(), bytes.end()));
+  EXPECT_EQ(storedEvents(), 0u);
 }
 
 TEST_F(VDTCLTUploaderTest, ServerTroubleKeepsTheEventsAndHonoursRetryAfter) {
