@@ -2,6 +2,7 @@
 #include <limits>
 #include <thread>
 
+#include "platform/base/Saturating.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/DispatchInternal.h"
 #include "platform/dispatch/SystemLog.h"
@@ -16,22 +17,15 @@ constexpr auto kLongestWait = std::chrono::hours(1);
 
 std::int64_t toNanos(double seconds) {
   if (!(seconds > 0)) return 0;
-  double ns = seconds * 1e9;
-  if (ns >= 9.2e18) return kForever;
-  return static_cast<std::int64_t>(ns);
+  return saturatingCast<std::int64_t>(seconds * 1e9);
 }
 
-std::int64_t addSaturating(std::int64_t a, std::int64_t b) {
-  std::int64_t r;
-  if (__builtin_add_overflow(a, b, &r))
-    return b > 0 ? kForever : std::numeric_limits<std::int64_t>::min();
-  return r;
-}
+std::int64_t addSaturating(std::int64_t a, std::int64_t b) { return saturatingAdd(a, b); }
 
 std::int64_t uptimeNanos() {
   double up = Clock::current().uptime();
   if (!std::isfinite(up)) return 0;
-  return static_cast<std::int64_t>(up * 1e9);
+  return saturatingCast<std::int64_t>(up * 1e9);
 }
 
 TimerScheduler& TimerScheduler::shared() {
