@@ -91,6 +91,14 @@ LoadHooks& loadHooks() {
   return *hooks;
 }
 
+// The transport starts with the program, so events an earlier run stored go out without waiting
+// for something new to be sent. Before main this only queues the start on the main queue (no
+// thread, file or log line yet); the first turn of the main run loop then registers the storage
+// and the uploader and starts the upload timer. Making a transport earlier starts it at once.
+struct TransportStart {
+  TransportStart() { platform::DispatchQueue::main()->async([] { VDTCOREnsureLoaded(); }); }
+} const transportStart;
+
 }  // namespace
 
 VDTCORLoadHook::VDTCORLoadHook(void (*hook)()) {

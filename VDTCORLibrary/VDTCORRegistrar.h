@@ -49,9 +49,9 @@ std::shared_ptr<VDTCORStoragePromiseProtocol> VDTCORPromiseStorageForTarget(long
 
 // Start-up work a library of the transport queues at load time: a namespace-scope VDTCORLoadHook
 // only records its function (no threads, files or logging before main). VDTCOREnsureLoaded runs
-// every recorded function once, in recording order; making the first transport calls it, so
-// storages and uploaders are registered before the first event is sent. A hook recorded after
-// that runs at once.
+// every recorded function once, in recording order: it is queued on the main queue at load, so
+// the first turn of the main run loop runs it, and making a transport runs it at once if that
+// comes first. A hook recorded after that runs at once.
 class VDTCORLoadHook {
  public:
   explicit VDTCORLoadHook(void (*hook)());
