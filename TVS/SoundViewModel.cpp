@@ -1,5 +1,7 @@
 #include "TVS/SoundViewModel.h"
 
+#include <string_view>
+
 #include "TVS/Console.h"
 #include "TVS/TVSConstants.h"
 #include "measurement/frontend/LMOAnalytics.h"
@@ -24,6 +26,85 @@ platform::Value::Dictionary toDictionary(const SoundViewModel::FavouriteMap& fav
   platform::Value::Dictionary dictionary;
   for (const auto& [soundId, entityId] : favourites) dictionary.emplace(soundId, entityId);
   return dictionary;
+}
+
+// A favourites id as the console line shows it: quotes, backslashes and anything that would end
+// or break the line are escaped, so the whole map stays on one line.
+void appendEscaped(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        continue;
+      case '\\':
+        out += "\\\\";
+        continue;
+      case '\0':
+        out += "\\0";
+        continue;
+      case '\t':
+        out += "\\t";
+        continue;
+      case '\n':
+        out += "\\n";
+        continue;
+      case '\r':
+        out += "\\r";
+        continue;
+      default:
+        break;
+    }
+    if (c < 0x20 || c == 0x7F) {
+      out += "\\u{";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+      out += '}';
+      continue;
+    }
+    // The C1 controls (next-line among them) and the line and paragraph separators; ids are
+    // valid UTF-8, so these byte sequences are whole characters.
+    if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+        static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+      const auto control = static_cast<unsigned char>(text[i + 1]);
+      out += "\\u{";
+      out += kHex[control >> 4];
+      out += kHex[control & 0xF];
+      out += '}';
+      ++i;
+      continue;
+    }
+    if (c == 0xE2 && text.substr(i, 3) == "\xE2\x80\xA8") {
+      out += "\\u{2028}";
+      i += 2;
+      continue;
+    }
+    if (c == 0xE2 && text.substr(i, 3) == "\xE2\x80\xA9") {
+      out += "\\u{2029}";
+      i += 2;
+      continue;
+    }
+    out += static_cast<char>(c);
+  }
+}
+
+// The favourites as the app prints a dictionary of strings: ["sound": "entity", ...] in key
+// order, "[:]" when empty, always one line.
+std::string favouritesLine(const SoundViewModel::FavouriteMap& favourites) {
+  if (favourites.empty()) return "[:]";
+  std::string line = "[";
+  bool first = true;
+  for (const auto& [soundId, entityId] : favourites) {
+    if (!first) line += ", ";
+    first = false;
+    line += '"';
+    appendEscaped(line, soundId);
+    line += "\": \"";
+    appendEscaped(line, entityId);
+    line += '"';
+  }
+  return line + "]";
 }
 
 // What a clip without a file reports, worded as the platform words a missing file.
@@ -70,9 +151,8 @@ SoundViewModel::FavouriteMap SoundViewModel::readStoredFavourites(
 }
 
 void SoundViewModel::favouritesDidChange(const FavouriteMap& favourites) {
-  platform::Value value(toDictionary(favourites));
-  defaults_->setObject(value, tvs::kFavSoundIdsKey);
-  tvs::consolePrint(value.description());
+  defaults_->setObject(platform::Value(toDictionary(favourites)), tvs::kFavSoundIdsKey);
+  tvs::consolePrint(favouritesLine(favourites));
 }
 
 std::optional<std::string> SoundViewModel::soundFileURL(const Sound& sound,

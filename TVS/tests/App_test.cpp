@@ -8,6 +8,7 @@
 #include "TVS/SoundViewModel.h"
 #include "TVS/soundboardApp.h"
 #include "TVS/tests/TVSTestSupport.h"
+#include "core/LMOApp.h"
 #include "platform/app/ActivityViewController.h"
 #include "platform/app/AdNetworkAttribution.h"
 #include "platform/app/AppConstants.h"
@@ -49,6 +50,8 @@ TEST_F(AppTest, ConstructionRegistersForAttributionAndTheBodyShowsTheRootScreen)
   const int before = platform::app::AdNetworkAttribution::registrationCount();
   soundboardApp app;
   EXPECT_EQ(platform::app::AdNetworkAttribution::registrationCount(), before + 1);
+  // The platform stack is configured right after.
+  EXPECT_TRUE(LMOApp::isDefaultAppConfigured());
   auto group = app.body();
   EXPECT_TRUE(group.title.empty()) << "the window group has no title of its own";
   TestHost host(group.content());

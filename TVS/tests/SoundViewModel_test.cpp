@@ -61,17 +61,40 @@ TEST_F(SoundViewModelTest, EveryChangeIsAnnouncedFirstThenStoredAndPrinted) {
   auto token =
       vm->subscribe([&] { sizesSeenByObservers.push_back(vm->favSoundIds().get().size()); });
 
-  ::testing::internal::CaptureStdout();
-  vm->favSoundIds().mutate([](auto& m) { m["tavo_hello"] = "tavo"; });
-  vm->favSoundIds().mutate([](auto& m) { m["marla_deal"] = "marla"; });
-  std::string printed = ::testing::internal::GetCapturedStdout();
+  auto printed = stdoutLines([&] {
+    vm->favSoundIds().mutate([](auto& m) { m["tavo_hello"] = "tavo"; });
+    vm->favSoundIds().mutate([](auto& m) { m["marla_deal"] = "marla"; });
+    vm->favSoundIds().set({});
+  });
   // Observers were told before each change took effect.
-  EXPECT_EQ(sizesSeenByObservers, (std::vector<size_t>{0, 1}));
-  Value first(Value::Dictionary{{"tavo_hello", "tavo"}});
-  Value expected(Value::Dictionary{{"tavo_hello", "tavo"}, {"marla_deal", "marla"}});
-  EXPECT_EQ(vm->defaults()->objectForKey("favSoundIds"), expected);
-  // One description of the whole map per change.
-  EXPECT_EQ(printed, first.description() + "\n" + expected.description() + "\n");
+  EXPECT_EQ(sizesSeenByObservers, (std::vector<size_t>{0, 1, 2}));
+  EXPECT_EQ(vm->defaults()->objectForKey("favSoundIds"), Value(Value::Dictionary{}));
+  // One console line per change, holding the whole map.
+  EXPECT_EQ(printed,
+            (std::vector<std::string>{R"(["tavo_hello": "tavo"])",
+                                      R"(["marla_deal": "marla", "tavo_hello": "tavo"])", "[:]"}));
+}
+
+TEST_F(SoundViewModelTest, FavouritesLineStaysOneLineWhateverTheIds) {
+  struct Row {
+    SoundViewModel::FavouriteMap favourites;
+    const char* line;
+  };
+  const Row rows[] = {
+      {{{"a\nb", "e"}}, R"(["a\nb": "e"])"},
+      {{{"say \"hi\"", "back\\slash"}}, R"(["say \"hi\"": "back\\slash"])"},
+      {{{"tab\there", "cr\r"}}, R"(["tab\there": "cr\r"])"},
+      {{{std::string("nul\0", 4), "bell\a"}}, R"(["nul\0": "bell\u{07}"])"},
+      {{{"next\xC2\x85line", "para\xE2\x80\xA8graph"}},
+       R"(["next\u{85}line": "para\u{2028}graph"])"},
+      {{{"caf\xC3\xA9", "\xF0\x9F\x94\x8A"}}, "[\"caf\xC3\xA9\": \"\xF0\x9F\x94\x8A\"]"},
+  };
+  SoundViewModel vm;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
+    auto printed = stdoutLines([&] { vm.favSoundIds().set(row.favourites); });
+    EXPECT_EQ(printed, std::vector<std::string>{row.line});
+  }
 }
 
 TEST_F(SoundViewModelTest, FavouritesSurviveARelaunchAndRemovingTheLastKeepsAnEmptyDictionary) {
