@@ -1,6 +1,5 @@
 #include "measurement/foundation/MSRMonitor.h"
 
-#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -39,23 +38,28 @@ bool isEngineError(const platform::Value& v, const platform::Error** out) {
   return true;
 }
 
+// The range of numbers with as many decimal digits as the number: 150 -> "100...999",
+// -150 -> "-999...-100". Digits are counted on the integer itself, never through a logarithm of
+// a double, which rounds 999999999999999 up to 15 digits' worth and cannot hold every 64-bit
+// number. From 19 digits on, 10q - 1 does not fit: one range a side, ending at the 64-bit limit.
 std::string encodeNumber(const platform::Value& number) {
   const std::int64_t v = number.int64Value();
-  if (v == std::numeric_limits<std::int64_t>::min()) {
-    // Its magnitude does not fit; it lies in the widest negative range.
-    return "-9223372036854775808...-1000000000000000000";
-  }
-  const std::int64_t a = v < 0 ? -v : v;
+  // The magnitude as unsigned, so that the most negative number has one too.
+  const std::uint64_t a = v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
   if (a <= 99) return platform::format("%lld", static_cast<long long>(v));
-  const int e = static_cast<int>(std::floor(std::log10(static_cast<double>(a))));
-  if (e >= 18) {
-    // 10q - 1 would overflow: the range ends at the 64-bit limit.
-    return v > 0 ? "1000000000000000000...9223372036854775807"
-                 : "-9223372036854775807...-1000000000000000000";
+  std::int64_t q = 100;  // the smallest number with as many digits as a
+  while (q <= std::numeric_limits<std::int64_t>::max() / 10 &&
+         static_cast<std::uint64_t>(q) * 10 <= a) {
+    q *= 10;
   }
-  const auto q = static_cast<std::int64_t>(std::pow(10.0, e) + 0.5);
-  if (v > 0) return platform::format("%lld...%lld", static_cast<long long>(q),
-                                     static_cast<long long>(10 * q - 1));
+  if (q >= 1000000000000000000) {
+    return v > 0 ? "1000000000000000000...9223372036854775807"
+                 : "-9223372036854775808...-1000000000000000000";
+  }
+  if (v > 0) {
+    return platform::format("%lld...%lld", static_cast<long long>(q),
+                            static_cast<long long>(10 * q - 1));
+  }
   return platform::format("%lld...%lld", static_cast<long long>(1 - 10 * q),
                           static_cast<long long>(-q));
 }
@@ -204,6 +208,10 @@ void MSRMonitor::logWithLevel(std::int64_t level, std::int64_t messageCode,
 void MSRMonitor::logWithLevelContexts(std::int64_t level, std::int64_t messageCode,
                                       const Message& message,
                                       std::vector<platform::Value> contexts) {
+  if (hasLogObserver_.load(std::memory_order_acquire)) {
+    std::lock_guard<std::mutex> lock(logObserverMutex_);
+    if (logObserver_) logObserver_(LogRecord{level, messageCode, message, contexts});
+  }
   const bool loggable = isLoggableLevel(level);
   const bool monitorable = isMonitorableLevel(level);
   if (!loggable && !monitorable) return;
@@ -385,6 +393,12 @@ void MSRMonitor::clearMonitoringData() {
 
 void MSRMonitor::flush() {
   monitorQueue_->sync([] {});
+}
+
+void MSRMonitor::setLogObserverForTesting(LogObserver observer) {
+  std::lock_guard<std::mutex> lock(logObserverMutex_);
+  hasLogObserver_ = static_cast<bool>(observer);
+  logObserver_ = std::move(observer);
 }
 
 void MSRMonitor::loadMonitoringDataFromUserDefaultsOnMonitorQueue() {

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -94,6 +95,18 @@ class MSRMonitor : public std::enable_shared_from_this<MSRMonitor> {
 
   // Waits until every block queued so far on the monitor queue has run (tests, shutdown).
   void flush();
+
+  // Test seam: sees every call that reaches the log core, whatever its level and before any
+  // filtering, on the caller's thread. The observer runs under a lock and must not log. An empty
+  // observer removes it.
+  struct LogRecord {
+    std::int64_t level;
+    std::int64_t messageCode;
+    Message message;
+    std::vector<platform::Value> contexts;
+  };
+  using LogObserver = std::function<void(const LogRecord&)>;
+  void setLogObserverForTesting(LogObserver observer);
   const platform::DispatchQueuePtr& monitorQueue() const { return monitorQueue_; }
 
  private:
@@ -116,4 +129,7 @@ class MSRMonitor : public std::enable_shared_from_this<MSRMonitor> {
   std::atomic<bool> encodeContexts_{false};
   mutable std::mutex tagMutex_;
   std::string logTag_;
+  std::atomic<bool> hasLogObserver_{false};  // spares every log call the lock below
+  std::mutex logObserverMutex_;
+  LogObserver logObserver_;
 };

@@ -105,6 +105,39 @@ TEST_F(MSRMonitorTest, ContextEncodingNeverRevealsTextAndBucketsNumbers) {
   EXPECT_EQ(MSRMonitor::encodedStringWithContextArray({Value("a"), Value(7)}, false), "-,7");
 }
 
+TEST_F(MSRMonitorTest, NumberRangesFollowTheExactCountOfDigits) {
+  const std::pair<std::int64_t, std::string> rows[] = {
+      {999999999999999, "100000000000000...999999999999999"},
+      {1000000000000000, "1000000000000000...9999999999999999"},
+      {9007199254740993, "1000000000000000...9999999999999999"},  // no double holds it
+      {9999999999999999, "1000000000000000...9999999999999999"},
+      {99999999999999999, "10000000000000000...99999999999999999"},
+      {999999999999999999, "100000000000000000...999999999999999999"},
+      {-999999999999999, "-999999999999999...-100000000000000"},
+      {-9999999999999999, "-9999999999999999...-1000000000000000"},
+      {-999999999999999999, "-999999999999999999...-100000000000000000"},
+      // From 10^18 on, 10q-1 does not fit: the range ends at the 64-bit limit, one range a side.
+      {1000000000000000000, "1000000000000000000...9223372036854775807"},
+      {-1000000000000000000, "-9223372036854775808...-1000000000000000000"},
+      {INT64_MIN + 1, "-9223372036854775808...-1000000000000000000"},
+  };
+  for (const auto& [number, expected] : rows) {
+    SCOPED_TRACE(number);
+    EXPECT_EQ(MSRMonitor::encodedStringWithContextObject(Value(number)), expected);
+  }
+  // Every power of ten and the number just below it, on both sides.
+  std::int64_t power = 100;
+  for (int digits = 3; digits <= 18; ++digits, power *= 10) {
+    SCOPED_TRACE(digits);
+    const std::string range = std::to_string(power) + "..." + std::to_string(power * 10 - 1);
+    const std::string negative = std::to_string(-(power * 10 - 1)) + "..." + std::to_string(-power);
+    EXPECT_EQ(MSRMonitor::encodedStringWithContextObject(Value(power)), range);
+    EXPECT_EQ(MSRMonitor::encodedStringWithContextObject(Value(power * 10 - 1)), range);
+    EXPECT_EQ(MSRMonitor::encodedStringWithContextObject(Value(-power)), negative);
+    EXPECT_EQ(MSRMonitor::encodedStringWithContextObject(Value(-(power * 10 - 1))), negative);
+  }
+}
+
 TEST_F(MSRMonitorTest, ConsoleTextNamesMessagesAndContexts) {
   EXPECT_EQ(MSRMonitor::stringWithLogMessage(std::nullopt, 1, {}, false), "(Message was nil)");
   EXPECT_EQ(MSRMonitor::stringWithLogMessage("", 1, {}, false), "(Message was empty)");

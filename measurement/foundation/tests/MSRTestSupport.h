@@ -1,10 +1,13 @@
-// Shared helpers of the foundation's tests: a sink that records what the monitor writes, and the
-// engine lines that reached the utilities logger.
+// Shared helpers of the measurement tests: a sink that records what the monitor writes, a
+// recorder of every call that reached the shared monitor (silent levels included), and the engine
+// lines that reached the utilities logger.
 #pragma once
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "measurement/engine/MSRMeasurement.h"
@@ -36,6 +39,48 @@ class RecordingLogger : public MSRLogging {
  private:
   mutable std::mutex mutex_;
   std::vector<SinkRecord> records_;
+};
+
+// Every call that reached the shared monitor's log core while the recorder lived, in call
+// order, whatever its level: what a test asserts for codes that print nothing.
+class MonitorRecorder {
+ public:
+  MonitorRecorder() {
+    MSRMeasurement::monitor()->setLogObserverForTesting([this](const MSRMonitor::LogRecord& r) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      records_.push_back(r);
+    });
+  }
+  // Removing the observer waits for a call in flight, so none outlives the recorder.
+  ~MonitorRecorder() { MSRMeasurement::monitor()->setLogObserverForTesting(nullptr); }
+  MonitorRecorder(const MonitorRecorder&) = delete;
+  MonitorRecorder& operator=(const MonitorRecorder&) = delete;
+
+  std::vector<MSRMonitor::LogRecord> records() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return records_;
+  }
+  // (code, level) of every call, in order.
+  std::vector<std::pair<std::int64_t, std::int64_t>> codes() const {
+    std::vector<std::pair<std::int64_t, std::int64_t>> out;
+    for (const auto& r : records()) out.emplace_back(r.messageCode, r.level);
+    return out;
+  }
+  // The first call with that code.
+  std::optional<MSRMonitor::LogRecord> find(std::int64_t code) const {
+    for (auto& r : records()) {
+      if (r.messageCode == code) return r;
+    }
+    return std::nullopt;
+  }
+  void clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    records_.clear();
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<MSRMonitor::LogRecord> records_;
 };
 
 // Lines of the shared monitor that reached the utilities logger, after both queues drained.
