@@ -24,8 +24,9 @@ MSRDecimalNumber::MSRDecimalNumber(bool negative, std::string digits, int expone
   }
 }
 
-std::shared_ptr<MSRDecimalNumber> MSRDecimalNumber::decimalNumberWithString(
-    const std::string& text) {
+std::shared_ptr<MSRDecimalNumber> MSRDecimalNumber::decimalNumberWithString(const std::string& text,
+                                                                            bool* rounded) {
+  if (rounded) *rounded = false;
   std::size_t i = 0;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
@@ -49,7 +50,13 @@ std::shared_ptr<MSRDecimalNumber> MSRDecimalNumber::decimalNumberWithString(
     }
   }
   if (!any) return nullptr;
+  // Trailing zeros are not significant: they only move the exponent.
+  while (digits.size() > 1 && digits.back() == '0') {
+    digits.pop_back();
+    ++exponent;
+  }
   if (static_cast<int>(digits.size()) > kMaxDigits) {
+    if (rounded) *rounded = true;
     // Keep 38 digits, rounding half up, as the platform's decimal type does.
     const int drop = static_cast<int>(digits.size()) - kMaxDigits;
     const bool roundUp = digits[kMaxDigits] >= '5';
@@ -152,7 +159,8 @@ std::shared_ptr<MSRDecimalNumber> MSRDecimalNumberFromString(const std::string& 
                           platform::Value(string));
     return nullptr;
   }
-  auto d = MSRDecimalNumber::decimalNumberWithString(string);
+  bool rounded = false;
+  auto d = MSRDecimalNumber::decimalNumberWithString(string, &rounded);
   if (!d) {
     monitor->logWithLevel(2, 26002, "Unable to create a NSDecimalNumber from string value. Value",
                           platform::Value(string));
@@ -165,7 +173,9 @@ std::shared_ptr<MSRDecimalNumber> MSRDecimalNumberFromString(const std::string& 
     t = replaced;
   }
   const std::string s = d->isNegative() ? d->negated()->stringValue() : d->stringValue();
-  if (t.find(s) == std::string::npos) {
+  // Rounding can leave a text that still occurs in the original ("1.000...0001" rounds to "1"),
+  // so a rounded number is refused whatever the comparison of texts says.
+  if (rounded || t.find(s) == std::string::npos) {
     monitor->logWithLevel(
         2, 26003, "Unable to create a NSDecimalNumber from string value: loss of precision. Value",
         platform::Value(t));

@@ -14,8 +14,9 @@ class MSRDecimalNumber : public platform::Object {
  public:
   static constexpr int kMaxDigits = 38;
   // Plain decimal text (optional sign, digits, optional point); digits past 38 are rounded
-  // half-up. Null for anything else.
-  static std::shared_ptr<MSRDecimalNumber> decimalNumberWithString(const std::string& text);
+  // half-up, and `rounded` (when given) says whether that happened. Null for anything else.
+  static std::shared_ptr<MSRDecimalNumber> decimalNumberWithString(const std::string& text,
+                                                                   bool* rounded = nullptr);
 
   bool isNegative() const { return negative_; }
   bool isZero() const { return digits_ == "0"; }
@@ -41,5 +42,6 @@ class MSRDecimalNumber : public platform::Object {
 
 // Whole-string match of "^[+-]?(([0-9]+\.?)|([0-9]*\.[0-9]+))$".
 bool MSRIsDecimalNumberString(const std::string& string);
-// Null (logged, codes 26001..26003 at level 2) when not numeric or when precision would be lost.
+// Null (logged, codes 26001..26003 at level 2) when not numeric or when precision would be lost:
+// more than 38 significant digits are refused, never rounded.
 std::shared_ptr<MSRDecimalNumber> MSRDecimalNumberFromString(const std::string& string);

@@ -2,9 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "measurement/foundation/MSRConstants.h"
 #include "measurement/foundation/MSRDecimalNumber.h"
 #include "measurement/foundation/tests/MSRTestSupport.h"
+#include "platform/base/UserDefaults.h"
 #include "platform/testing/PlatformTest.h"
 
 namespace {
@@ -63,20 +69,64 @@ TEST_F(MSRErrorTest, DecimalStringsParseOnlyPlainDecimalText) {
 TEST_F(MSRErrorTest, NonNumericAndLossyTextGiveNilWithTheirCodes) {
   msr_test::engineLines();
   vtu::testing::startCapturingLines();
-  for (const char* text : {"1e5", "1,5", ".", "", " 5", "+", "1.2.3", "0x10"}) {
-    SCOPED_TRACE(text);
-    EXPECT_FALSE(MSRIsDecimalNumberString(text));
-    EXPECT_FALSE(MSRDecimalNumberFromString(text));
+  msr_test::MonitorRecorder recorder;
+  const std::string zeros40(40, '0');
+  struct Row {
+    std::string text;
+    std::int64_t code;  // 26001 not numeric, 26003 precision lost
+  };
+  const Row rows[] = {
+      {"1e5", 26001},
+      {"1,5", 26001},
+      {".", 26001},
+      {"", 26001},
+      {" 5", 26001},
+      {"+", 26001},
+      {"1.2.3", 26001},
+      {"0x10", 26001},
+      // More significant digits than the decimal type holds, whether rounding would show or not.
+      {"1234567890123456789012345678901234567891", 26003},
+      {"1." + zeros40 + "1", 26003},
+      {"-1." + zeros40 + "1", 26003},
+      {"1" + zeros40 + "1", 26003},
+      {"0.000" + std::string(39, '7'), 26003},
+      {"123456789012345678901234567890123456789", 26003},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    recorder.clear();
+    EXPECT_EQ(MSRIsDecimalNumberString(row.text), row.code != 26001);
+    EXPECT_FALSE(MSRDecimalNumberFromString(row.text));
+    using Code = std::pair<std::int64_t, std::int64_t>;
+    EXPECT_EQ(recorder.codes(), (std::vector<Code>{{row.code, 2}}));
   }
-  // 40 significant digits do not fit the decimal type.
-  EXPECT_FALSE(MSRDecimalNumberFromString("1234567890123456789012345678901234567891"));
   // Level 2 is silent: these reach the health sample, not the console.
   EXPECT_TRUE(msr_test::engineLines().empty());
   MSRMeasurement::monitor()->flush();
   const Value sample = platform::UserDefaults::initWithSuiteName(kMSRMonitorSuiteName)
                            ->objectForKey(kMSRHealthMonitorKey);
   ASSERT_TRUE(sample.isArray());
-  EXPECT_EQ(sample.at(1).int64Value(), 9);
+  EXPECT_EQ(sample.at(1).int64Value(), static_cast<std::int64_t>(std::size(rows)));
+}
+
+TEST_F(MSRErrorTest, ThirtyEightSignificantDigitsAndAnyNumberOfZerosAreExact) {
+  msr_test::MonitorRecorder recorder;
+  const std::pair<std::string, std::string> rows[] = {
+      {"12345678901234567890123456789012345678", "12345678901234567890123456789012345678"},
+      {"-1234567890123456789.0123456789012345678", "-1234567890123456789.0123456789012345678"},
+      {"1" + std::string(50, '0'), "1" + std::string(50, '0')},
+      {"0." + std::string(50, '0') + "25", "0." + std::string(50, '0') + "25"},
+      {"12345678901234567890123456789012345678" + std::string(10, '0') + ".000",
+       "12345678901234567890123456789012345678" + std::string(10, '0')},
+      {"000" + std::string(38, '9'), std::string(38, '9')},
+  };
+  for (const auto& [text, canonical] : rows) {
+    SCOPED_TRACE(text);
+    auto d = MSRDecimalNumberFromString(text);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->stringValue(), canonical);
+  }
+  EXPECT_TRUE(recorder.codes().empty());
 }
 
 TEST_F(MSRErrorTest, DecimalNumbersCompareByValue) {
