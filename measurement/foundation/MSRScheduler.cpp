@@ -28,15 +28,14 @@ void MSRScheduler::scheduleOnWorkerQueueBlockID(const std::string& blockID, Bloc
     return;
   }
   workerQueue_->async([blockID, block = std::move(block)] {
-    // Only the system's own exceptions are caught, as the engine raises nothing else on purpose;
-    // anything else is left to the queue's last-resort handler.
+    // Whatever a block throws is logged and sampled here, like a synchronous block's failure,
+    // rather than left to the queue's last-resort handler, which the health monitor never sees.
     try {
       block();
-    } catch (const platform::Exception& e) {
+    } catch (...) {
       MSRMeasurement::monitor()->logWithLevel(
-          1, 30000,
-          platform::format("Exception on worker queue. Block ID=%@. Exception", blockID),
-          platform::Value(MSRException::fromException(e)));
+          1, 30000, platform::format("Exception on worker queue. Block ID=%@. Exception", blockID),
+          platform::Value(MSRException::fromCurrentException()));
     }
   });
 }
@@ -54,13 +53,13 @@ void MSRScheduler::dispatchSyncOnWorkerQueueBlockID(const std::string& blockID, 
     try {
       block();
       completed = true;
-    } catch (const std::exception& e) {
+    } catch (...) {
       MSRMeasurement::monitor()->logWithLevel(
           1, 30003,
           platform::format(
               "Exception on worker queue when processing sync block. Block ID=%@. Exception",
               blockID),
-          platform::Value(MSRException::fromException(e)));
+          platform::Value(MSRException::fromCurrentException()));
     }
   });
   if (!completed) {

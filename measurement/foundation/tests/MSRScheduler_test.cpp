@@ -4,10 +4,14 @@
 
 #include <atomic>
 #include <future>
+#include <stdexcept>
 
 #include "measurement/foundation/MSRAlarm.h"
+#include "measurement/foundation/MSRConstants.h"
+#include "measurement/foundation/MSRException.h"
 #include "measurement/foundation/tests/MSRTestSupport.h"
 #include "platform/base/Error.h"
+#include "platform/base/UserDefaults.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/testing/PlatformTest.h"
 
@@ -60,6 +64,38 @@ TEST_F(MSRSchedulerTest, FailingAndEmptyBlocksAreLoggedAndTheCallerGoesOn) {
                                          "I-ACS030002", "I-ACS030005"}));
   EXPECT_TRUE(anyLineHas("Exception on worker queue. Block ID=A:1. Exception: "));
   EXPECT_TRUE(anyLineHas("Synchronous task failed. Block ID=B:1"));
+}
+
+TEST_F(MSRSchedulerTest, WhateverABlockThrowsIsLoggedSampledAndTheQueueGoesOn) {
+  msr_test::MonitorRecorder recorder;
+  MSRScheduler scheduler("w");
+  scheduler.scheduleOnWorkerQueueBlockID("A:1", [] { throw std::runtime_error("disk full"); });
+  scheduler.scheduleOnWorkerQueueBlockID("A:2", [] { throw 42; });
+  std::atomic<bool> after{false};
+  scheduler.scheduleOnWorkerQueueBlockID("A:3", [&after] { after = true; });
+  drain(scheduler.workerQueue());
+  EXPECT_TRUE(after);
+  scheduler.dispatchSyncOnWorkerQueueBlockID("B:1", [] { throw 7; });
+
+  using Code = std::pair<std::int64_t, std::int64_t>;
+  EXPECT_EQ(recorder.codes(), (std::vector<Code>{{30000, 1}, {30000, 1}, {30003, 1}, {30004, 4}}));
+  const auto records = recorder.records();
+  ASSERT_EQ(records.size(), 4u);
+  EXPECT_EQ(records[0].message, "Exception on worker queue. Block ID=A:1. Exception");
+  EXPECT_EQ(records[1].message, "Exception on worker queue. Block ID=A:2. Exception");
+  ASSERT_EQ(records[0].contexts.size(), 1u);
+  auto exception = records[0].contexts[0].objectAs<MSRException>();
+  ASSERT_TRUE(exception);
+  EXPECT_EQ(exception->reason(), "disk full");
+  ASSERT_EQ(records[1].contexts.size(), 1u);
+  EXPECT_TRUE(records[1].contexts[0].objectAs<MSRException>());
+
+  // Each of them reached the health sample.
+  MSRMeasurement::monitor()->flush();
+  const platform::Value sample = platform::UserDefaults::initWithSuiteName(kMSRMonitorSuiteName)
+                                     ->objectForKey(kMSRHealthMonitorKey);
+  ASSERT_TRUE(sample.isArray());
+  EXPECT_EQ(sample.at(1).int64Value(), 4);
 }
 
 TEST_F(MSRSchedulerTest, MainThreadMisuseIsReportedWithTheMethodName) {
