@@ -247,16 +247,24 @@ constexpr std::int32_t kParamName = 0, kParamString = 1, kParamInt = 2, kParamDo
 
 }  // namespace
 
+namespace {
+
+void logInvalidParamValue(const std::string& eventName, const std::string& key) {
+  MSRMeasurement::monitor()->logWithLevel(2, 16005,
+                                          "Invalid event param value. Event name, param name",
+                                          Value(MSREventNameDescription(Value(eventName))),
+                                          Value(MSRParameterNameDescription(Value(key))));
+}
+
+}  // namespace
+
 Value MSREventParamsFromParameters(const MSRParameters& parameters, const std::string& eventName,
                                    bool nested) {
   Value::Array out;
   for (const auto& [key, value] : parameters) {
     auto v = value.objectAs<MSRValue>();
     if (!v) {
-      MSRMeasurement::monitor()->logWithLevel(
-          2, 16005, "Invalid event param value. Event name, param name",
-          Value(MSREventNameDescription(Value(eventName))),
-          Value(MSRParameterNameDescription(Value(key))));
+      logInvalidParamValue(eventName, key);
       continue;
     }
     auto param = MSRPBEventParam::message();
@@ -278,7 +286,12 @@ Value MSREventParamsFromParameters(const MSRParameters& parameters, const std::s
       Value::Array elements;
       for (const auto& element : *v->arrayValue()) {
         const auto* dictionary = element.dictionary();
-        if (!dictionary) continue;
+        if (!dictionary) {
+          // An element is a parameter dictionary; anything else is left out, like any other
+          // value that cannot be sent.
+          logInvalidParamValue(eventName, key);
+          continue;
+        }
         auto item = MSRPBEventParam::message();
         MSRPBSetRepeated(item, kParamNested,
                          MSREventParamsFromParameters(*dictionary, eventName, true));

@@ -63,6 +63,8 @@ TEST_F(MSRDataTypeValidatorTest, EventNamesByLengthCharactersAndReservation) {
   EXPECT_TRUE(lineContains("Event name must start with a letter"));
   EXPECT_TRUE(lineContains("Event name must contain only letters, numbers, or underscores"));
   EXPECT_TRUE(lineContains("Event name is reserved. Ignoring event: first_open"));
+  EXPECT_TRUE(
+      lineContains("[I-ACS013007] Event name uses reserved prefix. Ignoring event: la_custom"));
 }
 
 TEST_F(MSRDataTypeValidatorTest, InternalNamesAllowLeadingDigitsAndUnderscores) {
@@ -91,6 +93,8 @@ TEST_F(MSRDataTypeValidatorTest, ParameterAndUserPropertyNames) {
   EXPECT_TRUE(V::isValidPublicUserAttributeName(Value("favourite"), &code));
   EXPECT_TRUE(lineContains("User property name is reserved. Ignoring user property: user_id"));
   EXPECT_TRUE(lineContains("Parameter name uses reserved prefix. Ignoring parameter: lumo_x"));
+  EXPECT_TRUE(lineContains(
+      "[I-ACS013010] User property name uses reserved prefix. Ignoring user property: veltro_x"));
 }
 
 TEST_F(MSRDataTypeValidatorTest, ValuesByKindAndLength) {

@@ -2,13 +2,24 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <iterator>
 #include <limits>
+#include <string>
+#include <vector>
 
+#include "measurement/foundation/MSRConstants.h"
+#include "measurement/foundation/MSRDataTypeValidator.h"
 #include "measurement/foundation/MSREventAggregates.h"
+#include "measurement/foundation/MSRNaming.h"
 #include "measurement/foundation/MSRRawEventData.h"
 #include "measurement/foundation/MSRUserAttribute.h"
 #include "measurement/foundation/MSRValue.h"
 #include "measurement/foundation/tests/MSRTestSupport.h"
+#include "measurement/messages/MSRPBAccessors.h"
+#include "measurement/messages/MSRPBEvent.h"
+#include "measurement/messages/MSRPBEventParam.h"
+#include "platform/base/UserDefaults.h"
 #include "platform/testing/PlatformTest.h"
 
 namespace {
@@ -189,6 +200,202 @@ TEST_F(MSREventTest, UserAttributesAndRawEventData) {
   EXPECT_EQ(raw->metadataFingerprint(), -42);
   EXPECT_TRUE(lineContains("[I-ACS028000] Failed to create raw event data. Received invalid raw event."));
   EXPECT_TRUE(lineContains("[I-ACS028001] Failed to create raw event data. Received invalid row ID. Row ID: -1"));
+}
+
+// Problems logged at levels that print nothing: each reaches the monitor with its code, level,
+// text and contexts, stays off the console and lands in the health sample.
+TEST_F(MSREventTest, QuietProblemsAreLoggedWithTheirCodesAndSampled) {
+  MSRMeasurement::monitor()->setDebugModeEnabled(true);  // even so, nothing is printed
+  msr_test::engineLines();
+  vtu::testing::startCapturingLines();
+  msr_test::MonitorRecorder recorder;
+  const auto max = std::numeric_limits<std::int32_t>::max();
+  const Value itemsArray(MSRValue::initWithArray(
+      Value(Value::Array{Value(Value::Dictionary{{"item_id", str("a")}})})));
+  struct Row {
+    const char* what;
+    std::function<void()> action;
+    std::int64_t code;
+    std::int64_t level;
+    const char* message;
+    std::vector<std::string> contexts;  // descriptions
+  };
+  const Row rows[] = {
+      {"previous time after the time",
+       [] { MSREvent::initWithOrigin("app", false, "_e", 10, 20, nullptr); },
+       16002,
+       5,
+       "Event created with previous timestamp after current timestamp",
+       {}},
+      {"a stored parameter of no known kind",
+       [] {
+         auto proto = MSRPBEvent::message();
+         MSRPBSetStringField(proto, 1, Value("_e"));
+         auto origin = MSRPBEventParam::message();
+         MSRPBSetStringField(origin, 0, Value("_o"));
+         MSRPBSetStringField(origin, 1, Value("app"));
+         auto onlyName = MSRPBEventParam::message();
+         MSRPBSetStringField(onlyName, 0, Value("f"));
+         MSRPBSetRepeated(proto, 0, Value(Value::Array{Value(origin), Value(onlyName)}));
+         EXPECT_TRUE(MSREvent::initWithEventProto(proto));
+       },
+       15002,
+       5,
+       "Unknown event parameter type from converting an event proto into MSREvent instance. "
+       "Event param name",
+       {"f"}},
+      {"a parameter that is no typed value",
+       [] {
+         MSREventParamsFromParameters({{"raw", Value(3)}}, "_e", false);
+       },
+       16005,
+       2,
+       "Invalid event param value. Event name, param name",
+       {"_e", "raw"}},
+      {"an items element that is no dictionary",
+       [] {
+         const Value odd(MSRValue::initWithArray(Value(Value::Array{Value(5)})));
+         const Value params = MSREventParamsFromParameters({{"items", odd}}, "purchase", false);
+         ASSERT_EQ(params.count(), 1u);  // the parameter stays, without the element
+       },
+       16005,
+       2,
+       "Invalid event param value. Event name, param name",
+       {"purchase", "items"}},
+      {"an array inside an items element",
+       [&] {
+         MSREventParamsFromParameters({{"items", itemsArray}}, "purchase", true);
+       },
+       16007,
+       2,
+       "Nested params cannot have more than 1 level. Event name, param name",
+       {"purchase", "items"}},
+      {"a realtime flag that is no int64",
+       [] {
+         EXPECT_FALSE(make({{"_r", Value("yes")}})->isRealtime());
+       },
+       16006,
+       2,
+       "Realtime parameter must be an int64. Event name",
+       {"_e"}},
+      {"a negative count",
+       [] { MSREventAggregates::initWithName("_e", 0, -1, 0, 0); },
+       17000,
+       5,
+       "Failed to create event aggregates object. Received negative count.",
+       {}},
+      {"lifetime count at the maximum",
+       [max] { MSREventAggregates::initWithName("_e", max, 0, 0, 0)->incrementLifetimeCount(); },
+       17001,
+       5,
+       "Lifetime count overflow. Lifetime count reset to 0.",
+       {}},
+      {"bundle count at the maximum",
+       [max] {
+         MSREventAggregates::initWithName("_e", 0, max, 0, 0)->incrementCurrentBundleCount();
+       },
+       17002,
+       5,
+       "Bundle count overflow. Bundle count reset to 0.",
+       {}},
+      {"session count at the maximum",
+       [max] {
+         MSREventAggregates::initWithName("_e", 0, 0, max, 0)->incrementCurrentSessionCount();
+       },
+       17003,
+       5,
+       "Session count overflow. Session count reset to 0.",
+       {}},
+      {"a name that is no string",
+       [] { EXPECT_FALSE(MSRIsPublicName(Value(5))); },
+       18002,
+       2,
+       "Cannot check the name. Name is not a string",
+       {}},
+      {"an empty name",
+       [] { EXPECT_FALSE(MSRIsPublicName(Value(""))); },
+       18003,
+       2,
+       "Cannot check the name. Name is empty",
+       {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    recorder.clear();
+    row.action();
+    const auto records = recorder.records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].messageCode, row.code);
+    EXPECT_EQ(records[0].level, row.level);
+    EXPECT_EQ(records[0].message, row.message);
+    std::vector<std::string> contexts;
+    for (const auto& c : records[0].contexts) contexts.push_back(c.description());
+    EXPECT_EQ(contexts, row.contexts);
+  }
+  EXPECT_TRUE(msr_test::engineLines().empty());
+  MSRMeasurement::monitor()->flush();
+  const Value sample = platform::UserDefaults::initWithSuiteName(kMSRMonitorSuiteName)
+                           ->objectForKey(kMSRHealthMonitorKey);
+  ASSERT_TRUE(sample.isArray());
+  EXPECT_EQ(sample.at(1).int64Value(), static_cast<std::int64_t>(std::size(rows)));
+}
+
+TEST_F(MSREventTest, LengthLimitsHoldAtTheirBoundaries) {
+  using V = MSRDataTypeValidator;
+  auto text = [](std::size_t n) {
+    return Value(MSRValue::initWithString(Value(std::string(n, 'v'))));
+  };
+  struct Row {
+    const char* what;
+    std::function<bool(const Value&, std::int64_t*)> rule;
+    std::size_t limit;
+  };
+  const Row rows[] = {
+      {"internal event parameter value", V::isValidInternalEventParameterValue, 256},
+      {"public event parameter value", V::isValidPublicEventParameterValue, 100},
+      {"public user property value", V::isValidPublicUserAttributeValue, 36},
+      {"internal user property value",
+       [](const Value& v, std::int64_t* c) {
+         return V::isValidInternalUserAttributeValue(v, "x", c);
+       },
+       36},
+      {"user id value",
+       [](const Value& v, std::int64_t* c) {
+         return V::isValidInternalUserAttributeValue(v, "_id", c);
+       },
+       256},
+      {"conditional user property value", V::isValidConditionalUserPropertyValue, 36},
+      {"screen value",
+       [](const Value& v, std::int64_t* c) {
+         return V::isValidScreenParameterValue(Value(*v.objectAs<MSRValue>()->stringValue()), c);
+       },
+       100},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::int64_t code = -1;
+    EXPECT_TRUE(row.rule(text(row.limit), &code));
+    EXPECT_EQ(code, 0);
+    EXPECT_FALSE(row.rule(text(row.limit + 1), &code));
+    EXPECT_EQ(code, 2);
+  }
+  // The same boundaries where they decide what an event or a user property keeps.
+  const MSRParameters internal{{"v", Value(std::string(256, 'v'))},
+                               {"w", Value(std::string(257, 'w'))}};
+  auto event = make(internal);
+  EXPECT_EQ(event->parameters().count("v"), 1u);
+  EXPECT_EQ(event->parameters().count("w"), 0u);
+  EXPECT_EQ(intOf(*event, "_err"), 4);
+  EXPECT_EQ(intOf(*event, "_el"), 257);
+  EXPECT_TRUE(MSRUserAttribute::initWithOrigin(
+      "app", "colour", MSRValue::initWithString(Value(std::string(36, 'c'))), 1));
+  EXPECT_FALSE(MSRUserAttribute::initWithOrigin(
+      "app", "colour", MSRValue::initWithString(Value(std::string(37, 'c'))), 1));
+  auto screened = make({});
+  EXPECT_FALSE(
+      screened->addScreenParameters({{"_si", Value(1)}, {"_sn", Value(std::string(101, 's'))}}));
+  EXPECT_TRUE(
+      screened->addScreenParameters({{"_si", Value(1)}, {"_sn", Value(std::string(100, 's'))}}));
 }
 
 }  // namespace
