@@ -197,7 +197,17 @@ std::optional<MSRParameters> MSRSanitizedEventParameters(
         const auto length = msr_UTF32Length(*s);
         const bool alreadyCut = length == kMaxValueLength + 3 && platform::hasSuffix(*s, "...");
         if (length > kMaxValueLength && !alreadyCut) {
-          MSRSetErrorParameters(replacements, Value(*s), kMaxValueLength, Value(*s));
+          // The cut form replaces the text whatever else came with it: an "_el" of the caller's
+          // (raw or typed) stays, one is recorded only when there is none. An "_ev" recorded for
+          // an earlier problem stays, as every first record does.
+          if (!replacements.count("_ev")) {
+            MSRParameters cut;
+            MSRSetErrorParameters(cut, Value(*s), kMaxValueLength, Value(*s));
+            replacements["_ev"] = cut["_ev"];
+            if (!replacements.count("_el") && !parameters->count("_el")) {
+              replacements["_el"] = cut["_el"];
+            }
+          }
         }
       }
     } else if (!MSRDataTypeValidator::isValidInternalEventParameterValue(Value(value), &code)) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "measurement/foundation/MSREvent.h"
 #include "measurement/foundation/MSRValue.h"
 #include "measurement/foundation/tests/MSRTestSupport.h"
 #include "platform/base/Format.h"
@@ -162,6 +163,40 @@ TEST_F(MSRParameterSanitizerTest, AnOverlongErrorValueIsCut) {
   EXPECT_EQ(intOf(out, "_el"), 300);
   const std::string cut = std::string(256, 'x') + "...";
   EXPECT_EQ(strOf(sanitize({{"_ev", Value(cut)}}, "_e", false), "_ev"), cut);
+}
+
+TEST_F(MSRParameterSanitizerTest, TheCutErrorValueWinsWhateverCameWithIt) {
+  const std::string text(300, 'x');
+  const std::string cut = std::string(256, 'x') + "...";
+  const Value raw(text);
+  const Value typed(MSRValue::initWithString(Value(text)));
+  const Value rawLength(5);
+  const Value typedLength(MSRValue::initWithInt64(5));
+  struct Row {
+    const char* what;
+    MSRParameters given;
+    std::int64_t length;  // "_el" afterwards: a given one stays
+  };
+  const Row rows[] = {
+      {"raw alone", {{"_ev", raw}}, 300},
+      {"typed alone", {{"_ev", typed}}, 300},
+      {"raw with a raw length", {{"_el", rawLength}, {"_ev", raw}}, 5},
+      {"typed with a typed length", {{"_el", typedLength}, {"_ev", typed}}, 5},
+      {"raw with a typed length", {{"_el", typedLength}, {"_ev", raw}}, 5},
+      {"typed with a raw length", {{"_el", rawLength}, {"_ev", typed}}, 5},
+      {"raw with an error code", {{"_err", Value(3)}, {"_ev", raw}}, 300},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const auto out = sanitize(row.given, "_e", false);
+    EXPECT_EQ(strOf(out, "_ev"), cut);
+    EXPECT_EQ(intOf(out, "_el"), row.length);
+    // An event made from them, and its copy, keep the cut form too.
+    auto event = MSREvent::initWithOrigin("auto", false, "_e", 1, 0, &row.given);
+    ASSERT_TRUE(event);
+    EXPECT_EQ(strOf(event->parameters(), "_ev"), cut);
+    EXPECT_EQ(strOf(event->copy()->parameters(), "_ev"), cut);
+  }
 }
 
 TEST_F(MSRParameterSanitizerTest, ValueNeedsANumberAndACurrency) {
