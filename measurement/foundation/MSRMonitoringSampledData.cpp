@@ -1,6 +1,8 @@
 #include "measurement/foundation/MSRMonitoringSampledData.h"
 
 #include <cmath>
+#include <cstdint>
+#include <limits>
 
 #include "platform/base/Format.h"
 #include "platform/dispatch/Clock.h"
@@ -17,9 +19,12 @@ MSRMonitoringSampledData::MSRMonitoringSampledData(const platform::Value& array)
 bool MSRMonitoringSampledData::isValidUserDefaultsArrayEntry(const platform::Value& array) {
   const auto* a = array.array();
   if (!a || !array.isArray() || a->size() != 4) return false;
+  // The population counts messages in 32 bits: a stored number outside 1..2^31-1 counts none.
   const auto& population = (*a)[kPopulation];
-  return (*a)[kContext].isString() && population.isNumber() && !population.isFloatingPoint() &&
-         (*a)[kKey].isString() && (*a)[kDate].isDate();
+  if (!population.isNumber() || population.isFloatingPoint()) return false;
+  const std::int64_t count = population.int64Value();
+  if (count < 1 || count > std::numeric_limits<std::int32_t>::max()) return false;
+  return (*a)[kContext].isString() && (*a)[kKey].isString() && (*a)[kDate].isDate();
 }
 
 std::string MSRMonitoringSampledData::monitoringURLParamWithKey(const std::string& key,
@@ -47,7 +52,10 @@ void MSRMonitoringSampledData::insertOrUpdateSampledDataWithKey(
                   .array();
     return;
   }
-  const auto population = static_cast<std::int32_t>(entry_[kPopulation].int64Value() + 1);
+  // A full count stays full rather than wrapping to a negative one.
+  const std::int64_t stored = entry_[kPopulation].int64Value();
+  const auto population = static_cast<std::int32_t>(
+      stored < std::numeric_limits<std::int32_t>::max() ? stored + 1 : stored);
   entry_[kPopulation] = platform::Value(population);
   // Reservoir sampling of size one: each of the N messages stays with probability 1/N.
   if (platform::crypto::randomUniform(static_cast<std::uint64_t>(population)) == 0) {

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+
 #include "measurement/foundation/MSRConstants.h"
 #include "measurement/foundation/MSRMonitor.h"
 #include "measurement/foundation/tests/MSRTestSupport.h"
@@ -88,6 +93,80 @@ TEST_F(MSRMonitoringSampledDataTest, UrlParameterAndEntryShapes) {
   }
   EXPECT_EQ(MSRMonitor::monitoringDataKeyWithMessage("msg", -1, 7), "1?_7:msg");
   EXPECT_EQ(MSRMonitor::monitoringDataKeyWithMessage("msg", 4, 7), "1W_7:msg");
+}
+
+TEST_F(MSRMonitoringSampledDataTest, PopulationIsAPositiveThirtyTwoBitCountThatNeverWraps) {
+  // A stored record whose population counts no messages, or more than 32 bits hold, is no sample.
+  const std::int64_t notCounts[] = {0, -3, std::int64_t{1} << 31, std::int64_t{1} << 40};
+  for (const std::int64_t population : notCounts) {
+    SCOPED_TRACE(population);
+    const Value stored(Value::Array{Value("c"), Value(population), Value("k"), Value::date(1)});
+    EXPECT_FALSE(MSRMonitoringSampledData::isValidUserDefaultsArrayEntry(stored));
+    EXPECT_TRUE(MSRMonitoringSampledData(stored).sampledData().isNil());
+  }
+  // A full count stays full, and still samples.
+  const auto max = std::numeric_limits<std::int32_t>::max();
+  MSRMonitoringSampledData full(
+      MSRMonitoringSampledData::sampledDataEntryWithKey("k", clock().now(), "c", max));
+  ASSERT_TRUE(full.sampledData().isArray());
+  full.insertOrUpdateSampledDataWithKey("k2", "c2");
+  full.insertOrUpdateSampledDataWithKey("k3", "c3");
+  EXPECT_EQ(full.sampledData().at(1).int64Value(), max);
+  clock().advance(2);
+  const auto dispatched = full.monitoringDataForDispatchWithSamplePeriod(1, 0);
+  ASSERT_TRUE(dispatched);
+  EXPECT_EQ(dispatched->rfind("2147483647:", 0), 0u) << *dispatched;
+}
+
+TEST_F(MSRMonitoringSampledDataTest, MessagesAreKeyedByTheLetterOfTheirLevel) {
+  struct Row {
+    std::int64_t level;
+    bool verbose;
+    const char* dispatched;  // nullptr: the message never reaches the sample
+  };
+  const Row rows[] = {
+      {0, false, nullptr},           {1, false, "1:1E_11400:m:7"}, {2, false, "1:1E_11400:m:7"},
+      {3, false, nullptr},           {4, false, "1:1W_11400:m:7"}, {5, false, "1:1W_11400:m:7"},
+      {6, false, nullptr},           {7, false, nullptr},          {8, true, nullptr},
+      {-1, false, "1:1?_11400:m:7"}, {9, false, nullptr},          {9, true, "1:1?_11400:m:7"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.level);
+    auto monitor = makeMonitor();
+    monitor->setVerboseLoggingEnabled(row.verbose);
+    monitor->logWithLevel(row.level, 1, "m", Value(7));
+    monitor->flush();  // the sample takes its date when the monitor queue runs the update
+    clock().advance(1);
+    const auto result = monitor->monitoringDataForDispatchWithSamplePeriod(0, 0);
+    if (row.dispatched) {
+      EXPECT_EQ(result, std::optional<std::string>(row.dispatched));
+    } else {
+      EXPECT_FALSE(result) << *result;
+    }
+  }
+}
+
+TEST_F(MSRMonitoringSampledDataTest, TheStoredRecordFollowsEveryChange) {
+  auto monitor = makeMonitor();
+  for (int n = 1; n <= 3; ++n) {
+    monitor->logWithLevel(5, 1, "w");
+    monitor->flush();
+    const Value stored = suite()->objectForKey(kMSRHealthMonitorKey);
+    ASSERT_TRUE(MSRMonitoringSampledData::isValidUserDefaultsArrayEntry(stored));
+    EXPECT_EQ(stored.at(1).int64Value(), n);
+    EXPECT_EQ(*stored.at(2).string(), "1W_11400:w");
+  }
+  // A nil message is keyed as the platform prints nil.
+  EXPECT_EQ(MSRMonitor::monitoringDataKeyWithMessage(std::nullopt, 2, 3), "1E_3:(null)");
+  // Nothing due yet: the record stays. Due: it goes, and a restart finds none.
+  EXPECT_FALSE(monitor->monitoringDataForDispatchWithSamplePeriod(60, 0));
+  EXPECT_TRUE(suite()->objectForKey(kMSRHealthMonitorKey).isArray());
+  clock().advance(61);
+  EXPECT_EQ(monitor->monitoringDataForDispatchWithSamplePeriod(60, 0), "3:1W_11400:w");
+  EXPECT_TRUE(suite()->objectForKey(kMSRHealthMonitorKey).isNil());
+  // With no sample, "0:" is due once the last dispatch is older than the period.
+  EXPECT_EQ(monitor->monitoringDataForDispatchWithSamplePeriod(60, clock().now() - 61), "0:");
+  EXPECT_FALSE(monitor->monitoringDataForDispatchWithSamplePeriod(60, clock().now() - 60));
 }
 
 TEST_F(MSRMonitoringSampledDataTest, SampleSurvivesRestartUntilDispatched) {
