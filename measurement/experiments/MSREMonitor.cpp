@@ -2,6 +2,33 @@
 
 #include "measurement/engine/MSRMeasurement.h"
 #include "measurement/foundation/MSRMonitor.h"
+#include "platform/runtime/Runtime.h"
+
+namespace {
+
+using platform::runtime::Class;
+using Message = std::optional<std::string>;
+
+const platform::runtime::ClassRegistrar kMonitorClass(
+    kMSREMonitorClassName, platform::runtime::kRootClassName, sizeof(MSREMonitor), [](Class& c) {
+      c.addInstanceMethod("logWithLevel:messageCode:message:",
+                          [](MSREMonitor& self, std::int64_t level, std::int64_t code,
+                             Message message) { self.logWithLevel(level, code, message); });
+      c.addInstanceMethod(
+          "logWithLevel:messageCode:message:context:",
+          [](MSREMonitor& self, std::int64_t level, std::int64_t code, Message message,
+             platform::Value context) { self.logWithLevel(level, code, message, context); });
+    });
+
+const platform::runtime::ClassRegistrar kManagerClass(
+    kMSREManagerClassName, platform::runtime::kRootClassName, sizeof(platform::runtime::RootObject),
+    [](Class& c) {
+      c.addClassMethod("monitor", [](platform::Object&) -> platform::ObjectPtr {
+        return MSREManager::monitor();
+      });
+    });
+
+}  // namespace
 
 void MSREMonitor::logWithLevel(std::int64_t level, std::int64_t messageCode,
                                const std::optional<std::string>& message) {

@@ -80,7 +80,8 @@ inline constexpr char kMSRPBUnknownObjectTypeFormat[] =
 inline constexpr char kMSRPBNullElementsText[] =
     "<ERROR> Unable to set NULL data to an ObjC object";
 
-// Flag helpers (engine monitor).
+// Flag helpers (through the experiments monitor, found by this class name).
+inline constexpr const char* kMSRPBExperimentsManagerClassName = "MSREManager";
 inline constexpr const char* kMSRPBFlagNameNilMessage = "Flag name must not be nil";
 inline constexpr const char* kMSRPBFlagNameNotStringMessage = "Flag name must be a string";
 inline constexpr const char* kMSRPBFlagValueInvalidMessage = "Flag value is invalid";

@@ -21,7 +21,8 @@ class MSRPBFlag final : public MSRPBMessageClass<MSRPBFlag> {
 // string_value (string) and bool_value (boolean number); nil when none is set or for null.
 platform::Value MSRPBFlagValueObject(const std::shared_ptr<MSRPBFlag>& flag);
 // A new flag named `name` holding `value` (a string, or a number: floating-point numbers go to
-// double_value, every other number to int_value). Null, after a log through the engine monitor,
-// when the name is nil or not a string or the value is neither a number nor a string.
+// double_value, every other number to int_value). Null, after a log through the experiments
+// monitor (found by name, forwarding to the engine monitor), when the name is nil or not a string
+// or the value is neither a number nor a string.
 std::shared_ptr<MSRPBFlag> MSRPBFlagWithNameValue(const platform::Value& name,
                                                   const platform::Value& value);
