@@ -37,10 +37,118 @@ Value utf8Text(const Bytes& data) {
   return value;
 }
 
-Value headerValues(const platform::HTTPHeaderFields& fields) {
+// Debug lines show that a secret was there, never the secret: at most its first characters.
+std::string redactedSecret(std::string_view secret) {
+  constexpr std::size_t kShownPrefix = 4;
+  // A short secret shows nothing at all: its prefix would be most of it.
+  const std::size_t shown = secret.size() >= 4 * kShownPrefix ? kShownPrefix : 0;
+  return std::string(secret.substr(0, shown)) + lmoinst::kRedacted;
+}
+
+bool sameHeaderName(const std::string& a, const char* b) {
+  const platform::CaseInsensitiveLess less;
+  return !less(a, b) && !less(b, a);
+}
+
+// The header fields of a request for a debug line: the API key, the refresh token (behind its
+// scheme in Authorization) and the legacy migration token are redacted.
+Value loggableHeaderValues(const platform::HTTPHeaderFields& fields) {
   Value::Dictionary dict;
-  for (const auto& [name, value] : fields) dict[name] = Value(value);
+  for (const auto& [name, value] : fields) {
+    std::string shown = value;
+    if (sameHeaderName(name, lmoinst::kHeaderAPIKey) ||
+        sameHeaderName(name, lmoinst::kHeaderIIDMigration)) {
+      shown = redactedSecret(value);
+    } else if (sameHeaderName(name, lmoinst::kHeaderAuthorization)) {
+      const std::size_t blank = value.find(' ');
+      shown = blank == std::string::npos
+                  ? redactedSecret(value)
+                  : value.substr(0, blank + 1) + redactedSecret(value.substr(blank + 1));
+    }
+    dict[name] = Value(shown);
+  }
   return Value(std::move(dict));
+}
+
+// The end of the JSON string whose opening quote is at `open` (the index of its closing quote),
+// or npos when the text ends first.
+std::size_t endOfJSONString(std::string_view text, std::size_t open) {
+  for (std::size_t i = open + 1; i < text.size(); ++i) {
+    if (text[i] == '\\') {
+      ++i;
+    } else if (text[i] == '"') {
+      return i;
+    }
+  }
+  return std::string_view::npos;
+}
+
+std::size_t skipBlanks(std::string_view text, std::size_t i) {
+  while (i < text.size() &&
+         (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r')) {
+    ++i;
+  }
+  return i;
+}
+
+// A body for a debug line: the string values of the token members ("refreshToken", "token", at
+// any depth) are redacted. A scan rather than a parse, so that a body that is not valid JSON is
+// redacted too; everything else stays as it was sent.
+std::string redactedBody(std::string_view text) {
+  std::string out;
+  std::size_t copied = 0;
+  std::size_t i = 0;
+  while ((i = text.find('"', i)) != std::string_view::npos) {
+    const std::size_t keyEnd = endOfJSONString(text, i);
+    if (keyEnd == std::string_view::npos) break;
+    const std::string_view key = text.substr(i + 1, keyEnd - i - 1);
+    std::size_t next = keyEnd + 1;
+    const std::size_t colon = skipBlanks(text, next);
+    if (colon < text.size() && text[colon] == ':' &&
+        (key == lmoinst::kKeyRefreshToken || key == lmoinst::kKeyToken)) {
+      const std::size_t open = skipBlanks(text, colon + 1);
+      if (open < text.size() && text[open] == '"') {
+        std::size_t close = endOfJSONString(text, open);
+        if (close == std::string_view::npos) close = text.size();
+        out.append(text.substr(copied, open + 1 - copied));
+        out.append(redactedSecret(text.substr(open + 1, close - open - 1)));
+        copied = close;
+        next = close + 1;
+      }
+    }
+    i = next;
+  }
+  if (copied < text.size()) out.append(text.substr(copied));
+  return out;
+}
+
+Value loggableBody(const Bytes& data) {
+  Value text = utf8Text(data);
+  if (!text.string()) return text;
+  return Value(redactedBody(*text.string()));
+}
+
+// One segment of a request path: every byte but the unreserved characters is percent-escaped,
+// so that an identifier holding "/", "?" or "#" cannot change which resource is asked for, and
+// a segment of dots alone cannot climb the path.
+std::string pathSegment(std::string_view segment) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  const bool onlyDots =
+      !segment.empty() && segment.find_first_not_of('.') == std::string_view::npos;
+  std::string out;
+  for (unsigned char c : segment) {
+    const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                            (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '~' ||
+                            (c == '.' && !onlyDots);
+    if (unreserved) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 0x0F]);
+    }
+  }
+  return out;
 }
 
 std::shared_ptr<LMOInstallationsURLSessionResponse> responseOf(const Value& value) {
@@ -148,7 +256,8 @@ PRMPromisePtr LMOInstallationsAPIService::validateInstallation(
 
 PRMPromisePtr LMOInstallationsAPIService::registerRequestWithInstallation(
     const LMOInstallationsItem& installation) {
-  const std::string url = platform::format(lmoinst::kRegisterPathFormat, baseURL_, projectID_);
+  const std::string url =
+      platform::format(lmoinst::kRegisterPathFormat, baseURL_, pathSegment(projectID_));
   Value::Dictionary body{
       {"fid", Value(installation.lumoInstallationID.value_or(""))},
       {"authVersion", Value(lmoinst::kAuthVersion)},
@@ -163,8 +272,9 @@ PRMPromisePtr LMOInstallationsAPIService::registerRequestWithInstallation(
 
 PRMPromisePtr LMOInstallationsAPIService::authTokenRequestWithInstallation(
     const LMOInstallationsItem& installation) {
-  const std::string url = platform::format(lmoinst::kAuthTokenPathFormat, baseURL_, projectID_,
-                                           Value(installation.lumoInstallationID.value_or("")));
+  const std::string url =
+      platform::format(lmoinst::kAuthTokenPathFormat, baseURL_, pathSegment(projectID_),
+                       pathSegment(installation.lumoInstallationID.value_or("")));
   Value::Dictionary body{
       {"installation", Value(Value::Dictionary{{"sdkVersion", Value(SDKVersion())}})}};
   return requestWithURL(url, "POST", body, installation.refreshToken);
@@ -172,8 +282,9 @@ PRMPromisePtr LMOInstallationsAPIService::authTokenRequestWithInstallation(
 
 PRMPromisePtr LMOInstallationsAPIService::deleteInstallationRequestWithInstallation(
     const LMOInstallationsItem& installation) {
-  const std::string url = platform::format(lmoinst::kDeletePathFormat, baseURL_, projectID_,
-                                           Value(installation.lumoInstallationID.value_or("")));
+  const std::string url =
+      platform::format(lmoinst::kDeletePathFormat, baseURL_, pathSegment(projectID_),
+                       pathSegment(installation.lumoInstallationID.value_or("")));
   return requestWithURL(url, "DELETE", {}, installation.refreshToken);
 }
 
@@ -232,8 +343,8 @@ PRMPromisePtr LMOInstallationsAPIService::URLRequestPromise(const platform::URLR
   return PRMPromise::async([session, request](PRMPromise::FulfillBlock fulfill,
                                               PRMPromise::RejectBlock reject) {
            LMOLoggerLogDebug(lmoinst::kService, lmoinst::kCodeSendingRequest,
-                             lmoinst::kSendingRequest, request.URL, utf8Text(request.HTTPBody),
-                             headerValues(request.allHTTPHeaderFields));
+                             lmoinst::kSendingRequest, request.URL, loggableBody(request.HTTPBody),
+                             loggableHeaderValues(request.allHTTPHeaderFields));
            auto task = session->dataTaskWithRequest(
                request,
                [request, fulfill, reject](const Bytes& data,
@@ -251,7 +362,7 @@ PRMPromisePtr LMOInstallationsAPIService::URLRequestPromise(const platform::URLR
                  }
                  LMOLoggerLogDebug(lmoinst::kService, lmoinst::kCodeResponseReceived,
                                    lmoinst::kResponseReceived, request.URL, Value(),
-                                   utf8Text(data));
+                                   loggableBody(data));
                  fulfill(
                      Value(std::make_shared<LMOInstallationsURLSessionResponse>(response, data)));
                });
@@ -272,7 +383,7 @@ PRMPromisePtr LMOInstallationsAPIService::validateHTTPResponseStatusCode(
   if (status >= 200 && status <= 299) return PRMPromise::resolvedWith(Value(response));
   LMOLoggerLogDebug(lmoinst::kService, lmoinst::kCodeUnexpectedResponse,
                     lmoinst::kUnexpectedResponse, Value(response->HTTPResponse()),
-                    utf8Text(response->data()));
+                    loggableBody(response->data()));
   return LMOInstallationsErrorUtil::rejectedPromiseWithError(
       LMOInstallationsErrorUtil::APIErrorWithHTTPResponse(response->HTTPResponse(),
                                                           response->data()));

@@ -86,6 +86,8 @@ inline constexpr const char* kHeaderUserAgent = "X-lumo-client";
 inline constexpr const char* kHeaderHeartbeat = "X-lumo-client-log-type";
 inline constexpr const char* kHeaderIIDMigration = "x-veltro-lis-ios-iid-migration-auth";
 inline constexpr const char* kHeartbeatTag = "lumo-installations";
+// Stands in debug lines for what follows a secret's first characters.
+inline constexpr const char* kRedacted = "<redacted>";
 
 inline constexpr const char* kCodeSendingRequest = "I-LIS001001";
 inline constexpr const char* kSendingRequest = "Sending request: %@, body:%@, headers: %@.";

@@ -226,7 +226,7 @@ PRMPromisePtr LMOInstallationsIDController::registerInstallationIfNeeded(
 }
 
 PRMPromisePtr LMOInstallationsIDController::installationWithValidAuthTokenForcingRefresh(
-    bool forceRefresh) {
+    bool forceRefresh, bool mayRegenerate) {
   LMOLoggerLogDebug(lmoinst::kService, lmoinst::kCodeValidToken, lmoinst::kValidTokenFormat,
                     Value(forceRefresh), appName_);
   auto self = shared_from_this();
@@ -243,7 +243,8 @@ PRMPromisePtr LMOInstallationsIDController::installationWithValidAuthTokenForcin
         if (forceRefresh || expiresSoon) return Value(self->refreshAuthTokenForInstallation(item));
         return value;
       })
-      ->recover([self](const ErrorPtr& error) -> Value {
+      ->recover([self, mayRegenerate](const ErrorPtr& error) -> Value {
+        if (!mayRegenerate) return Value(error);
         return Value(self->regenerateFIDOnRefreshTokenErrorIfNeeded(error));
       });
 }
@@ -269,14 +270,16 @@ PRMPromisePtr LMOInstallationsIDController::regenerateFIDOnRefreshTokenErrorIfNe
       !LMOInstallationsErrorUtil::isAPIError(error, 404)) {
     return LMOInstallationsErrorUtil::rejectedPromiseWithError(error);
   }
-  // The service no longer knows the installation: start over with a new one.
+  // The service no longer knows the installation: start over with a new one, once. Should the
+  // service not know the new one either, the caller hears its error (a service that answers so
+  // to everything would otherwise have every call register without end).
   auto self = shared_from_this();
   return getInstallationItem()
       ->then([self](const Value& value) -> Value {
         return Value(self->deleteInstallationLocally(itemOf(value)));
       })
       ->then([self](const Value&) -> Value {
-        return Value(self->installationWithValidAuthTokenForcingRefresh(false));
+        return Value(self->installationWithValidAuthTokenForcingRefresh(false, false));
       });
 }
 
@@ -319,14 +322,19 @@ PRMPromisePtr LMOInstallationsIDController::deleteInstallationLocally(const Item
   auto self = shared_from_this();
   auto removed =
       store_->removeInstallationForAppID(installation->appID(), installation->lumoAppName());
-  if (isDefaultApp()) {
-    auto iid = IIDStore_;
-    removed =
-        removed->then([iid](const Value&) -> Value { return Value(iid->deleteExistingIID()); });
+  if (!isDefaultApp()) {
+    return removed->then([self](const Value&) -> Value {
+      self->postFIDDidChangeNotification();
+      return Value::null();
+    });
   }
-  return removed->then([self](const Value&) -> Value {
-    self->postFIDDidChangeNotification();
-    return Value::null();
+  // Once the record is gone its users are told, whatever becomes of the legacy identifier: a
+  // failure there still fails the deletion, but must not leave them holding the old FID.
+  auto iid = IIDStore_;
+  return removed->then([self, iid](const Value&) -> Value {
+    return Value(iid->deleteExistingIID()
+                     ->always([self] { self->postFIDDidChangeNotification(); })
+                     ->then([](const Value&) -> Value { return Value::null(); }));
   });
 }
 

@@ -66,7 +66,10 @@ class LMOInstallationsIDController
                                     const std::optional<std::string>& IIDDefaultToken) const;
   PRMPromisePtr saveInstallation(const ItemPtr& installation);
   PRMPromisePtr registerInstallationIfNeeded(const ItemPtr& installation);
-  PRMPromisePtr installationWithValidAuthTokenForcingRefresh(bool forceRefresh);
+  // `mayRegenerate`: whether a refresh-token error (401, 404) may replace the installation with
+  // a new one. The replacement's own attempt may not, so that one call regenerates at most once.
+  PRMPromisePtr installationWithValidAuthTokenForcingRefresh(bool forceRefresh,
+                                                             bool mayRegenerate = true);
   PRMPromisePtr refreshAuthTokenForInstallation(const ItemPtr& installation);
   PRMPromisePtr regenerateFIDOnRefreshTokenErrorIfNeeded(const platform::ErrorPtr& error);
   PRMPromisePtr createDeleteInstallationPromise();

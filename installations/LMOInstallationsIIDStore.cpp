@@ -65,16 +65,10 @@ bool LMOInstallationsIIDStore::deleteIIDFlagFromPlist(ErrorPtr* error) {
   const auto path = plistPath();
   if (!platform::files::exists(path)) return true;
   auto plist = readPlist(path);
-  // A file that is not a dictionary cannot be rewritten; the deletion fails here so that the
-  // key items are not removed behind an identifier that would still be marked as present.
-  if (!plist) {
-    LMOInstallationsAssignErrorPointer(
-        LMOInstallationsErrorUtil::installationsErrorWithCode(
-            lmoinst::kErrorCodeUnknown, std::string("Failed to read ") + path.string(), nullptr),
-        error);
-    return false;
-  }
-  plist->erase(lmoinst::kIIDPlistMarkerKey);
+  // A file that does not read as a dictionary holds no marker (hasPlistIIDFlag says so too), so
+  // there is nothing to remove; it is left as it is and the key items go next.
+  if (!plist) return true;
+  if (!plist->erase(lmoinst::kIIDPlistMarkerKey)) return true;
   auto bytes =
       platform::serializePropertyList(Value(*plist), platform::PropertyListFormat::Xml, error);
   if (!bytes) return false;

@@ -1,6 +1,8 @@
 #include "installations/LMOInstallationsItem.h"
 
-#include <cstdlib>
+#include <charconv>
+#include <cmath>
+#include <system_error>
 #include <vector>
 
 #include "installations/LMOInstallationsConstants.h"
@@ -111,14 +113,29 @@ std::string LMOInstallationsItem::base64URLEncodedStringWithData(const Bytes& da
 
 namespace {
 
-// "604800s": the unit character is dropped whatever it is; what is left reads as a decimal
-// number, 0 when it does not start with one.
-double secondsFromExpiresIn(const std::string& expiresIn) {
-  std::string number = expiresIn.substr(0, expiresIn.size() - 1);
-  const char* begin = number.c_str();
-  char* end = nullptr;
-  double seconds = std::strtod(begin, &end);
-  if (end == begin) return 0;
+// "604800s": the unit character is dropped whatever it is; what is left must be a plain decimal
+// number of seconds (digits, optionally a point and more digits), or nothing at all (0). Signs,
+// exponents, hexadecimal, infinities, NaN and blanks are refused: they would give a token that
+// is never refreshed or one whose lifetime the service did not state.
+std::optional<double> secondsFromExpiresIn(const std::string& expiresIn) {
+  const std::string number = expiresIn.substr(0, expiresIn.size() - 1);
+  if (number.empty()) return 0.0;
+  auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  std::size_t i = 0;
+  while (i < number.size() && isDigit(number[i])) ++i;
+  if (i == 0) return std::nullopt;
+  if (i < number.size()) {
+    if (number[i] != '.') return std::nullopt;
+    const std::size_t fraction = ++i;
+    while (i < number.size() && isDigit(number[i])) ++i;
+    if (i == fraction || i < number.size()) return std::nullopt;
+  }
+  double seconds = 0;
+  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), seconds,
+                                            std::chars_format::fixed);
+  if (error != std::errc() || end != number.data() + number.size() || !std::isfinite(seconds)) {
+    return std::nullopt;
+  }
   return seconds;
 }
 
@@ -134,7 +151,8 @@ std::shared_ptr<LMOInstallationsStoredAuthToken> LMOInstallationsItem::authToken
     return nullptr;
   }
   auto expiresIn = validStringOrNilForKey("expiresIn", dict);
-  if (!expiresIn) {
+  const auto seconds = expiresIn ? secondsFromExpiresIn(*expiresIn) : std::nullopt;
+  if (!seconds) {
     LMOInstallationsAssignErrorPointer(
         LMOInstallationsErrorUtil::FIDRegistrationErrorWithResponseMissingField(
             "authToken.expiresIn"),
@@ -144,7 +162,7 @@ std::shared_ptr<LMOInstallationsStoredAuthToken> LMOInstallationsItem::authToken
   auto result = std::make_shared<LMOInstallationsStoredAuthToken>();
   result->setStatus(LMOInstallationsAuthTokenStatus::TokenOK);
   result->setToken(*token);
-  result->setExpirationDate(date + secondsFromExpiresIn(*expiresIn));
+  result->setExpirationDate(date + *seconds);
   return result;
 }
 

@@ -14,6 +14,7 @@
 #include "platform/base/PropertyList.h"
 #include "platform/network/tests/LoopbackServer.h"
 #include "platform/runtime/Crypto.h"
+#include "utilities/logger/VTULogger.h"
 
 namespace {
 
@@ -157,21 +158,188 @@ TEST_F(LMOInstallationsAPIServiceTest, AnInvalidRecordIsNotSent) {
   EXPECT_TRUE(server_->arrived().empty());
 }
 
-TEST_F(LMOInstallationsAPIServiceTest, ExpiresInDropsItsLastCharacter) {
+TEST_F(LMOInstallationsAPIServiceTest, ExpiresInIsAPlainDecimalFollowedByOneUnitCharacter) {
   struct Case {
     std::string expiresIn;
-    double seconds;
+    std::optional<double> seconds;  // none: refused as an invalid answer
   };
-  for (const Case& c :
-       {Case{"3600s", 3600}, Case{"3600", 360}, Case{"s", 0}, Case{"abcs", 0}, Case{"1.5s", 1.5}}) {
+  const std::vector<Case> cases = {
+      {"3600s", 3600},
+      {"3600", 360},  // the last character is dropped whatever it is
+      {"s", 0},
+      {"1.5s", 1.5},
+      {"007s", 7},
+      // Not a plain decimal: infinities and NaN would never be refreshed, hexadecimal and
+      // exponents read as something the service did not say.
+      {"infs", std::nullopt},
+      {"nans", std::nullopt},
+      {"INFINITYs", std::nullopt},
+      {"0x10s", std::nullopt},
+      {"1e3s", std::nullopt},
+      {"-5s", std::nullopt},
+      {"+5s", std::nullopt},
+      {" 5s", std::nullopt},
+      {"5 s", std::nullopt},
+      {"5.s", std::nullopt},
+      {".5s", std::nullopt},
+      {"1.2.3s", std::nullopt},
+      {"abcs", std::nullopt},
+      {"12abcs", std::nullopt},
+      {"1" + std::string(400, '0') + "s", std::nullopt},  // too large to be a finite number
+  };
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.expiresIn);
     const std::string json = R"({"token":"t","expiresIn":")" + c.expiresIn + R"("})";
     platform::ErrorPtr error;
     auto token = LMOInstallationsItem::authTokenWithGenerateTokenAPIJSONData(
         platform::Bytes(json.begin(), json.end()), 1000, &error);
-    ASSERT_TRUE(token);
-    EXPECT_EQ(token->expirationDate(), 1000 + c.seconds);
-    EXPECT_EQ(token->status(), LMOInstallationsAuthTokenStatus::TokenOK);
+    if (c.seconds) {
+      ASSERT_TRUE(token) << error->description();
+      EXPECT_EQ(token->expirationDate(), 1000 + *c.seconds);
+      EXPECT_EQ(token->status(), LMOInstallationsAuthTokenStatus::TokenOK);
+    } else {
+      EXPECT_FALSE(token);
+      ASSERT_TRUE(error);
+      EXPECT_EQ(error->domain(), lmoinst::kErrorDomain);
+      EXPECT_EQ(error->userInfo().at(platform::kLocalizedFailureReasonKey),
+                Value("A required response field with name authToken.expiresIn is missing"));
+    }
+  }
+}
+
+TEST_F(LMOInstallationsAPIServiceTest, ARegisterAnswerWithAnEndlessExpiryIsRefused) {
+  server_->server().Post(registerPath(), [](const httplib::Request&, httplib::Response& reply) {
+    reply.set_content(R"({"refreshToken":"r","authToken":{"token":"t","expiresIn":"infs"}})",
+                      "application/json");
+  });
+  start();
+  auto promise = service_->registerInstallation(unregistered());
+  ASSERT_TRUE(settle(promise));
+  ASSERT_TRUE(promise->isRejected());
+  EXPECT_EQ(promise->error()->userInfo().at(platform::kLocalizedFailureReasonKey),
+            Value("A required response field with name authToken.expiresIn is missing"));
+}
+
+TEST_F(LMOInstallationsAPIServiceTest, DebugLinesNeverCarryTheSecrets) {
+  const std::string apiKey = "AIzaSECRETKEY-abcdefghijklmnopqrstuvwx";
+  const std::string refreshToken = "refresh-SECRET-0123456789abcdef";
+  const std::string authToken = "auth-SECRET-0123456789abcdef";
+  const std::string freshToken = "fresh-SECRET-0123456789abcdef";
+  const std::string migrationToken = "legacy-SECRET-0123456789abcdef";
+  server_->server().Post(registerPath(), [&](const httplib::Request&, httplib::Response& reply) {
+    reply.set_content(R"({"refreshToken":")" + refreshToken + R"(", "authToken" : {"token":  ")" +
+                          authToken + R"(","expiresIn":"60s"}})",
+                      "application/json");
+  });
+  server_->server().Post(".*/authTokens:generate", [&](const httplib::Request&,
+                                                       httplib::Response& reply) {
+    reply.set_content(R"({"token":")" + freshToken + R"(","expiresIn":"60s"})", "application/json");
+  });
+  // An error answer that echoes what it was sent.
+  server_->server().Delete(".*", [&](const httplib::Request&, httplib::Response& reply) {
+    reply.status = 409;
+    reply.set_content(R"({"error":{"refreshToken":")" + refreshToken + R"("}})",
+                      "application/json");
+  });
+  server_->start();
+  LMOInstallationsAPIService::setServiceBaseURL(server_->url(""));
+  LMOInstallationsAPIService::setTrustedCAFile(server_->certificateFile());
+  auto service = LMOInstallationsAPIService::initWithAPIKey(apiKey, kProject);
+  VTULoggerSetMaximumLevel(kVTULoggerLevelDebug);
+  vtu::testing::startCapturingLines();
+
+  auto item = unregistered();
+  item->IIDDefaultToken = migrationToken;
+  auto registration = service->registerInstallation(item);
+  ASSERT_TRUE(settle(registration));
+  ASSERT_TRUE(registration->isFulfilled()) << registration->error()->description();
+  auto registered = registration->value().objectAs<LMOInstallationsItem>();
+  EXPECT_EQ(registered->refreshToken, refreshToken);  // only the log lines are redacted
+  EXPECT_EQ(registered->authToken->token(), authToken);
+  auto refresh = service->refreshAuthTokenForInstallation(registered);
+  ASSERT_TRUE(settle(refresh));
+  ASSERT_TRUE(refresh->isFulfilled());
+  auto deletion = service->deleteInstallation(registered);
+  ASSERT_TRUE(settle(deletion));
+  ASSERT_TRUE(deletion->isRejected());
+  // The service did get every secret.
+  auto received = server_->received();
+  ASSERT_EQ(received.size(), 3u);
+  EXPECT_EQ(received[0].header("X-Veltro-Api-Key"), apiKey);
+  EXPECT_EQ(received[0].header("x-veltro-lis-ios-iid-migration-auth"), migrationToken);
+  EXPECT_EQ(received[1].header("Authorization"), "LIS_v2 " + refreshToken);
+
+  vtu::testing::flushLoggingQueue();
+  std::vector<std::string> lines;
+  for (const auto& line : vtu::testing::capturedLines()) lines.push_back(line.line);
+  auto linesWith = [&](const std::string& text) {
+    size_t n = 0;
+    for (const auto& line : lines) n += line.find(text) != std::string::npos ? 1 : 0;
+    return n;
+  };
+  // Requests, answers and the unexpected answer are still logged, with their headers.
+  EXPECT_EQ(linesWith("[I-LIS001001]"), 3u);
+  EXPECT_EQ(linesWith("[I-LIS001003]"), 3u);
+  EXPECT_EQ(linesWith("[I-LIS001004]"), 1u);
+  EXPECT_GE(linesWith("X-Veltro-Api-Key"), 3u);
+  EXPECT_GE(linesWith("x-veltro-lis-ios-iid-migration-auth"), 1u);
+  EXPECT_GE(linesWith("Authorization"), 2u);
+  EXPECT_GE(linesWith("refreshToken"), 2u);
+  // No secret, nor more than a short prefix of one.
+  for (const std::string& secret : {apiKey, refreshToken, authToken, freshToken, migrationToken}) {
+    SCOPED_TRACE(secret);
+    EXPECT_EQ(linesWith(secret.substr(0, 8)), 0u);
+    EXPECT_EQ(linesWith("SECRET"), 0u);
+  }
+}
+
+TEST_F(LMOInstallationsAPIServiceTest, IdentifiersInThePathAreEscapedSegments) {
+  std::mutex mutex;
+  std::vector<std::string> targets;
+  auto record = [&](const httplib::Request& request, httplib::Response& reply) {
+    std::lock_guard lock(mutex);
+    targets.push_back(request.target);
+    reply.set_content(R"({"token":"t","expiresIn":"60s"})", "application/json");
+  };
+  server_->server().Post(".*", record);
+  server_->server().Delete(".*", record);
+  start();
+  // A server-assigned FID (or a project) with characters that would change the request's path,
+  // query or fragment.
+  struct Case {
+    std::string projectID;
+    std::string fid;
+    std::string escapedProject;
+    std::string escapedFID;
+  };
+  const std::vector<Case> cases = {
+      {kProject, "a/b?c=d#e", kProject, "a%2Fb%3Fc%3Dd%23e"},
+      {kProject, "..", kProject, "%2E%2E"},
+      {kProject, ".", kProject, "%2E"},
+      {"p/../q", "dFID-_.~9", "p%2F..%2Fq", "dFID-_.~9"},
+      {kProject, "with space%", kProject, "with%20space%25"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fid);
+    {
+      std::lock_guard lock(mutex);
+      targets.clear();
+    }
+    auto service = LMOInstallationsAPIService::initWithAPIKey(kAPIKey, c.projectID);
+    auto item = registered();
+    item->lumoInstallationID = c.fid;
+    auto refresh = service->refreshAuthTokenForInstallation(item);
+    ASSERT_TRUE(settle(refresh));
+    EXPECT_TRUE(refresh->isFulfilled());
+    auto deletion = service->deleteInstallation(item);
+    ASSERT_TRUE(settle(deletion));
+    EXPECT_TRUE(deletion->isFulfilled());
+    auto registration = service->registerInstallation(unregistered());
+    ASSERT_TRUE(settle(registration));
+    std::lock_guard lock(mutex);
+    const std::string base = "/v1/projects/" + c.escapedProject + "/installations/";
+    EXPECT_EQ(targets, (std::vector<std::string>{base + c.escapedFID + "/authTokens:generate",
+                                                 base + c.escapedFID + "/", base}));
   }
 }
 

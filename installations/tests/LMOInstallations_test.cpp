@@ -77,6 +77,11 @@ class FakeService {
     std::lock_guard lock(mutex_);
     statuses_.push_back(status);
   }
+  // Every later request is answered with this status (0: answer normally again).
+  void answerEverythingWith(int status) {
+    std::lock_guard lock(mutex_);
+    permanentStatus_ = status;
+  }
   void setAssignedFID(std::string fid) { assignedFID_ = std::move(fid); }
   std::vector<platform::testing::ReceivedRequest> received() const { return server_.received(); }
   size_t count(const std::string& method, const std::string& suffix) const {
@@ -93,9 +98,14 @@ class FakeService {
  private:
   bool answerStatus(httplib::Response& reply) {
     std::lock_guard lock(mutex_);
-    if (statuses_.empty()) return false;
-    reply.status = statuses_.front();
-    statuses_.erase(statuses_.begin());
+    if (permanentStatus_ != 0) {
+      reply.status = permanentStatus_;
+    } else if (statuses_.empty()) {
+      return false;
+    } else {
+      reply.status = statuses_.front();
+      statuses_.erase(statuses_.begin());
+    }
     reply.set_content(R"({"error":{"code":)" + std::to_string(reply.status) + "}}",
                       "application/json");
     return true;
@@ -104,6 +114,7 @@ class FakeService {
   LoopbackServer server_;
   std::mutex mutex_;
   std::vector<int> statuses_;
+  int permanentStatus_ = 0;
   std::string assignedFID_;
 };
 
@@ -339,6 +350,49 @@ TEST_F(LMOInstallationsTest, ARevokedInstallationIsReplacedByANewOne) {
   EXPECT_EQ(service_->count("POST", "/installations/"), 2u);
 }
 
+TEST_F(LMOInstallationsTest, AServiceThatNeverKnowsTheInstallationCostsOneRegenerationPerCall) {
+  // 404 and 401 both mean "start over with a new installation"; a service that answers so to
+  // everything must not make one call register again and again.
+  for (int status : {404, 401}) {
+    SCOPED_TRACE(status);
+    const std::string app = "app-" + std::to_string(status);
+    auto installations = make(app);
+    service_->answerEverythingWith(status);
+    const size_t registersBefore = service_->count("POST", "/installations/");
+    const size_t notificationsBefore = notificationCount();
+    auto [token, error] = fetchToken(*installations);
+    ASSERT_TRUE(error);
+    EXPECT_FALSE(token);
+    EXPECT_EQ(error->domain(), lmoinst::kErrorDomain);
+    EXPECT_TRUE(LMOInstallationsErrorUtil::isAPIError(error, status)) << error->description();
+    // The first installation's registration, then one new installation's registration.
+    EXPECT_EQ(service_->count("POST", "/installations/") - registersBefore, 2u);
+    // Created, removed, the next one created.
+    EXPECT_EQ(notificationCount() - notificationsBefore, 3u);
+    // A later call may try again, once more and no more.
+    EXPECT_TRUE(fetchToken(*installations).second);
+    EXPECT_EQ(service_->count("POST", "/installations/") - registersBefore, 4u);
+    // Once the service answers again, the next call succeeds with a registered installation.
+    service_->answerEverythingWith(0);
+    auto [good, noError] = fetchToken(*installations);
+    ASSERT_FALSE(noError) << noError->description();
+    EXPECT_EQ(good->authToken(), "auth-1");
+    EXPECT_EQ(stored(app)->registrationStatus, LMOInstallationsRegistrationStatus::Registered);
+  }
+}
+
+TEST_F(LMOInstallationsTest, ARevokedRefreshTokenIsReplacedOnceThenTheErrorIsReported) {
+  auto installations = make("app");
+  ASSERT_FALSE(fetchToken(*installations).second);
+  const size_t registersBefore = service_->count("POST", "/installations/");
+  service_->answerEverythingWith(401);
+  auto [token, error] = fetchToken(*installations, true);
+  ASSERT_TRUE(error);
+  EXPECT_TRUE(LMOInstallationsErrorUtil::isAPIError(error, 401));
+  EXPECT_EQ(service_->count("POST", ":generate"), 1u);
+  EXPECT_EQ(service_->count("POST", "/installations/") - registersBefore, 1u);
+}
+
 TEST_F(LMOInstallationsTest, BackoffAfterAnUnrecoverableAnswer) {
   service_->queueStatus(403);
   auto installations = make("app");
@@ -452,6 +506,85 @@ TEST_F(LMOInstallationsTest, ARevokedDefaultInstallationDropsTheLegacyIdentifier
     withHeader += request.hasHeader("x-veltro-lis-ios-iid-migration-auth") ? 1 : 0;
   }
   EXPECT_EQ(withHeader, 1u);
+}
+
+TEST_F(LMOInstallationsTest, ACorruptLegacyPropertyListCountsAsNoMarker) {
+  // Files at the legacy path that do not read as a dictionary.
+  const std::vector<std::string> contents = {
+      "not a property list",
+      "",
+      R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><array>)"
+      R"(<string>|S|cre</string></array></plist>)",
+  };
+  for (size_t i = 0; i < contents.size(); ++i) {
+    SCOPED_TRACE(i);
+    const std::string privateTag = std::string(lmoinst::kIIDPrivateKeyTagPrefix) + "com.tavo.tests";
+    for (const std::string prefix :
+         {lmoinst::kIIDPublicKeyTagPrefix, lmoinst::kIIDPrivateKeyTagPrefix}) {
+      const std::string tag = prefix + "com.tavo.tests";
+      ASSERT_EQ(platform::Keychain::shared().add(
+                    {{platform::kSecClass, Value(platform::kSecClassKey)},
+                     {platform::kSecAttrApplicationTag, Value::data(std::string_view(tag))},
+                     {platform::kSecAttrKeyType, Value(platform::kSecAttrKeyTypeRSA)},
+                     {platform::kSecValueData, Value::data(Bytes{1, 2, 3})}}),
+                platform::errSecSuccess);
+    }
+    ASSERT_TRUE(platform::files::createDirectory(
+        LMOInstallationsIIDStore::plistPath().parent_path(), true));
+    ASSERT_TRUE(
+        platform::files::writeAtomically(LMOInstallationsIIDStore::plistPath(), contents[i]));
+    LMOInstallationsIIDStore store;
+    EXPECT_FALSE(store.hasPlistIIDFlag());
+
+    auto installations = make(lmoinst::kDefaultAppName);
+    auto fid = fetchFID(*installations);
+    ASSERT_TRUE(fid);
+    EXPECT_EQ(fid->size(), 22u) << "no marker: a generated FID, not the legacy one";
+    ASSERT_FALSE(fetchToken(*installations).second);
+    const size_t before = notificationCount();
+
+    EXPECT_FALSE(deleteInstallation(*installations));
+    EXPECT_FALSE(stored(lmoinst::kDefaultAppName));
+    EXPECT_EQ(notificationCount(), before + 1) << "the analytics front end must hear of it";
+    // The key items went with it; the unreadable file is left as it was.
+    EXPECT_FALSE(store.IIDPublicKeyData());
+    Value key;
+    EXPECT_EQ(platform::Keychain::shared().copyMatching(
+                  LMOInstallationsIIDStore::keyPairQueryWithTag(
+                      Bytes(privateTag.begin(), privateTag.end()), true),
+                  &key),
+              platform::errSecItemNotFound);
+    auto left = platform::files::readFile(LMOInstallationsIIDStore::plistPath());
+    ASSERT_TRUE(left);
+    EXPECT_EQ(std::string(left->begin(), left->end()), contents[i]);
+    // The next request starts a new installation.
+    auto next = fetchFID(*installations);
+    ASSERT_TRUE(next);
+    EXPECT_NE(next, fid);
+    EXPECT_FALSE(deleteInstallation(*installations));
+  }
+}
+
+TEST_F(LMOInstallationsTest, ADefaultAppWhoseInstallationsCannotBeMadeIsNotConfigured) {
+  Value::Dictionary options{{"VELTRO_APP_ID", Value("1:123456:ios:5c2e9a7b13d04f68")},
+                            {"BUNDLE_ID", Value("com.tavo.tests")},
+                            {"API_KEY", Value("too-short")},
+                            {"PROJECT_ID", Value(kProject)},
+                            {"VCM_SENDER_ID", Value("123456")}};
+  try {
+    LMOApp::configureWithOptions(LMOOptions::initInternalWithOptionsDictionary(options));
+    FAIL() << "no exception";
+  } catch (const platform::Exception& e) {
+    EXPECT_EQ(e.name(), "com.lumo.installations");
+  }
+  EXPECT_FALSE(LMOApp::isDefaultAppConfigured());
+  EXPECT_THROW(LMOInstallations::installations(), platform::Exception);
+  // Fixed options configure it.
+  options["API_KEY"] = Value(kAPIKey);
+  LMOApp::configureWithOptions(LMOOptions::initInternalWithOptionsDictionary(options));
+  ASSERT_TRUE(LMOApp::isDefaultAppConfigured());
+  EXPECT_TRUE(LMOInstallations::installations());
+  EXPECT_EQ(LMOApp::allApps()->size(), 1u);
 }
 
 TEST_F(LMOInstallationsTest, ConfiguringTheDefaultAppCreatesItsInstallationsEagerly) {
