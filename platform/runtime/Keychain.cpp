@@ -148,6 +148,12 @@ std::filesystem::path Keychain::storagePath() {
 std::optional<OSStatus> Keychain::begin(const char* function, const Value::Dictionary& query,
                                         const Value::Dictionary& attributes,
                                         std::size_t* callIndex) {
+  CallHook hook;
+  {
+    std::lock_guard lock(mutex_);
+    hook = hook_;
+  }
+  if (hook) hook(KeychainCall{function, query, attributes, errSecSuccess});
   std::lock_guard lock(mutex_);
   // Bounded, so that the process's keychain does not grow with every call it ever answered.
   if (calls_.size() == kMaxRecordedCalls) {
@@ -282,6 +288,11 @@ OSStatus Keychain::deleteItems(const Value::Dictionary& query) {
 void Keychain::injectStatusForNextCall(OSStatus status) {
   std::lock_guard lock(mutex_);
   injected_.push_back(status);
+}
+
+void Keychain::setCallHookForTesting(CallHook hook) {
+  std::lock_guard lock(mutex_);
+  hook_ = std::move(hook);
 }
 
 std::vector<KeychainCall> Keychain::recordedCalls() const {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -96,6 +97,10 @@ class Keychain {
   // Test seams. The injected statuses answer the next calls (one each, in order) without
   // touching the items. Calls are recorded, the most recent kMaxRecordedCalls of them.
   void injectStatusForNextCall(OSStatus status);
+  // Called with every call before it touches the items, on the calling thread and outside the
+  // keychain's lock, so a test can hold a call back (a slow keychain). Empty: none.
+  using CallHook = std::function<void(const KeychainCall& call)>;
+  void setCallHookForTesting(CallHook hook);
   std::vector<KeychainCall> recordedCalls() const;
   void clearRecordedCalls();
   // The file of the items (under the current sandbox home).
@@ -108,6 +113,7 @@ class Keychain {
   void finish(std::size_t callIndex, OSStatus status);
 
   mutable std::mutex mutex_;
+  CallHook hook_;
   std::deque<OSStatus> injected_;
   std::deque<KeychainCall> calls_;
   std::size_t droppedCalls_ = 0;  // calls recorded before calls_.front()

@@ -1,12 +1,17 @@
 // Objects kept in the keychain as generic-password items of one service, one item per key, each
 // holding the object as a secure-coded keyed archive. Every operation returns a promise at once;
 // keychain calls and archiving run on the queue "com.vtu.KeychainStorage.Keychain", cache
-// accesses on "com.vtu.KeychainStorage.InMemoryCache", so no caller blocks on the keychain.
+// accesses on "com.vtu.KeychainStorage.InMemoryCache", so no caller blocks on the keychain. The
+// cache only ever holds what the keychain holds or is about to: a failed write is evicted, and a
+// read never caches an answer older than a write of the same key.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "platform/base/Cache.h"
 #include "platform/base/Value.h"
@@ -47,6 +52,17 @@ class VTUKeychainStorage : public std::enable_shared_from_this<VTUKeychainStorag
   VTUKeychainStorage(std::string service, std::shared_ptr<ObjectCache> cache);
 
  private:
+  // Every write and removal of a key moves its generation on; a read fills the cache only when
+  // the key's generation is still the one it saw when it missed, so an older keychain answer
+  // never replaces a newer write.
+  std::uint64_t generationForKey(const std::string& key);
+  std::uint64_t advanceGenerationForKey(const std::string& key);
+  PRMPromisePtr readKeychainForKey(const std::string& key, const std::string& objectClass,
+                                   const std::optional<std::string>& accessGroup,
+                                   std::uint64_t generation);
+
+  std::mutex generationsMutex_;
+  std::unordered_map<std::string, std::uint64_t> generations_;
   platform::DispatchQueuePtr keychainQueue_;
   platform::DispatchQueuePtr inMemoryCacheQueue_;
   std::string service_;

@@ -27,8 +27,13 @@ std::optional<platform::Bytes> VTUKeychainUtils::getItemWithQuery(
 
 bool VTUKeychainUtils::setItem(const platform::Bytes& item, const Value::Dictionary& query,
                                platform::ErrorPtr* error) {
-  const auto existing = getItemWithQuery(query, error);
-  if (error && *error) return false;
+  // The lookup's error is needed to stop here even when the caller asked for none.
+  platform::ErrorPtr lookupError;
+  const auto existing = getItemWithQuery(query, &lookupError);
+  if (lookupError) {
+    platform::setError(error, lookupError);
+    return false;
+  }
 
   platform::OSStatus status;
   const char* function;

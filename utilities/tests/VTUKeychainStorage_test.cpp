@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
+
 #include "platform/runtime/Keychain.h"
 #include "platform/testing/PlatformTest.h"
 #include "utilities/storage/VTUKeychainUtils.h"
@@ -99,13 +102,19 @@ TEST_F(VTUKeychainStorageTest, FailuresRejectWithTheKeychainFunctionAndStatus) {
   EXPECT_EQ(read->error()->userInfo().at("NSLocalizedFailureReason"),
             Value("SecItemCopyMatching (-25308)"));
 
-  // A failed write keeps the new object in the cache.
+  // A failed write leaves no trace in the cache: a later read answers what the keychain holds.
   platform::Keychain::shared().injectStatusForNextCall(platform::errSecItemNotFound);
   platform::Keychain::shared().injectStatusForNextCall(platform::errSecIO);
   auto write = await(store->setObject("new", "k", std::nullopt));
   ASSERT_TRUE(write->isRejected());
   EXPECT_EQ(write->error()->userInfo().at("NSLocalizedFailureReason"), Value("SecItemAdd (-36)"));
-  EXPECT_EQ(await(store->getObjectForKey("k", "NSString", std::nullopt))->value(), Value("new"));
+  EXPECT_FALSE(store->inMemoryCache()->objectForKey("k"));
+  EXPECT_TRUE(await(store->getObjectForKey("k", "NSString", std::nullopt))->value().isNil());
+  // Also when an older value is stored: the read finds the older one, not the refused one.
+  await(store->setObject("old", "k", std::nullopt));
+  platform::Keychain::shared().injectStatusForNextCall(platform::errSecIO);
+  ASSERT_TRUE(await(store->setObject("refused", "k", std::nullopt))->isRejected());
+  EXPECT_EQ(await(store->getObjectForKey("k", "NSString", std::nullopt))->value(), Value("old"));
 
   platform::Keychain::shared().injectStatusForNextCall(platform::errSecIO);
   auto remove = await(store->removeObjectForKey("k", std::nullopt));
@@ -120,6 +129,82 @@ TEST_F(VTUKeychainStorageTest, StoredObjectOfAnotherClassRejectsAndIsNotCached) 
   auto read = await(store->getObjectForKey("k", "NSString", std::nullopt));
   EXPECT_TRUE(read->isRejected());
   EXPECT_FALSE(store->inMemoryCache()->objectForKey("k"));
+}
+
+TEST_F(VTUKeychainStorageTest, ACachedObjectIsOnlyHandedOutForTheClassAskedFor) {
+  await(store->setObject(42, "k", std::nullopt));
+  // Cached as a number: a read for a string goes to the keychain, whose archive is refused.
+  platform::Keychain::shared().clearRecordedCalls();
+  auto asString = await(store->getObjectForKey("k", "NSString", std::nullopt));
+  ASSERT_TRUE(asString->isRejected());
+  EXPECT_EQ(keychainFunctions(), std::vector<std::string>{"SecItemCopyMatching"});
+  // The class itself, or a class it descends from, is answered from the cache.
+  platform::Keychain::shared().clearRecordedCalls();
+  EXPECT_EQ(await(store->getObjectForKey("k", "NSNumber", std::nullopt))->value(), Value(42));
+  EXPECT_EQ(await(store->getObjectForKey("k", "NSObject", std::nullopt))->value(), Value(42));
+  EXPECT_TRUE(keychainFunctions().empty());
+}
+
+TEST_F(VTUKeychainStorageTest, AWriteWinsOverASlowerReadThatBeganBeforeIt) {
+  await(store->setObject("old", "k", std::nullopt));
+  store->resetInMemoryCache();
+  // The keychain holds the read's lookup until the test lets it go.
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool reading = false;
+  bool released = false;
+  platform::Keychain::shared().setCallHookForTesting([&](const platform::KeychainCall& call) {
+    if (call.function != "SecItemCopyMatching") return;
+    std::unique_lock lock(mutex);
+    if (reading) return;  // only the first lookup is held
+    reading = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return released; });
+  });
+  auto read = store->getObjectForKey("k", "NSString", std::nullopt);
+  ASSERT_TRUE(pumpUntil([&] {
+    std::lock_guard lock(mutex);
+    return reading;
+  }));
+  auto write = store->setObject("new", "k", std::nullopt);
+  // The write's cache step runs while the read is still in the keychain.
+  ASSERT_TRUE(pumpUntil([&] { return store->inMemoryCache()->objectForKey("k") == Value("new"); }));
+  {
+    std::lock_guard lock(mutex);
+    released = true;
+  }
+  changed.notify_all();
+  EXPECT_EQ(await(read)->value().description(), "old");  // it asked before the write
+  EXPECT_TRUE(await(write)->isFulfilled());
+  platform::Keychain::shared().setCallHookForTesting(nullptr);
+  // Later reads see the newer write, from the cache and from the keychain.
+  EXPECT_EQ(await(store->getObjectForKey("k", "NSString", std::nullopt))->value().description(),
+            "new");
+  auto fresh = VTUKeychainStorage::initWithService("svc");
+  EXPECT_EQ(await(fresh->getObjectForKey("k", "NSString", std::nullopt))->value().description(),
+            "new");
+}
+
+TEST_F(VTUKeychainStorageTest, SetItemStopsAtAFailedLookupEvenWithoutAnErrorParameter) {
+  const auto query = store->keychainQueryWithKey("k", std::nullopt);
+  const platform::Bytes data{1, 2, 3};
+  for (bool withErrorParameter : {true, false}) {
+    SCOPED_TRACE(withErrorParameter);
+    platform::Keychain::shared().clearRecordedCalls();
+    platform::Keychain::shared().injectStatusForNextCall(platform::errSecInteractionNotAllowed);
+    platform::ErrorPtr error;
+    EXPECT_FALSE(VTUKeychainUtils::setItem(data, query, withErrorParameter ? &error : nullptr));
+    EXPECT_EQ(keychainFunctions(), std::vector<std::string>{"SecItemCopyMatching"});
+    if (withErrorParameter) {
+      ASSERT_TRUE(error);
+      EXPECT_EQ(error->userInfo().at("NSLocalizedFailureReason"),
+                Value("SecItemCopyMatching (-25308)"));
+    }
+  }
+  EXPECT_FALSE(VTUKeychainUtils::getItemWithQuery(query, nullptr));
+  // Without a failure it writes, with or without the parameter.
+  EXPECT_TRUE(VTUKeychainUtils::setItem(data, query, nullptr));
+  EXPECT_EQ(VTUKeychainUtils::getItemWithQuery(query, nullptr), data);
 }
 
 TEST_F(VTUKeychainStorageTest, GetItemWithoutAnErrorParameterAnswersNilForFailureAndAbsence) {
