@@ -189,6 +189,10 @@ struct Hop {
   std::string host;
   std::filesystem::path anchors;
 
+  // A redirect turned the request into one without a body (a 303, or a 301/302 after a
+  // POST): the configuration's fields that describe a body are left out too.
+  bool bodyDropped = false;
+
   // Request body source.
   const Bytes* body = nullptr;
   std::FILE* bodyFile = nullptr;
@@ -363,6 +367,17 @@ struct HopResult {
   std::string redirectURL;
 };
 
+// The header fields that describe a request's body.
+constexpr const char* kBodyHeaderFields[] = {"Content-Type", "Content-Length", "Content-Encoding"};
+
+bool isBodyHeaderField(const std::string& name) {
+  const CaseInsensitiveLess less;
+  for (const char* field : kBodyHeaderFields) {
+    if (!less(name, field) && !less(field, name)) return true;
+  }
+  return false;
+}
+
 HopResult performHop(Hop& hop, const URLRequest& request, const URLSessionConfiguration& config,
                      double requestTimeout, double resourceTimeout) {
   HopResult result;
@@ -412,9 +427,13 @@ HopResult performHop(Hop& hop, const URLRequest& request, const URLSessionConfig
   curl_easy_setopt(c, CURLOPT_SSL_CTX_FUNCTION, onSSLContext);
   curl_easy_setopt(c, CURLOPT_SSL_CTX_DATA, &hop);
 
-  // Header fields: the configuration's, then the request's over them.
+  // Header fields: the configuration's, then the request's over them. A request whose body a
+  // redirect dropped announces none: a server that honours Content-Length would wait for it.
   HTTPHeaderFields fields;
-  for (const auto& [name, value] : config.HTTPAdditionalHeaders) fields[name] = value;
+  for (const auto& [name, value] : config.HTTPAdditionalHeaders) {
+    if (hop.bodyDropped && isBodyHeaderField(name)) continue;
+    fields[name] = value;
+  }
   for (const auto& [name, value] : request.allHTTPHeaderFields) fields[name] = value;
   curl_slist* list = nullptr;
   for (const auto& [name, value] : fields) {
@@ -645,8 +664,10 @@ void URLSessionTask::resume() {
     ErrorPtr error;
     std::shared_ptr<const HTTPURLResponse> response;
     Bytes data;
+    bool bodyDropped = false;
     for (int redirects = 0;; ++redirects) {
       Hop hop;
+      hop.bodyDropped = bodyDropped;
       hop.task = self.get();
       hop.session = session.get();
       hop.taskRef = self;
@@ -708,9 +729,7 @@ void URLSessionTask::resume() {
       if (dropBody) {
         next.HTTPMethod = "GET";
         next.HTTPBody.clear();
-        for (const char* field : {"Content-Type", "Content-Length", "Content-Encoding"}) {
-          next.allHTTPHeaderFields.erase(field);
-        }
+        for (const char* field : kBodyHeaderFields) next.allHTTPHeaderFields.erase(field);
       }
       auto answer = std::make_shared<Answer<std::optional<URLRequest>>>();
       if (auto delegate = session->delegate()) {
@@ -735,10 +754,12 @@ void URLSessionTask::resume() {
       if (dropBody || followed.HTTPMethod == "GET" || followed.HTTPMethod == "HEAD") {
         body.reset();
         bodyFile.clear();
+        bodyDropped = true;
       }
       if (!followed.HTTPBody.empty()) {
         body = followed.HTTPBody;
         bodyFile.clear();
+        bodyDropped = false;
       }
       request = std::move(followed);
       {

@@ -64,6 +64,19 @@ VTUNetworkURLSession::VTUNetworkURLSession(
 
 VTUNetworkURLSession::~VTUNetworkURLSession() = default;
 
+bool VTUNetworkURLSession::setSessionID(const std::string& sessionID) {
+  if (!isUsableSessionID(sessionID)) return false;
+  sessionID_ = sessionID;
+  return true;
+}
+
+bool VTUNetworkURLSession::isUsableSessionID(const std::string& sessionID) {
+  // The identifier names the upload's temporary file, and wake-ups bring identifiers from
+  // outside: none may reach out of the temporary folder.
+  return !sessionID.empty() && sessionID.find('/') == std::string::npos &&
+         sessionID.find("..") == std::string::npos && sessionID.find('\0') == std::string::npos;
+}
+
 std::shared_ptr<VTUNetworkURLSession> VTUNetworkURLSession::initWithNetworkLoggerDelegate(
     const std::shared_ptr<VTUNetworkLoggerDelegate>& loggerDelegate) {
   return std::make_shared<VTUNetworkURLSession>(loggerDelegate);
@@ -328,6 +341,7 @@ void VTUNetworkURLSession::handleEventsForBackgroundURLSessionID(
 std::shared_ptr<VTUNetworkURLSession> VTUNetworkURLSession::fetcherWithSessionIdentifier(
     const std::string& sessionID) {
   std::lock_guard lock(fetcherMapLock());
+  if (!isUsableSessionID(sessionID)) return nullptr;
   if (auto existing = sessionFromFetcherMapForSessionID(sessionID)) return existing;
   if (sessionID.rfind(kVTUNetworkBackgroundSessionPrefix, 0) != 0) return nullptr;
   auto fetcher = initWithNetworkLoggerDelegate(nullptr);

@@ -54,7 +54,10 @@ class VTUNetworkURLSession : public platform::Object, public platform::URLSessio
   void callSystemCompletionHandler(const std::string& identifier);
 
   const std::string& sessionID() const { return sessionID_; }
-  void setSessionID(const std::string& sessionID) { sessionID_ = sessionID; }
+  // Refuses (false, the identifier kept) an identifier that could not name a file of the
+  // temporary folder: one holding "/", ".." or a NUL byte.
+  bool setSessionID(const std::string& sessionID);
+  static bool isUsableSessionID(const std::string& sessionID);
   bool isBackgroundNetworkEnabled() const { return backgroundNetworkEnabled_; }
   void setBackgroundNetworkEnabled(bool enabled) { backgroundNetworkEnabled_ = enabled; }
   const std::filesystem::path& networkDirectoryURL() const { return networkDirectoryURL_; }

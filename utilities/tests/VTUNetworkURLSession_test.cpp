@@ -1,9 +1,16 @@
 #include "utilities/network/VTUNetworkURLSession.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
 
 #include "platform/base/Files.h"
 #include "platform/dispatch/RunLoop.h"
@@ -279,6 +286,197 @@ TEST_F(VTUNetworkURLSessionTest, AnUploadFileThatCannotBeWrittenSendsTheBodyFrom
   EXPECT_EQ(calls[0].code, 901000);
   EXPECT_EQ(calls[0].level, 3);
   EXPECT_EQ(calls[0].message, "Failed to write request data to file");
+}
+
+// A plain HTTP/1.1 server on 127.0.0.1 that, like most servers, takes a request's
+// Content-Length at its word and waits for that many body bytes before it answers. "/upload"
+// answers 303 to "/landing", which answers 200 "landed". One connection per request.
+class ContentLengthHonouringServer {
+ public:
+  struct Request {
+    std::string method;
+    std::string path;
+    std::map<std::string, std::string> headers;  // names in lower case
+    std::string body;
+  };
+
+  ContentLengthHonouringServer() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(listener_, 8) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      throw std::runtime_error("cannot listen on loopback");
+    }
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~ContentLengthHonouringServer() {
+    ::shutdown(listener_, SHUT_RDWR);
+    ::close(listener_);
+    thread_.join();
+  }
+  std::string url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+  std::vector<Request> requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+  }
+
+ private:
+  void serve() {
+    for (;;) {
+      const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (connection < 0) return;
+      handle(connection);
+      ::close(connection);
+    }
+  }
+  void handle(int connection) {
+    std::string data;
+    char buffer[4096];
+    std::size_t headerEnd;
+    while ((headerEnd = data.find("\r\n\r\n")) == std::string::npos) {
+      const ssize_t n = ::recv(connection, buffer, sizeof buffer, 0);
+      if (n <= 0) return;
+      data.append(buffer, static_cast<std::size_t>(n));
+    }
+    Request request;
+    std::istringstream head(data.substr(0, headerEnd));
+    std::string line;
+    std::getline(head, line);
+    std::istringstream(line) >> request.method >> request.path;
+    while (std::getline(head, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      const std::size_t colon = line.find(':');
+      if (colon == std::string::npos) continue;
+      std::string name = line.substr(0, colon);
+      for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      std::string value = line.substr(colon + 1);
+      value.erase(0, value.find_first_not_of(' '));
+      request.headers[name] = value;
+    }
+    request.body = data.substr(headerEnd + 4);
+    if (auto it = request.headers.find("content-length"); it != request.headers.end()) {
+      const std::size_t expected = std::stoul(it->second);
+      while (request.body.size() < expected) {
+        const ssize_t n = ::recv(connection, buffer, sizeof buffer, 0);
+        if (n <= 0) break;  // the client gave up waiting
+        request.body.append(buffer, static_cast<std::size_t>(n));
+      }
+      if (request.body.size() < expected) {
+        record(std::move(request));
+        return;
+      }
+    }
+    std::string answer;
+    if (request.path == "/upload") {
+      answer =
+          "HTTP/1.1 303 See Other\r\nLocation: /landing\r\nContent-Length: 0\r\n"
+          "Connection: close\r\n\r\n";
+    } else {
+      answer =
+          "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 6\r\n"
+          "Connection: close\r\n\r\nlanded";
+    }
+    record(std::move(request));
+    ::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+  }
+  void record(Request request) {
+    std::lock_guard lock(mutex_);
+    requests_.push_back(std::move(request));
+  }
+
+  int listener_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  mutable std::mutex mutex_;
+  std::vector<Request> requests_;
+};
+
+TEST_F(VTUNetworkURLSessionTest, APostAnswered303IsFollowedAsAGetWithoutBodyHeaders) {
+  ContentLengthHonouringServer server;
+  for (bool background : {false, true}) {
+    SCOPED_TRACE(background);
+    auto fetcher = VTUNetworkURLSession::initWithNetworkLoggerDelegate(logger_);
+    fetcher->setBackgroundNetworkEnabled(background);
+    // As the network facade sends its compressed bodies.
+    platform::URLRequest request(server.url("/upload"));
+    request.HTTPMethod = "POST";
+    request.HTTPBody = bytesOf("compressed body");
+    request.timeoutInterval = 5;  // bounds a wait for body bytes that never come
+    request.setValueForHTTPHeaderField("15", "Content-Length");
+    request.setValueForHTTPHeaderField("gzip", "Content-Encoding");
+    request.setValueForHTTPHeaderField("application/x-www-form-urlencoded", "Content-Type");
+    request.setValueForHTTPHeaderField("kept", "X-Other");
+    Completion completion;
+    ASSERT_TRUE(fetcher->sessionIDFromAsyncPOSTRequest(request, recordInto(completion)));
+    ASSERT_TRUE(pumpUntil([&] { return completion.done; }, 30));
+    ASSERT_FALSE(completion.error) << completion.error->description();
+    EXPECT_EQ(completion.response->statusCode(), 200);
+    EXPECT_EQ(textOf(completion.data), "landed");
+  }
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 4u);
+  for (size_t i = 0; i < requests.size(); i += 2) {
+    EXPECT_EQ(requests[i].method, "POST");
+    EXPECT_EQ(requests[i].body, "compressed body");
+    EXPECT_EQ(requests[i].headers.at("content-encoding"), "gzip");
+    const auto& followed = requests[i + 1];
+    EXPECT_EQ(followed.method, "GET");
+    EXPECT_EQ(followed.path, "/landing");
+    EXPECT_TRUE(followed.body.empty());
+    EXPECT_FALSE(followed.headers.count("content-length"));
+    EXPECT_FALSE(followed.headers.count("content-encoding"));
+    EXPECT_FALSE(followed.headers.count("content-type"));
+    EXPECT_EQ(followed.headers.at("x-other"), "kept");  // only the body's own fields go
+  }
+}
+
+TEST_F(VTUNetworkURLSessionTest, BackgroundIdentifiersThatWouldLeaveTheTemporaryFolderAreRefused) {
+  vtu::testing::startCapturingLines();
+  const std::string prefix = kVTUNetworkBackgroundSessionPrefix;
+  const std::vector<std::string> refused = {
+      prefix + "/../../escape", prefix + "-a/b", prefix + "-..",
+      prefix + "-x..y",         prefix + "-/",   prefix + std::string("-nul\0byte", 9)};
+  auto fetcher = VTUNetworkURLSession::initWithNetworkLoggerDelegate(logger_);
+  const std::string own = fetcher->sessionID();
+  int handlerCalls = 0;
+  for (const auto& identifier : refused) {
+    SCOPED_TRACE(identifier);
+    EXPECT_FALSE(VTUNetworkURLSession::fetcherWithSessionIdentifier(identifier));
+    EXPECT_FALSE(VTUNetworkURLSession::sessionFromFetcherMapForSessionID(identifier));
+    VTUNetworkURLSession::handleEventsForBackgroundURLSessionID(identifier,
+                                                                [&] { ++handlerCalls; });
+    fetcher->callSystemCompletionHandler(identifier);
+    EXPECT_FALSE(fetcher->setSessionID(identifier));
+    EXPECT_EQ(fetcher->sessionID(), own);
+  }
+  platform::RunLoop::main().runUntil([] { return false; }, 0.1);
+  EXPECT_EQ(handlerCalls, 0);
+  vtu::testing::flushLoggingQueue();
+  size_t lostLines = 0;
+  for (const auto& line : vtu::testing::capturedLines()) {
+    lostLines += line.line.find("[I-NET900003] Failed to retrieve background session with ID") !=
+                 std::string::npos;
+  }
+  EXPECT_EQ(lostLines, refused.size());
+
+  // Dots and dashes inside a name are fine; the upload file stays in the temporary folder.
+  const std::string dotted = prefix + "-v1.2_x";
+  EXPECT_TRUE(fetcher->setSessionID(dotted));
+  fetcher->setBackgroundNetworkEnabled(true);
+  Completion completion;
+  ASSERT_TRUE(fetcher->sessionIDFromAsyncPOSTRequest(postRequest("/upload", "abc"),
+                                                     recordInto(completion)));
+  EXPECT_EQ(fetcher->uploadingFileURL(),
+            fetcher->networkDirectoryURL() / ("VTUUpload_temp_" + dotted));
+  ASSERT_TRUE(pumpUntil([&] { return completion.done; }));
+  EXPECT_FALSE(completion.error);
 }
 
 TEST_F(VTUNetworkURLSessionTest, WakeUpsStoreOneHandlerPerPrefixedIdentifier) {
