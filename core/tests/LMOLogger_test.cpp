@@ -5,6 +5,7 @@
 
 #include "core/tests/CoreTestSupport.h"
 #include "platform/base/UserDefaults.h"
+#include "platform/testing/StandardErrorCapture.h"
 #include "utilities/logger/VTULogger.h"
 
 namespace {
@@ -24,6 +25,20 @@ TEST_F(LMOLoggerTest, LinesCarryTheCoreVersionTagAndCode) {
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], "8.10.0 - [Lumo/Core][I-COR000099] value x and 5");
   EXPECT_EQ(LMOCoreSDKVersion(), "8.10.0");
+}
+
+TEST_F(LMOLoggerTest, StandardErrorGetsTheLinesOnlyWhenTheLaunchArgumentAsks) {
+  for (bool asked : {false, true}) {
+    SCOPED_TRACE(asked);
+    if (asked) setArguments({"-LMOLoggerForceSTDERR"});
+    platform::testing::StandardErrorCapture capture(home() / "stderr.txt");
+    if (asked) LMOLoggerSetUp();  // a later launch: the set-up reads its arguments
+    LMOLoggerLogError("[Lumo/Core]", "I-COR000097", "to the console? %@", asked ? "yes" : "no");
+    vtu::testing::flushLoggingQueue();
+    EXPECT_EQ(capture.contains("8.10.0 - [Lumo/Core][I-COR000097] to the console? " +
+                               std::string(asked ? "yes" : "no")),
+              asked);
+  }
 }
 
 TEST_F(LMOLoggerTest, DebugArgumentSwitchesDebugModeOnAndPersistsIt) {

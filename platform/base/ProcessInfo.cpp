@@ -137,7 +137,7 @@ std::string ProcessInfo::deviceModel() const {
   return u.machine;
 }
 
-std::string ProcessInfo::operatingSystemVersion() const {
+std::optional<std::string> ProcessInfo::declaredOperatingSystemVersion() const {
   {
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
@@ -146,6 +146,11 @@ std::string ProcessInfo::operatingSystemVersion() const {
   if (auto configured = environmentValue("TVS_OS_VERSION"); configured && !configured->empty()) {
     return *configured;
   }
+  return std::nullopt;
+}
+
+std::string ProcessInfo::operatingSystemVersion() const {
+  if (auto declared = declaredOperatingSystemVersion()) return *declared;
   struct utsname u {};
   if (::uname(&u) != 0) return "0.0";
   return majorMinor(u.release);

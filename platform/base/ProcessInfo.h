@@ -32,6 +32,10 @@ class ProcessInfo {
   // an App Store install (false), a simulator (false), the host name.
   std::string deviceModel() const;
   std::string operatingSystemVersion() const;
+  // The OS version of the app's platform when it is declared ($TVS_OS_VERSION, or a test's
+  // value); none when only the kernel's release is known, which is not a version of that
+  // platform and must not be compared as one (the logger's standard-error rule asks this).
+  std::optional<std::string> declaredOperatingSystemVersion() const;
   bool isAppExtension() const;
   bool isAppStoreInstall() const;
   bool isSimulator() const;

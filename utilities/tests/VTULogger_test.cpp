@@ -8,6 +8,7 @@
 #include "platform/base/ProcessInfo.h"
 #include "platform/dispatch/SystemLog.h"
 #include "platform/testing/PlatformTest.h"
+#include "platform/testing/StandardErrorCapture.h"
 #include "utilities/VTUAppEnvironmentUtil.h"
 
 namespace {
@@ -140,6 +141,47 @@ TEST_F(VTULoggerTest, LinesFromOneThreadReachTheLogInOrder) {
   for (int i = 0; i < 200; ++i) {
     EXPECT_EQ(written[i].message, " - [T][I-TST000007] " + std::to_string(i));
   }
+}
+
+// Whether lines reach standard error besides the system log is decided once, at set-up, from the
+// platform's OS version as the platform layer declares it ("$TVS_OS_VERSION" or a test's value);
+// the kernel's release number is not on that scale and mirrors nothing.
+class VTULoggerStandardErrorTest : public VTULoggerTest {
+ protected:
+  void TearDown() override {
+    ::unsetenv("TVS_OS_VERSION");
+    platform::ProcessInfo::processInfo().setOperatingSystemVersionForTesting(std::nullopt);
+    VTULoggerTest::TearDown();
+  }
+  // Logs one wanted line and answers whether it reached standard error.
+  bool mirrored(const std::string& text) {
+    platform::testing::StandardErrorCapture capture(home() / "stderr.txt");
+    VTULoggerLogError("[T]", false, "I-TST000010", "%@", text);
+    vtu::testing::flushLoggingQueue();
+    EXPECT_FALSE(capturedLines().empty());
+    return capture.contains(" - [T][I-TST000010] " + text + "\n");
+  }
+};
+
+TEST_F(VTULoggerStandardErrorTest, OnlyTheKernelsReleaseIsKnownNothingIsMirrored) {
+  ::unsetenv("TVS_OS_VERSION");
+  ASSERT_FALSE(platform::ProcessInfo::processInfo().declaredOperatingSystemVersion());
+  // The kernel's release (6.x here) is what the version string falls back to.
+  EXPECT_FALSE(VTUAppEnvironmentUtil::systemVersion().empty());
+  EXPECT_FALSE(mirrored("kernel only"));
+  // Mirroring asked for explicitly still works.
+  VTULoggerMirrorToStandardError();
+  EXPECT_TRUE(mirrored("asked for"));
+}
+
+TEST_F(VTULoggerStandardErrorTest, ADeclaredPlatformVersionBelowTenMirrors) {
+  ::setenv("TVS_OS_VERSION", "9.3", 1);
+  EXPECT_TRUE(mirrored("old platform"));
+}
+
+TEST_F(VTULoggerStandardErrorTest, ADeclaredPlatformVersionOfTenOrMoreDoesNotMirror) {
+  platform::ProcessInfo::processInfo().setOperatingSystemVersionForTesting("15.4");
+  EXPECT_FALSE(mirrored("current platform"));
 }
 
 }  // namespace
