@@ -1,5 +1,6 @@
 #include "utilities/swizzling/VTUSceneDelegateSwizzler.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 
@@ -41,6 +42,8 @@ bool platformSupportsScenes() {
          vtu::kSceneMinimumMajorVersion;
 }
 
+std::atomic<std::size_t> gSubclassPadding{0};
+
 struct SceneState {
   std::mutex mutex;
   bool started = false;
@@ -74,6 +77,10 @@ bool isScene(const ObjectPtr& object) {
 }
 
 }  // namespace
+
+void VTUSceneDelegateSwizzler::setSubclassPaddingForTesting(std::size_t bytes) {
+  gSubclassPadding = bytes;
+}
 
 bool VTUSceneDelegateSwizzler::isSceneDelegateProxyEnabled() {
   return VTUAppDelegateSwizzler::isAppDelegateProxyEnabled();
@@ -113,10 +120,17 @@ bool VTUSceneDelegateSwizzler::isSubscribed() {
 void VTUSceneDelegateSwizzler::handleSceneWillConnect(const Value& sceneObject) {
   if (!platformSupportsScenes()) return;
   ObjectPtr scene = sceneObject.object();
-  if (isScene(scene)) proxySceneDelegateIfNeeded(scene);
+  // Inside the platform's own notification: a proxy that cannot be made is logged and left,
+  // never raised into the scene's connection.
+  if (isScene(scene)) proxySceneDelegate(scene, false);
 }
 
 void VTUSceneDelegateSwizzler::proxySceneDelegateIfNeeded(const ObjectPtr& scene) {
+  proxySceneDelegate(scene, true);
+}
+
+void VTUSceneDelegateSwizzler::proxySceneDelegate(const ObjectPtr& scene,
+                                                  bool assertOnSizeMismatch) {
   ObjectPtr delegate = rt::msgSend<ObjectPtr>(scene, vtu::kDelegateKey);
   rt::Class* realClass = rt::objectGetClass(delegate);
   if (!delegate || !realClass) return;
@@ -142,6 +156,9 @@ void VTUSceneDelegateSwizzler::proxySceneDelegateIfNeeded(const ObjectPtr& scene
     log(kVTULoggerLevelWarning, vtu::kSceneMethodExistsCode, vtu::kMethodExistsMessage,
         std::string(selector));
   }
+  if (const std::size_t padding = gSubclassPadding.load()) {
+    subclass->addIvar(rt::Ivar{"vtu_testPadding", "", padding, {}});
+  }
   rt::IMP real = rt::classGetMethodImplementation(realClass, selector);
   Value::Dictionary implementations{{selector, real ? Value(real) : Value::null()}};
   rt::setAssociatedObject(delegate.get(), kRealIMPBySelectorKey, Value(std::move(implementations)),
@@ -150,7 +167,7 @@ void VTUSceneDelegateSwizzler::proxySceneDelegateIfNeeded(const ObjectPtr& scene
                           rt::AssociationPolicy::RetainNonatomic);
   if (rt::classGetInstanceSize(realClass) != rt::classGetInstanceSize(subclass)) {
     log(kVTULoggerLevelError, vtu::kSceneSubclassCode, vtu::kSceneSizeMismatchMessage, name);
-    assertFailed(__func__, __LINE__, vtu::kSizeAssertion);
+    if (assertOnSizeMismatch) assertFailed(__func__, __LINE__, vtu::kSizeAssertion);
     return;
   }
   rt::registerClassPair(subclass);

@@ -42,4 +42,13 @@ class VTUSceneDelegateSwizzler {
   static void notifyInterceptorsWithMethodSelector(
       const std::string& selector, const std::function<void(const ObjectPtr&)>& callback);
   static Class* donorClass();
+
+  // Test seam: bytes of storage added to every generated subclass, so that tests can meet a
+  // subclass whose instances are larger than the delegate's (0: none).
+  static void setSubclassPaddingForTesting(std::size_t bytes);
+
+ private:
+  // `assertOnSizeMismatch` false: a subclass of another size is only logged (the notification's
+  // handler must not raise into the platform's scene connection).
+  static void proxySceneDelegate(const ObjectPtr& scene, bool assertOnSizeMismatch);
 };

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/Error.h"
 #include "platform/base/ProcessInfo.h"
 #include "platform/dispatch/NotificationCenter.h"
 #include "platform/testing/PlatformTest.h"
@@ -143,6 +144,43 @@ TEST_F(VTUSceneDelegateProxyTest, GoneInterceptorsArePrunedAndUnknownIDsRefused)
                      ". Removing the interceptor."),
             std::string::npos)
       << all;
+}
+
+TEST_F(VTUSceneDelegateProxyTest, AProxyThatCannotBeMadeWhileASceneConnectsIsLoggedNotRaised) {
+  VTUSceneDelegateSwizzler::proxyOriginalSceneDelegate();
+  ASSERT_TRUE(VTUSceneDelegateSwizzler::isSubscribed());
+  // Generated subclasses come out larger than the delegate's class: the class cannot be swapped.
+  VTUSceneDelegateSwizzler::setSubclassPaddingForTesting(8);
+  auto delegate = std::make_shared<SceneRecorder>("SwzSceneDelegate", "delegate");
+  // The connection is the platform's, inside its notification: nothing may be raised into it
+  // (the default assertion handler raises).
+  EXPECT_NO_THROW(connect(delegate));
+  EXPECT_EQ(rt::objectGetClassName(delegate.get()), "SwzSceneDelegate");
+  vtu::testing::flushLoggingQueue();
+  size_t sizeLines = 0;
+  for (const auto& l : vtu::testing::capturedLines()) {
+    sizeLines += l.level == kVTULoggerLevelError &&
+                 l.line.find(
+                     "[I-SWZ001114] Cannot create subclass of Scene Delegate, because the "
+                     "created subclass is not the same size.") != std::string::npos;
+  }
+  EXPECT_EQ(sizeLines, 1u);
+  // Asked for directly, the failed contract is still reported as one.
+  std::vector<std::string> assertions;
+  auto previous = platform::AssertionHandler::setHandler(
+      [&](const std::string&, const std::string&, int, const std::string& description) {
+        assertions.push_back(description);
+      });
+  auto scene = std::make_shared<TestScene>();
+  scene->delegate = delegate;
+  VTUSceneDelegateSwizzler::proxySceneDelegateIfNeeded(scene);
+  EXPECT_EQ(assertions, std::vector<std::string>{"Classes must be the same size to swizzle isa"});
+  EXPECT_EQ(rt::objectGetClassName(delegate.get()), "SwzSceneDelegate");
+  platform::AssertionHandler::setHandler(previous);
+  VTUSceneDelegateSwizzler::setSubclassPaddingForTesting(0);
+  // With classes of one size it works again.
+  connect(delegate);
+  EXPECT_EQ(rt::objectGetClassName(delegate.get()).rfind("VTU_SwzSceneDelegate-", 0), 0u);
 }
 
 TEST_F(VTUSceneDelegateProxyTest, SwitchedOffByEitherInfoPlistKeyNothingIsSubscribed) {
