@@ -187,8 +187,21 @@ void LMOApp::configureWithName(const std::string& name,
   auto app = std::make_shared<LMOApp>(Token{}, name, options);
   app->container_ = LMOComponentContainer::initWithApp(app);
   if (app->isDefaultApp()) setDefaultApp(app);
-  registerApp(app);
-  app->container_->instantiateEagerComponents();
+  try {
+    registerApp(app);
+    app->container_->instantiateEagerComponents();
+  } catch (...) {
+    // A configuration that raised leaves no app behind: neither a default app that was never
+    // registered nor a registered one without its components, so that fixed options can be
+    // configured in a later call.
+    if (currentDefaultApp() == app) setDefaultApp(nullptr);
+    if (r.apps) {
+      if (auto it = r.apps->find(name); it != r.apps->end() && it->second == app) {
+        r.apps->erase(it);
+      }
+    }
+    throw;
+  }
   sendNotificationsToSDKs(app);
 }
 

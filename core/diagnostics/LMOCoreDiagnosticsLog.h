@@ -23,8 +23,13 @@ class LMOCoreDiagnosticsLog : public VDTCOREventDataObject {
   // the held one).
   void setConfig(const LMOCoreConfiguration& config);
 
-  // The encoded message. Failures are logged and the bytes written so far are handed over.
+  // The encoded message. A failure is logged (code 1005) and gives no bytes: a cut message
+  // would be taken for a whole one by whoever decodes it.
   std::optional<platform::Bytes> transportBytes() override;
+
+  // Test seam: the most bytes the encoder may write (0: no limit), so that tests can see an
+  // encoding fail.
+  static void setOutputLimitForTesting(std::size_t limit);
 
  private:
   LMOCoreConfiguration config_;

@@ -151,8 +151,22 @@ TEST_F(LMOAppTest, InvalidAppIDStopsConfigurationAfterTheErrorLine) {
             "com.lumo.core: Configuration fails. It may be caused by an invalid VELTRO_APP_ID in "
             "VeltroService-Info.plist or set in the customized options.");
   EXPECT_EQ(linesWithCode("I-COR000009").size(), 1u);
-  EXPECT_TRUE(LMOApp::isDefaultAppConfigured()) << "the default app stays set";
-  EXPECT_TRUE(LMOApp::allApps()->empty()) << "but is not registered";
+  EXPECT_FALSE(LMOApp::isDefaultAppConfigured()) << "an app that was never registered";
+  EXPECT_FALSE(LMOApp::defaultApp());
+  EXPECT_TRUE(LMOApp::allApps()->empty());
+  // Configuring again with fixed options works, once.
+  EXPECT_EQ(reasonOf([&] { LMOApp::configureWithOptions(makeOptions(validOptions())); }),
+            "(nothing raised)");
+  ASSERT_TRUE(LMOApp::isDefaultAppConfigured());
+  EXPECT_EQ(LMOApp::allApps()->size(), 1u);
+  EXPECT_EQ(reasonOf([&] { LMOApp::configureWithOptions(makeOptions(validOptions())); }),
+            "com.lumo.core: Default app has already been configured.");
+  // A named app refused the same way is not registered either and may be configured again.
+  EXPECT_NE(reasonOf([&] { LMOApp::configureWithName("side", makeOptions(bad)); }),
+            "(nothing raised)");
+  EXPECT_FALSE(LMOApp::allApps()->count("side"));
+  EXPECT_EQ(reasonOf([&] { LMOApp::configureWithName("side", makeOptions(validOptions())); }),
+            "(nothing raised)");
 }
 
 TEST_F(LMOAppTest, BundleIdentifierMismatchIsOnlyAWarning) {

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+
+#include "core/LMOConstants.h"
 #include "core/tests/CoreTestSupport.h"
 
 namespace {
@@ -111,16 +114,60 @@ TEST_F(LMOComponentContainerTest, AfterRemovalRequestsYieldNothing) {
   EXPECT_TRUE(container->componentNames().empty());
 }
 
+// A library (not registered with the app core) whose one component is made from another one
+// that its creation block asks the same container for.
+constexpr const char* kOuterProtocol = "CTOuter";
+struct OuterRecord {
+  std::mutex mutex;
+  std::vector<platform::ObjectPtr> innerSeen;
+};
+OuterRecord& outerRecord() {
+  static auto* record = new OuterRecord;
+  return *record;
+}
+const rt::ClassRegistrar kOuterService("CTOuterService", rt::kRootClassName, sizeof(TestService),
+                                       [](rt::Class& c) { c.addProtocol(kOuterProtocol); });
+const rt::ClassRegistrar kOuterLibrary(
+    "CTOuterLibrary", rt::kRootClassName, sizeof(rt::RootObject), [](rt::Class& c) {
+      c.addProtocol(lmo::kLibraryProtocolName);
+      c.addClassMethod(
+          lmo::kComponentsToRegisterSelector, [](platform::Object&) -> LMOComponentList {
+            return {LMOComponent::componentWithProtocol(
+                LMOProtocol::named(kOuterProtocol),
+                [](LMOComponentContainer& container, bool* isCacheable) -> platform::ObjectPtr {
+                  auto inner =
+                      container.instanceForProtocol(LMOProtocol::named(kDuplicateProtocol));
+                  {
+                    std::lock_guard lock(outerRecord().mutex);
+                    outerRecord().innerSeen.push_back(inner);
+                  }
+                  *isCacheable = true;
+                  return std::make_shared<TestService>("CTOuterService");
+                })};
+          });
+    });
+
 TEST_F(LMOComponentContainerTest, CreationBlockMayAskTheSameContainer) {
-  auto container = LMOComponentContainer::initWithApp(nullptr);
-  // The duplicated service is made from inside another request on the same thread.
-  auto outer = LMOComponent::componentWithProtocol(
-      LMOProtocol::named("CTOuter"), [](LMOComponentContainer& c, bool*) -> platform::ObjectPtr {
-        return c.instanceForProtocol(LMOProtocol::named(kDuplicateProtocol));
-      });
-  auto made = outer->creationBlock()(*container, nullptr);
-  EXPECT_TRUE(made);
-  EXPECT_EQ(made, container->instanceForProtocol(LMOProtocol::named(kDuplicateProtocol)));
+  auto container = LMOComponentContainer::initWithApp(
+      nullptr, {rt::classNamed("CTOuterLibrary"), rt::classNamed("CTFirstLibrary")});
+  // The duplicated service is made from inside the request for the outer one, on the same
+  // thread and the same container, while that request is still under way.
+  auto outer = container->instanceForProtocol(LMOProtocol::named(kOuterProtocol));
+  ASSERT_TRUE(outer);
+  EXPECT_EQ(outer->className(), "CTOuterService");
+  std::vector<platform::ObjectPtr> seen;
+  {
+    std::lock_guard lock(outerRecord().mutex);
+    seen = outerRecord().innerSeen;
+  }
+  ASSERT_EQ(seen.size(), 1u);
+  ASSERT_TRUE(seen[0]);
+  EXPECT_EQ(duplicateMaker(seen[0]), "first");
+  // Both were cached by the container: asking again makes nothing new.
+  EXPECT_EQ(seen[0], container->instanceForProtocol(LMOProtocol::named(kDuplicateProtocol)));
+  EXPECT_EQ(outer, container->instanceForProtocol(LMOProtocol::named(kOuterProtocol)));
+  EXPECT_EQ(creations(kDuplicateProtocol), 1);
+  EXPECT_TRUE(linesWithCode("I-COR000030").empty()) << "both conform";
 }
 
 TEST_F(LMOComponentContainerTest, ComponentFactoriesKeepTheirFields) {

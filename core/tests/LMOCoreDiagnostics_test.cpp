@@ -17,6 +17,7 @@
 #include "platform/app/AppConstants.h"
 #include "platform/base/ProcessInfo.h"
 #include "platform/dispatch/NotificationCenter.h"
+#include "platform/dispatch/SystemLog.h"
 #include "utilities/storage/VTUHeartbeatDateStorage.h"
 
 namespace {
@@ -245,6 +246,24 @@ TEST_F(LMOCoreDiagnosticsTest, EncodingWritesFieldsInTagOrderWithAPackedServiceL
   // The last field written is using_gdt (36): tag 0xa0 0x02, value 1.
   ASSERT_GE(bytes.size(), 3u);
   EXPECT_EQ(platform::Bytes(bytes.end() - 3, bytes.end()), (platform::Bytes{0xa0, 0x02, 0x01}));
+}
+
+TEST_F(LMOCoreDiagnosticsTest, AnEncodingFailureHandsOnNoBytesAndIsReported) {
+  auto log = LMOCoreDiagnostics::buildLog(bag());
+  ASSERT_TRUE(log);
+  const auto whole = log->transportBytes();
+  ASSERT_TRUE(whole);
+  for (size_t room : {whole->size() - 1, size_t{1}}) {
+    SCOPED_TRACE(room);
+    platform::SystemLogCapture capture;
+    // The output cannot take the whole message: nanopb stops with "stream full".
+    LMOCoreDiagnosticsLog::setOutputLimitForTesting(room);
+    EXPECT_FALSE(log->transportBytes()) << "a cut message must not travel as a whole one";
+    LMOCoreDiagnosticsLog::setOutputLimitForTesting(0);
+    EXPECT_TRUE(
+        capture.contains("[I-VDTCOR001005] Error in nanopb encoding for bytes: stream full"));
+  }
+  EXPECT_EQ(log->transportBytes(), whole);
 }
 
 TEST_F(LMOCoreDiagnosticsTest, HeartbeatMarkAtMostOncePerCalendarDay) {
