@@ -1,16 +1,20 @@
 #include "VDTCORLibrary/VDTCORClock.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "VDTCORLibrary/VDTCORConstants.h"
 #include "platform/base/Format.h"
+#include "platform/base/Saturating.h"
 #include "platform/dispatch/Clock.h"
 
 namespace {
 
 std::int64_t toNanoseconds(double seconds) {
   // Microsecond resolution, as the boot-time and wall-clock readings give it.
-  return static_cast<std::int64_t>(std::trunc(seconds * 1e6)) * 1000;
+  return platform::saturatingMultiply<std::int64_t>(
+      platform::saturatingCast<std::int64_t>(seconds * 1e6), 1000);
 }
 
 platform::ArchiveDecoderRegistrar clockDecoder(kVDTCORClockClassName,
@@ -26,8 +30,8 @@ VDTCORClock::VDTCORClock() {
   double boot = clock.bootTime();
   double now = clock.now();
   kernelBootTimeNanoseconds_ = boot > 0 ? toNanoseconds(boot) : 0;
-  uptimeNanoseconds_ = toNanoseconds(now) - kernelBootTimeNanoseconds_;
-  timeMillis_ = static_cast<std::int64_t>(now * 1000.0);
+  uptimeNanoseconds_ = platform::saturatingAdd(toNanoseconds(now), -kernelBootTimeNanoseconds_);
+  timeMillis_ = platform::secondsToMilliseconds(now);
   timezoneOffsetSeconds_ = clock.timeZoneOffset();
 }
 
@@ -41,8 +45,11 @@ VDTCORClock::VDTCORClock(std::int64_t timeMillis, std::int64_t timezoneOffsetSec
 std::shared_ptr<VDTCORClock> VDTCORClock::snapshot() { return std::make_shared<VDTCORClock>(); }
 
 std::shared_ptr<VDTCORClock> VDTCORClock::clockSnapshotInTheFuture(std::uint64_t millis) {
+  // However long the wait, the result stays the latest time there is, never one in the past.
   auto clock = snapshot();
-  clock->timeMillis_ += static_cast<std::int64_t>(millis);
+  const auto wait = static_cast<std::int64_t>(
+      std::min<std::uint64_t>(millis, std::numeric_limits<std::int64_t>::max()));
+  clock->timeMillis_ = platform::saturatingAdd(clock->timeMillis_, wait);
   return clock;
 }
 
@@ -50,7 +57,8 @@ bool VDTCORClock::isAfter(const VDTCORClock& other) const {
   if (kernelBootTimeNanoseconds_ != other.kernelBootTimeNanoseconds_) {
     return other.kernelBootTimeNanoseconds_ < kernelBootTimeNanoseconds_;
   }
-  return timeMillis_ + timezoneOffsetSeconds_ > other.timeMillis_ + other.timezoneOffsetSeconds_;
+  return platform::saturatingAdd(timeMillis_, timezoneOffsetSeconds_) >
+         platform::saturatingAdd(other.timeMillis_, other.timezoneOffsetSeconds_);
 }
 
 void VDTCORClock::encodeWithCoder(platform::KeyedArchiver& coder) const {

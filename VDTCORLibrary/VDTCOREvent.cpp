@@ -90,9 +90,9 @@ std::shared_ptr<VDTCOREvent> VDTCOREvent::initWithCoder(platform::KeyedUnarchive
   auto eventID = coder.decodeString(kVDTCOREventEventIDKey);
   event->eventID_ = eventID ? *eventID : nextEventID();
   event->qosTier_ = coder.decodeInteger(kVDTCOREventQoSTierKey);
-  event->clockSnapshot_ = coder.decodeObjectOfClass(kVDTCORClockClassName,
-                                                    kVDTCOREventClockSnapshotKey)
-                              .objectAs<VDTCORClock>();
+  event->clockSnapshot_ =
+      coder.decodeObjectOfClass(kVDTCORClockClassName, kVDTCOREventClockSnapshotKey)
+          .objectAs<VDTCORClock>();
   event->customBytes_ = coder.decodeData(kVDTCOREventCustomDataKey);
   event->expirationDate_ = coder.decodeDate(kVDTCOREventExpirationDateKey);
   event->serializedDataObjectBytes_ = coder.decodeData(kVDTCOREventSerializedDataObjectBytesKey);
@@ -101,8 +101,8 @@ std::shared_ptr<VDTCOREvent> VDTCOREvent::initWithCoder(platform::KeyedUnarchive
 }
 
 std::string VDTCOREvent::description() const {
-  return platform::format("<VDTCOREvent: %@ mappingID:%@ target:%ld qos:%ld>", eventID_,
-                          mappingID_, target_, qosTier_);
+  return platform::format("<VDTCOREvent: %@ mappingID:%@ target:%ld qos:%ld>", eventID_, mappingID_,
+                          target_, qosTier_);
 }
 
 std::size_t VDTCOREvent::hash() const {

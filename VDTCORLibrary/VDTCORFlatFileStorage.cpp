@@ -43,9 +43,7 @@ std::vector<std::string> split(const std::string& text, char separator) {
 }
 
 // The leading decimal integer after optional spaces and sign, 0 when there is none.
-long long integerValue(const std::string& text) {
-  return std::strtoll(text.c_str(), nullptr, 10);
-}
+long long integerValue(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
 
 constexpr std::uint32_t kBatchIDMask = 0x7FFFFFFFu;
 
@@ -127,12 +125,15 @@ std::string VDTCOREncodeMappingID(const std::string& mappingID) {
   return percentEncode(mappingID, true);
 }
 
-std::string VDTCOREncodeNameComponent(const std::string& text) { return percentEncode(text, false); }
+std::string VDTCOREncodeNameComponent(const std::string& text) {
+  return percentEncode(text, false);
+}
 
 std::string VDTCORDecodeMappingID(const std::string& encoded) {
   std::string out;
   for (std::size_t i = 0; i < encoded.size(); ++i) {
-    if (encoded[i] == '%' && i + 2 < encoded.size() && std::isxdigit(static_cast<unsigned char>(encoded[i + 1])) &&
+    if (encoded[i] == '%' && i + 2 < encoded.size() &&
+        std::isxdigit(static_cast<unsigned char>(encoded[i + 1])) &&
         std::isxdigit(static_cast<unsigned char>(encoded[i + 2]))) {
       out += static_cast<char>(std::stoi(encoded.substr(i + 1, 2), nullptr, 16));
       i += 2;
@@ -166,28 +167,27 @@ std::vector<long> VDTCORFlatFileStorage::availableTargets() {
 }
 
 fs::path VDTCORFlatFileStorage::eventDataStoragePath() {
-  static const fs::path path = VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName /
-                               kVDTCOREventDataDirectoryName;
+  static const fs::path path =
+      VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName / kVDTCOREventDataDirectoryName;
   platform::ErrorPtr error;
   VDTCORAssert(platform::files::createDirectory(path, true, &error), "%@", platform::Value(error));
   return path;
 }
 
 fs::path VDTCORFlatFileStorage::batchDataStoragePath() {
-  static const fs::path path = VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName /
-                               kVDTCORBatchDataDirectoryName;
+  static const fs::path path =
+      VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName / kVDTCORBatchDataDirectoryName;
   return createdOnce(path, "Creating the batch data path failed: %@");
 }
 
 fs::path VDTCORFlatFileStorage::libraryDataStoragePath() {
-  static const fs::path path = VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName /
-                               kVDTCORLibraryDataDirectoryName;
+  static const fs::path path =
+      VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName / kVDTCORLibraryDataDirectoryName;
   return createdOnce(path, "Creating the library data path failed: %@");
 }
 
 fs::path VDTCORFlatFileStorage::pathForTarget(long target, const std::string& eventID, long qosTier,
-                                              double expirationDate,
-                                              const std::string& mappingID) {
+                                              double expirationDate, const std::string& mappingID) {
   auto seconds = static_cast<unsigned long long>(expirationDate < 0 ? 0 : expirationDate);
   // The ID and the tier are escaped like the mapping ID: a hexadecimal ID and a tier of 0 or more
   // read the same either way, while "..", "/" or a "-" of their own could otherwise move the file
@@ -271,8 +271,8 @@ void VDTCORFlatFileStorage::storeEvent(const VDTCOREventPtr& event, StoreComplet
     };
   }
   auto app = VDTCORApplication::sharedApplication();
-  auto taskID = std::make_shared<std::atomic<VDTCORBackgroundIdentifier>>(
-      VDTCORBackgroundIdentifierInvalid);
+  auto taskID =
+      std::make_shared<std::atomic<VDTCORBackgroundIdentifier>>(VDTCORBackgroundIdentifierInvalid);
   auto endTask = [app, taskID] { app->endBackgroundTask(taskID->exchange(0)); };
   taskID->store(app->beginBackgroundTaskWithName(kVDTCORStorageBackgroundTaskName, endTask));
 
@@ -290,10 +290,9 @@ void VDTCORFlatFileStorage::storeEvent(const VDTCOREventPtr& event, StoreComplet
     }
     if (self->sizeTracker().directoryContentSize() + bytes->size() >
         kVDTCORFlatFileStorageSizeLimit) {
-      completion(false, platform::Error::make(
-                            kVDTCORFlatFileStorageErrorDomain, 0,
-                            {{platform::kLocalizedFailureReasonKey,
-                              "Storage size limit has been reached."}}));
+      completion(false, platform::Error::make(kVDTCORFlatFileStorageErrorDomain, 0,
+                                              {{platform::kLocalizedFailureReasonKey,
+                                                "Storage size limit has been reached."}}));
       return endTask();
     }
     if (!VDTCORWriteArchiveData(*bytes, path, &error)) {
@@ -338,11 +337,11 @@ void VDTCORFlatFileStorage::nextBatchID(std::function<void(std::optional<long>)>
       });
 }
 
-void VDTCORFlatFileStorage::pathsForTarget(
-    long target, const std::optional<std::set<std::string>>& eventIDs,
-    const std::optional<std::set<long>>& qosTiers,
-    const std::optional<std::set<std::string>>& mappingIDs,
-    std::function<void(std::set<fs::path>)> onComplete) {
+void VDTCORFlatFileStorage::pathsForTarget(long target,
+                                           const std::optional<std::set<std::string>>& eventIDs,
+                                           const std::optional<std::set<long>>& qosTiers,
+                                           const std::optional<std::set<std::string>>& mappingIDs,
+                                           std::function<void(std::set<fs::path>)> onComplete) {
   if (!onComplete) onComplete = [](std::set<fs::path>) {};
   storageQueue_->async([target, eventIDs, qosTiers, mappingIDs, onComplete] {
     fs::path targetPath = eventDataStoragePath() / std::to_string(target);
@@ -408,42 +407,43 @@ void VDTCORFlatFileStorage::batchWithEventSelector(const VDTCORStorageEventSelec
           [weakSelf, selector, batchExpiration, completion, batchID](std::set<fs::path> paths) {
             auto self = weakSelf.lock();
             if (!self) return;
-            self->storageQueue_->async([selector, batchExpiration, completion, batchID,
-                                        paths = std::move(paths)] {
-              std::vector<VDTCOREventPtr> events;
-              for (const auto& path : paths) {
-                platform::ErrorPtr error;
-                // A file that cannot be read now (too many open files, an I/O error) may well
-                // decode later: it stays where it is. Only bytes that do not decode are dropped.
-                auto bytes = platform::files::readFile(path, &error);
-                if (!bytes) {
-                  VDTCORLogDebug("An event file could not be read and was left in place: %@",
-                                 platform::Value(error));
-                  continue;
-                }
-                auto event = VDTCORUnarchiveObject(kVDTCOREventClassName, path, bytes, &error)
-                                 .objectAs<VDTCOREvent>();
-                if (!event) {
-                  VDTCORLogDebug("Error deserializing event: %@", platform::Value(error));
-                  platform::files::removeItem(path);
-                  continue;
-                }
-                fs::path batchDir =
-                    batchPathForTarget(selector->selectedTarget, *batchID, batchExpiration);
-                platform::files::createDirectory(batchDir, true);
-                if (!platform::files::moveItem(path, batchDir / path.filename(), &error)) {
-                  VDTCORLogDebug("An event file wasn't moveable into the batch directory: %@",
-                                 platform::Value(error));
-                }
-                events.push_back(event);
-              }
-              if (!completion) return;
-              if (events.empty()) {
-                completion(std::nullopt, std::nullopt);
-              } else {
-                completion(batchID, std::move(events));
-              }
-            });
+            self->storageQueue_->async(
+                [selector, batchExpiration, completion, batchID, paths = std::move(paths)] {
+                  std::vector<VDTCOREventPtr> events;
+                  for (const auto& path : paths) {
+                    platform::ErrorPtr error;
+                    // A file that cannot be read now (too many open files, an I/O error) may well
+                    // decode later: it stays where it is. Only bytes that do not decode are
+                    // dropped.
+                    auto bytes = platform::files::readFile(path, &error);
+                    if (!bytes) {
+                      VDTCORLogDebug("An event file could not be read and was left in place: %@",
+                                     platform::Value(error));
+                      continue;
+                    }
+                    auto event = VDTCORUnarchiveObject(kVDTCOREventClassName, path, bytes, &error)
+                                     .objectAs<VDTCOREvent>();
+                    if (!event) {
+                      VDTCORLogDebug("Error deserializing event: %@", platform::Value(error));
+                      platform::files::removeItem(path);
+                      continue;
+                    }
+                    fs::path batchDir =
+                        batchPathForTarget(selector->selectedTarget, *batchID, batchExpiration);
+                    platform::files::createDirectory(batchDir, true);
+                    if (!platform::files::moveItem(path, batchDir / path.filename(), &error)) {
+                      VDTCORLogDebug("An event file wasn't moveable into the batch directory: %@",
+                                     platform::Value(error));
+                    }
+                    events.push_back(event);
+                  }
+                  if (!completion) return;
+                  if (events.empty()) {
+                    completion(std::nullopt, std::nullopt);
+                  } else {
+                    completion(batchID, std::move(events));
+                  }
+                });
           });
     });
   });
@@ -462,8 +462,7 @@ std::vector<fs::path> VDTCORFlatFileStorage::batchDirPathsForBatchID(long batchI
   }
   for (const auto& entry : *entries) {
     auto components = batchComponentsFromFilename(entry.name);
-    if (components &&
-        components->at(kVDTCORBatchComponentsBatchIDKey).int64Value() == batchID) {
+    if (components && components->at(kVDTCORBatchComponentsBatchIDKey).int64Value() == batchID) {
       paths.push_back(entry.path);
     }
   }
@@ -501,8 +500,7 @@ void VDTCORFlatFileStorage::syncThreadUnsafeRemoveBatchWithID(long batchID, bool
       bool moved = false;
       if (components) {
         fs::path destination =
-            eventDataStoragePath() /
-            components->at(kVDTCORBatchComponentsTargetKey).description();
+            eventDataStoragePath() / components->at(kVDTCORBatchComponentsTargetKey).description();
         // The target's directory may have gone since the batch was made; nothing may be lost.
         platform::files::createDirectory(destination, true);
         moved = moveContentsOfDirectoryAtPath(batchDir, destination, &error);
@@ -546,8 +544,8 @@ void VDTCORFlatFileStorage::batchIDsForTarget(
       for (const auto& entry : *entries) {
         auto components = batchComponentsFromFilename(entry.name);
         if (!components) continue;
-        if (static_cast<std::int32_t>(components->at(kVDTCORBatchComponentsTargetKey).int64Value()) ==
-            target) {
+        if (static_cast<std::int32_t>(
+                components->at(kVDTCORBatchComponentsTargetKey).int64Value()) == target) {
           ids->insert(components->at(kVDTCORBatchComponentsBatchIDKey).int64Value());
         }
       }
@@ -663,7 +661,8 @@ void VDTCORFlatFileStorage::removeLibraryDataForKey(
     if (!platform::files::exists(path)) return;
     std::uint64_t size = VDTCORDirectorySizeTracker::fileSizeAtURL(path);
     platform::ErrorPtr error;
-    if (platform::files::removeItem(path, &error)) self->sizeTracker().fileWasRemovedAtPath(path, size);
+    if (platform::files::removeItem(path, &error))
+      self->sizeTracker().fileWasRemovedAtPath(path, size);
     if (completion) completion(error);
   });
 }

@@ -25,8 +25,8 @@ class VDTCORFlatFileStorage : public VDTCORStoragePromiseProtocol,
   // ---- The callback forms.
   void storeEvent(const VDTCOREventPtr& event, StoreCompletion completion) override;
   void hasEventsForTarget(long target, std::function<void(bool)> completion) override;
-  void batchWithEventSelector(const VDTCORStorageEventSelectorPtr& selector,
-                              double batchExpiration, BatchCompletion completion) override;
+  void batchWithEventSelector(const VDTCORStorageEventSelectorPtr& selector, double batchExpiration,
+                              BatchCompletion completion) override;
   void removeBatchWithID(long batchID, bool deleteEvents,
                          std::function<void()> completion) override;
   void batchIDsForTarget(long target,
@@ -61,8 +61,7 @@ class VDTCORFlatFileStorage : public VDTCORStoragePromiseProtocol,
   static std::filesystem::path libraryDataStoragePath();
   static std::filesystem::path pathForTarget(long target, const std::string& eventID, long qosTier,
                                              double expirationDate, const std::string& mappingID);
-  static std::filesystem::path batchPathForTarget(long target, long batchID,
-                                                  double expirationDate);
+  static std::filesystem::path batchPathForTarget(long target, long batchID, double expirationDate);
   // Keys of VDTCORConstants.h; nullopt (logged) when the name does not parse.
   static std::optional<platform::Value::Dictionary> eventComponentsFromFilename(
       const std::string& fileName);

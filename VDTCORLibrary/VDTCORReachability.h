@@ -31,8 +31,8 @@ class VDTCORReachability {
  private:
   platform::ReachabilityRef reachabilityRef_ = nullptr;
   platform::DispatchQueuePtr reachabilityQueue_;
-  std::uint32_t callbackFlags_ = 0;  // reachabilityQueue_ only
-  bool callbackReported_ = false;    // reachabilityQueue_ only; a reported 0 is no network
-  std::uint32_t flags_ = 0;          // reachabilityQueue_ only
+  std::uint32_t callbackFlags_ = 0;           // reachabilityQueue_ only
+  bool callbackReported_ = false;             // reachabilityQueue_ only; a reported 0 is no network
+  std::uint32_t flags_ = 0;                   // reachabilityQueue_ only
   std::optional<std::uint32_t> pinnedFlags_;  // reachabilityQueue_ only
 };

@@ -96,7 +96,9 @@ LoadHooks& loadHooks() {
 // thread, file or log line yet); the first turn of the main run loop then registers the storage
 // and the uploader and starts the upload timer. Making a transport earlier starts it at once.
 struct TransportStart {
-  TransportStart() { platform::DispatchQueue::main()->async([] { VDTCOREnsureLoaded(); }); }
+  TransportStart() {
+    platform::DispatchQueue::main()->async([] { VDTCOREnsureLoaded(); });
+  }
 } const transportStart;
 
 }  // namespace

@@ -40,8 +40,8 @@ void VDTCORTransformer::transformEvent(
 
   // The task identifier is shared by the expiration handler and the finishing block; whichever
   // ends the task first clears it, so it is ended once.
-  auto taskID = std::make_shared<std::atomic<VDTCORBackgroundIdentifier>>(
-      VDTCORBackgroundIdentifierInvalid);
+  auto taskID =
+      std::make_shared<std::atomic<VDTCORBackgroundIdentifier>>(VDTCORBackgroundIdentifierInvalid);
   std::weak_ptr<VDTCORApplicationProtocol> weakApp = application_;
   auto endTask = [weakApp, taskID] {
     VDTCORBackgroundIdentifier id = taskID->exchange(VDTCORBackgroundIdentifierInvalid);
@@ -63,7 +63,8 @@ void VDTCORTransformer::transformEvent(
       return;
     }
     VDTCOREventPtr current = event;
-    for (const auto& transformer : transformers.value_or(std::vector<VDTCOREventTransformerPtr>{})) {
+    for (const auto& transformer :
+         transformers.value_or(std::vector<VDTCOREventTransformerPtr>{})) {
       if (!transformer || !transformer->respondsToTransformVDTEvent()) {
         VDTCORLogToConsole(VDTCORMCETransformerDoesntImplementTransform, VDTCORLoggingLevelErrors,
                            "Transformer doesn't implement transformVDTEvent: %@",
@@ -82,8 +83,8 @@ void VDTCORTransformer::transformEvent(
     auto it = storages.find(event->target());
     if (it == storages.end() || !it->second) {
       VDTCORLogDebug("No storage is registered for target %ld", event->target());
-      finish(false, failure(platform::format("No storage is registered for target %ld",
-                                             event->target())));
+      finish(false,
+             failure(platform::format("No storage is registered for target %ld", event->target())));
       return;
     }
     it->second->storeEvent(current, finish);

@@ -19,3 +19,5 @@ inline constexpr const char* kVDTCLTTransportVersion = "0.0.1";
 inline constexpr const char* kVDTCLTUploaderVersion = "0.0.1";
 inline constexpr double kVDTCLTBatchLifetimeSeconds = 600;
 inline constexpr unsigned long long kVDTCLTFallbackWaitMillis = 900000;
+// No server wait is taken for longer than seven days.
+inline constexpr long long kVDTCLTMaxServerWaitMillis = 7LL * 24 * 60 * 60 * 1000;

@@ -55,8 +55,8 @@ std::optional<std::string> preferredLocalization() {
   if (localizations.empty()) return std::nullopt;
   std::sort(localizations.begin(), localizations.end());
   auto language = userLanguage();
-  if (language && std::find(localizations.begin(), localizations.end(), *language) !=
-                      localizations.end()) {
+  if (language &&
+      std::find(localizations.begin(), localizations.end(), *language) != localizations.end()) {
     return language;
   }
   return localizations.front();
@@ -223,7 +223,8 @@ VDTCLTBatchRequest VDTCLTBuildBatchRequest(
   VDTCLTBatchRequest batch;
   batch.requests.reserve(eventsByMappingID.size());
   for (const auto& [mappingID, events] : eventsByMappingID) {
-    batch.requests.push_back(VDTCLTBuildMappingRequest(VDTCLTMappingIntegerValue(mappingID), events));
+    batch.requests.push_back(
+        VDTCLTBuildMappingRequest(VDTCLTMappingIntegerValue(mappingID), events));
   }
   return batch;
 }

@@ -2,6 +2,7 @@
 
 #include <pb_decode.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "VDTCORLibrary/VDTCORApplication.h"
@@ -11,8 +12,9 @@
 #include "clt_uploader/VDTCLTConstants.h"
 #include "clt_uploader/VDTCLTNanopbHelpers.h"
 #include "platform/base/Format.h"
-#include "utilities/network/VTUURLSessionDataResponse.h"
+#include "platform/base/Saturating.h"
 #include "platform/dispatch/Clock.h"
+#include "utilities/network/VTUURLSessionDataResponse.h"
 #include "utilities/network/VTUURLSessionPromises.h"
 
 namespace {
@@ -22,13 +24,37 @@ platform::ErrorPtr genericRejectedPromiseErrorWithReason(const std::string& reas
                                {{platform::kLocalizedFailureReasonKey, reason}});
 }
 
+// A server wait of 0 to 7 days: what the server may ask for beyond that is taken as 7 days.
+std::uint64_t clampedServerWait(std::int64_t millis) {
+  return static_cast<std::uint64_t>(
+      std::clamp<std::int64_t>(millis, 0, kVDTCLTMaxServerWaitMillis));
+}
+
+// Retry-After as whole seconds: digits only, no sign, fraction or exponent; anything else is no
+// answer at all. Very long runs of digits saturate rather than wrap.
+std::optional<std::int64_t> retryAfterSeconds(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  std::int64_t seconds = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    seconds = platform::saturatingAdd<std::int64_t>(
+        platform::saturatingMultiply<std::int64_t>(seconds, 10), c - '0');
+  }
+  return seconds;
+}
+
 const char* supportNameForTarget(long target) {
   switch (target) {
-    case 1000: return "clt";
-    case 1001: return "lml";
-    case 1002: return "crl";
-    case 1003: return "int";
-    default: return "unknown";
+    case 1000:
+      return "clt";
+    case 1001:
+      return "lml";
+    case 1002:
+      return "crl";
+    case 1003:
+      return "int";
+    default:
+      return "unknown";
   }
 }
 
@@ -249,7 +275,7 @@ bool VDTCLTUploadOperation::readyToUploadTarget(long target, long conditions) {
 }
 
 VDTCORStorageEventSelectorPtr VDTCLTUploadOperation::eventSelectorTarget(long target,
-                                                                        long conditions) const {
+                                                                         long conditions) const {
   if (conditions & VDTCORUploadConditionHighPriority) {
     return VDTCORStorageEventSelector::eventSelectorForTarget(target);
   }
@@ -302,8 +328,8 @@ PRMPromisePtr VDTCLTUploadOperation::sendURLRequestWithBatch(
                auto encoded = VDTCLTEncodedBatchForEvents(batch->events);
                if (!encoded) {
                  // Nothing goes out, so the batch's events go back to the pool.
-                 return platform::Value(genericRejectedPromiseErrorWithReason(
-                     "The batch could not be encoded."));
+                 return platform::Value(
+                     genericRejectedPromiseErrorWithReason("The batch could not be encoded."));
                }
                auto zipped = VDTCLTCompressionHelper::gzippedData(*encoded);
                platform::Bytes body =
@@ -361,17 +387,15 @@ void VDTCLTUploadOperation::updateNextUploadTimeWithResponse(
     } else if (decoded.has_wait_millis) {
       VDTCORLogDebug("CLT: The backend responded asking to not upload for %lld millis from now.",
                      static_cast<long long>(decoded.wait_millis));
-      next = VDTCORClock::clockSnapshotInTheFuture(
-          static_cast<std::uint64_t>(decoded.wait_millis < 0 ? 0 : decoded.wait_millis));
+      next = VDTCORClock::clockSnapshotInTheFuture(clampedServerWait(decoded.wait_millis));
     }
   }
   if (!next && response.HTTPResponse()) {
     auto retryAfter = response.HTTPResponse()->valueForHTTPHeaderField("Retry-After");
     if (retryAfter && !retryAfter->empty()) {
-      char* end = nullptr;
-      double seconds = std::strtod(retryAfter->c_str(), &end);
-      if (end && *end == '\0' && seconds >= 0) {
-        next = VDTCORClock::clockSnapshotInTheFuture(static_cast<std::uint64_t>(seconds) * 1000);
+      if (auto seconds = retryAfterSeconds(*retryAfter)) {
+        next = VDTCORClock::clockSnapshotInTheFuture(
+            clampedServerWait(platform::saturatingMultiply<std::int64_t>(*seconds, 1000)));
       }
     }
   }

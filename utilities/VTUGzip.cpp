@@ -95,10 +95,10 @@ std::optional<platform::Bytes> vtu_dataByInflatingGzippedData(const platform::By
       if (stream.avail_out == 0) {
         inflateEnd(&stream);
         platform::setError(
-            error, zlibError(Z_MEM_ERROR, platform::format("Inflated data would exceed %lu bytes",
-                                                           static_cast<unsigned long>(
-                                                               kMaxInflatedLength))
-                                              .c_str()));
+            error,
+            zlibError(Z_MEM_ERROR, platform::format("Inflated data would exceed %lu bytes",
+                                                    static_cast<unsigned long>(kMaxInflatedLength))
+                                       .c_str()));
         return std::nullopt;
       }
       if (status == Z_OK) continue;
@@ -114,10 +114,10 @@ std::optional<platform::Bytes> vtu_dataByInflatingGzippedData(const platform::By
       const uInt remaining = stream.avail_in;
       inflateEnd(&stream);
       if (remaining != 0) {
-        platform::setError(error, platform::Error::make(
-                                      vtu::kZlibErrorDomain, vtu::kZlibErrorDataRemaining,
-                                      {{vtu::kZlibRemainingBytesKey,
-                                        static_cast<unsigned long>(remaining)}}));
+        platform::setError(
+            error, platform::Error::make(
+                       vtu::kZlibErrorDomain, vtu::kZlibErrorDataRemaining,
+                       {{vtu::kZlibRemainingBytesKey, static_cast<unsigned long>(remaining)}}));
         return std::nullopt;
       }
       return out;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "VDTCORLibrary/VDTCORClock.h"
 #include "VDTCORLibrary/VDTCORConsoleLogger.h"
 #include "VDTCORLibrary/VDTCORConstants.h"
@@ -161,6 +163,30 @@ TEST_F(VDTCOREventTest, ClockOrdering) {
   VDTCORClock east(1000, 1, 5, 0);
   EXPECT_TRUE(east.isAfter(a));
   EXPECT_TRUE(VDTCORClock::clockSnapshotInTheFuture(900000)->isAfter(*VDTCORClock::snapshot()));
+}
+
+TEST_F(VDTCOREventTest, FutureAndOrderingArithmeticSaturates) {
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+  auto now = VDTCORClock::snapshot();
+  for (uint64_t millis : {uint64_t{INT64_MAX}, uint64_t{UINT64_MAX}, uint64_t{1} << 63}) {
+    auto far = VDTCORClock::clockSnapshotInTheFuture(millis);
+    EXPECT_EQ(far->timeMillis(), kMax) << millis;
+    EXPECT_TRUE(far->isAfter(*now)) << millis;
+    EXPECT_FALSE(now->isAfter(*far)) << millis;
+  }
+  // Offsets at the ends of the range: compared without wrapping.
+  VDTCORClock top(kMax, 3600, 5, 0), bottom(kMin, -3600, 5, 0), zero(0, 0, 5, 0);
+  EXPECT_TRUE(top.isAfter(zero));
+  EXPECT_FALSE(bottom.isAfter(zero));
+  EXPECT_TRUE(zero.isAfter(bottom));
+  EXPECT_FALSE(zero.isAfter(top));
+
+  // A wall clock far outside the range of milliseconds gives the nearest bound, not garbage.
+  clock().setNow(1e300);
+  EXPECT_EQ(VDTCORClock::snapshot()->timeMillis(), kMax);
+  clock().setNow(-1e300);
+  EXPECT_EQ(VDTCORClock::snapshot()->timeMillis(), kMin);
 }
 
 TEST_F(VDTCOREventTest, SnapshotFollowsThePlatformClock) {

@@ -67,7 +67,9 @@ class VDTCORFlatFileStorageTest : public platform::testing::PlatformTest {
     return names;
   }
 
-  void drain() { storage->storageQueue()->sync([] {}); }
+  void drain() {
+    storage->storageQueue()->sync([] {});
+  }
 
   long nextID() {
     long id = -99;
@@ -133,9 +135,10 @@ TEST_F(VDTCORFlatFileStorageTest, StoredEventIsOneArchiveNamedByItsFacts) {
                  "vdt_event_data" / "1001";
   auto names = namesIn(dir);
   ASSERT_EQ(names.size(), 1u);
-  EXPECT_EQ(names[0], event->eventID() + "-3-" +
-                          std::to_string(static_cast<unsigned long long>(*event->expirationDate())) +
-                          "-a%2Fb");
+  EXPECT_EQ(names[0],
+            event->eventID() + "-3-" +
+                std::to_string(static_cast<unsigned long long>(*event->expirationDate())) +
+                "-a%2Fb");
   auto decoded = VDTCORUnarchiveObject("VDTCOREvent", dir / names[0], std::nullopt, nullptr)
                      .objectAs<VDTCOREvent>();
   ASSERT_TRUE(decoded);
@@ -173,8 +176,8 @@ TEST_F(VDTCORFlatFileStorageTest, BatchIDsCountUpAndStayInRange) {
     std::uint32_t stored;
     std::vector<long> handedOut;
   };
-  for (const Case& c : {Case{0x7FFFFFFEu, {0x7FFFFFFE, 0x7FFFFFFF, 0}},
-                        Case{0x80000000u, {0, 1}}, Case{UINT32_MAX, {0x7FFFFFFF, 0}}}) {
+  for (const Case& c : {Case{0x7FFFFFFEu, {0x7FFFFFFE, 0x7FFFFFFF, 0}}, Case{0x80000000u, {0, 1}},
+                        Case{UINT32_MAX, {0x7FFFFFFF, 0}}}) {
     writeCounter(c.stored);
     std::vector<long> got;
     for (size_t i = 0; i < c.handedOut.size(); ++i) got.push_back(nextID());
@@ -185,17 +188,20 @@ TEST_F(VDTCORFlatFileStorageTest, BatchIDsCountUpAndStayInRange) {
 TEST_F(VDTCORFlatFileStorageTest, BatchesMadePastTheSignedRangeAreListedAndReturned) {
   writeCounter(0x80000000u);
   for (int i = 0; i < 2; ++i) ASSERT_TRUE(store(makeEvent(3)).first);
-  auto [id, events] = batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001),
-                            clock().now() + 600);
+  auto [id, events] =
+      batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001), clock().now() + 600);
   ASSERT_TRUE(id);
   EXPECT_GE(*id, 0);
   EXPECT_EQ(batchIDs(1001), (std::set<long>{*id}));
 
   // A batch an older build left under a negative ID is found and its events come back.
-  fs::path stranded = VDTCORFlatFileStorage::batchDataStoragePath() /
-                      ("1001--2147483648-" + std::to_string(static_cast<long long>(clock().now()) + 600));
+  fs::path stranded =
+      VDTCORFlatFileStorage::batchDataStoragePath() /
+      ("1001--2147483648-" + std::to_string(static_cast<long long>(clock().now()) + 600));
   ASSERT_TRUE(platform::files::createDirectory(stranded, true));
-  fs::path eventFile = stranded / ("ABCDEF-3-" + std::to_string(static_cast<long long>(clock().now()) + 9000) + "-137");
+  fs::path eventFile =
+      stranded /
+      ("ABCDEF-3-" + std::to_string(static_cast<long long>(clock().now()) + 9000) + "-137");
   ASSERT_TRUE(platform::files::writeAtomically(
       eventFile, *VDTCORArchiveObject(platform::Value(makeEvent(3)), fs::path(), nullptr)));
   EXPECT_EQ(batchIDs(1001), (std::set<long>{*id, -2147483648L}));
@@ -266,15 +272,15 @@ TEST_F(VDTCORFlatFileStorageTest, SelectorsFilterByTierAndSkipHiddenFiles) {
   EXPECT_EQ(tiers, (std::set<long>{3, 4}));
 
   // Everything else, but never the hidden file.
-  auto [id2, rest] = batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001),
-                           clock().now() + 600);
+  auto [id2, rest] =
+      batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001), clock().now() + 600);
   EXPECT_EQ(id2, 1);
   EXPECT_EQ(rest.size(), 4u);
   EXPECT_TRUE(platform::files::exists(targetDir / ".hidden-3-9999999999-137"));
 
   // Nothing left: none, and the counter still moved on.
-  auto [id3, none] = batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001),
-                           clock().now() + 600);
+  auto [id3, none] =
+      batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001), clock().now() + 600);
   EXPECT_FALSE(id3);
   EXPECT_TRUE(none.empty());
   waitFor([&](auto done) {
@@ -288,8 +294,8 @@ TEST_F(VDTCORFlatFileStorageTest, SelectorsFilterByTierAndSkipHiddenFiles) {
 TEST_F(VDTCORFlatFileStorageTest, RemovingABatchReturnsOrDeletesItsEvents) {
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(store(makeEvent(3)).first);
   fs::path targetDir = VDTCORFlatFileStorage::eventDataStoragePath() / "1001";
-  auto [id, events] = batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001),
-                            clock().now() + 600);
+  auto [id, events] =
+      batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001), clock().now() + 600);
   ASSERT_EQ(events.size(), 3u);
   EXPECT_TRUE(namesIn(targetDir).empty());
   std::optional<std::set<long>> ids;
@@ -305,8 +311,8 @@ TEST_F(VDTCORFlatFileStorageTest, RemovingABatchReturnsOrDeletesItsEvents) {
   EXPECT_EQ(namesIn(targetDir).size(), 3u);
   EXPECT_TRUE(namesIn(VDTCORFlatFileStorage::batchDataStoragePath()).empty());
 
-  auto [id2, again] = batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001),
-                            clock().now() + 600);
+  auto [id2, again] =
+      batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001), clock().now() + 600);
   ASSERT_EQ(again.size(), 3u);
   waitFor([&](auto done) { storage->removeBatchWithID(*id2, true, done); });
   EXPECT_TRUE(namesIn(targetDir).empty());
@@ -328,8 +334,8 @@ TEST_F(VDTCORFlatFileStorageTest, ExpiryDissolvesBatchesAndDropsExpiredEvents) {
   auto longLived = makeEvent(3);
   ASSERT_TRUE(store(shortLived).first);
   ASSERT_TRUE(store(longLived).first);
-  auto [id, events] = batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001),
-                            clock().now() + 50);
+  auto [id, events] =
+      batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001), clock().now() + 50);
   ASSERT_EQ(events.size(), 2u);
   auto loose = makeEvent(3);
   loose->setExpirationDate(clock().now() + 100);
@@ -352,8 +358,13 @@ TEST_F(VDTCORFlatFileStorageTest, EventIDsAndTiersNeverLeaveOrConfuseTheStore) {
   };
   // Every event lives well past the expiry check below, unless its tier is negative and it is
   // marked short-lived.
-  const std::vector<Case> cases = {{"../../../../../escaped", 3}, {"AB-CD", 3}, {"sub/dir", 3},
-                                   {"a%2Fb", 3}, {".hidden", 3}, {"ID", -2}, {"ODD", -7}};
+  const std::vector<Case> cases = {{"../../../../../escaped", 3},
+                                   {"AB-CD", 3},
+                                   {"sub/dir", 3},
+                                   {"a%2Fb", 3},
+                                   {".hidden", 3},
+                                   {"ID", -2},
+                                   {"ODD", -7}};
   std::map<std::string, long> stored;
   for (const Case& c : cases) {
     auto event = makeEvent(c.tier);
@@ -424,8 +435,8 @@ TEST_F(VDTCORFlatFileStorageTest, LibraryKeysStayInsideTheLibraryFolder) {
 
 TEST_F(VDTCORFlatFileStorageTest, AFailedMoveBackKeepsTheBatch) {
   for (int i = 0; i < 2; ++i) ASSERT_TRUE(store(makeEvent(3)).first);
-  auto [id, events] = batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001),
-                            clock().now() + 600);
+  auto [id, events] =
+      batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001), clock().now() + 600);
   ASSERT_EQ(events.size(), 2u);
   // The target's event folder is now a plain file: nothing can move back into it.
   fs::path targetDir = VDTCORFlatFileStorage::eventDataStoragePath() / "1001";
@@ -450,8 +461,8 @@ TEST_F(VDTCORFlatFileStorageTest, AnExpiredBatchThatCannotMoveBackStillDropsExpi
   shortLived->setExpirationDate(clock().now() + 100);
   ASSERT_TRUE(store(shortLived).first);
   ASSERT_TRUE(store(makeEvent(3)).first);
-  auto [id, events] = batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001),
-                            clock().now() + 50);
+  auto [id, events] =
+      batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001), clock().now() + 50);
   ASSERT_EQ(events.size(), 2u);
   fs::path targetDir = VDTCORFlatFileStorage::eventDataStoragePath() / "1001";
   ASSERT_TRUE(platform::files::removeItem(targetDir));
@@ -470,22 +481,21 @@ TEST_F(VDTCORFlatFileStorageTest, AnExpiredBatchThatCannotMoveBackStillDropsExpi
 TEST_F(VDTCORFlatFileStorageTest, EventFilesThatCannotBeReadAreKept) {
   ASSERT_TRUE(store(makeEvent(3)).first);
   // Reading this entry fails (it is a folder); that says nothing about what it holds.
-  fs::path unreadable = VDTCORFlatFileStorage::eventDataStoragePath() / "1001" /
-                        "ABCDEF-3-9999999999-137";
+  fs::path unreadable =
+      VDTCORFlatFileStorage::eventDataStoragePath() / "1001" / "ABCDEF-3-9999999999-137";
   ASSERT_TRUE(platform::files::createDirectory(unreadable, true));
-  auto [id, events] = batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001),
-                            clock().now() + 600);
+  auto [id, events] =
+      batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001), clock().now() + 600);
   EXPECT_EQ(events.size(), 1u);
   EXPECT_TRUE(platform::files::exists(unreadable));
 }
 
 TEST_F(VDTCORFlatFileStorageTest, UnreadableEventFilesAreDroppedFromBatches) {
   ASSERT_TRUE(store(makeEvent(3)).first);
-  fs::path bad = VDTCORFlatFileStorage::eventDataStoragePath() / "1001" /
-                 "ABC-3-9999999999-137";
+  fs::path bad = VDTCORFlatFileStorage::eventDataStoragePath() / "1001" / "ABC-3-9999999999-137";
   ASSERT_TRUE(platform::files::writeAtomically(bad, "not an archive"));
-  auto [id, events] = batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001),
-                            clock().now() + 600);
+  auto [id, events] =
+      batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001), clock().now() + 600);
   EXPECT_EQ(events.size(), 1u);
   EXPECT_FALSE(platform::files::exists(bad));
 }

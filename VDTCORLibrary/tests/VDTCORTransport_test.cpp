@@ -54,7 +54,9 @@ class VDTCORTransportTest : public platform::testing::PlatformTest {
     VDTCORRegistrar::sharedInstance()->registerStorage(storage, kTarget);
   }
   // Runs every queued transformation.
-  void drain() { VDTCORTransformer::sharedInstance()->eventWritingQueue()->sync([] {}); }
+  void drain() {
+    VDTCORTransformer::sharedInstance()->eventWritingQueue()->sync([] {});
+  }
 
   std::shared_ptr<RecordingStorage> storage;
 };

@@ -79,8 +79,9 @@ TEST_F(VDTCORUploadCoordinatorTest, AReportedLossOfNetworkIsNoNetwork) {
     std::uint32_t reported;
     long conditions;
   };
-  for (const Case& c : {Case{platform::kReachabilityFlagsReachable | platform::kReachabilityFlagsIsWWAN, 2},
-                        Case{0, 1}, Case{platform::kReachabilityFlagsReachable, 4}, Case{0, 1}}) {
+  for (const Case& c :
+       {Case{platform::kReachabilityFlagsReachable | platform::kReachabilityFlagsIsWWAN, 2},
+        Case{0, 1}, Case{platform::kReachabilityFlagsReachable, 4}, Case{0, 1}}) {
     reachability.reachabilityQueue()->sync([&] { reachability.setCallbackFlags(c.reported); });
     EXPECT_EQ(VDTCORReachability::currentFlags(), c.reported);
     EXPECT_EQ(coordinator->uploadConditions(), c.conditions) << c.reported;

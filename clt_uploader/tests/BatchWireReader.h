@@ -47,7 +47,8 @@ inline std::optional<std::vector<WireField>> parseMessage(std::string_view data)
         std::size_t width = field.wireType == 1 ? 8 : 4;
         if (data.size() < width) return std::nullopt;
         for (std::size_t i = 0; i < width; ++i) {
-          field.varint |= static_cast<std::uint64_t>(static_cast<unsigned char>(data[i])) << (8 * i);
+          field.varint |= static_cast<std::uint64_t>(static_cast<unsigned char>(data[i]))
+                          << (8 * i);
         }
         data.remove_prefix(width);
         break;
@@ -92,13 +93,22 @@ inline std::optional<WireEvent> parseEvent(std::string_view data) {
   WireEvent event;
   for (const auto& f : *fields) {
     switch (f.tag) {
-      case 1: event.timeMs = static_cast<std::int64_t>(f.varint); break;
-      case 6: event.payload = f.bytes; break;
-      case 11: event.eventCode = static_cast<std::int32_t>(f.varint); break;
-      case 15:  // zigzag
-        event.timezoneOffset = static_cast<std::int64_t>(f.varint >> 1) ^ -static_cast<std::int64_t>(f.varint & 1);
+      case 1:
+        event.timeMs = static_cast<std::int64_t>(f.varint);
         break;
-      case 17: event.uptimeMs = static_cast<std::int64_t>(f.varint); break;
+      case 6:
+        event.payload = f.bytes;
+        break;
+      case 11:
+        event.eventCode = static_cast<std::int32_t>(f.varint);
+        break;
+      case 15:  // zigzag
+        event.timezoneOffset =
+            static_cast<std::int64_t>(f.varint >> 1) ^ -static_cast<std::int64_t>(f.varint & 1);
+        break;
+      case 17:
+        event.uptimeMs = static_cast<std::int64_t>(f.varint);
+        break;
       case 23: {
         event.hasConnection = true;
         auto inner = parseMessage(f.bytes);
@@ -109,7 +119,8 @@ inline std::optional<WireEvent> parseEvent(std::string_view data) {
         }
         break;
       }
-      default: break;
+      default:
+        break;
     }
   }
   return event;
@@ -140,17 +151,26 @@ inline std::optional<std::vector<WireMappingRequest>> parseBatch(std::string_vie
           }
           break;
         }
-        case 2: request.mapping = static_cast<std::int32_t>(f.varint); break;
+        case 2:
+          request.mapping = static_cast<std::int32_t>(f.varint);
+          break;
         case 3: {
           auto event = parseEvent(f.bytes);
           if (!event) return std::nullopt;
           request.events.push_back(std::move(*event));
           break;
         }
-        case 4: request.requestTimeMs = static_cast<std::int64_t>(f.varint); break;
-        case 8: request.requestUptimeMs = static_cast<std::int64_t>(f.varint); break;
-        case 9: request.hasTier = true; break;
-        default: break;
+        case 4:
+          request.requestTimeMs = static_cast<std::int64_t>(f.varint);
+          break;
+        case 8:
+          request.requestUptimeMs = static_cast<std::int64_t>(f.varint);
+          break;
+        case 9:
+          request.hasTier = true;
+          break;
+        default:
+          break;
       }
     }
     requests.push_back(std::move(request));

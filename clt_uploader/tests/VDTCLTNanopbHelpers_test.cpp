@@ -7,8 +7,8 @@
 
 #include "VDTCORLibrary/VDTCORPlatform.h"
 #include "clt_uploader/VDTCLTCompressionHelper.h"
-#include "clt_uploader/tests/BatchWireReader.h"
 #include "clt_uploader/VDTCOREvent+VDTCLTSupport.h"
+#include "clt_uploader/tests/BatchWireReader.h"
 #include "platform/base/ProcessInfo.h"
 #include "platform/dispatch/SystemLog.h"
 #include "platform/testing/PlatformTest.h"
@@ -52,9 +52,9 @@ TEST_F(VDTCLTNanopbHelpersTest, EventsAreGroupedByMappingID) {
     std::vector<std::string> mappingIDs;
     std::map<int32_t, size_t> eventsByMapping;
   };
-  for (const Case& c : {Case{{"137", "137", "137"}, {{137, 3}}},
-                        Case{{"137", "138", "137"}, {{137, 2}, {138, 1}}},
-                        Case{{"abc"}, {{0, 1}}}}) {
+  for (const Case& c :
+       {Case{{"137", "137", "137"}, {{137, 3}}}, Case{{"137", "138", "137"}, {{137, 2}, {138, 1}}},
+        Case{{"abc"}, {{0, 1}}}}) {
     std::vector<VDTCOREventPtr> events;
     for (const auto& id : c.mappingIDs) events.push_back(makeEvent(id));
     DecodedBatch batch(VDTCLTEncodedBatchForEvents(events));
@@ -141,13 +141,12 @@ TEST_F(VDTCLTNanopbHelpersTest, DeviceDescriptionFromTheSystemAndBundle) {
   DecodedBatch batch(VDTCLTEncodedBatchForEvents({makeEvent("137")}));
   ASSERT_TRUE(batch.ok);
   ASSERT_EQ(batch.requests.size(), 1u);
-  EXPECT_EQ(batch.requests[0].device,
-            (std::map<uint32_t, std::string>{{3, "17"},
-                                             {4, "17.2.1"},
-                                             {5, "42"},
-                                             {7, VDTCORHardwareModel()},
-                                             {8, "en"},
-                                             {11, "com.tavo.device"}}));
+  EXPECT_EQ(batch.requests[0].device, (std::map<uint32_t, std::string>{{3, "17"},
+                                                                       {4, "17.2.1"},
+                                                                       {5, "42"},
+                                                                       {7, VDTCORHardwareModel()},
+                                                                       {8, "en"},
+                                                                       {11, "com.tavo.device"}}));
   platform::ProcessInfo::processInfo().setOperatingSystemVersionForTesting(std::nullopt);
 }
 
@@ -156,7 +155,8 @@ TEST_F(VDTCLTNanopbHelpersTest, EmptyGroupIsLoggedAndLeftAbsent) {
   VDTCLTMappingRequest request = VDTCLTBuildMappingRequest(137, {});
   EXPECT_FALSE(request.message.has_client);
   EXPECT_TRUE(request.events.empty());
-  EXPECT_TRUE(capture.contains("[I-VDTCOR001006] An empty event set can't be serialized to proto."));
+  EXPECT_TRUE(
+      capture.contains("[I-VDTCOR001006] An empty event set can't be serialized to proto."));
 }
 
 TEST_F(VDTCLTNanopbHelpersTest, ResponseDecoding) {

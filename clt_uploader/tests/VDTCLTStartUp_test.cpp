@@ -31,9 +31,8 @@ TEST_F(VDTCLTStartUpTest, EventsOfAnEarlierRunGoOutWithoutANewSend) {
   ASSERT_TRUE(VDTCORArchiveObject(platform::Value(event), path, nullptr));
 
   platform::testing::LoopbackServer server;
-  server.server().Post("/batch", [](const httplib::Request&, httplib::Response& reply) {
-    reply.status = 200;
-  });
+  server.server().Post(
+      "/batch", [](const httplib::Request&, httplib::Response& reply) { reply.status = 200; });
   server.start();
   VDTCLTUploader::setTestServerURL(server.url("/batch"));
   VDTCORReachability::sharedInstance().setFlagsForTesting(platform::kReachabilityFlagsReachable);

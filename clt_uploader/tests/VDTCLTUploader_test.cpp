@@ -179,8 +179,62 @@ TEST_F(VDTCLTUploaderTest, ServerTroubleKeepsTheEventsAndHonoursRetryAfter) {
   EXPECT_EQ(server.received().size(), 1u);
   EXPECT_EQ(storedEvents(), 2u);
   EXPECT_EQ(uploader->nextUploadTimeForTarget(1001)->timeMillis(), nowMillis() + 120000);
-  EXPECT_TRUE(platform::files::contentsOfDirectory(VDTCORFlatFileStorage::batchDataStoragePath())
-                  ->empty());
+  EXPECT_TRUE(
+      platform::files::contentsOfDirectory(VDTCORFlatFileStorage::batchDataStoragePath())->empty());
+}
+
+TEST_F(VDTCLTUploaderTest, ServerWaitsAreClampedAndRetryAfterIsWholeSeconds) {
+  constexpr int64_t kWeek = 7LL * 24 * 3600 * 1000;
+  constexpr int64_t kFallback = 900000;
+  // A body holding wait_millis, as a varint of the two's complement value.
+  auto waitBody = [](int64_t millis) {
+    std::string body("\x08");
+    auto value = static_cast<uint64_t>(millis);
+    do {
+      body += static_cast<char>((value & 0x7F) | (value > 0x7F ? 0x80 : 0));
+      value >>= 7;
+    } while (value);
+    return body;
+  };
+  struct Case {
+    int status;
+    std::string body;
+    std::string retryAfter;
+    int64_t expectedWait;
+  };
+  const std::vector<Case> cases = {
+      {200, waitBody(INT64_MAX), "", kWeek},
+      {200, waitBody(kWeek + 1), "", kWeek},
+      {200, waitBody(-5000), "", 0},
+      {200, waitBody(5000), "", 5000},
+      {503, "", "9223372036854774", kWeek},
+      {503, "", "18446744073709552", kWeek},
+      {503, "", "99999999999999999999999999", kWeek},
+      {429, "", "604801", kWeek},
+      {503, "", "120", 120000},
+      {503, "", "0", 0},
+      {503, "", "inf", kFallback},
+      {503, "", "1e300", kFallback},
+      {503, "", "-5", kFallback},
+      {503, "", "120.5", kFallback},
+      {503, "", "12abc", kFallback},
+      {503, "", "+7", kFallback},
+      {503, "", "nan", kFallback},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.retryAfter.empty() ? "body" : c.retryAfter);
+    uploader->setNextUploadTime(nullptr, 1001);
+    storeEvent(3);
+    std::map<std::string, std::string> headers;
+    if (!c.retryAfter.empty()) headers["Retry-After"] = c.retryAfter;
+    setAnswer({c.status, c.body, headers});
+    size_t before = server.received().size();
+    upload(1001, 16 | 4);
+    ASSERT_EQ(server.received().size(), before + 1);
+    auto next = uploader->nextUploadTimeForTarget(1001);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->timeMillis(), nowMillis() + c.expectedWait);
+  }
 }
 
 TEST_F(VDTCLTUploaderTest, RejectedBatchIsDeletedAndUndecodableAnswersWaitFifteenMinutes) {
@@ -285,8 +339,7 @@ TEST_F(VDTCLTUploaderTest, WaitingForAnEmptyQueue) {
   EXPECT_TRUE(uploader->waitForUploadFinishedWithTimeout(1));
   EXPECT_FALSE(uploader->waitForUploadFinishedWithTimeout(0));
   VDTCLTUploader::setTestServerURL(std::nullopt);
-  EXPECT_EQ(VDTCLTUploader::serverURLForTarget(1001),
-            *VDTCOREndpoints::uploadURLForTarget(1001));
+  EXPECT_EQ(VDTCLTUploader::serverURLForTarget(1001), *VDTCOREndpoints::uploadURLForTarget(1001));
   EXPECT_FALSE(VDTCOREndpoints::uploadURLForTarget(999));
 }
 
