@@ -1,8 +1,11 @@
 #include "measurement/foundation/MSRAlarm.h"
 
+#include <cstdint>
+
 #include "measurement/engine/MSRMeasurement.h"
 #include "measurement/foundation/MSRConstants.h"
 #include "measurement/foundation/MSRMonitor.h"
+#include "platform/base/Saturating.h"
 #include "platform/dispatch/Clock.h"
 
 MSRAlarm::MSRAlarm(platform::DispatchQueuePtr queue, const std::string& name)
@@ -22,7 +25,11 @@ void MSRAlarm::runAfterDelay(double delay, Block block) {
     return;
   }
   cancel();
-  scheduledTimestamp_ = platform::Clock::current().now() + delay;
+  // The delay comes from callers and stored schedules: in whole nanoseconds, no number counts as
+  // no delay and anything past the 64-bit range as the farthest time there is.
+  const double seconds =
+      static_cast<double>(platform::saturatingCast<std::int64_t>(delay * 1e9)) / 1e9;
+  scheduledTimestamp_ = platform::Clock::current().now() + seconds;
   platform::DispatchTimerPtr source;
   if (!noSource_ && queue_) source = platform::DispatchTimer::create(queue_);
   if (source) {
@@ -38,8 +45,7 @@ void MSRAlarm::runAfterDelay(double delay, Block block) {
       self->cancel();
       run();
     });
-    const double start = static_cast<double>(static_cast<long long>(delay * 1e9)) / 1e9;
-    source->schedule(start, 0, 0);
+    source->schedule(seconds, 0, 0);
     source->resume();
   }
   timer_ = source;

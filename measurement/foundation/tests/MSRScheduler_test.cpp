@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <future>
+#include <limits>
 #include <stdexcept>
 
 #include "measurement/foundation/MSRAlarm.h"
@@ -96,6 +98,43 @@ TEST_F(MSRSchedulerTest, WhateverABlockThrowsIsLoggedSampledAndTheQueueGoesOn) {
                                      ->objectForKey(kMSRHealthMonitorKey);
   ASSERT_TRUE(sample.isArray());
   EXPECT_EQ(sample.at(1).int64Value(), 4);
+}
+
+TEST_F(MSRSchedulerTest, DelaysThatAreNoNumberOrOutOfRangeStayDefined) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  const struct Row {
+    double delay;
+    bool firesAtOnce;
+  } rows[] = {
+      {std::nan(""), true}, {-kInf, true}, {-1e300, true},
+      {1e300, false},       {kInf, false}, {std::numeric_limits<double>::max(), false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.delay);
+    auto q = platform::DispatchQueue::create("alarm");
+    auto alarm = MSRAlarm::initWithDispatchQueue(q, "Odd");
+    std::atomic<int> fired{0};
+    const double start = clock().now();
+    q->sync([&] {
+      alarm->runAfterDelay(row.delay, [&] { ++fired; });
+      ASSERT_TRUE(alarm->scheduledTimestamp());
+      const double at = *alarm->scheduledTimestamp();
+      EXPECT_TRUE(std::isfinite(at));
+      if (row.firesAtOnce) {
+        EXPECT_LE(at, start);
+      } else {
+        EXPECT_GT(at, start + 100.0 * 365 * 24 * 3600);
+      }
+    });
+    clock().advance(0.001);
+    drain(q);
+    EXPECT_EQ(fired, row.firesAtOnce ? 1 : 0);
+    clock().advance(10.0 * 365 * 24 * 3600);
+    drain(q);
+    EXPECT_EQ(fired, row.firesAtOnce ? 1 : 0);
+    q->sync([&] { EXPECT_EQ(alarm->hasActiveTimer(), !row.firesAtOnce); });
+    q->sync([&] { alarm->cancel(); });
+  }
 }
 
 TEST_F(MSRSchedulerTest, MainThreadMisuseIsReportedWithTheMethodName) {
