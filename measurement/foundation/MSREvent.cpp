@@ -9,6 +9,7 @@
 #include "measurement/messages/MSRPBEvent.h"
 #include "measurement/messages/MSRPBEventParam.h"
 #include "platform/base/Format.h"
+#include "platform/base/Saturating.h"
 
 namespace {
 
@@ -236,9 +237,6 @@ platform::Value::Dictionary MSRPlainParametersFromValues(const MSRParameters& pa
 
 namespace {
 
-// Seconds to the messages' milliseconds, truncated toward zero.
-std::int64_t toMillis(double seconds) { return static_cast<std::int64_t>(seconds * 1000.0); }
-
 // Slots of the Event and EventParam messages.
 constexpr std::int32_t kEventParams = 0, kEventName = 1, kEventTimestamp = 2,
                        kEventPreviousTimestamp = 3;
@@ -308,9 +306,10 @@ std::shared_ptr<MSRPBEvent> MSREvent::protoEvent() const {
   auto proto = MSRPBEvent::message();
   MSRPBSetStringField(proto, kEventName, Value(name_));
   if (previousTimestamp_ > 2.220446049250313e-16) {
-    MSRPBSetInt64(proto, kEventPreviousTimestamp, toMillis(previousTimestamp_));
+    MSRPBSetInt64(proto, kEventPreviousTimestamp,
+                  platform::secondsToMilliseconds(previousTimestamp_));
   }
-  MSRPBSetInt64(proto, kEventTimestamp, toMillis(timestamp_));
+  MSRPBSetInt64(proto, kEventTimestamp, platform::secondsToMilliseconds(timestamp_));
   MSRPBSetRepeated(proto, kEventParams, MSREventParamsFromParameters(parameters_, name_, false));
   return proto;
 }

@@ -3,6 +3,7 @@
 #include "measurement/foundation/MSRDataTypeValidator.h"
 #include "measurement/messages/MSRPBAccessors.h"
 #include "measurement/messages/MSRPBUserAttribute.h"
+#include "platform/base/Saturating.h"
 
 std::shared_ptr<MSRUserAttribute> MSRUserAttribute::initWithOrigin(const std::string& origin,
                                                                    const std::string& name,
@@ -33,6 +34,6 @@ std::shared_ptr<MSRPBUserAttribute> MSRUserAttribute::protoUserAttribute() const
   } else if (auto s = value_->stringValue()) {
     MSRPBSetStringField(proto, kString, platform::Value(*s));
   }
-  MSRPBSetInt64(proto, kTimestamp, static_cast<std::int64_t>(lastSetTimestamp_ * 1000.0));
+  MSRPBSetInt64(proto, kTimestamp, platform::secondsToMilliseconds(lastSetTimestamp_));
   return proto;
 }

@@ -7,6 +7,7 @@
 #include "measurement/storage/MSRDatabase.h"
 #include "measurement/storage/MSRPersistedConfig.h"
 #include "measurement/storage/MSRStorageConstants.h"
+#include "platform/base/Saturating.h"
 #include "platform/dispatch/Clock.h"
 
 using platform::ErrorPtr;
@@ -62,7 +63,8 @@ bool MSRDatabase::updateAppMetadata(const std::shared_ptr<MSRAppMetadata>& appMe
 
 std::shared_ptr<MSRDailyCounts> MSRDatabase::dailyCounts(ErrorPtr* error) {
   const double midnightOffset = persistedConfig_ ? persistedConfig_->midnightOffset() : 0.0;
-  const auto today = static_cast<std::int32_t>(
+  // The offset is a stored number: whatever it holds, the day is a defined one.
+  const auto today = platform::saturatingCast<std::int32_t>(
       std::floor((platform::Clock::current().now() - midnightOffset) / 86400.0));
   const auto rows = dataTypesFromTableWithName(
       kMSRTableAppMetadata, kMSRColumnRowID, Value(kMSRAppMetadataRowID), error,

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
 #include "measurement/foundation/MSREvent.h"
 #include "measurement/foundation/MSRUserAttribute.h"
 #include "measurement/foundation/MSRValue.h"
@@ -74,6 +78,40 @@ TEST_F(MSREventProtoTest, UserAttributesCarryTheirValueByKind) {
   for (int slot : {2, 3, 4, 5}) EXPECT_FALSE(MSRPBHasField(r, slot));
   EXPECT_TRUE(MSRPBHasField(r, 0));
   EXPECT_TRUE(MSRPBHasField(r, 1));
+}
+
+// Times come from callers and stored rows: whatever the double, the milliseconds are defined.
+TEST_F(MSREventProtoTest, MillisecondsSaturateAndNoNumberIsZero) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+  const struct Row {
+    double seconds;
+    std::int64_t millis;
+  } rows[] = {
+      {std::nan(""), 0}, {1e300, kMax}, {kInf, kMax},
+      {9.3e15, kMax},  // a thousand times it is past the 64-bit range
+      {-1e300, kMin},    {-kInf, kMin}, {9.2e15, 9200000000000000000},
+      {1.9999, 1999},    {-1.5, -1500},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.seconds);
+    auto event = MSREvent::initWithOrigin("app", false, "_e", row.seconds, 0, nullptr);
+    ASSERT_TRUE(event);
+    EXPECT_EQ(MSRPBGetInt64(event->protoEvent(), 2), row.millis);
+    // A previous time is written only when it is above zero.
+    auto later = MSREvent::initWithOrigin("app", false, "_e", kInf, row.seconds, nullptr);
+    const auto proto = later->protoEvent();
+    if (row.seconds > 0) {
+      EXPECT_EQ(MSRPBGetInt64(proto, 3), row.millis);
+    } else {
+      EXPECT_FALSE(MSRPBHasField(proto, 3));
+    }
+    auto attribute =
+        MSRUserAttribute::initWithOrigin("app", "n", MSRValue::initWithInt64(1), row.seconds);
+    ASSERT_TRUE(attribute);
+    EXPECT_EQ(MSRPBGetInt64(attribute->protoUserAttribute(), 0), row.millis);
+  }
 }
 
 }  // namespace

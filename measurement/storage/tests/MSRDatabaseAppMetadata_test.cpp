@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <functional>
+#include <limits>
+#include <utility>
 
 #include "measurement/storage/MSRAppMetadata.h"
 #include "measurement/storage/MSRDailyCounts.h"
@@ -165,6 +167,22 @@ TEST_F(MSRDatabaseAppMetadataTest, StoredNegativeIndexAndMissingStartRead) {
   EXPECT_EQ(read->lastBundleIndex(), 3);
   EXPECT_DOUBLE_EQ(read->lastBundleStartTimestamp(), 0.0);
   EXPECT_DOUBLE_EQ(read->lastBundleEndTimestamp(), 8.5);
+}
+
+// The day counts from a stored offset: whatever number it holds, the day is a defined one.
+TEST_F(MSRDatabaseAppMetadataTest, AnyStoredMidnightOffsetGivesADefinedDay) {
+  const std::pair<double, std::int32_t> rows[] = {
+      {std::nan(""), 0},
+      {1e300, std::numeric_limits<std::int32_t>::min()},
+      {-1e300, std::numeric_limits<std::int32_t>::max()},
+  };
+  for (const auto& [offset, day] : rows) {
+    SCOPED_TRACE(offset);
+    config_->setDouble(offset, kMSRConfigKeyMidnightOffset);
+    auto counts = database_->dailyCounts(nullptr);
+    ASSERT_TRUE(counts);
+    EXPECT_EQ(counts->day(), day);
+  }
 }
 
 }  // namespace
