@@ -75,7 +75,7 @@ TEST(SettingsConfigurationTest, ABadAddressFailsTheBuildWithItsMessage) {
   auto compiler = platform::app::findOnPath("c++");
   if (!compiler) compiler = platform::app::findOnPath("g++");
   if (!compiler) GTEST_SKIP() << "no C++ compiler on PATH";
-  const fs::path repository = fs::path(__FILE__).parent_path().parent_path().parent_path();
+  const fs::path repository = TVS_SOURCE_DIR;
   ASSERT_TRUE(fs::exists(repository / "TVS" / "SettingsViewConfiguration.h"));
   const fs::path work = fs::temp_directory_path() / ("tvs-config-" + std::to_string(::getpid()));
   fs::create_directories(work);
