@@ -12,6 +12,8 @@ inline constexpr const char* kVDTCLTNanopbErrorKey = "nanopb error:";
 inline constexpr const char* kVDTCLTURLErrorDomain = "NSURLErrorDomain";
 
 inline constexpr const char* kVDTCLTUploaderQueueLabel = "com.veltro.VDTCLTUploader";
+inline constexpr const char* kVDTCLTUploadOperationQueueName =
+    "com.veltro.VDTCLTUploader.operations";
 inline constexpr const char* kVDTCLTUploaderErrorDomain = "VDTCLTUploader";
 inline constexpr const char* kVDTCLTBackgroundTaskName = "VDTCLTUploader-upload";
 inline constexpr const char* kVDTCLTApiKeyHeader = "X-Veltro-Api-Key";

@@ -108,68 +108,14 @@ std::string VDTCLTUploadOperation::description() const {
 
 // ---- State.
 
-bool VDTCLTUploadOperation::isExecuting() const {
-  std::lock_guard lock(lock_);
-  return executing_;
-}
-bool VDTCLTUploadOperation::isFinished() const {
-  std::lock_guard lock(lock_);
-  return finished_;
-}
-bool VDTCLTUploadOperation::isCancelled() const {
-  std::lock_guard lock(lock_);
-  return cancelled_;
-}
 bool VDTCLTUploadOperation::uploadAttempted() const {
   std::lock_guard lock(lock_);
   return uploadAttempted_;
 }
-void VDTCLTUploadOperation::setCompletionBlock(std::function<void()> block) {
-  std::lock_guard lock(lock_);
-  completionBlock_ = std::move(block);
-}
-void VDTCLTUploadOperation::setQueueFinishHandler(std::function<void()> handler) {
-  std::lock_guard lock(lock_);
-  queueFinishHandler_ = std::move(handler);
-}
 
-void VDTCLTUploadOperation::startOperation() {
-  std::lock_guard lock(lock_);
-  executing_ = true;
-  finished_ = false;
-}
+void VDTCLTUploadOperation::finishOperation() { finish(); }
 
-void VDTCLTUploadOperation::finishOperation() {
-  std::function<void()> completion, queueHandler;
-  {
-    std::lock_guard lock(lock_);
-    if (finished_) return;
-    executing_ = false;
-    finished_ = true;
-    completion = std::move(completionBlock_);
-    queueHandler = std::move(queueFinishHandler_);
-  }
-  if (completion) completion();
-  if (queueHandler) queueHandler();
-}
-
-void VDTCLTUploadOperation::cancel() {
-  bool finishNow = false;
-  {
-    std::lock_guard lock(lock_);
-    cancelled_ = true;
-    finishNow = !executing_ && !finished_;
-  }
-  // Not started: done at once, so the queue drops it without running it.
-  if (finishNow) finishOperation();
-}
-
-void VDTCLTUploadOperation::start() {
-  {
-    std::lock_guard lock(lock_);
-    if (finished_) return;
-  }
-  startOperation();
+void VDTCLTUploadOperation::main() {
   VDTCORLogDebug("Upload operation started: %@", description());
   uploadTarget(target_, conditions_);
 }

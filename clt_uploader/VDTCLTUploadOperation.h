@@ -14,6 +14,7 @@
 #include "VDTCORLibrary/VDTCORLifecycle.h"
 #include "VDTCORLibrary/VDTCORStoragePromiseProtocol.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/OperationQueue.h"
 #include "platform/network/URLRequest.h"
 #include "platform/network/URLSession.h"
 #include "promises/PRMPromise.h"
@@ -29,7 +30,10 @@ class VDTCLTUploadMetadataProvider {
   virtual std::optional<std::string> APIKeyForTarget(long target) = 0;
 };
 
-class VDTCLTUploadOperation : public platform::Object {
+// Runs on the uploader's operation queue (platform::OperationQueue): start, cancel and the
+// executing, finished and cancelled flags are the platform operation's, whose start checks and
+// starts in one step, so an operation cancelled before it starts never runs.
+class VDTCLTUploadOperation : public platform::Operation {
  public:
   static std::shared_ptr<VDTCLTUploadOperation> initWithTarget(
       long target, long conditions, std::string uploadURL, platform::DispatchQueuePtr queue,
@@ -39,27 +43,19 @@ class VDTCLTUploadOperation : public platform::Object {
   std::string className() const override { return "VDTCLTUploadOperation"; }
   std::string description() const override;
 
-  // Runs the upload; the operation finishes on every path.
-  void start();
-  // Before start: finished at once. While running: the chain makes no batch.
-  void cancel();
-  bool isExecuting() const;
-  bool isFinished() const;
-  bool isCancelled() const;
-  bool isAsynchronous() const { return true; }
+  // Finished when its run ends, on every path.
+  bool isAsynchronous() const override { return true; }
   bool uploadAttempted() const;
-  // Called once, after the operation has finished.
-  void setCompletionBlock(std::function<void()> block);
-  // Called after the completion block; the operation queue uses it to start the next one.
-  void setQueueFinishHandler(std::function<void()> handler);
 
   void uploadTarget(long target, long conditions);
   PRMPromisePtr isReadyToUploadTarget(long target, long conditions);
   bool readyToUploadTarget(long target, long conditions);
   VDTCORStorageEventSelectorPtr eventSelectorTarget(long target, long conditions) const;
-  PRMPromisePtr sendURLRequestWithBatch(const std::shared_ptr<VDTCORUploadBatch>& batch, long target,
-                                        const std::shared_ptr<VDTCORStoragePromiseProtocol>& storage);
-  PRMPromisePtr sendURLRequestWithBatch(const std::shared_ptr<VDTCORUploadBatch>& batch, long target);
+  PRMPromisePtr sendURLRequestWithBatch(
+      const std::shared_ptr<VDTCORUploadBatch>& batch, long target,
+      const std::shared_ptr<VDTCORStoragePromiseProtocol>& storage);
+  PRMPromisePtr sendURLRequestWithBatch(const std::shared_ptr<VDTCORUploadBatch>& batch,
+                                        long target);
   // Null (logged) for missing or empty data.
   std::optional<platform::URLRequest> constructRequestWithURL(const std::string& url, long target,
                                                               const platform::Bytes& data);
@@ -72,18 +68,16 @@ class VDTCLTUploadOperation : public platform::Object {
 
   VDTCLTUploadOperation() = default;
 
+ protected:
+  // Logs the start and runs the upload of its target.
+  void main() override;
+
  private:
-  void startOperation();
   void finishOperation();
   void endBackgroundTask();
 
-  mutable std::recursive_mutex lock_;
-  bool executing_ = false;
-  bool finished_ = false;
-  bool cancelled_ = false;
+  mutable std::mutex lock_;  // guards uploadAttempted_, uploaderSession_ and backgroundTaskID_
   bool uploadAttempted_ = false;
-  std::function<void()> completionBlock_;
-  std::function<void()> queueFinishHandler_;
   platform::DispatchQueuePtr uploaderQueue_;
   long target_ = 0;
   long conditions_ = 0;

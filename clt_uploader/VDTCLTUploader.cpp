@@ -58,10 +58,12 @@ std::shared_ptr<VDTCLTUploader> VDTCLTUploader::sharedInstance() {
 }
 
 VDTCLTUploader::VDTCLTUploader()
-    : uploadQueue_(platform::DispatchQueue::create(kVDTCLTUploaderQueueLabel)) {}
+    : uploadQueue_(platform::DispatchQueue::create(kVDTCLTUploaderQueueLabel)),
+      uploadOperationQueue_(platform::OperationQueue::create(kVDTCLTUploadOperationQueueName)) {}
 
 const std::string& VDTCLTUploader::LMLAndCRLAndINTAPIKey() {
-  static const std::string key = assemble({"vltk_", "9f2c41d7e8", "b03a56c4e1", "7d29f0b8a6", "3e41"});
+  static const std::string key =
+      assemble({"vltk_", "9f2c41d7e8", "b03a56c4e1", "7d29f0b8a6", "3e41"});
   return key;
 }
 
@@ -119,68 +121,15 @@ void VDTCLTUploader::uploadTarget(long target, long conditions) {
     VDTCORLogDebug("Upload operation finished: %@, uploadAttempted: %@", operation->description(),
                    operation->uploadAttempted());
     // One delivered batch per round: the requests queued behind it would only repeat it.
-    if (operation->uploadAttempted()) self->cancelAllOperations();
+    if (operation->uploadAttempted()) self->uploadOperationQueue_->cancelAllOperations();
   });
-  addOperation(operation);
+  uploadOperationQueue_->addOperation(operation);
   VDTCORLogDebug("Upload operation scheduled: %@, operation count: %@", operation->description(),
                  static_cast<unsigned long>(operationCount()));
 }
 
-// ---- The operation queue: one operation at a time, in the order added.
-
-void VDTCLTUploader::addOperation(const std::shared_ptr<VDTCLTUploadOperation>& operation) {
-  std::weak_ptr<VDTCLTUploader> weakSelf = weak_from_this();
-  std::weak_ptr<VDTCLTUploadOperation> weakOperation = operation;
-  operation->setQueueFinishHandler([weakSelf, weakOperation] {
-    auto self = weakSelf.lock();
-    auto operation = weakOperation.lock();
-    if (self && operation) self->operationFinished(operation);
-  });
-  {
-    std::lock_guard lock(operationsMutex_);
-    operations_.push_back(operation);
-  }
-  startNextOperation();
-}
-
-void VDTCLTUploader::operationFinished(const std::shared_ptr<VDTCLTUploadOperation>& operation) {
-  {
-    std::lock_guard lock(operationsMutex_);
-    for (auto it = operations_.begin(); it != operations_.end(); ++it) {
-      if (*it == operation) {
-        operations_.erase(it);
-        break;
-      }
-    }
-    if (running_ == operation) running_ = nullptr;
-  }
-  startNextOperation();
-}
-
-void VDTCLTUploader::startNextOperation() {
-  std::shared_ptr<VDTCLTUploadOperation> next;
-  {
-    std::lock_guard lock(operationsMutex_);
-    if (running_ || operations_.empty()) return;
-    next = operations_.front();
-    running_ = next;
-  }
-  // Started off the caller's queue, as an operation queue does.
-  platform::DispatchQueue::global()->async([next] { next->start(); });
-}
-
-void VDTCLTUploader::cancelAllOperations() {
-  std::vector<std::shared_ptr<VDTCLTUploadOperation>> operations;
-  {
-    std::lock_guard lock(operationsMutex_);
-    operations.assign(operations_.begin(), operations_.end());
-  }
-  for (const auto& operation : operations) operation->cancel();
-}
-
 std::size_t VDTCLTUploader::operationCount() const {
-  std::lock_guard lock(operationsMutex_);
-  return operations_.size();
+  return uploadOperationQueue_->operationCount();
 }
 
 bool VDTCLTUploader::waitForUploadFinishedWithTimeout(double seconds) {

@@ -1,10 +1,9 @@
 // The transport's one uploader: registered at start-up for targets 1000 to 1003, it queues one
-// upload operation per request of the upload coordinator and runs them one at a time. Pacing
-// (next upload time per target) lives in memory, guarded by its own lock; the operation queue by
-// another. Steps of every operation run on the serial "com.veltro.VDTCLTUploader" queue.
+// upload operation per request of the upload coordinator on a platform::OperationQueue, which runs
+// them one at a time. Pacing (next upload time per target) lives in memory, guarded by its own
+// lock. Steps of every operation run on the serial "com.veltro.VDTCLTUploader" queue.
 #pragma once
 
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -14,6 +13,7 @@
 #include "VDTCORLibrary/VDTCORUploader.h"
 #include "clt_uploader/VDTCLTUploadOperation.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/OperationQueue.h"
 
 // The upload URLs of the targets, built once; safe from any thread.
 class VDTCOREndpoints {
@@ -46,21 +46,15 @@ class VDTCLTUploader : public VDTCORUploader,
   // when the timeout passes first. A timeout of 0 always gives false.
   bool waitForUploadFinishedWithTimeout(double seconds);
 
-  // The operation queue.
-  void addOperation(const std::shared_ptr<VDTCLTUploadOperation>& operation);
-  void cancelAllOperations();
+  // Operations queued and not yet finished, the running one included.
   std::size_t operationCount() const;
 
   const platform::DispatchQueuePtr& uploadQueue() const { return uploadQueue_; }
+  const platform::OperationQueuePtr& uploadOperationQueue() const { return uploadOperationQueue_; }
 
  private:
-  void operationFinished(const std::shared_ptr<VDTCLTUploadOperation>& operation);
-  void startNextOperation();
-
   platform::DispatchQueuePtr uploadQueue_;
-  mutable std::mutex operationsMutex_;
-  std::deque<std::shared_ptr<VDTCLTUploadOperation>> operations_;
-  std::shared_ptr<VDTCLTUploadOperation> running_;
+  platform::OperationQueuePtr uploadOperationQueue_;
   std::mutex nextUploadTimeMutex_;
   std::map<long, VDTCORClockPtr> nextUploadTimeByTarget_;
 };
