@@ -1,6 +1,7 @@
 #include "measurement/foundation/MSRIdentity.h"
 
 #include <charconv>
+#include <mutex>
 
 std::int64_t MSRIdentity::lumoMeasurementLibraryVersion() {
   return libraryVersionFromString(kMSRLibraryVersionString);
@@ -13,4 +14,27 @@ std::int64_t MSRIdentity::libraryVersionFromString(const std::string& versionStr
   auto [ptr, ec] = std::from_chars(head.data(), head.data() + head.size(), value);
   if (ec != std::errc()) return 0;
   return value;
+}
+
+namespace {
+
+std::mutex& installationIDMutex() {
+  static auto* mutex = new std::mutex;
+  return *mutex;
+}
+std::optional<std::string>& storedInstallationID() {
+  static auto* id = new std::optional<std::string>;
+  return *id;
+}
+
+}  // namespace
+
+void MSRIdentity::setInstallationID(const std::string& installationID) {
+  std::lock_guard lock(installationIDMutex());
+  storedInstallationID() = installationID;
+}
+
+std::optional<std::string> MSRIdentity::installationID() {
+  std::lock_guard lock(installationIDMutex());
+  return storedInstallationID();
 }

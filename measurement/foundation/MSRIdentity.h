@@ -1,8 +1,10 @@
-// The measurement library's identity: its version string and the version number derived from it.
-// Kept with the monitor, whose health keys carry the number. Pure; any thread.
+// The measurement library's identity: its version string and the version number derived from it,
+// kept with the monitor, whose health keys carry the number; and the installation identifier the
+// analytics front end hands over. Any thread (a lock guards the identifier).
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 inline constexpr const char* kMSRLibraryVersionString = "11400000";
@@ -13,4 +15,8 @@ class MSRIdentity {
   // the string has fewer than four characters or does not read as a number.
   static std::int64_t lumoMeasurementLibraryVersion();
   static std::int64_t libraryVersionFromString(const std::string& versionString);
+
+  // The app's installation identifier, as last handed over; nullopt before.
+  static void setInstallationID(const std::string& installationID);
+  static std::optional<std::string> installationID();
 };

@@ -1,22 +1,36 @@
-// The public analytics interface the app calls. Deliberately minimal for now: events are
-// accepted and, while the default app is not configured, dropped with the monitor's 25018 line;
-// handing a configured app's events to the measurement stack comes with the engine.
-// Callable from any thread; returns at once.
+// The public analytics interface the app calls, and the analytics start the app core asks for by
+// name. Registered before main as the runtime class "LMOAnalytics" with the class methods
+// "logEventWithName:parameters:" (std::string, Value dictionary or nil),
+// "logEventWithOrigin:name:parameters:" (std::string, std::string, Value) and
+// "startWithConfiguration:options:" (ObjectPtr, ObjectPtr). Deliberately minimal: events and
+// start only. Callable from any thread; logging returns at once.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/base/Value.h"
 
+class LMOOptions;
+
 class LMOAnalytics {
  public:
-  // Parameters: string keys; string or number values; nullopt for none.
+  // Parameters: string keys; string or number values; nullopt for none. Origin "app".
   static void logEventWithName(const std::string& name,
                                const std::optional<platform::Value::Dictionary>& parameters);
+  // A configured app's event goes to the analytics stack; otherwise it is logged (25018) and
+  // dropped. A value without a plain form is logged first (25040); the event still goes on.
   static void logEventWithOrigin(const std::string& origin, const std::string& name,
                                  const std::optional<platform::Value::Dictionary>& parameters);
 
-  // True when the runtime has a class "LMOApp" that answers isDefaultAppConfigured with yes.
+  // Starts the analytics facade for the default app with the start dictionary, hands over the
+  // installation identifier and follows its changes.
+  static void startWithConfiguration(const platform::ObjectPtr& configuration,
+                                     const std::shared_ptr<LMOOptions>& options);
+  // The start dictionary for these options (the configuration only when given).
+  static platform::Value::Dictionary startDictionary(const platform::ObjectPtr& configuration,
+                                                     const LMOOptions& options);
+
   static bool isDefaultAppConfigured();
 };

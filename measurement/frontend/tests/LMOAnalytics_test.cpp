@@ -1,89 +1,207 @@
+// The public analytics interface: events of an unconfigured app are dropped with the monitor's
+// line, a configured app's events reach the real database, values without a plain form are
+// reported first, and the start builds its dictionary and hands over the installation
+// identifier.
 #include "measurement/frontend/LMOAnalytics.h"
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
-#include "platform/runtime/Runtime.h"
-#include "platform/testing/PlatformTest.h"
-#include "utilities/logger/VTULogger.h"
+#include "core/LMOAnalyticsConfiguration.h"
+#include "core/LMOOptions.h"
+#include "measurement/engine/tests/MSRStoredEvents.h"
+#include "measurement/foundation/MSRIdentity.h"
+#include "measurement/frontend/tests/FrontendTestSupport.h"
+#include "platform/dispatch/NotificationCenter.h"
 
 namespace {
 
-class LMOAnalyticsTest : public platform::testing::PlatformTest {
- protected:
-  void SetUp() override {
-    PlatformTest::SetUp();
-    vtu::testing::startCapturingLines();
-  }
+using frontend_testing::FrontendTest;
+using msr_testing::storedRawEvents;
+using platform::Value;
 
-  std::vector<std::string> loggedLines() {
-    vtu::testing::flushLoggingQueue();
-    std::vector<std::string> lines;
-    for (const auto& line : vtu::testing::capturedLines()) {
-      EXPECT_EQ(line.level, kVTULoggerLevelWarning) << line.line;
-      lines.push_back(line.line);
-    }
-    return lines;
-  }
+class LMOAnalyticsTest : public FrontendTest {};
 
-  // Stands in for the app core: a runtime class "LMOApp" whose isDefaultAppConfigured answers
-  // `configured`.
-  static void registerAppClass(bool configured) {
-    static bool answer;
-    answer = configured;
-    auto* cls = platform::runtime::registerClass(
-        "LMOApp", platform::runtime::kRootClassName, 0, [](platform::runtime::Class& c) {
-          c.addClassMethod("isDefaultAppConfigured",
-                           [](platform::Object&) -> bool { return answer; });
-        });
-    ASSERT_NE(cls, nullptr);
-  }
+// Stands for a caller's own object: a value with no plain form.
+class Opaque : public platform::Object {
+ public:
+  std::string className() const override { return "Opaque"; }
 };
 
-TEST_F(LMOAnalyticsTest, UnconfiguredAppDropsEachAppEventWithTheMonitorLine) {
-  ASSERT_FALSE(LMOAnalytics::isDefaultAppConfigured());
-  for (const char* name : {"sound_play", "sound_share", "sound_favorited"}) {
-    LMOAnalytics::logEventWithName(name, platform::Value::Dictionary{{"id", "tavo_hello"}});
+const char* const kAppEvents[] = {"sound_play", "sound_share", "sound_favorited"};
+
+TEST_F(LMOAnalyticsTest, UnconfiguredAppDropsEachEventWithTheMonitorLine) {
+  for (const char* name : kAppEvents) {
+    LMOAnalytics::logEventWithName(name, Value::Dictionary{{"id", Value("tavo_hello")}});
   }
-  auto lines = loggedLines();
-  ASSERT_EQ(lines.size(), 3u);
-  const char* names[] = {"sound_play", "sound_share", "sound_favorited"};
-  for (size_t i = 0; i < 3; ++i) {
+  LMOAnalytics::logEventWithName("odd%dname", std::nullopt);
+  auto lines = linesWith("[I-ACS025018]");
+  ASSERT_EQ(lines.size(), 4u);
+  for (std::size_t i = 0; i < 3; ++i) {
     EXPECT_NE(lines[i].find(std::string("<LumoMeasurement>[I-ACS025018] Event not logged. Call "
                                         "+[LMOApp configure]: ") +
-                            names[i]),
+                            kAppEvents[i]),
               std::string::npos)
         << lines[i];
   }
+  EXPECT_NE(lines[3].find("configure]: odd%%dname"), std::string::npos)
+      << "the text is written, never used as a format: " << lines[3];
+  EXPECT_FALSE(MSRAnalytics::isStarted());
+  EXPECT_FALSE(MSRMeasurement::sharedInstance());
 }
 
-TEST_F(LMOAnalyticsTest, PercentInTheEventNameIsDoubledBecauseTheTextIsNotAFormat) {
-  LMOAnalytics::logEventWithName("odd%dname", std::nullopt);
+TEST_F(LMOAnalyticsTest, ConfiguredAppStoresEachAppEventWithItsId) {
+  configureApp();
+  for (const char* name : kAppEvents) {
+    LMOAnalytics::logEventWithName(name, Value::Dictionary{{"id", Value(std::string(name) + "_id")}});
+  }
+  ASSERT_TRUE(drain());
+  EXPECT_TRUE(linesWith("[I-ACS025018]").empty());
+  auto events = storedRawEvents();
+  ASSERT_EQ(events.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(events[i].name, kAppEvents[i]);
+    EXPECT_EQ(events[i].origin, "app");
+    EXPECT_EQ(events[i].parameters.at("id"), Value(std::string(kAppEvents[i]) + "_id"));
+    EXPECT_EQ(events[i].metadataAppID, frontend_testing::kAppID);
+    if (i) {
+      EXPECT_GE(events[i].timestamp, events[i - 1].timestamp);
+    }
+  }
+}
+
+TEST_F(LMOAnalyticsTest, ValueWithoutPlainFormIsReportedFirstAndTheEventGoesOn) {
+  const Value::Dictionary parameters{{"id", Value("a")},
+                                     {"thing", Value(std::make_shared<Opaque>())}};
+  // Unconfigured: reported, then dropped.
+  LMOAnalytics::logEventWithName("sound_play", parameters);
   auto lines = loggedLines();
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_NE(lines[0].find("configure]: odd%%dname"), std::string::npos) << lines[0];
+  const long unbridgeable = indexOfLineWith(lines, "[I-ACS025040] Unbridgeable Swift type logged in "
+                                                   "parameters. Break on "
+                                                   "__LMOANALYTICS_UNBRIDGEABLE_SWIFT_VALUE_ERROR__ "
+                                                   "to debug.");
+  ASSERT_GE(unbridgeable, 0);
+  EXPECT_GT(indexOfLineWith(lines, "[I-ACS025018]"), unbridgeable);
+
+  // Configured: reported, and stored without the value that has no plain form.
+  configureApp();
+  LMOAnalytics::logEventWithName("sound_share",
+                                 Value::Dictionary{{"id", Value("b")},
+                                                   {"items", Value(Value::Array{Value(
+                                                                 std::make_shared<Opaque>())})}});
+  ASSERT_TRUE(drain());
+  EXPECT_EQ(linesWith("[I-ACS025040]").size(), 2u) << "also found inside arrays";
+  auto events = storedRawEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].name, "sound_share");
+  EXPECT_EQ(events[0].parameters.at("id"), Value("b"));
 }
 
-TEST_F(LMOAnalyticsTest, AppClassThatSaysNoIsNotConfigured) {
-  registerAppClass(false);
-  EXPECT_FALSE(LMOAnalytics::isDefaultAppConfigured());
-  LMOAnalytics::logEventWithName("sound_play", std::nullopt);
-  EXPECT_EQ(loggedLines().size(), 1u);
+TEST_F(LMOAnalyticsTest, PlainValuesAreNotReported) {
+  LMOAnalytics::logEventWithName(
+      "sound_play", Value::Dictionary{{"n", Value(1)},
+                                      {"d", Value(2.5)},
+                                      {"s", Value("x")},
+                                      {"null", Value::null()},
+                                      {"list", Value(Value::Array{Value(Value::Dictionary{
+                                                   {"item_id", Value("i")}})})}});
+  EXPECT_TRUE(linesWith("[I-ACS025040]").empty());
 }
 
-TEST_F(LMOAnalyticsTest, ConfiguredAppLogsNoDropLine) {
-  registerAppClass(true);
-  EXPECT_TRUE(LMOAnalytics::isDefaultAppConfigured());
-  LMOAnalytics::logEventWithName("sound_play", platform::Value::Dictionary{{"id", "x"}});
-  EXPECT_TRUE(loggedLines().empty());
+TEST_F(LMOAnalyticsTest, StartDictionaryFollowsTheOptions) {
+  struct Case {
+    const char* what;
+    Value::Dictionary info;     // Info.plist switches
+    Value::Dictionary options;  // options file additions
+    bool withConfiguration;
+    bool deactivated;
+    bool enabled;
+    Value safelisted;
+  };
+  const Value list(Value::Array{Value("sound_play")});
+  const Value::Dictionary on{{"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(true)}};
+  const Case cases[] = {
+      {"collection on", on, {}, true, false, true, Value()},
+      {"no configuration", on, {}, false, false, true, Value()},
+      {"collection off in Info.plist",
+       {{"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(false)}}, {}, true, false, false, Value()},
+      {"deactivated in Info.plist",
+       {{"LUMO_ANALYTICS_COLLECTION_DEACTIVATED", Value(true)}}, {}, true, true, false, Value()},
+      {"collection off in the options", {}, {{"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(false)}},
+       true, false, false, Value()},
+      {"safelisted events", on, {{"ANALYTICS_SAFELISTED_EVENTS", list}}, true, false, true, list},
+  };
+  for (const auto& c : cases) {
+    writeInfoPlist(c.info);
+    auto fileOptions = validOptions();
+    for (const auto& [key, value] : c.options) fileOptions[key] = value;
+    auto bytes = platform::serializePropertyList(Value(fileOptions),
+                                                 platform::PropertyListFormat::Xml);
+    ASSERT_TRUE(platform::files::writeAtomically(bundleDir() / "VeltroService-Info.plist", *bytes,
+                                                 nullptr));
+    LMOOptions::resetDefaultOptions();
+    auto options = LMOOptions::defaultOptions();
+    ASSERT_TRUE(options) << c.what;
+    platform::ObjectPtr configuration =
+        c.withConfiguration ? LMOAnalyticsConfiguration::sharedInstance() : nullptr;
+    Value::Dictionary expected{{"LUMO_ANALYTICS_COLLECTION_DEACTIVATED", Value(c.deactivated)},
+                               {"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(c.enabled)},
+                               {"lumo_measurement_log_tag", Value("[Lumo/Analytics]")}};
+    if (c.withConfiguration) expected["LUMO_ANALYTICS_CONFIGURATION"] = Value(configuration);
+    if (!c.safelisted.isNil()) expected["safelisted_events"] = c.safelisted;
+    EXPECT_EQ(LMOAnalytics::startDictionary(configuration, *options), expected) << c.what;
+  }
 }
 
-TEST_F(LMOAnalyticsTest, AppClassWithoutTheQueryIsNotConfigured) {
-  ASSERT_NE(platform::runtime::registerClass("LMOApp", platform::runtime::kRootClassName, 0),
-            nullptr);
-  EXPECT_FALSE(LMOAnalytics::isDefaultAppConfigured());
+TEST_F(LMOAnalyticsTest, StartSetsTheLogTagAndHandsOverTheInstallationIdentifier) {
+  configureApp();
+  EXPECT_TRUE(MSRAnalytics::isStarted());
+  EXPECT_EQ(MSRMeasurement::monitor()->logTag(), "[Lumo/Analytics]");
+  ASSERT_TRUE(pumpUntil([] { return MSRIdentity::installationID().has_value(); }));
+  const std::string identifier = *MSRIdentity::installationID();
+  EXPECT_EQ(identifier.size(), 22u) << identifier;
+
+  // A change is followed by asking the installations again.
+  MSRIdentity::setInstallationID("stale");
+  platform::NotificationCenter::defaultCenter().post(
+      "LMOInstallationIDDidChangeNotification", Value(), {});
+  EXPECT_TRUE(pumpUntil([&] { return MSRIdentity::installationID() == identifier; }));
 }
+
+// Each case configures the app in a process of its own.
+struct CollectionCase {
+  const char* what;
+  Value::Dictionary info;
+  std::optional<bool> setEnabledAfterStart;
+  bool stored;
+};
+class LMOAnalyticsCollectionTest : public FrontendTest,
+                                   public ::testing::WithParamInterface<CollectionCase> {};
+
+TEST_P(LMOAnalyticsCollectionTest, EventsAreStoredOnlyWhileCollectionIsOn) {
+  const auto& c = GetParam();
+  writeInfoPlist(c.info);
+  configureApp();
+  if (c.setEnabledAfterStart) {
+    LMOAnalyticsConfiguration::sharedInstance()->setAnalyticsCollectionEnabled(
+        *c.setEnabledAfterStart);
+  }
+  LMOAnalytics::logEventWithName("sound_play", Value::Dictionary{{"id", Value("x")}});
+  ASSERT_TRUE(drain());
+  EXPECT_EQ(storedRawEvents().size(), c.stored ? 1u : 0u) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Switches, LMOAnalyticsCollectionTest,
+    ::testing::Values(
+        CollectionCase{"nothing set", {}, std::nullopt, true},
+        CollectionCase{"disabled", {{"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(false)}},
+                       std::nullopt, false},
+        CollectionCase{"deactivated", {{"LUMO_ANALYTICS_COLLECTION_DEACTIVATED", Value(true)}},
+                       std::nullopt, false},
+        CollectionCase{"turned off at run time", {}, false, false},
+        CollectionCase{"turned on at run time",
+                       {{"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(false)}}, true, true},
+        CollectionCase{"deactivation is not undone at run time",
+                       {{"LUMO_ANALYTICS_COLLECTION_DEACTIVATED", Value(true)}}, true, false}));
 
 }  // namespace
