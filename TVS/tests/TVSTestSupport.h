@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "measurement/engine/MSRMeasurement.h"
+#include "measurement/foundation/MSRMonitor.h"
 #include "platform/base/Bundle.h"
 #include "utilities/logger/VTULogger.h"
 
@@ -51,6 +53,7 @@ std::vector<std::string> stdoutLines(F&& body) {
 // configured in these tests, so each one is dropped with the "not configured" line that names
 // it; the tests start capturing the logger's lines in their set-up.
 inline std::vector<std::string> analyticsEvents() {
+  MSRMeasurement::monitor()->flush();
   vtu::testing::flushLoggingQueue();
   std::vector<std::string> events;
   const std::string marker = "Call +[LMOApp configure]: ";

@@ -4,6 +4,8 @@
 #include <mutex>
 
 #include "core/LMOConstants.h"
+#include "installations/LMOInstallationsAPIService.h"
+#include "measurement/frontend/MSRAnalytics.h"
 #include "platform/base/Files.h"
 #include "platform/base/PropertyList.h"
 #include "utilities/logger/VTULogger.h"
@@ -118,6 +120,15 @@ void TestService::appWillBeDeleted(const std::shared_ptr<LMOApp>& app) {
 void CoreTest::SetUp() {
   PlatformTest::SetUp();
   vtu::testing::startCapturingLines();
+  // The real installations and analytics libraries are linked: no installations service here, so
+  // the registration that follows a new identifier fails at once against a closed loopback port.
+  LMOInstallationsAPIService::setServiceBaseURL("https://127.0.0.1:9");
+}
+
+void CoreTest::TearDown() {
+  // Analytics work started by a configuration ends before the sandbox home goes away.
+  if (MSRAnalytics::isStarted()) MSRAnalytics::waitUntilEventsAreHandled(20);
+  PlatformTest::TearDown();
 }
 
 void CoreTest::writeOptionsPlist(const platform::Value::Dictionary& options) {
@@ -131,7 +142,8 @@ void CoreTest::writeOptionsPlist(const platform::Value::Dictionary& options) {
 platform::Value::Dictionary CoreTest::validOptions() const {
   return {{"VELTRO_APP_ID", platform::Value(kValidAppID)},
           {"BUNDLE_ID", platform::Value(kTestBundleID)},
-          {"API_KEY", platform::Value("key")},
+          {"API_KEY", platform::Value(kValidAPIKey)},
+          {"PROJECT_ID", platform::Value("tavo-soundboard")},
           {"VCM_SENDER_ID", platform::Value("123456")}};
 }
 

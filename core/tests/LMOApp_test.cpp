@@ -11,6 +11,9 @@
 #include "core/LMOConfiguration.h"
 #include "core/LMOConstants.h"
 #include "core/tests/CoreTestSupport.h"
+#include "measurement/engine/MSRMeasurement.h"
+#include "measurement/foundation/MSRMonitor.h"
+#include "measurement/frontend/MSRAnalytics.h"
 #include "platform/base/Bundle.h"
 #include "platform/base/UserDefaults.h"
 #include "platform/dispatch/NotificationCenter.h"
@@ -21,24 +24,6 @@ namespace {
 using namespace core_testing;
 namespace rt = platform::runtime;
 using platform::Value;
-
-// A stand-in analytics front end: records what start-up handed it.
-struct StartCall {
-  platform::ObjectPtr configuration;
-  platform::ObjectPtr options;
-};
-std::vector<StartCall>& startCalls() {
-  static auto* calls = new std::vector<StartCall>;
-  return *calls;
-}
-const rt::ClassRegistrar kAnalyticsStandIn(
-    "LMOAnalytics", rt::kRootClassName, sizeof(rt::RootObject), [](rt::Class& c) {
-      c.addClassMethod(
-          "startWithConfiguration:options:",
-          [](platform::Object&, platform::ObjectPtr configuration, platform::ObjectPtr options) {
-            startCalls().push_back({configuration, options});
-          });
-    });
 
 const rt::ClassRegistrar kNotALibrary("CTNotALibrary", rt::kRootClassName, sizeof(rt::RootObject),
                                       [](rt::Class&) {});
@@ -88,17 +73,18 @@ TEST_F(LMOAppTest, ConfigureBuildsTheDefaultAppAndAnnouncesIt) {
 }
 
 TEST_F(LMOAppTest, AnalyticsStartsForTheDefaultAppOnly) {
+  // The analytics library of this process is found by name, as start-up finds it.
+  ASSERT_TRUE(rt::respondsToSelector(rt::classNamed("LMOAnalytics"),
+                                     "startWithConfiguration:options:"));
   LMOApp::configureWithName("other", makeOptions(validOptions()));
-  EXPECT_TRUE(startCalls().empty());
+  EXPECT_FALSE(MSRAnalytics::isStarted());
+  EXPECT_EQ(MSRMeasurement::monitor()->logTag(), "<LumoMeasurement>");
   LMOApp::configureWithOptions(makeOptions(validOptions()));
-  ASSERT_EQ(startCalls().size(), 1u);
-  EXPECT_EQ(startCalls()[0].configuration,
-            std::static_pointer_cast<platform::Object>(
-                LMOConfiguration::sharedInstance()->analyticsConfiguration()));
-  auto options = std::dynamic_pointer_cast<LMOOptions>(startCalls()[0].options);
-  ASSERT_TRUE(options);
-  EXPECT_TRUE(options->isEditingLocked());
-  EXPECT_EQ(options->veltroAppID(), kValidAppID);
+  EXPECT_TRUE(MSRAnalytics::isStarted());
+  EXPECT_EQ(MSRMeasurement::monitor()->logTag(), "[Lumo/Analytics]");
+  ASSERT_TRUE(MSRAnalytics::waitUntilEventsAreHandled(20));
+  ASSERT_TRUE(MSRMeasurement::sharedInstance());
+  EXPECT_EQ(MSRMeasurement::sharedInstance()->appID(), kValidAppID) << "the default app's options";
 }
 
 TEST_F(LMOAppTest, ConfigurationRefusals) {
@@ -266,10 +252,11 @@ TEST_F(LMOAppTest, LibraryRegistration) {
   LMOApp::registerLibrary("my_lib.ext", "1.2-beta");
   EXPECT_NE(LMOApp::lumoUserAgent().find("my_lib.ext/1.2-beta"), std::string::npos);
 
+  const auto registered = LMOComponentContainer::registrants().size();
   EXPECT_EQ(reasonOf([] { LMOApp::registerInternalLibrary(rt::classNamed("CTNotALibrary"), "x"); }),
             "NSInvalidArgumentException: Class CTNotALibrary attempted to register components, "
             "but it does not conform to `LMOLibrary or provide a `componentsToRegister:` method.");
-  EXPECT_EQ(LMOComponentContainer::registrants().size(), 2u);
+  EXPECT_EQ(LMOComponentContainer::registrants().size(), registered);
 }
 
 TEST_F(LMOAppTest, LibrariesThatConfigureThemselvesHearOfEachApp) {

@@ -55,6 +55,13 @@ TEST_F(LMOLumoUserAgentTest, ChangesShowInTheNextString) {
   EXPECT_EQ(agent.lumoUserAgent(), first);
 }
 
+TEST_F(LMOLumoUserAgentTest, LibrariesLinkedIntoTheProgramAppearWithTheirVersions) {
+  const std::string agent = LMOApp::lumoUserAgent();
+  for (const char* entry : {"lumo-analytics/8.9.1", "lumo-install/8.10.0", "lumo-ios/8.10.0"}) {
+    EXPECT_NE(agent.find(entry), std::string::npos) << entry << " in " << agent;
+  }
+}
+
 TEST_F(LMOLumoUserAgentTest, ResetKeepsOnlyTheEnvironment) {
   auto agent = LMOApp::userAgent();
   ASSERT_NE(agent->lumoUserAgent().find("lumo-ios/8.10.0"), std::string::npos);

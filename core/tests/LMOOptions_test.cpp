@@ -34,13 +34,13 @@ TEST_F(LMOOptionsTest, DefaultOptionsAreReadOnceUntilReset) {
   EXPECT_TRUE(first->usingOptionsFromDefaultPlist());
   EXPECT_FALSE(first->isEditingLocked());
   EXPECT_EQ(first->veltroAppID(), core_testing::kValidAppID);
-  EXPECT_EQ(first->APIKey(), "key");
+  EXPECT_EQ(first->APIKey(), core_testing::kValidAPIKey);
   EXPECT_EQ(LMOOptions::defaultOptions(), first);
 
   auto changed = validOptions();
   changed["API_KEY"] = Value("other");
   writeOptionsPlist(changed);
-  EXPECT_EQ(LMOOptions::defaultOptions()->APIKey(), "key") << "cached until reset";
+  EXPECT_EQ(LMOOptions::defaultOptions()->APIKey(), core_testing::kValidAPIKey) << "cached until reset";
   LMOOptions::resetDefaultOptions();
   auto second = LMOOptions::defaultOptions();
   ASSERT_TRUE(second);
