@@ -84,10 +84,16 @@ VTUUserDefaults::VTUUserDefaults(std::string suiteName)
 }
 
 VTUUserDefaults::~VTUUserDefaults() {
-  // Cancels the pending synchronisation; the platform store already holds every change.
-  std::lock_guard<std::mutex> lock(pending_->mutex);
-  pending_->alive = false;
-  ++pending_->generation;
+  // Cancels the pending synchronisation, the one at exit included; the platform store already
+  // holds every change.
+  {
+    std::lock_guard<std::mutex> lock(pending_->mutex);
+    pending_->alive = false;
+    pending_->scheduled = false;
+    ++pending_->generation;
+  }
+  std::lock_guard<std::mutex> lock(registryMutex());
+  registry().erase(pending_);
 }
 
 platform::Value VTUUserDefaults::objectForKey(const std::string& key) const {

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/base/Files.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/testing/PlatformTest.h"
 #include "utilities/logger/VTULogger.h"
@@ -99,6 +103,41 @@ TEST_F(VTUUserDefaultsTest, SynchronisesOnceOneSecondAfterTheLastChange) {
   clock().advance(5);
   platform::RunLoop::main().drain();
   EXPECT_EQ(d->synchronizeCountForTesting(), 1u);
+}
+
+// Destroying the object cancels its pending synchronisation, also the one that would run at
+// exit. The change is made while the disk refuses it (a directory stands where the file goes), so
+// only a synchronisation could still write it; the obstacle is gone before the process ends.
+TEST_F(VTUUserDefaultsTest, DestroyedObjectWritesNothingAtExit) {
+  const std::filesystem::path file = platform::SandboxHome::preferences() / "suite.plist";
+  EXPECT_EXIT(
+      {
+        auto d = VTUUserDefaults::initWithSuiteName("suite");
+        d->objectForKey("loaded");  // the domain is read before the obstacle appears
+        std::filesystem::create_directories(file / "obstacle");
+        d->setObject(1, "a");
+        d.reset();
+        std::filesystem::remove_all(file);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+  EXPECT_FALSE(std::filesystem::exists(file));
+  std::filesystem::remove_all(file);
+
+  // A living object's pending synchronisation still runs at exit.
+  EXPECT_EXIT(
+      {
+        // Leaked, so that no destructor runs before the exit handlers.
+        static auto* kept =
+            new std::shared_ptr<VTUUserDefaults>(VTUUserDefaults::initWithSuiteName("suite"));
+        (*kept)->objectForKey("loaded");
+        std::filesystem::create_directories(file / "obstacle");
+        (*kept)->setObject(1, "a");
+        std::filesystem::remove_all(file);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+  EXPECT_TRUE(std::filesystem::exists(file));
 }
 
 }  // namespace
