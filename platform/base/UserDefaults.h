@@ -5,10 +5,13 @@
 // setter returns, so nothing depends on a run loop flushing it. A corrupt or unreadable file is
 // moved aside to "<domain>.plist.corrupt" (".corrupt.N" when that exists) and logged, never
 // silently overwritten. A "-key" followed by another option is a bare flag and sets nothing.
-// Thread-safe (one lock per domain; instances of one domain share its storage).
+// Thread-safe: one lock per domain guards its values (instances of one domain share its storage),
+// so an object may be shared between threads as it is. A caller that makes one change of several
+// calls (read, modify, write back) holds the object's own lock around them.
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -48,11 +51,16 @@ class UserDefaults {
   // Removes a whole persistent domain (standard or suite) and its file.
   void removePersistentDomainForName(const std::string& domainName);
 
+  // Owned by this object and recursive, for read-modify-write sequences of its callers; the
+  // calls above never take it.
+  std::recursive_mutex& lock() const { return lock_; }
+
   struct Domain;
   explicit UserDefaults(std::shared_ptr<Domain> domain);
 
  private:
   std::shared_ptr<Domain> domain_;
+  mutable std::recursive_mutex lock_;
 };
 
 }  // namespace platform

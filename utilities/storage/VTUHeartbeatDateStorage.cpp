@@ -1,6 +1,5 @@
 #include "utilities/storage/VTUHeartbeatDateStorage.h"
 
-#include <map>
 #include <mutex>
 
 #include "platform/base/Files.h"
@@ -13,14 +12,6 @@ namespace {
 std::recursive_mutex& classLock() {
   static auto* m = new std::recursive_mutex();
   return *m;
-}
-
-// One lock per user-defaults object, for the stores that share it.
-std::recursive_mutex& lockFor(const platform::UserDefaults* defaults) {
-  static std::mutex tableMutex;
-  static auto* table = new std::map<const platform::UserDefaults*, std::recursive_mutex>();
-  std::lock_guard<std::mutex> lock(tableMutex);
-  return (*table)[defaults];
 }
 
 platform::Value::Dictionary readMap(const std::filesystem::path& file) {
@@ -79,13 +70,13 @@ bool VTUHeartbeatDateStorage::setHearbeatDate(const platform::Value& date,
 }
 
 platform::Value VTUHeartbeatDateStorageUserDefaults::heartbeatDateForTag(const std::string& tag) {
-  std::lock_guard<std::recursive_mutex> lock(lockFor(userDefaults_.get()));
+  std::lock_guard<std::recursive_mutex> lock(userDefaults_->lock());
   return userDefaults_->objectForKey(key_)[tag];
 }
 
 bool VTUHeartbeatDateStorageUserDefaults::setHearbeatDate(const platform::Value& date,
                                                           const std::string& tag) {
-  std::lock_guard<std::recursive_mutex> lock(lockFor(userDefaults_.get()));
+  std::lock_guard<std::recursive_mutex> lock(userDefaults_->lock());
   const platform::Value stored = userDefaults_->objectForKey(key_);
   platform::Value::Dictionary map = stored.isDictionary() ? *stored.dictionary()
                                                           : platform::Value::Dictionary();

@@ -122,6 +122,27 @@ TEST_F(VTUHeartbeatDateStorageTest, UserDefaultsVariantKeepsTheMapUnderItsKey) {
   EXPECT_EQ(b.heartbeatDateForTag("u"), Value::date(4));
 }
 
+// Stores sharing one user-defaults object on several threads: each write reads the map, adds its
+// tag and stores the map again, and no tag is lost to another store's write.
+TEST_F(VTUHeartbeatDateStorageTest, UserDefaultsStoresOnManyThreadsLoseNoTag) {
+  auto defaults = platform::UserDefaults::initWithSuiteName("heartbeats");
+  const int kThreads = 4;
+  const int kTags = 25;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([defaults, t] {
+      VTUHeartbeatDateStorageUserDefaults store(defaults, "map");
+      for (int i = 0; i < kTags; ++i) {
+        store.setHearbeatDate(Value::date(i), std::to_string(t) + "-" + std::to_string(i));
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(defaults->objectForKey("map").count(), static_cast<std::size_t>(kThreads * kTags));
+  VTUHeartbeatDateStorageUserDefaults reader(defaults, "map");
+  EXPECT_EQ(reader.heartbeatDateForTag("3-24"), Value::date(24));
+}
+
 TEST(VTUSecureCodingTest, AllowListIsCheckedForNestedObjects) {
   const Value graph(Value::Dictionary{{"when", Value::date(1)},
                                       {"list", Value(Value::Array{"a", Value::data("xy")})}});

@@ -210,5 +210,31 @@ TEST_F(UserDefaultsTest, ConcurrentWritersLoseNothing) {
   EXPECT_EQ(onDisk("busy").count(), 100u);
 }
 
+// One object shared as it is: plain calls need no outside lock, and increments made under the
+// object's own (recursive) lock are never lost.
+TEST_F(UserDefaultsTest, OneObjectSharedBetweenThreadsGuardsItself) {
+  auto shared = UserDefaults::initWithSuiteName("shared");
+  const int kThreads = 4;
+  const int kRounds = 50;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&shared, t] {
+      for (int i = 0; i < kRounds; ++i) {
+        shared->setObject(i, "own" + std::to_string(t));
+        (void)shared->dictionaryRepresentation();
+        std::lock_guard outer(shared->lock());
+        std::lock_guard inner(shared->lock());  // a nested caller may take it again
+        shared->setObject(shared->integerForKey("count") + 1, "count");
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(shared->integerForKey("count"), kThreads * kRounds);
+  EXPECT_EQ(onDisk("shared")["count"], Value(kThreads * kRounds));
+  for (int t = 0; t < kThreads; ++t) {
+    EXPECT_EQ(shared->integerForKey("own" + std::to_string(t)), kRounds - 1);
+  }
+}
+
 }  // namespace
 }  // namespace platform
