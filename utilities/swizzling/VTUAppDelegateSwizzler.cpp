@@ -10,10 +10,10 @@
 #include "platform/base/Error.h"
 #include "platform/base/Format.h"
 #include "platform/dispatch/DispatchQueue.h"
-#include "platform/runtime/Crypto.h"
 #include "platform/runtime/RuntimeExtras.h"
 #include "utilities/VTUAppEnvironmentUtil.h"
 #include "utilities/logger/VTULogger.h"
+#include "utilities/swizzling/VTUProxySubclass.h"
 #include "utilities/swizzling/VTUSwizzlingConstants.h"
 #include "utilities/swizzling/VTUZeroingWeakContainer.h"
 
@@ -37,9 +37,6 @@ void log(VTULoggerLevel level, long number, const char* format, const Args&... a
 void assertFailed(const char* function, int line, const std::string& description) {
   platform::AssertionHandler::handleFailure(function, __FILE__, line, description);
 }
-
-// A Value pointing at a runtime class (classes live for the whole process).
-Value classValue(rt::Class* cls) { return Value(ObjectPtr(ObjectPtr(), cls)); }
 
 struct ProxyState {
   std::mutex mutex;
@@ -435,53 +432,47 @@ void VTUAppDelegateSwizzler::proxyAppDelegate(const ObjectPtr& delegate) {
 
 VTUAppDelegateSwizzler::Class* VTUAppDelegateSwizzler::createSubclassWithObject(
     const ObjectPtr& object) {
-  rt::Class* realClass = rt::objectGetClass(object);
-  if (!realClass) return nullptr;
-  const std::string name =
-      platform::format(vtu::kSubclassNameFormat, std::string(vtu::kProxyPrefix) + realClass->name(),
-                       platform::crypto::uuidString());
-  if (rt::classNamed(name)) {
+  const char* function = __func__;
+  VTUProxySubclassSetup setup;
+  setup.realIMPBySelectorKey = kRealIMPBySelectorKey;
+  setup.realClassKey = kRealClassKey;
+  setup.addMethods = [&object](rt::Class* subclass, rt::Class* realClass) {
+    rt::Class* donors = donorClass();
+    Value::Dictionary implementations;
+    proxyDestinationSelector(vtu::kContinueUserActivitySelector, vtu::kContinueUserActivitySelector,
+                             donors, subclass, realClass, &implementations);
+    if (rt::respondsToSelector(object, vtu::kOpenURLOptionsSelector)) {
+      proxyDestinationSelector(vtu::kOpenURLOptionsSelector, vtu::kOpenURLOptionsSelector, donors,
+                               subclass, realClass, &implementations);
+    }
+    proxyDestinationSelector(vtu::kBackgroundURLSessionSelector,
+                             vtu::kBackgroundURLSessionSelector, donors, subclass, realClass,
+                             &implementations);
+    proxyDestinationSelector(vtu::kOpenURLSourceApplicationSelector,
+                             vtu::kOpenURLSourceApplicationSelector, donors, subclass, realClass,
+                             &implementations);
+    addInstanceMethodWithDestinationSelector(vtu::kDescriptionSelector,
+                                             vtu::kFakeDescriptionSelector, donors, subclass);
+    return implementations;
+  };
+  setup.nameTaken = [](const std::string& realName, const std::string& name) {
     log(kVTULoggerLevelError, vtu::kAppDelegateSubclassExistsCode,
-        vtu::kAppDelegateSubclassExistsMessage, realClass->name(), name);
-    return nullptr;
-  }
-  rt::Class* subclass = rt::allocateClassPair(realClass, name);
-  if (!subclass) {
+        vtu::kAppDelegateSubclassExistsMessage, realName, name);
+  };
+  setup.allocationFailed = [](const std::string& realName) {
     log(kVTULoggerLevelError, vtu::kAppDelegateSubclassNilCode, vtu::kAppDelegateSubclassNilMessage,
-        realClass->name());
-    return nullptr;
-  }
-  rt::Class* donors = donorClass();
-  Value::Dictionary implementations;
-  proxyDestinationSelector(vtu::kContinueUserActivitySelector, vtu::kContinueUserActivitySelector,
-                           donors, subclass, realClass, &implementations);
-  if (rt::respondsToSelector(object, vtu::kOpenURLOptionsSelector)) {
-    proxyDestinationSelector(vtu::kOpenURLOptionsSelector, vtu::kOpenURLOptionsSelector, donors,
-                             subclass, realClass, &implementations);
-  }
-  proxyDestinationSelector(vtu::kBackgroundURLSessionSelector, vtu::kBackgroundURLSessionSelector,
-                           donors, subclass, realClass, &implementations);
-  proxyDestinationSelector(vtu::kOpenURLSourceApplicationSelector,
-                           vtu::kOpenURLSourceApplicationSelector, donors, subclass, realClass,
-                           &implementations);
-  addInstanceMethodWithDestinationSelector(vtu::kDescriptionSelector, vtu::kFakeDescriptionSelector,
-                                           donors, subclass);
-  rt::setAssociatedObject(object.get(), kRealIMPBySelectorKey, Value(std::move(implementations)),
-                          rt::AssociationPolicy::RetainNonatomic);
-  rt::setAssociatedObject(object.get(), kRealClassKey, classValue(realClass),
-                          rt::AssociationPolicy::RetainNonatomic);
-  if (rt::classGetInstanceSize(realClass) != rt::classGetInstanceSize(subclass)) {
+        realName);
+  };
+  setup.sizeMismatch = [function](const std::string& name) {
     log(kVTULoggerLevelError, vtu::kAppDelegateSizeMismatchCode,
         vtu::kAppDelegateSizeMismatchMessage, name);
-    assertFailed(__func__, __LINE__, vtu::kSizeAssertion);
-    return nullptr;
-  }
-  rt::registerClassPair(subclass);
-  if (rt::objectSetClass(object.get(), subclass)) {
+    assertFailed(function, __LINE__, vtu::kSizeAssertion);
+  };
+  setup.proxied = [] {
     log(kVTULoggerLevelDebug, vtu::kAppDelegateProxyCreatedCode,
         vtu::kAppDelegateProxyCreatedMessage, correctAppDelegateProxyKey());
-  }
-  return subclass;
+  };
+  return VTUInstallProxySubclass(object, setup);
 }
 
 void VTUAppDelegateSwizzler::proxyDestinationSelector(const std::string& destination,

@@ -7,10 +7,10 @@
 #include "platform/base/Error.h"
 #include "platform/base/Format.h"
 #include "platform/dispatch/NotificationCenter.h"
-#include "platform/runtime/Crypto.h"
 #include "utilities/VTUAppEnvironmentUtil.h"
 #include "utilities/logger/VTULogger.h"
 #include "utilities/swizzling/VTUAppDelegateSwizzler.h"
+#include "utilities/swizzling/VTUProxySubclass.h"
 #include "utilities/swizzling/VTUSwizzlingConstants.h"
 #include "utilities/swizzling/VTUZeroingWeakContainer.h"
 
@@ -134,47 +134,41 @@ void VTUSceneDelegateSwizzler::proxySceneDelegate(const ObjectPtr& scene,
   ObjectPtr delegate = rt::msgSend<ObjectPtr>(scene, vtu::kDelegateKey);
   rt::Class* realClass = rt::objectGetClass(delegate);
   if (!delegate || !realClass) return;
-  const std::string& realName = realClass->name();
-  if (realName.rfind(vtu::kProxyPrefix, 0) == 0) return;  // proxied once
+  if (realClass->name().rfind(vtu::kProxyPrefix, 0) == 0) return;  // proxied once
 
-  const std::string name =
-      platform::format(vtu::kSubclassNameFormat, std::string(vtu::kProxyPrefix) + realName,
-                       platform::crypto::uuidString());
-  if (rt::classNamed(name)) {
+  const char* function = __func__;
+  VTUProxySubclassSetup setup;
+  setup.realIMPBySelectorKey = kRealIMPBySelectorKey;
+  setup.realClassKey = kRealClassKey;
+  setup.addMethods = [](rt::Class* subclass, rt::Class* realClass) {
+    const char* selector = vtu::kSceneOpenURLContextsSelector;
+    std::optional<rt::Method> donor = rt::classGetInstanceMethod(donorClass(), selector);
+    if (donor && !rt::classAddMethod(subclass, selector, donor->implementation, donor->types)) {
+      log(kVTULoggerLevelWarning, vtu::kSceneMethodExistsCode, vtu::kMethodExistsMessage,
+          std::string(selector));
+    }
+    if (const std::size_t padding = gSubclassPadding.load()) {
+      subclass->addIvar(rt::Ivar{"vtu_testPadding", "", padding, {}});
+    }
+    rt::IMP real = rt::classGetMethodImplementation(realClass, selector);
+    return Value::Dictionary{{selector, real ? Value(real) : Value::null()}};
+  };
+  setup.nameTaken = [](const std::string& realName, const std::string& name) {
     log(kVTULoggerLevelError, vtu::kSceneSubclassCode, vtu::kSceneSubclassExistsMessage, realName,
         name);
-    return;
-  }
-  rt::Class* subclass = rt::allocateClassPair(realClass, name);
-  if (!subclass) {
+  };
+  setup.allocationFailed = [](const std::string& realName) {
     log(kVTULoggerLevelError, vtu::kSceneSubclassCode, vtu::kSceneSubclassNilMessage, realName);
-    return;
-  }
-  const char* selector = vtu::kSceneOpenURLContextsSelector;
-  std::optional<rt::Method> donor = rt::classGetInstanceMethod(donorClass(), selector);
-  if (donor && !rt::classAddMethod(subclass, selector, donor->implementation, donor->types)) {
-    log(kVTULoggerLevelWarning, vtu::kSceneMethodExistsCode, vtu::kMethodExistsMessage,
-        std::string(selector));
-  }
-  if (const std::size_t padding = gSubclassPadding.load()) {
-    subclass->addIvar(rt::Ivar{"vtu_testPadding", "", padding, {}});
-  }
-  rt::IMP real = rt::classGetMethodImplementation(realClass, selector);
-  Value::Dictionary implementations{{selector, real ? Value(real) : Value::null()}};
-  rt::setAssociatedObject(delegate.get(), kRealIMPBySelectorKey, Value(std::move(implementations)),
-                          rt::AssociationPolicy::RetainNonatomic);
-  rt::setAssociatedObject(delegate.get(), kRealClassKey, Value(ObjectPtr(ObjectPtr(), realClass)),
-                          rt::AssociationPolicy::RetainNonatomic);
-  if (rt::classGetInstanceSize(realClass) != rt::classGetInstanceSize(subclass)) {
+  };
+  setup.sizeMismatch = [function, assertOnSizeMismatch](const std::string& name) {
     log(kVTULoggerLevelError, vtu::kSceneSubclassCode, vtu::kSceneSizeMismatchMessage, name);
-    if (assertOnSizeMismatch) assertFailed(__func__, __LINE__, vtu::kSizeAssertion);
-    return;
-  }
-  rt::registerClassPair(subclass);
-  if (rt::objectSetClass(delegate.get(), subclass)) {
+    if (assertOnSizeMismatch) assertFailed(function, __LINE__, vtu::kSizeAssertion);
+  };
+  setup.proxied = [] {
     log(kVTULoggerLevelDebug, vtu::kSceneSubclassCode, vtu::kSceneProxyCreatedMessage,
         correctSceneDelegateProxyKey());
-  }
+  };
+  VTUInstallProxySubclass(delegate, setup);
 }
 
 VTUMutableDictionary& VTUSceneDelegateSwizzler::interceptors() {
