@@ -32,8 +32,16 @@ inline constexpr const char* kMSRArgLMOVerboseDisabled = "-LMOAnalyticsVerboseLo
 inline constexpr const char* kMSRLMOConfigurationClassName = "LMOConfiguration";
 inline constexpr const char* kMSRAEUClassName = "MSRAEU";
 
-// The engine folder under Application Support (engine copies of suites' preference files).
+// The engine's file locations: its folder under Application Support (database, stores, engine
+// copies of suites' preference files), the Library's preferences folder and the file extension.
 inline constexpr const char* kMSREngineFolder = "Veltro/Measurement";
+inline constexpr const char* kMSRPreferencesFolder = "Preferences";
+inline constexpr const char* kMSRPlistExtension = "plist";
+inline constexpr long kMSRLibraryPathEmptyCode = 19000;
+inline constexpr const char* kMSRLibraryPathEmpty = "NSSearchPath for Library directory is empty";
+inline constexpr long kMSRAppSupportPathEmptyCode = 19001;
+inline constexpr const char* kMSRAppSupportPathEmpty =
+    "NSSearchPath for ApplicationSupport directory is empty";
 
 inline constexpr const char* kMSRMessageWasNil = "(Message was nil)";
 inline constexpr const char* kMSRMessageWasEmpty = "(Message was empty)";

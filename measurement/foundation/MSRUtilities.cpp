@@ -8,6 +8,7 @@
 #include "measurement/foundation/MSRConstants.h"
 #include "measurement/foundation/MSRError.h"
 #include "measurement/foundation/MSRMonitor.h"
+#include "measurement/foundation/MSRPaths.h"
 #include "platform/base/Files.h"
 #include "platform/base/Format.h"
 #include "platform/base/PropertyList.h"
@@ -177,25 +178,10 @@ bool MSRMoveFileAtPath(const std::string& sourcePath, const std::string& destina
   return platform::files::moveItem(sourcePath, destinationPath);
 }
 
-namespace {
-
-// The engine's file locations for a suite (kept in step with the storage room's locations:
-// Library/Preferences/<suite>.plist and Application Support/Veltro/Measurement/<suite>.plist).
-std::string preferencesPlistPath(const std::string& suiteName) {
-  return (platform::SandboxHome::preferences() / (suiteName + ".plist")).string();
-}
-
-std::string engineCopyPlistPath(const std::string& suiteName) {
-  std::string name = suiteName;
-  if (fs::path(name).extension() != ".plist") name += ".plist";
-  return (platform::SandboxHome::applicationSupport() / kMSREngineFolder / name).string();
-}
-
-}  // namespace
-
 bool MSRRemoveUserDefaultsDomain(const std::string& suiteName) {
   if (suiteName.empty()) return false;
-  if (!MSRMoveFileAtPath(preferencesPlistPath(suiteName), engineCopyPlistPath(suiteName), false)) {
+  if (!MSRMoveFileAtPath(MSRPreferencesPlistPath(suiteName),
+                         MSRApplicationSupportPlistPath(suiteName), false)) {
     return false;
   }
   platform::UserDefaults::standardUserDefaults()->removePersistentDomainForName(suiteName);
@@ -204,13 +190,13 @@ bool MSRRemoveUserDefaultsDomain(const std::string& suiteName) {
 
 bool MSRMigrateUserDefaults(const std::string& suiteName) {
   if (suiteName.empty()) return false;
-  const std::string engineCopy = engineCopyPlistPath(suiteName);
+  const std::string engineCopy = MSRApplicationSupportPlistPath(suiteName);
   platform::Value dictionary;
   if (auto bytes = platform::files::readFile(engineCopy)) {
     platform::Value parsed = platform::parsePropertyList(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
     if (parsed.isDictionary()) dictionary = parsed;
   }
-  const bool moved = MSRMoveFileAtPath(engineCopy, preferencesPlistPath(suiteName), true);
+  const bool moved = MSRMoveFileAtPath(engineCopy, MSRPreferencesPlistPath(suiteName), true);
   if (dictionary.isDictionary()) {
     platform::UserDefaults::standardUserDefaults()->removePersistentDomainForName(suiteName);
     if (auto suite = platform::UserDefaults::initWithSuiteName(suiteName)) {

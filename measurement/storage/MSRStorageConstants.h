@@ -4,16 +4,6 @@
 #pragma once
 
 inline constexpr const char* kMSRStorageLogService = "<LumoMeasurement>";
-inline constexpr const char* kMSRStorageEngineFolder = "Veltro/Measurement";
-inline constexpr const char* kMSRPlistExtension = "plist";
-inline constexpr const char* kMSRPreferencesFolder = "Preferences";
-
-// File locations (engine monitor).
-inline constexpr long kMSRLibraryPathEmptyCode = 19000;
-inline constexpr const char* kMSRLibraryPathEmpty = "NSSearchPath for Library directory is empty";
-inline constexpr long kMSRAppSupportPathEmptyCode = 19001;
-inline constexpr const char* kMSRAppSupportPathEmpty =
-    "NSSearchPath for ApplicationSupport directory is empty";
 
 // Configuration stores (utilities logger).
 inline constexpr const char* kMSRConfigCannotPersist = "Cannot persist configs to disk";
