@@ -3,6 +3,7 @@
 #include <pb_decode.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 
 #include "VDTCORLibrary/VDTCORApplication.h"
@@ -304,6 +305,7 @@ std::optional<platform::URLRequest> VDTCLTUploadOperation::constructRequestWithU
     return std::nullopt;
   }
   platform::URLRequest request(url);
+  request.timeoutInterval = requestTimeoutInterval();
   request.HTTPMethod = "POST";
   request.HTTPBody = data;
   auto provider = metadataProvider_.lock();
@@ -354,13 +356,30 @@ void VDTCLTUploadOperation::updateNextUploadTimeWithResponse(
   if (auto provider = metadataProvider_.lock()) provider->setNextUploadTime(next, target);
 }
 
+namespace {
+std::atomic<double> requestTimeoutSeconds{60};
+}  // namespace
+
+void VDTCLTUploadOperation::setRequestTimeoutInterval(double seconds) {
+  requestTimeoutSeconds = seconds;
+}
+
+double VDTCLTUploadOperation::requestTimeoutInterval() { return requestTimeoutSeconds; }
+
 std::shared_ptr<platform::URLSession> VDTCLTUploadOperation::uploaderSessionCreateIfNeeded() {
   std::lock_guard lock(lock_);
   if (!uploaderSession_) {
+    auto configuration = platform::URLSessionConfiguration::defaultSessionConfiguration();
+    // A whole request never outlasts its batch (ten request timeouts: the batch's 600 seconds by
+    // default). Past that the batch may be returned to the store and sent again, so a late answer
+    // could deliver its events twice; and a server that trickles its answer would otherwise hold
+    // the one-at-a-time queue for ever.
+    configuration.timeoutIntervalForRequest = requestTimeoutInterval();
+    configuration.timeoutIntervalForResource =
+        std::min(kVDTCLTBatchLifetimeSeconds, 10 * requestTimeoutInterval());
     uploaderSession_ = platform::URLSession::sessionWithConfiguration(
-        platform::URLSessionConfiguration::defaultSessionConfiguration(),
-        std::make_shared<RedirectDelegate>(
-            std::static_pointer_cast<VDTCLTUploadOperation>(shared_from_this())));
+        configuration, std::make_shared<RedirectDelegate>(
+                           std::static_pointer_cast<VDTCLTUploadOperation>(shared_from_this())));
   }
   return uploaderSession_;
 }

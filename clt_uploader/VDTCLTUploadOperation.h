@@ -62,6 +62,12 @@ class VDTCLTUploadOperation : public platform::Operation {
   void updateNextUploadTimeWithResponse(const VTUURLSessionDataResponse& response, long target);
   std::shared_ptr<platform::URLSession> uploaderSessionCreateIfNeeded();
 
+  // How long a request may wait for the connection or for the next bytes (seconds), for every
+  // operation; 60 unless changed (tests shorten it). A whole request is limited to ten times it,
+  // and never more than the batch's lifetime.
+  static void setRequestTimeoutInterval(double seconds);
+  static double requestTimeoutInterval();
+
   long target() const { return target_; }
   long conditions() const { return conditions_; }
   const std::string& uploadURL() const { return uploadURL_; }

@@ -2,11 +2,10 @@
 // random points, again and again. Whatever it was doing, every event whose store it saw succeed
 // is there afterwards and decodes, half-written files are neither counted nor batched, and
 // nothing lands outside the store.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <fstream>
@@ -131,7 +130,8 @@ TEST_F(VDTCORFlatFileStorageCrashTest, KillsAtRandomPointsLoseNoReportedEvent) {
   // Nothing anywhere in the home but the store.
   const std::string root = (VDTCORStorageRootURL() / "").string();
   for (const auto& entry : fs::recursive_directory_iterator(home())) {
-    if (entry.is_regular_file()) EXPECT_EQ(entry.path().string().rfind(root, 0), 0u) << entry.path();
+    if (entry.is_regular_file())
+      EXPECT_EQ(entry.path().string().rfind(root, 0), 0u) << entry.path();
   }
 }
 
