@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include <nlohmann/json.hpp>
+
 #include "core/LMOApp.h"
 #include "core/LMOHeartbeatInfo.h"
 #include "core/LMOLogger.h"
@@ -91,6 +93,18 @@ std::size_t skipBlanks(std::string_view text, std::size_t i) {
   return i;
 }
 
+// Whether a quoted member name (quotes included) names a token member. The name is compared as
+// the parser reads it, escapes decoded, so that "\u0074oken" is known for "token" too.
+bool isTokenMemberName(std::string_view quoted) {
+  std::string name(quoted.substr(1, quoted.size() - 2));
+  if (name.find('\\') != std::string::npos) {
+    const auto decoded = nlohmann::json::parse(quoted, nullptr, /*allow_exceptions=*/false);
+    if (!decoded.is_string()) return false;
+    name = decoded.get<std::string>();
+  }
+  return name == lmoinst::kKeyRefreshToken || name == lmoinst::kKeyToken;
+}
+
 // A body for a debug line: the string values of the token members ("refreshToken", "token", at
 // any depth) are redacted. A scan rather than a parse, so that a body that is not valid JSON is
 // redacted too; everything else stays as it was sent.
@@ -101,11 +115,10 @@ std::string redactedBody(std::string_view text) {
   while ((i = text.find('"', i)) != std::string_view::npos) {
     const std::size_t keyEnd = endOfJSONString(text, i);
     if (keyEnd == std::string_view::npos) break;
-    const std::string_view key = text.substr(i + 1, keyEnd - i - 1);
     std::size_t next = keyEnd + 1;
     const std::size_t colon = skipBlanks(text, next);
     if (colon < text.size() && text[colon] == ':' &&
-        (key == lmoinst::kKeyRefreshToken || key == lmoinst::kKeyToken)) {
+        isTokenMemberName(text.substr(i, keyEnd + 1 - i))) {
       const std::size_t open = skipBlanks(text, colon + 1);
       if (open < text.size() && text[open] == '"') {
         std::size_t close = endOfJSONString(text, open);

@@ -293,6 +293,38 @@ TEST_F(LMOInstallationsAPIServiceTest, DebugLinesNeverCarryTheSecrets) {
   }
 }
 
+// The parser reads member names with their escapes decoded, so the debug lines must know a token
+// member however its name is written.
+TEST_F(LMOInstallationsAPIServiceTest, DebugLinesRedactTokensWhateverEscapesTheirNamesUse) {
+  const std::string refreshToken = "refresh-HIDDEN-0123456789abcdef";
+  const std::string authToken = "auth-HIDDEN-0123456789abcdef";
+  server_->server().Post(registerPath(), [&](const httplib::Request&, httplib::Response& reply) {
+    reply.set_content(R"({"refresh\u0054oken" :")" + refreshToken +
+                          R"(","auth\u0054oken":{"\u0074\u006fken":")" + authToken +
+                          R"(","expiresIn":"60s"},"note":"\"token\" is no member"})",
+                      "application/json");
+  });
+  start();
+  VTULoggerSetMaximumLevel(kVTULoggerLevelDebug);
+  vtu::testing::startCapturingLines();
+  auto registration = service_->registerInstallation(unregistered());
+  ASSERT_TRUE(settle(registration));
+  ASSERT_TRUE(registration->isFulfilled()) << registration->error()->description();
+  auto registered = registration->value().objectAs<LMOInstallationsItem>();
+  // The service's names were read as the token members.
+  EXPECT_EQ(registered->refreshToken, refreshToken);
+  EXPECT_EQ(registered->authToken->token(), authToken);
+
+  vtu::testing::flushLoggingQueue();
+  std::size_t answers = 0;
+  for (const auto& captured : vtu::testing::capturedLines()) {
+    SCOPED_TRACE(captured.line);
+    if (captured.line.find("[I-LIS001003]") != std::string::npos) ++answers;
+    EXPECT_EQ(captured.line.find("HIDDEN"), std::string::npos);
+  }
+  EXPECT_EQ(answers, 1u);
+}
+
 TEST_F(LMOInstallationsAPIServiceTest, IdentifiersInThePathAreEscapedSegments) {
   std::mutex mutex;
   std::vector<std::string> targets;
