@@ -485,7 +485,7 @@ TEST_F(LMOInstallationsAPIServiceTest, BackoffWaitsGrowAndResetOnSuccess) {
   double now = 5000;
   LMOInstallationsBackoffController backoff([&] { return now; });
   EXPECT_TRUE(backoff.isNextRequestAllowed());
-  platform::crypto::setRandomSourceForTesting(platform::crypto::seededRandomSource(7));
+  platform::crypto::setRandomSourceForTesting(platform::crypto::deterministicRandomSource(7));
   for (long count = 1; count <= 12; ++count) {
     backoff.registerEvent(LMOInstallationsBackoffEvent::RecoverableFailure);
     auto data = backoff.lastEventData();

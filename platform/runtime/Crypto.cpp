@@ -207,7 +207,7 @@ void setRandomSourceForTesting(RandomSource source) {
   randomState().source = std::move(source);
 }
 
-RandomSource seededRandomSource(std::uint64_t start) {
+RandomSource deterministicRandomSource(std::uint64_t start) {
   auto state = std::make_shared<std::pair<std::mutex, std::uint64_t>>();
   state->second = start;
   return [state](std::uint8_t* out, std::size_t count) {

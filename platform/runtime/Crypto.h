@@ -65,7 +65,7 @@ std::string uuidString(const UUIDBytes& bytes);
 using RandomSource = std::function<bool(std::uint8_t* out, std::size_t count)>;
 void setRandomSourceForTesting(RandomSource source);
 // A deterministic source: the same starting value gives the same byte stream.
-RandomSource seededRandomSource(std::uint64_t start);
+RandomSource deterministicRandomSource(std::uint64_t start);
 // Pins what the next uuidString()/uuidBytes() calls return (in order), before the source is used.
 void queueUUIDForTesting(UUIDBytes bytes);
 

@@ -92,12 +92,12 @@ TEST_F(CryptoTest, UniformIntegersRejectTheBiasedRange) {
   EXPECT_EQ(seen.size(), 10u);
 }
 
-TEST_F(CryptoTest, SeededSourceIsDeterministicAndSystemSourceIsNot) {
-  setRandomSourceForTesting(seededRandomSource(7));
+TEST_F(CryptoTest, DeterministicSourceRepeatsAndSystemSourceDoesNot) {
+  setRandomSourceForTesting(deterministicRandomSource(7));
   Bytes a = randomBytes(37);
-  setRandomSourceForTesting(seededRandomSource(7));
+  setRandomSourceForTesting(deterministicRandomSource(7));
   EXPECT_EQ(randomBytes(37), a);
-  setRandomSourceForTesting(seededRandomSource(8));
+  setRandomSourceForTesting(deterministicRandomSource(8));
   EXPECT_NE(randomBytes(37), a);
   setRandomSourceForTesting(nullptr);
   EXPECT_NE(randomBytes(32), randomBytes(32));
