@@ -1,9 +1,12 @@
 #include "platform/base/PropertyList.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 #include <plist/plist.h>
@@ -14,8 +17,8 @@ namespace platform {
 
 namespace {
 
-// Deeper nesting than this is refused before any recursive parser sees it, so hostile input
-// cannot exhaust the stack.
+// More levels of arrays and dictionaries than this are refused before any recursive parser or
+// free sees them, so hostile input cannot exhaust the stack.
 constexpr int kMaxDepth = 512;
 // Property-list dates count seconds from 2001-01-01T00:00:00Z.
 constexpr double kReferenceDateOffset = 978307200.0;
@@ -36,28 +39,180 @@ ErrorPtr unwritable(const std::string& what) {
   return Error::withDescription(kDomain, kFileWriteUnknownError, what);
 }
 
-// Depth of nested <array>/<dict> elements in XML text, or of brackets in JSON text (outside
-// strings). Only an upper bound matters, so it need not understand comments or CDATA.
-int xmlNestingDepth(std::string_view text) {
-  int depth = 0, maxDepth = 0;
-  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
-    if (text[i] != '<') continue;
-    std::string_view rest = text.substr(i + 1);
-    bool closing = rest.starts_with("/");
-    if (closing) rest.remove_prefix(1);
-    bool container = rest.starts_with("array") || rest.starts_with("dict");
-    if (!container) continue;
-    auto end = rest.find('>');
-    bool selfClosing = end != std::string_view::npos && end > 0 && rest[end - 1] == '/';
-    if (closing) {
-      --depth;
-    } else if (!selfClosing) {
-      maxDepth = std::max(maxDepth, ++depth);
-    }
-  }
-  return maxDepth;
+// What a look at the raw bytes found, before libplist sees them: libplist's binary reader
+// recurses once per container level (and copies a shared container at each reference), its XML
+// reader builds the tree without recursion but frees it recursively, on success and on error.
+struct Shape {
+  bool readable = true;  // false: refuse the input without handing it to libplist
+  std::string problem;
+};
+
+Shape refuse(std::string problem) { return Shape{false, std::move(problem)}; }
+
+constexpr const char* kTooDeep = "The property list is nested too deeply.";
+constexpr const char* kNotAPropertyList =
+    "The data couldn't be read because it isn't in the correct format.";
+
+// The end of markup that starts at `from` and ends at the first `terminator`. Where a double
+// quote opens before that terminator and is not closed by it, readers disagree on whether
+// quotes hide the terminator; such markup (and unterminated markup) gives npos.
+std::size_t markupEnd(std::string_view text, std::size_t from, std::string_view terminator) {
+  std::size_t end = text.find(terminator, from);
+  if (end == std::string_view::npos) return end;
+  std::string_view inside = text.substr(from, end - from);
+  if (std::count(inside.begin(), inside.end(), '"') % 2 != 0) return std::string_view::npos;
+  return end + terminator.size();
 }
 
+// An upper bound of the <array>/<dict> nesting any XML reader reaches: comments, CDATA sections,
+// processing instructions and the document type are skipped exactly where they end (a closing
+// tag inside them closes nothing), and an unmatched closing tag never lowers the count below
+// zero. Markup it cannot delimit for certain is refused.
+Shape xmlShape(std::string_view text) {
+  int depth = 0;
+  std::size_t i = 0;
+  while ((i = text.find('<', i)) != std::string_view::npos) {
+    std::string_view rest = text.substr(i);
+    std::size_t end;
+    if (rest.starts_with("<!--")) {
+      end = text.find("-->", i + 4);
+      if (end != std::string_view::npos) end += 3;
+    } else if (rest.starts_with("<![CDATA[")) {
+      end = text.find("]]>", i + 9);
+      if (end != std::string_view::npos) end += 3;
+    } else if (rest.starts_with("<?")) {
+      end = markupEnd(text, i + 2, "?>");
+    } else if (rest.starts_with("<!")) {
+      // The document type; an internal subset ("[...]") has no place in a property list.
+      end = markupEnd(text, i + 2, ">");
+      if (end != std::string_view::npos &&
+          text.substr(i + 2, end - i - 2).find_first_of("[<") != std::string_view::npos) {
+        end = std::string_view::npos;
+      }
+    } else {
+      end = markupEnd(text, i + 1, ">");
+      if (end != std::string_view::npos) {
+        std::string_view tag = text.substr(i + 1, end - i - 2);
+        bool closing = tag.starts_with("/");
+        if (closing) tag.remove_prefix(1);
+        bool selfClosing = !closing && tag.ends_with("/");
+        std::string_view name = tag.substr(0, tag.find_first_of(" \t\r\n/"));
+        if (name == "array" || name == "dict") {
+          if (closing) {
+            depth = std::max(0, depth - 1);
+          } else if (depth + 1 > kMaxDepth) {
+            return refuse(kTooDeep);
+          } else if (!selfClosing) {
+            ++depth;
+          }
+        }
+      }
+    }
+    if (end == std::string_view::npos) return refuse(kNotAPropertyList);
+    i = end;
+  }
+  return {};
+}
+
+std::uint64_t bigEndian(const unsigned char* p, std::size_t size) {
+  std::uint64_t v = 0;
+  for (std::size_t k = 0; k < size; ++k) v = (v << 8) | p[k];
+  return v;
+}
+
+// A binary property list walked as a graph without recursion: every reference must name an
+// object, the graph must have no cycle, containers must nest at most kMaxDepth deep, and the
+// tree libplist would build (a shared container is copied at every reference) must stay within
+// a few nodes per byte of input.
+Shape binaryShape(std::string_view bytes) {
+  constexpr std::size_t kHeader = 8, kTrailer = 32;
+  if (bytes.size() < kHeader + kTrailer) return refuse(kNotAPropertyList);
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  const unsigned char* trailer = data + bytes.size() - kTrailer;
+  std::size_t offsetSize = trailer[6], refSize = trailer[7];
+  std::uint64_t objects = bigEndian(trailer + 8, 8);
+  std::uint64_t root = bigEndian(trailer + 16, 8);
+  std::uint64_t tableOffset = bigEndian(trailer + 24, 8);
+  std::uint64_t objectsEnd = bytes.size() - kTrailer;
+  if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || objects == 0 ||
+      root >= objects || tableOffset < kHeader || tableOffset > objectsEnd ||
+      objects > (objectsEnd - tableOffset) / offsetSize) {
+    return refuse(kNotAPropertyList);
+  }
+  // Where each container's references start, how many there are (keys and values for a
+  // dictionary); leaves have none.
+  struct Object {
+    std::uint64_t refs = 0, count = 0;
+    bool container = false;
+  };
+  std::vector<Object> table(objects);
+  for (std::uint64_t k = 0; k < objects; ++k) {
+    std::uint64_t at = bigEndian(data + tableOffset + k * offsetSize, offsetSize);
+    if (at < kHeader || at >= tableOffset) return refuse(kNotAPropertyList);
+    unsigned type = data[at] >> 4;
+    if (type != 0xA && type != 0xC && type != 0xD) continue;
+    std::uint64_t count = data[at] & 0x0F, refs = at + 1;
+    if (count == 0x0F) {
+      // The count follows as an integer object of 1, 2, 4 or 8 bytes.
+      if (refs >= tableOffset || (data[refs] >> 4) != 0x1 || (data[refs] & 0x0F) > 3) {
+        return refuse(kNotAPropertyList);
+      }
+      std::size_t size = std::size_t{1} << (data[refs] & 0x0F);
+      if (size > tableOffset - refs - 1) return refuse(kNotAPropertyList);
+      count = bigEndian(data + refs + 1, size);
+      refs += 1 + size;
+    }
+    if (type == 0xD) {
+      if (count > std::numeric_limits<std::uint64_t>::max() / 2) return refuse(kNotAPropertyList);
+      count *= 2;
+    }
+    if (count > (tableOffset - refs) / refSize) return refuse(kNotAPropertyList);
+    table[k] = Object{refs, count, true};
+  }
+  // Depth-first from the root with an explicit stack; each object is measured once.
+  enum : std::uint8_t { kUnseen, kOpen, kDone };
+  std::vector<std::uint8_t> state(objects, kUnseen);
+  std::vector<std::uint32_t> depth(objects, 0);
+  std::vector<std::uint64_t> nodes(objects, 1);
+  const std::uint64_t nodeLimit = 4 * static_cast<std::uint64_t>(bytes.size()) + 4096;
+  struct Step {
+    std::uint64_t object, next;
+  };
+  std::vector<Step> stack{{root, 0}};
+  state[root] = kOpen;
+  while (!stack.empty()) {
+    Step& step = stack.back();
+    const Object& o = table[step.object];
+    if (step.next < o.count) {
+      std::uint64_t child = bigEndian(data + o.refs + step.next * refSize, refSize);
+      ++step.next;
+      if (child >= objects) return refuse(kNotAPropertyList);
+      if (state[child] == kOpen) return refuse("The property list refers to itself.");
+      if (state[child] == kUnseen) {
+        state[child] = kOpen;
+        stack.push_back({child, 0});
+      }
+      continue;
+    }
+    std::uint32_t d = 0;
+    std::uint64_t n = 1;
+    for (std::uint64_t k = 0; k < o.count; ++k) {
+      std::uint64_t child = bigEndian(data + o.refs + k * refSize, refSize);
+      d = std::max(d, depth[child]);
+      n += nodes[child];
+      if (n > nodeLimit) return refuse("The property list expands to too many values.");
+    }
+    if (o.container && ++d > static_cast<std::uint32_t>(kMaxDepth)) return refuse(kTooDeep);
+    depth[step.object] = d;
+    nodes[step.object] = n;
+    state[step.object] = kDone;
+    stack.pop_back();
+  }
+  return {};
+}
+
+// Depth of brackets in JSON text (outside strings). Exact for text the JSON reader accepts, and
+// only text it accepts is turned into values recursively.
 int jsonNestingDepth(std::string_view text) {
   int depth = 0, maxDepth = 0;
   bool inString = false;
@@ -80,12 +235,14 @@ int jsonNestingDepth(std::string_view text) {
   return maxDepth;
 }
 
+// `depth` counts the arrays and dictionaries around `node`.
 bool fromPlist(plist_t node, int depth, Value& out, std::string& problem) {
-  if (depth > kMaxDepth) {
-    problem = "The property list is nested too deeply.";
+  plist_type type = plist_get_node_type(node);
+  if ((type == PLIST_ARRAY || type == PLIST_DICT) && depth >= kMaxDepth) {
+    problem = kTooDeep;
     return false;
   }
-  switch (plist_get_node_type(node)) {
+  switch (type) {
     case PLIST_BOOLEAN: {
       uint8_t b = 0;
       plist_get_bool_val(node, &b);
@@ -172,7 +329,7 @@ bool fromPlist(plist_t node, int depth, Value& out, std::string& problem) {
 }
 
 plist_t toPlist(const Value& v, int depth, std::string& problem) {
-  if (depth > kMaxDepth) {
+  if ((v.isArray() || v.isDictionary()) && depth >= kMaxDepth) {
     problem = "The value is nested too deeply for a property list.";
     return nullptr;
   }
@@ -377,8 +534,9 @@ Value parsePropertyList(std::string_view bytes, ErrorPtr* error) {
     return Value();
   }
   bool binary = plist_is_binary(bytes.data(), static_cast<uint32_t>(bytes.size())) != 0;
-  if (!binary && xmlNestingDepth(bytes) > kMaxDepth) {
-    setError(error, corrupt("The property list is nested too deeply."));
+  Shape shape = binary ? binaryShape(bytes) : xmlShape(bytes);
+  if (!shape.readable) {
+    setError(error, corrupt(shape.problem));
     return Value();
   }
   plist_t raw = nullptr;

@@ -3,12 +3,59 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <string>
+#include <vector>
 
 namespace platform {
 namespace {
 
 std::string asText(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+std::string bigEndian(std::uint64_t v, int size) {
+  std::string out;
+  for (int k = size - 1; k >= 0; --k) out.push_back(static_cast<char>((v >> (8 * k)) & 0xFF));
+  return out;
+}
+
+// A binary property list of already encoded objects, with 4-byte offsets and references.
+std::string binaryPlist(const std::vector<std::string>& objects, std::uint64_t root = 0) {
+  std::string out = "bplist00", table;
+  for (const std::string& object : objects) {
+    table += bigEndian(out.size(), 4);
+    out += object;
+  }
+  std::uint64_t tableOffset = out.size();
+  out += table;
+  out += std::string(6, '\0') + '\x04' + '\x04';
+  out += bigEndian(objects.size(), 8) + bigEndian(root, 8) + bigEndian(tableOffset, 8);
+  return out;
+}
+
+// An array object whose elements are the given objects.
+std::string binaryArray(const std::vector<std::uint64_t>& elements) {
+  std::string out;
+  if (elements.size() < 15) {
+    out.push_back(static_cast<char>(0xA0 | elements.size()));
+  } else {
+    out += "\xAF\x12" + bigEndian(elements.size(), 4);
+  }
+  for (std::uint64_t e : elements) out += bigEndian(e, 4);
+  return out;
+}
+
+std::string repeated(std::string_view piece, int times) {
+  std::string out;
+  out.reserve(piece.size() * times);
+  for (int i = 0; i < times; ++i) out += piece;
+  return out;
+}
+
+std::string nestedXmlArrays(int depth, std::string_view insideFirst = {}) {
+  return "<plist version=\"1.0\"><array>" + std::string(insideFirst) +
+         repeated("<array>", depth - 1) + repeated("</array>", depth) + "</plist>";
+}
 
 Value everyKind(bool wholeSecondDates) {
   return Value(Value::Dictionary{
@@ -108,6 +155,107 @@ TEST(PropertyListTest, MalformedInputIsAnError) {
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code(), kFileReadCorruptFileError);
   }
+}
+
+// Each of these once overflowed the stack (in libplist's recursive binary reader, or while the
+// deep tree its XML reader had built was freed) or ran out of memory.
+TEST(PropertyListTest, HostileNestingIsRefusedBeforeLibplistBuildsATree) {
+  std::vector<std::string> deepBinary;
+  for (std::uint64_t i = 0; i + 1 < 100000; ++i) deepBinary.push_back(binaryArray({i + 1}));
+  deepBinary.push_back(binaryArray({}));
+  // Forty levels of [next, next]: a few hundred bytes that expand to 2^40 arrays.
+  std::vector<std::string> doubling;
+  for (std::uint64_t i = 0; i < 40; ++i) doubling.push_back(binaryArray({i + 1, i + 1}));
+  doubling.push_back(binaryArray({}));
+  const int kDeep = 200000;
+  struct Case {
+    const char* what;
+    std::string input;
+  } cases[] = {
+      {"binary, 100,000 nested arrays", binaryPlist(deepBinary)},
+      {"binary, an array holding itself", binaryPlist({binaryArray({0})})},
+      {"binary, two arrays holding each other", binaryPlist({binaryArray({1}), binaryArray({0})})},
+      {"binary, shared arrays doubling at each level", binaryPlist(doubling)},
+      {"binary, a reference past the last object", binaryPlist({binaryArray({1})})},
+      {"XML, closing tags in a comment",
+       nestedXmlArrays(kDeep, "<!-- " + repeated("</array>", kDeep) + " -->")},
+      {"XML, closing tags in CDATA",
+       nestedXmlArrays(kDeep, "<string><![CDATA[" + repeated("</array>", kDeep) + "]]></string>")},
+      {"XML, closing tags in a quoted processing instruction",
+       nestedXmlArrays(kDeep, "<?note \"?>" + repeated("</array>", kDeep) + "\" ?>")},
+      {"XML, closing tags in a quoted attribute",
+       nestedXmlArrays(kDeep, "<array a=\"" + repeated("</array>", kDeep) + "\"/>")},
+      {"XML, an unterminated comment", nestedXmlArrays(kDeep, "<!-- ")},
+      {"XML, nesting without closing tags", "<plist><array>" + repeated("<array>", kDeep)},
+  };
+  for (const Case& c : cases) {
+    ErrorPtr error;
+    EXPECT_TRUE(parsePropertyList(c.input, &error).isNil()) << c.what;
+    ASSERT_TRUE(error) << c.what;
+    EXPECT_EQ(error->code(), kFileReadCorruptFileError) << c.what;
+  }
+}
+
+TEST(PropertyListTest, FiveHundredTwelveLevelsOfNestingReadAndWriteInBothFormats) {
+  auto nested = [](int levels) {
+    Value v = Value(Value::Array{});
+    for (int i = 1; i < levels; ++i) v = Value(Value::Array{v});
+    return v;
+  };
+  auto binaryChain = [](int levels) {
+    std::vector<std::string> objects;
+    for (int i = 0; i + 1 < levels; ++i) objects.push_back(binaryArray({std::uint64_t(i) + 1}));
+    objects.push_back(binaryArray({}));
+    return binaryPlist(objects);
+  };
+  for (auto format : {PropertyListFormat::Xml, PropertyListFormat::Binary}) {
+    auto bytes = serializePropertyList(nested(512), format);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(parsePropertyList(asText(*bytes)), nested(512));
+    ErrorPtr error;
+    EXPECT_FALSE(serializePropertyList(nested(513), format, &error));
+    EXPECT_TRUE(error);
+  }
+  EXPECT_EQ(parsePropertyList(nestedXmlArrays(512)), nested(512));
+  EXPECT_EQ(parsePropertyList(binaryChain(512)), nested(512));
+  for (const std::string& input : {nestedXmlArrays(513), binaryChain(513),
+                                   "<plist>" + repeated("<array>", 512) + "<array/>"}) {
+    ErrorPtr error;
+    EXPECT_TRUE(parsePropertyList(input, &error).isNil());
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), kFileReadCorruptFileError);
+  }
+}
+
+TEST(PropertyListTest, MarkupThatHoldsClosingTagsStillReads) {
+  const char* xml = R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<!-- </dict></array> -->
+<dict>
+  <key>a<!-- </dict> --></key><array><array/><string><![CDATA[</array></dict>]]></string></array>
+  <?note </dict> ?>
+  <key>b</key><array ><dict ></dict ></array>
+</dict>
+</plist>)";
+  ErrorPtr error;
+  Value v = parsePropertyList(xml, &error);
+  ASSERT_FALSE(v.isNil()) << error->localizedDescription();
+  EXPECT_EQ(v["a"], Value(Value::Array{Value(Value::Array{}), "</array></dict>"}));
+  EXPECT_EQ(v["b"], Value(Value::Array{Value(Value::Dictionary{})}));
+}
+
+TEST(PropertyListTest, BinarySharedValuesReadAsCopies) {
+  // A string shared by two dictionaries and an array shared twice: libplist's own writer and
+  // others reuse equal values.
+  std::string key = "\x51k", text = "\x52hi";
+  std::string dict = "\xD1" + bigEndian(1, 4) + bigEndian(2, 4);
+  std::string input = binaryPlist({binaryArray({3, 3, 4}), key, text, dict, binaryArray({2, 2})});
+  ErrorPtr error;
+  Value v = parsePropertyList(input, &error);
+  ASSERT_FALSE(v.isNil()) << error->localizedDescription();
+  Value shared(Value::Dictionary{{"k", "hi"}});
+  EXPECT_EQ(v, Value(Value::Array{shared, shared, Value(Value::Array{"hi", "hi"})}));
 }
 
 TEST(JsonTest, ParsesWithExactKinds) {
