@@ -6,6 +6,8 @@
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <unordered_set>
+#include <utility>
 
 #include "platform/runtime/Runtime.h"
 
@@ -163,16 +165,30 @@ Registry& registry() {
 
 }  // namespace
 
-// ---- The parsed form ------------------------------------------------------------------------
+// ---- Reading ----------------------------------------------------------------------------
+// The payload is checked once from end to end (tags, lengths, UTF-8, unique keys, nesting) and
+// then read in place: values are made straight from the bytes as the decoders ask for them, and
+// only the fields of the objects being decoded are listed. Memory stays a small multiple of the
+// archive's size whatever its shape.
 
+// The head of one stored value: its tag and scalar, or for a container its count and where its
+// items (or keyed fields) start.
 struct KeyedUnarchiver::Node {
   std::uint8_t tag = kNil;
-  std::string text;  // string, data bytes or class name
+  std::string_view text;  // string, data bytes or class name
   std::int64_t i = 0;
   std::uint64_t u = 0;
   double d = 0;
-  std::vector<std::string> keys;  // dictionary, object and top level: one per item
-  std::vector<Node> items;
+  std::uint64_t count = 0;
+  const std::uint8_t* items = nullptr;
+};
+
+// The object (or the whole archive) whose fields are being decoded.
+struct KeyedUnarchiver::Frame {
+  Node node;
+  std::string className;
+  std::vector<std::pair<std::string_view, const std::uint8_t*>> fields;  // key, value
+  const std::uint8_t* end = nullptr;  // just past the last field
 };
 
 struct KeyedUnarchiver::Parser {
@@ -206,15 +222,15 @@ struct KeyedUnarchiver::Parser {
     if (*out > left() / minBytes) return fail("count larger than the archive");
     return true;
   }
-  bool bytes(std::string* out) {
+  bool bytes(std::string_view* out) {
     std::uint64_t n;
     if (!varint(&n)) return false;
     if (n > left()) return fail("length larger than the archive");
-    out->assign(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n));
+    *out = std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n));
     p += n;
     return true;
   }
-  bool text(std::string* out) {
+  bool text(std::string_view* out) {
     if (!bytes(out)) return false;
     if (!validUtf8(*out)) return fail("string is not valid UTF-8");
     return true;
@@ -225,25 +241,9 @@ struct KeyedUnarchiver::Parser {
     p += 8;
     return true;
   }
-  bool fields(Node* node, int depth) {
-    std::uint64_t n;
-    if (!count(&n, 2)) return false;
-    node->keys.reserve(n);
-    node->items.reserve(n);
-    for (std::uint64_t k = 0; k < n; ++k) {
-      std::string key;
-      if (!text(&key)) return false;
-      for (const std::string& existing : node->keys) {
-        if (existing == key) return fail("key \"" + key + "\" appears twice");
-      }
-      node->keys.push_back(std::move(key));
-      node->items.emplace_back();
-      if (!value(&node->items.back(), depth + 1)) return false;
-    }
-    return true;
-  }
-  bool value(Node* node, int depth) {
-    if (depth > kMaxArchiveDepth) return fail("nesting deeper than allowed");
+
+  // Reads the head of the value at p; for a container p is left at its first item.
+  bool head(Node* node) {
     if (p == end) return fail("truncated value");
     node->tag = *p++;
     switch (node->tag) {
@@ -272,23 +272,77 @@ struct KeyedUnarchiver::Parser {
       case kData:
         return bytes(&node->text);
       case kArray:
-      case kSet: {
-        std::uint64_t n;
-        if (!count(&n, 1)) return false;
-        node->items.resize(n);
-        for (Node& item : node->items) {
-          if (!value(&item, depth + 1)) return false;
-        }
+      case kSet:
+        if (!count(&node->count, 1)) return false;
+        node->items = p;
         return true;
-      }
       case kDictionary:
-        return fields(node, depth);
+        if (!count(&node->count, 2)) return false;
+        node->items = p;
+        return true;
       case kObject:
         if (!text(&node->text)) return false;
         if (node->text.empty()) return fail("object without a class name");
-        return fields(node, depth);
+        if (!count(&node->count, 2)) return false;
+        node->items = p;
+        return true;
       default:
         return fail("unknown tag " + std::to_string(node->tag));
+    }
+  }
+
+  // Checks the whole value at p (nesting included) and moves past it.
+  bool value(int depth) {
+    if (depth > kMaxArchiveDepth) return fail("nesting deeper than allowed");
+    Node node;
+    if (!head(&node)) return false;
+    switch (node.tag) {
+      case kArray:
+      case kSet:
+        for (std::uint64_t k = 0; k < node.count; ++k) {
+          if (!value(depth + 1)) return false;
+        }
+        return true;
+      case kDictionary:
+      case kObject:
+        return fields(node.count, depth);
+      default:
+        return true;
+    }
+  }
+  // Checks `n` keyed fields at p; a key may appear once.
+  bool fields(std::uint64_t n, int depth) {
+    std::unordered_set<std::string_view> keys;
+    keys.reserve(static_cast<std::size_t>(n));
+    for (std::uint64_t k = 0; k < n; ++k) {
+      std::string_view key;
+      if (!text(&key)) return false;
+      if (!keys.insert(key).second) return fail("key \"" + std::string(key) + "\" appears twice");
+      if (!value(depth + 1)) return false;
+    }
+    return true;
+  }
+
+  // Moves past the value at p, which has been checked.
+  void skip() {
+    Node node;
+    head(&node);
+    std::uint64_t n = node.count;
+    switch (node.tag) {
+      case kArray:
+      case kSet:
+        while (n--) skip();
+        return;
+      case kDictionary:
+      case kObject:
+        while (n--) {
+          std::string_view key;
+          bytes(&key);
+          skip();
+        }
+        return;
+      default:
+        return;
     }
   }
 };
@@ -514,8 +568,6 @@ void KeyedUnarchiver::setGlobalClassName(std::string storedName, std::string cla
 }
 
 KeyedUnarchiver::KeyedUnarchiver(const Bytes& data) {
-  auto root = std::make_unique<Node>();
-  root->tag = kTopLevel;
   std::string failure = [&]() -> std::string {
     if (data.size() < kHeaderSize) return "not a keyed archive: too short";
     if (std::memcmp(data.data(), kMagic, 4) != 0) return "not a keyed archive: wrong magic";
@@ -531,7 +583,8 @@ KeyedUnarchiver::KeyedUnarchiver(const Bytes& data) {
       return "corrupt archive: checksum mismatch";
     }
     Parser parser{payload, payload + length, {}};
-    if (!parser.fields(root.get(), 0)) return "corrupt archive: " + parser.failure;
+    std::uint64_t n;
+    if (!parser.count(&n, 2) || !parser.fields(n, 0)) return "corrupt archive: " + parser.failure;
     if (parser.p != parser.end) return "corrupt archive: bytes after the last value";
     return {};
   }();
@@ -539,8 +592,13 @@ KeyedUnarchiver::KeyedUnarchiver(const Bytes& data) {
     fail(std::move(failure));
     return;
   }
-  root_ = std::move(root);
-  frames_.push_back(root_.get());
+  payload_.assign(data.begin() + kHeaderSize, data.end());
+  Node top;
+  top.tag = kTopLevel;
+  Parser parser{payload_.data(), payload_.data() + payload_.size(), {}};
+  parser.count(&top.count, 2);
+  top.items = parser.p;
+  frames_.push_back(frameOf(top));
 }
 
 KeyedUnarchiver::~KeyedUnarchiver() = default;
@@ -561,21 +619,45 @@ void KeyedUnarchiver::failWithError(ErrorPtr error) {
 
 const std::string& KeyedUnarchiver::storedClassName() const {
   static const std::string kEmpty;
-  if (frames_.empty() || frames_.back()->tag != kObject) return kEmpty;
-  return frames_.back()->text;
+  if (frames_.empty() || frames_.back().node.tag != kObject) return kEmpty;
+  return frames_.back().className;
 }
 
-const KeyedUnarchiver::Node* KeyedUnarchiver::find(std::string_view key) const {
+KeyedUnarchiver::Frame KeyedUnarchiver::frameOf(const Node& node) const {
+  Frame frame;
+  frame.node = node;
+  if (node.tag == kObject) frame.className = std::string(node.text);
+  frame.fields.reserve(static_cast<std::size_t>(node.count));
+  Parser parser{node.items, payload_.data() + payload_.size(), {}};
+  for (std::uint64_t k = 0; k < node.count; ++k) {
+    std::string_view key;
+    parser.bytes(&key);
+    frame.fields.emplace_back(key, parser.p);
+    parser.skip();
+  }
+  frame.end = parser.p;
+  return frame;
+}
+
+const std::uint8_t* KeyedUnarchiver::findValue(std::string_view key) const {
   if (frames_.empty()) return nullptr;
-  const Node* frame = frames_.back();
-  for (std::size_t k = 0; k < frame->keys.size(); ++k) {
-    if (frame->keys[k] == key) return &frame->items[k];
+  for (const auto& [name, at] : frames_.back().fields) {
+    if (name == key) return at;
   }
   return nullptr;
 }
 
+std::optional<KeyedUnarchiver::Node> KeyedUnarchiver::find(std::string_view key) const {
+  const std::uint8_t* at = findValue(key);
+  if (!at) return std::nullopt;
+  Parser parser{at, payload_.data() + payload_.size(), {}};
+  Node node;
+  parser.head(&node);
+  return node;
+}
+
 bool KeyedUnarchiver::containsValueForKey(std::string_view key) const {
-  return find(key) != nullptr;
+  return find(key).has_value();
 }
 
 std::string KeyedUnarchiver::resolveClassName(const std::string& stored) const {
@@ -595,12 +677,16 @@ bool KeyedUnarchiver::allowed(std::string_view className, const ClassSet& classe
   return false;
 }
 
-Value KeyedUnarchiver::decodeNode(const Node& node, const ClassSet& classes, int depth) {
+Value KeyedUnarchiver::decodeAt(const std::uint8_t*& at, const ClassSet& classes, int depth) {
   if (error_) return Value();
   if (depth > kMaxArchiveDepth) {
     fail("nesting deeper than allowed");
     return Value();
   }
+  Parser parser{at, payload_.data() + payload_.size(), {}};
+  Node node;
+  parser.head(&node);
+  at = parser.p;
   auto check = [&](const char* className) {
     if (allowed(className, classes)) return true;
     fail(std::string("value of unexpected class '") + className + "'; it is not allowed here");
@@ -621,35 +707,39 @@ Value KeyedUnarchiver::decodeNode(const Node& node, const ClassSet& classes, int
     case kDouble:
       return check(kNumberClassName) ? Value(node.d) : Value();
     case kString:
-      return check(kStringClassName) ? Value(node.text) : Value();
+      return check(kStringClassName) ? Value(std::string(node.text)) : Value();
     case kData:
-      return check(kDataClassName) ? Value::data(std::string_view(node.text)) : Value();
+      return check(kDataClassName) ? Value::data(node.text) : Value();
     case kDate:
       return check(kDateClassName) ? Value::date(node.d) : Value();
     case kArray:
     case kSet: {
       if (!check(node.tag == kSet ? kSetClassName : kArrayClassName)) return Value();
       Value::Array items;
-      items.reserve(node.items.size());
-      for (const Node& item : node.items) {
-        items.push_back(decodeNode(item, classes, depth + 1));
+      items.reserve(static_cast<std::size_t>(node.count));
+      for (std::uint64_t k = 0; k < node.count; ++k) {
+        items.push_back(decodeAt(at, classes, depth + 1));
         if (error_) return Value();
       }
       return node.tag == kSet ? Value::set(std::move(items)) : Value(std::move(items));
     }
     case kDictionary: {
       if (!check(kDictionaryClassName)) return Value();
-      if (!node.keys.empty() && !check(kStringClassName)) return Value();
+      if (node.count > 0 && !check(kStringClassName)) return Value();
       Value::Dictionary entries;
-      for (std::size_t k = 0; k < node.keys.size(); ++k) {
-        Value v = decodeNode(node.items[k], classes, depth + 1);
+      for (std::uint64_t k = 0; k < node.count; ++k) {
+        std::string_view key;
+        parser.p = at;
+        parser.bytes(&key);
+        at = parser.p;
+        Value v = decodeAt(at, classes, depth + 1);
         if (error_) return Value();
-        entries.emplace(node.keys[k], std::move(v));
+        entries.emplace(std::string(key), std::move(v));
       }
       return Value(std::move(entries));
     }
     case kObject: {
-      std::string className = resolveClassName(node.text);
+      std::string className = resolveClassName(std::string(node.text));
       if (!allowed(className, classes)) {
         fail("value of unexpected class '" + className + "'; it is not allowed here");
         return Value();
@@ -664,7 +754,8 @@ Value KeyedUnarchiver::decodeNode(const Node& node, const ClassSet& classes, int
         fail("cannot decode objects of class '" + className + "'");
         return Value();
       }
-      frames_.push_back(&node);
+      frames_.push_back(frameOf(node));
+      at = frames_.back().end;
       ObjectPtr object;
       try {
         object = decoder(*this);
@@ -682,9 +773,9 @@ Value KeyedUnarchiver::decodeNode(const Node& node, const ClassSet& classes, int
 }
 
 Value KeyedUnarchiver::decodeObjectOfClasses(const ClassSet& classes, std::string_view key) {
-  const Node* node = find(key);
-  if (!node || error_) return Value();
-  return decodeNode(*node, classes, static_cast<int>(frames_.size()));
+  const std::uint8_t* at = findValue(key);
+  if (!at || error_) return Value();
+  return decodeAt(at, classes, static_cast<int>(frames_.size()));
 }
 
 Value KeyedUnarchiver::decodeObjectOfClass(std::string_view cls, std::string_view key) {
@@ -696,17 +787,17 @@ Value KeyedUnarchiver::decodeObject(std::string_view key) {
 }
 
 std::optional<std::string> KeyedUnarchiver::decodeString(std::string_view key) {
-  const Node* node = find(key);
+  std::optional<Node> node = find(key);
   if (!node || node->tag == kNil || error_) return std::nullopt;
   if (node->tag != kString) {
     fail("value for key '" + std::string(key) + "' is not a string");
     return std::nullopt;
   }
-  return node->text;
+  return std::string(node->text);
 }
 
 std::int64_t KeyedUnarchiver::decodeInt64(std::string_view key) {
-  const Node* node = find(key);
+  std::optional<Node> node = find(key);
   if (!node || error_) return 0;
   switch (node->tag) {
     case kFalse:
@@ -734,7 +825,7 @@ std::int64_t KeyedUnarchiver::decodeInt64(std::string_view key) {
 }
 
 bool KeyedUnarchiver::decodeBool(std::string_view key) {
-  const Node* node = find(key);
+  std::optional<Node> node = find(key);
   if (!node || error_) return false;
   switch (node->tag) {
     case kFalse:
@@ -751,7 +842,7 @@ bool KeyedUnarchiver::decodeBool(std::string_view key) {
 }
 
 double KeyedUnarchiver::decodeDouble(std::string_view key) {
-  const Node* node = find(key);
+  std::optional<Node> node = find(key);
   if (!node || error_) return 0;
   switch (node->tag) {
     case kFalse:
@@ -770,7 +861,7 @@ double KeyedUnarchiver::decodeDouble(std::string_view key) {
 }
 
 std::optional<double> KeyedUnarchiver::decodeDate(std::string_view key) {
-  const Node* node = find(key);
+  std::optional<Node> node = find(key);
   if (!node || node->tag == kNil || error_) return std::nullopt;
   if (node->tag != kDate) {
     fail("value for key '" + std::string(key) + "' is not a date");
@@ -780,7 +871,7 @@ std::optional<double> KeyedUnarchiver::decodeDate(std::string_view key) {
 }
 
 std::optional<Bytes> KeyedUnarchiver::decodeData(std::string_view key) {
-  const Node* node = find(key);
+  std::optional<Node> node = find(key);
   if (!node || node->tag == kNil || error_) return std::nullopt;
   if (node->tag != kData) {
     fail("value for key '" + std::string(key) + "' is not data");
@@ -793,14 +884,15 @@ Value KeyedUnarchiver::unarchivedObjectOfClasses(const ClassSet& allowedClasses,
                                                  ErrorPtr* error) {
   KeyedUnarchiver coder(data);
   coder.setAllowedClasses(allowedClasses);
-  const Node* root = coder.error() ? nullptr : coder.find(kKeyedArchiveRootObjectKey);
+  std::optional<Node> root =
+      coder.error() ? std::nullopt : coder.find(kKeyedArchiveRootObjectKey);
   if (!coder.error() && !root) {
     coder.failWithError(coderError(kCoderValueNotFoundError, "the archive has no root object"));
   }
   Value value = root ? coder.decodeObject(kKeyedArchiveRootObjectKey) : Value();
   if (!coder.error() && value.isNil() && root->tag != kNil) {
     // A decoder that gave no object: say so rather than answer nil as if nil had been stored.
-    coder.fail("the root object of class '" + root->text + "' could not be decoded");
+    coder.fail("the root object of class '" + std::string(root->text) + "' could not be decoded");
   }
   if (coder.error()) {
     setError(error, coder.error());

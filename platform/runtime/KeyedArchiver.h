@@ -153,15 +153,18 @@ class KeyedUnarchiver {
 
  private:
   struct Node;
+  struct Frame;
   struct Parser;
-  const Node* find(std::string_view key) const;
-  Value decodeNode(const Node& node, const ClassSet& classes, int depth);
+  Frame frameOf(const Node& object) const;
+  const std::uint8_t* findValue(std::string_view key) const;
+  std::optional<Node> find(std::string_view key) const;
+  Value decodeAt(const std::uint8_t*& at, const ClassSet& classes, int depth);
   bool allowed(std::string_view className, const ClassSet& classes) const;
   std::string resolveClassName(const std::string& stored) const;
   void fail(std::string reason);
 
-  std::unique_ptr<Node> root_;
-  std::vector<const Node*> frames_;
+  Bytes payload_;  // checked whole by the constructor, then read in place
+  std::vector<Frame> frames_;
   ClassSet allowed_;
   std::map<std::string, std::string, std::less<>> classNames_;
   ErrorPtr error_;

@@ -6,6 +6,9 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <string>
+
+#include <sys/resource.h>
 
 #include "platform/runtime/Runtime.h"
 #include "platform/testing/PlatformTest.h"
@@ -406,6 +409,77 @@ TEST_F(KeyedArchiverTest, NestingAndSizesAreBounded) {
         KeyedUnarchiver::unarchivedObjectOfClasses(kEverything, withHeader(lie), &error).isNil());
     EXPECT_NE(error, nullptr);
   }
+}
+
+void putVarint(Bytes& out, std::uint64_t v) {
+  while (v >= 0x80) {
+    out.push_back(static_cast<std::uint8_t>((v & 0x7F) | 0x80));
+    v >>= 7;
+  }
+  out.push_back(static_cast<std::uint8_t>(v));
+}
+
+// The largest resident size this process has had, in bytes.
+long peakResidentBytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss * 1024L;
+}
+
+TEST_F(KeyedArchiverTest, ManyKeysAreCheckedForDuplicatesInOnePass) {
+  // One root dictionary of 100,000 keys; once compared pairwise (five billion comparisons).
+  constexpr int kKeys = 100000;
+  Bytes payload = {1, 4, 'r', 'o', 'o', 't', 0x0C};
+  putVarint(payload, kKeys);
+  auto keyOf = [](int k) { return "key" + std::to_string(k); };
+  for (int k = 0; k < kKeys; ++k) {
+    std::string key = keyOf(k);
+    putVarint(payload, key.size());
+    payload.insert(payload.end(), key.begin(), key.end());
+    payload.push_back(0x03);  // true
+  }
+  ErrorPtr error;
+  Value v = KeyedUnarchiver::unarchivedObjectOfClasses(kEverything, withHeader(payload), &error);
+  ASSERT_EQ(error, nullptr) << error->localizedDescription();
+  ASSERT_TRUE(v.dictionary());
+  EXPECT_EQ(v.dictionary()->size(), std::size_t{kKeys});
+  EXPECT_EQ(v[keyOf(kKeys - 1)], Value(true));
+
+  // The same with the first key stored again as the last.
+  Bytes twice = payload;
+  twice[7] = 0;  // the count grows by one: rewrite it
+  twice.resize(7);
+  putVarint(twice, kKeys + 1);
+  twice.insert(twice.end(), payload.begin() + 7 + 3, payload.end());  // 100,000 needs 3 bytes
+  std::string first = keyOf(0);
+  putVarint(twice, first.size());
+  twice.insert(twice.end(), first.begin(), first.end());
+  twice.push_back(0x02);
+  error = nullptr;
+  EXPECT_TRUE(
+      KeyedUnarchiver::unarchivedObjectOfClasses(kEverything, withHeader(twice), &error).isNil());
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->code(), kCoderReadCorruptError);
+}
+
+TEST_F(KeyedArchiverTest, DecodingNeedsLittleMoreMemoryThanTheValuesItMakes) {
+  // Four million nils in one array: once a parse tree of about a hundred bytes per nil.
+  constexpr std::uint64_t kNils = 4u << 20;
+  Bytes payload = {1, 4, 'r', 'o', 'o', 't', 0x0A};
+  putVarint(payload, kNils);
+  payload.resize(payload.size() + kNils, 0x00);
+  Bytes archive = withHeader(payload);
+  payload = Bytes();
+  long before = peakResidentBytes();
+  ErrorPtr error;
+  Value v = KeyedUnarchiver::unarchivedObjectOfClasses({kArrayClassName}, archive, &error);
+  long grown = peakResidentBytes() - before;
+  ASSERT_EQ(error, nullptr) << error->localizedDescription();
+  ASSERT_TRUE(v.array());
+  EXPECT_EQ(v.array()->size(), kNils);
+  // The values themselves take sizeof(Value) per nil; reading adds a copy of the archive.
+  EXPECT_LT(grown, static_cast<long>(kNils * (sizeof(Value) + 16)))
+      << grown / static_cast<long>(kNils) << " bytes per nil";
 }
 
 TEST_F(KeyedArchiverTest, ObjectsWithoutSecureCodingAreNotArchived) {
