@@ -134,7 +134,9 @@ function(tvs_room_tests target)
   # The test fixture library is linked whole: its TestEnvironment sets up every test process.
   tvs_link_rooms(${target} ${R_DEPS} "$<LINK_LIBRARY:WHOLE_ARCHIVE,platform_testing>"
                  GTest::gmock GTest::gtest_main)
-  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
+  # Labelled by executable, so a run can pick rooms (scripts/tsan.sh).
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                       PROPERTIES LABELS ${target})
 endfunction()
 
 # tvs_bench(<name> [SOURCES ...] [DEPS ...])

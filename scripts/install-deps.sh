@@ -10,6 +10,7 @@ PACKAGES=(
   libcairo2-dev libpango1.0-dev libsdl2-dev libmpg123-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   fonts-dejavu-core xdg-utils
+  clang libclang-rt-dev
 )
 
 missing=()

@@ -1,5 +1,5 @@
 // What every test process needs before main: no sound card or display (SDL's dummy drivers), and
-// LeakSanitizer pointed at the suppressions of system libraries. Linked whole into every test
+// LeakSanitizer and ThreadSanitizer pointed at the suppressions of system libraries. Linked whole into every test
 // executable, so it holds whatever way ctest or a person starts the test.
 #include <cstdlib>
 
@@ -18,4 +18,10 @@ struct TestEnvironment {
 extern "C" __attribute__((no_sanitize("address", "undefined"), visibility("default"))) const char*
 __lsan_default_options() {
   return "suppressions=" TVS_LSAN_SUPPRESSIONS;
+}
+
+// Read by ThreadSanitizer while it starts (in the thread-sanitized build only).
+extern "C" __attribute__((no_sanitize("thread"), visibility("default"))) const char*
+__tsan_default_options() {
+  return "suppressions=" TVS_TSAN_SUPPRESSIONS;
 }

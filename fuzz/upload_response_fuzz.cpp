@@ -1,0 +1,53 @@
+// The batch upload's answer: the first line of the input is the "Retry-After" header, the rest
+// the body (the upload response message). The operation decodes it and sets the next upload
+// time of its target from it.
+#include <memory>
+#include <string>
+
+#include <pb_decode.h>
+
+#include "clt_uploader/VDTCLTNanopbHelpers.h"
+#include "clt_uploader/VDTCLTUploadOperation.h"
+#include "fuzz/FuzzTarget.h"
+#include "platform/network/URLResponse.h"
+#include "utilities/network/VTUURLSessionDataResponse.h"
+
+namespace {
+
+// Records the pacing the operation asks for.
+class Pacing : public VDTCLTUploadMetadataProvider {
+ public:
+  VDTCORClockPtr nextUploadTimeForTarget(long) override { return next_; }
+  void setNextUploadTime(VDTCORClockPtr time, long) override { next_ = std::move(time); }
+  std::optional<std::string> APIKeyForTarget(long) override { return std::nullopt; }
+  VDTCORClockPtr next_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string_view input = fuzz::textOf(data, size);
+  std::size_t newline = input.find('\n');
+  std::string retryAfter(input.substr(0, newline));
+  platform::Bytes body;
+  if (newline != std::string_view::npos) {
+    body = fuzz::bytesOf(data + newline + 1, size - newline - 1);
+  }
+
+  platform::ErrorPtr error;
+  vdtclt_UploadResponse decoded = VDTCLTDecodeUploadResponse(body, &error);
+  pb_release(vdtclt_UploadResponse_fields, &decoded);
+
+  static auto queue = platform::DispatchQueue::create("fuzz.upload");
+  auto pacing = std::make_shared<Pacing>();
+  auto operation = VDTCLTUploadOperation::initWithTarget(1001, 0, "https://127.0.0.1/upload", queue,
+                                                         nullptr, pacing);
+  platform::HTTPHeaderFields headers;
+  if (!retryAfter.empty()) headers["Retry-After"] = retryAfter;
+  auto http = std::make_shared<platform::HTTPURLResponse>("https://127.0.0.1/upload", 429,
+                                                          std::move(headers));
+  VTUURLSessionDataResponse response(http, body);
+  operation->updateNextUploadTimeWithResponse(response, 1001);
+  fuzz::require(pacing->next_ != nullptr, "every answer sets the next upload time");
+  return 0;
+}
