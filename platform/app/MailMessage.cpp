@@ -7,6 +7,7 @@
 #include <random>
 
 #include "platform/app/AppConstants.h"
+#include "platform/base/Saturating.h"
 
 namespace platform::app {
 namespace {
@@ -219,7 +220,7 @@ std::string encodeHeaderWord(const std::string& raw) {
 }
 
 std::string rfc5322Date(double secondsSince1970) {
-  const std::time_t t = static_cast<std::time_t>(secondsSince1970);
+  const std::time_t t = saturatingCast<std::time_t>(secondsSince1970);
   std::tm tm{};
   gmtime_r(&t, &tm);
   char buf[64];

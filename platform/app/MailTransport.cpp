@@ -9,6 +9,7 @@
 
 #include "platform/app/AppConstants.h"
 #include "platform/app/LaunchArguments.h"
+#include "platform/base/Saturating.h"
 #include "platform/app/Spawn.h"
 #include "platform/base/Files.h"
 #include "platform/dispatch/Clock.h"
@@ -23,7 +24,7 @@ ErrorPtr mailError(long code, const std::string& text, ErrorPtr underlying = nul
 }
 
 std::string timestampName(double now) {
-  const std::time_t t = static_cast<std::time_t>(now);
+  const std::time_t t = saturatingCast<std::time_t>(now);
   std::tm tm{};
   gmtime_r(&t, &tm);
   char buf[32];

@@ -9,6 +9,7 @@
 #include <limits>
 #include <unordered_map>
 
+#include "platform/base/Saturating.h"
 #include "platform/base/Strings.h"
 
 namespace platform {
@@ -36,19 +37,6 @@ std::string hexPointer(const void* p) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%p", p);
   return buf;
-}
-
-std::int64_t saturateToInt64(double d) {
-  if (std::isnan(d)) return 0;
-  if (d >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
-  if (d < -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
-  return static_cast<std::int64_t>(d);
-}
-
-std::uint64_t saturateToUint64(double d) {
-  if (std::isnan(d) || d <= 0) return 0;
-  if (d >= 18446744073709551616.0) return std::numeric_limits<std::uint64_t>::max();
-  return static_cast<std::uint64_t>(d);
 }
 
 std::size_t skipBlanks(std::string_view s) {
@@ -408,7 +396,7 @@ std::int64_t Value::int64Value() const {
                  : static_cast<std::int64_t>(u);
     }
     case kDouble:
-      return saturateToInt64(std::get<double>(rep_));
+      return saturatingCast<std::int64_t>(std::get<double>(rep_));
     case kString:
       return parseLeadingInteger(*std::get<kString>(rep_));
     default:
@@ -426,7 +414,7 @@ std::uint64_t Value::uint64Value() const {
     case kUnsigned:
       return std::get<std::uint64_t>(rep_);
     case kDouble:
-      return saturateToUint64(std::get<double>(rep_));
+      return saturatingCast<std::uint64_t>(std::get<double>(rep_));
     case kString:
       return static_cast<std::uint64_t>(parseLeadingInteger(*std::get<kString>(rep_)));
     default:

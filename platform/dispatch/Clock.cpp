@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/base/Saturating.h"
 #include "platform/dispatch/DispatchInternal.h"
 
 namespace platform {
@@ -71,7 +72,7 @@ void Clock::setCurrent(std::shared_ptr<Clock> clock) {
     double before = current().uptime();
     gCurrent.store(next == &systemClock() ? nullptr : next, std::memory_order_release);
     double after = next->uptime();
-    return static_cast<std::int64_t>((after - before) * 1e9);
+    return saturatingCast<std::int64_t>((after - before) * 1e9);
   });
 }
 

@@ -18,9 +18,15 @@
 
 #include "platform/base/Files.h"
 #include "platform/base/Format.h"
+#include "platform/base/Saturating.h"
 #include "platform/dispatch/SystemLog.h"
 
 namespace platform {
+
+namespace {
+// The longest timeout handed to the transfer library, in milliseconds.
+constexpr double kLongestTimeoutMs = 2.0e9;
+}  // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Configuration
@@ -405,12 +411,15 @@ HopResult performHop(Hop& hop, const URLRequest& request, const URLSessionConfig
 
   // Timeouts: the request timeout bounds the connection and every silence; the resource timeout
   // bounds the whole transfer.
-  auto requestMs = static_cast<long>(std::ceil(requestTimeout * 1000));
+  // Both are held to the library's longest (about 23 days in milliseconds), so that its own
+  // arithmetic on them cannot overflow either.
+  const long requestMs =
+      saturatingCast<long>(std::ceil(std::min(requestTimeout * 1000, kLongestTimeoutMs)));
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, std::max(1L, requestMs));
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, std::max(1L, (requestMs + 999) / 1000));
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS,
-                   static_cast<long>(std::min(resourceTimeout * 1000, 2.0e9)));
+                   saturatingCast<long>(std::min(resourceTimeout * 1000, kLongestTimeoutMs)));
 
   // TLS: every handshake is decided by onVerifyCertificate (no session resumption, which would
   // skip it); its evaluation checks the host name, so OpenSSL's own check stays off.
@@ -647,7 +656,7 @@ void URLSessionTask::resume() {
         config.timeoutIntervalForResource > 0 ? config.timeoutIntervalForResource : 7 * 24 * 3600;
     auto deadline = std::chrono::steady_clock::now() +
                     std::chrono::milliseconds(
-                        static_cast<long long>(std::min(resourceTimeout, 30.0 * 24 * 3600) * 1000));
+                        saturatingCast<long long>(std::min(resourceTimeout, 30.0 * 24 * 3600) * 1000));
 
     // The body each hop sends: the task's own, until a redirect turns the request into a GET.
     std::optional<Bytes> body = self->d_->body;

@@ -6,6 +6,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
+#include <limits>
+#include <thread>
+#include <vector>
 
 #include "platform/base/Files.h"
 #include "platform/dispatch/DispatchQueue.h"
@@ -339,6 +342,40 @@ TEST_F(URLSessionTest, TransportFailuresCarryURLErrors) {
   EXPECT_EQ(timedOut.error->code(), kURLErrorTimedOut);
   EXPECT_EQ(*timedOut.error->userInfo().at(kURLErrorFailingURLStringKey).string(),
             server_.url("/slow"));
+}
+
+// Timeouts too large for the transfer library's integers wait as long as the largest it takes,
+// rather than wrapping round to a tiny one: the answer that comes after over a second of silence
+// still arrives.
+TEST_F(URLSessionTest, HugeTimeoutsDoNotWrapIntoShortOnes) {
+  auto session = URLSession::sessionWithConfiguration(
+      URLSessionConfiguration::defaultSessionConfiguration(), nullptr, DispatchQueue::main());
+  const double timeouts[] = {std::numeric_limits<double>::infinity(), 1e300, 9.3e15};
+  std::vector<Outcome> outcomes(std::size(timeouts));
+  for (std::size_t i = 0; i < std::size(timeouts); ++i) {
+    URLRequest request(server_.url("/slow"));
+    request.timeoutInterval = timeouts[i];
+    session->dataTaskWithRequest(request, recordInto(outcomes[i]))->resume();
+  }
+  std::thread releaser([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    release();
+  });
+  const bool done = pumpUntil(
+      [&] {
+        for (const auto& outcome : outcomes) {
+          if (!outcome.done) return false;
+        }
+        return true;
+      },
+      20);
+  releaser.join();
+  ASSERT_TRUE(done);
+  for (std::size_t i = 0; i < std::size(timeouts); ++i) {
+    EXPECT_FALSE(outcomes[i].error) << timeouts[i] << ": "
+                                    << outcomes[i].error->localizedDescription();
+    EXPECT_EQ(textOf(outcomes[i].data), "late") << timeouts[i];
+  }
 }
 
 TEST_F(URLSessionTest, CancellingARunningOrSuspendedTaskCompletesItAsCancelled) {
