@@ -1,5 +1,6 @@
 // An audience's event filter as the database stores it: IDs, the event name, the encoded filter
-// and three flags. Deliberately minimal (records only). Immutable; any thread.
+// and three flags. The audiences' record; deliberately minimal (records only). Immutable; any
+// thread.
 #pragma once
 
 #include <cstdint>
@@ -8,10 +9,12 @@
 
 #include "platform/base/Value.h"
 
-class MSREventFilter {
+class MSREventFilter : public platform::Object {
  public:
   MSREventFilter(std::int32_t audienceID, std::int32_t filterID, std::string eventName,
                  platform::Bytes data, bool sessionScoped, bool dynamic, bool sequence);
+
+  std::string className() const override { return "MSREventFilter"; }
 
   std::int32_t audienceID() const { return audienceID_; }
   std::int32_t filterID() const { return filterID_; }

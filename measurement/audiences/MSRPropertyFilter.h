@@ -1,5 +1,6 @@
-// An audience's property filter as the database stores it: IDs, the property name, the encoded filter
-// and three flags. Deliberately minimal (records only). Immutable; any thread.
+// An audience's property filter as the database stores it: IDs, the property name, the encoded
+// filter and three flags. The audiences' record; deliberately minimal (records only). Immutable;
+// any thread.
 #pragma once
 
 #include <cstdint>
@@ -8,10 +9,12 @@
 
 #include "platform/base/Value.h"
 
-class MSRPropertyFilter {
+class MSRPropertyFilter : public platform::Object {
  public:
   MSRPropertyFilter(std::int32_t audienceID, std::int32_t filterID, std::string propertyName,
-                 platform::Bytes data, bool sessionScoped, bool dynamic, bool sequence);
+                    platform::Bytes data, bool sessionScoped, bool dynamic, bool sequence);
+
+  std::string className() const override { return "MSRPropertyFilter"; }
 
   std::int32_t audienceID() const { return audienceID_; }
   std::int32_t filterID() const { return filterID_; }

@@ -10,6 +10,7 @@
 #include "measurement/storage/MSRFileLocations.h"
 #include "measurement/storage/MSRPersistedConfig.h"
 #include "measurement/storage/MSRStorageConstants.h"
+#include "platform/base/Files.h"
 #include "platform/base/Format.h"
 
 using platform::ErrorPtr;
@@ -156,7 +157,11 @@ bool MSRDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
         1, 12002,
         platform::format("Failed to create or validate required database tables (%@)", context));
     // The half-made store must let go of the file before it goes.
+    const bool transient = sqliteStore_->lastFailureIsTransient();
     sqliteStore_->closeDatabase();
+    // A lock held elsewhere or an I/O error is no reason to throw the data away; the next
+    // attempt opens the same file.
+    if (transient) return false;
     ErrorPtr deleteError;
     if (!MSRDeleteFileAtPath(databasePath, &deleteError) && deleteError) {
       monitor()->logWithLevel(
@@ -164,6 +169,12 @@ bool MSRDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
           platform::format("Failed to delete old database file after failed validation. Error (%@)",
                            context),
           Value(deleteError));
+    } else {
+      for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+        if (platform::files::exists(databasePath + suffix)) {
+          MSRDeleteFileAtPath(databasePath + suffix, nullptr);
+        }
+      }
     }
     return false;
   }
@@ -186,9 +197,11 @@ bool MSRDatabase::ensureAllTables() {
     const bool ok = sqliteStore_->ensureTableWithName(
         table, columns, addOn == addOns.end() ? ColumnInfo{} : addOn->second,
         modify == modified.end() ? MSRSqliteStore::ColumnTypes{} : modify->second, &error);
-    if (!ok && error) {
+    if (!ok) {
+      // Stop whether or not the failure came with an error: a later table must not be built on
+      // a database that already failed.
       monitor()->logWithLevel(1, 12047, "Failed to ensure table. Table, error", Value(table),
-                              Value(error));
+                              error ? Value(error) : Value());
       return false;
     }
   }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,9 +20,13 @@
 #include "platform/base/Value.h"
 
 class MSRAppMetadata;
+class MSRConditionalUserProperty;
 class MSRDailyCounts;
 class MSREvent;
 class MSREventAggregates;
+class MSREventFilter;
+class MSRFilterResult;
+class MSRPropertyFilter;
 class MSRPBEventParam;
 class MSRPBMeasurementBundle;
 class MSRPBMeasurementConfig;
@@ -165,10 +170,8 @@ class MSRDatabase {
 
   // Current user attributes, internal ones included (at most 1000 names).
   platform::Value publicUserAttributeCount(platform::ErrorPtr* error);
-  platform::Value userAttributeCountForOrigin(const std::string& origin,
-                                              platform::ErrorPtr* error);
-  platform::Value containsUserAttributeWithName(const std::string& name,
-                                                platform::ErrorPtr* error);
+  platform::Value userAttributeCountForOrigin(const std::string& origin, platform::ErrorPtr* error);
+  platform::Value containsUserAttributeWithName(const std::string& name, platform::ErrorPtr* error);
   std::shared_ptr<MSRUserAttribute> userAttributeWithName(const std::string& name,
                                                           platform::ErrorPtr* error);
   // Newest first; one row that does not decode fails the whole read.
@@ -191,11 +194,105 @@ class MSRDatabase {
       platform::ErrorPtr* error);
   platform::Value lastRemoteConfigUpdateTimestamp(platform::ErrorPtr* error);
 
+  // Audience filters and results. The filters' flags are read from their encoded data, not from
+  // the session_scoped column, which only the session-scoped query reads.
+  // Keyed by audience ID; empty (error set) when the read fails.
+  std::map<std::int32_t, std::shared_ptr<MSRFilterResult>> allFilterResults(
+      platform::ErrorPtr* error);
+  std::optional<std::vector<std::int32_t>> allAudienceIDs(platform::ErrorPtr* error);
+  std::optional<std::vector<std::shared_ptr<MSREventFilter>>> eventFiltersForEventName(
+      const std::string& eventName, platform::ErrorPtr* error);
+  std::optional<std::vector<std::shared_ptr<MSRPropertyFilter>>> propertyFiltersForPropertyName(
+      const std::string& propertyName, platform::ErrorPtr* error);
+  // Null without error when the audience has no row.
+  std::shared_ptr<MSRFilterResult> filterResultForAudienceID(std::int32_t audienceID,
+                                                             platform::ErrorPtr* error);
+  // Audience ID to its session-scoped filter IDs; nullopt when the query failed.
+  std::optional<std::map<std::int32_t, std::vector<std::int32_t>>> allSessionScopedFilters(
+      platform::ErrorPtr* error);
+  // Element by element; the first failure stops with the earlier ones written (a null element
+  // is refused as an unknown data type).
+  bool updateEventFilters(const std::vector<std::shared_ptr<MSREventFilter>>& filters,
+                          platform::ErrorPtr* error);
+  bool updatePropertyFilters(const std::vector<std::shared_ptr<MSRPropertyFilter>>& filters,
+                             platform::ErrorPtr* error);
+  bool updateFilterResults(const std::vector<std::shared_ptr<MSRFilterResult>>& results,
+                           platform::ErrorPtr* error);
+  bool deleteFilterResults(const std::vector<std::shared_ptr<MSRFilterResult>>& results,
+                           platform::ErrorPtr* error);
+  // Any number of filters: deleted in chunks, all or none (inside the caller's transaction when
+  // one is open, else in one of their own).
+  bool deleteEventFilters(const std::vector<std::shared_ptr<MSREventFilter>>& filters,
+                          platform::ErrorPtr* error);
+  bool deletePropertyFilters(const std::vector<std::shared_ptr<MSRPropertyFilter>>& filters,
+                             platform::ErrorPtr* error);
+  bool deleteAllEventFilters(platform::ErrorPtr* error);
+  bool deleteAllPropertyFilters(platform::ErrorPtr* error);
+
+  // Row and record conversions of the audience tables. Rows are checked (error code 3).
+  static std::shared_ptr<MSREventFilter> eventFilterFromDictionary(const Record& row);
+  static std::shared_ptr<MSRPropertyFilter> propertyFilterFromDictionary(const Record& row);
+  static std::shared_ptr<MSRFilterResult> filterResultFromDictionary(const Record& row);
+  static std::optional<Record> dictionaryFromEventFilter(const MSREventFilter& filter,
+                                                         platform::ErrorPtr* error);
+  static std::optional<Record> dictionaryFromPropertyFilter(const MSRPropertyFilter& filter,
+                                                            platform::ErrorPtr* error);
+  static std::optional<Record> dictionaryFromFilterResult(const MSRFilterResult& result,
+                                                          platform::ErrorPtr* error);
+  // Events stored in a column: the encoded Event message, and back (error code 2).
+  static std::optional<platform::Bytes> blobFromEvent(const MSREvent& event);
+  static std::shared_ptr<MSREvent> eventFromBlob(const platform::Value& blob,
+                                                 platform::ErrorPtr* error);
+
+  // Complex events under audience evaluation: the main event and its children still to process.
+  bool updateComplexEventForAudienceEvaluationWithEventID(
+      std::int64_t eventID, std::int64_t childEventCount,
+      const std::shared_ptr<MSREvent>& mainEvent, platform::ErrorPtr* error);
+  // Nullopt without error when none is stored.
+  std::optional<std::pair<std::shared_ptr<MSREvent>, std::int64_t>>
+  mainEventAndChildCountPairWithEventID(std::int64_t eventID, platform::ErrorPtr* error);
+  bool deleteComplexEventForAudienceEvaluationWithEventID(std::int64_t eventID,
+                                                          platform::ErrorPtr* error);
+
+  // Conditional user properties (at most 1000 names). "now" is the clock at the call.
+  using ConditionalUserProperties = std::vector<std::shared_ptr<MSRConditionalUserProperty>>;
+  // Null without error when none has the name.
+  std::shared_ptr<MSRConditionalUserProperty> conditionalUserPropertyWithName(
+      const std::string& name, platform::ErrorPtr* error);
+  // Replaces the whole row: what the property leaves empty is NULL afterwards.
+  bool updateConditionalUserProperty(const std::shared_ptr<MSRConditionalUserProperty>& property,
+                                     platform::ErrorPtr* error);
+  bool deleteConditionalUserPropertyWithName(const std::string& name, platform::ErrorPtr* error);
+  // Not active and created longer ago (or later) than their trigger timeout.
+  std::optional<ConditionalUserProperties> timedOutConditionalUserPropertiesWithError(
+      platform::ErrorPtr* error);
+  // Active and triggered longer ago (or later) than their time to live.
+  std::optional<ConditionalUserProperties> expiredConditionalUserPropertiesWithError(
+      platform::ErrorPtr* error);
+  // Not active, waiting for this event, and still within their trigger timeout.
+  std::optional<ConditionalUserProperties> triggeredConditionalUserPropertiesWithEventName(
+      const std::string& eventName, platform::ErrorPtr* error);
+  // Names that begin with the prefix and the origin, each taken literally; empty means any.
+  std::optional<ConditionalUserProperties> conditionalUserPropertiesWithPrefix(
+      const std::string& prefix, const std::string& filterByOrigin, platform::ErrorPtr* error);
+  // Every row matching the condition; one row that does not decode fails the whole read.
+  std::optional<ConditionalUserProperties> conditionalUserPropertiesWithCondition(
+      const std::string& condition, const platform::Value::Array& parameterValues,
+      platform::ErrorPtr* error);
+  static std::optional<Record> dictionaryFromConditionalUserProperty(
+      const MSRConditionalUserProperty* property, platform::ErrorPtr* error);
+  static std::shared_ptr<MSRConditionalUserProperty> conditionalUserPropertyFromDictionary(
+      const Record& row, platform::ErrorPtr* error);
+
   const std::shared_ptr<MSRSqliteStore>& sqliteStore() const { return sqliteStore_; }
   const std::shared_ptr<MSRPersistedConfig>& persistedConfig() const { return persistedConfig_; }
 
  private:
   MSRDatabase() = default;
+  // Runs the block inside the caller's open transaction, or else in one of its own.
+  bool withinTransaction(platform::ErrorPtr* error, const std::function<bool()>& block);
+  bool deleteFiltersInChunks(const char* tableName, const std::vector<std::string>& clauses,
+                             platform::ErrorPtr* error);
   std::optional<QueuedBundle> bundleFromRow(const Record& row, platform::ErrorPtr* error);
   std::optional<std::vector<QueuedBundle>> bundlesForQuery(const std::string& query,
                                                            const platform::Value::Array& params,

@@ -54,7 +54,8 @@ std::shared_ptr<MSREventAggregates> aggregatesFromRow(const MSRDatabase::Record&
 // Nil row data gives an error; a value that cannot be read gives null without one.
 std::shared_ptr<MSRUserAttribute> userAttributeFromRow(const MSRDatabase::Record& row,
                                                        ErrorPtr* error) {
-  if (!MSRCheckTrue(!row.empty(), error, 3, "Received empty dictionary for getting user property")) {
+  if (!MSRCheckTrue(!row.empty(), error, 3,
+                    "Received empty dictionary for getting user property")) {
     return nullptr;
   }
   const Value* stored = column(row, "value");
@@ -117,8 +118,8 @@ bool MSRDatabase::updateEventAggregates(const std::shared_ptr<MSREventAggregates
   if (aggregates->lastSampledComplexEventID().isNumber()) {
     record.emplace("last_sampled_complex_event_id", aggregates->lastSampledComplexEventID());
   }
-  return upsertDataType(record, kMSRTableEvents, "name", Value(aggregates->name()),
-                        kMaxEventNames, error);
+  return upsertDataType(record, kMSRTableEvents, "name", Value(aggregates->name()), kMaxEventNames,
+                        error);
 }
 
 bool MSRDatabase::clearCurrentSessionCounts(ErrorPtr* error) {
@@ -146,8 +147,7 @@ Value MSRDatabase::containsUserAttributeWithName(const std::string& name, ErrorP
     return Value();
   }
   return sqliteStore_->numberForQuery(
-      "SELECT EXISTS (SELECT 1 FROM user_attributes WHERE name = ? LIMIT 1)", {Value(name)},
-      error);
+      "SELECT EXISTS (SELECT 1 FROM user_attributes WHERE name = ? LIMIT 1)", {Value(name)}, error);
 }
 
 std::shared_ptr<MSRUserAttribute> MSRDatabase::userAttributeWithName(const std::string& name,
@@ -164,7 +164,9 @@ std::shared_ptr<MSRUserAttribute> MSRDatabase::userAttributeWithName(const std::
 std::optional<std::vector<std::shared_ptr<MSRUserAttribute>>>
 MSRDatabase::allLifetimeValueUserAttributes(ErrorPtr* error) {
   const auto rows = sqliteStore_->recordsForQuery(
-      "SELECT * FROM user_attributes WHERE name LIKE ? || '%' ORDER BY set_timestamp DESC",
+      // An exact prefix: with LIKE, "_" matches any character and "sltv_score" would count.
+      "SELECT * FROM user_attributes WHERE substr(name, 1, length(?1)) = ?1 "
+      "ORDER BY set_timestamp DESC",
       {Value("_ltv_")}, error);
   if (!rows) return std::nullopt;
   std::vector<std::shared_ptr<MSRUserAttribute>> results;
@@ -233,6 +235,6 @@ bool MSRDatabase::updateUserAttribute(const std::shared_ptr<MSRUserAttribute>& a
 }
 
 bool MSRDatabase::deleteUserAttributeWithName(const std::string& name, ErrorPtr* error) {
-  return sqliteStore_->deleteRecordFromTableWithName(kMSRTableUserAttributes, "name",
-                                                     Value(name), error);
+  return sqliteStore_->deleteRecordFromTableWithName(kMSRTableUserAttributes, "name", Value(name),
+                                                     error);
 }

@@ -9,36 +9,24 @@ namespace {
 
 constexpr int kMaxPurchaseRows = 1000;
 
-// Yes when newly recorded. Without an error slot a failed step counts as success, so a purchase
-// is never held back by a database hiccup.
+// Yes when newly recorded, no for a duplicate; nil when the database failed, whether or not the
+// caller gave an error slot, so that a purchase the store never took is not taken for recorded.
 Value insertIfNotDuplicate(MSRSqliteStore& store, const char* table, const char* column,
                            const std::string& text, bool trim, ErrorPtr* error) {
   if (text.empty()) return Value(false);
-  ErrorPtr local;
   const Value exists = store.numberForQuery(
       std::string("SELECT EXISTS (SELECT 1 FROM ") + table + " WHERE " + column + " = ? LIMIT 1)",
-      {Value(text)}, &local);
-  if (exists.isNil() && local && error) {
-    *error = local;
-    return Value();
-  }
-  if (exists.isNumber() && exists.boolValue()) return Value(false);
-  local.reset();
-  if (!store.upsertRecord({{column, Value(text)}}, table, &local) && error) {
-    *error = local;
-    return Value();
-  }
+      {Value(text)}, error);
+  if (!exists.isNumber()) return Value();
+  if (exists.boolValue()) return Value(false);
+  if (!store.upsertRecord({{column, Value(text)}}, table, error)) return Value();
   if (trim) {
-    local.reset();
     const auto deleted =
         store.deleteRecordsFromTableWithName(table,
                                              std::string("rowid IN (SELECT rowid FROM ") + table +
                                                  " ORDER BY rowid DESC LIMIT -1 OFFSET ?)",
-                                             {Value(kMaxPurchaseRows)}, &local);
-    if (!deleted && error) {
-      *error = local;
-      return Value();
-    }
+                                             {Value(kMaxPurchaseRows)}, error);
+    if (!deleted) return Value();
   }
   return Value(true);
 }

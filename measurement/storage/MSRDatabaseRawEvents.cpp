@@ -153,9 +153,15 @@ Value MSRDatabase::queryLatestRawEventTime(ErrorPtr* error) {
 }
 
 bool MSRDatabase::deleteRawEventsWithMaxRowID(std::int64_t maxRowID, ErrorPtr* error) {
+  // The events up to maxRowID were read and bundled by one fingerprint, the one of the row at
+  // maxRowID; events of other fingerprints interleaved with them were not, and stay.
+  const Value rowID(static_cast<long long>(maxRowID));
   return sqliteStore_
-      ->deleteRecordsFromTableWithName(kMSRTableRawEvents, "rowid <= ?",
-                                       {Value(static_cast<long long>(maxRowID))}, error)
+      ->deleteRecordsFromTableWithName(
+          kMSRTableRawEvents,
+          "rowid <= ? AND metadata_fingerprint = (SELECT metadata_fingerprint FROM raw_events "
+          "WHERE rowid = ?)",
+          {rowID, rowID}, error)
       .has_value();
 }
 
@@ -444,12 +450,11 @@ bool MSRDatabase::insertRawEvent(const std::shared_ptr<MSREvent>& event,
     return false;
   }
   MSRPBClearField(proto, eventSlot(2));
-  const Record record{
-      {"name", Value(event->name())},
-      {"timestamp", Value(event->timestamp())},
-      {"metadata_fingerprint", Value(static_cast<long long>(metadataFingerprint))},
-      {"data", Value::data(proto->protoBuffer().value_or(platform::Bytes()))},
-      {"is_realtime", Value(isRealtime)}};
+  const Record record{{"name", Value(event->name())},
+                      {"timestamp", Value(event->timestamp())},
+                      {"metadata_fingerprint", Value(static_cast<long long>(metadataFingerprint))},
+                      {"data", Value::data(proto->protoBuffer().value_or(platform::Bytes()))},
+                      {"is_realtime", Value(isRealtime)}};
   return insertDataType(record, kMSRTableRawEvents, error);
 }
 
@@ -497,8 +502,7 @@ std::shared_ptr<MSRRawEventData> MSRDatabase::rawEventDataFromDictionary(const R
   const std::string name = nameValue && nameValue->string() ? *nameValue->string() : "";
   const Value* timestampValue = columnValue(row, "timestamp");
   const double timestamp = timestampValue ? timestampValue->doubleValue() : 0.0;
-  const double previousTimestamp =
-      static_cast<double>(MSRPBGetInt64(proto, eventSlot(4))) / 1000.0;
+  const double previousTimestamp = static_cast<double>(MSRPBGetInt64(proto, eventSlot(4))) / 1000.0;
 
   std::string origin;
   MSRParameters parameters;
@@ -508,9 +512,8 @@ std::shared_ptr<MSRRawEventData> MSRDatabase::rawEventDataFromDictionary(const R
       const auto param = element.objectAs<MSRPBEventParam>();
       const Value paramName = param ? MSRPBGetString(param, paramSlot(1)) : Value();
       if (paramName.string() && *paramName.string() == "_o") {
-        const Value originValue = MSRPBHasField(param, paramSlot(2))
-                                      ? MSRPBGetString(param, paramSlot(2))
-                                      : Value();
+        const Value originValue =
+            MSRPBHasField(param, paramSlot(2)) ? MSRPBGetString(param, paramSlot(2)) : Value();
         if (!MSRCheckTrue(originValue.string() != nullptr, error, 2,
                           "Cannot create an event from database. Origin parameter is not a "
                           "string")) {
@@ -533,8 +536,8 @@ std::shared_ptr<MSRRawEventData> MSRDatabase::rawEventDataFromDictionary(const R
                     "Cannot create an event from database. Missing origin parameter")) {
     return nullptr;
   }
-  const auto event = MSREvent::initWithOrigin(origin, false, name, timestamp, previousTimestamp,
-                                              &parameters);
+  const auto event =
+      MSREvent::initWithOrigin(origin, false, name, timestamp, previousTimestamp, &parameters);
   auto rawEventData = event ? MSRRawEventData::initWithRawEvent(event, rowID->int64Value(),
                                                                 fingerprint->int64Value())
                             : nullptr;

@@ -198,11 +198,17 @@ void MSRPersistedConfig::setMeasurementEnabledState(std::int64_t value) {
 }
 
 double MSRPersistedConfig::midnightOffset() {
-  const Value stored = objectForKey(kMSRConfigKeyMidnightOffset);
-  if (stored.isNumber()) return stored.doubleValue();
-  const double offset = static_cast<double>(platform::crypto::randomUniform(86400000)) / 1000.0;
-  setDouble(offset, kMSRConfigKeyMidnightOffset);
-  return offset;
+  // Read, draw and store in one turn of the queue: two first readers on different threads get
+  // the same offset.
+  return onQueue([&]() -> double {
+    if (!userDefaults_) return 0.0;
+    const Value stored = userDefaults_->objectForKey(kMSRConfigKeyMidnightOffset);
+    if (stored.isNumber()) return stored.doubleValue();
+    const double offset = static_cast<double>(platform::crypto::randomUniform(86400000)) / 1000.0;
+    userDefaults_->setDouble(offset, kMSRConfigKeyMidnightOffset);
+    scheduleSynchronizeToDisk();
+    return offset;
+  });
 }
 
 double MSRPersistedConfig::lastDeleteStaleBundlesTimestamp() {

@@ -111,5 +111,8 @@ void MSRPersistentDictionary::persistToDisk() {
                                                      platform::PropertyListFormat::Xml);
   if (!bytes || !platform::files::writeAtomically(fileURL, *bytes)) {
     VTULoggerLogError(kMSRStorageLogService, false, code(43000), kMSRConfigCannotPersist);
+    // The values are still only in memory: stay pending and try again, rather than waiting for
+    // a change that may never come.
+    schedulePersistToDisk();
   }
 }

@@ -89,9 +89,41 @@ std::shared_ptr<MSRSqliteStore> MSRSqliteStore::initWithDatabasePath(
   }
   std::shared_ptr<MSRSqliteStore> store(new MSRSqliteStore(databasePath));
   if (store->openAndValidateDatabase(error)) return store;
+  // Only a file SQLite calls damaged is given up. A lock held elsewhere, an I/O error or no file
+  // descriptors left say nothing about the data in it: the open fails and the file stays.
+  if (!store->damaged_) return nullptr;
   if (!store->closeAndDeleteDatabase()) return nullptr;
-  if (store->openAndValidateDatabase(error)) return store;
-  return nullptr;
+  if (!store->openAndValidateDatabase(error)) return nullptr;
+  if (error) error->reset();
+  return store;
+}
+
+bool MSRSqliteStore::isDamageResultCode(int resultCode) {
+  const int primary = resultCode & 0xff;
+  return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+bool MSRSqliteStore::isTransientResultCode(int resultCode) {
+  switch (resultCode & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_CANTOPEN:
+    case SQLITE_IOERR:
+    case SQLITE_NOMEM:
+    case SQLITE_FULL:
+    case SQLITE_INTERRUPT:
+    case SQLITE_PROTOCOL:
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_NOLFS:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool MSRSqliteStore::lastFailureIsTransient() const {
+  return isTransientResultCode(lastFailureResultCode_);
 }
 
 bool MSRSqliteStore::openAndValidateDatabase(ErrorPtr* error) {
@@ -111,14 +143,25 @@ bool MSRSqliteStore::openAndValidateDatabase(ErrorPtr* error) {
     const fs::path parent = fs::path(databasePath_).parent_path();
     if (!parent.empty() && !platform::files::createDirectory(parent, true, error)) return false;
   }
+  damaged_ = false;
+  lastFailureResultCode_ = SQLITE_OK;
   const int rc =
       sqlite3_open_v2(databasePath_.c_str(), &sqliteHandle_,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
   if (rc != SQLITE_OK) {
-    setDatabaseError(error, "initialize sqlite handle");
+    if (sqliteHandle_) {
+      setDatabaseError(error, "initialize sqlite handle");
+    } else {
+      lastFailureResultCode_ = rc;
+      MSRSetError(error, 3, sqlite3_errstr(rc));
+    }
+    damaged_ = isDamageResultCode(rc);
     closeDatabase();
     return false;
   }
+  // Another connection (a second process, a tool) may hold the file's lock for a moment: wait
+  // for it rather than failing at once.
+  sqlite3_busy_timeout(sqliteHandle_, kMSRBusyTimeoutMilliseconds);
   ErrorPtr backupError;
   if (!MSRExcludePathFromBackup(databasePath_, &backupError)) {
     monitor()->logWithLevel(4, 34017, "Failed to exclude database file from backup",
@@ -137,11 +180,15 @@ bool MSRSqliteStore::validateDatabaseWithError(ErrorPtr* error) {
   }
   sqlite3_stmt* statement = nullptr;
   bool valid = false;
-  if (sqlite3_prepare_v2(sqliteHandle_, kMSRIntegrityCheckSQL, -1, &statement, nullptr) ==
-          SQLITE_OK &&
-      sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_count(statement) == 1) {
+  int rc = sqlite3_prepare_v2(sqliteHandle_, kMSRIntegrityCheckSQL, -1, &statement, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_step(statement);
+  if (rc == SQLITE_ROW && sqlite3_column_count(statement) == 1) {
     const unsigned char* text = sqlite3_column_text(statement, 0);
     valid = text && std::string(reinterpret_cast<const char*>(text)) == "ok";
+    // The check ran and found something wrong in the file.
+    damaged_ = !valid;
+  } else {
+    damaged_ = isDamageResultCode(rc) || !isTransientResultCode(rc);
   }
   if (!valid) setDatabaseError(error, "validate database");
   sqlite3_finalize(statement);
@@ -165,13 +212,25 @@ void MSRSqliteStore::closeDatabase() {
 
 bool MSRSqliteStore::closeAndDeleteDatabase() {
   closeDatabase();
-  if (!platform::files::exists(databasePath_)) return true;
-  clearImmutable(databasePath_);
-  std::error_code ec;
-  if (!fs::remove(databasePath_, ec) || ec) {
-    monitor()->logWithLevel(1, 34019, "Failed to delete database. Error",
-                            Value(fileError(ec ? ec.message() : "not removed")));
-    return false;
+  if (platform::files::exists(databasePath_)) {
+    clearImmutable(databasePath_);
+    std::error_code ec;
+    if (!fs::remove(databasePath_, ec) || ec) {
+      monitor()->logWithLevel(1, 34019, "Failed to delete database. Error",
+                              Value(fileError(ec ? ec.message() : "not removed")));
+      return false;
+    }
+  }
+  // A journal left beside a removed file would be replayed into the next file of that name.
+  for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+    const std::string sidecar = databasePath_ + suffix;
+    std::error_code ec;
+    fs::remove(sidecar, ec);
+    if (ec) {
+      monitor()->logWithLevel(1, 34019, "Failed to delete database. Error",
+                              Value(fileError(ec.message())));
+      return false;
+    }
   }
   return true;
 }
@@ -181,6 +240,7 @@ sqlite3_stmt* MSRSqliteStore::prepareSQL(const std::string& sql, ErrorPtr* error
       !MSRCheckNotNull(sqliteHandle_, error, 2, "Prepare SQL failed. Database not open.")) {
     return nullptr;
   }
+  if (!checkTransactionAlive(error)) return nullptr;
   sqlite3_stmt* statement = nullptr;
   const char* tail = nullptr;
   int rc = SQLITE_ERROR;
@@ -209,6 +269,7 @@ sqlite3_stmt* MSRSqliteStore::prepareSQL(const std::string& sql, ErrorPtr* error
 sqlite3_stmt* MSRSqliteStore::statementForQuery(const std::string& query,
                                                 const Parameters& parameterValues,
                                                 ErrorPtr* error) {
+  if (!checkTransactionAlive(error)) return nullptr;
   sqlite3_stmt* statement = nullptr;
   bool cached = false;
   if (auto it = statementCache_.find(query); it != statementCache_.end()) {
@@ -571,7 +632,14 @@ std::optional<MSRSqliteStore::Records> MSRSqliteStore::recordsForQuery(
   sqlite3_stmt* statement = statementForQuery(query, parameterValues, error);
   if (!statement) return std::nullopt;
   Records records;
-  if (sqlite3_step(statement) != SQLITE_ROW) {
+  int rc = sqlite3_step(statement);
+  if (rc != SQLITE_ROW) {
+    // A locked or damaged file must not read as an empty table.
+    if (rc != SQLITE_DONE) {
+      setDatabaseError(error, kMSRQueryRecordsOperation);
+      cleanUpStatement(statement, query);
+      return std::nullopt;
+    }
     cleanUpStatement(statement, query);
     return records;
   }
@@ -592,9 +660,18 @@ std::optional<MSRSqliteStore::Records> MSRSqliteStore::recordsForQuery(
       }
       record.emplace(name, std::move(value));
     }
-    if (!withFilter(position++, record)) break;
+    if (!withFilter(position++, record)) {
+      rc = SQLITE_DONE;
+      break;
+    }
     records.push_back(std::move(record));
-  } while (sqlite3_step(statement) == SQLITE_ROW);
+  } while ((rc = sqlite3_step(statement)) == SQLITE_ROW);
+  if (rc != SQLITE_DONE) {
+    // Rows cut short by a failed step are not the query's answer.
+    setDatabaseError(error, kMSRQueryRecordsOperation);
+    cleanUpStatement(statement, query);
+    return std::nullopt;
+  }
   if (records.empty()) {
     monitor()->logWithLevel(4, 34005, "Database contains records that were all filtered out");
   }
@@ -658,9 +735,14 @@ std::optional<bool> MSRSqliteStore::tableExists(const std::string& tableName, Er
     sqlite3_finalize(statement);
     return std::nullopt;
   }
-  const bool exists = sqlite3_step(statement) == SQLITE_ROW;
+  const int rc = sqlite3_step(statement);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+    setDatabaseError(error, kMSRTableExistsOperation);
+    sqlite3_finalize(statement);
+    return std::nullopt;
+  }
   sqlite3_finalize(statement);
-  return exists;
+  return rc == SQLITE_ROW;
 }
 
 std::optional<std::vector<std::string>> MSRSqliteStore::columnsForTableWithName(
@@ -673,9 +755,15 @@ std::optional<std::vector<std::string>> MSRSqliteStore::columnsForTableWithName(
   sqlite3_stmt* statement = statementForQuery(sql, error);
   if (!statement) return std::nullopt;
   std::vector<std::string> columns;
-  while (sqlite3_step(statement) == SQLITE_ROW) {
+  int rc;
+  while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
     const Value name = valueAtColumn(1, statement);
     if (name.string() && !name.string()->empty()) columns.push_back(*name.string());
+  }
+  if (rc != SQLITE_DONE) {
+    setDatabaseError(error, kMSRTableInfoOperation);
+    cleanUpStatement(statement, sql);
+    return std::nullopt;
   }
   cleanUpStatement(statement, sql);
   return columns;
@@ -692,12 +780,18 @@ std::optional<MSRSqliteStore::ColumnTypes> MSRSqliteStore::columnInfoForTableWit
   sqlite3_stmt* statement = statementForQuery(sql, error);
   if (!statement) return std::nullopt;
   ColumnTypes info;
-  while (sqlite3_step(statement) == SQLITE_ROW) {
+  int rc;
+  while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
     const Value name = valueAtColumn(1, statement);
     const Value type = valueAtColumn(2, statement);
     if (name.string() && !name.string()->empty() && type.string() && !type.string()->empty()) {
       info[*name.string()] = *type.string();
     }
+  }
+  if (rc != SQLITE_DONE) {
+    setDatabaseError(error, kMSRTableInfoOperation);
+    cleanUpStatement(statement, sql);
+    return std::nullopt;
   }
   cleanUpStatement(statement, sql);
   return info;
@@ -727,7 +821,22 @@ bool MSRSqliteStore::copyContentsFromTable(const std::string& source, const std:
       !MSRCheckTrue(source != toTable, error, 1, "Received duplicate name for copy table")) {
     return false;
   }
-  return executeSQL("INSERT INTO " + toTable + " SELECT * FROM " + source, error);
+  // By name, never by position: add-on columns may sit in another order in either table, and
+  // the source may carry columns the destination no longer has.
+  const auto sourceColumns = columnsForTableWithName(source, error);
+  if (!sourceColumns) return false;
+  const auto destinationColumns = columnsForTableWithName(toTable, error);
+  if (!destinationColumns) return false;
+  const std::set<std::string> inSource(sourceColumns->begin(), sourceColumns->end());
+  std::string shared;
+  for (const auto& column : *destinationColumns) {
+    if (!inSource.count(column)) continue;
+    if (!shared.empty()) shared += ", ";
+    shared += column;
+  }
+  if (shared.empty()) return true;
+  return executeSQL(
+      "INSERT INTO " + toTable + " (" + shared + ") SELECT " + shared + " FROM " + source, error);
 }
 
 std::optional<bool> MSRSqliteStore::validateTableWithName(
@@ -758,10 +867,16 @@ std::optional<bool> MSRSqliteStore::validateTableWithName(
     sqlite3_stmt* statement = statementForQuery(sql, error);
     if (!statement) return false;
     bool unknownRequired = false;
-    while (!unknownRequired && sqlite3_step(statement) == SQLITE_ROW) {
+    int rc = SQLITE_DONE;
+    while (!unknownRequired && (rc = sqlite3_step(statement)) == SQLITE_ROW) {
       const Value name = valueAtColumn(1, statement);
       unknownRequired = name.string() && remaining.count(*name.string()) &&
                         sqlite3_column_int64(statement, 3) != 0;
+    }
+    if (!unknownRequired && rc != SQLITE_DONE) {
+      setDatabaseError(error, kMSRTableInfoOperation);
+      cleanUpStatement(statement, sql);
+      return false;
     }
     cleanUpStatement(statement, sql);
     if (unknownRequired) {
@@ -876,26 +991,46 @@ bool MSRSqliteStore::performTransactionWithError(ErrorPtr* error,
     MSRSetError(error, 3, "Failed to begin transaction");
     return false;
   }
+  // While the flag is up, a transaction that SQLite ended by itself (disk full, I/O error) makes
+  // every further statement of the block fail instead of committing on its own.
+  inTransaction_ = true;
   bool succeeded = false;
   try {
     succeeded = block();
   } catch (...) {
-    if (!rollbackTransaction()) {
+    inTransaction_ = false;
+    if (!sqlite3_get_autocommit(sqliteHandle_) && !rollbackTransaction()) {
       monitor()->logWithLevel(1, 34009, "Failed to rollback transaction after exception");
     }
     throw;
   }
+  inTransaction_ = false;
+  if (sqlite3_get_autocommit(sqliteHandle_)) {
+    // SQLite already rolled the whole block back: nothing of it is stored.
+    MSRSetError(error, 3, "Transaction failed");
+    return false;
+  }
   if (succeeded) {
-    if (!endTransaction()) {
-      MSRSetError(error, 3, "Failed to end transaction");
-      return false;
+    if (endTransaction()) return true;
+    setDatabaseError(nullptr, "end transaction");
+    MSRSetError(error, 3, "Failed to end transaction");
+    // A failed END can leave the transaction open; the next BEGIN would fail and later plain
+    // writes would sit in it uncommitted.
+    if (!sqlite3_get_autocommit(sqliteHandle_) && !rollbackTransaction()) {
+      monitor()->logWithLevel(1, 34011, "Failed to rollback transaction");
     }
-    return true;
+    return false;
   }
   MSRSetError(error, 3, "Transaction failed");
   if (!rollbackTransaction()) {
     monitor()->logWithLevel(1, 34011, "Failed to rollback transaction");
   }
+  return false;
+}
+
+bool MSRSqliteStore::checkTransactionAlive(ErrorPtr* error) {
+  if (!inTransaction_ || !sqliteHandle_ || !sqlite3_get_autocommit(sqliteHandle_)) return true;
+  MSRSetError(error, 3, kMSRTransactionRolledBack);
   return false;
 }
 
@@ -951,6 +1086,7 @@ std::string MSRSqliteStore::monitorContextForDatabaseOperation(const std::string
 }
 
 void MSRSqliteStore::setDatabaseError(ErrorPtr* error, const std::string& operation) {
+  if (sqliteHandle_) lastFailureResultCode_ = sqlite3_errcode(sqliteHandle_);
   if (!error) return;
   MSRSetErrorWithContext(error, 3, errorDescriptionForDatabaseOperation(operation),
                          monitorContextForDatabaseOperation(operation));

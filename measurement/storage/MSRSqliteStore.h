@@ -146,13 +146,24 @@ class MSRSqliteStore {
   std::string errorDescriptionForDatabaseOperation(const std::string& operation);
   std::string monitorContextForDatabaseOperation(const std::string& operation);
   void setDatabaseError(platform::ErrorPtr* error, const std::string& operation);
+  // Whether the last SQLite failure says nothing about the file itself (a lock held elsewhere,
+  // I/O, no descriptors, no memory): such a file is never given up.
+  bool lastFailureIsTransient() const;
+  static bool isTransientResultCode(int resultCode);
+  static bool isDamageResultCode(int resultCode);  // corrupt, or not a database at all
 
  private:
   explicit MSRSqliteStore(std::string databasePath);
   bool stepAndFinalize(sqlite3_stmt* statement, const std::string& operation,
                        platform::ErrorPtr* error);
 
+  // False (error set) inside a transaction block that SQLite has already rolled back.
+  bool checkTransactionAlive(platform::ErrorPtr* error);
+
   sqlite3* sqliteHandle_ = nullptr;
+  bool damaged_ = false;        // the last open failed because the file is damaged
+  bool inTransaction_ = false;  // a transaction block is running
+  int lastFailureResultCode_ = SQLITE_OK;
   std::map<std::string, sqlite3_stmt*, std::less<>> statementCache_;
   const std::string databasePath_;
 };

@@ -3,6 +3,8 @@
 // them.
 #pragma once
 
+#include <cstddef>
+
 inline constexpr const char* kMSRStorageLogService = "<LumoMeasurement>";
 
 // Configuration stores (utilities logger).
@@ -33,6 +35,12 @@ inline constexpr const char* kMSREndTransactionSQL = "END TRANSACTION";
 inline constexpr const char* kMSRRollbackSQL = "ROLLBACK";
 inline constexpr const char* kMSRIntegrityCheckSQL = "PRAGMA integrity_check";
 inline constexpr const char* kMSRPrimaryKey = "PRIMARY KEY";
+inline constexpr int kMSRBusyTimeoutMilliseconds = 2000;
+inline constexpr const char* kMSRQueryRecordsOperation = "query records";
+inline constexpr const char* kMSRTableExistsOperation = "table exists";
+inline constexpr const char* kMSRTableInfoOperation = "table info";
+inline constexpr const char* kMSRTransactionRolledBack =
+    "Transaction was rolled back by the database";
 
 // The persisted settings.
 inline constexpr const char* kMSRConfigKeyLastDeleteStaleBundlesTimestamp =
@@ -109,3 +117,72 @@ inline constexpr const char* kMSRColumnRowID = "rowid";
 inline constexpr const char* kMSRAppMetadataRowID = "1";
 inline constexpr const char* kMSRContextInit = "Init";
 inline constexpr const char* kMSRContextReset = "Reset";
+
+// Audience filters and results, complex events.
+inline constexpr std::size_t kMSRFilterDeleteChunkSize = 200;
+inline constexpr const char* kMSREventFilterEmptyName =
+    "Received event filter with empty event name for getting dictionary representation";
+inline constexpr const char* kMSREventFilterEmptyData =
+    "Received event filter with empty data for getting dictionary representation";
+inline constexpr const char* kMSRPropertyFilterEmptyName =
+    "Received property filter with empty property name for getting dictionary representation";
+inline constexpr const char* kMSRPropertyFilterEmptyData =
+    "Received property filter with empty data for getting dictionary representation";
+inline constexpr const char* kMSRFilterResultEmptyData =
+    "Received filter result with empty data for getting dictionary representation";
+inline constexpr const char* kMSREventBlobNotData =
+    "Failed to convert data to an event. Data must be a NSData instance";
+inline constexpr const char* kMSREventBlobParseFailed = "Failed to parse event from data";
+inline constexpr const char* kMSREventBlobInitFailed = "Failed to initialize event from proto data";
+inline constexpr const char* kMSRAllAudienceIDsNil =
+    "Received nil audience ID for querying all audience IDs";
+inline constexpr const char* kMSREmptyEventNameForFilters =
+    "Received empty event name for getting event filters";
+inline constexpr const char* kMSREmptyPropertyNameForFilters =
+    "Received empty property name for getting property filters";
+inline constexpr const char* kMSREmptyEventFiltersToUpdate =
+    "Received empty event filters to update";
+inline constexpr const char* kMSREmptyPropertyFiltersToUpdate =
+    "Received empty property filters to update";
+inline constexpr const char* kMSREmptyFilterResultsToUpdate =
+    "Received empty filter results to update";
+inline constexpr const char* kMSRUnknownEventFilterToUpdate =
+    "Received unknown data type to update event filter";
+inline constexpr const char* kMSRUnknownPropertyFilterToUpdate =
+    "Received unknown data type to update property filter";
+inline constexpr const char* kMSRUnknownFilterResultToUpdate =
+    "Received unknown data type to update filter result";
+inline constexpr const char* kMSREmptyFilterResultsToDelete =
+    "Received empty filter results to delete";
+inline constexpr const char* kMSRUnknownFilterResultToDelete =
+    "Received unknown type to delete filter result";
+inline constexpr const char* kMSREmptyEventFiltersToDelete =
+    "Received empty event filters to delete";
+inline constexpr const char* kMSREmptyPropertyFiltersToDelete =
+    "Received empty property filters to delete";
+inline constexpr const char* kMSRUnknownEventFilterToDelete =
+    "Received unknown type to delete event filter";
+inline constexpr const char* kMSRUnknownPropertyFilterToDelete =
+    "Received unknown type to delete property filter";
+inline constexpr const char* kMSRNilMainEvent = "Received nil main event";
+inline constexpr const char* kMSRMainEventBlobFailed = "Cannot create the main event blob";
+inline constexpr const char* kMSRMainEventBlobNil = "Main event blob is nil in database";
+inline constexpr const char* kMSRComplexEventNoChildCount =
+    "Complex event does not have children count in database";
+
+// Conditional user properties.
+inline constexpr const char* kMSRConditionalPropertyNil =
+    "Received empty conditional user property for getting dictionary representation";
+inline constexpr const char* kMSRConditionalPropertyEmptyName =
+    "Received conditional user property with empty name for getting dictionary representation";
+inline constexpr const char* kMSRConditionalPropertyEmptyOrigin =
+    "Received conditional user property with empty origin for getting dictionary "
+    "representation";
+inline constexpr const char* kMSRConditionalPropertyNilValue =
+    "Received conditional user property with nil value for getting dictionary representation";
+inline constexpr const char* kMSRConditionalPropertyUnreadableValue =
+    "Conditional user property value in database cannot be read";
+inline constexpr const char* kMSRConditionalPropertyEmptyCondition =
+    "Received empty condition for querying a conditional user property";
+inline constexpr const char* kMSRConditionalPropertyEmptyEventName =
+    "Received nil/empty event name for querying triggered conditional user properties";

@@ -111,6 +111,20 @@ TEST_F(MSRConfigStoresTest, DictionaryReleasedWithPendingWriteWritesAtOnceAndRel
   EXPECT_FALSE(again->stringForKey("d"));
 }
 
+TEST_F(MSRConfigStoresTest, DictionaryWriteThatFailedIsTriedAgain) {
+  auto store = MSRPersistentDictionary::initWithFileName("cfg");
+  // A folder where the file belongs: the atomic rename onto it fails.
+  fs::create_directories(store->fileURL() / "in-the-way");
+  store->setInteger(7, "k");
+  advance(*store, 1);
+  EXPECT_TRUE(logged("I-ACS043000"));
+  EXPECT_TRUE(store->hasPendingPersistence());
+  fs::remove_all(store->fileURL());
+  advance(*store, 1);
+  EXPECT_EQ(fileContent(store->fileURL())["k"], Value(7LL));
+  EXPECT_FALSE(store->hasPendingPersistence());
+}
+
 TEST_F(MSRConfigStoresTest, DictionaryRefusesBadKeysAndValues) {
   auto store = MSRPersistentDictionary::initWithFileName("cfg");
   store->setObject(Value::set({Value(1)}), "s");

@@ -51,13 +51,16 @@ TEST_F(MSRDatabasePurchasesTest, SubscriptionsAreCutOnlyWhenAsked) {
   EXPECT_EQ(database_->insertIfNotDuplicateSubscriptionID("s0", nullptr), Value(true));
 }
 
-TEST_F(MSRDatabasePurchasesTest, FailuresAreReportedOnlyToAGivenErrorSlot) {
+TEST_F(MSRDatabasePurchasesTest, FailuresAreReportedWithOrWithoutAnErrorSlot) {
   ASSERT_TRUE(database_->sqliteStore()->dropTableWithName("purchase_transactions", nullptr));
+  ASSERT_TRUE(database_->sqliteStore()->dropTableWithName("subscriptions", nullptr));
   ErrorPtr error;
   EXPECT_TRUE(database_->insertIfNotDuplicatePurchaseFingerprint("p", &error).isNil());
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code(), 3);
-  EXPECT_EQ(database_->insertIfNotDuplicatePurchaseFingerprint("p", nullptr), Value(true));
+  // A purchase the store never took must not read as newly recorded.
+  EXPECT_TRUE(database_->insertIfNotDuplicatePurchaseFingerprint("p", nullptr).isNil());
+  EXPECT_TRUE(database_->insertIfNotDuplicateSubscriptionID("s", nullptr).isNil());
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <thread>
+#include <vector>
 
 #include "measurement/engine/MSRRemoteConfig.h"
 #include "measurement/storage/MSRFileLocations.h"
@@ -56,6 +59,27 @@ TEST_F(MSRPersistedConfigTest, MidnightOffsetIsDrawnOnceAndKept) {
   EXPECT_DOUBLE_EQ(offset * 1000, std::round(offset * 1000));
   EXPECT_DOUBLE_EQ(config->midnightOffset(), offset);
   EXPECT_DOUBLE_EQ(config->doubleForKey("/veltro/measurement/midnight_offset"), offset);
+}
+
+TEST_F(MSRPersistedConfigTest, FirstReadersOnManyThreadsShareOneMidnightOffset) {
+  // Each round a fresh suite; every thread reads the offset at the same moment.
+  for (int round = 0; round < 20; ++round) {
+    auto config = MSRPersistedConfig::initWithSuiteName("suite" + std::to_string(round));
+    constexpr int kThreads = 8;
+    std::vector<double> offsets(kThreads);
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+      threads.emplace_back([&, i] {
+        ready.fetch_add(1);
+        while (ready.load() < kThreads) std::this_thread::yield();
+        offsets[static_cast<std::size_t>(i)] = config->midnightOffset();
+      });
+    }
+    for (auto& thread : threads) thread.join();
+    for (double offset : offsets) ASSERT_EQ(offset, offsets.front()) << "round " << round;
+    ASSERT_EQ(config->midnightOffset(), offsets.front());
+  }
 }
 
 TEST_F(MSRPersistedConfigTest, KindsReadTheirAbsentValues) {
