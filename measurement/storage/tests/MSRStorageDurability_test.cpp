@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -179,22 +180,27 @@ TEST_F(MSRStorageDurabilityTest, ReadsUnderAnotherConnectionsLockReportTheFailur
 TEST_F(MSRStorageDurabilityTest, NoDescriptorsLeftFailsTheOpenAndKeepsTheFile) {
   fill();
   MSRMeasurement::monitor();  // made before, as in a running engine
-  // Use up every descriptor the process may have, then try.
-  rlimit saved{};
-  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
-  rlimit low = saved;
-  low.rlim_cur = 64;
-  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
-  std::vector<int> taken;
-  for (int fd; (fd = ::open("/dev/null", O_RDONLY)) >= 0;) taken.push_back(fd);
-  ErrorPtr error;
-  auto database = open(&error);
-  for (int fd : taken) close(fd);
-  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
-  EXPECT_FALSE(database);
-  EXPECT_TRUE(error);
+  // In a child, where no other thread can hand a descriptor back while the open runs: use up
+  // every descriptor the process may have, then try.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    rlimit low{};
+    getrlimit(RLIMIT_NOFILE, &low);
+    low.rlim_cur = 64;
+    if (setrlimit(RLIMIT_NOFILE, &low) != 0) _exit(3);
+    while (::open("/dev/null", O_RDONLY) >= 0) {
+    }
+    ErrorPtr error;
+    const bool opened = static_cast<bool>(open(&error));
+    _exit(opened ? 1 : error ? 0 : 2);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: opened anyway, 2: failed without an error";
   EXPECT_TRUE(fs::exists(path()));
-  database = open();
+  auto database = open();
   ASSERT_TRUE(database);
   expectFilled(*database);
 }
