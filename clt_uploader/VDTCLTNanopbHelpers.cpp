@@ -168,7 +168,8 @@ VDTCLTEventRecord VDTCLTBuildEventRecord(const VDTCOREventPtr& eventPtr) {
   record.has_timezone_offset_seconds = true;
   record.timezone_offset_seconds = clock ? clock->timezoneOffsetSeconds() : 0;
   if (event.customBytes()) {
-    if (auto blob = VDTCLTSupport::networkConnectionInfoData(event)) {
+    auto fields = VDTCLTSupport::requestFields(event);
+    if (const auto& blob = fields.networkConnectionInfo) {
       // The blob is the little-endian image of the message with its presence flags; at most its
       // first 16 bytes are read, missing bytes count as zero.
       unsigned char image[16] = {};
@@ -185,7 +186,7 @@ VDTCLTEventRecord VDTCLTBuildEventRecord(const VDTCOREventPtr& eventPtr) {
       record.network_connection.has_connection_subtype = image[8] != 0;
       record.network_connection.connection_subtype = subtype;
     }
-    if (auto code = VDTCLTSupport::eventCode(event)) {
+    if (const auto& code = fields.eventCode) {
       record.has_event_code = true;
       record.event_code = static_cast<std::int32_t>(*code);
     }

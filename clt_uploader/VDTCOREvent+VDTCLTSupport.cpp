@@ -1,11 +1,9 @@
-#include "clt_uploader/VDTCOREvent+VDTCLTSupport.h"
-
 #include <nlohmann/json.hpp>
-
 #include <string>
 
 #include "VDTCORLibrary/VDTCORConsoleLogger.h"
 #include "clt_uploader/VDTCLTConstants.h"
+#include "clt_uploader/VDTCOREvent+VDTCLTSupport.h"
 #include "platform/runtime/Crypto.h"
 
 namespace VDTCLTSupport {
@@ -59,7 +57,8 @@ void setNeedsNetworkConnectionInfoPopulated(VDTCOREvent& event, bool needed) {
 
 bool needsNetworkConnectionInfoPopulated(const VDTCOREvent& event) {
   if (!event.customBytes()) return false;
-  auto object = readObject(event, "Error when checking the event for needs_network_connection_info: %@");
+  auto object =
+      readObject(event, "Error when checking the event for needs_network_connection_info: %@");
   if (!object) return false;
   auto it = object->find(kVDTCLTNeedsNetworkConnectionInfoKey);
   return it != object->end() && it->is_boolean() && it->get<bool>();
@@ -99,17 +98,130 @@ void setEventCode(VDTCOREvent& event, std::optional<std::int64_t> code) {
   writeObject(event, *object, failure);
 }
 
-std::optional<std::int64_t> eventCode(const VDTCOREvent& event) {
-  if (!event.customBytes()) return std::nullopt;
-  auto object = readObject(event, "Error when getting an event's event_code: %@");
-  if (!object) return std::nullopt;
-  auto it = object->find(kVDTCLTEventCodeInfoKey);
-  if (it == object->end() || !it->is_string()) return std::nullopt;
+namespace {
+
+std::optional<std::int64_t> eventCodeOf(const json& object) {
+  auto it = object.find(kVDTCLTEventCodeInfoKey);
+  if (it == object.end() || !it->is_string()) return std::nullopt;
   const std::string text = it->get<std::string>();
   char* end = nullptr;
   long long value = std::strtoll(text.c_str(), &end, 10);
   if (end == text.c_str()) return std::nullopt;
   return value;
+}
+
+std::optional<platform::Bytes> networkConnectionInfoOf(const json& object) {
+  auto it = object.find(kVDTCLTNetworkConnectionInfoKey);
+  if (it == object.end() || !it->is_string()) return std::nullopt;
+  return platform::crypto::base64Decode(it->get<std::string>());
+}
+
+bool mentions(const platform::Bytes& bytes, std::string_view key) {
+  std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  return text.find(key) != std::string_view::npos;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> eventCode(const VDTCOREvent& event) {
+  if (!event.customBytes()) return std::nullopt;
+  auto object = readObject(event, "Error when getting an event's event_code: %@");
+  if (!object) return std::nullopt;
+  return eventCodeOf(*object);
+}
+
+namespace {
+
+// Reads the two top-level string values a request needs without building the whole document:
+// a batch reads them for every event. The last occurrence of a key wins, as in a parsed object.
+class RequestFieldsReader : public nlohmann::json_sax<json> {
+ public:
+  std::optional<std::string> networkConnectionInfo, eventCode;
+  std::string error;
+
+  bool null() override { return value(); }
+  bool boolean(bool) override { return value(); }
+  bool number_integer(number_integer_t) override { return value(); }
+  bool number_unsigned(number_unsigned_t) override { return value(); }
+  bool number_float(number_float_t, const string_t&) override { return value(); }
+  bool binary(binary_t&) override { return value(); }
+  bool string(string_t& text) override {
+    if (depth_ == 1 && current_) *current_ = text;
+    current_ = nullptr;
+    return true;
+  }
+  bool start_object(std::size_t) override { return open(); }
+  bool end_object() override { return close(); }
+  bool start_array(std::size_t) override {
+    if (depth_ == 0) return notAnObject();
+    return open();
+  }
+  bool end_array() override { return close(); }
+  bool key(string_t& name) override {
+    current_ = nullptr;
+    if (depth_ != 1) return true;
+    if (name == kVDTCLTNetworkConnectionInfoKey) current_ = &networkConnectionInfo;
+    if (name == kVDTCLTEventCodeInfoKey) current_ = &eventCode;
+    return true;
+  }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override {
+    error = e.what();
+    return false;
+  }
+
+ private:
+  // A value other than a string for a key of ours: like a parsed object, it gives nothing.
+  bool value() {
+    if (depth_ == 0) return notAnObject();
+    if (depth_ == 1 && current_) current_->reset();
+    current_ = nullptr;
+    return true;
+  }
+  bool open() {
+    if (depth_ == 1 && current_) current_->reset();
+    current_ = nullptr;
+    ++depth_;
+    return true;
+  }
+  bool close() {
+    --depth_;
+    return true;
+  }
+  bool notAnObject() {
+    error = "custom bytes are not a JSON object";
+    return false;
+  }
+
+  int depth_ = 0;
+  std::optional<std::string>* current_ = nullptr;
+};
+
+}  // namespace
+
+RequestFields requestFields(const VDTCOREvent& event) {
+  RequestFields fields;
+  const auto& bytes = event.customBytes();
+  // Every batch builds a record per event: bytes that name neither key are not parsed at all.
+  if (!bytes || (!mentions(*bytes, kVDTCLTNetworkConnectionInfoKey) &&
+                 !mentions(*bytes, kVDTCLTEventCodeInfoKey))) {
+    return fields;
+  }
+  RequestFieldsReader reader;
+  if (!json::sax_parse(bytes->begin(), bytes->end(), &reader) || !reader.error.empty()) {
+    VDTCORLogToConsole(VDTCORMCDDebugLog, VDTCORLoggingLevelDebug,
+                       "Error when getting an event's custom bytes: %@",
+                       reader.error.empty() ? std::string("unreadable") : reader.error);
+    return fields;
+  }
+  if (reader.networkConnectionInfo) {
+    fields.networkConnectionInfo = platform::crypto::base64Decode(*reader.networkConnectionInfo);
+  }
+  if (reader.eventCode) {
+    char* end = nullptr;
+    long long value = std::strtoll(reader.eventCode->c_str(), &end, 10);
+    if (end != reader.eventCode->c_str()) fields.eventCode = value;
+  }
+  return fields;
 }
 
 }  // namespace VDTCLTSupport

@@ -20,4 +20,12 @@ std::optional<platform::Bytes> networkConnectionInfoData(const VDTCOREvent& even
 void setEventCode(VDTCOREvent& event, std::optional<std::int64_t> code);
 std::optional<std::int64_t> eventCode(const VDTCOREvent& event);
 
+// Both values the request reads, from one parse of the custom bytes: what
+// networkConnectionInfoData and eventCode give.
+struct RequestFields {
+  std::optional<platform::Bytes> networkConnectionInfo;
+  std::optional<std::int64_t> eventCode;
+};
+RequestFields requestFields(const VDTCOREvent& event);
+
 }  // namespace VDTCLTSupport

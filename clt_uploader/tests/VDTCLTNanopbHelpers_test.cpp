@@ -202,6 +202,24 @@ TEST_F(VDTCLTNanopbHelpersTest, GzipHelpers) {
   EXPECT_EQ(*inflated, plain);
 }
 
+TEST_F(VDTCLTNanopbHelpersTest, RequestFieldsReadWhatTheAccessorsRead) {
+  // The batch reads both values in one pass; it must agree with the accessors on any bytes.
+  for (std::string text :
+       {R"({"event_code_info":"42","network_connection_info":"AQAAAAcAAAA="})",
+        R"({"event_code_info":7})", R"({"event_code_info":"1","event_code_info":"2"})",
+        R"({"inner":{"event_code_info":"9"},"network_connection_info":null})",
+        R"(["event_code_info","5"])", R"({"event_code_info":"x12"})",
+        R"({"event_code_info":"-3", "other":[1,{"a":"b"}]})", "event_code_info",
+        R"({"event_code_info":"5")", R"({"network_connection_info":["AQ=="]})"}) {
+    auto event = makeEvent("137");
+    event->setCustomBytes(platform::Bytes(text.begin(), text.end()));
+    auto fields = VDTCLTSupport::requestFields(*event);
+    EXPECT_EQ(fields.eventCode, VDTCLTSupport::eventCode(*event)) << text;
+    EXPECT_EQ(fields.networkConnectionInfo, VDTCLTSupport::networkConnectionInfoData(*event))
+        << text;
+  }
+}
+
 TEST_F(VDTCLTNanopbHelpersTest, CustomBytesAccessors) {
   auto event = makeEvent("137");
   EXPECT_FALSE(VDTCLTSupport::eventCode(*event));
