@@ -85,6 +85,22 @@ TEST_F(MSRAnalyticsTest, EventsWaitForTheStartAndKeepTheirOrder) {
       << "stamped when logged, not when stored";
 }
 
+TEST_F(MSRAnalyticsTest, StampsNeverGoBackWhenTheWallClockDoes) {
+  start();
+  const double first = clock().now();
+  MSRAnalytics::logEventWithOrigin("app", true, "before", std::nullopt);
+  clock().setNow(first - 60);
+  MSRAnalytics::logEventWithOrigin("app", true, "after", std::nullopt);
+  clock().setNow(first + 5);
+  MSRAnalytics::logEventWithOrigin("app", true, "later", std::nullopt);
+  ASSERT_TRUE(drain());
+  auto events = storedRawEvents();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_DOUBLE_EQ(events[0].timestamp, first);
+  EXPECT_DOUBLE_EQ(events[1].timestamp, first) << "held at the last stamp, not moved back";
+  EXPECT_DOUBLE_EQ(events[2].timestamp, first + 5);
+}
+
 TEST_F(MSRAnalyticsTest, NamesThatBreakTheRulesAreLoggedAndNeverStored) {
   struct Case {
     const char* name;
