@@ -69,6 +69,8 @@ std::size_t markupEnd(std::string_view text, std::size_t from, std::string_view 
 // tag inside them closes nothing), and an unmatched closing tag never lowers the count below
 // zero. Markup it cannot delimit for certain is refused.
 Shape xmlShape(std::string_view text) {
+  // XML has no NUL character, and libplist cannot hand back a key that holds one.
+  if (text.find('\0') != std::string_view::npos) return refuse(kNotAPropertyList);
   int depth = 0;
   std::size_t i = 0;
   while ((i = text.find('<', i)) != std::string_view::npos) {
@@ -139,35 +141,72 @@ Shape binaryShape(std::string_view bytes) {
       objects > (objectsEnd - tableOffset) / offsetSize) {
     return refuse(kNotAPropertyList);
   }
+  // The count of the object at `at` (its marker's low bits, or an integer object after it when
+  // those are all set) and where its contents start.
+  auto countOf = [&](std::uint64_t at, std::uint64_t* count, std::uint64_t* start) {
+    *count = data[at] & 0x0F;
+    *start = at + 1;
+    if (*count != 0x0F) return true;
+    // The count follows as an integer object of 1, 2, 4 or 8 bytes.
+    if (*start >= tableOffset || (data[*start] >> 4) != 0x1 || (data[*start] & 0x0F) > 3) {
+      return false;
+    }
+    std::size_t size = std::size_t{1} << (data[*start] & 0x0F);
+    if (size > tableOffset - *start - 1) return false;
+    *count = bigEndian(data + *start + 1, size);
+    *start += 1 + size;
+    return true;
+  };
   // Where each container's references start, how many there are (keys and values for a
   // dictionary); leaves have none.
   struct Object {
-    std::uint64_t refs = 0, count = 0;
+    std::uint64_t at = 0, refs = 0, count = 0;
     bool container = false;
   };
   std::vector<Object> table(objects);
   for (std::uint64_t k = 0; k < objects; ++k) {
     std::uint64_t at = bigEndian(data + tableOffset + k * offsetSize, offsetSize);
     if (at < kHeader || at >= tableOffset) return refuse(kNotAPropertyList);
+    table[k].at = at;
     unsigned type = data[at] >> 4;
     if (type != 0xA && type != 0xC && type != 0xD) continue;
-    std::uint64_t count = data[at] & 0x0F, refs = at + 1;
-    if (count == 0x0F) {
-      // The count follows as an integer object of 1, 2, 4 or 8 bytes.
-      if (refs >= tableOffset || (data[refs] >> 4) != 0x1 || (data[refs] & 0x0F) > 3) {
-        return refuse(kNotAPropertyList);
-      }
-      std::size_t size = std::size_t{1} << (data[refs] & 0x0F);
-      if (size > tableOffset - refs - 1) return refuse(kNotAPropertyList);
-      count = bigEndian(data + refs + 1, size);
-      refs += 1 + size;
-    }
+    std::uint64_t count, refs;
+    if (!countOf(at, &count, &refs)) return refuse(kNotAPropertyList);
     if (type == 0xD) {
       if (count > std::numeric_limits<std::uint64_t>::max() / 2) return refuse(kNotAPropertyList);
       count *= 2;
     }
     if (count > (tableOffset - refs) / refSize) return refuse(kNotAPropertyList);
-    table[k] = Object{refs, count, true};
+    table[k] = Object{at, refs, count, true};
+  }
+  // A dictionary key must be a string without NUL characters (libplist cannot hand such a key
+  // back). Each key object is checked once, however many dictionaries share it.
+  enum : std::uint8_t { kUnchecked, kGoodKey };
+  std::vector<std::uint8_t> keyState(objects, kUnchecked);
+  auto goodKey = [&](std::uint64_t object) {
+    if (object >= objects) return false;
+    if (keyState[object] == kGoodKey) return true;
+    std::uint64_t at = table[object].at, count, start;
+    unsigned type = data[at] >> 4;
+    if ((type != 0x5 && type != 0x6) || !countOf(at, &count, &start)) return false;
+    std::uint64_t unit = type == 0x5 ? 1 : 2;
+    if (count > (tableOffset - start) / unit) return false;
+    for (std::uint64_t i = 0; i < count; ++i) {
+      if (unit == 1 ? data[start + i] == 0
+                    : data[start + 2 * i] == 0 && data[start + 2 * i + 1] == 0) {
+        return false;
+      }
+    }
+    keyState[object] = kGoodKey;
+    return true;
+  };
+  for (const Object& o : table) {
+    if (!o.container || (data[o.at] >> 4) != 0xD) continue;
+    for (std::uint64_t k = 0; k < o.count / 2; ++k) {
+      if (!goodKey(bigEndian(data + o.refs + k * refSize, refSize))) {
+        return refuse("A property-list key is not a string or holds a NUL character.");
+      }
+    }
   }
   // Depth-first from the root with an explicit stack; each object is measured once.
   enum : std::uint8_t { kUnseen, kOpen, kDone };

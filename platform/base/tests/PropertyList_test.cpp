@@ -196,6 +196,31 @@ TEST(PropertyListTest, HostileNestingIsRefusedBeforeLibplistBuildsATree) {
   }
 }
 
+// libplist asserts (and so ends the process) when asked for a key that holds a NUL character.
+TEST(PropertyListTest, KeysLibplistCannotHandBackAreRefused) {
+  auto dictionaryWithKey = [](const std::string& key) {
+    return binaryPlist({"\xD1" + bigEndian(1, 4) + bigEndian(2, 4), key, "\x09"});
+  };
+  struct Case {
+    const char* what;
+    std::string input;
+  } cases[] = {
+      {"binary, an ASCII key with a NUL", dictionaryWithKey(std::string("\x53" "a\0b", 4))},
+      {"binary, a UTF-16 key with a NUL", dictionaryWithKey(std::string("\x62\0a\0\0", 5))},
+      {"binary, a number as a key", dictionaryWithKey("\x10\x07")},
+      {"XML, a key with a NUL", std::string("<plist><dict><key>a\0b</key><true/></dict></plist>",
+                                            49)},
+  };
+  for (const Case& c : cases) {
+    ErrorPtr error;
+    EXPECT_TRUE(parsePropertyList(c.input, &error).isNil()) << c.what;
+    ASSERT_TRUE(error) << c.what;
+    EXPECT_EQ(error->code(), kFileReadCorruptFileError) << c.what;
+  }
+  // The same dictionary with a plain key reads.
+  EXPECT_EQ(parsePropertyList(dictionaryWithKey("\x51k")), Value(Value::Dictionary{{"k", true}}));
+}
+
 TEST(PropertyListTest, FiveHundredTwelveLevelsOfNestingReadAndWriteInBothFormats) {
   auto nested = [](int levels) {
     Value v = Value(Value::Array{});
