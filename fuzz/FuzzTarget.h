@@ -21,6 +21,11 @@ inline std::string_view textOf(const std::uint8_t* data, std::size_t size) {
   return std::string_view(reinterpret_cast<const char*>(data), size);
 }
 
+// The keyed archive the input stands for: the input itself when it starts with the archive's
+// magic, otherwise the input as the payload of an archive with a correct header and checksum,
+// so that mutations reach the payload parser instead of stopping at the checksum.
+platform::Bytes keyedArchiveOf(const std::uint8_t* data, std::size_t size);
+
 // A directory of its own under the system's temporary directory, made once per process and set
 // as the sandbox home ($TVS_HOME), so the target never touches a real home.
 const std::filesystem::path& sandboxHome();

@@ -11,9 +11,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::sandboxHome();
   auto path = platform::Keychain::storagePath();
   std::filesystem::create_directories(path.parent_path());
+  // The file: an archive, or a payload given a correct header (see keyedArchiveOf).
+  platform::Bytes bytes = fuzz::keyedArchiveOf(data, size);
   {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
   }
   auto& keychain = platform::Keychain::shared();
   using platform::Value;
@@ -34,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // An unreadable file is left as it was, never replaced.
     std::ifstream file(path, std::ios::binary);
     std::string kept((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    fuzz::require(kept == fuzz::textOf(data, size), "an unreadable keychain file is kept");
+    fuzz::require(kept == std::string(bytes.begin(), bytes.end()),
+                  "an unreadable keychain file is kept");
     keychain.clearRecordedCalls();
     return 0;
   }

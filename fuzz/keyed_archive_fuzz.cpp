@@ -1,4 +1,5 @@
-// Keyed archives as every room stores them (installations, events, clocks, tokens, errors):
+// Keyed archives as every room stores them (installations, events, clocks, tokens, errors; an
+// input without the archive's magic is taken as the payload of a correct header):
 // decoded with every registered class allowed, and what decodes is archived again and must
 // decode to the same archive.
 #include "fuzz/FuzzTarget.h"
@@ -9,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const platform::ClassSet kAnything = {platform::runtime::kRootClassName};
   platform::ErrorPtr error;
   platform::Value value = platform::KeyedUnarchiver::unarchivedObjectOfClasses(
-      kAnything, fuzz::bytesOf(data, size), &error);
+      kAnything, fuzz::keyedArchiveOf(data, size), &error);
   if (error || value.isNil()) return 0;
   auto again = platform::KeyedArchiver::archivedDataWithRootObject(value, &error);
   if (!again) return 0;  // objects whose decoders keep less than they read may not re-encode

@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   VDTCORFlatFileStorage::eventComponentsFromFilename(std::string(input.substr(0, newline)));
   VDTCORFlatFileStorage::batchComponentsFromFilename(std::string(input.substr(0, newline)));
 
-  platform::Bytes file = fuzz::bytesOf(data + newline + 1, size - newline - 1);
+  // The file: an archive, or a payload given a correct header (see keyedArchiveOf).
+  platform::Bytes file = fuzz::keyedArchiveOf(data + newline + 1, size - newline - 1);
   platform::ErrorPtr error;
   auto event =
       VDTCORUnarchiveObject(kVDTCOREventClassName, {}, file, &error).objectAs<VDTCOREvent>();

@@ -48,8 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   pb_release(vdtclt_UploadResponse_fields, &decoded);
   if (!bodyAsks && !retryAfter.empty() &&
       retryAfter.find_first_not_of("0123456789") == std::string::npos) {
-    std::size_t digits = retryAfter.size() - std::min(retryAfter.find_first_not_of('0'),
-                                                      retryAfter.size());
+    std::size_t digits =
+        retryAfter.size() - std::min(retryAfter.find_first_not_of('0'), retryAfter.size());
     longWaitAsked = digits > 4 || (digits > 0 && std::stoll(retryAfter) >= 3600);
   }
 

@@ -43,6 +43,12 @@ void write(const std::string& target, const std::string& name, const Bytes& byte
              static_cast<std::streamsize>(bytes.size()));
 }
 
+// An archive and, beside it, its payload alone (the targets give a payload a correct header).
+void writeArchive(const std::string& target, const std::string& name, const Bytes& archive) {
+  write(target, name, archive);
+  write(target, name + "-payload", Bytes(archive.begin() + 16, archive.end()));
+}
+
 void write(const std::string& target, const std::string& name, const std::string& text) {
   write(target, name, Bytes(text.begin(), text.end()));
 }
@@ -110,12 +116,12 @@ void propertyLists() {
 }
 
 void keyedArchives() {
-  write("keyed_archive_fuzz", "every-kind", archive(everyKind()));
-  write("keyed_archive_fuzz", "set", archive(Value::set({1, "two"})));
-  write("keyed_archive_fuzz", "event", archive(Value(sampleEvent())));
-  write("keyed_archive_fuzz", "clock", archive(Value(VDTCORClock::snapshot())));
-  write("keyed_archive_fuzz", "error",
-        archive(Value(platform::Error::make("Domain", 7, {{"reason", Value("why")}}))));
+  writeArchive("keyed_archive_fuzz", "every-kind", archive(everyKind()));
+  writeArchive("keyed_archive_fuzz", "set", archive(Value::set({1, "two"})));
+  writeArchive("keyed_archive_fuzz", "event", archive(Value(sampleEvent())));
+  writeArchive("keyed_archive_fuzz", "clock", archive(Value(VDTCORClock::snapshot())));
+  writeArchive("keyed_archive_fuzz", "error",
+               archive(Value(platform::Error::make("Domain", 7, {{"reason", Value("why")}}))));
   auto item = std::make_shared<LMOInstallationsStoredItem>();
   item->lumoInstallationID = "cXr8h0a5SjeyQbQS3Ve-I0";
   item->refreshToken = "refresh";
@@ -123,15 +129,17 @@ void keyedArchives() {
   item->authToken = std::make_shared<LMOInstallationsStoredAuthToken>();
   item->authToken->setToken("token");
   item->authToken->setExpirationDate(1767225600.0);
-  write("keyed_archive_fuzz", "installation", archive(Value(item)));
+  writeArchive("keyed_archive_fuzz", "installation", archive(Value(item)));
 }
 
 void transportEventFiles() {
   auto event = sampleEvent();
   auto path = VDTCORFlatFileStorage::pathForTarget(
       event->target(), event->eventID(), event->qosTier(), 1767225600.0, event->mappingID());
-  write("transport_event_file_fuzz", "event",
-        path.filename().string() + "\n" + text(archive(Value(event))));
+  Bytes stored = archive(Value(event));
+  write("transport_event_file_fuzz", "event", path.filename().string() + "\n" + text(stored));
+  write("transport_event_file_fuzz", "event-payload",
+        path.filename().string() + "\n" + text(Bytes(stored.begin() + 16, stored.end())));
   auto bare = VDTCOREvent::initWithMappingID("77", 1002);
   bare->setDataObject(std::make_shared<Payload>());
   write("transport_event_file_fuzz", "bare-event", "1002-x-0-0-77\n" + text(archive(Value(bare))));
@@ -239,8 +247,8 @@ void keychainFiles() {
   keychain.add({{platform::kSecClass, Value(platform::kSecClassGenericPassword)},
                 {platform::kSecAttrService, Value("other")},
                 {platform::kSecAttrAccount, Value("account")}});
-  write("keychain_file_fuzz", "two-items",
-        *platform::files::readFile(platform::Keychain::storagePath()));
+  writeArchive("keychain_file_fuzz", "two-items",
+               *platform::files::readFile(platform::Keychain::storagePath()));
 }
 
 }  // namespace
