@@ -9,7 +9,7 @@ PRMPromisePtr PRMPromise::onQueueAsync(const QueuePtr& queue, AsyncWorkBlock wor
   PRM_REQUIRE(queue, "queue", kPRMFileAsync);
   PRM_REQUIRE(work, "work", kPRMFileAsync);
   auto result = pendingPromise();
-  dispatchGroup()->async(queue, [queue, result, work = std::move(work)] {
+  prm_detail::submitInGroup(*queue, [queue, result, work = std::move(work)] {
     work([queue, result](const Value& value) { prm_detail::resolveAdopting(result, queue, value); },
          [result](const ErrorPtr& error) { result->reject(error); });
   });

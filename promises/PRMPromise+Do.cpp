@@ -9,7 +9,7 @@ PRMPromisePtr PRMPromise::onQueueDo(const QueuePtr& queue, DoWorkBlock work) {
   PRM_REQUIRE(queue, "queue", kPRMFileDo);
   PRM_REQUIRE(work, "work", kPRMFileDo);
   auto result = pendingPromise();
-  dispatchGroup()->async(queue, [queue, result, work = std::move(work)] {
+  prm_detail::submitInGroup(*queue, [queue, result, work = std::move(work)] {
     prm_detail::resolveAdopting(result, queue, work());
   });
   return result;

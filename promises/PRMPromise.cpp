@@ -112,9 +112,26 @@ std::shared_ptr<platform::DispatchGroup> PRMPromise::dispatchGroup() {
   return *group;
 }
 
+platform::DispatchGroup& prm_detail::promiseGroup() {
+  static platform::DispatchGroup* group = PRMPromise::dispatchGroup().get();
+  return *group;
+}
+
 // ---- Making promises ----------------------------------------------------------------------------
 
-PRMPromise::PRMPromise(PendingTag) { dispatchGroup()->enter(); }
+namespace {
+
+// The promise and its reference count in one allocation (the constructors are not public).
+struct PendingPromise final : PRMPromise {
+  PendingPromise() : PRMPromise(PendingTag{}) {}
+};
+struct ResolvedPromise final : PRMPromise {
+  explicit ResolvedPromise(const Value& resolution) : PRMPromise(resolution) {}
+};
+
+}  // namespace
+
+PRMPromise::PRMPromise(PendingTag) { prm_detail::promiseGroup().enter(); }
 
 PRMPromise::PRMPromise(const Value& resolution) {
   if (auto error = prm_detail::errorIn(resolution)) {
@@ -130,8 +147,16 @@ PRMPromise::~PRMPromise() {
   // Nobody can settle a pending promise that is being destroyed; its observers are dropped
   // uncalled and its place in the group is given back.
   if (state_ == State::Pending) {
-    if (!observers_.empty()) releaseObservers(std::move(observers_));
-    dispatchGroup()->leave();
+    if (firstAction_.index() != 0) {
+      std::vector<Observer> observers;
+      observers.push_back(Observer{std::move(firstQueue_), std::move(firstAction_)});
+      if (extras_) {
+        for (auto& observer : extras_->moreObservers) observers.push_back(std::move(observer));
+        extras_->moreObservers.clear();
+      }
+      releaseObservers(std::move(observers));
+    }
+    prm_detail::promiseGroup().leave();
   }
 }
 
@@ -155,10 +180,10 @@ void PRMPromise::releaseObservers(std::vector<Observer> observers) {
   parked = nullptr;
 }
 
-PRMPromisePtr PRMPromise::pendingPromise() { return PRMPromisePtr(new PRMPromise(PendingTag{})); }
+PRMPromisePtr PRMPromise::pendingPromise() { return std::make_shared<PendingPromise>(); }
 
 PRMPromisePtr PRMPromise::resolvedWith(const Value& resolution) {
-  return PRMPromisePtr(new PRMPromise(resolution));
+  return std::make_shared<ResolvedPromise>(resolution);
 }
 
 std::function<PRMPromisePtr()> PRMPromise::pending() {
@@ -171,6 +196,11 @@ std::function<PRMPromisePtr(const Value&)> PRMPromise::resolved() {
 
 PRMPromisePtr PRMPromise::self() {
   return std::static_pointer_cast<PRMPromise>(shared_from_this());
+}
+
+void PRMPromise::Lock::lockContended() {
+  while (word_.exchange(2, std::memory_order_acquire) != 0)
+    word_.wait(2, std::memory_order_relaxed);
 }
 
 // ---- Settling -----------------------------------------------------------------------------------
@@ -191,12 +221,12 @@ void PRMPromise::reject(const ErrorPtr& error) {
   settle(State::Rejected, Value(), error);
 }
 
-void PRMPromise::settle(State state, const Value& value, const ErrorPtr& error) {
+void PRMPromise::settle(State state, const Value& value, const ErrorPtr& error,
+                        PRMPromisePtr* owner) {
   // Released after the lock: destroying captured blocks may run arbitrary destructors.
-  std::vector<Observer> observers;
-  std::vector<Value> pendingObjects;
+  std::unique_ptr<Extras> extras;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<Lock> guard(lock_);
     if (state_ != State::Pending) return;
     state_ = state;
     if (state == State::Fulfilled) {
@@ -204,28 +234,121 @@ void PRMPromise::settle(State state, const Value& value, const ErrorPtr& error) 
     } else {
       error_ = error;
     }
-    pendingObjects.swap(pendingObjects_);
-    observers.swap(observers_);
+    extras = std::move(extras_);
     // Submitting (never running) the callbacks under the lock keeps registration order on a
     // serial queue even against observers that arrive while this promise is settling.
-    auto group = dispatchGroup();
-    for (auto& observer : observers) {
-      if (state == State::Fulfilled) {
-        group->async(observer.queue,
-                     [onFulfill = std::move(observer.onFulfill), value] { onFulfill(value); });
+    const bool delivering = firstAction_.index() != 0;
+    if (delivering) {
+      // Every link of a chain comes here, so this costs no allocation: the submitted block only
+      // points at this promise, which holds the observer and the outcome until the block has
+      // run. The block takes over this promise's place in the group. The caller's reference
+      // can be taken over only when the block cannot run (and let this promise go) before this
+      // call is done with it: when it goes to the serial queue this thread is running now.
+      if (!owner) {
+        deliveryHold_ = self();
+      } else if (!firstQueue_->isConcurrent() && firstQueue_->isCurrent()) {
+        deliveryHold_ = std::move(*owner);
       } else {
-        group->async(observer.queue,
-                     [onReject = std::move(observer.onReject), error] { onReject(error); });
+        deliveryHold_ = *owner;
       }
+      // In a chain the promise settled by that block is settled next; fetching its memory now
+      // (it was written long ago, likely by another thread) hides the cache misses.
+      if (const auto* chain = std::get_if<Chain>(&firstAction_)) prefetch(chain->result.get());
+      // From here on the block may run at once: nothing below touches the first observer.
+      firstQueue_->async([promise = this] { promise->deliverToFirstObserver(); });
     }
-    group->leave();
+    if (extras) {
+      for (auto& observer : extras->moreObservers)
+        dispatch(std::move(observer), state, value, error);
+    }
+    if (!delivering) prm_detail::promiseGroup().leave();
+  }
+}
+
+void PRMPromise::prefetch(const PRMPromise* promise) {
+  if (!promise) return;
+  // A promise made here shares one allocation with its reference count, which comes first.
+  const char* start = reinterpret_cast<const char*>(promise) - 16;
+  for (std::size_t offset = 0; offset < sizeof(PRMPromise) + 16; offset += 64) {
+    __builtin_prefetch(start + offset, 1);
+  }
+}
+
+void PRMPromise::resolveChained(PRMPromisePtr& result, const QueuePtr& queue, const Value& r) {
+  if (prm_detail::promiseIn(r)) {
+    prm_detail::resolveAdopting(result, queue, r);
+    return;
+  }
+  // As fulfill would. `result` may be emptied; the promise stays alive until settle returns.
+  PRMPromise* target = result.get();
+  if (auto error = prm_detail::errorIn(r)) {
+    target->settle(State::Rejected, Value(), error, &result);
+  } else {
+    target->settle(State::Fulfilled, r, nullptr, &result);
+  }
+}
+
+void PRMPromise::deliverToFirstObserver() {
+  // Settled state, value and error never change again, and the settlement that wrote them
+  // happened before this block was queued, so they are read here without the lock. Nothing
+  // else touches the parked observer once the promise is settled.
+  const PRMPromisePtr keep = std::move(deliveryHold_);
+  struct Leave {
+    ~Leave() { prm_detail::promiseGroup().leave(); }
+  } leave;
+  auto action = std::exchange(firstAction_, std::monostate());
+  const bool fulfilled = state_ == State::Fulfilled;
+  if (const auto* callbacks = std::get_if<Callbacks>(&action)) {
+    if (fulfilled) {
+      callbacks->onFulfill(value_);
+    } else {
+      callbacks->onReject(error_);
+    }
+    return;
+  }
+  auto& chain = std::get<Chain>(action);
+  if (fulfilled) {
+    resolveChained(chain.result, firstQueue_, chain.onFulfill ? chain.onFulfill(value_) : value_);
+  } else {
+    resolveChained(chain.result, firstQueue_,
+                   chain.onReject ? (*chain.onReject)(error_) : Value(error_));
+  }
+}
+
+void PRMPromise::dispatch(Observer&& observer, State state, const Value& value,
+                          const ErrorPtr& error) {
+  // `observer` (and with it the queue) outlives the submission.
+  platform::DispatchQueue& queue = *observer.queue;
+  if (auto* callbacks = std::get_if<Callbacks>(&observer.action)) {
+    if (state == State::Fulfilled) {
+      prm_detail::submitInGroup(
+          queue, [onFulfill = std::move(callbacks->onFulfill), value] { onFulfill(value); });
+    } else {
+      prm_detail::submitInGroup(
+          queue, [onReject = std::move(callbacks->onReject), error] { onReject(error); });
+    }
+    return;
+  }
+  auto& chain = std::get<Chain>(observer.action);
+  if (state == State::Fulfilled) {
+    prm_detail::submitInGroup(queue, [queue = observer.queue, result = std::move(chain.result),
+                                      onFulfill = std::move(chain.onFulfill), value] {
+      prm_detail::resolveAdopting(result, queue, onFulfill ? onFulfill(value) : value);
+    });
+  } else {
+    prm_detail::submitInGroup(
+        queue,
+        [queue = observer.queue, result = std::move(chain.result),
+         onReject = chain.onReject ? std::move(*chain.onReject) : ChainedRejectBlock(), error] {
+          prm_detail::resolveAdopting(result, queue, onReject ? onReject(error) : Value(error));
+        });
   }
 }
 
 // ---- Reading ------------------------------------------------------------------------------------
 
 PRMPromise::State PRMPromise::state() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Lock> guard(lock_);
   return state_;
 }
 
@@ -234,12 +357,12 @@ bool PRMPromise::isFulfilled() const { return state() == State::Fulfilled; }
 bool PRMPromise::isRejected() const { return state() == State::Rejected; }
 
 Value PRMPromise::value() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Lock> guard(lock_);
   return value_;
 }
 
 PRMPromise::ErrorPtr PRMPromise::error() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Lock> guard(lock_);
   return error_;
 }
 
@@ -248,8 +371,10 @@ void PRMPromise::addPendingObject(const Value& object) {
     prm_detail::reportInvalidParameter(__func__, kPRMFilePromise, __LINE__, "object");
     return;
   }
-  std::lock_guard<std::mutex> guard(lock_);
-  if (state_ == State::Pending) pendingObjects_.push_back(object);
+  std::lock_guard<Lock> guard(lock_);
+  if (state_ != State::Pending) return;
+  if (!extras_) extras_ = std::make_unique<Extras>();
+  extras_->pendingObjects.push_back(object);
 }
 
 std::string PRMPromise::description() const {
@@ -257,7 +382,7 @@ std::string PRMPromise::description() const {
   Value value;
   ErrorPtr error;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<Lock> guard(lock_);
     state = state_;
     value = value_;
     error = error_;
@@ -284,19 +409,19 @@ void PRMPromise::observeOnQueue(const QueuePtr& queue, FulfillBlock onFulfill,
     prm_detail::reportInvalidParameter(__func__, kPRMFilePromise, __LINE__, missing);
     return;
   }
-  std::lock_guard<std::mutex> guard(lock_);
-  switch (state_) {
-    case State::Pending:
-      observers_.push_back(Observer{queue, std::move(onFulfill), std::move(onReject)});
-      break;
-    case State::Fulfilled:
-      dispatchGroup()->async(
-          queue, [onFulfill = std::move(onFulfill), value = value_] { onFulfill(value); });
-      break;
-    case State::Rejected:
-      dispatchGroup()->async(queue,
-                             [onReject = std::move(onReject), error = error_] { onReject(error); });
-      break;
+  addObserver(Observer{queue, Callbacks{std::move(onFulfill), std::move(onReject)}});
+}
+
+void PRMPromise::addObserver(Observer&& observer) {
+  std::lock_guard<Lock> guard(lock_);
+  if (state_ != State::Pending) {
+    dispatch(std::move(observer), state_, value_, error_);
+  } else if (firstAction_.index() == 0) {
+    firstQueue_ = std::move(observer.queue);
+    firstAction_ = std::move(observer.action);
+  } else {
+    if (!extras_) extras_ = std::make_unique<Extras>();
+    extras_->moreObservers.push_back(std::move(observer));
   }
 }
 
@@ -304,14 +429,8 @@ PRMPromisePtr PRMPromise::chainOnQueue(const QueuePtr& queue, ChainedFulfillBloc
                                        ChainedRejectBlock chainedReject) {
   PRM_REQUIRE(queue, "queue", kPRMFilePromise);
   auto result = pendingPromise();
-  observeOnQueue(
-      queue,
-      [queue, result, chainedFulfill = std::move(chainedFulfill)](const Value& value) {
-        prm_detail::resolveAdopting(result, queue, chainedFulfill ? chainedFulfill(value) : value);
-      },
-      [queue, result, chainedReject = std::move(chainedReject)](const ErrorPtr& error) {
-        prm_detail::resolveAdopting(result, queue,
-                                    chainedReject ? chainedReject(error) : Value(error));
-      });
+  std::unique_ptr<ChainedRejectBlock> onReject;
+  if (chainedReject) onReject = std::make_unique<ChainedRejectBlock>(std::move(chainedReject));
+  addObserver(Observer{queue, Chain{result, std::move(chainedFulfill), std::move(onReject)}});
   return result;
 }

@@ -12,11 +12,13 @@
 // `Value(promise)`, nil is `Value()`.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "platform/base/Error.h"
@@ -241,21 +243,79 @@ class PRMPromise : public platform::Object {
 
  private:
   enum class State : std::int64_t { Pending = 0, Fulfilled = 1, Rejected = 2 };
-  struct Observer {
-    QueuePtr queue;
+  // The promise's own lock, one word: a chain allocates one promise per link, and a smaller
+  // promise is faster to make, settle and free. Held only briefly and never around user blocks;
+  // a contended caller sleeps on the word.
+  class Lock {
+   public:
+    void lock() {
+      std::uint32_t expected = 0;
+      if (!word_.compare_exchange_strong(expected, 1, std::memory_order_acquire,
+                                         std::memory_order_relaxed)) {
+        lockContended();
+      }
+    }
+    void unlock() {
+      if (word_.exchange(0, std::memory_order_release) == 2) word_.notify_one();
+    }
+
+   private:
+    void lockContended();
+    std::atomic<std::uint32_t> word_{0};  // 0 free, 1 held, 2 held and maybe waited for
+  };
+  // The two callbacks of observeOnQueue.
+  struct Callbacks {
     FulfillBlock onFulfill;
     RejectBlock onReject;
   };
+  // What chainOnQueue registers: the result promise and the (optional) chained blocks, kept
+  // here as they are rather than wrapped in fresh closures.
+  struct Chain {
+    PRMPromisePtr result;
+    ChainedFulfillBlock onFulfill;
+    std::unique_ptr<ChainedRejectBlock> onReject;  // boxed: most chains pass errors on as such
+  };
+  // Empty (monostate) where no observer is held.
+  using Action = std::variant<std::monostate, Callbacks, Chain>;
+  struct Observer {
+    QueuePtr queue;
+    Action action;
+  };
 
   PRMPromisePtr self();
+  // What few promises need, allocated on first use: objects kept alive while pending, and the
+  // observers after the first.
+  struct Extras {
+    std::vector<Value> pendingObjects;
+    std::vector<Observer> moreObservers;
+  };
+
   static void releaseObservers(std::vector<Observer> observers);
-  void settle(State state, const Value& value, const ErrorPtr& error);
+  void addObserver(Observer&& observer);
+  // Submits the observer's work for this outcome to its queue, as a member of the group.
+  static void dispatch(Observer&& observer, State state, const Value& value, const ErrorPtr& error);
+  // `owner`, when given, is the caller's reference to this promise; settling may take it over.
+  void settle(State state, const Value& value, const ErrorPtr& error,
+              PRMPromisePtr* owner = nullptr);
+  // A hint that `promise` is about to be settled on this thread.
+  static void prefetch(const PRMPromise* promise);
+  // Settles the chained promise `result` from what a chained block returned.
+  static void resolveChained(PRMPromisePtr& result, const QueuePtr& queue, const Value& r);
+  // Runs the first observer's work for the settled outcome, on the observer's queue.
+  void deliverToFirstObserver();
   State state() const;
 
-  mutable std::mutex lock_;
+  mutable Lock lock_;
   State state_ = State::Pending;
-  std::vector<Value> pendingObjects_;  // allocates only when first used
   Value value_;
   ErrorPtr error_;
-  std::vector<Observer> observers_;  // allocates only when first used
+  // Most promises have at most one observer (every link of a chain has exactly one), so the
+  // first is held in place and only further ones allocate. Its queue stays until the promise
+  // goes: the block submitted at settlement finds it here.
+  QueuePtr firstQueue_;
+  Action firstAction_;
+  std::unique_ptr<Extras> extras_;
+  // Set from settlement until the first observer's work has run: that work refers to this
+  // promise rather than to a closure of its own, and takes over its place in the group.
+  PRMPromisePtr deliveryHold_;
 };

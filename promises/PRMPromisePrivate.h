@@ -4,12 +4,29 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "platform/base/Error.h"
 #include "platform/base/Value.h"
 #include "promises/PRMPromise.h"
 
 namespace prm_detail {
+
+// The promise dispatch group (the one PRMPromise::dispatchGroup() hands out), by reference.
+platform::DispatchGroup& promiseGroup();
+
+// Submits `block` to `queue` as a member of the promise dispatch group: the group is entered now
+// and left once the block has run, even when it throws.
+template <class Block>
+void submitInGroup(platform::DispatchQueue& queue, Block&& block) {
+  promiseGroup().enter();
+  queue.async([block = std::forward<Block>(block)] {
+    struct Leave {
+      ~Leave() { promiseGroup().leave(); }
+    } leave;
+    block();
+  });
+}
 
 // The error a value holds, or null.
 platform::ErrorPtr errorIn(const platform::Value& value);

@@ -1,3 +1,4 @@
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -15,22 +16,33 @@ namespace {
 
 class Group final : public DispatchGroup, public std::enable_shared_from_this<Group> {
  public:
-  void enter() override {
-    std::lock_guard lock(mutex_);
-    ++count_;
-  }
+  // The count is atomic so that entering and leaving take no lock; only the leave that empties
+  // the group takes it, to run the notifications and wake the waiters.
+  void enter() override { count_.fetch_add(1, std::memory_order_relaxed); }
 
   void leave() override {
-    std::vector<std::pair<DispatchQueuePtr, std::function<void()>>> ready;
-    {
-      std::lock_guard lock(mutex_);
-      if (count_ == 0) {
+    // Once the count reaches zero a waiter may return and drop the group while this call still
+    // has to wake the others; the last leave holds it until done.
+    std::shared_ptr<Group> keep;
+    std::size_t count = count_.load(std::memory_order_relaxed);
+    for (;;) {
+      if (count == 0) {
         // An unbalanced leave would otherwise wrap the count and lose every later notify.
         SystemLog::write(LogLevel::Error, "dispatch: group left more often than entered", true);
         return;
       }
-      if (--count_ > 0) return;
-      ready.swap(notifies_);
+      if (count == 1 && !keep) keep = weak_from_this().lock();
+      if (count_.compare_exchange_weak(count, count - 1, std::memory_order_acq_rel,
+                                       std::memory_order_relaxed)) {
+        break;
+      }
+    }
+    if (count > 1) return;
+    std::vector<std::pair<DispatchQueuePtr, std::function<void()>>> ready;
+    {
+      std::lock_guard lock(mutex_);
+      // Somebody may have entered again meanwhile; the notifications then wait for that leave.
+      if (count_.load(std::memory_order_acquire) == 0) ready.swap(notifies_);
       cv_.notify_all();
     }
     for (auto& [queue, block] : ready) queue->async(std::move(block));
@@ -40,7 +52,7 @@ class Group final : public DispatchGroup, public std::enable_shared_from_this<Gr
     if (!queue) queue = DispatchQueue::global();
     {
       std::lock_guard lock(mutex_);
-      if (count_ > 0) {
+      if (count_.load(std::memory_order_acquire) > 0) {
         notifies_.emplace_back(std::move(queue), std::move(block));
         return;
       }
@@ -51,7 +63,7 @@ class Group final : public DispatchGroup, public std::enable_shared_from_this<Gr
   bool wait(double timeoutSeconds) override {
     detail::BlockingScope blocking;
     std::unique_lock lock(mutex_);
-    auto empty = [&] { return count_ == 0; };
+    auto empty = [&] { return count_.load(std::memory_order_acquire) == 0; };
     if (timeoutSeconds < 0 || std::isnan(timeoutSeconds)) {
       cv_.wait(lock, empty);
       return true;
@@ -76,7 +88,7 @@ class Group final : public DispatchGroup, public std::enable_shared_from_this<Gr
  private:
   std::mutex mutex_;
   std::condition_variable cv_;
-  std::size_t count_ = 0;
+  std::atomic<std::size_t> count_{0};
   std::vector<std::pair<DispatchQueuePtr, std::function<void()>>> notifies_;
 };
 
