@@ -1,4 +1,5 @@
 // The measurement database's raw events, raw-event metadata and bundle queue.
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -359,7 +360,15 @@ std::int32_t slotOf(const char* typeName, std::uint32_t tag) {
   }
   return -1;
 }
-std::int32_t paramSlot(std::uint32_t tag) { return slotOf("EventParam", tag); }
+// Looked up once: the reads below run for every parameter of every stored event.
+std::int32_t paramSlot(std::uint32_t tag) {
+  static const std::array<std::int32_t, 7> slots = [] {
+    std::array<std::int32_t, 7> found{};
+    for (std::uint32_t t = 0; t < found.size(); ++t) found[t] = slotOf("EventParam", t);
+    return found;
+  }();
+  return tag < slots.size() ? slots[tag] : slotOf("EventParam", tag);
+}
 
 Value::Dictionary single(const std::string& name, Value value) {
   Value::Dictionary dictionary;
@@ -420,7 +429,14 @@ std::optional<Value::Dictionary> MSREventParameterFromProto(
 
 namespace {
 
-std::int32_t eventSlot(std::uint32_t tag) { return slotOf("Event", tag); }
+std::int32_t eventSlot(std::uint32_t tag) {
+  static const std::array<std::int32_t, 5> slots = [] {
+    std::array<std::int32_t, 5> found{};
+    for (std::uint32_t t = 0; t < found.size(); ++t) found[t] = slotOf("Event", t);
+    return found;
+  }();
+  return tag < slots.size() ? slots[tag] : slotOf("Event", tag);
+}
 
 // A column that is there and not NULL.
 const Value* columnValue(const MSRDatabase::Record& row, const char* column) {

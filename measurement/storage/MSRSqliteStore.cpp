@@ -413,6 +413,25 @@ Value MSRSqliteStore::valueAtColumn(int column, sqlite3_stmt* statement) {
   }
 }
 
+std::optional<std::string> MSRSqliteStore::upsertSQLForRecord(const Record& record,
+                                                              const std::string& tableName,
+                                                              Parameters* parameters) {
+  std::string columns;
+  std::string markers;
+  for (const auto& [column, value] : record) {
+    if (!isBindable(value)) {
+      monitor()->logWithLevel(4, 34020, "Record has value of unexpected type");
+      return std::nullopt;
+    }
+    columns += column + ", ";
+    markers += "?, ";
+    parameters->push_back(value);
+  }
+  columns.resize(columns.size() - 2);
+  markers.resize(markers.size() - 2);
+  return "INSERT OR REPLACE INTO " + tableName + " (" + columns + ") VALUES (" + markers + ");";
+}
+
 sqlite3_stmt* MSRSqliteStore::upsertStatementForRecord(const Record& record,
                                                        const std::string& tableName,
                                                        ErrorPtr* error) {
@@ -420,23 +439,10 @@ sqlite3_stmt* MSRSqliteStore::upsertStatementForRecord(const Record& record,
       !MSRCheckTrue(!record.empty(), error, 1, "Received empty record for upsert")) {
     return nullptr;
   }
-  std::string columns;
-  std::string markers;
   Parameters parameters;
-  for (const auto& [column, value] : record) {
-    if (!isBindable(value)) {
-      monitor()->logWithLevel(4, 34020, "Record has value of unexpected type");
-      return nullptr;
-    }
-    columns += column + ", ";
-    markers += "?, ";
-    parameters.push_back(value);
-  }
-  columns.resize(columns.size() - 2);
-  markers.resize(markers.size() - 2);
-  const std::string sql =
-      "INSERT OR REPLACE INTO " + tableName + " (" + columns + ") VALUES (" + markers + ");";
-  sqlite3_stmt* statement = prepareSQL(sql, error);
+  const auto sql = upsertSQLForRecord(record, tableName, &parameters);
+  if (!sql) return nullptr;
+  sqlite3_stmt* statement = prepareSQL(*sql, error);
   if (!statement) return nullptr;
   if (!bindValues(parameters, statement, error)) {
     sqlite3_finalize(statement);
@@ -486,9 +492,18 @@ bool MSRSqliteStore::upsertRecord(const Record& record, const std::string& table
       !MSRCheckNotNull(sqliteHandle_, error, 2, "Upsert record failed. Database not open.")) {
     return false;
   }
-  sqlite3_stmt* statement = upsertStatementForRecord(record, tableName, error);
+  // The same columns of the same table give the same text: kept in the statement cache, the
+  // engine's regular inserts are compiled once per connection.
+  Parameters parameters;
+  const auto sql = upsertSQLForRecord(record, tableName, &parameters);
+  if (!sql) return false;
+  sqlite3_stmt* statement = statementForQuery(*sql, parameters, error);
   if (!statement) return false;
-  return stepAndFinalize(statement, "execute statement", error);
+  const int rc = sqlite3_step(statement);
+  const bool done = rc == SQLITE_DONE || rc == SQLITE_ROW;
+  if (!done) setDatabaseError(error, "execute statement");
+  cleanUpStatement(statement, *sql);
+  return done;
 }
 
 bool MSRSqliteStore::updateRecord(const Record& record, const std::string& tableName,

@@ -154,6 +154,10 @@ class MSRSqliteStore {
 
  private:
   explicit MSRSqliteStore(std::string databasePath);
+  // The upsert's text, with its values appended to parameters; nullopt (logged) for a value
+  // that cannot be bound.
+  std::optional<std::string> upsertSQLForRecord(const Record& record, const std::string& tableName,
+                                                Parameters* parameters);
   bool stepAndFinalize(sqlite3_stmt* statement, const std::string& operation,
                        platform::ErrorPtr* error);
 
