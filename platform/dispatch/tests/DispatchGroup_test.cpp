@@ -87,5 +87,36 @@ TEST(DispatchGroupTest, ReusedAfterEmptying) {
   EXPECT_EQ(notifies.load(), 3);
 }
 
+TEST(DispatchGroupTest, ConcurrentMembersNeverLetNotifyRunEarly) {
+  auto group = DispatchGroup::create();
+  auto queue = DispatchQueue::create("busy members");
+  std::atomic<bool> held{true};
+  std::atomic<int> notifies{0};
+  std::atomic<bool> early{false};
+  group->enter();  // held until every worker is done
+  group->notify(queue, [&] {
+    if (held.load()) early = true;
+    ++notifies;
+  });
+  std::vector<std::thread> workers;
+  for (int t = 0; t < 4; ++t) {
+    workers.emplace_back([&] {
+      for (int i = 0; i < 5000; ++i) {
+        group->enter();
+        group->leave();
+      }
+    });
+  }
+  for (auto& worker : workers) worker.join();
+  queue->sync([] {});
+  EXPECT_EQ(notifies.load(), 0);
+  held = false;
+  group->leave();
+  EXPECT_TRUE(group->wait(10));
+  queue->sync([] {});
+  EXPECT_EQ(notifies.load(), 1);
+  EXPECT_FALSE(early.load());
+}
+
 }  // namespace
 }  // namespace platform
