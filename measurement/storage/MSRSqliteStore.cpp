@@ -856,7 +856,7 @@ bool MSRSqliteStore::copyContentsFromTable(const std::string& source, const std:
 
 std::optional<bool> MSRSqliteStore::validateTableWithName(
     const std::string& tableName, const std::vector<std::string>& requiredColumnNames,
-    const std::map<std::string, std::string>& addOnColumns, ErrorPtr* error) {
+    const AddOnStatements& addOnColumns, ErrorPtr* error) {
   if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for validate table") ||
       !MSRCheckTrue(!requiredColumnNames.empty(), error, 1,
                     "Received no table columns for validate table") ||
@@ -904,8 +904,7 @@ std::optional<bool> MSRSqliteStore::validateTableWithName(
 
 bool MSRSqliteStore::ensureTableWithName(const std::string& tableName, const std::string& createSQL,
                                          const std::vector<std::string>& requiredColumnNames,
-                                         const std::map<std::string, std::string>& addOnColumns,
-                                         ErrorPtr* error) {
+                                         const AddOnStatements& addOnColumns, ErrorPtr* error) {
   if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for ensure table") ||
       !MSRCheckTrue(!requiredColumnNames.empty(), error, 1,
                     "Received no table columns for ensure table") ||
@@ -936,9 +935,9 @@ bool MSRSqliteStore::ensureTableWithName(const std::string& tableName,
   }
   create.resize(create.size() - 2);
   create += ");";
-  std::map<std::string, std::string> addOns;
+  AddOnStatements addOns;
   for (const auto& [name, type] : addOnColumnInfo) {
-    addOns[name] = "ALTER TABLE " + tableName + " ADD COLUMN " + name + " " + type;
+    addOns.emplace_back(name, "ALTER TABLE " + tableName + " ADD COLUMN " + name + " " + type);
   }
   return ensureTableWithName(tableName, create, required, addOns, error);
 }

@@ -29,6 +29,8 @@ class MSRSqliteStore {
   // Column name then type text; one entry may be {"PRIMARY KEY", "(a, b)"}.
   using ColumnInfo = std::vector<std::pair<std::string, std::string>>;
   using ColumnTypes = std::map<std::string, std::string>;  // name to declared type
+  // Add-on column name to its ALTER statement; missing columns are added in this order.
+  using AddOnStatements = std::vector<std::pair<std::string, std::string>>;
   // Zero-based row position and the row; false ends the query without taking the row.
   using Filter = std::function<bool(std::size_t, const Record&)>;
 
@@ -116,15 +118,14 @@ class MSRSqliteStore {
                    platform::ErrorPtr* error);
   bool copyContentsFromTable(const std::string& source, const std::string& toTable,
                              platform::ErrorPtr* error);
-  // addOnColumns: column name to its ALTER statement.
+  // addOnColumns: column name to its ALTER statement, run in the order given.
   std::optional<bool> validateTableWithName(const std::string& tableName,
                                             const std::vector<std::string>& requiredColumnNames,
-                                            const std::map<std::string, std::string>& addOnColumns,
+                                            const AddOnStatements& addOnColumns,
                                             platform::ErrorPtr* error);
   bool ensureTableWithName(const std::string& tableName, const std::string& createSQL,
                            const std::vector<std::string>& requiredColumnNames,
-                           const std::map<std::string, std::string>& addOnColumns,
-                           platform::ErrorPtr* error);
+                           const AddOnStatements& addOnColumns, platform::ErrorPtr* error);
   bool ensureTableWithName(const std::string& tableName, const ColumnInfo& elementaryColumnInfo,
                            const ColumnInfo& addOnColumnInfo, platform::ErrorPtr* error);
   bool ensureSchemaOfTableWithName(const std::string& tableName,
