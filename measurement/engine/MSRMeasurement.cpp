@@ -115,11 +115,8 @@ bool MSRMeasurement::isMeasurementEnabled() const {
 bool MSRMeasurement::logEventOnWorkerQueue(const std::string& origin, bool isPublic,
                                            const std::string& name, double timestamp,
                                            const Value::Dictionary* parameters) {
-  if (!isMeasurementEnabled()) {
-    monitor()->logWithLevel(7, msr_engine::kEventDroppedDisabledCode,
-                            msr_engine::kEventDroppedDisabled, Value(name));
-    return false;
-  }
+  // Collection switched off is the user's choice, not a fault: the event goes quietly.
+  if (!isMeasurementEnabled()) return false;
   if (!database_) {
     monitor()->logWithLevel(1, msr_engine::kEventDroppedNoDatabaseCode,
                             msr_engine::kEventDroppedNoDatabase, Value(name));

@@ -23,9 +23,6 @@ inline constexpr const char* kLogEventBlockID = "logEvent";
 
 inline constexpr std::int64_t kDatabaseOpenFailedCode = 31000;
 inline constexpr const char* kDatabaseOpenFailed = "Failed to open the measurement database. Error";
-inline constexpr std::int64_t kEventDroppedDisabledCode = 31001;
-inline constexpr const char* kEventDroppedDisabled =
-    "Event not logged. Analytics collection is disabled. Event name";
 inline constexpr std::int64_t kEventDroppedNoDatabaseCode = 31002;
 inline constexpr const char* kEventDroppedNoDatabase =
     "Event not logged. The measurement database is not available. Event name";

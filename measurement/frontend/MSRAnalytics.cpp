@@ -27,8 +27,6 @@ struct Facade {
       platform::OperationQueue::create(lmo_analytics::kOperationQueueName, analyticsQueue);
   std::once_flag started;
   std::atomic<bool> isStarted{false};
-  // Timestamp queue only: the last stamp given, so that stamps never go back.
-  double lastTimestamp = 0;
 
   Facade() { operationQueue->setSuspended(true); }
 };
@@ -93,9 +91,7 @@ void MSRAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEv
   // Stamping and queueing happen together, so the operations keep the order of their stamps.
   // The block only reads the clock and queues; it never waits for the engine.
   f.timestampQueue->sync([&] {
-    double timestamp = platform::Clock::current().now();
-    if (timestamp < f.lastTimestamp) timestamp = f.lastTimestamp;
-    f.lastTimestamp = timestamp;
+    const double timestamp = platform::Clock::current().now();
     f.operationQueue->addOperation(
         [origin, isPublicEvent, name, timestamp, parameters = parameters.value_or(Value::Dictionary())] {
           auto engine = MSRMeasurement::sharedInstance();

@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "measurement/engine/tests/MSRStoredEvents.h"
 #include "measurement/foundation/MSRAlarm.h"
@@ -14,6 +18,7 @@
 #include "platform/base/ProcessInfo.h"
 #include "platform/base/UserDefaults.h"
 #include "platform/testing/PlatformTest.h"
+#include "utilities/logger/VTULogger.h"
 
 namespace {
 
@@ -42,6 +47,41 @@ class MSRMeasurementTest : public platform::testing::PlatformTest {
       stored = engine.logEventOnWorkerQueue(origin, isPublic, name, 1767225600.5, &parameters);
     });
     return stored;
+  }
+  // The engine's lines written so far that hold `code` ("I-ACS0NNNNN").
+  static std::vector<std::string> linesWith(const std::string& code) {
+    MSRMeasurement::monitor()->flush();
+    vtu::testing::flushLoggingQueue();
+    std::vector<std::string> found;
+    for (const auto& line : vtu::testing::capturedLines()) {
+      if (line.line.find(code) != std::string::npos) found.push_back(line.line);
+    }
+    return found;
+  }
+  // Runs statements on the database file through a connection of its own.
+  static void execute(const std::string& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(MSRApplicationSupportPath("veltro-lumo-measurement.sql").c_str(), &db),
+              SQLITE_OK);
+    char* message = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK)
+        << (message ? message : "") << " in " << sql;
+    sqlite3_free(message);
+    sqlite3_close(db);
+  }
+  static std::string queryText(const std::string& sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open(MSRApplicationSupportPath("veltro-lumo-measurement.sql").c_str(), &db);
+    sqlite3_stmt* statement = nullptr;
+    std::string text;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+      const unsigned char* column = sqlite3_column_text(statement, 0);
+      if (column) text = reinterpret_cast<const char*>(column);
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return text;
   }
 };
 
@@ -147,6 +187,83 @@ TEST_F(MSRMeasurementTest, EventsThatBreakTheRulesAreNotStoredButBadParametersOn
   EXPECT_EQ(events[0].parameters.count("lumo_source"), 0u);
   EXPECT_EQ(events[0].parameters.at("_err"), Value(14)) << "a reserved parameter prefix";
   EXPECT_EQ(events[0].parameters.at("id"), Value("a"));
+}
+
+TEST_F(MSRMeasurementTest, EventsThatCannotBeStoredAreReportedWithTheirName) {
+  vtu::testing::startCapturingLines();
+  {
+    SCOPED_TRACE("an origin no event may have");
+    auto engine = startedEngine();
+    EXPECT_FALSE(log(*engine, "", true, "sound_play", {}));
+    auto lines = linesWith("[I-ACS031004]");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("Event not logged. Invalid event. Event name: sound_play"),
+              std::string::npos)
+        << lines[0];
+  }
+  {
+    SCOPED_TRACE("the table refuses the row");
+    auto engine = startedEngine();
+    execute(
+        "CREATE TRIGGER refuse BEFORE INSERT ON raw_events "
+        "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    EXPECT_FALSE(log(*engine, "app", true, "sound_share", {{"id", Value("x")}}));
+    auto lines = linesWith("[I-ACS031003]");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("Failed to store the event. Event name, error: sound_share"),
+              std::string::npos)
+        << lines[0];
+    execute("DROP TRIGGER refuse");
+    EXPECT_TRUE(log(*engine, "app", true, "sound_share", {{"id", Value("x")}}));
+    EXPECT_EQ(storedRawEvents().size(), 1u) << "the refused row left nothing behind";
+  }
+  {
+    SCOPED_TRACE("no database file can be opened");
+    std::filesystem::remove_all(MSRApplicationSupportPath("veltro-lumo-measurement.sql"));
+    const auto blocked = MSRApplicationSupportPath("veltro-lumo-measurement.sql");
+    std::filesystem::create_directories(blocked + "/in-the-way");
+    auto engine = startedEngine();
+    EXPECT_FALSE(engine->database());
+    EXPECT_EQ(linesWith("[I-ACS031000]").size(), 1u);
+    EXPECT_FALSE(log(*engine, "app", true, "sound_favorited", {{"id", Value("x")}}));
+    auto lines = linesWith("[I-ACS031002]");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("Event name: sound_favorited"), std::string::npos) << lines[0];
+  }
+}
+
+TEST_F(MSRMeasurementTest, CollectionSwitchedOffDropsEventsQuietly) {
+  vtu::testing::startCapturingLines();
+  VTULoggerSetMaximumLevel(kVTULoggerLevelDebug);  // debug lines too
+  auto engine = startedEngine({{"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(false)}});
+  EXPECT_FALSE(log(*engine, "app", true, "sound_play", {{"id", Value("x")}}));
+  EXPECT_TRUE(linesWith("sound_play").empty());
+  EXPECT_TRUE(storedRawEvents().empty());
+}
+
+TEST_F(MSRMeasurementTest, AFullTableMakesRoomForTheNewestEventByDroppingTheOldest) {
+  {
+    auto engine = startedEngine();
+    ASSERT_TRUE(log(*engine, "app", true, "oldest", {}));
+  }
+  // Fill the table up to its limit with copies of that row.
+  const std::string columns =
+      queryText("SELECT group_concat(name) FROM pragma_table_info('raw_events') WHERE pk = 0");
+  ASSERT_FALSE(columns.empty());
+  execute(
+      "WITH RECURSIVE n(i) AS (SELECT 2 UNION ALL SELECT i + 1 FROM n WHERE i < 100000) "
+      "INSERT INTO raw_events (" +
+      columns + ") SELECT " + columns + " FROM raw_events, n WHERE raw_events.rowid = 1");
+  ASSERT_EQ(queryText("SELECT COUNT(*) FROM raw_events"), "100000");
+
+  auto engine = startedEngine();
+  ASSERT_TRUE(log(*engine, "app", true, "newest", {}));
+  EXPECT_EQ(queryText("SELECT COUNT(*) FROM raw_events"), "100000");
+  EXPECT_EQ(queryText("SELECT MIN(rowid) FROM raw_events"), "2") << "the oldest went";
+  EXPECT_EQ(queryText("SELECT name FROM raw_events ORDER BY rowid DESC LIMIT 1"), "newest");
+  ASSERT_TRUE(log(*engine, "app", true, "newer", {}));
+  EXPECT_EQ(queryText("SELECT COUNT(*) FROM raw_events"), "100000");
+  EXPECT_EQ(queryText("SELECT MIN(rowid) FROM raw_events"), "3");
 }
 
 }  // namespace

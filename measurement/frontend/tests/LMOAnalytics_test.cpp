@@ -6,12 +6,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <ostream>
+#include <string>
+
 #include "core/LMOAnalyticsConfiguration.h"
 #include "core/LMOOptions.h"
+#include "installations/LMOInstallations.h"
+#include "installations/LMOInstallationsAPIService.h"
 #include "measurement/engine/tests/MSRStoredEvents.h"
 #include "measurement/foundation/MSRIdentity.h"
 #include "measurement/frontend/tests/FrontendTestSupport.h"
 #include "platform/dispatch/NotificationCenter.h"
+#include "platform/network/tests/LoopbackServer.h"
 
 namespace {
 
@@ -174,6 +181,8 @@ struct CollectionCase {
   std::optional<bool> setEnabledAfterStart;
   bool stored;
 };
+// Test names and listings show the case by what it is.
+void PrintTo(const CollectionCase& c, std::ostream* os) { *os << c.what; }
 class LMOAnalyticsCollectionTest : public FrontendTest,
                                    public ::testing::WithParamInterface<CollectionCase> {};
 
@@ -202,6 +211,80 @@ INSTANTIATE_TEST_SUITE_P(
         CollectionCase{"turned on at run time",
                        {{"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(false)}}, true, true},
         CollectionCase{"deactivation is not undone at run time",
-                       {{"LUMO_ANALYTICS_COLLECTION_DEACTIVATED", Value(true)}}, true, false}));
+                       {{"LUMO_ANALYTICS_COLLECTION_DEACTIVATED", Value(true)}}, true, false}),
+    [](const ::testing::TestParamInfo<CollectionCase>& info) {
+      // "turned off at run time" -> "TurnedOffAtRunTime"
+      std::string name;
+      bool upper = true;
+      for (const char* c = info.param.what; *c; ++c) {
+        if (std::isalnum(static_cast<unsigned char>(*c))) {
+          name += upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(*c))) : *c;
+          upper = false;
+        } else {
+          upper = true;
+        }
+      }
+      return name;
+    });
+
+// An installations service that knows no installation at all: every request is answered with
+// the given status. Each case runs in a process of its own (the front end observes once).
+class LMOAnalyticsRefusingServiceTest : public FrontendTest,
+                                        public ::testing::WithParamInterface<int> {
+ protected:
+  void SetUp() override {
+    FrontendTest::SetUp();
+    service_ = std::make_unique<platform::testing::LoopbackServer>(home());
+    const int status = GetParam();
+    service_->server().Post(".*", [status](const httplib::Request&, httplib::Response& reply) {
+      reply.status = status;
+      reply.set_content(R"({"error":{"code":)" + std::to_string(status) + "}}", "application/json");
+    });
+    service_->start();
+    LMOInstallationsAPIService::setServiceBaseURL(service_->url(""));
+    LMOInstallationsAPIService::setTrustedCAFile(service_->certificateFile());
+  }
+  void TearDown() override {
+    FrontendTest::TearDown();
+    service_.reset();
+  }
+  std::unique_ptr<platform::testing::LoopbackServer> service_;
+};
+
+TEST_P(LMOAnalyticsRefusingServiceTest, ChangeNotificationsDoNotFeedAnEndlessRoundOfRequests) {
+  // A runaway round (ask, register, refused, start over, notify, ask again) makes dozens of
+  // requests within a fraction of a second; a bounded one stops after a handful.
+  constexpr std::size_t kRunaway = 40;
+  auto requests = [&] { return service_->arrived().size(); };
+  configureApp();
+  // The identifier is handed over even though the service refuses to register it.
+  ASSERT_TRUE(pumpUntil([] { return MSRIdentity::installationID().has_value(); }));
+  EXPECT_FALSE(pumpUntil([&] { return requests() >= kRunaway; }, 2)) << requests() << " requests";
+  EXPECT_GE(requests(), 1u);
+  EXPECT_LE(requests(), 4u);
+
+  // A change posted from elsewhere: the front end asks again, the installations try once more
+  // with a new installation, and the round ends there.
+  const std::size_t before = requests();
+  platform::NotificationCenter::defaultCenter().post(
+      "LMOInstallationIDDidChangeNotification", Value(),
+      {{"LMOInstallationIDDidChangeNotification", Value("__LMOAPP_DEFAULT")}});
+  EXPECT_FALSE(pumpUntil([&] { return requests() >= before + kRunaway; }, 2))
+      << requests() - before << " requests";
+  EXPECT_GE(requests() - before, 1u);
+  EXPECT_LE(requests() - before, 4u);
+
+  // The front end holds the identifier the installations hold now.
+  std::optional<std::string> current;
+  LMOInstallations::installations()->installationIDWithCompletion(
+      [&](const std::optional<std::string>& fid, const platform::ErrorPtr&) { current = fid; });
+  ASSERT_TRUE(pumpUntil([&] { return current.has_value(); }));
+  EXPECT_TRUE(pumpUntil([&] { return MSRIdentity::installationID() == current; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, LMOAnalyticsRefusingServiceTest, ::testing::Values(404, 401),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return "Status" + std::to_string(info.param);
+                         });
 
 }  // namespace
