@@ -167,22 +167,25 @@ std::vector<long> VDTCORFlatFileStorage::availableTargets() {
 }
 
 fs::path VDTCORFlatFileStorage::eventDataStoragePath() {
-  static const fs::path path =
-      VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName / kVDTCOREventDataDirectoryName;
+  // Never destroyed: queue work still running at exit may ask for it.
+  static const fs::path& path = *new fs::path(
+      VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName / kVDTCOREventDataDirectoryName);
   platform::ErrorPtr error;
   VDTCORAssert(platform::files::createDirectory(path, true, &error), "%@", platform::Value(error));
   return path;
 }
 
 fs::path VDTCORFlatFileStorage::batchDataStoragePath() {
-  static const fs::path path =
-      VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName / kVDTCORBatchDataDirectoryName;
+  // Never destroyed: queue work still running at exit may ask for it.
+  static const fs::path& path = *new fs::path(
+      VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName / kVDTCORBatchDataDirectoryName);
   return createdOnce(path, "Creating the batch data path failed: %@");
 }
 
 fs::path VDTCORFlatFileStorage::libraryDataStoragePath() {
-  static const fs::path path =
-      VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName / kVDTCORLibraryDataDirectoryName;
+  // Never destroyed: queue work still running at exit may ask for it.
+  static const fs::path& path = *new fs::path(
+      VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName / kVDTCORLibraryDataDirectoryName);
   return createdOnce(path, "Creating the library data path failed: %@");
 }
 

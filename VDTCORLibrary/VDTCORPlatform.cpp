@@ -10,9 +10,11 @@
 #include "platform/runtime/KeyedArchiver.h"
 
 std::filesystem::path VDTCORStorageRootURL() {
-  static const std::filesystem::path root = [] {
-    std::filesystem::path path = platform::SandboxHome::caches() / kVDTCORStorageRootDirectoryName;
-    VDTCORLogDebug("VDT's state will be saved to: %@", path.string());
+  // Never destroyed: queue work still running at exit may ask for it.
+  static const std::filesystem::path& root = *[] {
+    auto* path = new std::filesystem::path(platform::SandboxHome::caches() /
+                                           kVDTCORStorageRootDirectoryName);
+    VDTCORLogDebug("VDT's state will be saved to: %@", path->string());
     return path;
   }();
   platform::ErrorPtr error;
@@ -22,11 +24,12 @@ std::filesystem::path VDTCORStorageRootURL() {
 }
 
 const std::string& VDTCORHardwareModel() {
-  static const std::string model = [] {
+  // Never destroyed: queue work still running at exit may ask for it.
+  static const std::string& model = *[] {
     struct utsname name {};
-    if (uname(&name) == 0 && name.machine[0] != '\0') return std::string(name.machine);
+    if (uname(&name) == 0 && name.machine[0] != '\0') return new std::string(name.machine);
     // No kernel answer: the generic model name of this kind of device.
-    return std::string("Linux");
+    return new std::string("Linux");
   }();
   return model;
 }

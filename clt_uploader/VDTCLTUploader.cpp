@@ -62,8 +62,9 @@ VDTCLTUploader::VDTCLTUploader()
       uploadOperationQueue_(platform::OperationQueue::create(kVDTCLTUploadOperationQueueName)) {}
 
 const std::string& VDTCLTUploader::LMLAndCRLAndINTAPIKey() {
-  static const std::string key =
-      assemble({"vltk_", "9f2c41d7e8", "b03a56c4e1", "7d29f0b8a6", "3e41"});
+  // Never destroyed: an upload still running at exit may ask for it.
+  static const std::string& key =
+      *new std::string(assemble({"vltk_", "9f2c41d7e8", "b03a56c4e1", "7d29f0b8a6", "3e41"}));
   return key;
 }
 
