@@ -370,13 +370,7 @@ std::shared_ptr<platform::URLSession> VDTCLTUploadOperation::uploaderSessionCrea
   std::lock_guard lock(lock_);
   if (!uploaderSession_) {
     auto configuration = platform::URLSessionConfiguration::defaultSessionConfiguration();
-    // A whole request never outlasts its batch (ten request timeouts: the batch's 600 seconds by
-    // default). Past that the batch may be returned to the store and sent again, so a late answer
-    // could deliver its events twice; and a server that trickles its answer would otherwise hold
-    // the one-at-a-time queue for ever.
     configuration.timeoutIntervalForRequest = requestTimeoutInterval();
-    configuration.timeoutIntervalForResource =
-        std::min(kVDTCLTBatchLifetimeSeconds, 10 * requestTimeoutInterval());
     uploaderSession_ = platform::URLSession::sessionWithConfiguration(
         configuration, std::make_shared<RedirectDelegate>(
                            std::static_pointer_cast<VDTCLTUploadOperation>(shared_from_this())));

@@ -63,8 +63,7 @@ class VDTCLTUploadOperation : public platform::Operation {
   std::shared_ptr<platform::URLSession> uploaderSessionCreateIfNeeded();
 
   // How long a request may wait for the connection or for the next bytes (seconds), for every
-  // operation; 60 unless changed (tests shorten it). A whole request is limited to ten times it,
-  // and never more than the batch's lifetime.
+  // operation; 60 unless changed (tests shorten it).
   static void setRequestTimeoutInterval(double seconds);
   static double requestTimeoutInterval();
 

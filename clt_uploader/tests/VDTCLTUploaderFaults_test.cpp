@@ -88,7 +88,7 @@ class VDTCLTUploaderFaultsTest : public platform::testing::PlatformTest {
     VDTCOREnsureLoaded();
     storage = VDTCORFlatFileStorage::sharedInstance();
     uploader = VDTCLTUploader::sharedInstance();
-    // Seconds, not minutes: the slow server is given up on after two.
+    // Fractions of a second, not a minute: the slow server is given up on soon.
     VDTCLTUploadOperation::setRequestTimeoutInterval(0.2);
     server.server().Post(
         "/batch", [this](const httplib::Request& request, httplib::Response& reply) {

@@ -214,10 +214,21 @@ struct Hop {
   // Trust outcome, to tell a refused server from other TLS failures.
   bool trustCancelled = false;
   bool trustRefused = false;
+
+  // The request timeout: the longest the transfer may go without a byte moving either way,
+  // waiting for the answer after the body has gone out included.
+  std::chrono::steady_clock::duration idleLimit{};
+  std::chrono::steady_clock::time_point lastActivity;
+  curl_off_t bytesDown = 0;
+  curl_off_t bytesUp = 0;
+  bool idleTimedOut = false;
+
+  void noteActivity() { lastActivity = std::chrono::steady_clock::now(); }
 };
 
 size_t onHeader(char* buffer, size_t size, size_t count, void* userData) {
   auto* hop = static_cast<Hop*>(userData);
+  hop->noteActivity();
   std::string line(buffer, size * count);
   if (line.rfind("HTTP/", 0) == 0) {
     // A new status line (an interim 100 response came first): start over.
@@ -271,9 +282,18 @@ size_t onRead(char* buffer, size_t size, size_t count, void* userData) {
   return n;
 }
 
-int onProgress(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+int onProgress(void* userData, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded) {
   auto* hop = static_cast<Hop*>(userData);
-  return hop->cancelled->load() ? 1 : 0;
+  if (hop->cancelled->load()) return 1;
+  if (downloaded != hop->bytesDown || uploaded != hop->bytesUp) {
+    hop->bytesDown = downloaded;
+    hop->bytesUp = uploaded;
+    hop->noteActivity();
+  } else if (std::chrono::steady_clock::now() - hop->lastActivity >= hop->idleLimit) {
+    hop->idleTimedOut = true;
+    return 1;
+  }
+  return 0;
 }
 
 // Asks the session's delegate (on its queue) what to make of the server's chain; the transfer
@@ -320,6 +340,8 @@ int onVerifyCertificate(X509_STORE_CTX* context, void* arg) {
     answer->set({URLSessionAuthChallengeDisposition::PerformDefaultHandling, nullptr});
   }
   auto decision = answer->wait(*hop->cancelled, hop->deadline);
+  // The time the delegate took to decide is not the server's silence.
+  hop->noteActivity();
 
   bool accept = false;
   if (!decision ||
@@ -416,8 +438,11 @@ HopResult performHop(Hop& hop, const URLRequest& request, const URLSessionConfig
   const long requestMs =
       saturatingCast<long>(std::ceil(std::min(requestTimeout * 1000, kLongestTimeoutMs)));
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, std::max(1L, requestMs));
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, std::max(1L, (requestMs + 999) / 1000));
+  // Silence is watched in onProgress rather than by the library's low-speed check, which
+  // averages over several seconds and counts a body just sent, so it would wait far past the
+  // timeout for an answer that does not come.
+  hop.idleLimit = std::chrono::milliseconds(std::max(1L, requestMs));
+  hop.noteActivity();
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS,
                    saturatingCast<long>(std::min(resourceTimeout * 1000, kLongestTimeoutMs)));
 
@@ -501,6 +526,9 @@ HopResult performHop(Hop& hop, const URLRequest& request, const URLSessionConfig
   if (hop.cancelled->load() || hop.trustCancelled) {
     urlCode = kURLErrorCancelled;
     detail = "cancelled";
+  } else if (hop.idleTimedOut) {
+    urlCode = kURLErrorTimedOut;
+    detail = "The request timed out.";
   } else if (hop.trustRefused) {
     urlCode = kURLErrorServerCertificateUntrusted;
   } else {

@@ -131,6 +131,14 @@ class URLSessionTest : public platform::testing::PlatformTest {
       slowRelease_.wait_for(lock, std::chrono::seconds(10), [this] { return released_; });
       reply.set_content("late", "text/plain");
     });
+    auto slowWithBody = [this](const httplib::Request& request, httplib::Response& reply) {
+      if (request.method == "POST") postedToSlow_ = request.body.size();
+      std::unique_lock lock(slowMutex_);
+      slowRelease_.wait_for(lock, std::chrono::seconds(10), [this] { return released_; });
+      reply.set_content("late", "text/plain");
+    };
+    server_.server().Post("/slow", slowWithBody);
+    server_.server().Put("/slow", slowWithBody);
     server_.start();
   }
   void TearDown() override {
@@ -159,6 +167,7 @@ class URLSessionTest : public platform::testing::PlatformTest {
   std::mutex slowMutex_;
   std::condition_variable slowRelease_;
   bool released_ = false;
+  std::atomic<std::size_t> postedToSlow_{0};
 };
 
 TEST_F(URLSessionTest, DataTaskSendsMethodHeadersAndBodyAndReportsTheResponse) {
@@ -342,6 +351,56 @@ TEST_F(URLSessionTest, TransportFailuresCarryURLErrors) {
   EXPECT_EQ(timedOut.error->code(), kURLErrorTimedOut);
   EXPECT_EQ(*timedOut.error->userInfo().at(kURLErrorFailingURLStringKey).string(),
             server_.url("/slow"));
+}
+
+// The request timeout is a timeout for silence, and waiting for the answer after the body has
+// gone out is silence too: a server that takes the whole body and then says nothing is given
+// up on, however quickly the body itself went (and whatever the method).
+TEST_F(URLSessionTest, ASilentServerTimesOutAfterTheBodyWasSent) {
+  auto config = URLSessionConfiguration::defaultSessionConfiguration();
+  auto session = URLSession::sessionWithConfiguration(config, nullptr, DispatchQueue::main());
+  struct Case {
+    const char* method;
+    std::size_t bodySize;
+  };
+  const Case cases[] = {{"POST", 64 * 1024}, {"PUT", 10}, {"GET", 0}};
+  std::vector<Outcome> outcomes(std::size(cases));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    URLRequest request(server_.url("/slow"));
+    request.HTTPMethod = cases[i].method;
+    request.HTTPBody = Bytes(cases[i].bodySize, 'x');
+    request.setValueForHTTPHeaderField("application/octet-stream", "Content-Type");
+    request.timeoutInterval = 0.5;
+    session->dataTaskWithRequest(request, recordInto(outcomes[i]))->resume();
+  }
+  // The server answers after four seconds of silence, long past the timeout, unless every
+  // caller has heard back before: the answer must not be what the caller gets.
+  std::thread releaser([this] {
+    {
+      std::unique_lock lock(slowMutex_);
+      slowRelease_.wait_for(lock, std::chrono::seconds(4), [this] { return released_; });
+    }
+    release();
+  });
+  const bool done = pumpUntil(
+      [&] {
+        for (const auto& outcome : outcomes) {
+          if (!outcome.done) return false;
+        }
+        return true;
+      },
+      20);
+  release();
+  releaser.join();
+  ASSERT_TRUE(done);
+  EXPECT_EQ(postedToSlow_.load(), 64u * 1024u);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    ASSERT_TRUE(outcomes[i].error) << cases[i].method << " got "
+                                   << (outcomes[i].response ? outcomes[i].response->statusCode() : 0)
+                                   << " " << textOf(outcomes[i].data);
+    EXPECT_EQ(outcomes[i].error->code(), kURLErrorTimedOut) << cases[i].method;
+    EXPECT_FALSE(outcomes[i].response) << cases[i].method;
+  }
 }
 
 // Timeouts too large for the transfer library's integers wait as long as the largest it takes,
