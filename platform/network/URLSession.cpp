@@ -26,6 +26,9 @@ namespace platform {
 namespace {
 // The longest timeout handed to the transfer library, in milliseconds.
 constexpr double kLongestTimeoutMs = 2.0e9;
+// The most a response body kept in memory may hold, after the transfer has undone its content
+// encoding: a few kilobytes of compressed answer must not be able to take all memory.
+constexpr std::size_t kLongestBodyInMemory = 64u << 20;
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -210,6 +213,7 @@ struct Hop {
   Bytes data;
   std::FILE* downloadFile = nullptr;
   bool writeFailed = false;
+  bool bodyTooLong = false;
 
   // Trust outcome, to tell a refused server from other TLS failures.
   bool trustCancelled = false;
@@ -261,6 +265,10 @@ size_t onBody(char* buffer, size_t size, size_t count, void* userData) {
       return 0;
     }
     return bytes;
+  }
+  if (bytes > kLongestBodyInMemory - hop->data.size()) {
+    hop->bodyTooLong = true;
+    return 0;
   }
   hop->data.insert(hop->data.end(), buffer, buffer + bytes);
   return bytes;
@@ -526,6 +534,9 @@ HopResult performHop(Hop& hop, const URLRequest& request, const URLSessionConfig
   if (hop.cancelled->load() || hop.trustCancelled) {
     urlCode = kURLErrorCancelled;
     detail = "cancelled";
+  } else if (hop.bodyTooLong) {
+    urlCode = kURLErrorDataLengthExceedsMaximum;
+    detail = "The response is longer than the most a data task keeps in memory.";
   } else if (hop.idleTimedOut) {
     urlCode = kURLErrorTimedOut;
     detail = "The request timed out.";

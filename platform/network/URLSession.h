@@ -40,6 +40,7 @@ inline constexpr long kURLErrorNetworkConnectionLost = -1005;
 inline constexpr long kURLErrorHTTPTooManyRedirects = -1007;
 inline constexpr long kURLErrorBadServerResponse = -1011;
 inline constexpr long kURLErrorFileDoesNotExist = -1100;
+inline constexpr long kURLErrorDataLengthExceedsMaximum = -1103;
 inline constexpr long kURLErrorSecureConnectionFailed = -1200;
 inline constexpr long kURLErrorServerCertificateUntrusted = -1202;
 inline constexpr long kURLErrorCannotWriteToFile = -3003;

@@ -1,6 +1,7 @@
 #include "platform/network/URLSession.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <atomic>
 #include <chrono>
@@ -93,6 +94,33 @@ struct Outcome {
   ErrorPtr error;
 };
 
+// A gzip stream of `size` zero bytes: a few tens of kilobytes on the wire.
+std::string gzippedZeros(std::size_t size) {
+  z_stream stream{};
+  EXPECT_EQ(deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY),
+            Z_OK);
+  std::string out;
+  const std::vector<unsigned char> zeros(1 << 20, 0);
+  std::vector<unsigned char> chunk(1 << 16);
+  std::size_t left = size;
+  int flush = Z_NO_FLUSH;
+  do {
+    const std::size_t part = std::min(left, zeros.size());
+    left -= part;
+    flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
+    stream.next_in = const_cast<unsigned char*>(zeros.data());
+    stream.avail_in = static_cast<uInt>(part);
+    do {
+      stream.next_out = chunk.data();
+      stream.avail_out = static_cast<uInt>(chunk.size());
+      deflate(&stream, flush);
+      out.append(reinterpret_cast<const char*>(chunk.data()), chunk.size() - stream.avail_out);
+    } while (stream.avail_out == 0);
+  } while (flush != Z_FINISH);
+  deflateEnd(&stream);
+  return out;
+}
+
 class URLSessionTest : public platform::testing::PlatformTest {
  protected:
   void SetUp() override {
@@ -138,6 +166,12 @@ class URLSessionTest : public platform::testing::PlatformTest {
       reply.set_content("late", "text/plain");
     };
     server_.server().Post("/slow", slowWithBody);
+    // Compressed answers of 64 MiB ("full") and one byte more.
+    server_.server().Get("/bomb", [](const httplib::Request& request, httplib::Response& reply) {
+      reply.set_header("Content-Encoding", "gzip");
+      reply.set_content(gzippedZeros(request.has_param("full") ? 64u << 20 : (64u << 20) + 1),
+                        "application/octet-stream");
+    });
     server_.server().Put("/slow", slowWithBody);
     server_.start();
   }
@@ -401,6 +435,27 @@ TEST_F(URLSessionTest, ASilentServerTimesOutAfterTheBodyWasSent) {
     EXPECT_EQ(outcomes[i].error->code(), kURLErrorTimedOut) << cases[i].method;
     EXPECT_FALSE(outcomes[i].response) << cases[i].method;
   }
+}
+
+// A response body the transfer inflates is held to a ceiling of 64 MiB: a small compressed
+// answer cannot make the task take all memory. Up to the ceiling it arrives whole.
+TEST_F(URLSessionTest, AnInflatedResponseBodyStopsAtItsCeiling) {
+  constexpr std::size_t kCeiling = 64u << 20;
+  ASSERT_LT(gzippedZeros(kCeiling + 1).size(), 100u * 1024u);
+  auto session = URLSession::sessionWithConfiguration(
+      URLSessionConfiguration::defaultSessionConfiguration(), nullptr, DispatchQueue::main());
+  Outcome full, bomb;
+  session->dataTaskWithRequest(URLRequest(server_.url("/bomb?full=1")), recordInto(full))
+      ->resume();
+  ASSERT_TRUE(pumpUntil([&] { return full.done; }, 60));
+  ASSERT_FALSE(full.error) << full.error->localizedDescription();
+  EXPECT_EQ(full.data.size(), kCeiling);
+  full.data = Bytes();
+  session->dataTaskWithRequest(URLRequest(server_.url("/bomb")), recordInto(bomb))->resume();
+  ASSERT_TRUE(pumpUntil([&] { return bomb.done; }, 60));
+  ASSERT_TRUE(bomb.error) << "got " << bomb.data.size() << " bytes";
+  EXPECT_EQ(bomb.error->code(), kURLErrorDataLengthExceedsMaximum);
+  EXPECT_TRUE(bomb.data.empty());
 }
 
 // Timeouts too large for the transfer library's integers wait as long as the largest it takes,
