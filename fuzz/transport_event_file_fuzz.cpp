@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "VDTCORLibrary/VDTCORClock.h"
 #include "VDTCORLibrary/VDTCORConstants.h"
 #include "VDTCORLibrary/VDTCOREvent.h"
 #include "VDTCORLibrary/VDTCORFlatFileStorage.h"
@@ -25,6 +26,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto event =
       VDTCORUnarchiveObject(kVDTCOREventClassName, {}, file, &error).objectAs<VDTCOREvent>();
   if (!event) return 0;
+  if (const auto& clock = event->clockSnapshot()) {
+    // Pacing compares stored snapshots with fresh ones of the same boot.
+    VDTCORClock sameBoot(0, 0, clock->kernelBootTimeNanoseconds(), 0);
+    clock->isAfter(sameBoot);
+    sameBoot.isAfter(*clock);
+  }
   VDTCLTSupport::needsNetworkConnectionInfoPopulated(*event);
   VDTCLTSupport::networkConnectionInfoData(*event);
   VDTCLTSupport::eventCode(*event);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -140,6 +141,15 @@ void transportEventFiles() {
   write("transport_event_file_fuzz", "event", path.filename().string() + "\n" + text(stored));
   write("transport_event_file_fuzz", "event-payload",
         path.filename().string() + "\n" + text(Bytes(stored.begin() + 16, stored.end())));
+  // Once overflowed while comparing: the largest time-zone offset.
+  auto farZone = VDTCOREvent::initWithMappingID("1234", 1001);
+  farZone->setDataObject(std::make_shared<Payload>());
+  farZone->setClockSnapshot(
+      std::make_shared<VDTCORClock>(1, std::numeric_limits<std::int64_t>::max(), 5, 5));
+  std::ofstream(gRoot / "transport_event_file_fuzz" / "regression-clock-offset-largest",
+                std::ios::binary)
+      << "1001-x-0-0-1234\n"
+      << text(archive(Value(farZone)));
   auto bare = VDTCOREvent::initWithMappingID("77", 1002);
   bare->setDataObject(std::make_shared<Payload>());
   write("transport_event_file_fuzz", "bare-event", "1002-x-0-0-77\n" + text(archive(Value(bare))));
