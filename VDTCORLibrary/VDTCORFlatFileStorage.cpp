@@ -1,5 +1,6 @@
 #include "VDTCORLibrary/VDTCORFlatFileStorage.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cinttypes>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "VDTCORLibrary/VDTCORRegistrar.h"
 #include "platform/base/Files.h"
 #include "platform/base/Format.h"
+#include "platform/base/Saturating.h"
 #include "platform/base/Strings.h"
 #include "platform/dispatch/Clock.h"
 
@@ -44,6 +46,13 @@ std::vector<std::string> split(const std::string& text, char separator) {
 
 // The leading decimal integer after optional spaces and sign, 0 when there is none.
 long long integerValue(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
+
+// An expiry as a name holds it: whole seconds from 0 up to the largest that reads back as the
+// same signed number, so a far date never wraps round into the past; no number at all is 0.
+unsigned long long nameSeconds(double date) {
+  return static_cast<unsigned long long>(
+      std::max<std::int64_t>(0, platform::saturatingCast<std::int64_t>(date)));
+}
 
 constexpr std::uint32_t kBatchIDMask = 0x7FFFFFFFu;
 
@@ -191,7 +200,7 @@ fs::path VDTCORFlatFileStorage::libraryDataStoragePath() {
 
 fs::path VDTCORFlatFileStorage::pathForTarget(long target, const std::string& eventID, long qosTier,
                                               double expirationDate, const std::string& mappingID) {
-  auto seconds = static_cast<unsigned long long>(expirationDate < 0 ? 0 : expirationDate);
+  auto seconds = nameSeconds(expirationDate);
   // The ID and the tier are escaped like the mapping ID: a hexadecimal ID and a tier of 0 or more
   // read the same either way, while "..", "/" or a "-" of their own could otherwise move the file
   // out of the store or make its name unreadable.
@@ -203,13 +212,19 @@ fs::path VDTCORFlatFileStorage::pathForTarget(long target, const std::string& ev
 
 fs::path VDTCORFlatFileStorage::batchPathForTarget(long target, long batchID,
                                                    double expirationDate) {
-  auto seconds = static_cast<unsigned long long>(expirationDate < 0 ? 0 : expirationDate);
+  auto seconds = nameSeconds(expirationDate);
   return batchDataStoragePath() / platform::format("%ld-%ld-%llu", target, batchID, seconds);
 }
 
 std::optional<platform::Value::Dictionary> VDTCORFlatFileStorage::eventComponentsFromFilename(
     const std::string& fileName) {
   auto parts = split(fileName, '-');
+  // Older builds wrote a negative tier as it stands ("ID--2-1700000000-137"); today's names never
+  // have an empty second part, so such a name is read with its tier.
+  if (parts.size() >= 5 && !parts[0].empty() && parts[1].empty() && !parts[2].empty()) {
+    parts[2] = "-" + parts[2];
+    parts.erase(parts.begin() + 1);
+  }
   if (parts.size() < 4) {
     VDTCORLogDebug("The event filename could not be split: %@", fileName);
     return std::nullopt;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <limits>
 
 #include "VDTCORLibrary/VDTCORConstants.h"
 #include "VDTCORLibrary/VDTCORPlatform.h"
@@ -413,6 +414,62 @@ TEST_F(VDTCORFlatFileStorageTest, EventIDsAndTiersNeverLeaveOrConfuseTheStore) {
   EXPECT_FALSE(ok);
   EXPECT_TRUE(error);
   EXPECT_EQ(namesIn(VDTCORFlatFileStorage::eventDataStoragePath() / "1001").size(), left - 1);
+}
+
+// An expiry past what a name can hold (or no number at all) neither wraps into the past nor
+// stops the event from being stored; a far one keeps it through every expiry check.
+TEST_F(VDTCORFlatFileStorageTest, ExpiriesPastTheRangeOfANameStayFar) {
+  const fs::path dir = VDTCORFlatFileStorage::eventDataStoragePath() / "1001";
+  const double farOnes[] = {1e300, std::numeric_limits<double>::infinity(), 1e19, 9.3e18};
+  for (double expiry : farOnes) {
+    auto event = makeEvent(3);
+    event->setExpirationDate(expiry);
+    auto [ok, error] = store(event);
+    ASSERT_TRUE(ok) << expiry;
+  }
+  auto odd = makeEvent(3);
+  odd->setExpirationDate(std::numeric_limits<double>::quiet_NaN());
+  ASSERT_TRUE(store(odd).first);
+  EXPECT_EQ(namesIn(dir).size(), std::size(farOnes) + 1);
+
+  clock().advance(30 * 24 * 3600.0);
+  storage->checkForExpirations();
+  drain();
+  // Whatever has no expiry to speak of counts as expired; the far ones all stay, batchable.
+  EXPECT_EQ(namesIn(dir).size(), std::size(farOnes));
+  auto [id, events] =
+      batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001), clock().now() + 600);
+  EXPECT_EQ(events.size(), std::size(farOnes));
+}
+
+// Names an older build gave to events of a negative tier ("ID--2-<expiry>-<mapping>") are read
+// back: such events are selected by their tier and expire like any other.
+TEST_F(VDTCORFlatFileStorageTest, OlderNamesWithANegativeTierAreReadBack) {
+  const fs::path dir = VDTCORFlatFileStorage::eventDataStoragePath() / "1001";
+  platform::files::createDirectory(dir, true);
+  const auto archive = *VDTCORArchiveObject(platform::Value(makeEvent(-2)), fs::path(), nullptr);
+  const auto now = static_cast<long long>(clock().now());
+  const std::string lasting =
+      "0123456789abcdef0123456789abcdef--2-" + std::to_string(now + 3600) + "-137";
+  const std::string expired =
+      "fedcba9876543210fedcba9876543210--2-" + std::to_string(now - 10) + "-13-7";
+  for (const std::string& name : {lasting, expired}) {
+    ASSERT_TRUE(platform::files::writeAtomically(dir / name, archive));
+  }
+  auto components = VDTCORFlatFileStorage::eventComponentsFromFilename(expired);
+  ASSERT_TRUE(components);
+  EXPECT_EQ(components->at(kVDTCOREventComponentsQoSTierKey).int64Value(), -2);
+  EXPECT_EQ(*components->at(kVDTCOREventComponentsEventIDKey).string(),
+            "fedcba9876543210fedcba9876543210");
+  EXPECT_EQ(*components->at(kVDTCOREventComponentsMappingIDKey).string(), "13-7");
+
+  storage->checkForExpirations();
+  drain();
+  EXPECT_EQ(namesIn(dir), std::vector<std::string>{lasting});
+  auto [id, events] = batch(std::make_shared<VDTCORStorageEventSelector>(
+                                1001, std::nullopt, std::nullopt, std::set<long>{-2}),
+                            clock().now() + 600);
+  EXPECT_EQ(events.size(), 1u);
 }
 
 TEST_F(VDTCORFlatFileStorageTest, LibraryKeysStayInsideTheLibraryFolder) {

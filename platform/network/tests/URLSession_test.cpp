@@ -97,8 +97,7 @@ struct Outcome {
 // A gzip stream of `size` zero bytes: a few tens of kilobytes on the wire.
 std::string gzippedZeros(std::size_t size) {
   z_stream stream{};
-  EXPECT_EQ(deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY),
-            Z_OK);
+  EXPECT_EQ(deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY), Z_OK);
   std::string out;
   const std::vector<unsigned char> zeros(1 << 20, 0);
   std::vector<unsigned char> chunk(1 << 16);
@@ -429,9 +428,10 @@ TEST_F(URLSessionTest, ASilentServerTimesOutAfterTheBodyWasSent) {
   ASSERT_TRUE(done);
   EXPECT_EQ(postedToSlow_.load(), 64u * 1024u);
   for (std::size_t i = 0; i < std::size(cases); ++i) {
-    ASSERT_TRUE(outcomes[i].error) << cases[i].method << " got "
-                                   << (outcomes[i].response ? outcomes[i].response->statusCode() : 0)
-                                   << " " << textOf(outcomes[i].data);
+    ASSERT_TRUE(outcomes[i].error)
+        << cases[i].method << " got "
+        << (outcomes[i].response ? outcomes[i].response->statusCode() : 0) << " "
+        << textOf(outcomes[i].data);
     EXPECT_EQ(outcomes[i].error->code(), kURLErrorTimedOut) << cases[i].method;
     EXPECT_FALSE(outcomes[i].response) << cases[i].method;
   }
@@ -445,8 +445,7 @@ TEST_F(URLSessionTest, AnInflatedResponseBodyStopsAtItsCeiling) {
   auto session = URLSession::sessionWithConfiguration(
       URLSessionConfiguration::defaultSessionConfiguration(), nullptr, DispatchQueue::main());
   Outcome full, bomb;
-  session->dataTaskWithRequest(URLRequest(server_.url("/bomb?full=1")), recordInto(full))
-      ->resume();
+  session->dataTaskWithRequest(URLRequest(server_.url("/bomb?full=1")), recordInto(full))->resume();
   ASSERT_TRUE(pumpUntil([&] { return full.done; }, 60));
   ASSERT_FALSE(full.error) << full.error->localizedDescription();
   EXPECT_EQ(full.data.size(), kCeiling);
@@ -486,8 +485,8 @@ TEST_F(URLSessionTest, HugeTimeoutsDoNotWrapIntoShortOnes) {
   releaser.join();
   ASSERT_TRUE(done);
   for (std::size_t i = 0; i < std::size(timeouts); ++i) {
-    EXPECT_FALSE(outcomes[i].error) << timeouts[i] << ": "
-                                    << outcomes[i].error->localizedDescription();
+    EXPECT_FALSE(outcomes[i].error)
+        << timeouts[i] << ": " << outcomes[i].error->localizedDescription();
     EXPECT_EQ(textOf(outcomes[i].data), "late") << timeouts[i];
   }
 }
