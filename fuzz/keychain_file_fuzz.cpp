@@ -17,6 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    // A file that could not be written (a full disk) says nothing about the keychain.
+    if (!file) return 0;
   }
   auto& keychain = platform::Keychain::shared();
   using platform::Value;
