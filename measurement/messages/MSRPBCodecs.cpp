@@ -35,10 +35,15 @@ int slotForTag(const MSRPBMessageType& type, std::uint32_t tag) {
 }
 
 const MSRPBMessageType* typeForDescriptor(const pb_msgdesc_t* descriptor) {
-  for (const MSRPBMessageType* type : MSRPBAllMessageTypes()) {
-    if (type->descriptor == descriptor) return type;
-  }
-  return nullptr;
+  static const auto* const byDescriptor = [] {
+    auto* table = new std::unordered_map<const pb_msgdesc_t*, const MSRPBMessageType*>();
+    for (const MSRPBMessageType* type : MSRPBAllMessageTypes()) {
+      table->emplace(type->descriptor, type);
+    }
+    return table;
+  }();
+  const auto found = byDescriptor->find(descriptor);
+  return found == byDescriptor->end() ? nullptr : found->second;
 }
 
 const char* elementName(const pb_field_t* field) {

@@ -3,14 +3,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "measurement/messages/MSRPBConstants.h"
 
 namespace {
 
 // A zero-length allocation must still give a block: a present empty string has non-null bytes.
+// One zero byte follows the bytes, as after those MSRPBSetString stores.
 std::uint8_t* allocateBytes(std::size_t length) {
-  return static_cast<std::uint8_t*>(std::calloc(length == 0 ? 1 : length, 1));
+  return static_cast<std::uint8_t*>(std::calloc(length + 1, 1));
 }
 
 template <class T>
@@ -198,19 +200,23 @@ std::int32_t MSRPBEncodeToBuffer(const pb_msgdesc_t* descriptor, const void* str
                                  std::uint8_t** output) {
   if (output == nullptr) return -1;
   *output = nullptr;
-  pb_ostream_t sizing = PB_OSTREAM_SIZING;
-  // A failure here shows again in the real pass, which decides.
-  pb_encode(&sizing, descriptor, structure);
-  if (sizing.bytes_written > 0x7fffffff) return -1;
-  std::uint8_t* buffer = allocateBytes(sizing.bytes_written);
+  // One pass into a growing buffer: sizing first and writing after would walk the whole tree,
+  // and run every field callback, twice.
+  std::vector<std::uint8_t> bytes;
+  pb_ostream_t stream{};
+  stream.callback = [](pb_ostream_t* out, const pb_byte_t* data, std::size_t count) {
+    auto* written = static_cast<std::vector<std::uint8_t>*>(out->state);
+    written->insert(written->end(), data, data + count);
+    return true;
+  };
+  stream.state = &bytes;
+  stream.max_size = 0x7fffffff;
+  if (!pb_encode(&stream, descriptor, structure)) return -1;
+  std::uint8_t* buffer = allocateBytes(bytes.size());
   if (buffer == nullptr) return -1;
-  pb_ostream_t stream = pb_ostream_from_buffer(buffer, sizing.bytes_written);
-  if (!pb_encode(&stream, descriptor, structure)) {
-    std::free(buffer);
-    return -1;
-  }
+  if (!bytes.empty()) std::memcpy(buffer, bytes.data(), bytes.size());
   *output = buffer;
-  return static_cast<std::int32_t>(stream.bytes_written);
+  return static_cast<std::int32_t>(bytes.size());
 }
 
 bool MSRPBCopyStringToHolder(const platform::Value& string, MSRPBStringField* holder) {

@@ -36,10 +36,14 @@ bool MSRPBMessage::setUpWithMessageInfo(const MessageInfo* messageInfo) {
 bool MSRPBMessage::setUpWithBytes(const std::uint8_t* bytes, std::size_t length) {
   auto* decoded = static_cast<MessageInfo*>(std::calloc(1, sizeof(MessageInfo)));
   if (decoded == nullptr) return false;
-  bool ok = codec_.init(decoded) && codec_.decode(bytes, length, decoded) &&
-            setUpWithMessageInfo(decoded);
-  codec_.deallocate(decoded);
-  return ok;
+  if (!codec_.init(decoded) || !codec_.decode(bytes, length, decoded)) {
+    codec_.deallocate(decoded);
+    return false;
+  }
+  // The decoded tree is complete and of this class: it is kept as it is rather than copied.
+  if (messageInfo_ != nullptr) codec_.deallocate(messageInfo_);
+  messageInfo_ = decoded;
+  return true;
 }
 
 std::optional<platform::Bytes> MSRPBMessage::protoBuffer() const {

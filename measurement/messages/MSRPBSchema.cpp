@@ -3,6 +3,7 @@
 #include "measurement/messages/MSRPBSchema.h"
 
 #include <array>
+#include <unordered_map>
 
 #include "measurement.pb.h"
 
@@ -511,8 +512,12 @@ const std::vector<const MSRPBMessageType*>& MSRPBAllMessageTypes() {
 }
 
 const MSRPBMessageType* MSRPBMessageTypeNamed(std::string_view name) {
-  for (const MSRPBMessageType* type : MSRPBAllMessageTypes()) {
-    if (name == type->name) return type;
-  }
-  return nullptr;
+  // Asked for on every checked field access, so looked up by hash rather than by a walk.
+  static const auto* const byName = [] {
+    auto* table = new std::unordered_map<std::string_view, const MSRPBMessageType*>();
+    for (const MSRPBMessageType* type : MSRPBAllMessageTypes()) table->emplace(type->name, type);
+    return table;
+  }();
+  const auto found = byName->find(name);
+  return found == byName->end() ? nullptr : found->second;
 }
