@@ -88,7 +88,7 @@ void MSRAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEv
   if (!validName) return;
 
   Facade& f = facade();
-  // Stamping and queueing happen together, so the operations keep the order of their stamps.
+  // Stamping and queueing happen together, so the operations keep the order they were stamped in.
   // The block only reads the clock and queues; it never waits for the engine.
   f.timestampQueue->sync([&] {
     const double timestamp = platform::Clock::current().now();
