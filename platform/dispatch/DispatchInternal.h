@@ -177,6 +177,8 @@ class SerialQueue final : public QueueBase {
 
   // Runs queued blocks until empty (or a fair share is used up), on the target's context.
   void drain();
+  // The drain running on a thread (see async).
+  struct DrainContext;
 
  private:
   struct SyncWaiter {
@@ -192,6 +194,10 @@ class SerialQueue final : public QueueBase {
 
   mutable std::mutex mutex_;
   std::deque<Item> items_;
+  // True while items_ holds anything (written under mutex_). A block that this queue's own
+  // drain submits joins the running batch directly, without the lock, only while it is false:
+  // then nothing queued earlier can be overtaken.
+  std::atomic<bool> queued_{false};
   bool active_ = false;  // a drain is pending or running, or a sync caller owns the queue
   std::shared_ptr<QueueBase> target_;  // null: the default global queue
 };

@@ -141,10 +141,31 @@ std::shared_ptr<QueueBase> SerialQueue::targetQueue() const {
   return globalQueue(QualityOfService::Default);
 }
 
+// The drain running on this thread, if any: its queue, its batch and what is left of its budget.
+struct SerialQueue::DrainContext {
+  SerialQueue* queue;
+  std::deque<Item>* batch;
+  const int* budget;
+  DrainContext* outer;
+};
+
+namespace {
+thread_local SerialQueue::DrainContext* tDrain = nullptr;
+}  // namespace
+
 void SerialQueue::async(Block block) {
+  // A block submitting more work to its own queue (a promise chain does, once per link) adds it
+  // to the batch being run, after everything in it; the drain is running, so it needs no lock.
+  if (DrainContext* drain = tDrain; drain != nullptr && drain->queue == this &&
+                                    *drain->budget > 0 &&
+                                    !queued_.load(std::memory_order_acquire)) {
+    drain->batch->push_back(Item{std::move(block), nullptr});
+    return;
+  }
   {
     std::lock_guard lock(mutex_);
     items_.push_back(Item{std::move(block), nullptr});
+    queued_.store(true, std::memory_order_release);
     if (active_) return;
     active_ = true;
   }
@@ -165,6 +186,12 @@ void SerialQueue::drain() {
   // batch rather than once per block.
   std::deque<Item> batch;
   int budget = kDrainBudget;
+  DrainContext context{this, &batch, &budget, tDrain};
+  struct Scope {
+    DrainContext* context;
+    explicit Scope(DrainContext* c) : context(c) { tDrain = c; }
+    ~Scope() { tDrain = context->outer; }
+  } scope(&context);
   std::unique_lock lock(mutex_);
   for (;;) {
     if (items_.empty()) {
@@ -172,6 +199,7 @@ void SerialQueue::drain() {
       return;
     }
     batch.swap(items_);
+    queued_.store(false, std::memory_order_relaxed);
     lock.unlock();
     while (!batch.empty()) {
       Item& item = batch.front();
@@ -185,6 +213,7 @@ void SerialQueue::drain() {
           items_.push_front(std::move(batch.back()));
           batch.pop_back();
         }
+        if (!items_.empty()) queued_.store(true, std::memory_order_release);
         waiter->granted = true;
         waiter->cv.notify_one();
         return;
@@ -227,6 +256,7 @@ void SerialQueue::sync(Block block) {
     if (active_) {
       SyncWaiter waiter;
       items_.push_back(Item{nullptr, &waiter});
+      queued_.store(true, std::memory_order_release);
       BlockingScope blocking;
       waiter.cv.wait(lock, [&] { return waiter.granted; });
     } else {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -317,6 +318,43 @@ TEST(DispatchQueueTest, MixedSyncAndAsyncFromManyThreadsKeepEachThreadsOrder) {
     ASSERT_EQ(i, next[t]) << "thread " << t;
     ++next[t];
   }
+}
+
+TEST(DispatchQueueTest, BlocksAQueueGivesItselfRunAfterEverythingQueuedBeforeThem) {
+  auto queue = DispatchQueue::create("self");
+  std::mutex lock;
+  std::vector<std::string> order;
+  auto record = [&](std::string what) {
+    std::lock_guard<std::mutex> guard(lock);
+    order.push_back(std::move(what));
+  };
+  std::atomic<bool> outsideQueued{false};
+  std::atomic<bool> secondQueued{false};
+  queue->async([&] {
+    while (!secondQueued.load()) std::this_thread::yield();
+    record("first");
+    // Another thread queues a block, and only then does this block queue its own two.
+    std::thread([&] {
+      queue->async([&] { record("outside"); });
+      outsideQueued = true;
+    }).join();
+    ASSERT_TRUE(outsideQueued.load());
+    queue->async([&] {
+      record("own 1");
+      queue->async([&] { record("own 3"); });
+    });
+    queue->async([&] { record("own 2"); });
+  });
+  queue->async([&] { record("second"); });
+  secondQueued = true;
+  ASSERT_TRUE(pump([&] {
+    std::lock_guard<std::mutex> guard(lock);
+    return order.size() == 6;
+  }));
+  queue->sync([] {});
+  std::lock_guard<std::mutex> guard(lock);
+  EXPECT_EQ(order,
+            (std::vector<std::string>{"first", "second", "outside", "own 1", "own 2", "own 3"}));
 }
 
 TEST(DispatchQueueTest, OnceRunsTheBlockOnceAcrossThreads) {
