@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 
 #include "measurement/messages/MSRPBConstants.h"
 #include "measurement/messages/MSRPBFieldRuntime.h"
@@ -37,9 +38,22 @@ MessageInfo* initialisedInfo(const NANOMessagePtr& message) {
 
 std::string nameOf(const MessageInfo* info) { return info->name ? info->name : "(null)"; }
 
+// The schema entry of a message. Every message made here points at its type's own name, so the
+// name's address finds it without reading the text; any other name is looked up by its text.
+const MSRPBMessageType* typeOf(const MessageInfo* info) {
+  if (info->name == nullptr) return nullptr;
+  static const auto* const byNameAddress = [] {
+    auto* table = new std::unordered_map<const char*, const MSRPBMessageType*>();
+    for (const MSRPBMessageType* type : MSRPBAllMessageTypes()) table->emplace(type->name, type);
+    return table;
+  }();
+  const auto found = byNameAddress->find(info->name);
+  return found != byNameAddress->end() ? found->second : MSRPBMessageTypeNamed(info->name);
+}
+
 // A slot outside the message would read past its slot array.
 bool indexInRange(const MessageInfo* info, std::int32_t index) {
-  const MSRPBMessageType* type = info->name ? MSRPBMessageTypeNamed(info->name) : nullptr;
+  const MSRPBMessageType* type = typeOf(info);
   if (index >= 0 && type != nullptr && static_cast<std::uint32_t>(index) < type->fieldCount) {
     return true;
   }
@@ -102,7 +116,7 @@ platform::Value stringFrom(const MSRPBStringField* field) {
 
 // The kind of message a slot is declared to hold, from the schema.
 const MSRPBMessageType* declaredMessageType(const MessageInfo* info, std::int32_t index) {
-  const MSRPBMessageType* type = MSRPBMessageTypeNamed(info->name);
+  const MSRPBMessageType* type = typeOf(info);
   return type ? type->fields[index].messageType : nullptr;
 }
 

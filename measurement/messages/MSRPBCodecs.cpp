@@ -112,6 +112,24 @@ bool setDecoders(const MSRPBMessageType& type, MessageInfo* message, void* struc
   return true;
 }
 
+// Whether the first pass counted any repeated element anywhere in the tree; without one the
+// second pass would only read the same values again.
+bool anyElementCounted(const MSRPBMessageType& type, const MessageInfo* message) {
+  for (std::uint32_t i = 0; i < type.fieldCount; ++i) {
+    const MSRPBFieldInfo& fieldInfo = type.fields[i];
+    const void* content = message->fields[i];
+    if (fieldInfo.flags & MSRPBFieldRepeated) {
+      const auto* holder = static_cast<const MSRPBRepeatedField*>(content);
+      if (holder == nullptr || holder->count != 0) return true;
+    } else if ((fieldInfo.flags & MSRPBFieldMessage) && content != nullptr) {
+      if (anyElementCounted(*fieldInfo.messageType, static_cast<const MessageInfo*>(content))) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 bool allocateArrays(const MSRPBMessageType& type, MessageInfo* message) {
   for (std::uint32_t i = 0; i < type.fieldCount; ++i) {
     const MSRPBFieldInfo& fieldInfo = type.fields[i];
@@ -244,10 +262,23 @@ bool decodeRepeatedMessage(pb_istream_t* stream, const pb_field_t* field, void**
   // Both passes read the same bytes, so this only trips on input that changed between them.
   if (holder->filled >= holder->count) return false;
   const std::size_t length = stream->bytes_left;
-  Structure buffer(std::malloc(length == 0 ? 1 : length));
-  if (buffer == nullptr || !pb_read(stream, static_cast<pb_byte_t*>(buffer.get()), length)) {
-    std::printf(kMSRPBExtractBufferFormat, type->name);
-    return false;
+  // A stream over memory is decoded where it lies; any other is read out first.
+  static const auto readsMemory = pb_istream_from_buffer(nullptr, 0).callback;
+  Structure buffer;
+  const std::uint8_t* bytes = nullptr;
+  if (stream->callback == readsMemory && stream->state != nullptr) {
+    bytes = static_cast<const std::uint8_t*>(stream->state);
+    if (!pb_read(stream, nullptr, length)) {
+      std::printf(kMSRPBExtractBufferFormat, type->name);
+      return false;
+    }
+  } else {
+    buffer.reset(std::malloc(length == 0 ? 1 : length));
+    if (buffer == nullptr || !pb_read(stream, static_cast<pb_byte_t*>(buffer.get()), length)) {
+      std::printf(kMSRPBExtractBufferFormat, type->name);
+      return false;
+    }
+    bytes = static_cast<const std::uint8_t*>(buffer.get());
   }
   auto* element = static_cast<MessageInfo*>(std::calloc(1, sizeof(MessageInfo)));
   if (element == nullptr || !MSRPBMessageInit(*type, element)) {
@@ -256,7 +287,7 @@ bool decodeRepeatedMessage(pb_istream_t* stream, const pb_field_t* field, void**
     return false;
   }
   holder->elements[holder->filled] = element;
-  if (!MSRPBMessageDecode(*type, static_cast<const std::uint8_t*>(buffer.get()), length, element)) {
+  if (!MSRPBMessageDecode(*type, bytes, length, element)) {
     std::printf(kMSRPBDecodeRepeatedFormat, type->name, type->name);
     return false;
   }
@@ -465,7 +496,7 @@ int MSRPBMessageDecode(const MSRPBMessageType& type, const std::uint8_t* bytes, 
     std::printf(kMSRPBDecoderFailedFormat, type.name, PB_GET_ERROR(&first));
     return 0;
   }
-  if (needsTwoPasses(type)) {
+  if (needsTwoPasses(type) && anyElementCounted(type, message)) {
     if (!allocateArrays(type, message)) {
       std::printf(kMSRPBDecoderAllocateArraysFormat, type.name);
       return 0;
