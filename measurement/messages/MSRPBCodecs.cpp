@@ -491,8 +491,10 @@ int MSRPBMessageDecode(const MSRPBMessageType& type, const std::uint8_t* bytes, 
     std::printf(kMSRPBDecoderSetDecodersFormat, type.name);
     return 0;
   }
+  // The structure starts zeroed, which is every field's default in this schema, so nanopb need
+  // not reset it; a second pass reads the same bytes over the same values.
   pb_istream_t first = pb_istream_from_buffer(bytes, bytes ? length : 0);
-  if (!pb_decode(&first, type.descriptor, structure.get())) {
+  if (!pb_decode_ex(&first, type.descriptor, structure.get(), PB_DECODE_NOINIT)) {
     std::printf(kMSRPBDecoderFailedFormat, type.name, PB_GET_ERROR(&first));
     return 0;
   }
@@ -502,7 +504,7 @@ int MSRPBMessageDecode(const MSRPBMessageType& type, const std::uint8_t* bytes, 
       return 0;
     }
     pb_istream_t second = pb_istream_from_buffer(bytes, bytes ? length : 0);
-    if (!pb_decode(&second, type.descriptor, structure.get())) {
+    if (!pb_decode_ex(&second, type.descriptor, structure.get(), PB_DECODE_NOINIT)) {
       std::printf(kMSRPBDecoderFailedFormat, type.name, PB_GET_ERROR(&second));
       return 0;
     }
