@@ -110,12 +110,6 @@ std::optional<std::int64_t> eventCodeOf(const json& object) {
   return value;
 }
 
-std::optional<platform::Bytes> networkConnectionInfoOf(const json& object) {
-  auto it = object.find(kVDTCLTNetworkConnectionInfoKey);
-  if (it == object.end() || !it->is_string()) return std::nullopt;
-  return platform::crypto::base64Decode(it->get<std::string>());
-}
-
 bool mentions(const platform::Bytes& bytes, std::string_view key) {
   std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   return text.find(key) != std::string_view::npos;

@@ -130,8 +130,9 @@ TEST_F(VDTCORFlatFileStorageCrashTest, KillsAtRandomPointsLoseNoReportedEvent) {
   // Nothing anywhere in the home but the store.
   const std::string root = (VDTCORStorageRootURL() / "").string();
   for (const auto& entry : fs::recursive_directory_iterator(home())) {
-    if (entry.is_regular_file())
+    if (entry.is_regular_file()) {
       EXPECT_EQ(entry.path().string().rfind(root, 0), 0u) << entry.path();
+    }
   }
 }
 
