@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <tuple>
 
@@ -62,8 +63,10 @@ void configure(PangoLayout* layout, const std::string& text, const Style& style,
   pango_layout_set_font_description(layout, desc);
   pango_font_description_free(desc);
   pango_layout_set_text(layout, text.data(), static_cast<int>(text.size()));
-  if (width && std::isfinite(*width)) {
-    pango_layout_set_width(layout, static_cast<int>(std::max(1.0, *width) * PANGO_SCALE));
+  // A width beyond what pango can hold in its units is as good as no limit.
+  const double pangoWidth = width ? std::max(1.0, *width) * PANGO_SCALE : 0.0;
+  if (width && pangoWidth <= static_cast<double>(std::numeric_limits<int>::max())) {
+    pango_layout_set_width(layout, static_cast<int>(pangoWidth));
     pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
   } else {
     pango_layout_set_width(layout, -1);
