@@ -46,9 +46,9 @@ class VDTCORFlatFileStorageCrashTest : public platform::testing::PlatformTest {
 
 TEST_F(VDTCORFlatFileStorageCrashTest, KillsAtRandomPointsLoseNoReportedEvent) {
   const fs::path report = home().parent_path() / "reported-ids.txt";
-  const unsigned seed = std::random_device{}();
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 random(seed);
+  const unsigned start = std::random_device{}();
+  SCOPED_TRACE("random start " + std::to_string(start));
+  std::mt19937 random(start);
   std::uniform_int_distribution<int> extraMicros(0, 40000);
   int killedWhileRunning = 0;
   for (int run = 0; run < 50; ++run) {

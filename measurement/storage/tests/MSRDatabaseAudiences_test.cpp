@@ -12,6 +12,7 @@
 #include "measurement/messages/MSRPBSchema.h"
 #include "measurement/storage/MSRDatabase.h"
 #include "measurement/storage/MSRStorageConstants.h"
+#include "measurement/storage/tests/MSRStorageTestSupport.h"
 #include "platform/testing/PlatformTest.h"
 
 using platform::Bytes;
@@ -19,11 +20,6 @@ using platform::ErrorPtr;
 using platform::Value;
 
 namespace {
-
-std::string description(const ErrorPtr& error) {
-  if (!error || !error->userInfo().count("NSLocalizedDescription")) return "";
-  return *error->userInfo().at("NSLocalizedDescription").string();
-}
 
 std::int32_t slotOf(const char* type, std::uint32_t tag) {
   const MSRPBMessageType* messageType = MSRPBMessageTypeNamed(type);

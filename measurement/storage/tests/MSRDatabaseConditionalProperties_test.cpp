@@ -7,17 +7,13 @@
 #include "measurement/foundation/MSRValue.h"
 #include "measurement/storage/MSRDatabase.h"
 #include "measurement/storage/MSRStorageConstants.h"
+#include "measurement/storage/tests/MSRStorageTestSupport.h"
 #include "platform/testing/PlatformTest.h"
 
 using platform::ErrorPtr;
 using platform::Value;
 
 namespace {
-
-std::string description(const ErrorPtr& error) {
-  if (!error || !error->userInfo().count("NSLocalizedDescription")) return "";
-  return *error->userInfo().at("NSLocalizedDescription").string();
-}
 
 class MSRDatabaseConditionalPropertiesTest : public platform::testing::PlatformTest {
  protected:

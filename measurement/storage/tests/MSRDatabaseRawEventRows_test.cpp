@@ -9,17 +9,13 @@
 #include "measurement/storage/MSRDatabase.h"
 #include "measurement/storage/MSRPersistedConfig.h"
 #include "measurement/storage/MSRStorageConstants.h"
+#include "measurement/storage/tests/MSRStorageTestSupport.h"
 #include "platform/testing/PlatformTest.h"
 
 using platform::ErrorPtr;
 using platform::Value;
 
 namespace {
-
-std::string description(const ErrorPtr& error) {
-  if (!error || !error->userInfo().count("NSLocalizedDescription")) return "";
-  return *error->userInfo().at("NSLocalizedDescription").string();
-}
 
 // Event slots: 0 parameters, 1 name, 3 previous timestamp. EventParam: 0 name, 1 string, 2 int.
 std::shared_ptr<MSRPBEventParam> stringParam(const char* name, const char* value) {

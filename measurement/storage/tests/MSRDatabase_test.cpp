@@ -6,17 +6,13 @@
 #include "measurement/storage/MSRFileLocations.h"
 #include "measurement/storage/MSRPersistedConfig.h"
 #include "measurement/storage/MSRStorageConstants.h"
+#include "measurement/storage/tests/MSRStorageTestSupport.h"
 #include "platform/testing/PlatformTest.h"
 
 using platform::ErrorPtr;
 using platform::Value;
 
 namespace {
-
-std::string description(const ErrorPtr& error) {
-  if (!error || !error->userInfo().count("NSLocalizedDescription")) return "";
-  return *error->userInfo().at("NSLocalizedDescription").string();
-}
 
 class MSRDatabaseTest : public platform::testing::PlatformTest {
  protected:

@@ -5,6 +5,7 @@
 #include "measurement/messages/MSRPBEventParam.h"
 #include "measurement/messages/MSRPBSchema.h"
 #include "measurement/storage/MSRDatabase.h"
+#include "measurement/storage/tests/MSRStorageTestSupport.h"
 #include "platform/testing/PlatformTest.h"
 
 using platform::ErrorPtr;
@@ -24,11 +25,6 @@ std::shared_ptr<MSRPBEventParam> param(const char* name) {
   auto message = MSRPBEventParam::message();
   if (name) MSRPBSetStringField(message, slot(1), Value(name));
   return message;
-}
-
-std::string description(const ErrorPtr& error) {
-  if (!error || !error->userInfo().count("NSLocalizedDescription")) return "";
-  return *error->userInfo().at("NSLocalizedDescription").string();
 }
 
 class MSREventParameterFromProtoTest : public platform::testing::PlatformTest {};
