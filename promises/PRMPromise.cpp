@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/base/Format.h"
+#include "platform/base/Saturating.h"
 #include "promises/PRMPromisePrivate.h"
 
 using platform::Value;
@@ -54,19 +55,8 @@ void resolveAdopting(const PRMPromisePtr& result, const platform::DispatchQueueP
 }
 
 double truncatedInterval(double seconds) {
-  // A double beyond the 64-bit range (or NaN) has no defined integer conversion, so clamp first.
-  const double nanoseconds = seconds * 1e9;
-  if (std::isnan(nanoseconds)) return 0;
-  constexpr double kMax = 9.2233720368547748e18;  // 2^63, the first double outside int64
-  std::int64_t whole;
-  if (nanoseconds >= kMax) {
-    whole = std::numeric_limits<std::int64_t>::max();
-  } else if (nanoseconds <= -kMax) {
-    whole = std::numeric_limits<std::int64_t>::min();
-  } else {
-    whole = static_cast<std::int64_t>(nanoseconds);
-  }
-  return static_cast<double>(whole) / 1e9;
+  // Whole nanoseconds as a dispatch deadline holds them: NaN gives 0, beyond 64 bits saturates.
+  return static_cast<double>(platform::saturatingCast<std::int64_t>(seconds * 1e9)) / 1e9;
 }
 
 }  // namespace prm_detail

@@ -25,7 +25,7 @@ long systemOffsetAt(double t) {
   if (!std::isfinite(t)) t = 0;
   // localtime_r may keep the zone it read first; tzset picks up a changed TZ.
   tzset();
-  time_t secs = static_cast<time_t>(std::floor(t));
+  time_t secs = saturatingCast<time_t>(std::floor(t));
   tm local{};
   if (localtime_r(&secs, &local) == nullptr) return 0;
   return local.tm_gmtoff;
@@ -141,7 +141,7 @@ long long localDayNumber(double secondsSince1970) {
   if (!std::isfinite(secondsSince1970)) return 0;
   double local =
       secondsSince1970 + static_cast<double>(Clock::current().timeZoneOffsetAt(secondsSince1970));
-  return static_cast<long long>(std::floor(local / 86400.0));
+  return saturatingCast<long long>(std::floor(local / 86400.0));
 }
 
 bool isSameCalendarDay(double a, double b) {
