@@ -12,7 +12,7 @@ bash scripts/install-deps.sh
 
 TARGETS=(catalogue_fuzz property_list_fuzz keyed_archive_fuzz transport_event_file_fuzz
          measurement_message_fuzz upload_response_fuzz installations_response_fuzz gzip_fuzz
-         url_fuzz keychain_file_fuzz)
+         url_fuzz keychain_file_fuzz raw_event_stored_form_fuzz)
 JOBS="${FUZZ_BUILD_JOBS:-$(nproc)}"
 
 if [ "${1:-}" = "--list" ]; then

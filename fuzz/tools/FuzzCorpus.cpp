@@ -20,6 +20,7 @@
 #include "fuzz/FuzzTarget.h"
 #include "installations/LMOInstallationsStoredAuthToken.h"
 #include "installations/LMOInstallationsStoredItem.h"
+#include "measurement/foundation/tests/MSREventShapes.h"
 #include "measurement/messages/MSRPBSchema.h"
 #include "platform/base/Bundle.h"
 #include "platform/base/Files.h"
@@ -263,6 +264,16 @@ void keychainFiles() {
 
 }  // namespace
 
+// Raw events as the database stores them: the hand-picked shapes (times, origins, number and
+// string extremes, item lists, and the shapes only the message path writes).
+void rawEventStoredForms() {
+  int index = 0;
+  for (const auto& shape : msr_test::EventShapes(1).make(0)) {
+    write("raw_event_stored_form_fuzz", "event-" + std::to_string(index++),
+          msr_test::messageStoredBytes(*shape.event));
+  }
+}
+
 int main(int argc, char** argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: %s <fuzz/corpus directory> <source directory>\n", argv[0]);
@@ -279,5 +290,6 @@ int main(int argc, char** argv) {
   gzipBodies();
   urls();
   keychainFiles();
+  rawEventStoredForms();
   return 0;
 }

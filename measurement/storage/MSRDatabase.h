@@ -25,6 +25,7 @@ class MSRDailyCounts;
 class MSREvent;
 class MSREventAggregates;
 class MSREventFilter;
+struct MSREventStoredContent;
 class MSRFilterResult;
 class MSRPropertyFilter;
 class MSRPBEventParam;
@@ -41,6 +42,11 @@ platform::Value MSRObjectFromValue(const MSRValue& value);
 // field name to value. Nullopt with the error set when it cannot be read.
 std::optional<platform::Value::Dictionary> MSREventParameterFromProto(
     const std::shared_ptr<MSRPBEventParam>& param, bool nested, platform::ErrorPtr* error);
+// A raw event's stored bytes (the data column) read through the Event message; nullopt with the
+// error set when they do not give an event's content. The database reads the ordinary stored
+// form directly (MSREventStoredForm.h) and comes here for everything else.
+std::optional<MSREventStoredContent> MSREventStoredContentFromMessage(const platform::Value& data,
+                                                                      platform::ErrorPtr* error);
 
 class MSRDatabase {
  public:

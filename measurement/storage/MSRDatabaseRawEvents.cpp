@@ -7,6 +7,7 @@
 #include "measurement/engine/MSRRemoteConfig.h"
 #include "measurement/foundation/MSRError.h"
 #include "measurement/foundation/MSREvent.h"
+#include "measurement/foundation/MSREventStoredForm.h"
 #include "measurement/foundation/MSRMonitor.h"
 #include "measurement/foundation/MSRRawEventData.h"
 #include "measurement/foundation/MSRUtilities.h"
@@ -454,23 +455,25 @@ bool MSRDatabase::insertRawEvent(const std::shared_ptr<MSREvent>& event,
                        "Received empty event for inserting in the database")) {
     return false;
   }
-  const auto rawEventData = MSRRawEventData::initWithRawEvent(event, 0, metadataFingerprint);
-  if (!MSRCheckNotNull(rawEventData.get(), error, 3,
-                       "Received empty raw event data for getting dictionary representation")) {
-    return false;
+  // Wrapping the event as raw event data (row ID 0) cannot fail for an event that is there, so
+  // no wrapper is made just to be checked.
+  std::optional<platform::Bytes> data = MSREventStoredFormBytes(*event);
+  if (!data) {
+    // A fresh message: clearing its name leaves the event itself untouched.
+    const auto proto = event->protoEvent();
+    if (!MSRCheckNotNull(proto.get(), error, 3,
+                         "Received empty raw event data for getting dictionary representation")) {
+      return false;
+    }
+    MSRPBClearField(proto, eventSlot(2));
+    data = proto->protoBuffer().value_or(platform::Bytes());
   }
-  // A fresh message on every call: clearing its name leaves the event itself untouched.
-  const auto proto = rawEventData->rawEvent()->protoEvent();
-  if (!MSRCheckNotNull(proto.get(), error, 3,
-                       "Received empty raw event data for getting dictionary representation")) {
-    return false;
-  }
-  MSRPBClearField(proto, eventSlot(2));
-  const Record record{{"name", Value(event->name())},
-                      {"timestamp", Value(event->timestamp())},
-                      {"metadata_fingerprint", Value(static_cast<long long>(metadataFingerprint))},
-                      {"data", Value::data(proto->protoBuffer().value_or(platform::Bytes()))},
-                      {"is_realtime", Value(isRealtime)}};
+  Record record;
+  record.emplace("name", Value(event->name()));
+  record.emplace("timestamp", Value(event->timestamp()));
+  record.emplace("metadata_fingerprint", Value(static_cast<long long>(metadataFingerprint)));
+  record.emplace("data", Value::data(std::move(*data)));
+  record.emplace("is_realtime", Value(isRealtime));
   return insertDataType(record, kMSRTableRawEvents, error);
 }
 
@@ -492,6 +495,47 @@ MSRDatabase::rawEventsWithMetadataFingerprint(std::int64_t fingerprint, ErrorPtr
   return results;
 }
 
+std::optional<MSREventStoredContent> MSREventStoredContentFromMessage(const Value& data,
+                                                                      ErrorPtr* error) {
+  const auto proto = MSRPBEvent::initWithBuffer(data);
+  if (!MSRCheckNotNull(proto.get(), error, 3, "Failed to parse event from data")) {
+    return std::nullopt;
+  }
+  MSREventStoredContent content;
+  content.previousTimestamp = static_cast<double>(MSRPBGetInt64(proto, eventSlot(4))) / 1000.0;
+  const Value params = MSRPBGetRepeated<MSRPBEventParam>(proto, eventSlot(1));
+  if (params.array()) {
+    for (const auto& element : *params.array()) {
+      const auto param = element.objectAs<MSRPBEventParam>();
+      const Value paramName = param ? MSRPBGetString(param, paramSlot(1)) : Value();
+      if (paramName.string() && *paramName.string() == "_o") {
+        const Value originValue =
+            MSRPBHasField(param, paramSlot(2)) ? MSRPBGetString(param, paramSlot(2)) : Value();
+        if (!MSRCheckTrue(originValue.string() != nullptr, error, 2,
+                          "Cannot create an event from database. Origin parameter is not a "
+                          "string")) {
+          return std::nullopt;
+        }
+        content.origin = *originValue.string();
+        continue;
+      }
+      auto entry = MSREventParameterFromProto(param, false, error);
+      const std::string key = paramName.string() ? *paramName.string() : "";
+      const auto found = entry ? entry->find(key) : Value::Dictionary::iterator();
+      if (!MSRCheckTrue(entry && found != entry->end(), error, 2,
+                        "Failed to parse event params data")) {
+        return std::nullopt;
+      }
+      content.parameters[key] = found->second;
+    }
+  }
+  if (!MSRCheckTrue(!content.origin.empty(), error, 2,
+                    "Cannot create an event from database. Missing origin parameter")) {
+    return std::nullopt;
+  }
+  return content;
+}
+
 std::shared_ptr<MSRRawEventData> MSRDatabase::rawEventDataFromDictionary(const Record& row,
                                                                          ErrorPtr* error) {
   if (!MSRCheckTrue(!row.empty(), error, 1,
@@ -511,49 +555,20 @@ std::shared_ptr<MSRRawEventData> MSRDatabase::rawEventDataFromDictionary(const R
                        "Unable to find event metadata in the database dictionary")) {
     return nullptr;
   }
-  const auto proto = MSRPBEvent::initWithBuffer(*data);
-  if (!MSRCheckNotNull(proto.get(), error, 3, "Failed to parse event from data")) return nullptr;
+  // The ordinary stored form is read directly; anything else goes through the message tree,
+  // which gives every unusual input its exact result or error.
+  const platform::Bytes* bytes = data->bytes();
+  std::optional<MSREventStoredContent> content =
+      bytes ? MSREventStoredFormRead(bytes->data(), bytes->size()) : std::nullopt;
+  if (!content) content = MSREventStoredContentFromMessage(*data, error);
+  if (!content) return nullptr;
 
   const Value* nameValue = columnValue(row, "name");
   const std::string name = nameValue && nameValue->string() ? *nameValue->string() : "";
   const Value* timestampValue = columnValue(row, "timestamp");
   const double timestamp = timestampValue ? timestampValue->doubleValue() : 0.0;
-  const double previousTimestamp = static_cast<double>(MSRPBGetInt64(proto, eventSlot(4))) / 1000.0;
-
-  std::string origin;
-  MSRParameters parameters;
-  const Value params = MSRPBGetRepeated<MSRPBEventParam>(proto, eventSlot(1));
-  if (params.array()) {
-    for (const auto& element : *params.array()) {
-      const auto param = element.objectAs<MSRPBEventParam>();
-      const Value paramName = param ? MSRPBGetString(param, paramSlot(1)) : Value();
-      if (paramName.string() && *paramName.string() == "_o") {
-        const Value originValue =
-            MSRPBHasField(param, paramSlot(2)) ? MSRPBGetString(param, paramSlot(2)) : Value();
-        if (!MSRCheckTrue(originValue.string() != nullptr, error, 2,
-                          "Cannot create an event from database. Origin parameter is not a "
-                          "string")) {
-          return nullptr;
-        }
-        origin = *originValue.string();
-        continue;
-      }
-      auto entry = MSREventParameterFromProto(param, false, error);
-      const std::string key = paramName.string() ? *paramName.string() : "";
-      const auto found = entry ? entry->find(key) : Value::Dictionary::iterator();
-      if (!MSRCheckTrue(entry && found != entry->end(), error, 2,
-                        "Failed to parse event params data")) {
-        return nullptr;
-      }
-      parameters[key] = found->second;
-    }
-  }
-  if (!MSRCheckTrue(!origin.empty(), error, 2,
-                    "Cannot create an event from database. Missing origin parameter")) {
-    return nullptr;
-  }
-  const auto event =
-      MSREvent::initWithOrigin(origin, false, name, timestamp, previousTimestamp, &parameters);
+  const auto event = MSREvent::initWithOrigin(content->origin, false, name, timestamp,
+                                              content->previousTimestamp, &content->parameters);
   auto rawEventData = event ? MSRRawEventData::initWithRawEvent(event, rowID->int64Value(),
                                                                 fingerprint->int64Value())
                             : nullptr;
