@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "measurement/foundation/MSRValue.h"
 #include "measurement/foundation/tests/MSRTestSupport.h"
 #include "platform/testing/PlatformTest.h"
@@ -19,6 +22,9 @@ class MSRDataTypeValidatorTest : public platform::testing::PlatformTest {
     vtu::testing::startCapturingLines();
   }
   static Value str(const std::string& s) { return Value(MSRValue::initWithString(Value(s))); }
+  static std::string chars(const std::string& type) {
+    return "13002 0 " + type + " must contain only letters, numbers, or underscores | ";
+  }
   static bool lineContains(const std::string& text) {
     for (const auto& l : msr_test::engineLines()) {
       if (l.find(text) != std::string::npos) return true;
@@ -65,6 +71,211 @@ TEST_F(MSRDataTypeValidatorTest, EventNamesByLengthCharactersAndReservation) {
   EXPECT_TRUE(lineContains("Event name is reserved. Ignoring event: first_open"));
   EXPECT_TRUE(
       lineContains("[I-ACS013007] Event name uses reserved prefix. Ignoring event: la_custom"));
+}
+
+// What one rule call sent to the monitor: "code level message | context descriptions".
+std::vector<std::string> describe(const std::vector<MSRMonitor::LogRecord>& records) {
+  std::vector<std::string> out;
+  for (const auto& r : records) {
+    std::string line = std::to_string(r.messageCode) + " " + std::to_string(r.level) + " " +
+                       r.message.value_or("(nil)") + " |";
+    for (const auto& c : r.contexts) line += " " + c.description();
+    out.push_back(line);
+  }
+  return out;
+}
+
+// Names from plain ASCII through letters, digits and marks of other scripts to emoji, at and
+// over the length limit: the answer, the failure code and the logged line of both event-name
+// rules (the internal rule logs what the public one logs whenever the internal rule fails).
+TEST_F(MSRDataTypeValidatorTest, EventNameRulesAcrossCharacterClasses) {
+  const std::string chars13002 = "13002 0 Event name must contain only letters, numbers, or underscores | ";
+  const std::string start13003 = "13003 0 Event name must start with a letter | ";
+  const std::string long13000 = "13000 0 Event name is too long. The maximum supported length is 40 | ";
+  std::string cyrillic40, cyrillic41, emoji40, emoji41;
+  for (int i = 0; i < 40; ++i) {
+    cyrillic40 += "\xD0\xB6";
+    emoji40 += "\xF0\x9F\x98\x80";
+  }
+  cyrillic41 = cyrillic40 + "\xD0\xB6";
+  emoji41 = emoji40 + "\xF0\x9F\x98\x80";
+  struct Row {
+    const char* what;
+    std::string name;
+    std::int64_t internalCode;
+    std::int64_t publicCode;
+    std::string line;  // of the public rule; empty when it logs nothing
+  };
+  const Row rows[] = {
+      {"ascii letters", "abcXYZ", 0, 0, ""},
+      {"ascii with digits and underscores", "a1_b2", 0, 0, ""},
+      {"leading digit", "9lives", 0, 3, start13003 + "9lives"},
+      {"leading underscore", "_vs", 0, 3, start13003 + "_vs"},
+      {"space", "a b", 3, 3, chars13002 + "a b"},
+      {"hyphen", "a-b", 3, 3, chars13002 + "a-b"},
+      {"dot", "a.b", 3, 3, chars13002 + "a.b"},
+      {"dollar", "$a", 3, 3, chars13002 + "$a"},
+      {"delete character", "a\x7F", 3, 3, chars13002 + "a\x7F"},
+      {"precomposed accents", "\xC3\xA9t\xC3\xA9", 0, 0, ""},
+      {"cyrillic", "\xD0\xB8\xD0\xBC\xD1\x8F", 0, 0, ""},
+      {"cjk", "\xE5\x90\x8D\xE5\x89\x8D", 0, 0, ""},
+      {"modifier letter", "\xCA\xB0x", 0, 0, ""},
+      {"ordinal indicator (a letter)", "\xC2\xAA", 0, 0, ""},
+      {"micro sign (a letter)", "\xC2\xB5m", 0, 0, ""},
+      {"letter outside the basic plane", "\xF0\x9D\x90\x80" "b", 0, 0, ""},
+      {"arabic-indic digit after a letter", "a\xD9\xA3", 0, 0, ""},
+      {"arabic-indic digit first", "\xD9\xA3" "a", 0, 3, start13003 + "\xD9\xA3" "a"},
+      {"fullwidth digit", "\xEF\xBC\x91", 0, 3, start13003 + "\xEF\xBC\x91"},
+      {"superscript two (no decimal digit)", "a\xC2\xB2", 3, 3, chars13002 + "a\xC2\xB2"},
+      {"roman numeral (no letter)", "\xE2\x85\xA0", 3, 3, chars13002 + "\xE2\x85\xA0"},
+      {"multiplication sign", "a\xC3\x97" "b", 3, 3, chars13002 + "a\xC3\x97" "b"},
+      {"combining mark after a letter", "cafe\xCC\x81", 3, 3, chars13002 + "cafe\xCC\x81"},
+      {"spacing mark", "a\xE0\xA4\x83", 3, 3, chars13002 + "a\xE0\xA4\x83"},
+      {"emoji", "\xF0\x9F\x98\x80", 3, 3, chars13002 + "\xF0\x9F\x98\x80"},
+      {"reserved prefix la_", "la_thing", 0, 4,
+       "13007 0 Event name uses reserved prefix. Ignoring event | la_thing"},
+      {"reserved prefix lumo_", "lumo_thing", 0, 4,
+       "13007 0 Event name uses reserved prefix. Ignoring event | lumo_thing"},
+      {"reserved prefix veltro_", "veltro_thing", 0, 4,
+       "13007 0 Event name uses reserved prefix. Ignoring event | veltro_thing"},
+      {"prefixes are case-sensitive", "La_thing", 0, 0, ""},
+      {"reserved name", "session_start", 0, 4,
+       "13006 0 Event name is reserved. Ignoring event | session_start"},
+      {"ad event name", "ad_impression", 0, 0, ""},
+      {"40 ascii characters", std::string(40, 'e'), 0, 0, ""},
+      {"41 ascii characters", std::string(41, 'e'), 2, 2, long13000 + std::string(41, 'e')},
+      {"40 two-byte letters", cyrillic40, 0, 0, ""},
+      {"41 two-byte letters", cyrillic41, 2, 2, long13000 + cyrillic41},
+      {"40 emoji: short enough, wrong characters", emoji40, 3, 3, chars13002 + emoji40},
+      {"41 emoji: too long first", emoji41, 2, 2, long13000 + emoji41},
+      {"empty", "", 1, 1, "13001 0 Event name is required and can't be empty |"},
+  };
+  msr_test::MonitorRecorder recorder;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    const std::vector<std::string> publicLines =
+        r.line.empty() ? std::vector<std::string>{} : std::vector<std::string>{r.line};
+    const std::vector<std::string> internalLines =
+        r.internalCode == 0 ? std::vector<std::string>{} : publicLines;
+    std::int64_t code = -1;
+    recorder.clear();
+    EXPECT_EQ(V::isValidInternalEventName(Value(r.name), &code), r.internalCode == 0);
+    EXPECT_EQ(code, r.internalCode);
+    EXPECT_EQ(describe(recorder.records()), internalLines);
+    code = -1;
+    recorder.clear();
+    EXPECT_EQ(V::isValidPublicEventName(Value(r.name), &code), r.publicCode == 0);
+    EXPECT_EQ(code, r.publicCode);
+    EXPECT_EQ(describe(recorder.records()), publicLines);
+  }
+}
+
+// Every ASCII character, inside a name and as its first character.
+TEST_F(MSRDataTypeValidatorTest, AsciiNameCharactersAreLettersDigitsAndUnderscore) {
+  msr_test::MonitorRecorder recorder;
+  for (int c = 0; c < 128; ++c) {
+    SCOPED_TRACE(c);
+    const char ch = static_cast<char>(c);
+    const bool letter = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z');
+    const bool nameChar = letter || (ch >= '0' && ch <= '9') || ch == '_';
+    const std::string inside = std::string("a") + ch;
+    const std::string first = std::string(1, ch) + "a";
+    std::int64_t code = -1;
+    recorder.clear();
+    EXPECT_EQ(V::isValidInternalEventParameterName(Value(inside), &code), nameChar);
+    EXPECT_EQ(code, nameChar ? 0 : 3);
+    EXPECT_EQ(recorder.codes().size(), nameChar ? 0u : 1u);
+    recorder.clear();
+    EXPECT_EQ(V::isValidPublicEventParameterName(Value(first), &code), letter);
+    EXPECT_EQ(code, letter ? 0 : 3);
+    ASSERT_EQ(recorder.codes().size(), letter ? 0u : 1u);
+    if (!letter) {
+      EXPECT_EQ(recorder.codes()[0].first, nameChar ? 13003 : 13002);
+    }
+  }
+}
+
+// String values are measured in characters, whatever their width in bytes.
+TEST_F(MSRDataTypeValidatorTest, ValueLengthsCountCharactersAtTheLimits) {
+  auto repeat = [](const std::string& unit, std::size_t n) {
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) out += unit;
+    return out;
+  };
+  struct Row {
+    const char* what;
+    std::string text;
+    bool internalValid;
+    bool publicValid;
+  };
+  const Row rows[] = {
+      {"100 ascii", std::string(100, 'v'), true, true},
+      {"101 ascii", std::string(101, 'v'), true, false},
+      {"256 ascii", std::string(256, 'v'), true, false},
+      {"257 ascii", std::string(257, 'v'), false, false},
+      {"100 two-byte", repeat("\xC3\xA9", 100), true, true},
+      {"101 two-byte", repeat("\xC3\xA9", 101), true, false},
+      {"256 three-byte", repeat("\xE5\x90\x8D", 256), true, false},
+      {"257 three-byte", repeat("\xE5\x90\x8D", 257), false, false},
+      {"100 emoji", repeat("\xF0\x9F\x98\x80", 100), true, true},
+      {"256 emoji", repeat("\xF0\x9F\x98\x80", 256), true, false},
+      {"257 emoji", repeat("\xF0\x9F\x98\x80", 257), false, false},
+      {"255 ascii and one emoji", std::string(255, 'v') + "\xF0\x9F\x98\x80", true, false},
+      {"256 ascii and one emoji", std::string(256, 'v') + "\xF0\x9F\x98\x80", false, false},
+      {"empty", "", true, true},
+  };
+  msr_test::MonitorRecorder recorder;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    for (const bool isPublic : {false, true}) {
+      const bool valid = isPublic ? r.publicValid : r.internalValid;
+      const std::string limit = isPublic ? "100" : "256";
+      std::int64_t code = -1;
+      recorder.clear();
+      EXPECT_EQ(isPublic ? V::isValidPublicEventParameterValue(str(r.text), &code)
+                         : V::isValidInternalEventParameterValue(str(r.text), &code),
+                valid);
+      EXPECT_EQ(code, valid ? 0 : 2);
+      EXPECT_EQ(describe(recorder.records()),
+                valid ? std::vector<std::string>{}
+                      : std::vector<std::string>{
+                            "13000 3 Event parameter value is too long. The maximum supported "
+                            "length is " +
+                            limit + " | " + r.text});
+    }
+  }
+}
+
+TEST_F(MSRDataTypeValidatorTest, CurrencyCodesAreThreeLettersOfAnyScript) {
+  const std::pair<const char*, bool> rows[] = {
+      {"usd", true},
+      {"\xC3\x89\xC3\x89\xC3\x89", true},                  // precomposed capitals
+      {"\xD1\x80\xD1\x83\xD0\xB1", true},                  // Cyrillic
+      {"a\xCC\x81" "b", false},                            // a combining mark is no letter
+      {"\xF0\x9D\x90\x80\xF0\x9D\x90\x81", false},         // two letters, four UTF-16 units
+      {"\xF0\x9D\x90\x80" "a", true},                      // one pair and one letter: three units
+      {"ab", false},
+      {"abcd", false},
+      {"a_b", false},
+      {"a1b", false},
+  };
+  for (const auto& [text, valid] : rows) {
+    SCOPED_TRACE(text);
+    std::int64_t code = -1;
+    EXPECT_EQ(V::isValidCurrencyCode(str(text), &code), valid);
+    EXPECT_EQ(code, valid ? 0 : 9);
+  }
+}
+
+// A name given as text with bytes that are no UTF-8 is checked as the string a value would
+// hold: each bad sequence a replacement character, which is no name character.
+TEST_F(MSRDataTypeValidatorTest, BrokenUtf8NamesFailAsReplacementCharacters) {
+  msr_test::MonitorRecorder recorder;
+  std::int64_t code = -1;
+  EXPECT_FALSE(V::isValidInternalEventName(Value(std::string("ab\xFF")), &code));
+  EXPECT_EQ(code, 3);
+  EXPECT_EQ(describe(recorder.records()),
+            std::vector<std::string>{chars("Event name") + "ab\xEF\xBF\xBD"});
 }
 
 TEST_F(MSRDataTypeValidatorTest, InternalNamesAllowLeadingDigitsAndUnderscores) {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,195 @@ TEST_F(MSREventTest, OriginsAndNamesDecideWhetherAnEventExists) {
   EXPECT_FALSE(MSREvent::initWithOrigin("app", true, "first_open", 1, 0, nullptr));
   EXPECT_TRUE(MSREvent::initWithOrigin("app", false, "_f", 1, 0, nullptr));
   EXPECT_FALSE(MSREvent::initWithOrigin("app", false, "bad name", 1, 0, nullptr));
+}
+
+// The kind and value of every parameter, in enumeration order: "key=kind:value;" with kinds d, i,
+// s and a[{element}...]; anything that is no typed value shows as "raw:".
+std::string render(const MSRParameters& parameters);
+
+std::string render(const Value& value) {
+  auto v = value.objectAs<MSRValue>();
+  if (!v) return "raw:" + value.description();
+  if (v->isDouble()) return "d:" + v->value().description();
+  if (v->isInt64()) return "i:" + v->value().description();
+  if (v->isString()) return "s:" + *v->stringValue();
+  std::string out = "a[";
+  for (const auto& element : *v->arrayValue()) {
+    out += element.dictionary() ? "{" + render(*element.dictionary()) + "}" : "?";
+  }
+  return out + "]";
+}
+
+std::string render(const MSRParameters& parameters) {
+  std::string out;
+  for (const auto& [key, value] : parameters) out += key + "=" + render(value) + ";";
+  return out;
+}
+
+std::vector<std::string> describe(const std::vector<MSRMonitor::LogRecord>& records) {
+  std::vector<std::string> out;
+  for (const auto& r : records) {
+    std::string line = std::to_string(r.messageCode) + " " + std::to_string(r.level) + " " +
+                       r.message.value_or("(nil)") + " |";
+    for (const auto& c : r.contexts) line += " " + c.description();
+    out.push_back(line);
+  }
+  return out;
+}
+
+// Whole outcomes of the designated initializer: whether the event exists, the kind and value of
+// each parameter it keeps, and every line it logs, in order.
+TEST_F(MSREventTest, DesignatedInitializerOutcomes) {
+  const Value typedItems(MSRValue::initWithArray(
+      Value(Value::Array{Value(Value::Dictionary{{"x", str("y")}})})));
+  MSRParameters many;
+  std::string manyKept = "_err=i:5;_o=s:app;";
+  for (int i = 0; i < 26; ++i) {
+    const std::string key = (i < 10 ? "p0" : "p") + std::to_string(i);
+    many[key] = Value(i);
+    if (i < 25) manyKept += key + "=i:" + std::to_string(i) + ";";
+  }
+  const std::string chars = " must contain only letters, numbers, or underscores | ";
+  struct Row {
+    const char* what;
+    std::string origin;
+    bool isPublic;
+    std::string name;
+    double previous;
+    std::optional<MSRParameters> parameters;
+    std::string kept;  // "null" for no event
+    std::vector<std::string> lines;
+  };
+  const Row rows[] = {
+      {"typed values, as storage rebuilds them", "app", false, "play_sound", 0,
+       MSRParameters{{"sound", str("thunder")},
+                     {"volume", Value(MSRValue::initWithDouble(0.75))},
+                     {"index", i64(12)}},
+       "_o=s:app;index=i:12;sound=s:thunder;volume=d:0.75;", {}},
+      {"plain values of a public event", "app", true, "play_sound", 0,
+       MSRParameters{{"sound", Value("thunder")},
+                     {"volume", Value(0.75)},
+                     {"index", Value(12)},
+                     {"repeat", Value(false)}},
+       "_o=s:app;index=i:12;repeat=i:0;sound=s:thunder;volume=d:0.75;", {}},
+      {"no parameters", "auto", false, "_e", 0, std::nullopt, "_o=s:auto;", {}},
+      {"a given origin parameter is replaced", "app", false, "_e", 0,
+       MSRParameters{{"_o", Value("fake")}}, "_o=s:app;", {}},
+      {"bad public names: the first is recorded", "app", true, "my_event", 0,
+       MSRParameters{{"1st", Value(1)}, {"la_x", Value(2)}, {"ok", Value("x")}},
+       "_err=i:3;_ev=s:1st;_o=s:app;ok=s:x;",
+       {"13003 0 Event parameter name must start with a letter | 1st",
+        "13008 0 Parameter name uses reserved prefix. Ignoring parameter | la_x"}},
+      {"non-latin names and values", "app", false, "_e", 0,
+       MSRParameters{{"\xD0\xB7\xD0\xB2\xD1\x83\xD0\xBA", Value("\xD0\xB3\xD1\x80\xD0\xBE\xD0\xBC")},
+                     {"n", Value(1)}},
+       "_o=s:app;n=i:1;\xD0\xB7\xD0\xB2\xD1\x83\xD0\xBA=s:\xD0\xB3\xD1\x80\xD0\xBE\xD0\xBC;", {}},
+      {"an emoji in a name", "app", false, "_e", 0,
+       MSRParameters{{"a\xF0\x9F\x98\x80", Value(1)}},
+       "_err=i:3;_ev=s:a\xF0\x9F\x98\x80;_o=s:app;",
+       {"13002 0 Event parameter name" + chars + "a\xF0\x9F\x98\x80"}},
+      {"an overlong name", "app", false, "_e", 0,
+       MSRParameters{{std::string(41, 'k'), Value(1)}},
+       "_el=i:41;_err=i:3;_ev=s:" + std::string(40, 'k') + "...;_o=s:app;",
+       {"13000 0 Event parameter name is too long. The maximum supported length is 40 | " +
+        std::string(41, 'k')}},
+      {"internal values at and over 256", "app", false, "_e", 0,
+       MSRParameters{{"v", Value(std::string(256, 'v'))}, {"w", Value(std::string(257, 'w'))}},
+       "_el=i:257;_err=i:4;_ev=s:w;_o=s:app;v=s:" + std::string(256, 'v') + ";",
+       {"13000 3 Event parameter value is too long. The maximum supported length is 256 | " +
+        std::string(257, 'w')}},
+      {"a public value over 100", "app", true, "my_event", 0,
+       MSRParameters{{"t", Value(std::string(101, 't'))}},
+       "_el=i:101;_err=i:4;_ev=s:t;_o=s:app;",
+       {"13000 3 Event parameter value is too long. The maximum supported length is 100 | " +
+        std::string(101, 't')}},
+      {"an overlong error value is cut", "app", false, "_e", 0,
+       MSRParameters{{"_ev", Value(std::string(300, 'x'))}},
+       "_el=i:300;_ev=s:" + std::string(256, 'x') + "...;_o=s:app;", {}},
+      {"values of no supported kind", "app", false, "_e", 0,
+       MSRParameters{{"n", Value::null()}, {"z", Value()}},
+       "_o=s:app;",
+       {"35001 0 Cannot create Value type with unsupported value. The Value has to be NSNumber, "
+        "NSString or NSArray (if supported). Value | <null>",
+        "18015 3 Event parameter value must be of type NSString, NSNumber or NSArray. Type | "
+        "NSNull",
+        "35000 0 Cannot create Value type with nil value |",
+        "18015 3 Event parameter value must be of type NSString, NSNumber or NSArray. Type | nil"}},
+      {"a conversion with items, value and currency", "app", false, "purchase", 0,
+       MSRParameters{
+           {"_c", Value(1)},
+           {"value", Value(7.96)},
+           {"currency", Value("EUR")},
+           {"items", Value(Value::Array{
+                         Value(Value::Dictionary{{"item_id", Value("sku-0")}, {"price", Value(1.99)}}),
+                         Value(Value::Dictionary{{"item_id", Value("sku-1")}, {"quantity", Value(2)}}),
+                     })}},
+       "_c=i:1;_o=s:app;currency=s:EUR;items=a[{item_id=s:sku-0;price=d:1.99;}"
+       "{item_id=s:sku-1;quantity=i:2;}];value=d:7.96;",
+       {}},
+      {"a conversion without currency loses value and flag", "app", false, "_e", 0,
+       MSRParameters{{"_c", Value(1)}, {"value", Value(2)}},
+       "_err=i:19;_ev=s:currency;_o=s:app;",
+       {"13004 3 Event parameter value cannot be nil |",
+        "18014 3 Value parameter discarded. You must also supply a 3-letter ISO_4217 currency code "
+        "in the currency parameter. |"}},
+      {"an ad impression with a bad currency", "app", true, "ad_impression", 0,
+       MSRParameters{{"value", Value(1.5)}, {"currency", Value("US1")}},
+       "_err=i:19;_ev=s:currency;_o=s:app;currency=s:US1;",
+       {"13012 3 Event parameter value must contain a 3-letter ISO_4217 currency code. value | US1",
+        "18014 3 Value parameter discarded. You must also supply a 3-letter ISO_4217 currency code "
+        "in the currency parameter. |"}},
+      {"items with a bad element and a custom parameter", "app", true, "purchase", 0,
+       MSRParameters{{"items", Value(Value::Array{
+                                   Value(7),
+                                   Value(Value::Dictionary{{"item_id", Value("a")},
+                                                           {"colour", Value("red")}}),
+                               })}},
+       "_err=i:4;_ev=s:items[0];_o=s:app;items=a[{_err=i:23;item_id=s:a;}];",
+       {"13014 0 Array param must be a dictionary. Parameters | 7",
+        "18016 0 Item cannot contain custom parameters |"}},
+      {"a typed array is kept unchecked", "app", false, "_e", 0,
+       MSRParameters{{"items", typedItems}}, "_o=s:app;items=a[{x=s:y;}];", {}},
+      {"too many custom parameters", "app", true, "my_event", 0, many, manyKept,
+       {"18017 1 Event cannot contain more than 25 parameters |"}},
+      {"previous time after the time", "app", false, "_e", 200, std::nullopt, "_o=s:app;",
+       {"16002 5 Event created with previous timestamp after current timestamp |"}},
+      {"forwarded origin", "web+gtm", false, "_e", 0, std::nullopt, "_o=s:web+gtm;", {}},
+      {"non-latin origin", "\xD0\xB0\xD0\xBF", false, "_e", 0, std::nullopt,
+       "_o=s:\xD0\xB0\xD0\xBF;", {}},
+      {"forwarded origin with a bad character", "a-b+gtm", false, "_e", 0, std::nullopt, "null",
+       {"13002 0 Event origin" + chars + "a-b"}},
+      {"forwarded origin with nothing before the suffix", "+gtm", false, "_e", 0, std::nullopt,
+       "null", {"13001 0 Event origin is required and can't be empty |"}},
+      {"origin with a bad character", "a-b", false, "_e", 0, std::nullopt, "null",
+       {"13002 0 Event origin" + chars + "a-b"}},
+      {"origin too long", std::string(33, 'o'), false, "_e", 0, std::nullopt, "null",
+       {"13000 0 Event origin is too long. The maximum supported length is 32 | " +
+        std::string(33, 'o')}},
+      {"empty origin", "", false, "_e", 0, std::nullopt, "null", {}},
+      {"origin with bytes that are no UTF-8", "ap\xFF", false, "_e", 0, std::nullopt, "null",
+       {"13002 0 Event origin" + chars + "ap\xEF\xBF\xBD"}},
+      {"name with bytes that are no UTF-8", "app", false, "bad\xFF", 0, std::nullopt, "null",
+       {"13002 0 Event name" + chars + "bad\xEF\xBF\xBD"}},
+      {"reserved public name", "app", true, "first_open", 0, std::nullopt, "null",
+       {"13006 0 Event name is reserved. Ignoring event | first_open"}},
+      {"internal name of a public event", "app", true, "_vs", 0, std::nullopt, "null",
+       {"13003 0 Event name must start with a letter | _vs"}},
+  };
+  msr_test::MonitorRecorder recorder;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    recorder.clear();
+    auto event = MSREvent::initWithOrigin(row.origin, row.isPublic, row.name, 100, row.previous,
+                                          row.parameters ? &*row.parameters : nullptr);
+    EXPECT_EQ(event ? render(event->parameters()) : "null", row.kept);
+    EXPECT_EQ(describe(recorder.records()), row.lines);
+    if (!event) continue;
+    EXPECT_EQ(event->origin(), row.origin);
+    EXPECT_EQ(event->name(), row.name);
+    EXPECT_EQ(event->timestamp(), 100);
+    EXPECT_EQ(event->previousTimestamp(), row.previous);
+  }
 }
 
 TEST_F(MSREventTest, OriginIsStampedAndParametersSanitised) {
