@@ -2,6 +2,10 @@
 
 #include <unicode/uchar.h>
 
+#include <algorithm>
+#include <array>
+#include <string_view>
+
 #include "measurement/engine/MSRMeasurement.h"
 #include "measurement/foundation/MSRMonitor.h"
 #include "measurement/foundation/MSRNaming.h"
@@ -32,14 +36,52 @@ void setCode(std::int64_t* out, std::int64_t code) {
 std::shared_ptr<MSRMonitor> monitor() { return MSRMeasurement::monitor(); }
 
 // Letters are the Unicode letters without combining marks; name characters add the decimal
-// digits and "_".
+// digits and "_". ASCII, what nearly every name is made of, is answered from a table that holds
+// the same answers as the Unicode classes; everything else asks ICU.
+constexpr std::uint8_t kAsciiLetter = 1;
+constexpr std::uint8_t kAsciiNameCharacter = 2;
+
+constexpr std::array<std::uint8_t, 128> kAsciiClasses = [] {
+  std::array<std::uint8_t, 128> classes{};
+  for (int c = 'a'; c <= 'z'; ++c) classes[c] = kAsciiLetter | kAsciiNameCharacter;
+  for (int c = 'A'; c <= 'Z'; ++c) classes[c] = kAsciiLetter | kAsciiNameCharacter;
+  for (int c = '0'; c <= '9'; ++c) classes[c] = kAsciiNameCharacter;
+  classes['_'] = kAsciiNameCharacter;
+  return classes;
+}();
+
 bool isLetter(char32_t c) {
+  if (c < 0x80) return (kAsciiClasses[c] & kAsciiLetter) != 0;
   return (U_GET_GC_MASK(static_cast<UChar32>(c)) & U_GC_L_MASK) != 0;
 }
 
 bool isNameCharacter(char32_t c) {
-  return isLetter(c) || platform::isDecimalDigit(c) || c == U'_';
+  if (c < 0x80) return (kAsciiClasses[c] & kAsciiNameCharacter) != 0;
+  return isLetter(c) || platform::isDecimalDigit(c);
 }
+
+bool isAscii(std::string_view s) {
+  unsigned char all = 0;
+  for (char c : s) all |= static_cast<unsigned char>(c);
+  return all < 0x80;
+}
+
+// A string under test. Log lines show the value the caller handed in, or, for a caller that
+// holds plain text, a value made of that text only when a line is written.
+class Subject {
+ public:
+  Subject(const std::string& text, const Value* shown)
+      : text_(text), shown_(shown), ascii_(isAscii(text)) {}
+  const std::string& text() const { return text_; }
+  bool ascii() const { return ascii_; }
+  std::size_t length() const { return ascii_ ? text_.size() : msr_UTF32Length(text_); }
+  Value shown() const { return shown_ ? *shown_ : Value(text_); }
+
+ private:
+  const std::string& text_;
+  const Value* shown_;
+  bool ascii_;
+};
 
 bool isValueType(std::int64_t type) {
   return type == MSRDataTypeEventParameterValue || type == MSRDataTypeUserPropertyValue;
@@ -79,6 +121,148 @@ bool MSRIsValidValueObject(const Value& value, std::int64_t type, std::int64_t* 
   return true;
 }
 
+namespace {
+
+// The string rule from its third step on, for a string that is there.
+bool stringRule(const Subject& string, std::int64_t minLength, std::int64_t maxLength,
+                std::int64_t type, std::int64_t* failureCode) {
+  const std::int64_t level = isValueType(type) ? 3 : 0;
+  if (minLength >= 1 && string.text().empty()) {
+    setCode(failureCode, 1);
+    if (!isValueType(type)) {
+      monitor()->logWithLevel(level, 13001,
+                              MSRDataTypeDescription(type, " is required and can't be empty"));
+    }
+    return false;
+  }
+  const auto length = static_cast<std::int64_t>(string.length());
+  if (length > maxLength) {
+    setCode(failureCode, 2);
+    monitor()->logWithLevel(
+        level, 13000,
+        MSRDataTypeDescription(
+            type, platform::format(" is too long. The maximum supported length is %d",
+                                   static_cast<int>(maxLength))),
+        string.shown());
+    return false;
+  }
+  if (length < minLength) {
+    setCode(failureCode, 7);
+    monitor()->logWithLevel(
+        level, 13000,
+        MSRDataTypeDescription(
+            type, platform::format(" is too short. The minimum supported length is %d",
+                                   static_cast<int>(minLength))),
+        string.shown());
+    return false;
+  }
+  return true;
+}
+
+bool hasOnlyNameCharacters(const Subject& name) {
+  if (name.ascii()) {
+    return std::all_of(name.text().begin(), name.text().end(),
+                       [](char c) { return isNameCharacter(static_cast<unsigned char>(c)); });
+  }
+  const std::u32string characters = platform::toUtf32(name.text());
+  return std::all_of(characters.begin(), characters.end(), isNameCharacter);
+}
+
+bool internalNameRule(const Subject& name, std::int64_t maxLength, std::int64_t type,
+                      std::int64_t* failureCode) {
+  setCode(failureCode, 0);
+  if (!stringRule(name, 1, maxLength, type, failureCode)) return false;
+  if (hasOnlyNameCharacters(name)) return true;
+  setCode(failureCode, 3);
+  monitor()->logWithLevel(
+      0, 13002, MSRDataTypeDescription(type, " must contain only letters, numbers, or underscores"),
+      name.shown());
+  return false;
+}
+
+bool publicNameRule(const Subject& name, std::int64_t maxLength, std::int64_t type,
+                    std::int64_t* failureCode) {
+  if (!internalNameRule(name, maxLength, type, failureCode)) return false;
+  char32_t first = static_cast<unsigned char>(name.text()[0]);
+  if (first >= 0x80) {
+    msr_getUTF32Bytes(name.text(), &first, sizeof first);  // little-endian, as this host
+  }
+  if (isLetter(first)) return true;
+  setCode(failureCode, 3);
+  monitor()->logWithLevel(0, 13003, MSRDataTypeDescription(type, " must start with a letter"),
+                          name.shown());
+  return false;
+}
+
+bool publicEventNameRule(const Subject& name, std::int64_t* failureCode) {
+  if (!publicNameRule(name, kMaxEventNameLength, MSRDataTypeEventName, failureCode)) return false;
+  const std::string& s = name.text();
+  if (s == "screen_view") return true;
+  if (MSRInternalEventNamesByPublicName().count(s) && !MSRAdEventNamesByPublicName().count(s)) {
+    setCode(failureCode, 4);
+    monitor()->logWithLevel(0, 13006, "Event name is reserved. Ignoring event", name.shown());
+    return false;
+  }
+  if (MSRDataTypeValidator::hasReservedPrefixes(s)) {
+    setCode(failureCode, 4);
+    monitor()->logWithLevel(0, 13007, "Event name uses reserved prefix. Ignoring event",
+                            name.shown());
+    return false;
+  }
+  return true;
+}
+
+bool publicParameterNameRule(const Subject& name, std::int64_t* failureCode) {
+  if (!publicNameRule(name, kMaxParameterNameLength, MSRDataTypeEventParameterName,
+                      failureCode)) {
+    return false;
+  }
+  if (MSRDataTypeValidator::hasReservedPrefixes(name.text())) {
+    setCode(failureCode, 4);
+    monitor()->logWithLevel(0, 13008, "Parameter name uses reserved prefix. Ignoring parameter",
+                            name.shown());
+    return false;
+  }
+  return true;
+}
+
+// For an origin that is a string.
+bool forwardedOriginRule(const std::string& origin, std::int64_t* failureCode) {
+  setCode(failureCode, 0);
+  if (origin.empty()) {
+    setCode(failureCode, 1);
+    return false;
+  }
+  if (!platform::hasSuffix(origin, "+gtm")) {
+    setCode(failureCode, 6);
+    return false;
+  }
+  const std::string local = origin.substr(0, origin.size() - 4);
+  return internalNameRule(Subject(local, nullptr), kMaxOriginLength, MSRDataTypeEventOrigin,
+                          failureCode);
+}
+
+// A name rule given a Value: nil and non-strings fail the string rule before any length or
+// character matters.
+template <class Rule>
+bool onValue(const Value& name, std::int64_t type, std::int64_t* failureCode, Rule rule) {
+  const std::string* s = name.string();
+  if (!s) return MSRDataTypeValidator::isValidString(name, 1, 0, type, failureCode);
+  return rule(Subject(*s, &name));
+}
+
+// A name rule given plain text: checked as the Value made of it would be, so text that is no
+// UTF-8 goes through that Value and its replacement characters.
+template <class Rule>
+bool onText(const std::string& name, std::int64_t type, std::int64_t* failureCode, Rule rule) {
+  if (!isAscii(name) && !platform::isValidUtf8(name)) {
+    return onValue(Value(name), type, failureCode, rule);
+  }
+  return rule(Subject(name, nullptr));
+}
+
+}  // namespace
+
 bool MSRDataTypeValidator::isValidString(const Value& string, std::int64_t minLength,
                                          std::int64_t maxLength, std::int64_t type,
                                          Code failureCode) {
@@ -97,73 +281,29 @@ bool MSRDataTypeValidator::isValidString(const Value& string, std::int64_t minLe
                             string);
     return false;
   }
-  if (minLength >= 1 && s->empty()) {
-    setCode(failureCode, 1);
-    if (!isValueType(type)) {
-      monitor()->logWithLevel(level, 13001,
-                              MSRDataTypeDescription(type, " is required and can't be empty"));
-    }
-    return false;
-  }
-  const auto length = static_cast<std::int64_t>(msr_UTF32Length(*s));
-  if (length > maxLength) {
-    setCode(failureCode, 2);
-    monitor()->logWithLevel(
-        level, 13000,
-        MSRDataTypeDescription(
-            type, platform::format(" is too long. The maximum supported length is %d",
-                                   static_cast<int>(maxLength))),
-        string);
-    return false;
-  }
-  if (length < minLength) {
-    setCode(failureCode, 7);
-    monitor()->logWithLevel(
-        level, 13000,
-        MSRDataTypeDescription(
-            type, platform::format(" is too short. The minimum supported length is %d",
-                                   static_cast<int>(minLength))),
-        string);
-    return false;
-  }
-  return true;
+  return stringRule(Subject(*s, &string), minLength, maxLength, type, failureCode);
 }
 
 bool MSRDataTypeValidator::isValidInternalName(const Value& name, std::int64_t maxLength,
                                                std::int64_t type, Code failureCode) {
-  if (!isValidString(name, 1, maxLength, type, failureCode)) return false;
-  for (char32_t c : platform::toUtf32(*name.string())) {
-    if (!isNameCharacter(c)) {
-      setCode(failureCode, 3);
-      monitor()->logWithLevel(
-          0, 13002,
-          MSRDataTypeDescription(type, " must contain only letters, numbers, or underscores"),
-          name);
-      return false;
-    }
-  }
-  return true;
+  return onValue(name, type, failureCode, [&](const Subject& s) {
+    return internalNameRule(s, maxLength, type, failureCode);
+  });
 }
 
 bool MSRDataTypeValidator::isValidPublicName(const Value& name, std::int64_t maxLength,
                                              std::int64_t type, Code failureCode) {
-  if (!isValidInternalName(name, maxLength, type, failureCode)) return false;
-  char32_t first = 0;
-  msr_getUTF32Bytes(*name.string(), &first, sizeof first);  // little-endian, as this host
-  if (!isLetter(first)) {
-    setCode(failureCode, 3);
-    monitor()->logWithLevel(0, 13003, MSRDataTypeDescription(type, " must start with a letter"),
-                            name);
-    return false;
-  }
-  return true;
+  return onValue(name, type, failureCode, [&](const Subject& s) {
+    return publicNameRule(s, maxLength, type, failureCode);
+  });
 }
 
 bool MSRDataTypeValidator::isValidValue(const Value& value, std::int64_t minLength,
                                         std::int64_t maxLength, std::int64_t type,
                                         Code failureCode) {
-  if (!MSRIsValidValueObject(value, type, failureCode)) return false;
   auto v = value.objectAs<MSRValue>();
+  if (!v) return MSRIsValidValueObject(value, type, failureCode);
+  setCode(failureCode, 0);
   if (!v->isString()) return true;
   return isValidString(v->value(), minLength, maxLength, type, failureCode);
 }
@@ -176,36 +316,24 @@ bool MSRDataTypeValidator::hasReservedPrefixes(const std::string& name) {
 }
 
 bool MSRDataTypeValidator::isValidPublicEventName(const Value& name, Code failureCode) {
-  if (!isValidPublicName(name, kMaxEventNameLength, MSRDataTypeEventName, failureCode)) {
-    return false;
-  }
-  const std::string& s = *name.string();
-  if (s == "screen_view") return true;
-  if (MSRInternalEventNamesByPublicName().count(s) && !MSRAdEventNamesByPublicName().count(s)) {
-    setCode(failureCode, 4);
-    monitor()->logWithLevel(0, 13006, "Event name is reserved. Ignoring event", name);
-    return false;
-  }
-  if (hasReservedPrefixes(s)) {
-    setCode(failureCode, 4);
-    monitor()->logWithLevel(0, 13007, "Event name uses reserved prefix. Ignoring event", name);
-    return false;
-  }
-  return true;
+  return onValue(name, MSRDataTypeEventName, failureCode,
+                 [&](const Subject& s) { return publicEventNameRule(s, failureCode); });
+}
+
+bool MSRDataTypeValidator::isValidPublicEventNameText(const std::string& name, Code failureCode) {
+  return onText(name, MSRDataTypeEventName, failureCode,
+                [&](const Subject& s) { return publicEventNameRule(s, failureCode); });
 }
 
 bool MSRDataTypeValidator::isValidPublicEventParameterName(const Value& name, Code failureCode) {
-  if (!isValidPublicName(name, kMaxParameterNameLength, MSRDataTypeEventParameterName,
-                         failureCode)) {
-    return false;
-  }
-  if (hasReservedPrefixes(*name.string())) {
-    setCode(failureCode, 4);
-    monitor()->logWithLevel(0, 13008, "Parameter name uses reserved prefix. Ignoring parameter",
-                            name);
-    return false;
-  }
-  return true;
+  return onValue(name, MSRDataTypeEventParameterName, failureCode,
+                 [&](const Subject& s) { return publicParameterNameRule(s, failureCode); });
+}
+
+bool MSRDataTypeValidator::isValidPublicEventParameterNameText(const std::string& name,
+                                                               Code failureCode) {
+  return onText(name, MSRDataTypeEventParameterName, failureCode,
+                [&](const Subject& s) { return publicParameterNameRule(s, failureCode); });
 }
 
 bool MSRDataTypeValidator::isValidPublicEventParameterValue(const Value& value, Code failureCode) {
@@ -217,29 +345,53 @@ bool MSRDataTypeValidator::isValidInternalEventOrigin(const Value& origin, Code 
   return isValidInternalName(origin, kMaxOriginLength, MSRDataTypeEventOrigin, failureCode);
 }
 
+bool MSRDataTypeValidator::isValidInternalEventOriginText(const std::string& origin,
+                                                          Code failureCode) {
+  return onText(origin, MSRDataTypeEventOrigin, failureCode, [&](const Subject& s) {
+    return internalNameRule(s, kMaxOriginLength, MSRDataTypeEventOrigin, failureCode);
+  });
+}
+
 bool MSRDataTypeValidator::isValidForwardedEventOrigin(const Value& origin, Code failureCode) {
-  setCode(failureCode, 0);
   const std::string* s = origin.string();
-  if (!s || s->empty()) {
+  if (!s) {
     setCode(failureCode, 1);
     return false;
   }
-  if (!platform::hasSuffix(*s, "+gtm")) {
-    setCode(failureCode, 6);
-    return false;
+  return forwardedOriginRule(*s, failureCode);
+}
+
+bool MSRDataTypeValidator::isValidForwardedEventOriginText(const std::string& origin,
+                                                           Code failureCode) {
+  if (!isAscii(origin) && !platform::isValidUtf8(origin)) {
+    return isValidForwardedEventOrigin(Value(origin), failureCode);
   }
-  return isValidInternalName(Value(s->substr(0, s->size() - 4)), kMaxOriginLength,
-                             MSRDataTypeEventOrigin, failureCode);
+  return forwardedOriginRule(origin, failureCode);
 }
 
 bool MSRDataTypeValidator::isValidInternalEventName(const Value& name, Code failureCode) {
   return isValidInternalName(name, kMaxEventNameLength, MSRDataTypeEventName, failureCode);
 }
 
+bool MSRDataTypeValidator::isValidInternalEventNameText(const std::string& name,
+                                                        Code failureCode) {
+  return onText(name, MSRDataTypeEventName, failureCode, [&](const Subject& s) {
+    return internalNameRule(s, kMaxEventNameLength, MSRDataTypeEventName, failureCode);
+  });
+}
+
 bool MSRDataTypeValidator::isValidInternalEventParameterName(const Value& name,
                                                              Code failureCode) {
   return isValidInternalName(name, kMaxParameterNameLength, MSRDataTypeEventParameterName,
                              failureCode);
+}
+
+bool MSRDataTypeValidator::isValidInternalEventParameterNameText(const std::string& name,
+                                                                 Code failureCode) {
+  return onText(name, MSRDataTypeEventParameterName, failureCode, [&](const Subject& s) {
+    return internalNameRule(s, kMaxParameterNameLength, MSRDataTypeEventParameterName,
+                            failureCode);
+  });
 }
 
 bool MSRDataTypeValidator::isValidInternalEventParameterValue(const Value& value,
@@ -364,8 +516,9 @@ bool MSRDataTypeValidator::isValidConditionalUserPropertyValue(const Value& valu
 }
 
 bool MSRDataTypeValidator::isValidNumericValue(const Value& value, Code failureCode) {
-  if (!MSRIsValidValueObject(value, MSRDataTypeEventParameterValue, failureCode)) return false;
   auto v = value.objectAs<MSRValue>();
+  if (!v) return MSRIsValidValueObject(value, MSRDataTypeEventParameterValue, failureCode);
+  setCode(failureCode, 0);
   if (v->isInt64() || v->isDouble()) return true;
   setCode(failureCode, 8);
   monitor()->logWithLevel(
@@ -376,15 +529,28 @@ bool MSRDataTypeValidator::isValidNumericValue(const Value& value, Code failureC
   return false;
 }
 
-bool MSRDataTypeValidator::isValidCurrencyCode(const Value& value, Code failureCode) {
-  if (!MSRIsValidValueObject(value, MSRDataTypeEventParameterValue, failureCode)) return false;
-  auto v = value.objectAs<MSRValue>();
-  bool valid = false;
-  if (auto s = v->stringValue(); s && platform::utf16Length(*s) == 3) {
-    valid = true;
-    for (char32_t c : platform::toUtf32(*s)) valid = valid && isLetter(c);
+namespace {
+
+// Exactly three UTF-16 units, every character a letter.
+bool isCurrencyText(const std::string& s) {
+  if (isAscii(s)) {
+    return s.size() == 3 && std::all_of(s.begin(), s.end(), [](char c) {
+             return isLetter(static_cast<unsigned char>(c));
+           });
   }
-  if (valid) return true;
+  if (platform::utf16Length(s) != 3) return false;
+  const std::u32string characters = platform::toUtf32(s);
+  return std::all_of(characters.begin(), characters.end(), isLetter);
+}
+
+}  // namespace
+
+bool MSRDataTypeValidator::isValidCurrencyCode(const Value& value, Code failureCode) {
+  auto v = value.objectAs<MSRValue>();
+  if (!v) return MSRIsValidValueObject(value, MSRDataTypeEventParameterValue, failureCode);
+  setCode(failureCode, 0);
+  const std::string* s = v->isString() ? v->value().string() : nullptr;
+  if (s && isCurrencyText(*s)) return true;
   setCode(failureCode, 9);
   monitor()->logWithLevel(
       3, 13012,

@@ -70,4 +70,14 @@ class MSRDataTypeValidator {
                                                   Code failureCode);
   static bool isValidNumericValue(const platform::Value& value, Code failureCode);
   static bool isValidCurrencyCode(const platform::Value& value, Code failureCode);
+
+  // The event name, origin and parameter name rules for a name held as plain text, as events
+  // and the sanitiser hold them: the same answers, failure codes and log lines as the forms
+  // above given Value(name), without making that value unless a line is logged.
+  static bool isValidPublicEventNameText(const std::string& name, Code failureCode);
+  static bool isValidPublicEventParameterNameText(const std::string& name, Code failureCode);
+  static bool isValidInternalEventOriginText(const std::string& origin, Code failureCode);
+  static bool isValidForwardedEventOriginText(const std::string& origin, Code failureCode);
+  static bool isValidInternalEventNameText(const std::string& name, Code failureCode);
+  static bool isValidInternalEventParameterNameText(const std::string& name, Code failureCode);
 };

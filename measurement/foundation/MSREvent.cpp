@@ -40,15 +40,17 @@ MSREventPtr MSREvent::initWithOrigin(const std::string& origin, bool isPublic,
                                      const std::string& name, double timestamp,
                                      double previousTimestamp, const MSRParameters* parameters) {
   std::int64_t code = 0;
-  if (!MSRDataTypeValidator::isValidForwardedEventOrigin(Value(origin), &code)) {
-    if (code != 6 || !MSRDataTypeValidator::isValidInternalEventOrigin(Value(origin), &code)) {
+  if (!MSRDataTypeValidator::isValidForwardedEventOriginText(origin, &code)) {
+    if (code != 6 || !MSRDataTypeValidator::isValidInternalEventOriginText(origin, &code)) {
       return nullptr;
     }
   }
-  if (isPublic && !MSRDataTypeValidator::isValidPublicEventName(Value(name), nullptr)) {
+  // The public rule begins with the internal one on the same limit: a public name that passes
+  // needs no second, quiet check.
+  if (isPublic ? !MSRDataTypeValidator::isValidPublicEventNameText(name, nullptr)
+               : !MSRDataTypeValidator::isValidInternalEventNameText(name, nullptr)) {
     return nullptr;
   }
-  if (!MSRDataTypeValidator::isValidInternalEventName(Value(name), nullptr)) return nullptr;
   if (previousTimestamp > timestamp) {
     MSRMeasurement::monitor()->logWithLevel(
         5, 16002, "Event created with previous timestamp after current timestamp");

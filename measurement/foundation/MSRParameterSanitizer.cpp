@@ -39,6 +39,13 @@ std::int64_t lengthOf(const Value& v) {
   return 0;
 }
 
+// MSRIsPublicName for a key, without wrapping every key in a value; an empty key still goes
+// through it to be logged.
+bool isPublicKey(const std::string& key) {
+  if (key.empty()) return MSRIsPublicName(Value(key));
+  return key[0] != '_';
+}
+
 std::string cutText(const std::string& s, std::uint64_t maxLength) {
   if (msr_UTF32Length(s) <= maxLength) return s;
   return platform::utf32Prefix(s, maxLength) + "...";
@@ -96,11 +103,13 @@ void MSRSetArrayParamError(MSRParameters& parameters, std::int64_t arrayFailureC
 
 bool MSRIsValidEventParameterName(const std::string& name, bool isPublic, MSRParameters& errors) {
   std::int64_t code = 0;
-  const Value key(name);
+  // The public rule begins with the internal one, on the same limit and type: a name that
+  // passes it passes the internal rule too, quietly.
   const bool valid =
-      (!isPublic || MSRDataTypeValidator::isValidPublicEventParameterName(key, &code)) &&
-      MSRDataTypeValidator::isValidInternalEventParameterName(key, &code);
+      isPublic ? MSRDataTypeValidator::isValidPublicEventParameterNameText(name, &code)
+               : MSRDataTypeValidator::isValidInternalEventParameterNameText(name, &code);
   if (!valid && code != 0 && !errors.count("_err")) {
+    const Value key(name);
     MSRSetErrorCodeAndParameters(errors, code == 4 ? 14 : 3, key, kMaxNameLength,
                                  msr_UTF32Length(name) > kMaxNameLength ? key : Value());
   }
@@ -110,7 +119,7 @@ bool MSRIsValidEventParameterName(const std::string& name, bool isPublic, MSRPar
 std::uint64_t MSRCustomParameterCount(const MSRParameters& parameters, bool exemptItemNames) {
   std::uint64_t count = 0;
   for (const auto& [key, value] : parameters) {
-    if (!MSRIsPublicName(Value(key))) continue;
+    if (!isPublicKey(key)) continue;
     if (exemptItemNames && MSRIsItemParameterName(key)) continue;
     ++count;
   }
@@ -129,7 +138,7 @@ void MSRTrimCustomParametersExempting(MSRParameters& parameters, std::uint64_t m
   for (const auto& [key, value] : parameters) keys.push_back(key);
   std::sort(keys.begin(), keys.end());
   for (auto it = keys.rbegin(); it != keys.rend() && count > maximum; ++it) {
-    if (!MSRIsPublicName(Value(*it))) continue;
+    if (!isPublicKey(*it)) continue;
     if (exemptItemNames && MSRIsItemParameterName(*it)) continue;
     parameters.erase(*it);
     --count;
@@ -178,7 +187,9 @@ std::optional<MSRParameters> MSRSanitizedEventParameters(
       removed.push_back(key);
       continue;
     }
-    MSRValuePtr value = MSRValue::valueFromObject(raw, true);
+    const MSRValuePtr typed = raw.objectAs<MSRValue>();
+    const bool wasTyped = typed != nullptr;
+    MSRValuePtr value = wasTyped ? typed : MSRValue::valueFromObject(raw, true);
     if (!value) {
       removed.push_back(key);
       MSRMeasurement::monitor()->logWithLevel(
@@ -186,11 +197,10 @@ std::optional<MSRParameters> MSRSanitizedEventParameters(
           Value(raw.className()));
       continue;
     }
-    const bool wasTyped = raw.objectAs<MSRValue>() != nullptr;
+    Value valueObject = wasTyped ? raw : Value(value);
     std::int64_t code = 0;
     bool keep = true;
-    if (isPublic &&
-        !MSRDataTypeValidator::isValidPublicEventParameterValue(Value(value), &code)) {
+    if (isPublic && !MSRDataTypeValidator::isValidPublicEventParameterValue(valueObject, &code)) {
       keep = false;
     } else if (key == "_ev") {
       if (auto s = value->stringValue()) {
@@ -210,7 +220,7 @@ std::optional<MSRParameters> MSRSanitizedEventParameters(
           }
         }
       }
-    } else if (!MSRDataTypeValidator::isValidInternalEventParameterValue(Value(value), &code)) {
+    } else if (!MSRDataTypeValidator::isValidInternalEventParameterValue(valueObject, &code)) {
       keep = false;
     } else if (value->isArray() && !wasTyped) {
       Value checked = MSRSanitizedArrayParameter(raw, key, eventName, replacements, nested,
@@ -219,6 +229,7 @@ std::optional<MSRParameters> MSRSanitizedEventParameters(
         keep = false;
       } else {
         value = checked.objectAs<MSRValue>();
+        valueObject = checked;
       }
     }
     if (!keep) {
@@ -232,19 +243,14 @@ std::optional<MSRParameters> MSRSanitizedEventParameters(
     if (value->isArray() && code != 0) MSRSetArrayParamError(replacements, code, key, eventName);
     // A cut "_ev" recorded above stays: the uncut text must not reach the event.
     if (keep && !wasTyped && !(key == "_ev" && replacements.count("_ev"))) {
-      replacements[key] = Value(value);
+      replacements[key] = valueObject;
     }
   }
 
-  MSRParameters result;
   if (removed.size() == parameters->size()) return replacements;
-  if (removed.empty() && replacements.empty()) {
-    result = *parameters;
-  } else {
-    result = *parameters;
-    for (const auto& key : removed) result.erase(key);
-    for (auto& [key, value] : replacements) result[key] = value;
-  }
+  MSRParameters result = *parameters;
+  for (const auto& key : removed) result.erase(key);
+  for (auto& [key, value] : replacements) result.insert_or_assign(key, std::move(value));
 
   if (nested) {
     if (MSRCustomParameterCount(result, true) > 0) {

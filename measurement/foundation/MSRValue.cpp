@@ -47,7 +47,7 @@ MSRValuePtr MSRValue::initWithString(const platform::Value& string) {
         0, 35003, "Cannot create String value with non-string value. Value", string);
     return nullptr;
   }
-  return initWithValueType(MSRValueTypeString, platform::Value(*string.string()));
+  return initWithValueType(MSRValueTypeString, string);  // values are immutable: shared
 }
 
 MSRValuePtr MSRValue::initWithArray(const platform::Value& array) {
@@ -60,7 +60,7 @@ MSRValuePtr MSRValue::initWithArray(const platform::Value& array) {
         0, 35005, "Cannot create Array value with non-array value. Value", array);
     return nullptr;
   }
-  return initWithValueType(MSRValueTypeArray, platform::Value(*array.array()));
+  return initWithValueType(MSRValueTypeArray, array);
 }
 
 MSRValuePtr MSRValue::initWithValueType(std::int64_t valueType, platform::Value value) {

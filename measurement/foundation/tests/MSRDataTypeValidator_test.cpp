@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -167,6 +168,17 @@ TEST_F(MSRDataTypeValidatorTest, EventNameRulesAcrossCharacterClasses) {
     EXPECT_EQ(V::isValidPublicEventName(Value(r.name), &code), r.publicCode == 0);
     EXPECT_EQ(code, r.publicCode);
     EXPECT_EQ(describe(recorder.records()), publicLines);
+    // The forms for names held as text answer and log alike.
+    code = -1;
+    recorder.clear();
+    EXPECT_EQ(V::isValidInternalEventNameText(r.name, &code), r.internalCode == 0);
+    EXPECT_EQ(code, r.internalCode);
+    EXPECT_EQ(describe(recorder.records()), internalLines);
+    code = -1;
+    recorder.clear();
+    EXPECT_EQ(V::isValidPublicEventNameText(r.name, &code), r.publicCode == 0);
+    EXPECT_EQ(code, r.publicCode);
+    EXPECT_EQ(describe(recorder.records()), publicLines);
   }
 }
 
@@ -192,6 +204,10 @@ TEST_F(MSRDataTypeValidatorTest, AsciiNameCharactersAreLettersDigitsAndUnderscor
     if (!letter) {
       EXPECT_EQ(recorder.codes()[0].first, nameChar ? 13003 : 13002);
     }
+    recorder.clear();
+    EXPECT_EQ(V::isValidInternalEventParameterNameText(inside, &code), nameChar);
+    EXPECT_EQ(V::isValidPublicEventParameterNameText(first, &code), letter);
+    EXPECT_EQ(recorder.codes().size(), (nameChar ? 0u : 1u) + (letter ? 0u : 1u));
   }
 }
 
@@ -276,6 +292,38 @@ TEST_F(MSRDataTypeValidatorTest, BrokenUtf8NamesFailAsReplacementCharacters) {
   EXPECT_EQ(code, 3);
   EXPECT_EQ(describe(recorder.records()),
             std::vector<std::string>{chars("Event name") + "ab\xEF\xBF\xBD"});
+  struct Row {
+    const char* what;
+    std::function<bool(const std::string&, std::int64_t*)> rule;
+    std::int64_t code;
+    std::string line;
+  };
+  const Row rows[] = {
+      {"internal event name", V::isValidInternalEventNameText, 3, chars("Event name")},
+      {"public event name", V::isValidPublicEventNameText, 3, chars("Event name")},
+      {"internal parameter name", V::isValidInternalEventParameterNameText, 3,
+       chars("Event parameter name")},
+      {"public parameter name", V::isValidPublicEventParameterNameText, 3,
+       chars("Event parameter name")},
+      {"internal origin", V::isValidInternalEventOriginText, 3, chars("Event origin")},
+      {"forwarded origin without its suffix", V::isValidForwardedEventOriginText, 6, ""},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    recorder.clear();
+    code = -1;
+    EXPECT_FALSE(r.rule("ab\xFF", &code));
+    EXPECT_EQ(code, r.code);
+    EXPECT_EQ(describe(recorder.records()),
+              r.line.empty() ? std::vector<std::string>{}
+                             : std::vector<std::string>{r.line + "ab\xEF\xBF\xBD"});
+  }
+  // A forwarded origin whose local part is broken fails on that part.
+  recorder.clear();
+  EXPECT_FALSE(V::isValidForwardedEventOriginText("w\xC3" "b+gtm", &code));
+  EXPECT_EQ(code, 3);
+  EXPECT_EQ(describe(recorder.records()),
+            std::vector<std::string>{chars("Event origin") + "w\xEF\xBF\xBD" "b"});
 }
 
 TEST_F(MSRDataTypeValidatorTest, InternalNamesAllowLeadingDigitsAndUnderscores) {

@@ -71,6 +71,22 @@ TEST_F(MSRParameterSanitizerTest, CustomParametersAreCappedAlphabeticallyLastFir
   EXPECT_TRUE(lineContains("Event cannot contain more than 25 parameters"));
 }
 
+TEST_F(MSRParameterSanitizerTest, CustomParametersAreNamesNotBeginningWithAnUnderscore) {
+  msr_test::MonitorRecorder recorder;
+  const MSRParameters given{{"", Value(1)},        {"_internal", Value(2)}, {"a", Value(3)},
+                            {"item_id", Value(4)}, {"Zeta", Value(5)},      {"\xC3\xA9", Value(6)}};
+  EXPECT_EQ(MSRCustomParameterCount(given, false), 4u);
+  EXPECT_EQ(MSRCustomParameterCount(given, true), 3u);
+  // An empty name is no custom parameter and is logged each time it is met.
+  EXPECT_EQ(recorder.codes(), (std::vector<std::pair<std::int64_t, std::int64_t>>{
+                                  {18003, 2}, {18003, 2}}));
+  MSRParameters trimmed = given;
+  MSRTrimCustomParameters(trimmed, 1);
+  std::vector<std::string> left;
+  for (const auto& [key, value] : trimmed) left.push_back(key);
+  EXPECT_EQ(left, (std::vector<std::string>{"", "Zeta", "_internal"}));
+}
+
 TEST_F(MSRParameterSanitizerTest, BadNamesAreDroppedAndTheFirstOneRecorded) {
   const std::string longName(45, 'n');
   const auto internal = sanitize({{longName, Value(1)}, {"ok", Value(2)}}, "_e", false);
