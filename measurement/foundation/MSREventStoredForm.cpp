@@ -89,6 +89,9 @@ class Writer {
   bool param(std::uint8_t key, const std::string& name, const Value& value, bool nested) {
     const auto typed = value.objectAs<MSRValue>();
     if (!typed) return false;  // logged 16005 and left out there
+    // The general path stores a name as a string value, which mends invalid UTF-8; the names of
+    // an item's fields are not checked when the event is made.
+    if (!platform::isValidUtf8(name)) return false;
     const std::size_t start = open(key);
     string(kParamNameKey, name);
     switch (typed->valueType()) {

@@ -17,6 +17,7 @@
 #include "measurement/messages/MSRPBAccessors.h"
 #include "measurement/messages/MSRPBEvent.h"
 #include "measurement/messages/MSRPBSchema.h"
+#include "platform/base/Strings.h"
 
 namespace msr_test {
 
@@ -99,7 +100,7 @@ inline bool sameValue(const Value& a, const Value& b, std::string* why) {
 inline bool isOrdinary(const Value::Dictionary& parameters, bool nested = false) {
   for (const auto& [name, value] : parameters) {
     const auto typed = value.objectAs<MSRValue>();
-    if (!typed) return false;
+    if (!typed || !platform::isValidUtf8(name)) return false;
     if (typed->isString() && !typed->value().string()) return false;
     if (typed->isArray()) {
       if (nested || !typed->arrayValue()) return false;
@@ -194,6 +195,8 @@ class EventShapes {
         "element that is not a dictionary");
     add(event("app", "items", 4.0, 0, {{"items", arrayInItem()}}), "array inside an item");
     add(event("app", "items", 4.0, 0, {{"items", unknownKindInItem()}}), "value of no known kind");
+    add(event("app", "items", 4.0, 0, {{"items", items({{"caf\xC3", 1}, {"ok", 2}})}}),
+        "item field name that is not UTF-8");
     for (std::size_t i = 0; i < count; ++i) {
       MSRParameters parameters;
       const int n = static_cast<int>(pick(13));
@@ -320,6 +323,7 @@ class EventShapes {
         if (pick(10) == 0) field = Value(MSRValue::valueFromObject(Value(text(5000))));
         item[name()] = field;
       }
+      if (pick(60) == 0) item[std::string("n\xFF") + name()] = typed(MSRValue::initWithInt64(1));
       if (pick(40) == 0) {
         item[name()] = pick(2) ? Value("raw") : typed(MSRValue::initWithArray(Value(Value::Array{})));
       }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "measurement/foundation/MSREventStoredForm.h"
@@ -17,6 +18,7 @@ struct StoredEventComparison {
   bool direct = false;     // the direct reader read the bytes
   bool general = false;    // the general path read them
   std::string divergence;  // empty when the two agree
+  std::optional<MSREventStoredContent> content;  // what the general path read
 };
 
 inline StoredEventComparison compareStoredEventReadings(const std::uint8_t* bytes,
@@ -28,6 +30,7 @@ inline StoredEventComparison compareStoredEventReadings(const std::uint8_t* byte
       platform::Value::data(platform::Bytes(bytes, bytes + length)), &error);
   result.direct = direct.has_value();
   result.general = general.has_value();
+  result.content = general;
   if (!direct) return result;
   if (!general) {
     result.divergence = "read directly, refused by the message path: " +
