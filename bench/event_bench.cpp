@@ -33,8 +33,8 @@ void sandboxHome() {
   (void)ready;
 }
 
-void run(benchmark::State& state, const std::string& origin, bool isPublic,
-         const std::string& name, const MSRParameters& parameters) {
+void run(benchmark::State& state, const std::string& origin, bool isPublic, const std::string& name,
+         const MSRParameters& parameters) {
   sandboxHome();
   if (!MSREvent::initWithOrigin(origin, isPublic, name, 1765100000.25, 0, &parameters)) {
     state.SkipWithError("the event was refused");
@@ -59,11 +59,8 @@ BENCHMARK(BM_EventFromStoredValues);
 
 void BM_EventFromRawValues(benchmark::State& state) {
   const MSRParameters parameters{
-      {"sound", Value("thunder")},
-      {"category", Value("weather")},
-      {"volume", Value(0.75)},
-      {"index", Value(12)},
-      {"repeat", Value(false)},
+      {"sound", Value("thunder")}, {"category", Value("weather")}, {"volume", Value(0.75)},
+      {"index", Value(12)},        {"repeat", Value(false)},
   };
   run(state, "app", true, "play_sound", parameters);
 }

@@ -140,9 +140,9 @@ bool stringRule(const Subject& string, std::int64_t minLength, std::int64_t maxL
     setCode(failureCode, 2);
     monitor()->logWithLevel(
         level, 13000,
-        MSRDataTypeDescription(
-            type, platform::format(" is too long. The maximum supported length is %d",
-                                   static_cast<int>(maxLength))),
+        MSRDataTypeDescription(type,
+                               platform::format(" is too long. The maximum supported length is %d",
+                                                static_cast<int>(maxLength))),
         string.shown());
     return false;
   }
@@ -150,9 +150,9 @@ bool stringRule(const Subject& string, std::int64_t minLength, std::int64_t maxL
     setCode(failureCode, 7);
     monitor()->logWithLevel(
         level, 13000,
-        MSRDataTypeDescription(
-            type, platform::format(" is too short. The minimum supported length is %d",
-                                   static_cast<int>(minLength))),
+        MSRDataTypeDescription(type,
+                               platform::format(" is too short. The minimum supported length is %d",
+                                                static_cast<int>(minLength))),
         string.shown());
     return false;
   }
@@ -213,8 +213,7 @@ bool publicEventNameRule(const Subject& name, std::int64_t* failureCode) {
 }
 
 bool publicParameterNameRule(const Subject& name, std::int64_t* failureCode) {
-  if (!publicNameRule(name, kMaxParameterNameLength, MSRDataTypeEventParameterName,
-                      failureCode)) {
+  if (!publicNameRule(name, kMaxParameterNameLength, MSRDataTypeEventParameterName, failureCode)) {
     return false;
   }
   if (MSRDataTypeValidator::hasReservedPrefixes(name.text())) {
@@ -293,19 +292,29 @@ bool MSRDataTypeValidator::isValidInternalName(const Value& name, std::int64_t m
 
 bool MSRDataTypeValidator::isValidPublicName(const Value& name, std::int64_t maxLength,
                                              std::int64_t type, Code failureCode) {
-  return onValue(name, type, failureCode, [&](const Subject& s) {
-    return publicNameRule(s, maxLength, type, failureCode);
-  });
+  return onValue(name, type, failureCode,
+                 [&](const Subject& s) { return publicNameRule(s, maxLength, type, failureCode); });
 }
+
+namespace {
+
+// The value rule's answer for an MSRValue, then the string rule on a string value.
+bool typedValueRule(const MSRValue& value, std::int64_t minLength, std::int64_t maxLength,
+                    std::int64_t type, std::int64_t* failureCode) {
+  setCode(failureCode, 0);
+  if (!value.isString()) return true;
+  return MSRDataTypeValidator::isValidString(value.value(), minLength, maxLength, type,
+                                             failureCode);
+}
+
+}  // namespace
 
 bool MSRDataTypeValidator::isValidValue(const Value& value, std::int64_t minLength,
                                         std::int64_t maxLength, std::int64_t type,
                                         Code failureCode) {
   auto v = value.objectAs<MSRValue>();
   if (!v) return MSRIsValidValueObject(value, type, failureCode);
-  setCode(failureCode, 0);
-  if (!v->isString()) return true;
-  return isValidString(v->value(), minLength, maxLength, type, failureCode);
+  return typedValueRule(*v, minLength, maxLength, type, failureCode);
 }
 
 bool MSRDataTypeValidator::hasReservedPrefixes(const std::string& name) {
@@ -341,6 +350,12 @@ bool MSRDataTypeValidator::isValidPublicEventParameterValue(const Value& value, 
                       failureCode);
 }
 
+bool MSRDataTypeValidator::isValidPublicEventParameterTypedValue(const MSRValue& value,
+                                                                 Code failureCode) {
+  return typedValueRule(value, 0, kMaxPublicParameterValueLength, MSRDataTypeEventParameterValue,
+                        failureCode);
+}
+
 bool MSRDataTypeValidator::isValidInternalEventOrigin(const Value& origin, Code failureCode) {
   return isValidInternalName(origin, kMaxOriginLength, MSRDataTypeEventOrigin, failureCode);
 }
@@ -373,15 +388,13 @@ bool MSRDataTypeValidator::isValidInternalEventName(const Value& name, Code fail
   return isValidInternalName(name, kMaxEventNameLength, MSRDataTypeEventName, failureCode);
 }
 
-bool MSRDataTypeValidator::isValidInternalEventNameText(const std::string& name,
-                                                        Code failureCode) {
+bool MSRDataTypeValidator::isValidInternalEventNameText(const std::string& name, Code failureCode) {
   return onText(name, MSRDataTypeEventName, failureCode, [&](const Subject& s) {
     return internalNameRule(s, kMaxEventNameLength, MSRDataTypeEventName, failureCode);
   });
 }
 
-bool MSRDataTypeValidator::isValidInternalEventParameterName(const Value& name,
-                                                             Code failureCode) {
+bool MSRDataTypeValidator::isValidInternalEventParameterName(const Value& name, Code failureCode) {
   return isValidInternalName(name, kMaxParameterNameLength, MSRDataTypeEventParameterName,
                              failureCode);
 }
@@ -389,8 +402,7 @@ bool MSRDataTypeValidator::isValidInternalEventParameterName(const Value& name,
 bool MSRDataTypeValidator::isValidInternalEventParameterNameText(const std::string& name,
                                                                  Code failureCode) {
   return onText(name, MSRDataTypeEventParameterName, failureCode, [&](const Subject& s) {
-    return internalNameRule(s, kMaxParameterNameLength, MSRDataTypeEventParameterName,
-                            failureCode);
+    return internalNameRule(s, kMaxParameterNameLength, MSRDataTypeEventParameterName, failureCode);
   });
 }
 
@@ -398,6 +410,12 @@ bool MSRDataTypeValidator::isValidInternalEventParameterValue(const Value& value
                                                               Code failureCode) {
   return isValidValue(value, 0, kMaxInternalParameterValueLength, MSRDataTypeEventParameterValue,
                       failureCode);
+}
+
+bool MSRDataTypeValidator::isValidInternalEventParameterTypedValue(const MSRValue& value,
+                                                                   Code failureCode) {
+  return typedValueRule(value, 0, kMaxInternalParameterValueLength, MSRDataTypeEventParameterValue,
+                        failureCode);
 }
 
 bool MSRDataTypeValidator::isValidArrayParamForEvent(const std::string& eventName,
@@ -503,8 +521,7 @@ bool MSRDataTypeValidator::isValidConditionalUserPropertyOrigin(const Value& ori
                              failureCode);
 }
 
-bool MSRDataTypeValidator::isValidConditionalUserPropertyName(const Value& name,
-                                                              Code failureCode) {
+bool MSRDataTypeValidator::isValidConditionalUserPropertyName(const Value& name, Code failureCode) {
   return isValidInternalName(name, kMaxUserPropertyNameLength,
                              MSRDataTypeConditionalUserPropertyName, failureCode);
 }
@@ -521,11 +538,10 @@ bool MSRDataTypeValidator::isValidNumericValue(const Value& value, Code failureC
   setCode(failureCode, 0);
   if (v->isInt64() || v->isDouble()) return true;
   setCode(failureCode, 8);
-  monitor()->logWithLevel(
-      3, 13011,
-      MSRDataTypeDescription(MSRDataTypeEventParameterValue,
-                             " must be specified with a numeric type. value"),
-      v->stringValue() ? Value(*v->stringValue()) : Value());
+  monitor()->logWithLevel(3, 13011,
+                          MSRDataTypeDescription(MSRDataTypeEventParameterValue,
+                                                 " must be specified with a numeric type. value"),
+                          v->stringValue() ? Value(*v->stringValue()) : Value());
   return false;
 }
 

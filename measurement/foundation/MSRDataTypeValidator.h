@@ -10,6 +10,8 @@
 
 #include "platform/base/Value.h"
 
+class MSRValue;
+
 enum MSRDataType : std::int64_t {
   MSRDataTypeEventName = 0,
   MSRDataTypeEventOrigin = 1,
@@ -63,11 +65,9 @@ class MSRDataTypeValidator {
   static bool isValidInternalUserAttributeValue(const platform::Value& value,
                                                 const std::string& name, Code failureCode);
   static bool isValidScreenParameterValue(const platform::Value& value, Code failureCode);
-  static bool isValidConditionalUserPropertyOrigin(const platform::Value& origin,
-                                                   Code failureCode);
+  static bool isValidConditionalUserPropertyOrigin(const platform::Value& origin, Code failureCode);
   static bool isValidConditionalUserPropertyName(const platform::Value& name, Code failureCode);
-  static bool isValidConditionalUserPropertyValue(const platform::Value& value,
-                                                  Code failureCode);
+  static bool isValidConditionalUserPropertyValue(const platform::Value& value, Code failureCode);
   static bool isValidNumericValue(const platform::Value& value, Code failureCode);
   static bool isValidCurrencyCode(const platform::Value& value, Code failureCode);
 
@@ -80,4 +80,7 @@ class MSRDataTypeValidator {
   static bool isValidForwardedEventOriginText(const std::string& origin, Code failureCode);
   static bool isValidInternalEventNameText(const std::string& name, Code failureCode);
   static bool isValidInternalEventParameterNameText(const std::string& name, Code failureCode);
+  // The event parameter value rules for a value the caller already holds as an MSRValue.
+  static bool isValidPublicEventParameterTypedValue(const MSRValue& value, Code failureCode);
+  static bool isValidInternalEventParameterTypedValue(const MSRValue& value, Code failureCode);
 };

@@ -105,9 +105,9 @@ bool MSRIsValidEventParameterName(const std::string& name, bool isPublic, MSRPar
   std::int64_t code = 0;
   // The public rule begins with the internal one, on the same limit and type: a name that
   // passes it passes the internal rule too, quietly.
-  const bool valid =
-      isPublic ? MSRDataTypeValidator::isValidPublicEventParameterNameText(name, &code)
-               : MSRDataTypeValidator::isValidInternalEventParameterNameText(name, &code);
+  const bool valid = isPublic
+                         ? MSRDataTypeValidator::isValidPublicEventParameterNameText(name, &code)
+                         : MSRDataTypeValidator::isValidInternalEventParameterNameText(name, &code);
   if (!valid && code != 0 && !errors.count("_err")) {
     const Value key(name);
     MSRSetErrorCodeAndParameters(errors, code == 4 ? 14 : 3, key, kMaxNameLength,
@@ -146,9 +146,8 @@ void MSRTrimCustomParametersExempting(MSRParameters& parameters, std::uint64_t m
 }
 
 Value MSRSanitizedArrayParameter(const Value& array, const std::string& parameterName,
-                                 const std::optional<std::string>& eventName,
-                                 MSRParameters& errors, bool nested, bool isPublic,
-                                 std::int64_t* failureCode) {
+                                 const std::optional<std::string>& eventName, MSRParameters& errors,
+                                 bool nested, bool isPublic, std::int64_t* failureCode) {
   const Value::Array* elements = array.array();
   if (!elements) return Value();
   Value::Array kept(*elements);
@@ -162,13 +161,14 @@ Value MSRSanitizedArrayParameter(const Value& array, const std::string& paramete
   for (std::size_t i = 0; i < kept.size(); ++i) {
     std::int64_t itemCode = 0;
     if (MSRDataTypeValidator::isValidArrayParamItem(kept[i], &itemCode)) {
-      if (auto element = MSRSanitizedEventParameters(kept[i].dictionary(), eventName, isPublic,
-                                                     true)) {
+      if (auto element =
+              MSRSanitizedEventParameters(kept[i].dictionary(), eventName, isPublic, true)) {
         sanitized.push_back(Value(std::move(*element)));
       }
     } else {
       MSRSetErrorCodeAndParameters(
-          errors, 4, Value(platform::format("%@[%lu]", parameterName, static_cast<unsigned long>(i))),
+          errors, 4,
+          Value(platform::format("%@[%lu]", parameterName, static_cast<unsigned long>(i))),
           kMaxNameLength, Value());
     }
   }
@@ -197,10 +197,9 @@ std::optional<MSRParameters> MSRSanitizedEventParameters(
           Value(raw.className()));
       continue;
     }
-    Value valueObject = wasTyped ? raw : Value(value);
     std::int64_t code = 0;
     bool keep = true;
-    if (isPublic && !MSRDataTypeValidator::isValidPublicEventParameterValue(valueObject, &code)) {
+    if (isPublic && !MSRDataTypeValidator::isValidPublicEventParameterTypedValue(*value, &code)) {
       keep = false;
     } else if (key == "_ev") {
       if (auto s = value->stringValue()) {
@@ -220,16 +219,15 @@ std::optional<MSRParameters> MSRSanitizedEventParameters(
           }
         }
       }
-    } else if (!MSRDataTypeValidator::isValidInternalEventParameterValue(valueObject, &code)) {
+    } else if (!MSRDataTypeValidator::isValidInternalEventParameterTypedValue(*value, &code)) {
       keep = false;
     } else if (value->isArray() && !wasTyped) {
-      Value checked = MSRSanitizedArrayParameter(raw, key, eventName, replacements, nested,
-                                                 isPublic, &code);
+      Value checked =
+          MSRSanitizedArrayParameter(raw, key, eventName, replacements, nested, isPublic, &code);
       if (checked.isNil()) {
         keep = false;
       } else {
         value = checked.objectAs<MSRValue>();
-        valueObject = checked;
       }
     }
     if (!keep) {
@@ -243,7 +241,7 @@ std::optional<MSRParameters> MSRSanitizedEventParameters(
     if (value->isArray() && code != 0) MSRSetArrayParamError(replacements, code, key, eventName);
     // A cut "_ev" recorded above stays: the uncut text must not reach the event.
     if (keep && !wasTyped && !(key == "_ev" && replacements.count("_ev"))) {
-      replacements[key] = valueObject;
+      replacements[key] = Value(value);
     }
   }
 

@@ -14,11 +14,10 @@
 using MSRParameters = platform::Value::Dictionary;  // name -> raw value or MSRValue object
 
 // Nullopt for a missing or empty input.
-std::optional<MSRParameters> MSRSanitizedEventParameters(const MSRParameters* parameters,
-                                                         const std::optional<std::string>& eventName,
-                                                         bool isPublic, bool nested);
-std::optional<MSRParameters> MSRSanitizedParameters(const MSRParameters* parameters,
-                                                    bool isPublic);
+std::optional<MSRParameters> MSRSanitizedEventParameters(
+    const MSRParameters* parameters, const std::optional<std::string>& eventName, bool isPublic,
+    bool nested);
+std::optional<MSRParameters> MSRSanitizedParameters(const MSRParameters* parameters, bool isPublic);
 // A new array value of sanitised element dictionaries, or an empty Value (nil).
 platform::Value MSRSanitizedArrayParameter(const platform::Value& array,
                                            const std::string& parameterName,

@@ -47,7 +47,7 @@ TEST_F(MSRDataTypeValidatorTest, EventNamesByLengthCharactersAndReservation) {
       {Value("_abc"), false, 3},
       {Value("has space"), false, 3},
       {Value("has-hyphen"), false, 3},
-      {Value("\xD0\xB8\xD0\xBC\xD1\x8F"), true, 0},   // Cyrillic letters
+      {Value("\xD0\xB8\xD0\xBC\xD1\x8F"), true, 0},  // Cyrillic letters
       {Value("caf\xC3\xA9"), true, 0},               // precomposed é
       {Value("cafe\xCC\x81"), false, 3},             // e + combining acute
       {Value("screen_view"), true, 0},
@@ -90,9 +90,11 @@ std::vector<std::string> describe(const std::vector<MSRMonitor::LogRecord>& reco
 // over the length limit: the answer, the failure code and the logged line of both event-name
 // rules (the internal rule logs what the public one logs whenever the internal rule fails).
 TEST_F(MSRDataTypeValidatorTest, EventNameRulesAcrossCharacterClasses) {
-  const std::string chars13002 = "13002 0 Event name must contain only letters, numbers, or underscores | ";
+  const std::string chars13002 =
+      "13002 0 Event name must contain only letters, numbers, or underscores | ";
   const std::string start13003 = "13003 0 Event name must start with a letter | ";
-  const std::string long13000 = "13000 0 Event name is too long. The maximum supported length is 40 | ";
+  const std::string long13000 =
+      "13000 0 Event name is too long. The maximum supported length is 40 | ";
   std::string cyrillic40, cyrillic41, emoji40, emoji41;
   for (int i = 0; i < 40; ++i) {
     cyrillic40 += "\xD0\xB6";
@@ -123,13 +125,26 @@ TEST_F(MSRDataTypeValidatorTest, EventNameRulesAcrossCharacterClasses) {
       {"modifier letter", "\xCA\xB0x", 0, 0, ""},
       {"ordinal indicator (a letter)", "\xC2\xAA", 0, 0, ""},
       {"micro sign (a letter)", "\xC2\xB5m", 0, 0, ""},
-      {"letter outside the basic plane", "\xF0\x9D\x90\x80" "b", 0, 0, ""},
+      {"letter outside the basic plane",
+       "\xF0\x9D\x90\x80"
+       "b",
+       0, 0, ""},
       {"arabic-indic digit after a letter", "a\xD9\xA3", 0, 0, ""},
-      {"arabic-indic digit first", "\xD9\xA3" "a", 0, 3, start13003 + "\xD9\xA3" "a"},
+      {"arabic-indic digit first",
+       "\xD9\xA3"
+       "a",
+       0, 3,
+       start13003 + "\xD9\xA3"
+                    "a"},
       {"fullwidth digit", "\xEF\xBC\x91", 0, 3, start13003 + "\xEF\xBC\x91"},
       {"superscript two (no decimal digit)", "a\xC2\xB2", 3, 3, chars13002 + "a\xC2\xB2"},
       {"roman numeral (no letter)", "\xE2\x85\xA0", 3, 3, chars13002 + "\xE2\x85\xA0"},
-      {"multiplication sign", "a\xC3\x97" "b", 3, 3, chars13002 + "a\xC3\x97" "b"},
+      {"multiplication sign",
+       "a\xC3\x97"
+       "b",
+       3, 3,
+       chars13002 + "a\xC3\x97"
+                    "b"},
       {"combining mark after a letter", "cafe\xCC\x81", 3, 3, chars13002 + "cafe\xCC\x81"},
       {"spacing mark", "a\xE0\xA4\x83", 3, 3, chars13002 + "a\xE0\xA4\x83"},
       {"emoji", "\xF0\x9F\x98\x80", 3, 3, chars13002 + "\xF0\x9F\x98\x80"},
@@ -265,11 +280,15 @@ TEST_F(MSRDataTypeValidatorTest, ValueLengthsCountCharactersAtTheLimits) {
 TEST_F(MSRDataTypeValidatorTest, CurrencyCodesAreThreeLettersOfAnyScript) {
   const std::pair<const char*, bool> rows[] = {
       {"usd", true},
-      {"\xC3\x89\xC3\x89\xC3\x89", true},                  // precomposed capitals
-      {"\xD1\x80\xD1\x83\xD0\xB1", true},                  // Cyrillic
-      {"a\xCC\x81" "b", false},                            // a combining mark is no letter
-      {"\xF0\x9D\x90\x80\xF0\x9D\x90\x81", false},         // two letters, four UTF-16 units
-      {"\xF0\x9D\x90\x80" "a", true},                      // one pair and one letter: three units
+      {"\xC3\x89\xC3\x89\xC3\x89", true},  // precomposed capitals
+      {"\xD1\x80\xD1\x83\xD0\xB1", true},  // Cyrillic
+      {"a\xCC\x81"
+       "b",
+       false},                                      // a combining mark is no letter
+      {"\xF0\x9D\x90\x80\xF0\x9D\x90\x81", false},  // two letters, four UTF-16 units
+      {"\xF0\x9D\x90\x80"
+       "a",
+       true},  // one pair and one letter: three units
       {"ab", false},
       {"abcd", false},
       {"a_b", false},
@@ -320,10 +339,14 @@ TEST_F(MSRDataTypeValidatorTest, BrokenUtf8NamesFailAsReplacementCharacters) {
   }
   // A forwarded origin whose local part is broken fails on that part.
   recorder.clear();
-  EXPECT_FALSE(V::isValidForwardedEventOriginText("w\xC3" "b+gtm", &code));
+  EXPECT_FALSE(
+      V::isValidForwardedEventOriginText("w\xC3"
+                                         "b+gtm",
+                                         &code));
   EXPECT_EQ(code, 3);
   EXPECT_EQ(describe(recorder.records()),
-            std::vector<std::string>{chars("Event origin") + "w\xEF\xBF\xBD" "b"});
+            std::vector<std::string>{chars("Event origin") + "w\xEF\xBF\xBD"
+                                                             "b"});
 }
 
 TEST_F(MSRDataTypeValidatorTest, InternalNamesAllowLeadingDigitsAndUnderscores) {
@@ -391,12 +414,8 @@ TEST_F(MSRDataTypeValidatorTest, ValuesByKindAndLength) {
 
 TEST_F(MSRDataTypeValidatorTest, ForwardedOrigins) {
   const std::pair<Value, std::pair<bool, std::int64_t>> rows[] = {
-      {Value("app+gtm"), {true, 0}},
-      {Value("app"), {false, 6}},
-      {Value(""), {false, 1}},
-      {Value(), {false, 1}},
-      {Value("+gtm"), {false, 1}},
-      {Value("a-b+gtm"), {false, 3}},
+      {Value("app+gtm"), {true, 0}}, {Value("app"), {false, 6}},  {Value(""), {false, 1}},
+      {Value(), {false, 1}},         {Value("+gtm"), {false, 1}}, {Value("a-b+gtm"), {false, 3}},
   };
   for (const auto& [origin, expected] : rows) {
     SCOPED_TRACE(origin.description());
@@ -415,10 +434,8 @@ TEST_F(MSRDataTypeValidatorTest, ArrayParametersInOrderOfTheirTests) {
     std::int64_t code;
   };
   const Row rows[] = {
-      {"screen_view", "items", 1, true, 13},
-      {"screen_view", "items", 1, false, 10},
-      {"purchase", "things", 1, false, 11},
-      {"purchase", "items", 201, false, 12},
+      {"screen_view", "items", 1, true, 13}, {"screen_view", "items", 1, false, 10},
+      {"purchase", "things", 1, false, 11},  {"purchase", "items", 201, false, 12},
       {"purchase", "items", 200, false, 0},
   };
   for (const Row& r : rows) {
@@ -430,7 +447,8 @@ TEST_F(MSRDataTypeValidatorTest, ArrayParametersInOrderOfTheirTests) {
   EXPECT_TRUE(lineContains(
       "Event parameter name is an invalid ecommerce items. The name of array parameters for "
       "ecommerce should be \"items\". Invalid parameter name: things"));
-  EXPECT_TRUE(lineContains("The maximum number of supported items is 200. Invalid array size: 201"));
+  EXPECT_TRUE(
+      lineContains("The maximum number of supported items is 200. Invalid array size: 201"));
   std::int64_t code = -1;
   EXPECT_FALSE(V::isValidArrayParamItem(Value("x"), &code));
   EXPECT_EQ(code, 14);

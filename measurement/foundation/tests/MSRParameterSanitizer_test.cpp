@@ -78,8 +78,8 @@ TEST_F(MSRParameterSanitizerTest, CustomParametersAreNamesNotBeginningWithAnUnde
   EXPECT_EQ(MSRCustomParameterCount(given, false), 4u);
   EXPECT_EQ(MSRCustomParameterCount(given, true), 3u);
   // An empty name is no custom parameter and is logged each time it is met.
-  EXPECT_EQ(recorder.codes(), (std::vector<std::pair<std::int64_t, std::int64_t>>{
-                                  {18003, 2}, {18003, 2}}));
+  EXPECT_EQ(recorder.codes(),
+            (std::vector<std::pair<std::int64_t, std::int64_t>>{{18003, 2}, {18003, 2}}));
   MSRParameters trimmed = given;
   MSRTrimCustomParameters(trimmed, 1);
   std::vector<std::string> left;
@@ -165,8 +165,9 @@ TEST_F(MSRParameterSanitizerTest, UnsupportedValuesAreDroppedWithoutAnError) {
       sanitize({{"d", Value(Value::Dictionary{{"x", Value(1)}})}, {"ok", Value(1)}}, "e", true);
   EXPECT_EQ(out.count("d"), 0u);
   EXPECT_EQ(out.count("_err"), 0u);
-  EXPECT_TRUE(lineContains("Event parameter value must be of type NSString, NSNumber or NSArray. "
-                           "Type: NSDictionary"));
+  EXPECT_TRUE(
+      lineContains("Event parameter value must be of type NSString, NSNumber or NSArray. "
+                   "Type: NSDictionary"));
   // Every key removed: only the recorded errors remain.
   const auto none = sanitize({{"d", Value::date(1)}}, "e", true);
   EXPECT_TRUE(none.empty());
