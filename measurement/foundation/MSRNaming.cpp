@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <set>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "measurement/engine/MSRMeasurement.h"
@@ -25,8 +27,9 @@ const StringSet& ecommerceEventNames() {
   return *names;
 }
 
-const StringSet& itemParameterNames() {
-  static const StringSet* names = new StringSet{
+// Asked for every key of every items element: a hashed set.
+const std::unordered_set<std::string_view>& itemParameterNames() {
+  static const auto* names = new std::unordered_set<std::string_view>{
       "affiliation",    "coupon",         "creative_name",  "creative_slot",   "currency",
       "discount",       "index",          "item_id",        "item_brand",      "item_category",
       "item_category2", "item_category3", "item_category4", "item_category5",  "item_list_name",

@@ -46,6 +46,37 @@ bool isPublicKey(const std::string& key) {
   return key[0] != '_';
 }
 
+// The given parameters without the removed keys, with the replacements over them. Removed keys
+// come in the parameters' own order, so one ordered walk builds the result; replacement entries
+// move over whole, and the untouched rest is one plain copy.
+MSRParameters mergedParameters(const MSRParameters& parameters,
+                               const std::vector<std::string>& removed,
+                               MSRParameters&& replacements) {
+  if (removed.empty() && replacements.empty()) return parameters;
+  MSRParameters result;
+  auto next = removed.begin();
+  auto replacement = replacements.begin();
+  auto moveReplacement = [&] {
+    auto entry = replacements.extract(replacement++);
+    result.insert(result.end(), std::move(entry));
+  };
+  for (auto given = parameters.begin(); given != parameters.end(); ++given) {
+    while (replacement != replacements.end() && replacement->first < given->first) {
+      moveReplacement();
+    }
+    if (replacement != replacements.end() && replacement->first == given->first) {
+      if (next != removed.end() && *next == given->first) ++next;
+      moveReplacement();
+    } else if (next != removed.end() && *next == given->first) {
+      ++next;
+    } else {
+      result.emplace_hint(result.end(), *given);
+    }
+  }
+  while (replacement != replacements.end()) moveReplacement();
+  return result;
+}
+
 std::string cutText(const std::string& s, std::uint64_t maxLength) {
   if (msr_UTF32Length(s) <= maxLength) return s;
   return platform::utf32Prefix(s, maxLength) + "...";
@@ -150,20 +181,22 @@ Value MSRSanitizedArrayParameter(const Value& array, const std::string& paramete
                                  bool nested, bool isPublic, std::int64_t* failureCode) {
   const Value::Array* elements = array.array();
   if (!elements) return Value();
-  Value::Array kept(*elements);
-  if (!MSRDataTypeValidator::isValidArrayParamForEvent(eventName.value_or(""), parameterName,
-                                                       kept.size(), nested, failureCode)) {
+  std::size_t kept = elements->size();
+  if (!MSRDataTypeValidator::isValidArrayParamForEvent(eventName.value_or(""), parameterName, kept,
+                                                       nested, failureCode)) {
     // An event name that is missing is no ecommerce event either.
     if (!failureCode || *failureCode != 12) return Value();
-    kept.resize(kMaxArrayElements);
+    kept = kMaxArrayElements;
   }
   Value::Array sanitized;
-  for (std::size_t i = 0; i < kept.size(); ++i) {
+  sanitized.reserve(kept);
+  for (std::size_t i = 0; i < kept; ++i) {
+    const Value& element = (*elements)[i];
     std::int64_t itemCode = 0;
-    if (MSRDataTypeValidator::isValidArrayParamItem(kept[i], &itemCode)) {
-      if (auto element =
-              MSRSanitizedEventParameters(kept[i].dictionary(), eventName, isPublic, true)) {
-        sanitized.push_back(Value(std::move(*element)));
+    if (MSRDataTypeValidator::isValidArrayParamItem(element, &itemCode)) {
+      if (auto sanitizedElement =
+              MSRSanitizedEventParameters(element.dictionary(), eventName, isPublic, true)) {
+        sanitized.push_back(Value(std::move(*sanitizedElement)));
       }
     } else {
       MSRSetErrorCodeAndParameters(
@@ -246,9 +279,7 @@ std::optional<MSRParameters> MSRSanitizedEventParameters(
   }
 
   if (removed.size() == parameters->size()) return replacements;
-  MSRParameters result = *parameters;
-  for (const auto& key : removed) result.erase(key);
-  for (auto& [key, value] : replacements) result.insert_or_assign(key, std::move(value));
+  MSRParameters result = mergedParameters(*parameters, removed, std::move(replacements));
 
   if (nested) {
     if (MSRCustomParameterCount(result, true) > 0) {

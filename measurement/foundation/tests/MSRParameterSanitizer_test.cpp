@@ -87,6 +87,46 @@ TEST_F(MSRParameterSanitizerTest, CustomParametersAreNamesNotBeginningWithAnUnde
   EXPECT_EQ(left, (std::vector<std::string>{"", "Zeta", "_internal"}));
 }
 
+// Kept typed values, converted plain values, dropped keys and recorded errors land in one
+// dictionary in key order, whichever side of "_" their names sort.
+TEST_F(MSRParameterSanitizerTest, KeptConvertedDroppedAndRecordedKeysMergeInOrder) {
+  auto render = [](const MSRParameters& p) {
+    std::string out;
+    for (const auto& [key, value] : p) {
+      auto v = value.objectAs<MSRValue>();
+      out += key + "=" + (v ? v->value().description() : "raw") + ";";
+    }
+    return out;
+  };
+  const Value typedOne(MSRValue::initWithInt64(1));
+  const Value typedZ(MSRValue::initWithString(Value("z")));
+  struct Row {
+    const char* what;
+    MSRParameters given;
+    std::string expected;
+  };
+  const Row rows[] = {
+      {"errors sort before the kept keys",
+       {{"a", typedOne}, {"b b", Value(2)}, {"c", Value("x")}, {"zz", typedZ}},
+       "_err=3;_ev=b b;a=1;c=x;zz=z;"},
+      {"errors sort after upper-case keys",
+       {{"A", Value(1)}, {"B-", Value(2)}, {"Z", typedOne}},
+       "A=1;Z=1;_err=3;_ev=B-;"},
+      {"errors after every given key", {{"A", typedOne}, {"B B", Value(2)}}, "A=1;_err=3;_ev=B B;"},
+      {"a dropped error key gives way to the recorded error",
+       {{"0bad!", Value(1)}, {"_err", Value::null()}, {"k", typedOne}},
+       "_err=3;_ev=0bad!;k=1;"},
+      {"a given error code replaces the recorded one",
+       {{"0bad!", Value(1)}, {"_err", Value(9)}},
+       "_err=9;_ev=0bad!;"},
+      {"nothing to change", {{"a", typedOne}, {"b", typedZ}}, "a=1;b=z;"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(render(sanitize(row.given, "_e", false)), row.expected);
+  }
+}
+
 TEST_F(MSRParameterSanitizerTest, BadNamesAreDroppedAndTheFirstOneRecorded) {
   const std::string longName(45, 'n');
   const auto internal = sanitize({{longName, Value(1)}, {"ok", Value(2)}}, "_e", false);
