@@ -33,12 +33,13 @@ bool MSRUserDefaults::userPreferenceEnabled() {
 }
 
 std::shared_ptr<MSRUserDefaults> MSRUserDefaults::standardUserDefaults() {
-  static const std::shared_ptr<MSRUserDefaults> shared = [] {
+  // Never destroyed: the worker queue may still read through it while the process exits.
+  static auto* shared = new std::shared_ptr<MSRUserDefaults>([] {
     auto store = initWithSuiteName(std::nullopt);
     store->setIsPreferenceFileExcluded(true);
     return store;
-  }();
-  return shared;
+  }());
+  return *shared;
 }
 
 std::shared_ptr<MSRUserDefaults> MSRUserDefaults::init() { return initWithSuiteName(std::nullopt); }

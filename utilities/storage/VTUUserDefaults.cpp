@@ -15,10 +15,12 @@ constexpr double kSynchronizeDelay = 1.0;
 
 std::string code(long number) { return platform::format(vtu::kUserDefaultsCodeFormat, number); }
 
-platform::DispatchQueuePtr synchronizeQueue() {
-  static platform::DispatchQueuePtr q =
-      platform::DispatchQueue::create("com.vtu.UserDefaults.synchronize");
-  return q;
+// Never destroyed: other threads may still change defaults, and so schedule here, while the
+// process exits.
+const platform::DispatchQueuePtr& synchronizeQueue() {
+  static auto* q = new platform::DispatchQueuePtr(
+      platform::DispatchQueue::create("com.vtu.UserDefaults.synchronize"));
+  return *q;
 }
 
 }  // namespace
@@ -62,8 +64,9 @@ void flushAtExit() {
 }  // namespace
 
 std::shared_ptr<VTUUserDefaults> VTUUserDefaults::standardUserDefaults() {
-  static std::shared_ptr<VTUUserDefaults> shared = init();
-  return shared;
+  // Never destroyed, for the same reason as the queue.
+  static auto* shared = new std::shared_ptr<VTUUserDefaults>(init());
+  return *shared;
 }
 
 std::shared_ptr<VTUUserDefaults> VTUUserDefaults::init() { return initWithSuiteName(""); }
@@ -175,6 +178,10 @@ void VTUUserDefaults::synchronize() {
 
 std::uint64_t VTUUserDefaults::synchronizeCountForTesting() const {
   return pending_->synchronizeCount.load();
+}
+
+platform::DispatchQueuePtr VTUUserDefaults::synchronizeQueueForTesting() {
+  return synchronizeQueue();
 }
 
 void VTUUserDefaults::scheduleSynchronize() {

@@ -11,6 +11,7 @@
 
 #include "platform/base/UserDefaults.h"
 #include "platform/base/Value.h"
+#include "platform/dispatch/DispatchQueue.h"
 
 class VTUUserDefaults : public std::enable_shared_from_this<VTUUserDefaults> {
  public:
@@ -43,6 +44,8 @@ class VTUUserDefaults : public std::enable_shared_from_this<VTUUserDefaults> {
   const std::string& appNameRef() const { return suiteName_; }
   // How many synchronisations have run on this object (tests of the debounce).
   std::uint64_t synchronizeCountForTesting() const;
+  // The queue the delayed synchronisations of every object run on.
+  static platform::DispatchQueuePtr synchronizeQueueForTesting();
 
   explicit VTUUserDefaults(std::string suiteName);
   struct Pending;  // the scheduled synchronisation; outlives the object

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -138,6 +139,41 @@ TEST_F(VTUUserDefaultsTest, DestroyedObjectWritesNothingAtExit) {
       },
       ::testing::ExitedWithCode(0), "");
   EXPECT_TRUE(std::filesystem::exists(file));
+}
+
+// Other threads can still change defaults while the process exits: an installation that
+// finishes saving itself just as the app ends, for one. By then exit may already have destroyed
+// every object that was made after its own exit handler was registered. The handler below is
+// registered before the standard object and the synchronisation queue exist, so it runs after
+// anything torn down with them, and makes the change such a thread would make.
+std::weak_ptr<VTUUserDefaults>* gStandardSeenAtExit = nullptr;
+std::weak_ptr<platform::DispatchQueue>* gQueueSeenAtExit = nullptr;
+
+void changeWhileExiting() {
+  if (gStandardSeenAtExit->expired()) {
+    std::fputs("the standard user defaults were destroyed while the process exited\n", stderr);
+    std::_Exit(3);
+  }
+  if (gQueueSeenAtExit->expired()) {
+    std::fputs("the synchronisation queue was destroyed while the process exited\n", stderr);
+    std::_Exit(4);
+  }
+  VTUUserDefaults::standardUserDefaults()->setBool(true, "late");
+  VTUUserDefaults::initWithSuiteName("suite")->setBool(true, "late");
+}
+
+TEST_F(VTUUserDefaultsTest, AChangeMadeWhileTheProcessExitsFindsEverythingInPlace) {
+  EXPECT_EXIT(
+      {
+        gStandardSeenAtExit = new std::weak_ptr<VTUUserDefaults>();
+        gQueueSeenAtExit = new std::weak_ptr<platform::DispatchQueue>();
+        std::atexit(changeWhileExiting);
+        // Made only now, and kept by nothing but themselves.
+        *gStandardSeenAtExit = VTUUserDefaults::standardUserDefaults();
+        *gQueueSeenAtExit = VTUUserDefaults::synchronizeQueueForTesting();
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -33,7 +33,9 @@ class FrontendTest : public platform::testing::PlatformTest {
   }
   void TearDown() override {
     // The engine's work ends before the sandbox home goes away.
-    if (MSRAnalytics::isStarted()) MSRAnalytics::waitUntilEventsAreHandled(20);
+    if (MSRAnalytics::isStarted()) {
+      EXPECT_TRUE(drain()) << "before the sandbox home goes";
+    }
     PlatformTest::TearDown();
   }
 
@@ -57,7 +59,18 @@ class FrontendTest : public platform::testing::PlatformTest {
     ASSERT_TRUE(LMOApp::isDefaultAppConfigured());
   }
 
-  static bool drain() { return MSRAnalytics::waitUntilEventsAreHandled(20); }
+  // Waits until every event logged so far has been handled on the engine's worker queue.
+  static ::testing::AssertionResult drain() {
+    if (!MSRAnalytics::isStarted()) {
+      return ::testing::AssertionFailure() << "the analytics facade was never started";
+    }
+    if (!MSRAnalytics::waitUntilEventsAreHandled(kDrainSeconds)) {
+      return ::testing::AssertionFailure()
+             << "events logged so far were not all handled within " << kDrainSeconds << " s";
+    }
+    return ::testing::AssertionSuccess();
+  }
+  static constexpr double kDrainSeconds = 20;
 
   // The lines written so far, the monitor's queued ones included.
   static std::vector<std::string> loggedLines() {

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 #include "measurement/storage/MSRFileLocations.h"
 #include "measurement/storage/MSRPersistentDictionary.h"
+#include "measurement/storage/MSRStorageConstants.h"
 #include "measurement/storage/MSRUserDefaults.h"
 #include "platform/base/Files.h"
 #include "platform/base/PropertyList.h"
@@ -198,6 +202,31 @@ TEST_F(MSRConfigStoresTest, SynchronizeExcludesThePreferencesFileOnce) {
   store->synchronize();
   EXPECT_FALSE(platform::isExcludedFromBackup(path));
   EXPECT_TRUE(MSRUserDefaults::standardUserDefaults()->isPreferenceFileExcluded());
+}
+
+// The engine reads the measurement-enabled state through the standard store on its worker queue,
+// for every event, so an event handled while the process exits still asks for it. The exit
+// handler is registered before the store exists, so it runs after anything exit tears down that
+// was made later.
+std::weak_ptr<MSRUserDefaults>* gStandardSeenAtExit = nullptr;
+
+void readWhileExiting() {
+  if (gStandardSeenAtExit->expired()) {
+    std::fputs("the standard store was destroyed while the process exited\n", stderr);
+    std::_Exit(3);
+  }
+  MSRUserDefaults::standardUserDefaults()->objectForKey(kMSRConfigKeyMeasurementEnabledState);
+}
+
+TEST_F(MSRConfigStoresTest, StandardStoreServesAReadWhileTheProcessExits) {
+  EXPECT_EXIT(
+      {
+        gStandardSeenAtExit = new std::weak_ptr<MSRUserDefaults>();
+        std::atexit(readWhileExiting);
+        *gStandardSeenAtExit = MSRUserDefaults::standardUserDefaults();  // made only now
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
