@@ -29,13 +29,14 @@ bool knownClass(const Value& cls) {
 }
 
 // The attributes that make an item unique within its class.
+// Never destroyed: other threads may still save items while the process exits.
 const std::vector<const char*>& primaryKey(const std::string& cls) {
-  static const std::vector<const char*> kGeneric = {kSecAttrService, kSecAttrAccount,
-                                                    kSecAttrAccessGroup};
-  static const std::vector<const char*> kKey = {kSecAttrApplicationLabel, kSecAttrApplicationTag,
-                                                kSecAttrKeyType, kSecAttrKeyClass,
-                                                kSecAttrAccessGroup};
-  return cls == kSecClassKey ? kKey : kGeneric;
+  static const auto* kGeneric =
+      new std::vector<const char*>{kSecAttrService, kSecAttrAccount, kSecAttrAccessGroup};
+  static const auto* kKey =
+      new std::vector<const char*>{kSecAttrApplicationLabel, kSecAttrApplicationTag,
+                                   kSecAttrKeyType, kSecAttrKeyClass, kSecAttrAccessGroup};
+  return cls == kSecClassKey ? *kKey : *kGeneric;
 }
 
 const Value& attribute(const Item& item, std::string_view key) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <thread>
 
 #include "platform/base/Files.h"
@@ -218,6 +219,34 @@ TEST_F(KeychainTest, ConcurrentCallsLoseNoItem) {
                            {kSecMatchLimit, Value(kSecMatchLimitAll)}};
   ASSERT_EQ(shared.copyMatching(all, &result), errSecSuccess);
   EXPECT_EQ(result.count(), 40u);
+}
+
+// Another thread may still save an item while the process exits (an installation finishing its
+// registration as the app ends). The exit handler is registered before the keychain is first
+// used, so it runs after exit has torn down anything made later, and asks what that thread
+// would ask: a new item is added, and a second one with the same identity is refused.
+Keychain* gKeychainAtExit = nullptr;
+
+void addWhileExiting() {
+  const Value::Dictionary late = {{kSecClass, Value(kSecClassGenericPassword)},
+                                  {kSecAttrService, Value("com.example.service")},
+                                  {kSecAttrAccount, Value("late")},
+                                  {kSecValueData, Value::data("x")}};
+  if (gKeychainAtExit->add(late) != errSecSuccess) std::_Exit(3);
+  if (gKeychainAtExit->add(late) != errSecDuplicateItem) std::_Exit(4);
+}
+
+TEST_F(KeychainTest, AnItemSavedWhileTheProcessExitsIsCheckedAndKept) {
+  EXPECT_EXIT(
+      {
+        gKeychainAtExit = new Keychain;
+        std::atexit(addWhileExiting);
+        // Two items, so that the second is compared with the first.
+        ASSERT_EQ(gKeychainAtExit->add(with(query("a"), kSecValueData, data("1"))), errSecSuccess);
+        ASSERT_EQ(gKeychainAtExit->add(with(query("b"), kSecValueData, data("2"))), errSecSuccess);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
