@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <string_view>
+#include <unordered_set>
 
 #include "measurement/engine/MSRMeasurement.h"
 #include "measurement/foundation/MSRMonitor.h"
@@ -194,11 +196,24 @@ bool publicNameRule(const Subject& name, std::int64_t maxLength, std::int64_t ty
   return false;
 }
 
+// The public names of the internal events, but for the ad events', in a hashed set built once
+// from the two tables (which live as long as the process).
+bool isReservedEventName(const std::string& name) {
+  static const auto* reserved = [] {
+    auto* names = new std::unordered_set<std::string_view>;
+    for (const auto& [publicName, internalName] : MSRInternalEventNamesByPublicName()) {
+      if (!MSRAdEventNamesByPublicName().count(publicName)) names->insert(publicName);
+    }
+    return names;
+  }();
+  return reserved->count(name) != 0;
+}
+
 bool publicEventNameRule(const Subject& name, std::int64_t* failureCode) {
   if (!publicNameRule(name, kMaxEventNameLength, MSRDataTypeEventName, failureCode)) return false;
   const std::string& s = name.text();
   if (s == "screen_view") return true;
-  if (MSRInternalEventNamesByPublicName().count(s) && !MSRAdEventNamesByPublicName().count(s)) {
+  if (isReservedEventName(s)) {
     setCode(failureCode, 4);
     monitor()->logWithLevel(0, 13006, "Event name is reserved. Ignoring event", name.shown());
     return false;
@@ -318,10 +333,10 @@ bool MSRDataTypeValidator::isValidValue(const Value& value, std::int64_t minLeng
 }
 
 bool MSRDataTypeValidator::hasReservedPrefixes(const std::string& name) {
-  for (const char* prefix : {"lumo_", "veltro_", "la_"}) {
-    if (platform::hasPrefix(name, prefix)) return true;
-  }
-  return false;
+  static constexpr std::string_view kPrefixes[] = {"lumo_", "veltro_", "la_"};
+  const std::string_view text(name);
+  return std::any_of(std::begin(kPrefixes), std::end(kPrefixes),
+                     [text](std::string_view prefix) { return text.starts_with(prefix); });
 }
 
 bool MSRDataTypeValidator::isValidPublicEventName(const Value& name, Code failureCode) {

@@ -62,7 +62,9 @@ MSREventPtr MSREvent::initWithOrigin(const std::string& origin, bool isPublic,
   event->previousTimestamp_ = previousTimestamp;
   event->parameters_ =
       MSRSanitizedEventParameters(parameters, name, isPublic, false).value_or(MSRParameters{});
-  event->parameters_["_o"] = Value(MSRValue::initWithString(Value(origin)));
+  // The origin passed its rules, so it is a string: wrapped as initWithString would.
+  event->parameters_.insert_or_assign(
+      "_o", Value(MSRValue::initWithValueType(MSRValueTypeString, Value(origin))));
   if (event->shouldValidateParams() && !MSRApplyValueCurrencyRule(event->parameters_)) {
     event->parameters_.erase("_c");
   }

@@ -46,6 +46,17 @@ bool isPublicKey(const std::string& key) {
   return key[0] != '_';
 }
 
+// Whether every key of `parameters` is also one of `replacements` (both in key order).
+bool coversEveryKey(const MSRParameters& replacements, const MSRParameters& parameters) {
+  if (replacements.size() < parameters.size()) return false;
+  auto replacement = replacements.begin();
+  for (const auto& [key, value] : parameters) {
+    while (replacement != replacements.end() && replacement->first < key) ++replacement;
+    if (replacement == replacements.end() || replacement->first != key) return false;
+  }
+  return true;
+}
+
 // The given parameters without the removed keys, with the replacements over them. Removed keys
 // come in the parameters' own order, so one ordered walk builds the result; replacement entries
 // move over whole, and the untouched rest is one plain copy.
@@ -53,6 +64,7 @@ MSRParameters mergedParameters(const MSRParameters& parameters,
                                const std::vector<std::string>& removed,
                                MSRParameters&& replacements) {
   if (removed.empty() && replacements.empty()) return parameters;
+  if (removed.empty() && coversEveryKey(replacements, parameters)) return std::move(replacements);
   MSRParameters result;
   auto next = removed.begin();
   auto replacement = replacements.begin();
@@ -220,9 +232,16 @@ std::optional<MSRParameters> MSRSanitizedEventParameters(
       removed.push_back(key);
       continue;
     }
-    const MSRValuePtr typed = raw.objectAs<MSRValue>();
-    const bool wasTyped = typed != nullptr;
-    MSRValuePtr value = wasTyped ? typed : MSRValue::valueFromObject(raw, true);
+    // A typed value is checked where it is (borrowed from the caller's dictionary); a plain one
+    // is converted first and held here.
+    const platform::ObjectPtr object = raw.object();
+    const MSRValue* value = dynamic_cast<const MSRValue*>(object.get());
+    const bool wasTyped = value != nullptr;
+    MSRValuePtr converted;
+    if (!wasTyped) {
+      converted = MSRValue::valueFromObject(raw, true);
+      value = converted.get();
+    }
     if (!value) {
       removed.push_back(key);
       MSRMeasurement::monitor()->logWithLevel(
@@ -260,7 +279,8 @@ std::optional<MSRParameters> MSRSanitizedEventParameters(
       if (checked.isNil()) {
         keep = false;
       } else {
-        value = checked.objectAs<MSRValue>();
+        converted = checked.objectAs<MSRValue>();
+        value = converted.get();
       }
     }
     if (!keep) {
@@ -274,7 +294,8 @@ std::optional<MSRParameters> MSRSanitizedEventParameters(
     if (value->isArray() && code != 0) MSRSetArrayParamError(replacements, code, key, eventName);
     // A cut "_ev" recorded above stays: the uncut text must not reach the event.
     if (keep && !wasTyped && !(key == "_ev" && replacements.count("_ev"))) {
-      replacements[key] = Value(value);
+      // Keys come in order, so the end is the usual place of a converted value.
+      replacements.insert_or_assign(replacements.end(), key, Value(converted));
     }
   }
 

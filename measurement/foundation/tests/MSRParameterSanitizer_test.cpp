@@ -120,6 +120,13 @@ TEST_F(MSRParameterSanitizerTest, KeptConvertedDroppedAndRecordedKeysMergeInOrde
        {{"0bad!", Value(1)}, {"_err", Value(9)}},
        "_err=9;_ev=0bad!;"},
       {"nothing to change", {{"a", typedOne}, {"b", typedZ}}, "a=1;b=z;"},
+      {"every value converted", {{"a", Value(1)}, {"b", Value("z")}}, "a=1;b=z;"},
+      {"every value converted and an error value cut",
+       {{"_ev", Value(std::string(300, 'x'))}, {"a", Value(1)}},
+       "_el=300;_ev=" + std::string(256, 'x') + "...;a=1;"},
+      {"typed values and an error value cut",
+       {{"_ev", Value(MSRValue::initWithString(Value(std::string(300, 'x'))))}, {"a", typedOne}},
+       "_el=300;_ev=" + std::string(256, 'x') + "...;a=1;"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
