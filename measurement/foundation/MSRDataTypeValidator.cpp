@@ -11,7 +11,6 @@
 #include "measurement/engine/MSRMeasurement.h"
 #include "measurement/foundation/MSRMonitor.h"
 #include "measurement/foundation/MSRNaming.h"
-#include "measurement/foundation/MSRUtilities.h"
 #include "measurement/foundation/MSRValue.h"
 #include "platform/base/Format.h"
 #include "platform/base/Strings.h"
@@ -68,6 +67,35 @@ bool isAscii(std::string_view s) {
   return all < 0x80;
 }
 
+// Text that is valid UTF-8, as every string a value holds is (a value mends what is not when
+// it is made) and as text handed in plainly is checked to be before it gets here. Walking it
+// needs no checks and no copy.
+char32_t nextCharacter(std::string_view text, std::size_t& at) {
+  const auto lead = static_cast<unsigned char>(text[at++]);
+  if (lead < 0x80) return lead;
+  const int continuations = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
+  char32_t c = lead & (0x3F >> continuations);
+  for (int k = 0; k < continuations && at < text.size(); ++k) {
+    c = (c << 6) | (static_cast<unsigned char>(text[at++]) & 0x3F);
+  }
+  return c;
+}
+
+template <class Predicate>
+bool allCharacters(std::string_view text, Predicate predicate) {
+  for (std::size_t at = 0; at < text.size();) {
+    if (!predicate(nextCharacter(text, at))) return false;
+  }
+  return true;
+}
+
+// Characters (Unicode scalar values) of valid UTF-8: the bytes that begin one.
+std::size_t characterCount(std::string_view text) {
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
+}
+
 // A string under test. Log lines show the value the caller handed in, or, for a caller that
 // holds plain text, a value made of that text only when a line is written.
 class Subject {
@@ -76,7 +104,7 @@ class Subject {
       : text_(text), shown_(shown), ascii_(isAscii(text)) {}
   const std::string& text() const { return text_; }
   bool ascii() const { return ascii_; }
-  std::size_t length() const { return ascii_ ? text_.size() : msr_UTF32Length(text_); }
+  std::size_t length() const { return ascii_ ? text_.size() : characterCount(text_); }
   Value shown() const { return shown_ ? *shown_ : Value(text_); }
 
  private:
@@ -166,8 +194,7 @@ bool hasOnlyNameCharacters(const Subject& name) {
     return std::all_of(name.text().begin(), name.text().end(),
                        [](char c) { return isNameCharacter(static_cast<unsigned char>(c)); });
   }
-  const std::u32string characters = platform::toUtf32(name.text());
-  return std::all_of(characters.begin(), characters.end(), isNameCharacter);
+  return allCharacters(name.text(), isNameCharacter);
 }
 
 bool internalNameRule(const Subject& name, std::int64_t maxLength, std::int64_t type,
@@ -185,11 +212,8 @@ bool internalNameRule(const Subject& name, std::int64_t maxLength, std::int64_t 
 bool publicNameRule(const Subject& name, std::int64_t maxLength, std::int64_t type,
                     std::int64_t* failureCode) {
   if (!internalNameRule(name, maxLength, type, failureCode)) return false;
-  char32_t first = static_cast<unsigned char>(name.text()[0]);
-  if (first >= 0x80) {
-    msr_getUTF32Bytes(name.text(), &first, sizeof first);  // little-endian, as this host
-  }
-  if (isLetter(first)) return true;
+  std::size_t at = 0;
+  if (isLetter(nextCharacter(name.text(), at))) return true;
   setCode(failureCode, 3);
   monitor()->logWithLevel(0, 13003, MSRDataTypeDescription(type, " must start with a letter"),
                           name.shown());
@@ -569,9 +593,10 @@ bool isCurrencyText(const std::string& s) {
              return isLetter(static_cast<unsigned char>(c));
            });
   }
-  if (platform::utf16Length(s) != 3) return false;
-  const std::u32string characters = platform::toUtf32(s);
-  return std::all_of(characters.begin(), characters.end(), isLetter);
+  // A value's string: valid UTF-8.
+  std::size_t units = 0;
+  for (std::size_t at = 0; at < s.size();) units += nextCharacter(s, at) >= 0x10000 ? 2 : 1;
+  return units == 3 && allCharacters(s, isLetter);
 }
 
 }  // namespace
