@@ -71,6 +71,51 @@ bool isBindable(const Value& value) {
   return value.isData() || value.isNumber() || value.isString() || value.isNull();
 }
 
+// MSRCheckTrue that makes its message text only when the check fails: every insert, read and
+// statement runs these checks.
+bool passes(bool condition, ErrorPtr* error, long code, const char* description) {
+  return condition || MSRCheckTrue(false, error, code, description);
+}
+
+// One value to one parameter; SQLITE_MISMATCH for a kind that has no column type. Data is never
+// copied, and text only when copyText is set: without it both must outlive the statement's next
+// reset.
+int bindValue(sqlite3_stmt* statement, int index, const Value& value, bool copyText) {
+  if (value.isData()) {
+    const platform::Bytes* bytes = value.bytes();
+    // An empty data value still binds a (zero-length) blob, not NULL.
+    static const std::uint8_t kEmpty = 0;
+    return sqlite3_bind_blob64(statement, index, bytes->empty() ? &kEmpty : bytes->data(),
+                               bytes->size(), SQLITE_STATIC);
+  }
+  if (value.isNumber()) {
+    return value.isFloatingPoint() ? sqlite3_bind_double(statement, index, value.doubleValue())
+                                   : sqlite3_bind_int64(statement, index, value.int64Value());
+  }
+  if (value.isString()) {
+    const std::string* text = value.string();
+    return sqlite3_bind_text64(statement, index, text->data(), text->size(),
+                               copyText ? SQLITE_TRANSIENT : SQLITE_STATIC, SQLITE_UTF8);
+  }
+  if (value.isNull()) return sqlite3_bind_null(statement, index);
+  return SQLITE_MISMATCH;
+}
+
+// "select" at the very start, in any case (only ASCII letters can spell it).
+bool beginsWithSelect(const std::string& query) {
+  static constexpr char kSelect[] = "select";
+  if (query.size() < 6) return false;
+  for (std::size_t i = 0; i < 6; ++i) {
+    const char c = query[i];
+    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != kSelect[i]) return false;
+  }
+  return true;
+}
+
+constexpr const char* kTransactionSQL[] = {kMSRBeginTransactionSQL, kMSREndTransactionSQL,
+                                           kMSRRollbackSQL};
+enum TransactionStatement { kBegin = 0, kEnd = 1, kRollback = 2 };
+
 std::string firstWord(const std::string& text) {
   const auto blank = text.find(' ');
   return blank == std::string::npos ? text : text.substr(0, blank);
@@ -84,7 +129,7 @@ MSRSqliteStore::~MSRSqliteStore() { closeDatabase(); }
 
 std::shared_ptr<MSRSqliteStore> MSRSqliteStore::initWithDatabasePath(
     const std::string& databasePath, ErrorPtr* error) {
-  if (!MSRCheckTrue(!databasePath.empty(), error, 1, "Received empty database path on init")) {
+  if (!passes(!databasePath.empty(), error, 1, "Received empty database path on init")) {
     return nullptr;
   }
   std::shared_ptr<MSRSqliteStore> store(new MSRSqliteStore(databasePath));
@@ -175,7 +220,7 @@ bool MSRSqliteStore::openAndValidateDatabase(ErrorPtr* error) {
 }
 
 bool MSRSqliteStore::validateDatabaseWithError(ErrorPtr* error) {
-  if (!MSRCheckNotNull(sqliteHandle_, error, 2, "Validate database failed. Database not open.")) {
+  if (!passes(sqliteHandle_ != nullptr, error, 2, "Validate database failed. Database not open.")) {
     return false;
   }
   sqlite3_stmt* statement = nullptr;
@@ -196,8 +241,13 @@ bool MSRSqliteStore::validateDatabaseWithError(ErrorPtr* error) {
 }
 
 void MSRSqliteStore::finalizeAndClearStatements() {
+  knownUpserts_.clear();
   for (auto& [sql, statement] : statementCache_) sqlite3_finalize(statement);
   statementCache_.clear();
+  for (sqlite3_stmt*& statement : transactionStatements_) {
+    sqlite3_finalize(statement);
+    statement = nullptr;
+  }
 }
 
 void MSRSqliteStore::closeDatabase() {
@@ -236,8 +286,8 @@ bool MSRSqliteStore::closeAndDeleteDatabase() {
 }
 
 sqlite3_stmt* MSRSqliteStore::prepareSQL(const std::string& sql, ErrorPtr* error) {
-  if (!MSRCheckTrue(!sql.empty(), error, 1, "Received empty SQL string to prepare") ||
-      !MSRCheckNotNull(sqliteHandle_, error, 2, "Prepare SQL failed. Database not open.")) {
+  if (!passes(!sql.empty(), error, 1, "Received empty SQL string to prepare") ||
+      !passes(sqliteHandle_ != nullptr, error, 2, "Prepare SQL failed. Database not open.")) {
     return nullptr;
   }
   if (!checkTransactionAlive(error)) return nullptr;
@@ -269,6 +319,13 @@ sqlite3_stmt* MSRSqliteStore::prepareSQL(const std::string& sql, ErrorPtr* error
 sqlite3_stmt* MSRSqliteStore::statementForQuery(const std::string& query,
                                                 const Parameters& parameterValues,
                                                 ErrorPtr* error) {
+  bool cached = false;
+  return statementForQuery(query, parameterValues, error, &cached);
+}
+
+sqlite3_stmt* MSRSqliteStore::statementForQuery(const std::string& query,
+                                                const Parameters& parameterValues, ErrorPtr* error,
+                                                bool* isCached) {
   if (!checkTransactionAlive(error)) return nullptr;
   sqlite3_stmt* statement = nullptr;
   bool cached = false;
@@ -277,10 +334,9 @@ sqlite3_stmt* MSRSqliteStore::statementForQuery(const std::string& query,
     cached = true;
   } else {
     const bool hasMarker = query.find('?') != std::string::npos;
-    if (!MSRCheckNotNull(sqliteHandle_, error, 2,
-                         "Statement for query failed. Database not open.") ||
-        !MSRCheckTrue(!hasMarker || !parameterValues.empty(), error, 1,
-                      "Received empty parameters")) {
+    if (!passes(sqliteHandle_ != nullptr, error, 2,
+                "Statement for query failed. Database not open.") ||
+        !passes(!hasMarker || !parameterValues.empty(), error, 1, "Received empty parameters")) {
       return nullptr;
     }
     statement = prepareSQL(query, error);
@@ -291,14 +347,10 @@ sqlite3_stmt* MSRSqliteStore::statementForQuery(const std::string& query,
     }
   }
   if (!parameterValues.empty() && !bindValues(parameterValues, statement, error)) {
-    if (cached) {
-      sqlite3_reset(statement);
-      sqlite3_clear_bindings(statement);
-    } else {
-      sqlite3_finalize(statement);
-    }
+    handBackStatement(statement, cached);
     return nullptr;
   }
+  *isCached = cached;
   return statement;
 }
 
@@ -320,9 +372,18 @@ void MSRSqliteStore::cleanUpStatement(sqlite3_stmt* statement, const std::string
   sqlite3_clear_bindings(statement);
 }
 
+void MSRSqliteStore::handBackStatement(sqlite3_stmt* statement, bool cached) {
+  if (cached) {
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+  } else {
+    sqlite3_finalize(statement);
+  }
+}
+
 bool MSRSqliteStore::executeSQL(const std::string& sql, ErrorPtr* error) {
-  if (!MSRCheckTrue(!sql.empty(), error, 1, "Received empty SQL string to execute") ||
-      !MSRCheckNotNull(sqliteHandle_, error, 2, "Execute SQL failed. Database not open.")) {
+  if (!passes(!sql.empty(), error, 1, "Received empty SQL string to execute") ||
+      !passes(sqliteHandle_ != nullptr, error, 2, "Execute SQL failed. Database not open.")) {
     return false;
   }
   sqlite3_stmt* statement = prepareSQL(sql, error);
@@ -331,11 +392,11 @@ bool MSRSqliteStore::executeSQL(const std::string& sql, ErrorPtr* error) {
 }
 
 bool MSRSqliteStore::executeSQLStatement(sqlite3_stmt* statement, ErrorPtr* error) {
-  if (!MSRCheckNotNull(statement, error, 1, "Execute SQL statement failed. Statement is NULL.")) {
+  if (!passes(statement != nullptr, error, 1, "Execute SQL statement failed. Statement is NULL.")) {
     return false;
   }
-  if (!MSRCheckNotNull(sqliteHandle_, error, 2,
-                       "Execute SQL statement failed. Database not open.")) {
+  if (!passes(sqliteHandle_ != nullptr, error, 2,
+              "Execute SQL statement failed. Database not open.")) {
     // The caller handed the statement over; it is finalized whatever happens.
     sqlite3_finalize(statement);
     return false;
@@ -354,30 +415,14 @@ bool MSRSqliteStore::stepAndFinalize(sqlite3_stmt* statement, const std::string&
 
 bool MSRSqliteStore::bindValues(const Parameters& values, sqlite3_stmt* statement,
                                 ErrorPtr* error) {
-  if (!MSRCheckNotNull(statement, error, 1, "Failed to bind to NULL statement")) return false;
-  sqlite3_clear_bindings(statement);
+  if (!passes(statement != nullptr, error, 1, "Failed to bind to NULL statement")) return false;
+  // Parameters bound below are replaced anyway; clearing matters only for any left over.
+  if (static_cast<int>(values.size()) < sqlite3_bind_parameter_count(statement)) {
+    sqlite3_clear_bindings(statement);
+  }
   bool ok = true;
   for (std::size_t i = 0; i < values.size(); ++i) {
-    const Value& value = values[i];
-    const int index = static_cast<int>(i + 1);
-    int rc = SQLITE_MISMATCH;
-    if (value.isData()) {
-      const platform::Bytes* bytes = value.bytes();
-      // An empty data value still binds a (zero-length) blob, not NULL.
-      static const std::uint8_t kEmpty = 0;
-      rc = sqlite3_bind_blob64(statement, index, bytes->empty() ? &kEmpty : bytes->data(),
-                               bytes->size(), SQLITE_STATIC);
-    } else if (value.isNumber()) {
-      rc = value.isFloatingPoint() ? sqlite3_bind_double(statement, index, value.doubleValue())
-                                   : sqlite3_bind_int64(statement, index, value.int64Value());
-    } else if (value.isString()) {
-      const std::string* text = value.string();
-      rc = sqlite3_bind_text64(statement, index, text->data(), text->size(), SQLITE_TRANSIENT,
-                               SQLITE_UTF8);
-    } else if (value.isNull()) {
-      rc = sqlite3_bind_null(statement, index);
-    }
-    if (rc != SQLITE_OK) {
+    if (bindValue(statement, static_cast<int>(i + 1), values[i], true) != SQLITE_OK) {
       setDatabaseError(error, "bind values");
       ok = false;
     }
@@ -435,8 +480,8 @@ std::optional<std::string> MSRSqliteStore::upsertSQLForRecord(const Record& reco
 sqlite3_stmt* MSRSqliteStore::upsertStatementForRecord(const Record& record,
                                                        const std::string& tableName,
                                                        ErrorPtr* error) {
-  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for upsert") ||
-      !MSRCheckTrue(!record.empty(), error, 1, "Received empty record for upsert")) {
+  if (!passes(!tableName.empty(), error, 1, "Received empty table name for upsert") ||
+      !passes(!record.empty(), error, 1, "Received empty record for upsert")) {
     return nullptr;
   }
   Parameters parameters;
@@ -455,10 +500,10 @@ sqlite3_stmt* MSRSqliteStore::updateStatementForRecord(const Record& record,
                                                        const std::string& tableName,
                                                        const std::string& columnName,
                                                        const Value& columnValue, ErrorPtr* error) {
-  if (!MSRCheckTrue(!record.empty(), error, 1, "Empty record for update") ||
-      !MSRCheckTrue(!tableName.empty(), error, 1, "Empty table name for update") ||
-      !MSRCheckTrue(!columnName.empty(), error, 1, "Empty column name for update") ||
-      !MSRCheckNotNil(columnValue, error, 1, "Nil column value for update")) {
+  if (!passes(!record.empty(), error, 1, "Empty record for update") ||
+      !passes(!tableName.empty(), error, 1, "Empty table name for update") ||
+      !passes(!columnName.empty(), error, 1, "Empty column name for update") ||
+      !passes(!columnValue.isNil(), error, 1, "Nil column value for update")) {
     return nullptr;
   }
   std::string assignments;
@@ -487,33 +532,80 @@ sqlite3_stmt* MSRSqliteStore::updateStatementForRecord(const Record& record,
 
 bool MSRSqliteStore::upsertRecord(const Record& record, const std::string& tableName,
                                   ErrorPtr* error) {
-  if (!MSRCheckTrue(!record.empty(), error, 1, "Received empty record for upsert") ||
-      !MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for upsert") ||
-      !MSRCheckNotNull(sqliteHandle_, error, 2, "Upsert record failed. Database not open.")) {
+  if (!passes(!record.empty(), error, 1, "Received empty record for upsert") ||
+      !passes(!tableName.empty(), error, 1, "Received empty table name for upsert") ||
+      !passes(sqliteHandle_ != nullptr, error, 2, "Upsert record failed. Database not open.")) {
     return false;
   }
   // The same columns of the same table give the same text: kept in the statement cache, the
-  // engine's regular inserts are compiled once per connection.
-  Parameters parameters;
-  const auto sql = upsertSQLForRecord(record, tableName, &parameters);
-  if (!sql) return false;
-  sqlite3_stmt* statement = statementForQuery(*sql, parameters, error);
-  if (!statement) return false;
+  // engine's regular inserts are compiled once per connection, and found again by their columns.
+  sqlite3_stmt* statement = knownUpsertStatement(record, tableName);
+  bool cached = true;
+  if (statement) {
+    for (const auto& [column, value] : record) {
+      if (!isBindable(value)) {
+        monitor()->logWithLevel(4, 34020, "Record has value of unexpected type");
+        return false;
+      }
+    }
+    if (!checkTransactionAlive(error)) return false;
+    // One value per parameter, every parameter bound: nothing of an earlier call is left. The
+    // record outlives the step, and the bindings are cleared when the statement is handed back.
+    bool bound = true;
+    int index = 0;
+    for (const auto& [column, value] : record) {
+      if (bindValue(statement, ++index, value, false) != SQLITE_OK) {
+        setDatabaseError(error, "bind values");
+        bound = false;
+      }
+    }
+    if (!bound) {
+      handBackStatement(statement, true);
+      return false;
+    }
+  } else {
+    Parameters parameters;
+    const auto sql = upsertSQLForRecord(record, tableName, &parameters);
+    if (!sql) return false;
+    statement = statementForQuery(*sql, parameters, error, &cached);
+    if (!statement) return false;
+    if (cached && sqlite3_bind_parameter_count(statement) == static_cast<int>(record.size())) {
+      std::vector<std::string> columns;
+      columns.reserve(record.size());
+      for (const auto& [column, value] : record) columns.push_back(column);
+      knownUpserts_[tableName].push_back({std::move(columns), statement});
+    }
+  }
   const int rc = sqlite3_step(statement);
   const bool done = rc == SQLITE_DONE || rc == SQLITE_ROW;
   if (!done) setDatabaseError(error, "execute statement");
-  cleanUpStatement(statement, *sql);
+  handBackStatement(statement, cached);
   return done;
+}
+
+sqlite3_stmt* MSRSqliteStore::knownUpsertStatement(const Record& record,
+                                                   const std::string& tableName) const {
+  const auto table = knownUpserts_.find(tableName);
+  if (table == knownUpserts_.end()) return nullptr;
+  for (const auto& known : table->second) {
+    if (known.columns.size() == record.size() &&
+        std::equal(
+            known.columns.begin(), known.columns.end(), record.begin(),
+            [](const std::string& column, const auto& entry) { return column == entry.first; })) {
+      return known.statement;
+    }
+  }
+  return nullptr;
 }
 
 bool MSRSqliteStore::updateRecord(const Record& record, const std::string& tableName,
                                   const std::string& columnName, const Value& columnValue,
                                   ErrorPtr* error) {
-  if (!MSRCheckTrue(!record.empty(), error, 1, "Empty record for update") ||
-      !MSRCheckTrue(!tableName.empty(), error, 1, "Empty table name for update") ||
-      !MSRCheckTrue(!columnName.empty(), error, 1, "Empty column name for update") ||
-      !MSRCheckNotNil(columnValue, error, 1, "Nil column value for update") ||
-      !MSRCheckNotNull(sqliteHandle_, error, 2, "Update record failed. Database not open.")) {
+  if (!passes(!record.empty(), error, 1, "Empty record for update") ||
+      !passes(!tableName.empty(), error, 1, "Empty table name for update") ||
+      !passes(!columnName.empty(), error, 1, "Empty column name for update") ||
+      !passes(!columnValue.isNil(), error, 1, "Nil column value for update") ||
+      !passes(sqliteHandle_ != nullptr, error, 2, "Update record failed. Database not open.")) {
     return false;
   }
   sqlite3_stmt* statement =
@@ -525,10 +617,10 @@ bool MSRSqliteStore::updateRecord(const Record& record, const std::string& table
 bool MSRSqliteStore::updateAllRecordsInTableWithName(const std::string& tableName,
                                                      const std::string& columnName,
                                                      const Value& columnValue, ErrorPtr* error) {
-  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Empty table name for update") ||
-      !MSRCheckTrue(!columnName.empty(), error, 1, "Empty column name for update") ||
-      !MSRCheckNotNil(columnValue, error, 1, "Nil column value for update") ||
-      !MSRCheckNotNull(sqliteHandle_, error, 2, "Update record failed. Database not open.")) {
+  if (!passes(!tableName.empty(), error, 1, "Empty table name for update") ||
+      !passes(!columnName.empty(), error, 1, "Empty column name for update") ||
+      !passes(!columnValue.isNil(), error, 1, "Nil column value for update") ||
+      !passes(sqliteHandle_ != nullptr, error, 2, "Update record failed. Database not open.")) {
     return false;
   }
   const std::string sql = "UPDATE " + tableName + " SET " + columnName + "=?";
@@ -543,20 +635,20 @@ bool MSRSqliteStore::updateAllRecordsInTableWithName(const std::string& tableNam
 bool MSRSqliteStore::increaseColumn(const std::string& column, std::int64_t byValue,
                                     const std::string& inTable, const std::string& condition,
                                     const Parameters& parameterValues, ErrorPtr* error) {
-  if (!MSRCheckTrue(!inTable.empty(), error, 1, "Empty table name for increase column") ||
-      !MSRCheckTrue(!column.empty(), error, 1, "Empty column name for increase column") ||
-      !MSRCheckTrue(!condition.empty(), error, 1, "Empty condition for increase column") ||
-      !MSRCheckNotNull(sqliteHandle_, error, 2, "Increase column failed. Database not open.")) {
+  if (!passes(!inTable.empty(), error, 1, "Empty table name for increase column") ||
+      !passes(!column.empty(), error, 1, "Empty column name for increase column") ||
+      !passes(!condition.empty(), error, 1, "Empty condition for increase column") ||
+      !passes(sqliteHandle_ != nullptr, error, 2, "Increase column failed. Database not open.")) {
     return false;
   }
   const auto info = columnInfoForTableWithName(inTable, error);
   if (!info) return false;
   const auto found = info->find(column);
-  if (!MSRCheckTrue(found != info->end(), error, 1, "Invalid column or table name")) return false;
+  if (!passes(found != info->end(), error, 1, "Invalid column or table name")) return false;
   std::string type = found->second;
   std::transform(type.begin(), type.end(), type.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  if (!MSRCheckTrue(type == "INTEGER", error, 1, "Column type is not integer.")) return false;
+  if (!passes(type == "INTEGER", error, 1, "Column type is not integer.")) return false;
   const std::string sql = "UPDATE " + inTable + " SET " + column + " = " + column + " + " +
                           std::to_string(byValue) + " WHERE " + condition;
   sqlite3_stmt* statement = statementForQuery(sql, parameterValues, error);
@@ -570,10 +662,10 @@ bool MSRSqliteStore::increaseColumn(const std::string& column, std::int64_t byVa
 bool MSRSqliteStore::deleteRecordFromTableWithName(const std::string& tableName,
                                                    const std::string& columnName,
                                                    const Value& columnValue, ErrorPtr* error) {
-  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for delete record") ||
-      !MSRCheckTrue(!columnName.empty(), error, 1, "Received empty column for delete record") ||
-      !MSRCheckNotNil(columnValue, error, 1, "Received nil value for delete record") ||
-      !MSRCheckNotNull(sqliteHandle_, error, 2, "Delete record failed. Database not open.")) {
+  if (!passes(!tableName.empty(), error, 1, "Received empty table name for delete record") ||
+      !passes(!columnName.empty(), error, 1, "Received empty column for delete record") ||
+      !passes(!columnValue.isNil(), error, 1, "Received nil value for delete record") ||
+      !passes(sqliteHandle_ != nullptr, error, 2, "Delete record failed. Database not open.")) {
     return false;
   }
   sqlite3_stmt* statement =
@@ -592,18 +684,21 @@ bool MSRSqliteStore::deleteRecordFromTableWithName(const std::string& tableName,
 std::optional<std::int64_t> MSRSqliteStore::deleteRecordsFromTableWithName(
     const std::string& tableName, const std::string& condition, const Parameters& parameterValues,
     ErrorPtr* error) {
-  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for delete record") ||
-      !MSRCheckTrue(!condition.empty(), error, 1, "Received empty condition for delete record") ||
-      !MSRCheckNotNull(sqliteHandle_, error, 2,
-                       "Delete records with condition failed. Database not open.")) {
+  if (!passes(!tableName.empty(), error, 1, "Received empty table name for delete record") ||
+      !passes(!condition.empty(), error, 1, "Received empty condition for delete record") ||
+      !passes(sqliteHandle_ != nullptr, error, 2,
+              "Delete records with condition failed. Database not open.")) {
     return std::nullopt;
   }
-  const std::string sql = "DELETE FROM " + tableName + " WHERE " + condition;
-  sqlite3_stmt* statement = statementForQuery(sql, parameterValues, error);
+  std::string sql;
+  sql.reserve(19 + tableName.size() + condition.size());
+  sql.append("DELETE FROM ").append(tableName).append(" WHERE ").append(condition);
+  bool cached = false;
+  sqlite3_stmt* statement = statementForQuery(sql, parameterValues, error, &cached);
   if (!statement) return std::nullopt;
   const int rc = sqlite3_step(statement);
   // Handed back before reading the count: resetting does not change sqlite3_changes.
-  cleanUpStatement(statement, sql);
+  handBackStatement(statement, cached);
   if (rc != SQLITE_DONE) {
     setDatabaseError(error, "delete records with condition");
     return std::nullopt;
@@ -613,9 +708,9 @@ std::optional<std::int64_t> MSRSqliteStore::deleteRecordsFromTableWithName(
 
 bool MSRSqliteStore::deleteAllRecordsFromTableWithName(const std::string& tableName,
                                                        ErrorPtr* error) {
-  if (!MSRCheckTrue(!tableName.empty(), error, 1,
-                    "Received empty table name for delete all records") ||
-      !MSRCheckNotNull(sqliteHandle_, error, 2, "Delete all records failed. Database not open.")) {
+  if (!passes(!tableName.empty(), error, 1, "Received empty table name for delete all records") ||
+      !passes(sqliteHandle_ != nullptr, error, 2,
+              "Delete all records failed. Database not open.")) {
     return false;
   }
   const std::string sql = "DELETE FROM " + tableName;
@@ -636,72 +731,101 @@ std::optional<MSRSqliteStore::Records> MSRSqliteStore::recordsForQuery(
 std::optional<MSRSqliteStore::Records> MSRSqliteStore::recordsForQuery(
     const std::string& query, const Parameters& parameterValues, ErrorPtr* error,
     const Filter& withFilter) {
-  if (!MSRCheckTrue(!query.empty(), error, 1, "Received empty query for records for query") ||
-      !MSRCheckTrue(static_cast<bool>(withFilter), error, 1,
-                    "Received empty filter for selecting records") ||
-      !MSRCheckNotNull(sqliteHandle_, error, 2, "Query records failed. Database not open.") ||
-      !MSRCheckTrue(query.size() >= 6 && platform::lowercase(query.substr(0, 6)) == "select", error,
-                    1, "Received invalid select query")) {
+  if (!passes(!query.empty(), error, 1, "Received empty query for records for query") ||
+      !passes(static_cast<bool>(withFilter), error, 1,
+              "Received empty filter for selecting records") ||
+      !passes(sqliteHandle_ != nullptr, error, 2, "Query records failed. Database not open.") ||
+      !passes(beginsWithSelect(query), error, 1, "Received invalid select query")) {
     return std::nullopt;
   }
-  sqlite3_stmt* statement = statementForQuery(query, parameterValues, error);
+  bool cached = false;
+  sqlite3_stmt* statement = statementForQuery(query, parameterValues, error, &cached);
   if (!statement) return std::nullopt;
   Records records;
   int rc = sqlite3_step(statement);
   if (rc != SQLITE_ROW) {
     // A locked or damaged file must not read as an empty table.
-    if (rc != SQLITE_DONE) {
-      setDatabaseError(error, kMSRQueryRecordsOperation);
-      cleanUpStatement(statement, query);
-      return std::nullopt;
-    }
-    cleanUpStatement(statement, query);
+    if (rc != SQLITE_DONE) setDatabaseError(error, kMSRQueryRecordsOperation);
+    handBackStatement(statement, cached);
+    if (rc != SQLITE_DONE) return std::nullopt;
     return records;
   }
+  // Every row has the same columns: their names are read once, and the order in which the
+  // record keeps them (by name, equal names in column order) is worked out once, so each row's
+  // record is filled front to back without searching.
   const int columnCount = sqlite3_column_count(statement);
+  std::vector<std::string> names(static_cast<std::size_t>(columnCount));
+  std::vector<bool> named(static_cast<std::size_t>(columnCount));
+  std::vector<int> keyOrder;
+  keyOrder.reserve(names.size());
+  for (int column = 0; column < columnCount; ++column) {
+    if (const char* name = sqlite3_column_name(statement, column)) {
+      names[static_cast<std::size_t>(column)] = name;
+      named[static_cast<std::size_t>(column)] = true;
+      keyOrder.push_back(column);
+    }
+  }
+  std::stable_sort(keyOrder.begin(), keyOrder.end(), [&](int a, int b) {
+    return names[static_cast<std::size_t>(a)] < names[static_cast<std::size_t>(b)];
+  });
+  std::vector<Value> values(names.size());
   std::size_t position = 0;
-  do {
-    Record record;
-    for (int column = 0; column < columnCount; ++column) {
-      const char* name = sqlite3_column_name(statement, column);
-      if (!name) {
-        monitor()->logWithLevel(4, 34003, "Failed to get column name");
-        continue;
+  // A filter that throws must not leave the statement half-way through its rows: a cached one
+  // could not be bound again, and its read would outlive the transaction being rolled back.
+  try {
+    do {
+      for (int column = 0; column < columnCount; ++column) {
+        const auto at = static_cast<std::size_t>(column);
+        if (!named[at]) {
+          monitor()->logWithLevel(4, 34003, "Failed to get column name");
+          continue;
+        }
+        values[at] = valueAtColumn(column, statement);
+        if (values[at].isNil()) {
+          monitor()->logWithLevel(4, 34004, "Value is nil for column", Value(names[at]));
+        }
       }
-      Value value = valueAtColumn(column, statement);
-      if (value.isNil()) {
-        monitor()->logWithLevel(4, 34004, "Value is nil for column", Value(name));
-        continue;
+      Record record;
+      for (const int column : keyOrder) {
+        Value& value = values[static_cast<std::size_t>(column)];
+        // A name met twice keeps its first value that is not nil.
+        if (!value.isNil()) {
+          record.emplace_hint(record.end(), names[static_cast<std::size_t>(column)],
+                              std::move(value));
+        }
       }
-      record.emplace(name, std::move(value));
-    }
-    if (!withFilter(position++, record)) {
-      rc = SQLITE_DONE;
-      break;
-    }
-    records.push_back(std::move(record));
-  } while ((rc = sqlite3_step(statement)) == SQLITE_ROW);
+      if (!withFilter(position++, record)) {
+        rc = SQLITE_DONE;
+        break;
+      }
+      records.push_back(std::move(record));
+    } while ((rc = sqlite3_step(statement)) == SQLITE_ROW);
+  } catch (...) {
+    handBackStatement(statement, cached);
+    throw;
+  }
   if (rc != SQLITE_DONE) {
     // Rows cut short by a failed step are not the query's answer.
     setDatabaseError(error, kMSRQueryRecordsOperation);
-    cleanUpStatement(statement, query);
+    handBackStatement(statement, cached);
     return std::nullopt;
   }
   if (records.empty()) {
     monitor()->logWithLevel(4, 34005, "Database contains records that were all filtered out");
   }
-  cleanUpStatement(statement, query);
+  handBackStatement(statement, cached);
   return records;
 }
 
 Value MSRSqliteStore::numberForQuery(const std::string& query, const Parameters& parameterValues,
                                      ErrorPtr* error) {
-  if (!MSRCheckTrue(!query.empty(), error, 1, "Received empty query to get numeric result") ||
-      !MSRCheckNotNull(sqliteHandle_, error, 2,
-                       "Query numeric result failed. Database not open.")) {
+  if (!passes(!query.empty(), error, 1, "Received empty query to get numeric result") ||
+      !passes(sqliteHandle_ != nullptr, error, 2,
+              "Query numeric result failed. Database not open.")) {
     return Value();
   }
-  sqlite3_stmt* statement = statementForQuery(query, parameterValues, error);
+  bool cached = false;
+  sqlite3_stmt* statement = statementForQuery(query, parameterValues, error, &cached);
   if (!statement) return Value();
   Value result;
   if (sqlite3_step(statement) == SQLITE_ROW) {
@@ -714,7 +838,7 @@ Value MSRSqliteStore::numberForQuery(const std::string& query, const Parameters&
   } else {
     setDatabaseError(error, "query numeric result");
   }
-  cleanUpStatement(statement, query);
+  handBackStatement(statement, cached);
   return result;
 }
 
@@ -725,8 +849,8 @@ Value MSRSqliteStore::rowCountForTableWithName(const std::string& tableName, Err
 Value MSRSqliteStore::rowCountForTableWithName(const std::string& tableName,
                                                const std::string& columnName,
                                                const Value& columnValue, ErrorPtr* error) {
-  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for row count") ||
-      !MSRCheckNotNull(sqliteHandle_, error, 2, "Row count failed. Database not open.")) {
+  if (!passes(!tableName.empty(), error, 1, "Received empty table name for row count") ||
+      !passes(sqliteHandle_ != nullptr, error, 2, "Row count failed. Database not open.")) {
     return Value();
   }
   std::string sql = "SELECT count(1) FROM " + tableName;
@@ -739,8 +863,8 @@ Value MSRSqliteStore::rowCountForTableWithName(const std::string& tableName,
 }
 
 std::optional<bool> MSRSqliteStore::tableExists(const std::string& tableName, ErrorPtr* error) {
-  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for table exists") ||
-      !MSRCheckNotNull(sqliteHandle_, error, 2, "Table exists failed. Database not open.")) {
+  if (!passes(!tableName.empty(), error, 1, "Received empty table name for table exists") ||
+      !passes(sqliteHandle_ != nullptr, error, 2, "Table exists failed. Database not open.")) {
     return std::nullopt;
   }
   sqlite3_stmt* statement =
@@ -762,8 +886,8 @@ std::optional<bool> MSRSqliteStore::tableExists(const std::string& tableName, Er
 
 std::optional<std::vector<std::string>> MSRSqliteStore::columnsForTableWithName(
     const std::string& tableName, ErrorPtr* error) {
-  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for get columns") ||
-      !MSRCheckNotNull(sqliteHandle_, error, 2, "Get table columns failed. Database not open.")) {
+  if (!passes(!tableName.empty(), error, 1, "Received empty table name for get columns") ||
+      !passes(sqliteHandle_ != nullptr, error, 2, "Get table columns failed. Database not open.")) {
     return std::nullopt;
   }
   const std::string sql = "PRAGMA table_info(" + tableName + ")";
@@ -786,9 +910,9 @@ std::optional<std::vector<std::string>> MSRSqliteStore::columnsForTableWithName(
 
 std::optional<MSRSqliteStore::ColumnTypes> MSRSqliteStore::columnInfoForTableWithName(
     const std::string& tableName, ErrorPtr* error) {
-  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for column info") ||
-      !MSRCheckNotNull(sqliteHandle_, error, 2,
-                       "Get table column info failed. Database not open.")) {
+  if (!passes(!tableName.empty(), error, 1, "Received empty table name for column info") ||
+      !passes(sqliteHandle_ != nullptr, error, 2,
+              "Get table column info failed. Database not open.")) {
     return std::nullopt;
   }
   const std::string sql = "PRAGMA table_info(" + tableName + ")";
@@ -813,7 +937,7 @@ std::optional<MSRSqliteStore::ColumnTypes> MSRSqliteStore::columnInfoForTableWit
 }
 
 bool MSRSqliteStore::dropTableWithName(const std::string& tableName, ErrorPtr* error) {
-  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for drop table")) {
+  if (!passes(!tableName.empty(), error, 1, "Received empty table name for drop table")) {
     return false;
   }
   return executeSQL("DROP TABLE " + tableName, error);
@@ -821,9 +945,9 @@ bool MSRSqliteStore::dropTableWithName(const std::string& tableName, ErrorPtr* e
 
 bool MSRSqliteStore::renameTable(const std::string& oldName, const std::string& toName,
                                  ErrorPtr* error) {
-  if (!MSRCheckTrue(!oldName.empty(), error, 1, "Received empty old name for rename table") ||
-      !MSRCheckTrue(!toName.empty(), error, 1, "Received empty new name for rename table") ||
-      !MSRCheckTrue(oldName != toName, error, 1, "Received duplicate name for rename table")) {
+  if (!passes(!oldName.empty(), error, 1, "Received empty old name for rename table") ||
+      !passes(!toName.empty(), error, 1, "Received empty new name for rename table") ||
+      !passes(oldName != toName, error, 1, "Received duplicate name for rename table")) {
     return false;
   }
   return executeSQL("ALTER TABLE " + oldName + " RENAME TO " + toName, error);
@@ -831,9 +955,9 @@ bool MSRSqliteStore::renameTable(const std::string& oldName, const std::string& 
 
 bool MSRSqliteStore::copyContentsFromTable(const std::string& source, const std::string& toTable,
                                            ErrorPtr* error) {
-  if (!MSRCheckTrue(!source.empty(), error, 1, "Received empty source name for copy table") ||
-      !MSRCheckTrue(!toTable.empty(), error, 1, "Received empty destination name for copy table") ||
-      !MSRCheckTrue(source != toTable, error, 1, "Received duplicate name for copy table")) {
+  if (!passes(!source.empty(), error, 1, "Received empty source name for copy table") ||
+      !passes(!toTable.empty(), error, 1, "Received empty destination name for copy table") ||
+      !passes(source != toTable, error, 1, "Received duplicate name for copy table")) {
     return false;
   }
   // By name, never by position: add-on columns may sit in another order in either table, and
@@ -857,10 +981,10 @@ bool MSRSqliteStore::copyContentsFromTable(const std::string& source, const std:
 std::optional<bool> MSRSqliteStore::validateTableWithName(
     const std::string& tableName, const std::vector<std::string>& requiredColumnNames,
     const AddOnStatements& addOnColumns, ErrorPtr* error) {
-  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for validate table") ||
-      !MSRCheckTrue(!requiredColumnNames.empty(), error, 1,
-                    "Received no table columns for validate table") ||
-      !MSRCheckNotNull(sqliteHandle_, error, 2, "Validate table failed. Database not open.")) {
+  if (!passes(!tableName.empty(), error, 1, "Received empty table name for validate table") ||
+      !passes(!requiredColumnNames.empty(), error, 1,
+              "Received no table columns for validate table") ||
+      !passes(sqliteHandle_ != nullptr, error, 2, "Validate table failed. Database not open.")) {
     return std::nullopt;
   }
   const auto columns = columnsForTableWithName(tableName, error);
@@ -905,12 +1029,11 @@ std::optional<bool> MSRSqliteStore::validateTableWithName(
 bool MSRSqliteStore::ensureTableWithName(const std::string& tableName, const std::string& createSQL,
                                          const std::vector<std::string>& requiredColumnNames,
                                          const AddOnStatements& addOnColumns, ErrorPtr* error) {
-  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for ensure table") ||
-      !MSRCheckTrue(!requiredColumnNames.empty(), error, 1,
-                    "Received no table columns for ensure table") ||
-      !MSRCheckTrue(!createSQL.empty(), error, 1,
-                    "Received empty create statement for ensure table") ||
-      !MSRCheckNotNull(sqliteHandle_, error, 2, "Ensure table failed. Database not open.")) {
+  if (!passes(!tableName.empty(), error, 1, "Received empty table name for ensure table") ||
+      !passes(!requiredColumnNames.empty(), error, 1,
+              "Received no table columns for ensure table") ||
+      !passes(!createSQL.empty(), error, 1, "Received empty create statement for ensure table") ||
+      !passes(sqliteHandle_ != nullptr, error, 2, "Ensure table failed. Database not open.")) {
     return false;
   }
   const auto exists = tableExists(tableName, error);
@@ -922,9 +1045,9 @@ bool MSRSqliteStore::ensureTableWithName(const std::string& tableName, const std
 bool MSRSqliteStore::ensureTableWithName(const std::string& tableName,
                                          const ColumnInfo& elementaryColumnInfo,
                                          const ColumnInfo& addOnColumnInfo, ErrorPtr* error) {
-  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for ensure table") ||
-      !MSRCheckTrue(!elementaryColumnInfo.empty(), error, 1,
-                    "Received empty elementary column info for ensure table")) {
+  if (!passes(!tableName.empty(), error, 1, "Received empty table name for ensure table") ||
+      !passes(!elementaryColumnInfo.empty(), error, 1,
+              "Received empty elementary column info for ensure table")) {
     return false;
   }
   std::string create = "CREATE TABLE IF NOT EXISTS " + tableName + " ( ";
@@ -946,15 +1069,14 @@ bool MSRSqliteStore::ensureSchemaOfTableWithName(const std::string& tableName,
                                                  const ColumnInfo& elementaryColumnInfo,
                                                  const ColumnInfo& addOnColumnInfo,
                                                  ErrorPtr* error) {
-  if (!MSRCheckTrue(!tableName.empty(), error, 1,
-                    "Received empty table name for ensure table schema") ||
-      !MSRCheckTrue(!elementaryColumnInfo.empty(), error, 1,
-                    "Received empty column info for ensure table schema")) {
+  if (!passes(!tableName.empty(), error, 1, "Received empty table name for ensure table schema") ||
+      !passes(!elementaryColumnInfo.empty(), error, 1,
+              "Received empty column info for ensure table schema")) {
     return false;
   }
   const auto info = columnInfoForTableWithName(tableName, error);
   if (!info) return false;
-  if (!MSRCheckTrue(!info->empty(), error, 2, "Table does not exist for ensure table schema")) {
+  if (!passes(!info->empty(), error, 2, "Table does not exist for ensure table schema")) {
     return false;
   }
   ColumnTypes expected;
@@ -997,8 +1119,8 @@ bool MSRSqliteStore::ensureTableWithName(const std::string& tableName,
 
 bool MSRSqliteStore::performTransactionWithError(ErrorPtr* error,
                                                  const std::function<bool()>& block) {
-  if (!MSRCheckTrue(static_cast<bool>(block), error, 1, "Received nil transaction block") ||
-      !MSRCheckNotNull(sqliteHandle_, error, 2, "Database not open")) {
+  if (!passes(static_cast<bool>(block), error, 1, "Received nil transaction block") ||
+      !passes(sqliteHandle_ != nullptr, error, 2, "Database not open")) {
     return false;
   }
   if (!beginTransaction()) {
@@ -1048,19 +1170,29 @@ bool MSRSqliteStore::checkTransactionAlive(ErrorPtr* error) {
   return false;
 }
 
-bool MSRSqliteStore::beginTransaction() {
-  return sqliteHandle_ && sqlite3_exec(sqliteHandle_, kMSRBeginTransactionSQL, nullptr, nullptr,
-                                       nullptr) == SQLITE_OK;
-}
+bool MSRSqliteStore::beginTransaction() { return runTransactionStatement(kBegin); }
 
-bool MSRSqliteStore::endTransaction() {
-  return sqliteHandle_ &&
-         sqlite3_exec(sqliteHandle_, kMSREndTransactionSQL, nullptr, nullptr, nullptr) == SQLITE_OK;
-}
+bool MSRSqliteStore::endTransaction() { return runTransactionStatement(kEnd); }
 
-bool MSRSqliteStore::rollbackTransaction() {
-  return sqliteHandle_ &&
-         sqlite3_exec(sqliteHandle_, kMSRRollbackSQL, nullptr, nullptr, nullptr) == SQLITE_OK;
+bool MSRSqliteStore::rollbackTransaction() { return runTransactionStatement(kRollback); }
+
+// Each fixed statement runs exactly as sqlite3_exec would run it (one step to completion, the
+// error left on the connection), without compiling its text again for every transaction.
+bool MSRSqliteStore::runTransactionStatement(int which) {
+  if (!sqliteHandle_) return false;
+  const char* sql = kTransactionSQL[which];
+  sqlite3_stmt*& statement = transactionStatements_[which];
+  if (!statement && sqlite3_prepare_v3(sqliteHandle_, sql, -1, SQLITE_PREPARE_PERSISTENT,
+                                       &statement, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(statement);
+    statement = nullptr;
+    return sqlite3_exec(sqliteHandle_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+  const int rc = sqlite3_step(statement);
+  // Reset at once: a statement left mid-way would count as one still running when the
+  // transaction ends, and keeps the step's error on the connection as exec does.
+  sqlite3_reset(statement);
+  return rc == SQLITE_DONE;
 }
 
 std::optional<std::string> MSRSqliteStore::lastErrorMessage() {

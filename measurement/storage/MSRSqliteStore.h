@@ -161,6 +161,14 @@ class MSRSqliteStore {
                                                 Parameters* parameters);
   bool stepAndFinalize(sqlite3_stmt* statement, const std::string& operation,
                        platform::ErrorPtr* error);
+  // statementForQuery that also says whether the statement is the cache's, so that handing it
+  // back needs no second search by text.
+  sqlite3_stmt* statementForQuery(const std::string& query, const Parameters& parameterValues,
+                                  platform::ErrorPtr* error, bool* cached);
+  void handBackStatement(sqlite3_stmt* statement, bool cached);
+  // The cached upsert statement compiled earlier for these columns of this table, or null.
+  sqlite3_stmt* knownUpsertStatement(const Record& record, const std::string& tableName) const;
+  bool runTransactionStatement(int which);
 
   // False (error set) inside a transaction block that SQLite has already rolled back.
   bool checkTransactionAlive(platform::ErrorPtr* error);
@@ -170,5 +178,15 @@ class MSRSqliteStore {
   bool inTransaction_ = false;  // a transaction block is running
   int lastFailureResultCode_ = SQLITE_OK;
   std::map<std::string, sqlite3_stmt*, std::less<>> statementCache_;
+  // Upserts already compiled, by table and then by the record's column names in order: a
+  // repeated insert finds its statement without building its text or searching the cache by it.
+  // The statements belong to statementCache_ (under their text) and are forgotten with it.
+  struct KnownUpsert {
+    std::vector<std::string> columns;
+    sqlite3_stmt* statement;
+  };
+  std::map<std::string, std::vector<KnownUpsert>, std::less<>> knownUpserts_;
+  // BEGIN, END and ROLLBACK, each compiled once per connection and kept outside the cache.
+  sqlite3_stmt* transactionStatements_[3] = {};
   const std::string databasePath_;
 };
