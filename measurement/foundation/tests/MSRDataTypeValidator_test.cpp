@@ -1,13 +1,17 @@
 #include "measurement/foundation/MSRDataTypeValidator.h"
 
 #include <gtest/gtest.h>
+#include <unicode/uchar.h>
 
+#include <algorithm>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "measurement/foundation/MSRValue.h"
 #include "measurement/foundation/tests/MSRTestSupport.h"
+#include "platform/base/Strings.h"
 #include "platform/testing/PlatformTest.h"
 
 namespace {
@@ -223,6 +227,80 @@ TEST_F(MSRDataTypeValidatorTest, AsciiNameCharactersAreLettersDigitsAndUnderscor
     EXPECT_EQ(V::isValidInternalEventParameterNameText(inside, &code), nameChar);
     EXPECT_EQ(V::isValidPublicEventParameterNameText(first, &code), letter);
     EXPECT_EQ(recorder.codes().size(), (nameChar ? 0u : 1u) + (letter ? 0u : 1u));
+  }
+}
+
+// Names pieced together from ASCII and from letters, digits, marks and symbols of other scripts,
+// checked against the Unicode character database directly: the parameter name rules, given a
+// value or plain text, answer as the classes say.
+TEST_F(MSRDataTypeValidatorTest, ParameterNameRulesAgreeWithTheUnicodeClasses) {
+  const std::vector<std::string> pieces = {
+      "a",
+      "Z",
+      "q",
+      "0",
+      "9",
+      "_",
+      " ",
+      "-",
+      ".",
+      "$",
+      "\x7F",
+      "\xC3\xA9",          // precomposed letter
+      "\xD0\xB6",          // Cyrillic letter
+      "\xE5\x90\x8D",      // CJK letter
+      "\xC2\xAA",          // ordinal indicator, a letter
+      "\xCA\xB0",          // modifier letter
+      "\xD9\xA3",          // Arabic-Indic digit
+      "\xEF\xBC\x91",      // fullwidth digit
+      "\xC2\xB2",          // superscript two, no decimal digit
+      "\xE2\x85\xA0",      // roman numeral, no letter
+      "\xC3\x97",          // multiplication sign
+      "\xCC\x81",          // combining mark
+      "\xE0\xA4\x83",      // spacing mark
+      "\xF0\x9F\x98\x80",  // emoji
+      "\xF0\x9D\x90\x80",  // letter outside the basic plane
+      "la_",
+      "lumo_",
+      "veltro_",
+  };
+  auto letter = [](char32_t c) {
+    return (U_GET_GC_MASK(static_cast<UChar32>(c)) & U_GC_L_MASK) != 0;
+  };
+  auto nameCharacter = [&](char32_t c) {
+    return letter(c) || u_charType(static_cast<UChar32>(c)) == U_DECIMAL_DIGIT_NUMBER || c == U'_';
+  };
+  std::mt19937 generator(20261207);  // fixed: a failure repeats
+  std::uniform_int_distribution<std::size_t> pieceCount(0, 44);
+  std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
+  for (int round = 0; round < 3000; ++round) {
+    std::string name;
+    for (std::size_t n = pieceCount(generator); n > 0; --n) name += pieces[pick(generator)];
+    const std::u32string characters = platform::toUtf32(name);
+    std::int64_t internalCode = 0;
+    if (characters.empty()) {
+      internalCode = 1;
+    } else if (characters.size() > 40) {
+      internalCode = 2;
+    } else if (!std::all_of(characters.begin(), characters.end(), nameCharacter)) {
+      internalCode = 3;
+    }
+    std::int64_t publicCode = internalCode;
+    if (publicCode == 0 && !letter(characters[0])) publicCode = 3;
+    if (publicCode == 0 &&
+        (name.starts_with("la_") || name.starts_with("lumo_") || name.starts_with("veltro_"))) {
+      publicCode = 4;
+    }
+    SCOPED_TRACE(name);
+    std::int64_t code = -1;
+    EXPECT_EQ(V::isValidInternalEventParameterName(Value(name), &code), internalCode == 0);
+    EXPECT_EQ(code, internalCode);
+    EXPECT_EQ(V::isValidInternalEventParameterNameText(name, &code), internalCode == 0);
+    EXPECT_EQ(code, internalCode);
+    EXPECT_EQ(V::isValidPublicEventParameterName(Value(name), &code), publicCode == 0);
+    EXPECT_EQ(code, publicCode);
+    EXPECT_EQ(V::isValidPublicEventParameterNameText(name, &code), publicCode == 0);
+    EXPECT_EQ(code, publicCode);
   }
 }
 
