@@ -135,6 +135,32 @@ TEST_F(MSRDatabaseRawEventStoredFormTest, CutAndMutatedBytesReadTheSameBothWays)
   EXPECT_GT(direct_, 500u);
 }
 
+TEST_F(MSRDatabaseRawEventStoredFormTest, RepeatedNamesReadTheSameBothWays) {
+  const Bytes origin = {0x0A, 0x09, 0x0A, 0x02, '_', 'o', 0x12, 0x03, 'a', 'p', 'p'};
+  auto with = [&origin](std::initializer_list<std::uint8_t> more) {
+    Bytes bytes = origin;
+    bytes.insert(bytes.end(), more);
+    return bytes;
+  };
+  const std::pair<const char*, Bytes> cases[] = {
+      {"two parameters of one name", with({0x0A, 0x05, 0x0A, 0x01, 'n', 0x18, 0x01,  //
+                                           0x0A, 0x05, 0x0A, 0x01, 'n', 0x18, 0x02})},
+      {"two origins", with({0x0A, 0x08, 0x0A, 0x02, '_', 'o', 0x12, 0x02, 'a', 'b'})},
+      {"two item fields of one name",
+       with({0x0A, 0x13, 0x0A, 0x01, 'i', 0x32, 0x0E, 0x32, 0x05, 0x0A, 0x01, 'k', 0x18, 0x01,
+             0x32, 0x05, 0x0A, 0x01, 'k', 0x18, 0x02})},
+      {"item field with an empty name",
+       with({0x0A, 0x0B, 0x0A, 0x01, 'j', 0x32, 0x06, 0x32, 0x04, 0x0A, 0x00, 0x18, 0x05})},
+      {"two item lists of one name",
+       with({0x0A, 0x0C, 0x0A, 0x01, 'i', 0x32, 0x07, 0x32, 0x05, 0x0A, 0x01, 'k', 0x18, 0x01,
+             0x0A, 0x05, 0x0A, 0x01, 'i', 0x18, 0x03})},
+  };
+  for (const auto& [what, bytes] : cases) {
+    check(bytes, what);
+    EXPECT_TRUE(msr_test::compareStoredEventReadings(bytes.data(), bytes.size()).direct) << what;
+  }
+}
+
 TEST_F(MSRDatabaseRawEventStoredFormTest, TheRowReaderFallsBackWithTheMessagePathsErrors) {
   ErrorPtr error;
   auto database = MSRDatabase::initWithDatabaseName(kMSRDatabaseName, nullptr, &error);
