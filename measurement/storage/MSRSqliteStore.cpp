@@ -10,6 +10,7 @@
 #include <cmath>
 #include <filesystem>
 #include <set>
+#include <string_view>
 
 #include "measurement/engine/MSRMeasurement.h"
 #include "measurement/foundation/MSRError.h"
@@ -110,6 +111,49 @@ bool beginsWithSelect(const std::string& query) {
     if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != kSelect[i]) return false;
   }
   return true;
+}
+
+// Holds a connection's (recursive) lock for a scope.
+class ConnectionLock {
+ public:
+  explicit ConnectionLock(sqlite3* connection) : mutex_(sqlite3_db_mutex(connection)) {
+    sqlite3_mutex_enter(mutex_);
+  }
+  ~ConnectionLock() { sqlite3_mutex_leave(mutex_); }
+  ConnectionLock(const ConnectionLock&) = delete;
+  ConnectionLock& operator=(const ConnectionLock&) = delete;
+
+ private:
+  sqlite3_mutex* mutex_;
+};
+
+// One column's value by the store's mapping; nil for nothing (invalid text, an empty blob). A
+// column's value is read without the connection's lock, so the caller holds it.
+Value valueOf(sqlite3_value* value) {
+  switch (sqlite3_value_type(value)) {
+    case SQLITE_INTEGER:
+      return Value(static_cast<long long>(sqlite3_value_int64(value)));
+    case SQLITE_FLOAT:
+      return Value(sqlite3_value_double(value));
+    case SQLITE_TEXT: {
+      const unsigned char* text = sqlite3_value_text(value);
+      if (!text) return Value();
+      const std::string_view view(reinterpret_cast<const char*>(text),
+                                  static_cast<std::size_t>(sqlite3_value_bytes(value)));
+      if (!platform::isValidUtf8(view)) return Value();
+      return Value(view);
+    }
+    case SQLITE_BLOB: {
+      const void* blob = sqlite3_value_blob(value);
+      if (!blob) return Value();
+      const auto* begin = static_cast<const std::uint8_t*>(blob);
+      return Value::data(platform::Bytes(begin, begin + sqlite3_value_bytes(value)));
+    }
+    case SQLITE_NULL:
+      return Value::null();
+    default:
+      return Value();
+  }
 }
 
 constexpr const char* kTransactionSQL[] = {kMSRBeginTransactionSQL, kMSREndTransactionSQL,
@@ -432,30 +476,8 @@ bool MSRSqliteStore::bindValues(const Parameters& values, sqlite3_stmt* statemen
 
 Value MSRSqliteStore::valueAtColumn(int column, sqlite3_stmt* statement) {
   if (!statement) return Value();
-  switch (sqlite3_column_type(statement, column)) {
-    case SQLITE_INTEGER:
-      return Value(static_cast<long long>(sqlite3_column_int64(statement, column)));
-    case SQLITE_FLOAT:
-      return Value(sqlite3_column_double(statement, column));
-    case SQLITE_TEXT: {
-      const unsigned char* text = sqlite3_column_text(statement, column);
-      if (!text) return Value();
-      std::string string(reinterpret_cast<const char*>(text),
-                         static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
-      if (!platform::isValidUtf8(string)) return Value();
-      return Value(std::move(string));
-    }
-    case SQLITE_BLOB: {
-      const void* blob = sqlite3_column_blob(statement, column);
-      if (!blob) return Value();
-      const auto* begin = static_cast<const std::uint8_t*>(blob);
-      return Value::data(platform::Bytes(begin, begin + sqlite3_column_bytes(statement, column)));
-    }
-    case SQLITE_NULL:
-      return Value::null();
-    default:
-      return Value();
-  }
+  const ConnectionLock lock(sqlite3_db_handle(statement));
+  return valueOf(sqlite3_column_value(statement, column));
 }
 
 std::optional<std::string> MSRSqliteStore::upsertSQLForRecord(const Record& record,
@@ -774,14 +796,20 @@ std::optional<MSRSqliteStore::Records> MSRSqliteStore::recordsForQuery(
   // could not be bound again, and its read would outlive the transaction being rolled back.
   try {
     do {
+      // The row's values under one hold of the connection's lock rather than one per column;
+      // what is logged about them is logged after it is let go.
+      {
+        const ConnectionLock lock(sqliteHandle_);
+        for (int column = 0; column < columnCount; ++column) {
+          const auto at = static_cast<std::size_t>(column);
+          if (named[at]) values[at] = valueOf(sqlite3_column_value(statement, column));
+        }
+      }
       for (int column = 0; column < columnCount; ++column) {
         const auto at = static_cast<std::size_t>(column);
         if (!named[at]) {
           monitor()->logWithLevel(4, 34003, "Failed to get column name");
-          continue;
-        }
-        values[at] = valueAtColumn(column, statement);
-        if (values[at].isNil()) {
+        } else if (values[at].isNil()) {
           monitor()->logWithLevel(4, 34004, "Value is nil for column", Value(names[at]));
         }
       }
