@@ -293,10 +293,11 @@ bool onValue(const Value& name, std::int64_t type, std::int64_t* failureCode, Ru
 // UTF-8 goes through that Value and its replacement characters.
 template <class Rule>
 bool onText(const std::string& name, std::int64_t type, std::int64_t* failureCode, Rule rule) {
-  if (!isAscii(name) && !platform::isValidUtf8(name)) {
+  const Subject subject(name, nullptr);
+  if (!subject.ascii() && !platform::isValidUtf8(name)) {
     return onValue(Value(name), type, failureCode, rule);
   }
-  return rule(Subject(name, nullptr));
+  return rule(subject);
 }
 
 }  // namespace
