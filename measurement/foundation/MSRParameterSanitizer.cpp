@@ -334,7 +334,8 @@ bool MSRApplyValueCurrencyRule(MSRParameters& parameters) {
     return false;
   }
   auto currency = parameters.find("currency");
-  const Value currencyValue = currency == parameters.end() ? Value() : currency->second;
+  const Value& currencyValue =
+      currency == parameters.end() ? platform::nilValue() : currency->second;
   if (!MSRDataTypeValidator::isValidCurrencyCode(currencyValue, nullptr)) {
     MSRMeasurement::monitor()->logWithLevel(
         3, 18014,
