@@ -523,7 +523,7 @@ std::optional<MSREventStoredContent> MSREventStoredContentFromMessage(const Valu
       const std::string key = paramName.string() ? *paramName.string() : "";
       const auto found = entry ? entry->find(key) : Value::Dictionary::iterator();
       if (!MSRCheckTrue(entry && found != entry->end(), error, 2,
-                        "Failed to parse event params data")) {
+                        "Failed to parse event params from data")) {
         return std::nullopt;
       }
       content.parameters[key] = found->second;

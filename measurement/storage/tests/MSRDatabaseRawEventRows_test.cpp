@@ -167,10 +167,10 @@ TEST_F(MSRDatabaseRawEventRowsTest, RowDecodingFailures) {
       {"no origin", row(protoWith({})), 2,
        "Cannot create an event from database. Missing origin parameter"},
       {"unnamed parameter", row(protoWith({Value(stringParam("_o", "app")), Value(unnamed)})), 2,
-       "Failed to parse event params data"},
+       "Failed to parse event params from data"},
       {"parameter without value",
        row(protoWith({Value(stringParam("_o", "app")), Value(valueless)})), 2,
-       "Failed to parse event params data"},
+       "Failed to parse event params from data"},
       {"invalid name", [&] {
          auto r = row(good);
          r["name"] = Value("");

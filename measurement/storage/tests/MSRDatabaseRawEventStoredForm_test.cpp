@@ -188,7 +188,7 @@ TEST_F(MSRDatabaseRawEventStoredFormTest, TheRowReaderFallsBackWithTheMessagePat
       {"parameter without value",
        Value::data(Bytes{0x0A, 0x09, 0x0A, 0x02, '_', 'o', 0x12, 0x03, 'a', 'p', 'p', 0x0A, 0x03,
                          0x0A, 0x01, 'a'}),
-       2, "Failed to parse event params data"},
+       2, "Failed to parse event params from data"},
   };
   for (const auto& c : cases) {
     error.reset();
