@@ -6,24 +6,25 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/base/Error.h"
 
 // User info holds the description and the monitor context only when each is non-empty.
-platform::ErrorPtr msr_errorWithCode(long code, const std::string& description,
-                                     const std::string& monitorContext);
-platform::ErrorPtr msr_errorWithCode(long code, const std::string& description);
+platform::ErrorPtr msr_errorWithCode(long code, std::string_view description,
+                                     std::string_view monitorContext);
+platform::ErrorPtr msr_errorWithCode(long code, std::string_view description);
 
-void MSRSetErrorWithContext(platform::ErrorPtr* error, long code, const std::string& description,
-                            const std::string& context);
-void MSRSetError(platform::ErrorPtr* error, long code, const std::string& description);
+void MSRSetErrorWithContext(platform::ErrorPtr* error, long code, std::string_view description,
+                            std::string_view context);
+void MSRSetError(platform::ErrorPtr* error, long code, std::string_view description);
 
 bool MSRCheckTrue(bool condition, platform::ErrorPtr* error, long code,
-                  const std::string& description);
+                  std::string_view description);
 // "Not nil" for values: anything but nil (the null marker counts as an object).
 bool MSRCheckNotNil(const platform::Value& object, platform::ErrorPtr* error, long code,
-                    const std::string& description);
+                    std::string_view description);
 bool MSRCheckNotNull(const void* pointer, platform::ErrorPtr* error, long code,
-                     const std::string& description);
+                     std::string_view description);
 bool MSRCheckNonZero(std::uint64_t value, platform::ErrorPtr* error, long code,
-                     const std::string& description);
+                     std::string_view description);

@@ -21,12 +21,6 @@ namespace {
 
 std::shared_ptr<MSRMonitor> monitor() { return MSRMeasurement::monitor(); }
 
-// MSRCheckTrue that makes its message text only when the check fails: the typed-row operations
-// run their checks on every insert and read.
-bool passes(bool condition, ErrorPtr* error, long code, const char* description) {
-  return condition || MSRCheckTrue(false, error, code, description);
-}
-
 std::pair<std::string, std::string> compositeKey(const std::string& a, const std::string& b) {
   return {kMSRPrimaryKey, platform::format("(%@, %@)", a, b)};
 }
@@ -132,7 +126,7 @@ Value MSRObjectFromValue(const MSRValue& value) {
 std::shared_ptr<MSRDatabase> MSRDatabase::initWithDatabaseName(
     const std::string& databaseName, std::shared_ptr<MSRPersistedConfig> persistedConfig,
     ErrorPtr* error) {
-  if (!passes(!databaseName.empty(), error, 1, "Received empty database name in init")) {
+  if (!MSRCheckTrue(!databaseName.empty(), error, 1, "Received empty database name in init")) {
     return nullptr;
   }
   const std::string path = MSRApplicationSupportPath(databaseName);
@@ -146,7 +140,7 @@ std::shared_ptr<MSRDatabase> MSRDatabase::initWithDatabaseName(
 
 bool MSRDatabase::reset(ErrorPtr* error) {
   const std::string path = sqliteStore_ ? sqliteStore_->databasePath() : "";
-  if (!passes(sqliteStore_ && sqliteStore_->closeAndDeleteDatabase(), error, 2,
+  if (!MSRCheckTrue(sqliteStore_ && sqliteStore_->closeAndDeleteDatabase(), error, 2,
               "Failed to delete database data")) {
     return false;
   }
@@ -254,7 +248,7 @@ bool MSRDatabase::performTransaction(const std::function<bool()>& block) {
 std::optional<Value::Array> MSRDatabase::allDataTypesFromTableWithName(
     const std::string& tableName, long tableLimit, ErrorPtr* error,
     const CreateDataTypeBlock& createDataTypeBlock) {
-  if (!passes(static_cast<bool>(createDataTypeBlock), error, 1,
+  if (!MSRCheckTrue(static_cast<bool>(createDataTypeBlock), error, 1,
               "Received nil block to get all data types")) {
     return std::nullopt;
   }
@@ -273,13 +267,13 @@ std::optional<Value::Array> MSRDatabase::allDataTypesFromTableWithName(
 std::optional<Value::Array> MSRDatabase::dataTypesFromTableWithName(
     const std::string& tableName, const std::string& columnName, const Value& columnValue,
     ErrorPtr* error, const CreateDataTypeBlock& createDataTypeBlock) {
-  if (!passes(!tableName.empty(), error, 1,
+  if (!MSRCheckTrue(!tableName.empty(), error, 1,
               "Received empty table name to create data type from table") ||
-      !passes(!columnName.empty(), error, 1,
+      !MSRCheckTrue(!columnName.empty(), error, 1,
               "Received empty column name to create data type from table") ||
-      !passes(!columnValue.isNil(), error, 1,
+      !MSRCheckTrue(!columnValue.isNil(), error, 1,
               "Received nil column value to create data type from table") ||
-      !passes(static_cast<bool>(createDataTypeBlock), error, 2,
+      !MSRCheckTrue(static_cast<bool>(createDataTypeBlock), error, 2,
               "Received nil block to create data type from table")) {
     return std::nullopt;
   }
@@ -300,8 +294,8 @@ std::optional<Value::Array> MSRDatabase::dataTypesFromTableWithName(
 
 bool MSRDatabase::insertDataType(const Record& record, const std::string& tableName,
                                  ErrorPtr* error) {
-  if (!passes(!tableName.empty(), error, 1, "Received empty table name for inserting") ||
-      !passes(!record.empty(), error, 2, "Failed to insert empty record")) {
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for inserting") ||
+      !MSRCheckTrue(!record.empty(), error, 2, "Failed to insert empty record")) {
     return false;
   }
   return sqliteStore_->upsertRecord(record, tableName, error);
@@ -310,8 +304,8 @@ bool MSRDatabase::insertDataType(const Record& record, const std::string& tableN
 bool MSRDatabase::upsertDataType(const Record& record, const std::string& tableName,
                                  const std::string& columnName, const Value& columnValue,
                                  long tableLimit, ErrorPtr* error) {
-  if (!passes(!record.empty(), error, 1, "Received empty data type to upsert") ||
-      !passes(!tableName.empty(), error, 1, "Received empty table name for checking upsert")) {
+  if (!MSRCheckTrue(!record.empty(), error, 1, "Received empty data type to upsert") ||
+      !MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for checking upsert")) {
     return false;
   }
   const Value keyCount =
@@ -329,14 +323,14 @@ bool MSRDatabase::upsertDataType(const Record& record, const std::string& tableN
 bool MSRDatabase::updateDataType(const Record& record, const std::string& tableName,
                                  const std::string& columnName, const Value& columnValue,
                                  ErrorPtr* error) {
-  if (!passes(!record.empty(), error, 1, "Received empty data type to update") ||
-      !passes(!tableName.empty(), error, 1, "Received empty table name for updating")) {
+  if (!MSRCheckTrue(!record.empty(), error, 1, "Received empty data type to update") ||
+      !MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for updating")) {
     return false;
   }
   const Value keyCount =
       sqliteStore_->rowCountForTableWithName(tableName, columnName, columnValue, error);
   if (keyCount.isNil()) return false;
-  if (!passes(keyCount.int64Value() != 0, error, 2,
+  if (!MSRCheckTrue(keyCount.int64Value() != 0, error, 2,
               "Failed to update record. Item doesn't exist")) {
     return false;
   }

@@ -72,11 +72,6 @@ bool isBindable(const Value& value) {
   return value.isData() || value.isNumber() || value.isString() || value.isNull();
 }
 
-// MSRCheckTrue that makes its message text only when the check fails: every insert, read and
-// statement runs these checks.
-bool passes(bool condition, ErrorPtr* error, long code, const char* description) {
-  return condition || MSRCheckTrue(false, error, code, description);
-}
 
 // One value to one parameter; SQLITE_MISMATCH for a kind that has no column type. Data is never
 // copied, and text only when copyText is set: without it both must outlive the statement's next
@@ -173,7 +168,7 @@ MSRSqliteStore::~MSRSqliteStore() { closeDatabase(); }
 
 std::shared_ptr<MSRSqliteStore> MSRSqliteStore::initWithDatabasePath(
     const std::string& databasePath, ErrorPtr* error) {
-  if (!passes(!databasePath.empty(), error, 1, "Received empty database path on init")) {
+  if (!MSRCheckTrue(!databasePath.empty(), error, 1, "Received empty database path on init")) {
     return nullptr;
   }
   std::shared_ptr<MSRSqliteStore> store(new MSRSqliteStore(databasePath));
@@ -264,7 +259,7 @@ bool MSRSqliteStore::openAndValidateDatabase(ErrorPtr* error) {
 }
 
 bool MSRSqliteStore::validateDatabaseWithError(ErrorPtr* error) {
-  if (!passes(sqliteHandle_ != nullptr, error, 2, "Validate database failed. Database not open.")) {
+  if (!MSRCheckTrue(sqliteHandle_ != nullptr, error, 2, "Validate database failed. Database not open.")) {
     return false;
   }
   sqlite3_stmt* statement = nullptr;
@@ -330,8 +325,8 @@ bool MSRSqliteStore::closeAndDeleteDatabase() {
 }
 
 sqlite3_stmt* MSRSqliteStore::prepareSQL(const std::string& sql, ErrorPtr* error) {
-  if (!passes(!sql.empty(), error, 1, "Received empty SQL string to prepare") ||
-      !passes(sqliteHandle_ != nullptr, error, 2, "Prepare SQL failed. Database not open.")) {
+  if (!MSRCheckTrue(!sql.empty(), error, 1, "Received empty SQL string to prepare") ||
+      !MSRCheckTrue(sqliteHandle_ != nullptr, error, 2, "Prepare SQL failed. Database not open.")) {
     return nullptr;
   }
   if (!checkTransactionAlive(error)) return nullptr;
@@ -378,9 +373,9 @@ sqlite3_stmt* MSRSqliteStore::statementForQuery(const std::string& query,
     cached = true;
   } else {
     const bool hasMarker = query.find('?') != std::string::npos;
-    if (!passes(sqliteHandle_ != nullptr, error, 2,
+    if (!MSRCheckTrue(sqliteHandle_ != nullptr, error, 2,
                 "Statement for query failed. Database not open.") ||
-        !passes(!hasMarker || !parameterValues.empty(), error, 1, "Received empty parameters")) {
+        !MSRCheckTrue(!hasMarker || !parameterValues.empty(), error, 1, "Received empty parameters")) {
       return nullptr;
     }
     statement = prepareSQL(query, error);
@@ -426,8 +421,8 @@ void MSRSqliteStore::handBackStatement(sqlite3_stmt* statement, bool cached) {
 }
 
 bool MSRSqliteStore::executeSQL(const std::string& sql, ErrorPtr* error) {
-  if (!passes(!sql.empty(), error, 1, "Received empty SQL string to execute") ||
-      !passes(sqliteHandle_ != nullptr, error, 2, "Execute SQL failed. Database not open.")) {
+  if (!MSRCheckTrue(!sql.empty(), error, 1, "Received empty SQL string to execute") ||
+      !MSRCheckTrue(sqliteHandle_ != nullptr, error, 2, "Execute SQL failed. Database not open.")) {
     return false;
   }
   sqlite3_stmt* statement = prepareSQL(sql, error);
@@ -436,10 +431,10 @@ bool MSRSqliteStore::executeSQL(const std::string& sql, ErrorPtr* error) {
 }
 
 bool MSRSqliteStore::executeSQLStatement(sqlite3_stmt* statement, ErrorPtr* error) {
-  if (!passes(statement != nullptr, error, 1, "Execute SQL statement failed. Statement is NULL.")) {
+  if (!MSRCheckTrue(statement != nullptr, error, 1, "Execute SQL statement failed. Statement is NULL.")) {
     return false;
   }
-  if (!passes(sqliteHandle_ != nullptr, error, 2,
+  if (!MSRCheckTrue(sqliteHandle_ != nullptr, error, 2,
               "Execute SQL statement failed. Database not open.")) {
     // The caller handed the statement over; it is finalized whatever happens.
     sqlite3_finalize(statement);
@@ -459,7 +454,7 @@ bool MSRSqliteStore::stepAndFinalize(sqlite3_stmt* statement, const std::string&
 
 bool MSRSqliteStore::bindValues(const Parameters& values, sqlite3_stmt* statement,
                                 ErrorPtr* error) {
-  if (!passes(statement != nullptr, error, 1, "Failed to bind to NULL statement")) return false;
+  if (!MSRCheckTrue(statement != nullptr, error, 1, "Failed to bind to NULL statement")) return false;
   // Parameters bound below are replaced anyway; clearing matters only for any left over.
   if (static_cast<int>(values.size()) < sqlite3_bind_parameter_count(statement)) {
     sqlite3_clear_bindings(statement);
@@ -502,8 +497,8 @@ std::optional<std::string> MSRSqliteStore::upsertSQLForRecord(const Record& reco
 sqlite3_stmt* MSRSqliteStore::upsertStatementForRecord(const Record& record,
                                                        const std::string& tableName,
                                                        ErrorPtr* error) {
-  if (!passes(!tableName.empty(), error, 1, "Received empty table name for upsert") ||
-      !passes(!record.empty(), error, 1, "Received empty record for upsert")) {
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for upsert") ||
+      !MSRCheckTrue(!record.empty(), error, 1, "Received empty record for upsert")) {
     return nullptr;
   }
   Parameters parameters;
@@ -522,10 +517,10 @@ sqlite3_stmt* MSRSqliteStore::updateStatementForRecord(const Record& record,
                                                        const std::string& tableName,
                                                        const std::string& columnName,
                                                        const Value& columnValue, ErrorPtr* error) {
-  if (!passes(!record.empty(), error, 1, "Empty record for update") ||
-      !passes(!tableName.empty(), error, 1, "Empty table name for update") ||
-      !passes(!columnName.empty(), error, 1, "Empty column name for update") ||
-      !passes(!columnValue.isNil(), error, 1, "Nil column value for update")) {
+  if (!MSRCheckTrue(!record.empty(), error, 1, "Empty record for update") ||
+      !MSRCheckTrue(!tableName.empty(), error, 1, "Empty table name for update") ||
+      !MSRCheckTrue(!columnName.empty(), error, 1, "Empty column name for update") ||
+      !MSRCheckTrue(!columnValue.isNil(), error, 1, "Nil column value for update")) {
     return nullptr;
   }
   std::string assignments;
@@ -554,9 +549,9 @@ sqlite3_stmt* MSRSqliteStore::updateStatementForRecord(const Record& record,
 
 bool MSRSqliteStore::upsertRecord(const Record& record, const std::string& tableName,
                                   ErrorPtr* error) {
-  if (!passes(!record.empty(), error, 1, "Received empty record for upsert") ||
-      !passes(!tableName.empty(), error, 1, "Received empty table name for upsert") ||
-      !passes(sqliteHandle_ != nullptr, error, 2, "Upsert record failed. Database not open.")) {
+  if (!MSRCheckTrue(!record.empty(), error, 1, "Received empty record for upsert") ||
+      !MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for upsert") ||
+      !MSRCheckTrue(sqliteHandle_ != nullptr, error, 2, "Upsert record failed. Database not open.")) {
     return false;
   }
   // The same columns of the same table give the same text: kept in the statement cache, the
@@ -623,11 +618,11 @@ sqlite3_stmt* MSRSqliteStore::knownUpsertStatement(const Record& record,
 bool MSRSqliteStore::updateRecord(const Record& record, const std::string& tableName,
                                   const std::string& columnName, const Value& columnValue,
                                   ErrorPtr* error) {
-  if (!passes(!record.empty(), error, 1, "Empty record for update") ||
-      !passes(!tableName.empty(), error, 1, "Empty table name for update") ||
-      !passes(!columnName.empty(), error, 1, "Empty column name for update") ||
-      !passes(!columnValue.isNil(), error, 1, "Nil column value for update") ||
-      !passes(sqliteHandle_ != nullptr, error, 2, "Update record failed. Database not open.")) {
+  if (!MSRCheckTrue(!record.empty(), error, 1, "Empty record for update") ||
+      !MSRCheckTrue(!tableName.empty(), error, 1, "Empty table name for update") ||
+      !MSRCheckTrue(!columnName.empty(), error, 1, "Empty column name for update") ||
+      !MSRCheckTrue(!columnValue.isNil(), error, 1, "Nil column value for update") ||
+      !MSRCheckTrue(sqliteHandle_ != nullptr, error, 2, "Update record failed. Database not open.")) {
     return false;
   }
   sqlite3_stmt* statement =
@@ -639,10 +634,10 @@ bool MSRSqliteStore::updateRecord(const Record& record, const std::string& table
 bool MSRSqliteStore::updateAllRecordsInTableWithName(const std::string& tableName,
                                                      const std::string& columnName,
                                                      const Value& columnValue, ErrorPtr* error) {
-  if (!passes(!tableName.empty(), error, 1, "Empty table name for update") ||
-      !passes(!columnName.empty(), error, 1, "Empty column name for update") ||
-      !passes(!columnValue.isNil(), error, 1, "Nil column value for update") ||
-      !passes(sqliteHandle_ != nullptr, error, 2, "Update record failed. Database not open.")) {
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Empty table name for update") ||
+      !MSRCheckTrue(!columnName.empty(), error, 1, "Empty column name for update") ||
+      !MSRCheckTrue(!columnValue.isNil(), error, 1, "Nil column value for update") ||
+      !MSRCheckTrue(sqliteHandle_ != nullptr, error, 2, "Update record failed. Database not open.")) {
     return false;
   }
   const std::string sql = "UPDATE " + tableName + " SET " + columnName + "=?";
@@ -657,20 +652,20 @@ bool MSRSqliteStore::updateAllRecordsInTableWithName(const std::string& tableNam
 bool MSRSqliteStore::increaseColumn(const std::string& column, std::int64_t byValue,
                                     const std::string& inTable, const std::string& condition,
                                     const Parameters& parameterValues, ErrorPtr* error) {
-  if (!passes(!inTable.empty(), error, 1, "Empty table name for increase column") ||
-      !passes(!column.empty(), error, 1, "Empty column name for increase column") ||
-      !passes(!condition.empty(), error, 1, "Empty condition for increase column") ||
-      !passes(sqliteHandle_ != nullptr, error, 2, "Increase column failed. Database not open.")) {
+  if (!MSRCheckTrue(!inTable.empty(), error, 1, "Empty table name for increase column") ||
+      !MSRCheckTrue(!column.empty(), error, 1, "Empty column name for increase column") ||
+      !MSRCheckTrue(!condition.empty(), error, 1, "Empty condition for increase column") ||
+      !MSRCheckTrue(sqliteHandle_ != nullptr, error, 2, "Increase column failed. Database not open.")) {
     return false;
   }
   const auto info = columnInfoForTableWithName(inTable, error);
   if (!info) return false;
   const auto found = info->find(column);
-  if (!passes(found != info->end(), error, 1, "Invalid column or table name")) return false;
+  if (!MSRCheckTrue(found != info->end(), error, 1, "Invalid column or table name")) return false;
   std::string type = found->second;
   std::transform(type.begin(), type.end(), type.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  if (!passes(type == "INTEGER", error, 1, "Column type is not integer.")) return false;
+  if (!MSRCheckTrue(type == "INTEGER", error, 1, "Column type is not integer.")) return false;
   const std::string sql = "UPDATE " + inTable + " SET " + column + " = " + column + " + " +
                           std::to_string(byValue) + " WHERE " + condition;
   sqlite3_stmt* statement = statementForQuery(sql, parameterValues, error);
@@ -684,10 +679,10 @@ bool MSRSqliteStore::increaseColumn(const std::string& column, std::int64_t byVa
 bool MSRSqliteStore::deleteRecordFromTableWithName(const std::string& tableName,
                                                    const std::string& columnName,
                                                    const Value& columnValue, ErrorPtr* error) {
-  if (!passes(!tableName.empty(), error, 1, "Received empty table name for delete record") ||
-      !passes(!columnName.empty(), error, 1, "Received empty column for delete record") ||
-      !passes(!columnValue.isNil(), error, 1, "Received nil value for delete record") ||
-      !passes(sqliteHandle_ != nullptr, error, 2, "Delete record failed. Database not open.")) {
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for delete record") ||
+      !MSRCheckTrue(!columnName.empty(), error, 1, "Received empty column for delete record") ||
+      !MSRCheckTrue(!columnValue.isNil(), error, 1, "Received nil value for delete record") ||
+      !MSRCheckTrue(sqliteHandle_ != nullptr, error, 2, "Delete record failed. Database not open.")) {
     return false;
   }
   sqlite3_stmt* statement =
@@ -706,9 +701,9 @@ bool MSRSqliteStore::deleteRecordFromTableWithName(const std::string& tableName,
 std::optional<std::int64_t> MSRSqliteStore::deleteRecordsFromTableWithName(
     const std::string& tableName, const std::string& condition, const Parameters& parameterValues,
     ErrorPtr* error) {
-  if (!passes(!tableName.empty(), error, 1, "Received empty table name for delete record") ||
-      !passes(!condition.empty(), error, 1, "Received empty condition for delete record") ||
-      !passes(sqliteHandle_ != nullptr, error, 2,
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for delete record") ||
+      !MSRCheckTrue(!condition.empty(), error, 1, "Received empty condition for delete record") ||
+      !MSRCheckTrue(sqliteHandle_ != nullptr, error, 2,
               "Delete records with condition failed. Database not open.")) {
     return std::nullopt;
   }
@@ -730,8 +725,8 @@ std::optional<std::int64_t> MSRSqliteStore::deleteRecordsFromTableWithName(
 
 bool MSRSqliteStore::deleteAllRecordsFromTableWithName(const std::string& tableName,
                                                        ErrorPtr* error) {
-  if (!passes(!tableName.empty(), error, 1, "Received empty table name for delete all records") ||
-      !passes(sqliteHandle_ != nullptr, error, 2,
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for delete all records") ||
+      !MSRCheckTrue(sqliteHandle_ != nullptr, error, 2,
               "Delete all records failed. Database not open.")) {
     return false;
   }
@@ -753,11 +748,11 @@ std::optional<MSRSqliteStore::Records> MSRSqliteStore::recordsForQuery(
 std::optional<MSRSqliteStore::Records> MSRSqliteStore::recordsForQuery(
     const std::string& query, const Parameters& parameterValues, ErrorPtr* error,
     const Filter& withFilter) {
-  if (!passes(!query.empty(), error, 1, "Received empty query for records for query") ||
-      !passes(static_cast<bool>(withFilter), error, 1,
+  if (!MSRCheckTrue(!query.empty(), error, 1, "Received empty query for records for query") ||
+      !MSRCheckTrue(static_cast<bool>(withFilter), error, 1,
               "Received empty filter for selecting records") ||
-      !passes(sqliteHandle_ != nullptr, error, 2, "Query records failed. Database not open.") ||
-      !passes(beginsWithSelect(query), error, 1, "Received invalid select query")) {
+      !MSRCheckTrue(sqliteHandle_ != nullptr, error, 2, "Query records failed. Database not open.") ||
+      !MSRCheckTrue(beginsWithSelect(query), error, 1, "Received invalid select query")) {
     return std::nullopt;
   }
   bool cached = false;
@@ -847,8 +842,8 @@ std::optional<MSRSqliteStore::Records> MSRSqliteStore::recordsForQuery(
 
 Value MSRSqliteStore::numberForQuery(const std::string& query, const Parameters& parameterValues,
                                      ErrorPtr* error) {
-  if (!passes(!query.empty(), error, 1, "Received empty query to get numeric result") ||
-      !passes(sqliteHandle_ != nullptr, error, 2,
+  if (!MSRCheckTrue(!query.empty(), error, 1, "Received empty query to get numeric result") ||
+      !MSRCheckTrue(sqliteHandle_ != nullptr, error, 2,
               "Query numeric result failed. Database not open.")) {
     return Value();
   }
@@ -877,8 +872,8 @@ Value MSRSqliteStore::rowCountForTableWithName(const std::string& tableName, Err
 Value MSRSqliteStore::rowCountForTableWithName(const std::string& tableName,
                                                const std::string& columnName,
                                                const Value& columnValue, ErrorPtr* error) {
-  if (!passes(!tableName.empty(), error, 1, "Received empty table name for row count") ||
-      !passes(sqliteHandle_ != nullptr, error, 2, "Row count failed. Database not open.")) {
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for row count") ||
+      !MSRCheckTrue(sqliteHandle_ != nullptr, error, 2, "Row count failed. Database not open.")) {
     return Value();
   }
   std::string sql = "SELECT count(1) FROM " + tableName;
@@ -891,8 +886,8 @@ Value MSRSqliteStore::rowCountForTableWithName(const std::string& tableName,
 }
 
 std::optional<bool> MSRSqliteStore::tableExists(const std::string& tableName, ErrorPtr* error) {
-  if (!passes(!tableName.empty(), error, 1, "Received empty table name for table exists") ||
-      !passes(sqliteHandle_ != nullptr, error, 2, "Table exists failed. Database not open.")) {
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for table exists") ||
+      !MSRCheckTrue(sqliteHandle_ != nullptr, error, 2, "Table exists failed. Database not open.")) {
     return std::nullopt;
   }
   sqlite3_stmt* statement =
@@ -914,8 +909,8 @@ std::optional<bool> MSRSqliteStore::tableExists(const std::string& tableName, Er
 
 std::optional<std::vector<std::string>> MSRSqliteStore::columnsForTableWithName(
     const std::string& tableName, ErrorPtr* error) {
-  if (!passes(!tableName.empty(), error, 1, "Received empty table name for get columns") ||
-      !passes(sqliteHandle_ != nullptr, error, 2, "Get table columns failed. Database not open.")) {
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for get columns") ||
+      !MSRCheckTrue(sqliteHandle_ != nullptr, error, 2, "Get table columns failed. Database not open.")) {
     return std::nullopt;
   }
   const std::string sql = "PRAGMA table_info(" + tableName + ")";
@@ -938,8 +933,8 @@ std::optional<std::vector<std::string>> MSRSqliteStore::columnsForTableWithName(
 
 std::optional<MSRSqliteStore::ColumnTypes> MSRSqliteStore::columnInfoForTableWithName(
     const std::string& tableName, ErrorPtr* error) {
-  if (!passes(!tableName.empty(), error, 1, "Received empty table name for column info") ||
-      !passes(sqliteHandle_ != nullptr, error, 2,
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for column info") ||
+      !MSRCheckTrue(sqliteHandle_ != nullptr, error, 2,
               "Get table column info failed. Database not open.")) {
     return std::nullopt;
   }
@@ -965,7 +960,7 @@ std::optional<MSRSqliteStore::ColumnTypes> MSRSqliteStore::columnInfoForTableWit
 }
 
 bool MSRSqliteStore::dropTableWithName(const std::string& tableName, ErrorPtr* error) {
-  if (!passes(!tableName.empty(), error, 1, "Received empty table name for drop table")) {
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for drop table")) {
     return false;
   }
   return executeSQL("DROP TABLE " + tableName, error);
@@ -973,9 +968,9 @@ bool MSRSqliteStore::dropTableWithName(const std::string& tableName, ErrorPtr* e
 
 bool MSRSqliteStore::renameTable(const std::string& oldName, const std::string& toName,
                                  ErrorPtr* error) {
-  if (!passes(!oldName.empty(), error, 1, "Received empty old name for rename table") ||
-      !passes(!toName.empty(), error, 1, "Received empty new name for rename table") ||
-      !passes(oldName != toName, error, 1, "Received duplicate name for rename table")) {
+  if (!MSRCheckTrue(!oldName.empty(), error, 1, "Received empty old name for rename table") ||
+      !MSRCheckTrue(!toName.empty(), error, 1, "Received empty new name for rename table") ||
+      !MSRCheckTrue(oldName != toName, error, 1, "Received duplicate name for rename table")) {
     return false;
   }
   return executeSQL("ALTER TABLE " + oldName + " RENAME TO " + toName, error);
@@ -983,9 +978,9 @@ bool MSRSqliteStore::renameTable(const std::string& oldName, const std::string& 
 
 bool MSRSqliteStore::copyContentsFromTable(const std::string& source, const std::string& toTable,
                                            ErrorPtr* error) {
-  if (!passes(!source.empty(), error, 1, "Received empty source name for copy table") ||
-      !passes(!toTable.empty(), error, 1, "Received empty destination name for copy table") ||
-      !passes(source != toTable, error, 1, "Received duplicate name for copy table")) {
+  if (!MSRCheckTrue(!source.empty(), error, 1, "Received empty source name for copy table") ||
+      !MSRCheckTrue(!toTable.empty(), error, 1, "Received empty destination name for copy table") ||
+      !MSRCheckTrue(source != toTable, error, 1, "Received duplicate name for copy table")) {
     return false;
   }
   // By name, never by position: add-on columns may sit in another order in either table, and
@@ -1009,10 +1004,10 @@ bool MSRSqliteStore::copyContentsFromTable(const std::string& source, const std:
 std::optional<bool> MSRSqliteStore::validateTableWithName(
     const std::string& tableName, const std::vector<std::string>& requiredColumnNames,
     const AddOnStatements& addOnColumns, ErrorPtr* error) {
-  if (!passes(!tableName.empty(), error, 1, "Received empty table name for validate table") ||
-      !passes(!requiredColumnNames.empty(), error, 1,
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for validate table") ||
+      !MSRCheckTrue(!requiredColumnNames.empty(), error, 1,
               "Received no table columns for validate table") ||
-      !passes(sqliteHandle_ != nullptr, error, 2, "Validate table failed. Database not open.")) {
+      !MSRCheckTrue(sqliteHandle_ != nullptr, error, 2, "Validate table failed. Database not open.")) {
     return std::nullopt;
   }
   const auto columns = columnsForTableWithName(tableName, error);
@@ -1057,11 +1052,11 @@ std::optional<bool> MSRSqliteStore::validateTableWithName(
 bool MSRSqliteStore::ensureTableWithName(const std::string& tableName, const std::string& createSQL,
                                          const std::vector<std::string>& requiredColumnNames,
                                          const AddOnStatements& addOnColumns, ErrorPtr* error) {
-  if (!passes(!tableName.empty(), error, 1, "Received empty table name for ensure table") ||
-      !passes(!requiredColumnNames.empty(), error, 1,
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for ensure table") ||
+      !MSRCheckTrue(!requiredColumnNames.empty(), error, 1,
               "Received no table columns for ensure table") ||
-      !passes(!createSQL.empty(), error, 1, "Received empty create statement for ensure table") ||
-      !passes(sqliteHandle_ != nullptr, error, 2, "Ensure table failed. Database not open.")) {
+      !MSRCheckTrue(!createSQL.empty(), error, 1, "Received empty create statement for ensure table") ||
+      !MSRCheckTrue(sqliteHandle_ != nullptr, error, 2, "Ensure table failed. Database not open.")) {
     return false;
   }
   const auto exists = tableExists(tableName, error);
@@ -1073,8 +1068,8 @@ bool MSRSqliteStore::ensureTableWithName(const std::string& tableName, const std
 bool MSRSqliteStore::ensureTableWithName(const std::string& tableName,
                                          const ColumnInfo& elementaryColumnInfo,
                                          const ColumnInfo& addOnColumnInfo, ErrorPtr* error) {
-  if (!passes(!tableName.empty(), error, 1, "Received empty table name for ensure table") ||
-      !passes(!elementaryColumnInfo.empty(), error, 1,
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for ensure table") ||
+      !MSRCheckTrue(!elementaryColumnInfo.empty(), error, 1,
               "Received empty elementary column info for ensure table")) {
     return false;
   }
@@ -1097,14 +1092,14 @@ bool MSRSqliteStore::ensureSchemaOfTableWithName(const std::string& tableName,
                                                  const ColumnInfo& elementaryColumnInfo,
                                                  const ColumnInfo& addOnColumnInfo,
                                                  ErrorPtr* error) {
-  if (!passes(!tableName.empty(), error, 1, "Received empty table name for ensure table schema") ||
-      !passes(!elementaryColumnInfo.empty(), error, 1,
+  if (!MSRCheckTrue(!tableName.empty(), error, 1, "Received empty table name for ensure table schema") ||
+      !MSRCheckTrue(!elementaryColumnInfo.empty(), error, 1,
               "Received empty column info for ensure table schema")) {
     return false;
   }
   const auto info = columnInfoForTableWithName(tableName, error);
   if (!info) return false;
-  if (!passes(!info->empty(), error, 2, "Table does not exist for ensure table schema")) {
+  if (!MSRCheckTrue(!info->empty(), error, 2, "Table does not exist for ensure table schema")) {
     return false;
   }
   ColumnTypes expected;
@@ -1147,8 +1142,8 @@ bool MSRSqliteStore::ensureTableWithName(const std::string& tableName,
 
 bool MSRSqliteStore::performTransactionWithError(ErrorPtr* error,
                                                  const std::function<bool()>& block) {
-  if (!passes(static_cast<bool>(block), error, 1, "Received nil transaction block") ||
-      !passes(sqliteHandle_ != nullptr, error, 2, "Database not open")) {
+  if (!MSRCheckTrue(static_cast<bool>(block), error, 1, "Received nil transaction block") ||
+      !MSRCheckTrue(sqliteHandle_ != nullptr, error, 2, "Database not open")) {
     return false;
   }
   if (!beginTransaction()) {
