@@ -481,17 +481,24 @@ std::optional<std::vector<std::shared_ptr<MSRRawEventData>>>
 MSRDatabase::rawEventsWithMetadataFingerprint(std::int64_t fingerprint, ErrorPtr* error,
                                               const MSRSqliteStore::Filter& eventFilter) {
   static constexpr long long kMaxRawEventsPerRead = 1000;
-  const auto rows = sqliteStore_->recordsForQuery(
-      "SELECT rowid, * FROM raw_events WHERE metadata_fingerprint = ? ORDER BY rowid ASC LIMIT ?",
-      {Value(static_cast<long long>(fingerprint)), Value(kMaxRawEventsPerRead)}, error,
-      eventFilter);
-  if (!rows) return std::nullopt;
+  // Each row is decoded as it is read, from the reader's one record, instead of every row being
+  // kept as a record of its own until the read ends.
   std::vector<std::shared_ptr<MSRRawEventData>> results;
-  for (const auto& row : *rows) {
-    if (auto data = rawEventDataFromDictionary(row, error)) results.push_back(std::move(data));
+  std::size_t rowsRead = 0;
+  if (!sqliteStore_->enumerateRecordsForQuery(
+          "SELECT rowid, * FROM raw_events WHERE metadata_fingerprint = ? ORDER BY rowid ASC "
+          "LIMIT ?",
+          {Value(static_cast<long long>(fingerprint)), Value(kMaxRawEventsPerRead)}, error,
+          eventFilter, [&](const Record& row) {
+            ++rowsRead;
+            if (auto data = rawEventDataFromDictionary(row, error)) {
+              results.push_back(std::move(data));
+            }
+          })) {
+    return std::nullopt;
   }
   // Rows that were read but none of which decoded: the last decoding error stands.
-  if (results.empty() && !rows->empty()) return std::nullopt;
+  if (results.empty() && rowsRead > 0) return std::nullopt;
   return results;
 }
 

@@ -748,28 +748,39 @@ std::optional<MSRSqliteStore::Records> MSRSqliteStore::recordsForQuery(
 std::optional<MSRSqliteStore::Records> MSRSqliteStore::recordsForQuery(
     const std::string& query, const Parameters& parameterValues, ErrorPtr* error,
     const Filter& withFilter) {
+  Records records;
+  if (!enumerateRecordsForQuery(query, parameterValues, error, withFilter,
+                                [&records](const Record& row) { records.push_back(row); })) {
+    return std::nullopt;
+  }
+  return records;
+}
+
+bool MSRSqliteStore::enumerateRecordsForQuery(const std::string& query,
+                                              const Parameters& parameterValues, ErrorPtr* error,
+                                              const Filter& withFilter,
+                                              const RowBlock& usingBlock) {
   if (!MSRCheckTrue(!query.empty(), error, 1, "Received empty query for records for query") ||
       !MSRCheckTrue(static_cast<bool>(withFilter), error, 1,
-              "Received empty filter for selecting records") ||
+                    "Received empty filter for selecting records") ||
+      !MSRCheckTrue(static_cast<bool>(usingBlock), error, 1,
+                    "Received empty block for taking records") ||
       !MSRCheckTrue(sqliteHandle_ != nullptr, error, 2, "Query records failed. Database not open.") ||
       !MSRCheckTrue(beginsWithSelect(query), error, 1, "Received invalid select query")) {
-    return std::nullopt;
+    return false;
   }
   bool cached = false;
   sqlite3_stmt* statement = statementForQuery(query, parameterValues, error, &cached);
-  if (!statement) return std::nullopt;
-  Records records;
+  if (!statement) return false;
   int rc = sqlite3_step(statement);
   if (rc != SQLITE_ROW) {
     // A locked or damaged file must not read as an empty table.
     if (rc != SQLITE_DONE) setDatabaseError(error, kMSRQueryRecordsOperation);
     handBackStatement(statement, cached);
-    if (rc != SQLITE_DONE) return std::nullopt;
-    return records;
+    return rc == SQLITE_DONE;
   }
   // Every row has the same columns: their names are read once, and the order in which the
-  // record keeps them (by name, equal names in column order) is worked out once, so each row's
-  // record is filled front to back without searching.
+  // record keeps them (by name, equal names in column order) is worked out once.
   const int columnCount = sqlite3_column_count(statement);
   std::vector<std::string> names(static_cast<std::size_t>(columnCount));
   std::vector<bool> named(static_cast<std::size_t>(columnCount));
@@ -785,10 +796,33 @@ std::optional<MSRSqliteStore::Records> MSRSqliteStore::recordsForQuery(
   std::stable_sort(keyOrder.begin(), keyOrder.end(), [&](int a, int b) {
     return names[static_cast<std::size_t>(a)] < names[static_cast<std::size_t>(b)];
   });
+  // One record serves every row, its keys made once. A key stands for the columns of one name;
+  // in a row where none of them has a value its node is taken out of the record and kept for a
+  // later row, so the record never shows a key, or a value, of a row before.
+  struct Key {
+    std::size_t first;  // the key's columns: keyOrder[first, last)
+    std::size_t last;
+    bool present;
+    Record::iterator at;     // while present
+    Record::node_type node;  // while absent
+  };
+  Record record;
+  std::vector<Key> keys;
+  for (std::size_t i = 0; i < keyOrder.size();) {
+    const std::string& name = names[static_cast<std::size_t>(keyOrder[i])];
+    std::size_t last = i + 1;
+    while (last < keyOrder.size() && names[static_cast<std::size_t>(keyOrder[last])] == name) {
+      ++last;
+    }
+    keys.push_back(Key{i, last, true, record.emplace_hint(record.end(), name, Value()), {}});
+    i = last;
+  }
   std::vector<Value> values(names.size());
   std::size_t position = 0;
-  // A filter that throws must not leave the statement half-way through its rows: a cached one
-  // could not be bound again, and its read would outlive the transaction being rolled back.
+  std::size_t taken = 0;
+  // A filter or block that throws must not leave the statement half-way through its rows: a
+  // cached one could not be bound again, and its read would outlive the transaction being
+  // rolled back.
   try {
     do {
       // The row's values under one hold of the connection's lock rather than one per column;
@@ -808,20 +842,36 @@ std::optional<MSRSqliteStore::Records> MSRSqliteStore::recordsForQuery(
           monitor()->logWithLevel(4, 34004, "Value is nil for column", Value(names[at]));
         }
       }
-      Record record;
-      for (const int column : keyOrder) {
-        Value& value = values[static_cast<std::size_t>(column)];
+      // Keys are visited in the record's order, so `next` is always where the current key's
+      // node is, or goes back in.
+      auto next = record.begin();
+      for (Key& key : keys) {
         // A name met twice keeps its first value that is not nil.
-        if (!value.isNil()) {
-          record.emplace_hint(record.end(), names[static_cast<std::size_t>(column)],
-                              std::move(value));
+        Value* chosen = nullptr;
+        for (std::size_t i = key.first; i < key.last && !chosen; ++i) {
+          Value& value = values[static_cast<std::size_t>(keyOrder[i])];
+          if (!value.isNil()) chosen = &value;
+        }
+        if (chosen && key.present) {
+          key.at->second = std::move(*chosen);
+          next = std::next(key.at);
+        } else if (chosen) {
+          key.node.mapped() = std::move(*chosen);
+          key.at = record.insert(next, std::move(key.node));
+          key.present = true;
+        } else if (key.present) {
+          next = std::next(key.at);
+          key.node = record.extract(key.at);
+          key.node.mapped() = Value();
+          key.present = false;
         }
       }
       if (!withFilter(position++, record)) {
         rc = SQLITE_DONE;
         break;
       }
-      records.push_back(std::move(record));
+      ++taken;
+      usingBlock(record);
     } while ((rc = sqlite3_step(statement)) == SQLITE_ROW);
   } catch (...) {
     handBackStatement(statement, cached);
@@ -831,13 +881,13 @@ std::optional<MSRSqliteStore::Records> MSRSqliteStore::recordsForQuery(
     // Rows cut short by a failed step are not the query's answer.
     setDatabaseError(error, kMSRQueryRecordsOperation);
     handBackStatement(statement, cached);
-    return std::nullopt;
+    return false;
   }
-  if (records.empty()) {
+  if (taken == 0) {
     monitor()->logWithLevel(4, 34005, "Database contains records that were all filtered out");
   }
   handBackStatement(statement, cached);
-  return records;
+  return true;
 }
 
 Value MSRSqliteStore::numberForQuery(const std::string& query, const Parameters& parameterValues,

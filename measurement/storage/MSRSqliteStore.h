@@ -33,6 +33,9 @@ class MSRSqliteStore {
   using AddOnStatements = std::vector<std::pair<std::string, std::string>>;
   // Zero-based row position and the row; false ends the query without taking the row.
   using Filter = std::function<bool(std::size_t, const Record&)>;
+  // A row the filter took. The record is the reader's own and is good for the call only: the
+  // next row replaces its values in place.
+  using RowBlock = std::function<void(const Record&)>;
 
   // Null on failure (error set); the database is open and valid otherwise.
   static std::shared_ptr<MSRSqliteStore> initWithDatabasePath(const std::string& databasePath,
@@ -98,6 +101,13 @@ class MSRSqliteStore {
   std::optional<Records> recordsForQuery(const std::string& query,
                                          const Parameters& parameterValues,
                                          platform::ErrorPtr* error, const Filter& withFilter);
+  // recordsForQuery one row at a time, with one record for the whole query instead of one per
+  // row: rows are taken in order while withFilter answers true and each is handed to usingBlock.
+  // The checks, errors, logs and statement hand-back are recordsForQuery's. False (error set) on
+  // failure; rows handed over before a step that failed are not the query's answer.
+  bool enumerateRecordsForQuery(const std::string& query, const Parameters& parameterValues,
+                                platform::ErrorPtr* error, const Filter& withFilter,
+                                const RowBlock& usingBlock);
   // A number, or nil (no row: error code 3; a NULL value: no error).
   platform::Value numberForQuery(const std::string& query, const Parameters& parameterValues,
                                  platform::ErrorPtr* error);
