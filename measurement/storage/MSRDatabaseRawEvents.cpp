@@ -2,6 +2,8 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <string>
+#include <string_view>
 
 #include "measurement/engine/MSRMeasurement.h"
 #include "measurement/engine/MSRRemoteConfig.h"
@@ -439,8 +441,9 @@ std::int32_t eventSlot(std::uint32_t tag) {
   return tag < slots.size() ? slots[tag] : slotOf("Event", tag);
 }
 
-// A column that is there and not NULL.
-const Value* columnValue(const MSRDatabase::Record& row, const char* column) {
+// A column that is there and not NULL. The name is a view so that the search measures it once
+// rather than at every key it passes.
+const Value* columnValue(const MSRDatabase::Record& row, std::string_view column) {
   const auto it = row.find(column);
   if (it == row.end() || it->second.isNil() || it->second.isNull()) return nullptr;
   return &it->second;
@@ -571,7 +574,8 @@ std::shared_ptr<MSRRawEventData> MSRDatabase::rawEventDataFromDictionary(const R
   if (!content) return nullptr;
 
   const Value* nameValue = columnValue(row, "name");
-  const std::string name = nameValue && nameValue->string() ? *nameValue->string() : "";
+  static const std::string kNoName;
+  const std::string& name = nameValue && nameValue->string() ? *nameValue->string() : kNoName;
   const Value* timestampValue = columnValue(row, "timestamp");
   const double timestamp = timestampValue ? timestampValue->doubleValue() : 0.0;
   const auto event = MSREvent::initWithOrigin(content->origin, false, name, timestamp,
