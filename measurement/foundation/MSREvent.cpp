@@ -15,13 +15,14 @@ namespace {
 
 using platform::Value;
 
-MSRValuePtr valueAt(const MSRParameters& p, const char* key) {
+// The parameter's typed value, borrowed from the dictionary; null when absent or not typed.
+const MSRValue* valueAt(const MSRParameters& p, const char* key) {
   auto it = p.find(key);
-  return it == p.end() ? nullptr : it->second.objectAs<MSRValue>();
+  return it == p.end() ? nullptr : it->second.objectPointer<MSRValue>();
 }
 
 bool isInt64One(const MSRParameters& p, const char* key) {
-  auto v = valueAt(p, key);
+  const MSRValue* v = valueAt(p, key);
   return v && v->isInt64() && v->int64Value() == 1;
 }
 
@@ -30,8 +31,30 @@ Value int64Value(std::int64_t v) { return Value(MSRValue::initWithInt64(v)); }
 // A string, or a string value; nullopt otherwise.
 std::optional<std::string> screenString(const Value& v) {
   if (const std::string* s = v.string()) return *s;
-  if (auto m = v.objectAs<MSRValue>()) return m->stringValue();
+  if (const MSRValue* m = v.objectPointer<MSRValue>()) return m->stringValue();
   return std::nullopt;
+}
+
+// The rules an event's origin and name must pass; also notes times out of order.
+bool acceptsOriginAndName(const std::string& origin, bool isPublic, const std::string& name,
+                          double timestamp, double previousTimestamp) {
+  std::int64_t code = 0;
+  if (!MSRDataTypeValidator::isValidForwardedEventOriginText(origin, &code)) {
+    if (code != 6 || !MSRDataTypeValidator::isValidInternalEventOriginText(origin, &code)) {
+      return false;
+    }
+  }
+  // The public rule begins with the internal one on the same limit: a public name that passes
+  // needs no second, quiet check.
+  if (isPublic ? !MSRDataTypeValidator::isValidPublicEventNameText(name, nullptr)
+               : !MSRDataTypeValidator::isValidInternalEventNameText(name, nullptr)) {
+    return false;
+  }
+  if (previousTimestamp > timestamp) {
+    MSRMeasurement::monitor()->logWithLevel(
+        5, 16002, "Event created with previous timestamp after current timestamp");
+  }
+  return true;
 }
 
 }  // namespace
@@ -39,29 +62,30 @@ std::optional<std::string> screenString(const Value& v) {
 MSREventPtr MSREvent::initWithOrigin(const std::string& origin, bool isPublic,
                                      const std::string& name, double timestamp,
                                      double previousTimestamp, const MSRParameters* parameters) {
-  std::int64_t code = 0;
-  if (!MSRDataTypeValidator::isValidForwardedEventOriginText(origin, &code)) {
-    if (code != 6 || !MSRDataTypeValidator::isValidInternalEventOriginText(origin, &code)) {
-      return nullptr;
-    }
-  }
-  // The public rule begins with the internal one on the same limit: a public name that passes
-  // needs no second, quiet check.
-  if (isPublic ? !MSRDataTypeValidator::isValidPublicEventNameText(name, nullptr)
-               : !MSRDataTypeValidator::isValidInternalEventNameText(name, nullptr)) {
-    return nullptr;
-  }
-  if (previousTimestamp > timestamp) {
-    MSRMeasurement::monitor()->logWithLevel(
-        5, 16002, "Event created with previous timestamp after current timestamp");
-  }
-  MSREventPtr event(new MSREvent());
+  if (!acceptsOriginAndName(origin, isPublic, name, timestamp, previousTimestamp)) return nullptr;
+  return assemble(
+      origin, name, timestamp, previousTimestamp,
+      MSRSanitizedEventParameters(parameters, name, isPublic, false).value_or(MSRParameters{}));
+}
+
+MSREventPtr MSREvent::initWithOriginTakingParameters(const std::string& origin, bool isPublic,
+                                                     const std::string& name, double timestamp,
+                                                     double previousTimestamp,
+                                                     MSRParameters parameters) {
+  if (!acceptsOriginAndName(origin, isPublic, name, timestamp, previousTimestamp)) return nullptr;
+  return assemble(origin, name, timestamp, previousTimestamp,
+                  MSRSanitizedEventParametersTaking(std::move(parameters), name, isPublic, false)
+                      .value_or(MSRParameters{}));
+}
+
+MSREventPtr MSREvent::assemble(const std::string& origin, const std::string& name, double timestamp,
+                               double previousTimestamp, MSRParameters sanitized) {
+  auto event = std::make_shared<MSREvent>(ConstructionKey());
   event->origin_ = origin;
   event->name_ = name;
   event->timestamp_ = timestamp;
   event->previousTimestamp_ = previousTimestamp;
-  event->parameters_ =
-      MSRSanitizedEventParameters(parameters, name, isPublic, false).value_or(MSRParameters{});
+  event->parameters_ = std::move(sanitized);
   // The origin passed its rules, so it is a string: wrapped as initWithString would.
   event->parameters_.insert_or_assign(
       "_o", Value(MSRValue::initWithValueType(MSRValueTypeString, Value(origin))));
@@ -92,7 +116,7 @@ bool MSREvent::isDebug() const { return isInt64One(parameters_, "_dbg"); }
 bool MSREvent::isRealtime() const {
   auto it = parameters_.find("_r");
   if (it == parameters_.end()) return false;
-  auto v = it->second.objectAs<MSRValue>();
+  const MSRValue* v = it->second.objectPointer<MSRValue>();
   if (v && v->isInt64()) return v->int64Value() == 1;
   MSRMeasurement::monitor()->logWithLevel(2, 16006, "Realtime parameter must be an int64. Event name",
                                           Value(name_));
@@ -103,7 +127,7 @@ void MSREvent::setConversion(bool conversion) {
   if (conversion) {
     if (!MSRApplyValueCurrencyRule(parameters_)) return;
     parameters_["_c"] = int64Value(1);
-    auto err = valueAt(parameters_, "_err");
+    const MSRValue* err = valueAt(parameters_, "_err");
     if (err && err->isInt64() && err->int64Value() == 10) parameters_.erase("_err");
     return;
   }
@@ -150,7 +174,7 @@ bool MSREvent::addScreenParameters(const MSRParameters& screen) {
     return true;
   };
   if (!checkString("_sc", 16003, "Received invalid screen class")) return false;
-  auto siValue = si->second.objectAs<MSRValue>();
+  const MSRValue* siValue = si->second.objectPointer<MSRValue>();
   if (!(si->second.isNumber() || (siValue && siValue->isInt64()))) return false;
   if (!checkString("_sn", 16004, "Received invalid screen name")) return false;
   MSRValuePtr id = MSRValue::valueFromObject(si->second);
@@ -182,7 +206,7 @@ bool MSRIsSubscriptionEvent(const MSREvent& event) {
   const std::string& name = event.name();
   if (name == "_assc" || name == "_assr") return true;
   if (name != "_iap") return false;
-  auto v = valueAt(event.parameters(), "subscription");
+  const MSRValue* v = valueAt(event.parameters(), "subscription");
   return v && v->isInt64() && v->int64Value() == 1;
 }
 
@@ -190,7 +214,7 @@ std::int32_t MSREventItemsCount(const MSREvent* event) {
   if (!event) return 0;
   std::int64_t sum = 0;
   for (const auto& [key, value] : event->parameters()) {
-    auto v = value.objectAs<MSRValue>();
+    const MSRValue* v = value.objectPointer<MSRValue>();
     if (v && v->isArray()) sum += static_cast<std::int64_t>(v->arrayValue()->size());
   }
   return static_cast<std::int32_t>(sum);
@@ -218,7 +242,7 @@ platform::Value::Dictionary MSRPlainParametersFromValues(const MSRParameters& pa
                                                          bool nested) {
   platform::Value::Dictionary out;
   for (const auto& [key, value] : parameters) {
-    auto v = value.objectAs<MSRValue>();
+    const MSRValue* v = value.objectPointer<MSRValue>();
     if (!v) continue;
     if (v->isDouble()) {
       out[key] = Value(v->doubleValue());
@@ -264,7 +288,7 @@ Value MSREventParamsFromParameters(const MSRParameters& parameters, const std::s
                                    bool nested) {
   Value::Array out;
   for (const auto& [key, value] : parameters) {
-    auto v = value.objectAs<MSRValue>();
+    const MSRValue* v = value.objectPointer<MSRValue>();
     if (!v) {
       logInvalidParamValue(eventName, key);
       continue;
@@ -367,5 +391,6 @@ MSREventPtr MSREvent::initWithEventProto(const std::shared_ptr<MSRPBEvent>& prot
       }
     }
   }
-  return initWithOrigin(origin, false, name, timestamp, previous, &parameters);
+  return initWithOriginTakingParameters(origin, false, name, timestamp, previous,
+                                        std::move(parameters));
 }

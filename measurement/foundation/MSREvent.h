@@ -23,6 +23,13 @@ class MSREvent : public platform::Object {
   static MSREventPtr initWithOrigin(const std::string& origin, bool isPublic,
                                     const std::string& name, double timestamp,
                                     double previousTimestamp, const MSRParameters* parameters);
+  // The same event, logging the same lines, from a dictionary the caller hands over: entries
+  // that pass as they are move into the event instead of being copied. For callers that build
+  // the dictionary only to make the event (events read back from storage).
+  static MSREventPtr initWithOriginTakingParameters(const std::string& origin, bool isPublic,
+                                                    const std::string& name, double timestamp,
+                                                    double previousTimestamp,
+                                                    MSRParameters parameters);
 
   const std::string& origin() const { return origin_; }
   const std::string& name() const { return name_; }
@@ -61,7 +68,19 @@ class MSREvent : public platform::Object {
   std::string description() const override;
 
  private:
-  MSREvent() = default;
+  // Only the initializers make events; the key lets them use make_shared (the event and its
+  // reference counts in one allocation) while nobody else can construct one.
+  struct ConstructionKey {
+    explicit ConstructionKey() = default;
+  };
+
+ public:
+  explicit MSREvent(ConstructionKey) {}
+
+ private:
+  // Origin and name passed their rules; stamps the origin and applies the value rule.
+  static MSREventPtr assemble(const std::string& origin, const std::string& name, double timestamp,
+                              double previousTimestamp, MSRParameters sanitized);
   std::string origin_;
   std::string name_;
   double timestamp_ = 0;

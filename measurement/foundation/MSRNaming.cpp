@@ -287,7 +287,7 @@ std::string MSRParametersDescription(const platform::Value& parameters) {
   for (const auto& [key, value] : *dictionary) {
     std::string valueText = value.description();
     if (key == "_err") {
-      auto msrValue = value.objectAs<MSRValue>();
+      const MSRValue* msrValue = value.objectPointer<MSRValue>();
       if (msrValue && msrValue->isInt64()) {
         const std::int64_t code = msrValue->int64Value();
         auto it = MSRErrorCodeNames().find(code);

@@ -26,14 +26,14 @@ Value int64Value(std::int64_t v) { return Value(MSRValue::initWithInt64(v)); }
 
 std::optional<std::string> stringOf(const Value& v) {
   if (const std::string* s = v.string()) return *s;
-  if (auto m = v.objectAs<MSRValue>()) return m->stringValue();
+  if (const MSRValue* m = v.objectPointer<MSRValue>()) return m->stringValue();
   return std::nullopt;
 }
 
 std::int64_t lengthOf(const Value& v) {
   if (auto s = stringOf(v)) return static_cast<std::int64_t>(msr_UTF32Length(*s));
   if (v.isArray()) return static_cast<std::int64_t>(v.count());
-  if (auto m = v.objectAs<MSRValue>(); m && m->isArray()) {
+  if (const MSRValue* m = v.objectPointer<MSRValue>(); m && m->isArray()) {
     return static_cast<std::int64_t>(m->arrayValue()->size());
   }
   return 0;
@@ -87,6 +87,15 @@ MSRParameters mergedParameters(const MSRParameters& parameters,
   }
   while (replacement != replacements.end()) moveReplacement();
   return result;
+}
+
+// The same result as mergedParameters, made in the given dictionary itself: its untouched
+// entries stay where they are.
+MSRParameters mergedInPlace(MSRParameters&& parameters, const std::vector<std::string>& removed,
+                            MSRParameters&& replacements) {
+  for (const std::string& key : removed) parameters.erase(key);
+  for (auto& [key, value] : replacements) parameters.insert_or_assign(key, std::move(value));
+  return std::move(parameters);
 }
 
 std::string cutText(const std::string& s, std::uint64_t maxLength) {
@@ -221,21 +230,21 @@ Value MSRSanitizedArrayParameter(const Value& array, const std::string& paramete
   return result ? Value(result) : Value();
 }
 
-std::optional<MSRParameters> MSRSanitizedEventParameters(
-    const MSRParameters* parameters, const std::optional<std::string>& eventName, bool isPublic,
-    bool nested) {
-  if (!parameters || parameters->empty()) return std::nullopt;
-  std::vector<std::string> removed;
-  MSRParameters replacements;
-  for (const auto& [key, raw] : *parameters) {
+namespace {
+
+// One look at every entry: the keys to drop (in key order) and the entries to put in their place
+// or add ("_err", "_ev", "_el" and converted values), logging as it goes. Typed values are
+// checked where they are, borrowed from the given dictionary.
+void sanitizeEntries(const MSRParameters& parameters, const std::optional<std::string>& eventName,
+                     bool isPublic, bool nested, std::vector<std::string>& removed,
+                     MSRParameters& replacements) {
+  for (const auto& [key, raw] : parameters) {
     if (!MSRIsValidEventParameterName(key, isPublic, replacements)) {
       removed.push_back(key);
       continue;
     }
-    // A typed value is checked where it is (borrowed from the caller's dictionary); a plain one
-    // is converted first and held here.
-    const platform::ObjectPtr object = raw.object();
-    const MSRValue* value = dynamic_cast<const MSRValue*>(object.get());
+    // A plain value is converted first and held here.
+    const MSRValue* value = raw.objectPointer<MSRValue>();
     const bool wasTyped = value != nullptr;
     MSRValuePtr converted;
     if (!wasTyped) {
@@ -265,7 +274,7 @@ std::optional<MSRParameters> MSRSanitizedEventParameters(
             MSRParameters cut;
             MSRSetErrorParameters(cut, Value(*s), kMaxValueLength, Value(*s));
             replacements["_ev"] = cut["_ev"];
-            if (!replacements.count("_el") && !parameters->count("_el")) {
+            if (!replacements.count("_el") && !parameters.count("_el")) {
               replacements["_el"] = cut["_el"];
             }
           }
@@ -298,10 +307,10 @@ std::optional<MSRParameters> MSRSanitizedEventParameters(
       replacements.insert_or_assign(replacements.end(), key, Value(converted));
     }
   }
+}
 
-  if (removed.size() == parameters->size()) return replacements;
-  MSRParameters result = mergedParameters(*parameters, removed, std::move(replacements));
-
+// Items may hold no custom parameters, events only up to the configured number.
+MSRParameters cappedParameters(MSRParameters result, bool nested) {
   if (nested) {
     if (MSRCustomParameterCount(result, true) > 0) {
       MSRTrimCustomParametersExempting(result, 0, true);
@@ -318,6 +327,31 @@ std::optional<MSRParameters> MSRSanitizedEventParameters(
     }
   }
   return result;
+}
+
+}  // namespace
+
+std::optional<MSRParameters> MSRSanitizedEventParameters(
+    const MSRParameters* parameters, const std::optional<std::string>& eventName, bool isPublic,
+    bool nested) {
+  if (!parameters || parameters->empty()) return std::nullopt;
+  std::vector<std::string> removed;
+  MSRParameters replacements;
+  sanitizeEntries(*parameters, eventName, isPublic, nested, removed, replacements);
+  if (removed.size() == parameters->size()) return replacements;
+  return cappedParameters(mergedParameters(*parameters, removed, std::move(replacements)), nested);
+}
+
+std::optional<MSRParameters> MSRSanitizedEventParametersTaking(
+    MSRParameters parameters, const std::optional<std::string>& eventName, bool isPublic,
+    bool nested) {
+  if (parameters.empty()) return std::nullopt;
+  std::vector<std::string> removed;
+  MSRParameters replacements;
+  sanitizeEntries(parameters, eventName, isPublic, nested, removed, replacements);
+  if (removed.size() == parameters.size()) return replacements;
+  return cappedParameters(mergedInPlace(std::move(parameters), removed, std::move(replacements)),
+                          nested);
 }
 
 std::optional<MSRParameters> MSRSanitizedParameters(const MSRParameters* parameters,

@@ -17,6 +17,11 @@ using MSRParameters = platform::Value::Dictionary;  // name -> raw value or MSRV
 std::optional<MSRParameters> MSRSanitizedEventParameters(
     const MSRParameters* parameters, const std::optional<std::string>& eventName, bool isPublic,
     bool nested);
+// The same result and log lines from a dictionary the caller hands over; what passes as it is
+// stays in it instead of being copied.
+std::optional<MSRParameters> MSRSanitizedEventParametersTaking(
+    MSRParameters parameters, const std::optional<std::string>& eventName, bool isPublic,
+    bool nested);
 std::optional<MSRParameters> MSRSanitizedParameters(const MSRParameters* parameters, bool isPublic);
 // A new array value of sanitised element dictionaries, or an empty Value (nil).
 platform::Value MSRSanitizedArrayParameter(const platform::Value& array,

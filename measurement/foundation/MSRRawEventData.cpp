@@ -16,7 +16,7 @@ std::shared_ptr<MSRRawEventData> MSRRawEventData::initWithRawEvent(
         platform::Value(static_cast<long long>(rowID)));
     return nullptr;
   }
-  std::shared_ptr<MSRRawEventData> d(new MSRRawEventData());
+  auto d = std::make_shared<MSRRawEventData>(ConstructionKey());
   d->rawEvent_ = std::move(rawEvent);
   d->rowID_ = rowID;
   d->metadataFingerprint_ = metadataFingerprint;

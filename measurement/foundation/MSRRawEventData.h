@@ -19,7 +19,15 @@ class MSRRawEventData {
   std::int64_t metadataFingerprint() const { return metadataFingerprint_; }
 
  private:
-  MSRRawEventData() = default;
+  // Only initWithRawEvent makes one; the key lets it use make_shared (one allocation).
+  struct ConstructionKey {
+    explicit ConstructionKey() = default;
+  };
+
+ public:
+  explicit MSRRawEventData(ConstructionKey) {}
+
+ private:
   MSREventPtr rawEvent_;
   std::int64_t rowID_ = 0;
   std::int64_t metadataFingerprint_ = 0;

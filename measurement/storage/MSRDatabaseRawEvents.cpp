@@ -578,8 +578,9 @@ std::shared_ptr<MSRRawEventData> MSRDatabase::rawEventDataFromDictionary(const R
   const std::string& name = nameValue && nameValue->string() ? *nameValue->string() : kNoName;
   const Value* timestampValue = columnValue(row, "timestamp");
   const double timestamp = timestampValue ? timestampValue->doubleValue() : 0.0;
-  const auto event = MSREvent::initWithOrigin(content->origin, false, name, timestamp,
-                                              content->previousTimestamp, &content->parameters);
+  const auto event = MSREvent::initWithOriginTakingParameters(content->origin, false, name,
+                                                              timestamp, content->previousTimestamp,
+                                                              std::move(content->parameters));
   auto rawEventData = event ? MSRRawEventData::initWithRawEvent(event, rowID->int64Value(),
                                                                 fingerprint->int64Value())
                             : nullptr;

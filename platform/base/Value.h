@@ -107,6 +107,14 @@ class Value {
   std::shared_ptr<T> objectAs() const {
     return std::dynamic_pointer_cast<T>(object());
   }
+  // The object as a T, borrowed: valid while this value (or a copy of it) lives, and no
+  // reference count is touched. Null for another kind or another class. For code that only
+  // looks at the object; keep objectAs when the object must outlive the value.
+  template <class T>
+  const T* objectPointer() const {
+    const ObjectPtr* held = std::get_if<ObjectPtr>(&rep_);
+    return held ? dynamic_cast<const T*>(held->get()) : nullptr;
+  }
 
   // Convenience lookups; a missing key, an index out of range or a wrong kind gives nil.
   const Value& operator[](std::string_view key) const;

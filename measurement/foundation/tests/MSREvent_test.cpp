@@ -388,11 +388,23 @@ TEST_F(MSREventTest, DesignatedInitializerOutcomes) {
                                           row.parameters ? &*row.parameters : nullptr);
     EXPECT_EQ(event ? render(event->parameters()) : "null", row.kept);
     EXPECT_EQ(describe(recorder.records()), row.lines);
+
+    // Handing the dictionary over makes the same event with the same lines.
+    recorder.clear();
+    MSRParameters handed = row.parameters.value_or(MSRParameters{});
+    auto taken = MSREvent::initWithOriginTakingParameters(row.origin, row.isPublic, row.name, 100,
+                                                          row.previous, std::move(handed));
+    EXPECT_EQ(taken ? render(taken->parameters()) : "null", row.kept);
+    EXPECT_EQ(describe(recorder.records()), row.lines);
+
     if (!event) continue;
-    EXPECT_EQ(event->origin(), row.origin);
-    EXPECT_EQ(event->name(), row.name);
-    EXPECT_EQ(event->timestamp(), 100);
-    EXPECT_EQ(event->previousTimestamp(), row.previous);
+    for (const auto& made : {event, taken}) {
+      ASSERT_TRUE(made);
+      EXPECT_EQ(made->origin(), row.origin);
+      EXPECT_EQ(made->name(), row.name);
+      EXPECT_EQ(made->timestamp(), 100);
+      EXPECT_EQ(made->previousTimestamp(), row.previous);
+    }
   }
 }
 

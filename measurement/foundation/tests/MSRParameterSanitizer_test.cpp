@@ -128,10 +128,27 @@ TEST_F(MSRParameterSanitizerTest, KeptConvertedDroppedAndRecordedKeysMergeInOrde
        {{"_ev", Value(MSRValue::initWithString(Value(std::string(300, 'x'))))}, {"a", typedOne}},
        "_el=300;_ev=" + std::string(256, 'x') + "...;a=1;"},
   };
+  msr_test::MonitorRecorder recorder;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     EXPECT_EQ(render(sanitize(row.given, "_e", false)), row.expected);
+    // A dictionary handed over gives the same result and the same lines, as event parameters
+    // and as an item's.
+    for (const bool nested : {false, true}) {
+      SCOPED_TRACE(nested ? "nested" : "top level");
+      recorder.clear();
+      const auto copied = MSRSanitizedEventParameters(&row.given, std::string("_e"), false, nested);
+      const auto copiedLines = recorder.codes();
+      recorder.clear();
+      MSRParameters handed = row.given;
+      const auto taken =
+          MSRSanitizedEventParametersTaking(std::move(handed), std::string("_e"), false, nested);
+      ASSERT_TRUE(copied && taken);
+      EXPECT_EQ(render(*taken), render(*copied));
+      EXPECT_EQ(recorder.codes(), copiedLines);
+    }
   }
+  EXPECT_FALSE(MSRSanitizedEventParametersTaking(MSRParameters{}, std::nullopt, true, false));
 }
 
 TEST_F(MSRParameterSanitizerTest, BadNamesAreDroppedAndTheFirstOneRecorded) {

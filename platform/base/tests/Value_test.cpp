@@ -196,6 +196,40 @@ TEST(ValueTest, AccessorsGiveEmptyOnMismatch) {
   EXPECT_EQ(Value(std::make_shared<Thing>(3)).objectAs<Error>(), nullptr);
 }
 
+TEST(ValueTest, BorrowedObjectPointerMatchesTheClassAndLeavesOwnershipAlone) {
+  auto thing = std::make_shared<Thing>(3);
+  const Value held(thing);
+  ASSERT_EQ(thing.use_count(), 2);
+  EXPECT_EQ(held.objectPointer<Thing>(), thing.get());
+  EXPECT_EQ(held.objectPointer<Object>(), static_cast<const Object*>(thing.get()));
+  EXPECT_EQ(thing.use_count(), 2);
+  EXPECT_EQ(held.objectPointer<Error>(), nullptr);
+  const Value copy = held;  // a copy shares the object, so both give the same pointer
+  EXPECT_EQ(copy.objectPointer<Thing>(), held.objectPointer<Thing>());
+  EXPECT_EQ(thing.use_count(), 3);
+
+  auto error = std::make_shared<Error>("d", 1);
+  EXPECT_EQ(Value(error).objectPointer<Thing>(), nullptr);
+  EXPECT_EQ(Value(error).objectPointer<Error>(), error.get());
+
+  const Value others[] = {Value(),
+                          Value::null(),
+                          Value(true),
+                          Value(7),
+                          Value(2.5),
+                          Value("text"),
+                          Value::data(std::string_view("xy")),
+                          Value::date(1.0),
+                          Value(Value::Array{Value(thing)}),
+                          Value(Value::Dictionary{{"k", Value(thing)}}),
+                          Value::set({Value(thing)})};
+  for (const Value& other : others) {
+    SCOPED_TRACE(other.className());
+    EXPECT_EQ(other.objectPointer<Thing>(), nullptr);
+    EXPECT_EQ(other.objectPointer<Object>(), nullptr);
+  }
+}
+
 TEST(ValueTest, InvalidUtf8IsReplacedOnTheWayIn) {
   Value v(
       std::string("a\xff"
