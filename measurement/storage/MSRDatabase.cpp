@@ -301,6 +301,17 @@ bool MSRDatabase::insertDataType(const Record& record, const std::string& tableN
   return sqliteStore_->upsertRecord(record, tableName, error);
 }
 
+bool MSRDatabase::insertColumnValues(MSRSqliteStore::UpsertColumns& columns,
+                                     std::span<const MSRSqliteStore::ColumnValue> values,
+                                     ErrorPtr* error) {
+  if (!MSRCheckTrue(!columns.tableName().empty(), error, 1,
+                    "Received empty table name for inserting") ||
+      !MSRCheckTrue(!values.empty(), error, 2, "Failed to insert empty record")) {
+    return false;
+  }
+  return sqliteStore_->upsertValues(columns, values, error);
+}
+
 bool MSRDatabase::upsertDataType(const Record& record, const std::string& tableName,
                                  const std::string& columnName, const Value& columnValue,
                                  long tableLimit, ErrorPtr* error) {

@@ -11,11 +11,13 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "measurement/storage/MSRSqliteStore.h"
+#include "measurement/storage/MSRStorageConstants.h"
 #include "platform/base/Error.h"
 #include "platform/base/Value.h"
 
@@ -305,6 +307,14 @@ class MSRDatabase {
                                                            std::int64_t sizeLimit,
                                                            platform::ErrorPtr* error);
 
+  // insertDataType for a fixed column list and one borrowed value per column.
+  bool insertColumnValues(MSRSqliteStore::UpsertColumns& columns,
+                          std::span<const MSRSqliteStore::ColumnValue> values,
+                          platform::ErrorPtr* error);
+
   std::shared_ptr<MSRSqliteStore> sqliteStore_;
   std::shared_ptr<MSRPersistedConfig> persistedConfig_;
+  // A raw event's row, in the order a record of it lists its columns.
+  MSRSqliteStore::UpsertColumns rawEventColumns_{
+      kMSRTableRawEvents, {"data", "is_realtime", "metadata_fingerprint", "name", "timestamp"}};
 };

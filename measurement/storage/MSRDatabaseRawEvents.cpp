@@ -23,6 +23,7 @@
 #include "measurement/storage/MSRPersistedConfig.h"
 #include "measurement/storage/MSRStorageConstants.h"
 #include "platform/base/Format.h"
+#include "platform/base/Strings.h"
 #include "platform/dispatch/Clock.h"
 #include "utilities/VTUGzip.h"
 
@@ -471,13 +472,22 @@ bool MSRDatabase::insertRawEvent(const std::shared_ptr<MSREvent>& event,
     MSRPBClearField(proto, eventSlot(2));
     data = proto->protoBuffer().value_or(platform::Bytes());
   }
-  Record record;
-  record.emplace("name", Value(event->name()));
-  record.emplace("timestamp", Value(event->timestamp()));
-  record.emplace("metadata_fingerprint", Value(static_cast<long long>(metadataFingerprint)));
-  record.emplace("data", Value::data(std::move(*data)));
-  record.emplace("is_realtime", Value(isRealtime));
-  return insertDataType(record, kMSRTableRawEvents, error);
+  // The row's values are bound straight from the event and the bytes, in the column order of
+  // rawEventColumns_. A name that is not valid UTF-8 is stored as its repaired form, as any
+  // text value is.
+  const std::string& name = event->name();
+  std::string repairedName;
+  const bool nameIsValid = platform::isValidUtf8(name);
+  if (!nameIsValid) repairedName = platform::sanitizeUtf8(name);
+  using ColumnValue = MSRSqliteStore::ColumnValue;
+  const ColumnValue values[] = {
+      ColumnValue::ofBlob(data->data(), data->size()),
+      ColumnValue::ofInteger(isRealtime ? 1 : 0),
+      ColumnValue::ofInteger(metadataFingerprint),
+      ColumnValue::ofText(nameIsValid ? std::string_view(name) : std::string_view(repairedName)),
+      ColumnValue::ofReal(event->timestamp()),
+  };
+  return insertColumnValues(rawEventColumns_, values, error);
 }
 
 std::optional<std::vector<std::shared_ptr<MSRRawEventData>>>

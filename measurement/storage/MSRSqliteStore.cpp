@@ -7,8 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <ranges>
 #include <set>
 #include <string_view>
 
@@ -97,6 +100,67 @@ int bindValue(sqlite3_stmt* statement, int index, const Value& value, bool copyT
   return SQLITE_MISMATCH;
 }
 
+// The value of a record entry for binding, or nullopt for a kind that has no column type.
+// Text and bytes are borrowed from the value.
+std::optional<MSRSqliteStore::ColumnValue> columnValueOf(const Value& value) {
+  using ColumnValue = MSRSqliteStore::ColumnValue;
+  if (value.isData()) {
+    const platform::Bytes* bytes = value.bytes();
+    return ColumnValue::ofBlob(bytes->data(), bytes->size());
+  }
+  if (value.isNumber()) {
+    return value.isFloatingPoint() ? ColumnValue::ofReal(value.doubleValue())
+                                   : ColumnValue::ofInteger(value.int64Value());
+  }
+  if (value.isString()) return ColumnValue::ofText(*value.string());
+  if (value.isNull()) return ColumnValue{};
+  return std::nullopt;
+}
+
+// One borrowed value to one parameter; neither text nor bytes are copied.
+int bindColumnValue(sqlite3_stmt* statement, int index, const MSRSqliteStore::ColumnValue& value) {
+  using Kind = MSRSqliteStore::ColumnValue::Kind;
+  switch (value.kind) {
+    case Kind::kInteger:
+      return sqlite3_bind_int64(statement, index, value.integer);
+    case Kind::kReal:
+      return sqlite3_bind_double(statement, index, value.real);
+    case Kind::kText:
+      return sqlite3_bind_text64(statement, index, static_cast<const char*>(value.bytes),
+                                 value.size, SQLITE_STATIC, SQLITE_UTF8);
+    case Kind::kBlob: {
+      // An empty blob still binds a (zero-length) blob, not NULL.
+      static const std::uint8_t kEmpty = 0;
+      return sqlite3_bind_blob64(statement, index, value.size == 0 ? &kEmpty : value.bytes,
+                                 value.size, SQLITE_STATIC);
+    }
+    case Kind::kNull:
+      break;
+  }
+  return sqlite3_bind_null(statement, index);
+}
+
+// "INSERT OR REPLACE INTO t (a, b) VALUES (?, ?);" for the column names in the order given.
+template <typename Names>
+std::string upsertSQL(const std::string& tableName, const Names& names) {
+  std::string columns;
+  std::string markers;
+  for (const std::string& name : names) {
+    columns += name;
+    columns += ", ";
+    markers += "?, ";
+  }
+  columns.resize(columns.size() - 2);
+  markers.resize(markers.size() - 2);
+  return "INSERT OR REPLACE INTO " + tableName + " (" + columns + ") VALUES (" + markers + ");";
+}
+
+// A value no store has had as its statement cache's generation; 0 is never given.
+std::uint64_t nextStatementGeneration() {
+  static std::atomic<std::uint64_t> last{0};
+  return ++last;
+}
+
 // "select" at the very start, in any case (only ASCII letters can spell it).
 bool beginsWithSelect(const std::string& query) {
   static constexpr char kSelect[] = "select";
@@ -162,7 +226,14 @@ std::string firstWord(const std::string& text) {
 
 }  // namespace
 
-MSRSqliteStore::MSRSqliteStore(std::string databasePath) : databasePath_(std::move(databasePath)) {}
+MSRSqliteStore::MSRSqliteStore(std::string databasePath)
+    : statementGeneration_(nextStatementGeneration()), databasePath_(std::move(databasePath)) {}
+
+MSRSqliteStore::UpsertColumns::UpsertColumns(std::string tableName,
+                                             std::vector<std::string> columnNames)
+    : tableName_(std::move(tableName)), columnNames_(std::move(columnNames)) {
+  if (!tableName_.empty() && !columnNames_.empty()) sql_ = upsertSQL(tableName_, columnNames_);
+}
 
 MSRSqliteStore::~MSRSqliteStore() { closeDatabase(); }
 
@@ -281,6 +352,7 @@ bool MSRSqliteStore::validateDatabaseWithError(ErrorPtr* error) {
 
 void MSRSqliteStore::finalizeAndClearStatements() {
   knownUpserts_.clear();
+  statementGeneration_ = nextStatementGeneration();
   for (auto& [sql, statement] : statementCache_) sqlite3_finalize(statement);
   statementCache_.clear();
   for (sqlite3_stmt*& statement : transactionStatements_) {
@@ -365,6 +437,21 @@ sqlite3_stmt* MSRSqliteStore::statementForQuery(const std::string& query,
 sqlite3_stmt* MSRSqliteStore::statementForQuery(const std::string& query,
                                                 const Parameters& parameterValues, ErrorPtr* error,
                                                 bool* isCached) {
+  bool cached = false;
+  sqlite3_stmt* statement =
+      preparedStatementForQuery(query, !parameterValues.empty(), error, &cached);
+  if (!statement) return nullptr;
+  if (!parameterValues.empty() && !bindValues(parameterValues, statement, error)) {
+    handBackStatement(statement, cached);
+    return nullptr;
+  }
+  *isCached = cached;
+  return statement;
+}
+
+sqlite3_stmt* MSRSqliteStore::preparedStatementForQuery(const std::string& query,
+                                                        bool hasParameters, ErrorPtr* error,
+                                                        bool* isCached) {
   if (!checkTransactionAlive(error)) return nullptr;
   sqlite3_stmt* statement = nullptr;
   bool cached = false;
@@ -375,7 +462,7 @@ sqlite3_stmt* MSRSqliteStore::statementForQuery(const std::string& query,
     const bool hasMarker = query.find('?') != std::string::npos;
     if (!MSRCheckTrue(sqliteHandle_ != nullptr, error, 2,
                 "Statement for query failed. Database not open.") ||
-        !MSRCheckTrue(!hasMarker || !parameterValues.empty(), error, 1, "Received empty parameters")) {
+        !MSRCheckTrue(!hasMarker || hasParameters, error, 1, "Received empty parameters")) {
       return nullptr;
     }
     statement = prepareSQL(query, error);
@@ -384,10 +471,6 @@ sqlite3_stmt* MSRSqliteStore::statementForQuery(const std::string& query,
       statementCache_.emplace(query, statement);
       cached = true;
     }
-  }
-  if (!parameterValues.empty() && !bindValues(parameterValues, statement, error)) {
-    handBackStatement(statement, cached);
-    return nullptr;
   }
   *isCached = cached;
   return statement;
@@ -478,20 +561,14 @@ Value MSRSqliteStore::valueAtColumn(int column, sqlite3_stmt* statement) {
 std::optional<std::string> MSRSqliteStore::upsertSQLForRecord(const Record& record,
                                                               const std::string& tableName,
                                                               Parameters* parameters) {
-  std::string columns;
-  std::string markers;
   for (const auto& [column, value] : record) {
     if (!isBindable(value)) {
       monitor()->logWithLevel(4, 34020, "Record has value of unexpected type");
       return std::nullopt;
     }
-    columns += column + ", ";
-    markers += "?, ";
     parameters->push_back(value);
   }
-  columns.resize(columns.size() - 2);
-  markers.resize(markers.size() - 2);
-  return "INSERT OR REPLACE INTO " + tableName + " (" + columns + ") VALUES (" + markers + ");";
+  return upsertSQL(tableName, record | std::views::keys);
 }
 
 sqlite3_stmt* MSRSqliteStore::upsertStatementForRecord(const Record& record,
@@ -554,37 +631,35 @@ bool MSRSqliteStore::upsertRecord(const Record& record, const std::string& table
       !MSRCheckTrue(sqliteHandle_ != nullptr, error, 2, "Upsert record failed. Database not open.")) {
     return false;
   }
+  // The record's values, borrowed: the record outlives the step, and the bindings are cleared
+  // when the statement is handed back. Small records need no allocation for them.
+  std::array<ColumnValue, 8> inlineValues;
+  std::vector<ColumnValue> heapValues;
+  std::span<ColumnValue> values;
+  if (record.size() <= inlineValues.size()) {
+    values = std::span<ColumnValue>(inlineValues.data(), record.size());
+  } else {
+    heapValues.resize(record.size());
+    values = heapValues;
+  }
+  std::size_t index = 0;
+  for (const auto& [column, value] : record) {
+    const auto columnValue = columnValueOf(value);
+    if (!columnValue) {
+      monitor()->logWithLevel(4, 34020, "Record has value of unexpected type");
+      return false;
+    }
+    values[index++] = *columnValue;
+  }
   // The same columns of the same table give the same text: kept in the statement cache, the
   // engine's regular inserts are compiled once per connection, and found again by their columns.
   sqlite3_stmt* statement = knownUpsertStatement(record, tableName);
   bool cached = true;
   if (statement) {
-    for (const auto& [column, value] : record) {
-      if (!isBindable(value)) {
-        monitor()->logWithLevel(4, 34020, "Record has value of unexpected type");
-        return false;
-      }
-    }
     if (!checkTransactionAlive(error)) return false;
-    // One value per parameter, every parameter bound: nothing of an earlier call is left. The
-    // record outlives the step, and the bindings are cleared when the statement is handed back.
-    bool bound = true;
-    int index = 0;
-    for (const auto& [column, value] : record) {
-      if (bindValue(statement, ++index, value, false) != SQLITE_OK) {
-        setDatabaseError(error, "bind values");
-        bound = false;
-      }
-    }
-    if (!bound) {
-      handBackStatement(statement, true);
-      return false;
-    }
   } else {
-    Parameters parameters;
-    const auto sql = upsertSQLForRecord(record, tableName, &parameters);
-    if (!sql) return false;
-    statement = statementForQuery(*sql, parameters, error, &cached);
+    statement = preparedStatementForQuery(upsertSQL(tableName, record | std::views::keys), true,
+                                          error, &cached);
     if (!statement) return false;
     if (cached && sqlite3_bind_parameter_count(statement) == static_cast<int>(record.size())) {
       std::vector<std::string> columns;
@@ -592,6 +667,50 @@ bool MSRSqliteStore::upsertRecord(const Record& record, const std::string& table
       for (const auto& [column, value] : record) columns.push_back(column);
       knownUpserts_[tableName].push_back({std::move(columns), statement});
     }
+  }
+  return bindAndStepUpsert(statement, cached, values, error);
+}
+
+bool MSRSqliteStore::upsertValues(UpsertColumns& columns, std::span<const ColumnValue> values,
+                                  ErrorPtr* error) {
+  if (!MSRCheckTrue(!values.empty() && !columns.columnNames_.empty(), error, 1,
+                    "Received empty record for upsert") ||
+      !MSRCheckTrue(!columns.tableName_.empty(), error, 1, "Received empty table name for upsert") ||
+      !MSRCheckTrue(sqliteHandle_ != nullptr, error, 2, "Upsert record failed. Database not open.")) {
+    return false;
+  }
+  bool cached = true;
+  sqlite3_stmt* statement = nullptr;
+  if (columns.statementGeneration_ == statementGeneration_) {
+    statement = columns.statement_;
+    if (!checkTransactionAlive(error)) return false;
+  } else {
+    statement = preparedStatementForQuery(columns.sql_, true, error, &cached);
+    if (!statement) return false;
+    if (cached) {
+      columns.statement_ = statement;
+      columns.statementGeneration_ = statementGeneration_;
+    }
+  }
+  return bindAndStepUpsert(statement, cached, values, error);
+}
+
+bool MSRSqliteStore::bindAndStepUpsert(sqlite3_stmt* statement, bool cached,
+                                       std::span<const ColumnValue> values, ErrorPtr* error) {
+  // Parameters bound below are replaced anyway; clearing matters only for any left over.
+  if (static_cast<int>(values.size()) < sqlite3_bind_parameter_count(statement)) {
+    sqlite3_clear_bindings(statement);
+  }
+  bool bound = true;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (bindColumnValue(statement, static_cast<int>(i + 1), values[i]) != SQLITE_OK) {
+      setDatabaseError(error, "bind values");
+      bound = false;
+    }
+  }
+  if (!bound) {
+    handBackStatement(statement, cached);
+    return false;
   }
   const int rc = sqlite3_step(statement);
   const bool done = rc == SQLITE_DONE || rc == SQLITE_ROW;

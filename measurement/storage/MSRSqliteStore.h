@@ -13,7 +13,9 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -36,6 +38,47 @@ class MSRSqliteStore {
   // A row the filter took. The record is the reader's own and is good for the call only: the
   // next row replaces its values in place.
   using RowBlock = std::function<void(const Record&)>;
+
+  // One value of a fixed column list (upsertValues), borrowed from the caller: text and bytes
+  // are bound without a copy and must outlive the call. Text must be valid UTF-8.
+  struct ColumnValue {
+    enum class Kind { kNull, kInteger, kReal, kText, kBlob };
+    Kind kind = Kind::kNull;
+    std::int64_t integer = 0;
+    double real = 0;
+    const void* bytes = nullptr;  // the text or the blob
+    std::size_t size = 0;
+
+    static ColumnValue ofInteger(std::int64_t value) {
+      return {Kind::kInteger, value, 0, nullptr, 0};
+    }
+    static ColumnValue ofReal(double value) { return {Kind::kReal, 0, value, nullptr, 0}; }
+    static ColumnValue ofText(std::string_view text) {
+      return {Kind::kText, 0, 0, text.data(), text.size()};
+    }
+    static ColumnValue ofBlob(const std::uint8_t* data, std::size_t size) {
+      return {Kind::kBlob, 0, 0, data, size};
+    }
+  };
+  // The columns of one table that a caller inserts into again and again. The upsert's text is
+  // made once; the statement compiled for it stays in the store's cache under that text, and
+  // the list remembers it until the cache is cleared, so a repeated insert binds and steps
+  // without looking anything up. Name the columns in the order a record of them would list
+  // them (by name) to share the statement with upsertRecord.
+  class UpsertColumns {
+   public:
+    UpsertColumns(std::string tableName, std::vector<std::string> columnNames);
+    const std::string& tableName() const { return tableName_; }
+    const std::vector<std::string>& columnNames() const { return columnNames_; }
+
+   private:
+    friend class MSRSqliteStore;
+    std::string tableName_;
+    std::vector<std::string> columnNames_;
+    std::string sql_;
+    sqlite3_stmt* statement_ = nullptr;
+    std::uint64_t statementGeneration_ = 0;  // of the store cache the statement belongs to
+  };
 
   // Null on failure (error set); the database is open and valid otherwise.
   static std::shared_ptr<MSRSqliteStore> initWithDatabasePath(const std::string& databasePath,
@@ -77,6 +120,9 @@ class MSRSqliteStore {
                                          platform::ErrorPtr* error);
 
   // Rows.
+  // upsertRecord's statement, checks, errors and hand-back, for one value per column.
+  bool upsertValues(UpsertColumns& columns, std::span<const ColumnValue> values,
+                    platform::ErrorPtr* error);
   bool upsertRecord(const Record& record, const std::string& tableName, platform::ErrorPtr* error);
   bool updateRecord(const Record& record, const std::string& tableName,
                     const std::string& columnName, const platform::Value& columnValue,
@@ -169,6 +215,13 @@ class MSRSqliteStore {
   // that cannot be bound.
   std::optional<std::string> upsertSQLForRecord(const Record& record, const std::string& tableName,
                                                 Parameters* parameters);
+  // The cached statement of query, compiled and cached on first use, unbound. hasParameters
+  // says whether the caller will bind values to it.
+  sqlite3_stmt* preparedStatementForQuery(const std::string& query, bool hasParameters,
+                                          platform::ErrorPtr* error, bool* cached);
+  // Binds one value per parameter in order, steps once and hands the statement back.
+  bool bindAndStepUpsert(sqlite3_stmt* statement, bool cached,
+                         std::span<const ColumnValue> values, platform::ErrorPtr* error);
   bool stepAndFinalize(sqlite3_stmt* statement, const std::string& operation,
                        platform::ErrorPtr* error);
   // statementForQuery that also says whether the statement is the cache's, so that handing it
@@ -196,6 +249,9 @@ class MSRSqliteStore {
     sqlite3_stmt* statement;
   };
   std::map<std::string, std::vector<KnownUpsert>, std::less<>> knownUpserts_;
+  // Changes whenever the cache is cleared, and differs between stores: an UpsertColumns whose
+  // remembered generation is not this one compiles or finds its statement again.
+  std::uint64_t statementGeneration_;
   // BEGIN, END and ROLLBACK, each compiled once per connection and kept outside the cache.
   sqlite3_stmt* transactionStatements_[3] = {};
   const std::string databasePath_;
