@@ -1,5 +1,7 @@
 #include "measurement/foundation/MSREvent.h"
 
+#include <string_view>
+
 #include "measurement/engine/MSRMeasurement.h"
 #include "measurement/foundation/MSRDataTypeValidator.h"
 #include "measurement/foundation/MSRMonitor.h"
@@ -16,12 +18,12 @@ namespace {
 using platform::Value;
 
 // The parameter's typed value, borrowed from the dictionary; null when absent or not typed.
-const MSRValue* valueAt(const MSRParameters& p, const char* key) {
+const MSRValue* valueAt(const MSRParameters& p, std::string_view key) {
   auto it = p.find(key);
   return it == p.end() ? nullptr : it->second.objectPointer<MSRValue>();
 }
 
-bool isInt64One(const MSRParameters& p, const char* key) {
+bool isInt64One(const MSRParameters& p, std::string_view key) {
   const MSRValue* v = valueAt(p, key);
   return v && v->isInt64() && v->int64Value() == 1;
 }
@@ -33,6 +35,18 @@ std::optional<std::string> screenString(const Value& v) {
   if (const std::string* s = v.string()) return *s;
   if (const MSRValue* m = v.objectPointer<MSRValue>()) return m->stringValue();
   return std::nullopt;
+}
+
+// The origin wrapped as initWithString would. Events mostly come in runs of one origin and
+// typed values are immutable, so the events a thread makes in a run share one value.
+Value originValue(const std::string& origin) {
+  thread_local std::string lastOrigin;
+  thread_local Value lastValue;
+  if (lastValue.isNil() || origin != lastOrigin) {
+    lastValue = Value(MSRValue::initWithValueType(MSRValueTypeString, Value(origin)));
+    lastOrigin = origin;
+  }
+  return lastValue;
 }
 
 // The rules an event's origin and name must pass; also notes times out of order.
@@ -87,8 +101,7 @@ MSREventPtr MSREvent::assemble(const std::string& origin, const std::string& nam
   event->previousTimestamp_ = previousTimestamp;
   event->parameters_ = std::move(sanitized);
   // The origin passed its rules, so it is a string: wrapped as initWithString would.
-  event->parameters_.insert_or_assign(
-      "_o", Value(MSRValue::initWithValueType(MSRValueTypeString, Value(origin))));
+  event->parameters_.insert_or_assign("_o", originValue(origin));
   if (event->shouldValidateParams() && !MSRApplyValueCurrencyRule(event->parameters_)) {
     event->parameters_.erase("_c");
   }

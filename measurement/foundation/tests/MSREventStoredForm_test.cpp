@@ -97,6 +97,42 @@ TEST_F(MSREventStoredFormTest, TheReaderGivesBackWhatTheWriterStored) {
   EXPECT_GT(read, 1000u);
 }
 
+TEST_F(MSREventStoredFormTest, NamesOutOfOrderAndRepeatedReadAsInTheGeneralReader) {
+  // b, a, b again, then an item list whose one item holds k, j and k again: a later top-level
+  // name replaces the earlier one wherever it sits, an item keeps the first of two equal names.
+  const Bytes bytes = {0x0A, 0x09, 0x0A, 0x02, '_', 'o', 0x12, 0x03, 'a', 'p', 'p',  //
+                       0x0A, 0x05, 0x0A, 0x01, 'b', 0x18, 0x01,                      //
+                       0x0A, 0x05, 0x0A, 0x01, 'a', 0x18, 0x02,                      //
+                       0x0A, 0x05, 0x0A, 0x01, 'b', 0x18, 0x03,                      //
+                       0x0A, 0x1A, 0x0A, 0x01, 'c', 0x32, 0x15,                      //
+                       0x32, 0x05, 0x0A, 0x01, 'k', 0x18, 0x01,                      //
+                       0x32, 0x05, 0x0A, 0x01, 'j', 0x18, 0x02,                      //
+                       0x32, 0x05, 0x0A, 0x01, 'k', 0x18, 0x03};
+  const auto content = MSREventStoredFormRead(bytes.data(), bytes.size());
+  ASSERT_TRUE(content);
+  EXPECT_EQ(content->origin, "app");
+  std::vector<std::string> keys;
+  for (const auto& [key, value] : content->parameters) keys.push_back(key);
+  EXPECT_EQ(keys, (std::vector<std::string>{"a", "b", "c"}));
+  auto int64At = [](const MSRParameters& p, const char* key) -> std::int64_t {
+    auto it = p.find(key);
+    const MSRValue* v = it == p.end() ? nullptr : it->second.objectPointer<MSRValue>();
+    return v && v->isInt64() ? v->int64Value() : -1;
+  };
+  EXPECT_EQ(int64At(content->parameters, "a"), 2);
+  EXPECT_EQ(int64At(content->parameters, "b"), 3);
+  const MSRValue* list = content->parameters.at("c").objectPointer<MSRValue>();
+  ASSERT_TRUE(list && list->isArray());
+  ASSERT_EQ(list->arrayValue()->size(), 1u);
+  const Value::Dictionary* item = list->arrayValue()->front().dictionary();
+  ASSERT_TRUE(item);
+  std::vector<std::string> itemKeys;
+  for (const auto& [key, value] : *item) itemKeys.push_back(key);
+  EXPECT_EQ(itemKeys, (std::vector<std::string>{"j", "k"}));
+  EXPECT_EQ(int64At(*item, "j"), 2);
+  EXPECT_EQ(int64At(*item, "k"), 1);
+}
+
 TEST_F(MSREventStoredFormTest, TheReaderLeavesEverythingButThePlainFormToTheGeneralPath) {
   const Bytes origin = {0x0A, 0x09, 0x0A, 0x02, '_', 'o', 0x12, 0x03, 'a', 'p', 'p'};
   auto with = [&origin](std::initializer_list<std::uint8_t> more) {
