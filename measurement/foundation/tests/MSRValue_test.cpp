@@ -92,4 +92,35 @@ TEST_F(MSRValueTest, CopiesShareTheWrappedObjectAndCompareEqual) {
   EXPECT_FALSE(MSRValue::initWithInt64(5)->isEqual(*MSRValue::initWithInt64(6)));
 }
 
+// A subclass of the typed value and an unrelated object, to tell the exact class from others.
+class TaggedValue : public MSRValue {
+ public:
+  TaggedValue() : MSRValue(MSRValueTypeInt64, Value(7LL)) {}
+};
+class OtherObject : public platform::Object {};
+
+TEST_F(MSRValueTest, BorrowedTypedValueIsFoundForItsClassAndSubclassesOnly) {
+  const auto typed = MSRValue::initWithString(Value("text"));
+  const auto tagged = std::make_shared<TaggedValue>();
+  const Value typedValue(typed), taggedValue(tagged);
+  EXPECT_EQ(MSRValueIn(typedValue), typed.get());
+  EXPECT_EQ(MSRValueIn(taggedValue), tagged.get());
+  EXPECT_EQ(MSRValueIn(taggedValue)->int64Value(), 7);
+  const Value others[] = {Value(),
+                          Value::null(),
+                          Value(true),
+                          Value(3LL),
+                          Value(2.5),
+                          Value("text"),
+                          Value(Value::Array{typedValue}),
+                          Value(Value::Dictionary{{"k", typedValue}}),
+                          Value(std::make_shared<OtherObject>())};
+  const long references = typed.use_count();
+  for (const auto& other : others) {
+    EXPECT_EQ(MSRValueIn(other), nullptr) << other.className();
+  }
+  EXPECT_EQ(MSRValueIn(typedValue), typed.get());
+  EXPECT_EQ(typed.use_count(), references);  // the looks took no reference
+}
+
 }  // namespace
