@@ -141,7 +141,7 @@ bool MSRIsValidValueObject(const Value& value, std::int64_t type, std::int64_t* 
     monitor()->logWithLevel(3, 13004, MSRDataTypeDescription(type, " cannot be nil"));
     return false;
   }
-  if (!MSRValueIn(value)) {
+  if (!value.objectPointer<MSRValue>()) {
     setCode(failureCode, 5);
     monitor()->logWithLevel(3, 13005,
                             MSRDataTypeDescription(type, " must be a MSRValue instance. value"),
@@ -352,7 +352,7 @@ bool typedValueRule(const MSRValue& value, std::int64_t minLength, std::int64_t 
 bool MSRDataTypeValidator::isValidValue(const Value& value, std::int64_t minLength,
                                         std::int64_t maxLength, std::int64_t type,
                                         Code failureCode) {
-  const MSRValue* v = MSRValueIn(value);
+  const MSRValue* v = value.objectPointer<MSRValue>();
   if (!v) return MSRIsValidValueObject(value, type, failureCode);
   return typedValueRule(*v, minLength, maxLength, type, failureCode);
 }
@@ -573,7 +573,7 @@ bool MSRDataTypeValidator::isValidConditionalUserPropertyValue(const Value& valu
 }
 
 bool MSRDataTypeValidator::isValidNumericValue(const Value& value, Code failureCode) {
-  const MSRValue* v = MSRValueIn(value);
+  const MSRValue* v = value.objectPointer<MSRValue>();
   if (!v) return MSRIsValidValueObject(value, MSRDataTypeEventParameterValue, failureCode);
   setCode(failureCode, 0);
   if (v->isInt64() || v->isDouble()) return true;
@@ -603,7 +603,7 @@ bool isCurrencyText(const std::string& s) {
 }  // namespace
 
 bool MSRDataTypeValidator::isValidCurrencyCode(const Value& value, Code failureCode) {
-  const MSRValue* v = MSRValueIn(value);
+  const MSRValue* v = value.objectPointer<MSRValue>();
   if (!v) return MSRIsValidValueObject(value, MSRDataTypeEventParameterValue, failureCode);
   setCode(failureCode, 0);
   const std::string* s = v->isString() ? v->value().string() : nullptr;

@@ -20,7 +20,7 @@ using platform::Value;
 // The parameter's typed value, borrowed from the dictionary; null when absent or not typed.
 const MSRValue* valueAt(const MSRParameters& p, std::string_view key) {
   auto it = p.find(key);
-  return it == p.end() ? nullptr : MSRValueIn(it->second);
+  return it == p.end() ? nullptr : it->second.objectPointer<MSRValue>();
 }
 
 bool isInt64One(const MSRParameters& p, std::string_view key) {
@@ -33,7 +33,7 @@ Value int64Value(std::int64_t v) { return Value(MSRValue::initWithInt64(v)); }
 // A string, or a string value; nullopt otherwise.
 std::optional<std::string> screenString(const Value& v) {
   if (const std::string* s = v.string()) return *s;
-  if (const MSRValue* m = MSRValueIn(v)) return m->stringValue();
+  if (const MSRValue* m = v.objectPointer<MSRValue>()) return m->stringValue();
   return std::nullopt;
 }
 
@@ -129,7 +129,7 @@ bool MSREvent::isDebug() const { return isInt64One(parameters_, "_dbg"); }
 bool MSREvent::isRealtime() const {
   auto it = parameters_.find("_r");
   if (it == parameters_.end()) return false;
-  const MSRValue* v = MSRValueIn(it->second);
+  const MSRValue* v = it->second.objectPointer<MSRValue>();
   if (v && v->isInt64()) return v->int64Value() == 1;
   MSRMeasurement::monitor()->logWithLevel(2, 16006, "Realtime parameter must be an int64. Event name",
                                           Value(name_));
@@ -187,7 +187,7 @@ bool MSREvent::addScreenParameters(const MSRParameters& screen) {
     return true;
   };
   if (!checkString("_sc", 16003, "Received invalid screen class")) return false;
-  const MSRValue* siValue = MSRValueIn(si->second);
+  const MSRValue* siValue = si->second.objectPointer<MSRValue>();
   if (!(si->second.isNumber() || (siValue && siValue->isInt64()))) return false;
   if (!checkString("_sn", 16004, "Received invalid screen name")) return false;
   MSRValuePtr id = MSRValue::valueFromObject(si->second);
@@ -227,7 +227,7 @@ std::int32_t MSREventItemsCount(const MSREvent* event) {
   if (!event) return 0;
   std::int64_t sum = 0;
   for (const auto& [key, value] : event->parameters()) {
-    const MSRValue* v = MSRValueIn(value);
+    const MSRValue* v = value.objectPointer<MSRValue>();
     if (v && v->isArray()) sum += static_cast<std::int64_t>(v->arrayValue()->size());
   }
   return static_cast<std::int32_t>(sum);
@@ -255,7 +255,7 @@ platform::Value::Dictionary MSRPlainParametersFromValues(const MSRParameters& pa
                                                          bool nested) {
   platform::Value::Dictionary out;
   for (const auto& [key, value] : parameters) {
-    const MSRValue* v = MSRValueIn(value);
+    const MSRValue* v = value.objectPointer<MSRValue>();
     if (!v) continue;
     if (v->isDouble()) {
       out[key] = Value(v->doubleValue());
@@ -301,7 +301,7 @@ Value MSREventParamsFromParameters(const MSRParameters& parameters, const std::s
                                    bool nested) {
   Value::Array out;
   for (const auto& [key, value] : parameters) {
-    const MSRValue* v = MSRValueIn(value);
+    const MSRValue* v = value.objectPointer<MSRValue>();
     if (!v) {
       logInvalidParamValue(eventName, key);
       continue;

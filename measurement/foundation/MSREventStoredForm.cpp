@@ -87,7 +87,7 @@ class Writer {
   // One parameter as an EventParam under `key`; false when only the general path gives the
   // exact result for it.
   bool param(std::uint8_t key, const std::string& name, const Value& value, bool nested) {
-    const MSRValue* typed = MSRValueIn(value);
+    const MSRValue* typed = value.objectPointer<MSRValue>();
     if (!typed) return false;  // logged 16005 and left out there
     // The general path stores a name as a string value, which mends invalid UTF-8; the names of
     // an item's fields are not checked when the event is made.

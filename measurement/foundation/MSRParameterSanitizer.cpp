@@ -26,14 +26,14 @@ Value int64Value(std::int64_t v) { return Value(MSRValue::initWithInt64(v)); }
 
 std::optional<std::string> stringOf(const Value& v) {
   if (const std::string* s = v.string()) return *s;
-  if (const MSRValue* m = MSRValueIn(v)) return m->stringValue();
+  if (const MSRValue* m = v.objectPointer<MSRValue>()) return m->stringValue();
   return std::nullopt;
 }
 
 std::int64_t lengthOf(const Value& v) {
   if (auto s = stringOf(v)) return static_cast<std::int64_t>(msr_UTF32Length(*s));
   if (v.isArray()) return static_cast<std::int64_t>(v.count());
-  if (const MSRValue* m = MSRValueIn(v); m && m->isArray()) {
+  if (const MSRValue* m = v.objectPointer<MSRValue>(); m && m->isArray()) {
     return static_cast<std::int64_t>(m->arrayValue()->size());
   }
   return 0;
@@ -244,7 +244,7 @@ void sanitizeEntries(const MSRParameters& parameters, const std::optional<std::s
       continue;
     }
     // A plain value is converted first and held here.
-    const MSRValue* value = MSRValueIn(raw);
+    const MSRValue* value = raw.objectPointer<MSRValue>();
     const bool wasTyped = value != nullptr;
     MSRValuePtr converted;
     if (!wasTyped) {

@@ -63,11 +63,3 @@ class MSRValue : public platform::Object {
   platform::Value value_;
 };
 
-// The MSRValue `value` holds, borrowed as platform::Value::objectPointer lends it; null for
-// anything else. A value of exactly this class is known by its type without a hierarchy cast.
-inline const MSRValue* MSRValueIn(const platform::Value& value) {
-  const platform::Object* object = value.objectPointer<platform::Object>();
-  if (!object) return nullptr;
-  if (typeid(*object) == typeid(MSRValue)) return static_cast<const MSRValue*>(object);
-  return dynamic_cast<const MSRValue*>(object);
-}

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <type_traits>
 #include <variant>
 #include <vector>
@@ -113,7 +114,11 @@ class Value {
   template <class T>
   const T* objectPointer() const {
     const ObjectPtr* held = std::get_if<ObjectPtr>(&rep_);
-    return held ? dynamic_cast<const T*>(held->get()) : nullptr;
+    if (!held || !*held) return nullptr;
+    const Object* object = held->get();
+    // An object of exactly the asked class is known by its type, without a cast through the tree.
+    if (typeid(*object) == typeid(T)) return static_cast<const T*>(object);
+    return dynamic_cast<const T*>(object);
   }
 
   // Convenience lookups; a missing key, an index out of range or a wrong kind gives nil.

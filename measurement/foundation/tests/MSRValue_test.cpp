@@ -103,9 +103,9 @@ TEST_F(MSRValueTest, BorrowedTypedValueIsFoundForItsClassAndSubclassesOnly) {
   const auto typed = MSRValue::initWithString(Value("text"));
   const auto tagged = std::make_shared<TaggedValue>();
   const Value typedValue(typed), taggedValue(tagged);
-  EXPECT_EQ(MSRValueIn(typedValue), typed.get());
-  EXPECT_EQ(MSRValueIn(taggedValue), tagged.get());
-  EXPECT_EQ(MSRValueIn(taggedValue)->int64Value(), 7);
+  EXPECT_EQ(typedValue.objectPointer<MSRValue>(), typed.get());
+  EXPECT_EQ(taggedValue.objectPointer<MSRValue>(), tagged.get());
+  EXPECT_EQ(taggedValue.objectPointer<MSRValue>()->int64Value(), 7);
   const Value others[] = {Value(),
                           Value::null(),
                           Value(true),
@@ -117,9 +117,9 @@ TEST_F(MSRValueTest, BorrowedTypedValueIsFoundForItsClassAndSubclassesOnly) {
                           Value(std::make_shared<OtherObject>())};
   const long references = typed.use_count();
   for (const auto& other : others) {
-    EXPECT_EQ(MSRValueIn(other), nullptr) << other.className();
+    EXPECT_EQ(other.objectPointer<MSRValue>(), nullptr) << other.className();
   }
-  EXPECT_EQ(MSRValueIn(typedValue), typed.get());
+  EXPECT_EQ(typedValue.objectPointer<MSRValue>(), typed.get());
   EXPECT_EQ(typed.use_count(), references);  // the looks took no reference
 }
 
