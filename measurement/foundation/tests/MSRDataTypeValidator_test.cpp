@@ -78,18 +78,6 @@ TEST_F(MSRDataTypeValidatorTest, EventNamesByLengthCharactersAndReservation) {
       lineContains("[I-ACS013007] Event name uses reserved prefix. Ignoring event: la_custom"));
 }
 
-// What one rule call sent to the monitor: "code level message | context descriptions".
-std::vector<std::string> describe(const std::vector<MSRMonitor::LogRecord>& records) {
-  std::vector<std::string> out;
-  for (const auto& r : records) {
-    std::string line = std::to_string(r.messageCode) + " " + std::to_string(r.level) + " " +
-                       r.message.value_or("(nil)") + " |";
-    for (const auto& c : r.contexts) line += " " + c.description();
-    out.push_back(line);
-  }
-  return out;
-}
-
 // Names from plain ASCII through letters, digits and marks of other scripts to emoji, at and
 // over the length limit: the answer, the failure code and the logged line of both event-name
 // rules (the internal rule logs what the public one logs whenever the internal rule fails).
@@ -181,23 +169,23 @@ TEST_F(MSRDataTypeValidatorTest, EventNameRulesAcrossCharacterClasses) {
     recorder.clear();
     EXPECT_EQ(V::isValidInternalEventName(Value(r.name), &code), r.internalCode == 0);
     EXPECT_EQ(code, r.internalCode);
-    EXPECT_EQ(describe(recorder.records()), internalLines);
+    EXPECT_EQ(recorder.lines(), internalLines);
     code = -1;
     recorder.clear();
     EXPECT_EQ(V::isValidPublicEventName(Value(r.name), &code), r.publicCode == 0);
     EXPECT_EQ(code, r.publicCode);
-    EXPECT_EQ(describe(recorder.records()), publicLines);
+    EXPECT_EQ(recorder.lines(), publicLines);
     // The forms for names held as text answer and log alike.
     code = -1;
     recorder.clear();
     EXPECT_EQ(V::isValidInternalEventNameText(r.name, &code), r.internalCode == 0);
     EXPECT_EQ(code, r.internalCode);
-    EXPECT_EQ(describe(recorder.records()), internalLines);
+    EXPECT_EQ(recorder.lines(), internalLines);
     code = -1;
     recorder.clear();
     EXPECT_EQ(V::isValidPublicEventNameText(r.name, &code), r.publicCode == 0);
     EXPECT_EQ(code, r.publicCode);
-    EXPECT_EQ(describe(recorder.records()), publicLines);
+    EXPECT_EQ(recorder.lines(), publicLines);
   }
 }
 
@@ -345,7 +333,7 @@ TEST_F(MSRDataTypeValidatorTest, ValueLengthsCountCharactersAtTheLimits) {
                          : V::isValidInternalEventParameterValue(str(r.text), &code),
                 valid);
       EXPECT_EQ(code, valid ? 0 : 2);
-      EXPECT_EQ(describe(recorder.records()),
+      EXPECT_EQ(recorder.lines(),
                 valid ? std::vector<std::string>{}
                       : std::vector<std::string>{
                             "13000 3 Event parameter value is too long. The maximum supported "
@@ -387,7 +375,7 @@ TEST_F(MSRDataTypeValidatorTest, BrokenUtf8NamesFailAsReplacementCharacters) {
   std::int64_t code = -1;
   EXPECT_FALSE(V::isValidInternalEventName(Value(std::string("ab\xFF")), &code));
   EXPECT_EQ(code, 3);
-  EXPECT_EQ(describe(recorder.records()),
+  EXPECT_EQ(recorder.lines(),
             std::vector<std::string>{chars("Event name") + "ab\xEF\xBF\xBD"});
   struct Row {
     const char* what;
@@ -411,7 +399,7 @@ TEST_F(MSRDataTypeValidatorTest, BrokenUtf8NamesFailAsReplacementCharacters) {
     code = -1;
     EXPECT_FALSE(r.rule("ab\xFF", &code));
     EXPECT_EQ(code, r.code);
-    EXPECT_EQ(describe(recorder.records()),
+    EXPECT_EQ(recorder.lines(),
               r.line.empty() ? std::vector<std::string>{}
                              : std::vector<std::string>{r.line + "ab\xEF\xBF\xBD"});
   }
@@ -422,7 +410,7 @@ TEST_F(MSRDataTypeValidatorTest, BrokenUtf8NamesFailAsReplacementCharacters) {
                                          "b+gtm",
                                          &code));
   EXPECT_EQ(code, 3);
-  EXPECT_EQ(describe(recorder.records()),
+  EXPECT_EQ(recorder.lines(),
             std::vector<std::string>{chars("Event origin") + "w\xEF\xBF\xBD"
                                                              "b"});
 }

@@ -66,6 +66,17 @@ class MonitorRecorder {
     for (const auto& r : records()) out.emplace_back(r.messageCode, r.level);
     return out;
   }
+  // Every call as "code level message | context descriptions", in order: whole outcomes.
+  std::vector<std::string> lines() const {
+    std::vector<std::string> out;
+    for (const auto& r : records()) {
+      std::string line = std::to_string(r.messageCode) + " " + std::to_string(r.level) + " " +
+                         r.message.value_or("(nil)") + " |";
+      for (const auto& c : r.contexts) line += " " + c.description();
+      out.push_back(std::move(line));
+    }
+    return out;
+  }
   // The first call with that code.
   std::optional<MSRMonitor::LogRecord> find(std::int64_t code) const {
     for (auto& r : records()) {
