@@ -21,8 +21,7 @@ class MSRDatabaseAggregatesTest : public platform::testing::PlatformTest {
   void SetUp() override {
     PlatformTest::SetUp();
     ErrorPtr error;
-    database_ = MSRDatabase::initWithDatabaseName(
-        kMSRDatabaseName, MSRPersistedConfig::initWithSuiteName("suite"), &error);
+    database_ = openTestDatabase(&error);
     ASSERT_TRUE(database_);
   }
   std::shared_ptr<MSREventAggregates> aggregates(const char* name) {

@@ -30,8 +30,7 @@ class MSRDatabaseRawEventRowsTest : public platform::testing::PlatformTest {
   void SetUp() override {
     PlatformTest::SetUp();
     ErrorPtr error;
-    database_ = MSRDatabase::initWithDatabaseName(
-        kMSRDatabaseName, MSRPersistedConfig::initWithSuiteName("suite"), &error);
+    database_ = openTestDatabase(&error);
     ASSERT_TRUE(database_);
   }
   MSREventPtr event(const char* name, double timestamp, const MSRParameters& parameters = {}) {

@@ -36,8 +36,7 @@ class MSRDatabaseRawEventStreamTest : public platform::testing::PlatformTest {
   void SetUp() override {
     PlatformTest::SetUp();
     ErrorPtr error;
-    database_ = MSRDatabase::initWithDatabaseName(
-        kMSRDatabaseName, MSRPersistedConfig::initWithSuiteName("suite"), &error);
+    database_ = openTestDatabase(&error);
     ASSERT_TRUE(database_) << description(error);
   }
   void insertEvent(const char* name, double timestamp, std::int64_t fingerprint,

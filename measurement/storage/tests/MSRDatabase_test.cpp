@@ -18,8 +18,7 @@ class MSRDatabaseTest : public platform::testing::PlatformTest {
  protected:
   std::shared_ptr<MSRDatabase> open() {
     ErrorPtr error;
-    auto database = MSRDatabase::initWithDatabaseName(
-        kMSRDatabaseName, MSRPersistedConfig::initWithSuiteName("suite"), &error);
+    auto database = openTestDatabase(&error);
     EXPECT_TRUE(database) << description(error);
     return database;
   }

@@ -98,8 +98,7 @@ class MSRRawEventInsertTest : public platform::testing::PlatformTest {
   void SetUp() override {
     PlatformTest::SetUp();
     ErrorPtr error;
-    database_ = MSRDatabase::initWithDatabaseName(
-        kMSRDatabaseName, MSRPersistedConfig::initWithSuiteName("suite"), &error);
+    database_ = openTestDatabase(&error);
     ASSERT_TRUE(database_) << description(error);
     path_ = database_->sqliteStore()->databasePath();
   }
