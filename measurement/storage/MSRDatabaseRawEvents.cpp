@@ -442,13 +442,34 @@ std::int32_t eventSlot(std::uint32_t tag) {
   return tag < slots.size() ? slots[tag] : slotOf("Event", tag);
 }
 
-// A column that is there and not NULL. The name is a view so that the search measures it once
-// rather than at every key it passes.
-const Value* columnValue(const MSRDatabase::Record& row, std::string_view column) {
-  const auto it = row.find(column);
-  if (it == row.end() || it->second.isNil() || it->second.isNull()) return nullptr;
-  return &it->second;
-}
+// The columns a raw event is made of, each when it is there and not NULL, found in one walk
+// over the row rather than one search per column.
+struct RawEventColumns {
+  const Value* rowID = nullptr;
+  const Value* data = nullptr;
+  const Value* fingerprint = nullptr;
+  const Value* name = nullptr;
+  const Value* timestamp = nullptr;
+
+  explicit RawEventColumns(const MSRDatabase::Record& row) {
+    using namespace std::string_view_literals;
+    for (const auto& [key, value] : row) {
+      if (value.isNil() || value.isNull()) continue;
+      const std::string_view column = key;
+      if (column == "rowid"sv) {
+        rowID = &value;
+      } else if (column == "data"sv) {
+        data = &value;
+      } else if (column == "metadata_fingerprint"sv) {
+        fingerprint = &value;
+      } else if (column == "name"sv) {
+        name = &value;
+      } else if (column == "timestamp"sv) {
+        timestamp = &value;
+      }
+    }
+  }
+};
 
 }  // namespace
 
@@ -562,15 +583,16 @@ std::shared_ptr<MSRRawEventData> MSRDatabase::rawEventDataFromDictionary(const R
                     "Received empty dictionary for getting raw event data")) {
     return nullptr;
   }
-  const Value* rowID = columnValue(row, "rowid");
+  const RawEventColumns columns(row);
+  const Value* rowID = columns.rowID;
   if (!MSRCheckNotNull(rowID, error, 1, "Unable to find row ID in the database dictionary")) {
     return nullptr;
   }
-  const Value* data = columnValue(row, "data");
+  const Value* data = columns.data;
   if (!MSRCheckNotNull(data, error, 1, "Unable to find event data in the database dictionary")) {
     return nullptr;
   }
-  const Value* fingerprint = columnValue(row, "metadata_fingerprint");
+  const Value* fingerprint = columns.fingerprint;
   if (!MSRCheckNotNull(fingerprint, error, 1,
                        "Unable to find event metadata in the database dictionary")) {
     return nullptr;
@@ -583,10 +605,10 @@ std::shared_ptr<MSRRawEventData> MSRDatabase::rawEventDataFromDictionary(const R
   if (!content) content = MSREventStoredContentFromMessage(*data, error);
   if (!content) return nullptr;
 
-  const Value* nameValue = columnValue(row, "name");
+  const Value* nameValue = columns.name;
   static const std::string kNoName;
   const std::string& name = nameValue && nameValue->string() ? *nameValue->string() : kNoName;
-  const Value* timestampValue = columnValue(row, "timestamp");
+  const Value* timestampValue = columns.timestamp;
   const double timestamp = timestampValue ? timestampValue->doubleValue() : 0.0;
   const auto event = MSREvent::initWithOriginTakingParameters(content->origin, false, name,
                                                               timestamp, content->previousTimestamp,

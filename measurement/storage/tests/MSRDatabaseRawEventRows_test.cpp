@@ -175,6 +175,7 @@ TEST_F(MSRDatabaseRawEventRowsTest, RowDecodingFailures) {
          r["name"] = Value("");
          return r;
        }(), 2, "Failed to initialize raw event data from dictionary"},
+      {"null name", nulled("name"), 2, "Failed to initialize raw event data from dictionary"},
   };
   for (const auto& c : cases) {
     ErrorPtr error;
@@ -188,6 +189,17 @@ TEST_F(MSRDatabaseRawEventRowsTest, RowDecodingFailures) {
   EXPECT_EQ(decoded->rowID(), 7);
   EXPECT_EQ(decoded->metadataFingerprint(), -3);
   EXPECT_EQ(decoded->rawEvent()->origin(), "app");
+  EXPECT_EQ(decoded->rawEvent()->name(), "purchase");
+  EXPECT_EQ(decoded->rawEvent()->timestamp(), 10.5);
+  // A NULL timestamp counts as 0; columns the row does not use are passed over.
+  auto extra = row(good);
+  extra["timestamp"] = Value::null();
+  extra["zzz"] = Value(1LL);
+  extra["aaa"] = Value("x");
+  const auto untimed = database_->rawEventDataFromDictionary(extra, nullptr);
+  ASSERT_TRUE(untimed);
+  EXPECT_EQ(untimed->rawEvent()->timestamp(), 0.0);
+  EXPECT_EQ(untimed->rowID(), 7);
 }
 
 TEST_F(MSRDatabaseRawEventRowsTest, MissingEventIsRefused) {
