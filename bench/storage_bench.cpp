@@ -3,7 +3,8 @@
 // rate; the goal is at least 0.8):
 // - BM_RawEventCycle: store 100,000 events of one fingerprint (a thousand per transaction), then
 //   read them back a thousand at a time by fingerprint and delete each read batch by its highest
-//   row ID, one transaction per batch, as the engine bundles them;
+//   row ID, one transaction per batch, as the engine bundles them; in several rounds, the
+//   counters being medians over them;
 // - BM_InsertOneTransactionEach: single inserts, each committed on its own;
 // - BM_InsertCostWithRowsStored/N: the cost of one insert (own transaction) with N rows already
 //   stored, which must stay flat as N grows (counter "us_per_insert").
@@ -13,11 +14,13 @@
 #include <stdlib.h>
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "measurement/foundation/MSREvent.h"
 #include "measurement/foundation/MSRRawEventData.h"
@@ -37,8 +40,10 @@ using Clock = std::chrono::steady_clock;
 // The sanitized test build runs every bench once only to see it work: there the sizes shrink.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr int kScale = 20;
+constexpr int kRounds = 1;
 #else
 constexpr int kScale = 1;
+constexpr int kRounds = 7;
 #endif
 
 constexpr std::int64_t kFingerprint = 4242;
@@ -218,72 +223,112 @@ int databaseReadAndDeleteBatch(MSRDatabase& database) {
   return rows;
 }
 
+// The time one side took for a cycle: storing, then reading back with deleting; and its CPU
+// time for the whole cycle.
+struct CycleTimes {
+  double insertSeconds = 0;
+  double readSeconds = 0;
+  double cpuSeconds = 0;
+  double total() const { return insertSeconds + readSeconds; }
+};
+
+CycleTimes databaseCycle(MSRDatabase& database, const MSREventPtr& event, int count) {
+  CycleTimes times;
+  const double cpuStart = cpuSeconds();
+  auto start = Clock::now();
+  for (int done = 0; done < count; done += kBatch) {
+    if (!database.performTransaction([&] {
+          for (int i = done; i < done + kBatch && i < count; ++i) {
+            if (!database.insertRawEvent(event, kFingerprint, false, nullptr)) return false;
+          }
+          return true;
+        })) {
+      std::abort();
+    }
+  }
+  times.insertSeconds = seconds(start);
+  start = Clock::now();
+  int read = 0;
+  while (const int rows = databaseReadAndDeleteBatch(database)) read += rows;
+  times.readSeconds = seconds(start);
+  times.cpuSeconds = cpuSeconds() - cpuStart;
+  if (read != count) std::abort();  // the database did not read back every event
+  return times;
+}
+
+CycleTimes plainCycle(Plain& plain, const platform::Bytes& blob, const MSREvent& event,
+                      int count) {
+  CycleTimes times;
+  const double cpuStart = cpuSeconds();
+  auto start = Clock::now();
+  for (int done = 0; done < count; done += kBatch) {
+    plain.exec("BEGIN EXCLUSIVE TRANSACTION");
+    for (int i = done; i < done + kBatch && i < count; ++i) {
+      plain.insert(blob, event.name(), event.timestamp());
+    }
+    plain.exec("END TRANSACTION");
+  }
+  times.insertSeconds = seconds(start);
+  start = Clock::now();
+  int read = 0;
+  for (;;) {
+    plain.exec("BEGIN EXCLUSIVE TRANSACTION");
+    const int rows = plain.readAndDeleteBatch();
+    plain.exec("END TRANSACTION");
+    if (!rows) break;
+    read += rows;
+  }
+  times.readSeconds = seconds(start);
+  times.cpuSeconds = cpuSeconds() - cpuStart;
+  if (read != count) std::abort();  // the plain side did not read back every event
+  return times;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t middle = values.size() / 2;
+  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// The two sides take turns, which goes first alternating, so that a busy moment of the machine
+// falls on one round rather than on one side; each counter is the median over the rounds.
 void BM_RawEventCycle(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
   freshHome();
   const auto event = sampleEvent();
   const platform::Bytes blob = storedBlob(*event);
-  double databaseSeconds = 0;
-  double plainSeconds = 0;
-  double databaseInsertSeconds = 0, databaseReadSeconds = 0;
-  double plainInsertSeconds = 0, plainReadSeconds = 0;
-  double databaseCpu = 0, plainCpu = 0;
+  std::vector<double> ratios, insertRatios, readRatios, cpuRatios;
+  double databaseSeconds = 0, plainSeconds = 0;
   for (auto _ : state) {
     auto database = openDatabase();
     Plain plain;
-    auto start = Clock::now();
-    double cpuStart = cpuSeconds();
-    for (int done = 0; done < count; done += kBatch) {
-      if (!database->performTransaction([&] {
-            for (int i = done; i < done + kBatch && i < count; ++i) {
-              if (!database->insertRawEvent(event, kFingerprint, false, nullptr)) return false;
-            }
-            return true;
-          })) {
-        std::abort();
+    for (int round = 0; round < kRounds; ++round) {
+      CycleTimes ours, theirs;
+      if (round % 2 == 0) {
+        ours = databaseCycle(*database, event, count);
+        theirs = plainCycle(plain, blob, *event, count);
+      } else {
+        theirs = plainCycle(plain, blob, *event, count);
+        ours = databaseCycle(*database, event, count);
       }
+      databaseSeconds += ours.total();
+      plainSeconds += theirs.total();
+      ratios.push_back(theirs.total() / ours.total());
+      insertRatios.push_back(theirs.insertSeconds / ours.insertSeconds);
+      readRatios.push_back(theirs.readSeconds / ours.readSeconds);
+      cpuRatios.push_back(theirs.cpuSeconds / ours.cpuSeconds);
     }
-    databaseInsertSeconds += seconds(start);
-    const auto readStart = Clock::now();
-    int read = 0;
-    while (const int rows = databaseReadAndDeleteBatch(*database)) read += rows;
-    databaseReadSeconds += seconds(readStart);
-    databaseSeconds += seconds(start);
-    databaseCpu += cpuSeconds() - cpuStart;
-    if (read != count) state.SkipWithError("the database did not read back every event");
-
-    start = Clock::now();
-    cpuStart = cpuSeconds();
-    for (int done = 0; done < count; done += kBatch) {
-      plain.exec("BEGIN EXCLUSIVE TRANSACTION");
-      for (int i = done; i < done + kBatch && i < count; ++i) {
-        plain.insert(blob, event->name(), event->timestamp());
-      }
-      plain.exec("END TRANSACTION");
-    }
-    plainInsertSeconds += seconds(start);
-    const auto plainReadStart = Clock::now();
-    int plainRead = 0;
-    for (;;) {
-      plain.exec("BEGIN EXCLUSIVE TRANSACTION");
-      const int rows = plain.readAndDeleteBatch();
-      plain.exec("END TRANSACTION");
-      if (!rows) break;
-      plainRead += rows;
-    }
-    plainReadSeconds += seconds(plainReadStart);
-    plainSeconds += seconds(start);
-    plainCpu += cpuSeconds() - cpuStart;
-    if (plainRead != count) state.SkipWithError("the plain side did not read back every event");
   }
-  const double events = static_cast<double>(count) * static_cast<double>(state.iterations());
+  const double events = static_cast<double>(count) * static_cast<double>(ratios.size());
   state.counters["db_events_per_s"] = events / databaseSeconds;
   state.counters["plain_events_per_s"] = events / plainSeconds;
-  state.counters["ratio"] = plainSeconds / databaseSeconds;
+  state.counters["ratio"] = median(ratios);
+  state.counters["ratio_min"] = *std::min_element(ratios.begin(), ratios.end());
+  state.counters["ratio_max"] = *std::max_element(ratios.begin(), ratios.end());
   // The two halves apart: storing, and reading back with deleting.
-  state.counters["insert_ratio"] = plainInsertSeconds / databaseInsertSeconds;
-  state.counters["read_delete_ratio"] = plainReadSeconds / databaseReadSeconds;
-  state.counters["cpu_ratio"] = plainCpu / databaseCpu;
+  state.counters["insert_ratio"] = median(insertRatios);
+  state.counters["read_delete_ratio"] = median(readRatios);
+  state.counters["cpu_ratio"] = median(cpuRatios);
 }
 BENCHMARK(BM_RawEventCycle)
     ->Arg(100000 / kScale)
