@@ -364,7 +364,9 @@ void MSRSqliteStore::finalizeAndClearStatements() {
 void MSRSqliteStore::closeDatabase() {
   if (!sqliteHandle_) return;
   finalizeAndClearStatements();
-  const int rc = sqlite3_close(sqliteHandle_);
+  // A statement still being read (a read whose filter closed the store) keeps the connection
+  // until it is finalized, rather than the close failing and the connection never being freed.
+  const int rc = sqlite3_close_v2(sqliteHandle_);
   if (rc != SQLITE_OK) {
     monitor()->logWithLevel(1, 34018, "Failed to close database. Got error code", Value(rc));
   }
@@ -939,6 +941,15 @@ bool MSRSqliteStore::enumerateRecordsForQuery(const std::string& query,
   std::vector<Value> values(names.size());
   std::size_t position = 0;
   std::size_t taken = 0;
+  // A filter or block that closes the store ends the read: a cached statement is finalized by
+  // then and must not be touched again, an uncached one is finalized here.
+  const std::uint64_t generation = statementGeneration_;
+  const auto closedWhileReading = [&] {
+    if (statementGeneration_ == generation) return false;
+    if (!cached) sqlite3_finalize(statement);
+    MSRSetError(error, 2, "Query records failed. Database not open.");
+    return true;
+  };
   // A filter or block that throws must not leave the statement half-way through its rows: a
   // cached one could not be bound again, and its read would outlive the transaction being
   // rolled back.
@@ -985,15 +996,22 @@ bool MSRSqliteStore::enumerateRecordsForQuery(const std::string& query,
           key.present = false;
         }
       }
-      if (!withFilter(position++, record)) {
+      const bool wanted = withFilter(position++, record);
+      if (closedWhileReading()) return false;
+      if (!wanted) {
         rc = SQLITE_DONE;
         break;
       }
       ++taken;
       usingBlock(record);
+      if (closedWhileReading()) return false;
     } while ((rc = sqlite3_step(statement)) == SQLITE_ROW);
   } catch (...) {
-    handBackStatement(statement, cached);
+    if (statementGeneration_ == generation) {
+      handBackStatement(statement, cached);
+    } else if (!cached) {
+      sqlite3_finalize(statement);
+    }
     throw;
   }
   if (rc != SQLITE_DONE) {
@@ -1327,14 +1345,15 @@ bool MSRSqliteStore::performTransactionWithError(ErrorPtr* error,
     succeeded = block();
   } catch (...) {
     inTransaction_ = false;
-    if (!sqlite3_get_autocommit(sqliteHandle_) && !rollbackTransaction()) {
+    if (sqliteHandle_ && !sqlite3_get_autocommit(sqliteHandle_) && !rollbackTransaction()) {
       monitor()->logWithLevel(1, 34009, "Failed to rollback transaction after exception");
     }
     throw;
   }
   inTransaction_ = false;
-  if (sqlite3_get_autocommit(sqliteHandle_)) {
-    // SQLite already rolled the whole block back: nothing of it is stored.
+  // SQLite already rolled the whole block back, or the block closed the store, which rolls it
+  // back: nothing of it is stored.
+  if (!sqliteHandle_ || sqlite3_get_autocommit(sqliteHandle_)) {
     MSRSetError(error, 3, "Transaction failed");
     return false;
   }

@@ -333,4 +333,85 @@ TEST_F(MSRSqliteStoreRowStreamTest, BadArgumentsAreRefusedInOrder) {
   EXPECT_EQ(store_->rowCountForTableWithName("t", nullptr), Value(0LL));
 }
 
+// A filter or block that closes the store ends the read there: the statement it was reading is
+// not touched after being finalized, the connection is let go, and the file is left intact.
+TEST_F(MSRSqliteStoreRowStreamTest, ClosingTheStoreWhileReadingEndsTheRead) {
+  struct Case {
+    const char* what;
+    const char* query;  // with a marker the statement is cached, without one it is not
+    bool inFilter;      // else in the block
+    std::size_t handedBefore;
+  };
+  const Case cases[] = {
+      {"cached, filter", "SELECT k, s FROM t WHERE k >= ? ORDER BY k", true, 1},
+      {"cached, block", "SELECT k, s FROM t WHERE k >= ? ORDER BY k", false, 2},
+      {"uncached, filter", "SELECT k, s FROM t WHERE k >= 1 ORDER BY k", true, 1},
+      {"uncached, block", "SELECT k, s FROM t WHERE k >= 1 ORDER BY k", false, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ErrorPtr error;
+    store_ = MSRSqliteStore::initWithDatabasePath(path_, &error);
+    ASSERT_TRUE(store_) << description(error);
+    if (store_->rowCountForTableWithName("t", nullptr) == Value(0LL)) insertNumbered(4);
+    LoggedCodes logs;
+    const bool cached = std::string(c.query).find('?') != std::string::npos;
+    std::size_t handed = 0;
+    const bool read = store_->enumerateRecordsForQuery(
+        c.query, cached ? MSRSqliteStore::Parameters{Value(1)} : MSRSqliteStore::Parameters{},
+        &error,
+        [&](std::size_t position, const Record&) {
+          if (c.inFilter && position == 1) store_->closeDatabase();
+          return true;
+        },
+        [&](const Record&) {
+          ++handed;
+          if (!c.inFilter && handed == 2) store_->closeDatabase();
+        });
+    EXPECT_FALSE(read);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), 2);
+    EXPECT_EQ(description(error), "Query records failed. Database not open.");
+    EXPECT_EQ(handed, c.handedBefore);
+    EXPECT_EQ(logs.count(34018), 0);  // the connection closed, none left open
+    EXPECT_FALSE(store_->sqliteHandle());
+  }
+  store_ = MSRSqliteStore::initWithDatabasePath(path_, nullptr);
+  ASSERT_TRUE(store_);
+  EXPECT_EQ(store_->rowCountForTableWithName("t", nullptr), Value(4LL));
+}
+
+// A transaction block that closes the store fails the transaction: closing rolled its writes
+// back, and nothing is asked of the closed connection afterwards.
+TEST_F(MSRSqliteStoreRowStreamTest, ClosingTheStoreInsideATransactionFailsIt) {
+  insertNumbered(2);
+  for (const bool throws : {false, true}) {
+    SCOPED_TRACE(throws ? "block throws" : "block returns");
+    ErrorPtr error;
+    store_ = MSRSqliteStore::initWithDatabasePath(path_, &error);
+    ASSERT_TRUE(store_) << description(error);
+    const auto transaction = [&] {
+      return store_->performTransactionWithError(&error, [&]() -> bool {
+        if (!store_->upsertRecord({{"k", Value(9)}, {"s", Value("x")}}, "t", nullptr)) {
+          return false;
+        }
+        store_->closeDatabase();
+        if (throws) throw std::runtime_error("stop");
+        return true;
+      });
+    };
+    if (throws) {
+      EXPECT_THROW(transaction(), std::runtime_error);
+    } else {
+      EXPECT_FALSE(transaction());
+      ASSERT_TRUE(error);
+      EXPECT_EQ(error->code(), 3);
+      EXPECT_EQ(description(error), "Transaction failed");
+    }
+  }
+  store_ = MSRSqliteStore::initWithDatabasePath(path_, nullptr);
+  ASSERT_TRUE(store_);
+  EXPECT_EQ(store_->rowCountForTableWithName("t", nullptr), Value(2LL));
+}
+
 }  // namespace
