@@ -941,12 +941,19 @@ bool MSRSqliteStore::enumerateRecordsForQuery(const std::string& query,
   std::vector<Value> values(names.size());
   std::size_t position = 0;
   std::size_t taken = 0;
-  // A filter or block that closes the store ends the read: a cached statement is finalized by
-  // then and must not be touched again, an uncached one is finalized here.
+  // A filter or block may close the store. The statement is then not handed back: a cached one
+  // is finalized by then and must not be touched again, an uncached one is finalized here.
   const std::uint64_t generation = statementGeneration_;
+  const auto release = [&] {
+    if (statementGeneration_ == generation) {
+      handBackStatement(statement, cached);
+    } else if (!cached) {
+      sqlite3_finalize(statement);
+    }
+  };
   const auto closedWhileReading = [&] {
     if (statementGeneration_ == generation) return false;
-    if (!cached) sqlite3_finalize(statement);
+    release();
     MSRSetError(error, 2, "Query records failed. Database not open.");
     return true;
   };
@@ -1007,11 +1014,7 @@ bool MSRSqliteStore::enumerateRecordsForQuery(const std::string& query,
       if (closedWhileReading()) return false;
     } while ((rc = sqlite3_step(statement)) == SQLITE_ROW);
   } catch (...) {
-    if (statementGeneration_ == generation) {
-      handBackStatement(statement, cached);
-    } else if (!cached) {
-      sqlite3_finalize(statement);
-    }
+    release();
     throw;
   }
   if (rc != SQLITE_DONE) {

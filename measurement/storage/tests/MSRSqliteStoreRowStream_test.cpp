@@ -340,13 +340,18 @@ TEST_F(MSRSqliteStoreRowStreamTest, ClosingTheStoreWhileReadingEndsTheRead) {
     const char* what;
     const char* query;  // with a marker the statement is cached, without one it is not
     bool inFilter;      // else in the block
+    bool thenThrows;
     std::size_t handedBefore;
   };
+  const char* kCached = "SELECT k, s FROM t WHERE k >= ? ORDER BY k";
+  const char* kUncached = "SELECT k, s FROM t WHERE k >= 1 ORDER BY k";
   const Case cases[] = {
-      {"cached, filter", "SELECT k, s FROM t WHERE k >= ? ORDER BY k", true, 1},
-      {"cached, block", "SELECT k, s FROM t WHERE k >= ? ORDER BY k", false, 2},
-      {"uncached, filter", "SELECT k, s FROM t WHERE k >= 1 ORDER BY k", true, 1},
-      {"uncached, block", "SELECT k, s FROM t WHERE k >= 1 ORDER BY k", false, 2},
+      {"cached, filter", kCached, true, false, 1},
+      {"cached, block", kCached, false, false, 2},
+      {"uncached, filter", kUncached, true, false, 1},
+      {"uncached, block", kUncached, false, false, 2},
+      {"cached, filter, throws", kCached, true, true, 1},
+      {"uncached, block, throws", kUncached, false, true, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -357,21 +362,31 @@ TEST_F(MSRSqliteStoreRowStreamTest, ClosingTheStoreWhileReadingEndsTheRead) {
     LoggedCodes logs;
     const bool cached = std::string(c.query).find('?') != std::string::npos;
     std::size_t handed = 0;
-    const bool read = store_->enumerateRecordsForQuery(
-        c.query, cached ? MSRSqliteStore::Parameters{Value(1)} : MSRSqliteStore::Parameters{},
-        &error,
-        [&](std::size_t position, const Record&) {
-          if (c.inFilter && position == 1) store_->closeDatabase();
-          return true;
-        },
-        [&](const Record&) {
-          ++handed;
-          if (!c.inFilter && handed == 2) store_->closeDatabase();
-        });
-    EXPECT_FALSE(read);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code(), 2);
-    EXPECT_EQ(description(error), "Query records failed. Database not open.");
+    const auto close = [&] {
+      store_->closeDatabase();
+      if (c.thenThrows) throw std::runtime_error("stop");
+    };
+    const auto read = [&] {
+      return store_->enumerateRecordsForQuery(
+          c.query, cached ? MSRSqliteStore::Parameters{Value(1)} : MSRSqliteStore::Parameters{},
+          &error,
+          [&](std::size_t position, const Record&) {
+            if (c.inFilter && position == 1) close();
+            return true;
+          },
+          [&](const Record&) {
+            ++handed;
+            if (!c.inFilter && handed == 2) close();
+          });
+    };
+    if (c.thenThrows) {
+      EXPECT_THROW(read(), std::runtime_error);
+    } else {
+      EXPECT_FALSE(read());
+      ASSERT_TRUE(error);
+      EXPECT_EQ(error->code(), 2);
+      EXPECT_EQ(description(error), "Query records failed. Database not open.");
+    }
     EXPECT_EQ(handed, c.handedBefore);
     EXPECT_EQ(logs.count(34018), 0);  // the connection closed, none left open
     EXPECT_FALSE(store_->sqliteHandle());
