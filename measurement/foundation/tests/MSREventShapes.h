@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <random>
 #include <string>
@@ -22,6 +23,13 @@
 namespace msr_test {
 
 using platform::Value;
+
+// Stored bytes that hold only an origin parameter ("_o" = "app"), then `more`.
+inline platform::Bytes storedFormWithOrigin(std::initializer_list<std::uint8_t> more = {}) {
+  platform::Bytes bytes = {0x0A, 0x09, 0x0A, 0x02, '_', 'o', 0x12, 0x03, 'a', 'p', 'p'};
+  bytes.insert(bytes.end(), more);
+  return bytes;
+}
 
 // The general path's stored bytes: the event's message without its name, encoded.
 inline platform::Bytes messageStoredBytes(const MSREvent& event) {

@@ -134,19 +134,14 @@ TEST_F(MSREventStoredFormTest, NamesOutOfOrderAndRepeatedReadAsInTheGeneralReade
 }
 
 TEST_F(MSREventStoredFormTest, TheReaderLeavesEverythingButThePlainFormToTheGeneralPath) {
-  const Bytes origin = {0x0A, 0x09, 0x0A, 0x02, '_', 'o', 0x12, 0x03, 'a', 'p', 'p'};
-  auto with = [&origin](std::initializer_list<std::uint8_t> more) {
-    Bytes bytes = origin;
-    bytes.insert(bytes.end(), more);
-    return bytes;
-  };
+  const auto with = msr_test::storedFormWithOrigin;
   struct Case {
     const char* what;
     Bytes bytes;
     bool direct;
   };
   const Case cases[] = {
-      {"origin alone", origin, true},
+      {"origin alone", with({}), true},
       {"timestamp and previous", with({0x18, 0x01, 0x20, 0x02}), true},
       {"empty", {}, false},
       {"timestamp twice", with({0x18, 0x01, 0x18, 0x02}), false},

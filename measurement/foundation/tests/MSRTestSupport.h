@@ -77,6 +77,20 @@ class MonitorRecorder {
     }
     return out;
   }
+  // How many calls had that code.
+  int count(std::int64_t code) const {
+    int n = 0;
+    for (const auto& r : records()) n += r.messageCode == code;
+    return n;
+  }
+  // The first context of each call with that code that had one, in order.
+  std::vector<platform::Value> contextsOf(std::int64_t code) const {
+    std::vector<platform::Value> contexts;
+    for (const auto& r : records()) {
+      if (r.messageCode == code && !r.contexts.empty()) contexts.push_back(r.contexts.front());
+    }
+    return contexts;
+  }
   // The first call with that code.
   std::optional<MSRMonitor::LogRecord> find(std::int64_t code) const {
     for (auto& r : records()) {

@@ -136,12 +136,7 @@ TEST_F(MSRDatabaseRawEventStoredFormTest, CutAndMutatedBytesReadTheSameBothWays)
 }
 
 TEST_F(MSRDatabaseRawEventStoredFormTest, RepeatedNamesReadTheSameBothWays) {
-  const Bytes origin = {0x0A, 0x09, 0x0A, 0x02, '_', 'o', 0x12, 0x03, 'a', 'p', 'p'};
-  auto with = [&origin](std::initializer_list<std::uint8_t> more) {
-    Bytes bytes = origin;
-    bytes.insert(bytes.end(), more);
-    return bytes;
-  };
+  const auto with = msr_test::storedFormWithOrigin;
   const std::pair<const char*, Bytes> cases[] = {
       {"two parameters of one name", with({0x0A, 0x05, 0x0A, 0x01, 'n', 0x18, 0x01,  //
                                            0x0A, 0x05, 0x0A, 0x01, 'n', 0x18, 0x02})},

@@ -6,13 +6,13 @@
 #include <sqlite3.h>
 
 #include <cstdint>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "measurement/engine/MSRMeasurement.h"
 #include "measurement/foundation/MSRMonitor.h"
+#include "measurement/foundation/tests/MSRTestSupport.h"
 #include "measurement/storage/MSRSqliteStore.h"
 #include "measurement/storage/tests/MSRStorageTestSupport.h"
 #include "platform/testing/PlatformTest.h"
@@ -20,32 +20,11 @@
 using platform::ErrorPtr;
 using platform::Value;
 using Record = MSRSqliteStore::Record;
+using msr_test::MonitorRecorder;
 
 namespace {
 
 const auto kAll = [](std::size_t, const Record&) { return true; };
-
-// The codes the engine monitor receives, in order.
-class LoggedCodes {
- public:
-  LoggedCodes() {
-    MSRMeasurement::monitor()->setLogObserverForTesting([this](const MSRMonitor::LogRecord& r) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      codes_.push_back(r.messageCode);
-    });
-  }
-  ~LoggedCodes() { MSRMeasurement::monitor()->setLogObserverForTesting({}); }
-  int count(std::int64_t code) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    int n = 0;
-    for (const auto c : codes_) n += c == code;
-    return n;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::int64_t> codes_;
-};
 
 class MSRSqliteStoreRowStreamTest : public platform::testing::PlatformTest {
  protected:
@@ -169,7 +148,7 @@ TEST_F(MSRSqliteStoreRowStreamTest, FilterTakesRowsUntilItFirstRefuses) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "from " << c.from << " refuse at " << c.refuseAt);
-    LoggedCodes logs;
+    MonitorRecorder logs;
     ErrorPtr error;
     const auto streamed =
         stream(query, {Value(c.from)}, &error,
@@ -359,7 +338,7 @@ TEST_F(MSRSqliteStoreRowStreamTest, ClosingTheStoreWhileReadingEndsTheRead) {
     store_ = MSRSqliteStore::initWithDatabasePath(path_, &error);
     ASSERT_TRUE(store_) << description(error);
     if (store_->rowCountForTableWithName("t", nullptr) == Value(0LL)) insertNumbered(4);
-    LoggedCodes logs;
+    MonitorRecorder logs;
     const bool cached = std::string(c.query).find('?') != std::string::npos;
     std::size_t handed = 0;
     const auto close = [&] {

@@ -5,16 +5,15 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <limits>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "measurement/engine/MSRMeasurement.h"
 #include "measurement/foundation/MSRMonitor.h"
+#include "measurement/foundation/tests/MSRTestSupport.h"
 #include "measurement/storage/MSRSqliteStore.h"
 #include "measurement/storage/tests/MSRStorageTestSupport.h"
 #include "platform/testing/PlatformTest.h"
@@ -22,42 +21,9 @@
 using platform::ErrorPtr;
 using platform::Value;
 using Record = MSRSqliteStore::Record;
+using msr_test::MonitorRecorder;
 
 namespace {
-
-// Every message the store logs, in order, as the engine monitor receives it.
-class LogRecorder {
- public:
-  LogRecorder() {
-    MSRMeasurement::monitor()->setLogObserverForTesting([this](const MSRMonitor::LogRecord& r) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      records_.push_back(r);
-    });
-  }
-  ~LogRecorder() { MSRMeasurement::monitor()->setLogObserverForTesting({}); }
-  std::vector<std::int64_t> codes() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<std::int64_t> codes;
-    for (const auto& r : records_) codes.push_back(r.messageCode);
-    return codes;
-  }
-  std::vector<Value> contextsOf(std::int64_t code) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<Value> contexts;
-    for (const auto& r : records_) {
-      if (r.messageCode == code && !r.contexts.empty()) contexts.push_back(r.contexts.front());
-    }
-    return contexts;
-  }
-  void clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    records_.clear();
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<MSRMonitor::LogRecord> records_;
-};
 
 class MSRSqliteStoreStatementsTest : public platform::testing::PlatformTest {
  protected:
@@ -272,7 +238,7 @@ TEST_F(MSRSqliteStoreStatementsTest, RowColumnsBecomeKeysWhateverTheirOrderOrRep
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.query);
-    LogRecorder logs;
+    MonitorRecorder logs;
     for (int pass = 0; pass < 2; ++pass) {  // compiled once, read twice
       logs.clear();
       const auto rows = store_->recordsForQuery(c.query, {}, nullptr);
@@ -329,7 +295,7 @@ TEST_F(MSRSqliteStoreStatementsTest, FilterThatThrowsLeavesTheQueryUsable) {
 }
 
 TEST_F(MSRSqliteStoreStatementsTest, TransactionStatementsRecoverAndLetTheConnectionClose) {
-  LogRecorder logs;
+  MonitorRecorder logs;
   ASSERT_TRUE(store_->performTransactionWithError(nullptr, [&] {
     return store_->upsertRecord({{"k", Value(1)}, {"s", Value("a")}}, "t", nullptr);
   }));
@@ -353,20 +319,20 @@ TEST_F(MSRSqliteStoreStatementsTest, TransactionStatementsRecoverAndLetTheConnec
   EXPECT_EQ(store_->rowCountForTableWithName("t", nullptr), Value(2LL));
   // Closing finalizes them too: SQLite closes the connection at once.
   store_->closeDatabase();
-  const auto codes = logs.codes();
-  EXPECT_EQ(std::count(codes.begin(), codes.end(), 34018), 0);
-  EXPECT_EQ(std::count(codes.begin(), codes.end(), 34011), 0);
+  EXPECT_EQ(logs.count(34018), 0);
+  EXPECT_EQ(logs.count(34011), 0);
   reopen();
   EXPECT_EQ(store_->rowCountForTableWithName("t", nullptr), Value(2LL));
 }
 
 TEST_F(MSRSqliteStoreStatementsTest, UnbindableValueStopsARepeatedInsertWithoutAnError) {
   ASSERT_TRUE(store_->upsertRecord({{"k", Value(1)}, {"s", Value("a")}}, "t", nullptr));
-  LogRecorder logs;
+  MonitorRecorder logs;
   ErrorPtr error;
   EXPECT_FALSE(store_->upsertRecord({{"k", Value(2)}, {"s", Value::date(5)}}, "t", &error));
   EXPECT_FALSE(error);
-  EXPECT_EQ(logs.codes(), (std::vector<std::int64_t>{34020}));
+  EXPECT_EQ(logs.records().size(), 1u);
+  EXPECT_EQ(logs.count(34020), 1);
   EXPECT_EQ(store_->rowCountForTableWithName("t", nullptr), Value(1LL));
 }
 
