@@ -8,6 +8,7 @@
 #include "platform/base/PropertyList.h"
 #include "platform/base/UserDefaults.h"
 #include "platform/dispatch/RunLoop.h"
+#include "platform/testing/ChildProcess.h"
 
 namespace platform::testing {
 
@@ -25,9 +26,17 @@ std::string programName() {
 }  // namespace
 
 void PlatformTest::SetUp() {
-  std::string templ = (fs::temp_directory_path() / "tvs-test-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(templ.data()), nullptr) << "cannot make a temporary directory";
-  root_ = templ;
+  // A child process started by ChildProcess shares its parent's sandbox and bundle as they stand.
+  const char* sharedRoot = std::getenv("TVS_TEST_ROOT");
+  bool child = !testRole().empty() && sharedRoot;
+  if (child) {
+    root_ = sharedRoot;
+  } else {
+    std::string templ = (fs::temp_directory_path() / "tvs-test-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(templ.data()), nullptr) << "cannot make a temporary directory";
+    root_ = templ;
+    ::setenv("TVS_TEST_ROOT", root_.c_str(), 1);
+  }
   home_ = root_ / "home";
   bundle_ = root_ / "Tests.app";
   ::setenv("TVS_HOME", home_.c_str(), 1);
@@ -38,7 +47,12 @@ void PlatformTest::SetUp() {
     ASSERT_TRUE(files::createDirectory(dir, true, &error)) << error->localizedDescription();
   }
   ProcessInfo::processInfo().setArguments({programName()});
-  writeInfoPlist({});
+  if (child) {
+    Bundle::resetMainBundleForTesting();
+    UserDefaults::resetForTesting();
+  } else {
+    writeInfoPlist({});
+  }
   clock_ = std::make_shared<FakeClock>();
   Clock::setCurrent(clock_);
 }
@@ -46,7 +60,7 @@ void PlatformTest::SetUp() {
 void PlatformTest::TearDown() {
   Clock::setCurrent(nullptr);
   std::error_code ec;
-  if (!root_.empty()) fs::remove_all(root_, ec);
+  if (!root_.empty() && testRole().empty()) fs::remove_all(root_, ec);
 }
 
 void PlatformTest::useSystemClock() { Clock::setCurrent(nullptr); }

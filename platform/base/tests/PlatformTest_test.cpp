@@ -1,12 +1,14 @@
 #include "platform/testing/PlatformTest.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include "platform/base/Bundle.h"
 #include "platform/base/Files.h"
 #include "platform/base/ProcessInfo.h"
 #include "platform/base/UserDefaults.h"
 #include "platform/dispatch/RunLoop.h"
+#include "platform/testing/ChildProcess.h"
 
 namespace platform {
 namespace {
@@ -48,6 +50,37 @@ TEST_F(PlatformFixtureTest, PumpsTheMainRunLoop) {
 TEST_F(PlatformFixtureTest, UseSystemClockPutsTheRealClockBack) {
   useSystemClock();
   EXPECT_NE(&Clock::current(), &clock());
+}
+
+// A child shares the sandbox and the bundle as the parent left them, and its exit or the signal
+// that ended it reaches the parent.
+TEST_F(PlatformFixtureTest, ChildProcessSharesTheSandboxAndReportsHowItEnded) {
+  using testing::ChildProcess;
+  const auto marker = SandboxHome::applicationSupport() / "from-child";
+  if (testing::testRole() == "writer") {
+    ASSERT_EQ(Bundle::mainBundle()->objectForInfoDictionaryKey("Parent"), Value(true));
+    ASSERT_TRUE(files::writeAtomically(marker, "hello", nullptr));
+    testing::announce("written");
+    return;
+  }
+  if (testing::testRole() == "sleeper") {
+    testing::announce("asleep");
+    for (;;) ::pause();
+  }
+  writeInfoPlist({{"Parent", true}});
+  auto writer = ChildProcess::start("writer");
+  ASSERT_TRUE(writer);
+  EXPECT_TRUE(testing::awaitAnnouncement("written", *writer));
+  EXPECT_EQ(writer->wait(), 0);
+  auto bytes = files::readFile(marker, nullptr);
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(std::string(bytes->begin(), bytes->end()), "hello");
+
+  auto sleeper = ChildProcess::start("sleeper");
+  ASSERT_TRUE(sleeper);
+  ASSERT_TRUE(testing::awaitAnnouncement("asleep", *sleeper));
+  sleeper->kill(SIGKILL);
+  EXPECT_EQ(sleeper->wait(), 128 + SIGKILL);
 }
 
 }  // namespace

@@ -1,0 +1,133 @@
+#include "platform/testing/ChildProcess.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "platform/base/Files.h"
+
+extern char** environ;
+
+namespace platform::testing {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kRoleVariable = "TVS_TEST_ROLE";
+constexpr const char* kRootVariable = "TVS_TEST_ROOT";
+constexpr auto kAnnouncementBound = std::chrono::seconds(240);
+
+fs::path announcementPath(const std::string& name) {
+  return SandboxHome::tmp() / (".announce-" + name);
+}
+
+}  // namespace
+
+const std::string& testRole() {
+  static const std::string* const role = [] {
+    const char* value = std::getenv(kRoleVariable);
+    return new std::string(value ? value : "");
+  }();
+  return *role;
+}
+
+std::unique_ptr<ChildProcess> ChildProcess::start(const std::string& role,
+                                                  const std::map<std::string, std::string>& env) {
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  const char* root = std::getenv(kRootVariable);
+  if (!test || !root) {
+    ADD_FAILURE() << "ChildProcess::start needs a running PlatformTest";
+    return nullptr;
+  }
+  std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
+
+  std::map<std::string, std::string> variables = env;
+  variables[kRoleVariable] = role;
+  std::vector<std::string> entries;
+  for (char** e = environ; *e; ++e) {
+    std::string entry(*e);
+    auto name = entry.substr(0, entry.find('='));
+    if (!variables.count(name)) entries.push_back(std::move(entry));
+  }
+  for (const auto& [name, value] : variables) entries.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (auto& entry : entries) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+
+  std::string program = fs::read_symlink("/proc/self/exe").string();
+  std::vector<char*> argv{program.data(), filter.data(), nullptr};
+  pid_t pid = 0;
+  int rc = ::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data());
+  if (rc != 0) {
+    ADD_FAILURE() << "cannot start a child process: " << std::strerror(rc);
+    return nullptr;
+  }
+  return std::unique_ptr<ChildProcess>(new ChildProcess(pid));
+}
+
+ChildProcess::~ChildProcess() {
+  if (!reaped_) {
+    ::kill(pid_, SIGKILL);
+    wait();
+  }
+}
+
+void ChildProcess::record(int status) {
+  reaped_ = true;
+  exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int ChildProcess::wait() {
+  if (reaped_) return exitCode_;
+  int status = 0;
+  while (::waitpid(pid_, &status, 0) < 0) {
+    if (errno != EINTR) {
+      reaped_ = true;
+      return exitCode_;
+    }
+  }
+  record(status);
+  return exitCode_;
+}
+
+bool ChildProcess::hasExited() {
+  if (reaped_) return true;
+  int status = 0;
+  if (::waitpid(pid_, &status, WNOHANG) == pid_) record(status);
+  return reaped_;
+}
+
+void ChildProcess::kill(int signal) {
+  if (!reaped_) ::kill(pid_, signal);
+}
+
+void announce(const std::string& name) {
+  fs::path path = announcementPath(name);
+  std::ofstream(path.string() + ".part").put('\n');
+  fs::rename(path.string() + ".part", path);
+}
+
+bool awaitAnnouncement(const std::string& name, ChildProcess& child) {
+  fs::path path = announcementPath(name);
+  auto deadline = std::chrono::steady_clock::now() + kAnnouncementBound;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (fs::exists(path)) return true;
+    if (child.hasExited()) return fs::exists(path);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+}  // namespace platform::testing
