@@ -11,7 +11,6 @@
 #include <atomic>
 #include <cmath>
 #include <filesystem>
-#include <ranges>
 #include <set>
 #include <string_view>
 
@@ -140,13 +139,20 @@ int bindColumnValue(sqlite3_stmt* statement, int index, const MSRSqliteStore::Co
   return sqlite3_bind_null(statement, index);
 }
 
-// "INSERT OR REPLACE INTO t (a, b) VALUES (?, ?);" for the column names in the order given.
+// A column's name: the name itself, or the key of a record's entry.
+const std::string& columnNameOf(const std::string& name) { return name; }
+const std::string& columnNameOf(const MSRSqliteStore::Record::value_type& entry) {
+  return entry.first;
+}
+
+// "INSERT OR REPLACE INTO t (a, b) VALUES (?, ?);" for the column names (or a record's keys) in
+// the order given.
 template <typename Names>
 std::string upsertSQL(const std::string& tableName, const Names& names) {
   std::string columns;
   std::string markers;
-  for (const std::string& name : names) {
-    columns += name;
+  for (const auto& name : names) {
+    columns += columnNameOf(name);
     columns += ", ";
     markers += "?, ";
   }
@@ -570,7 +576,7 @@ std::optional<std::string> MSRSqliteStore::upsertSQLForRecord(const Record& reco
     }
     parameters->push_back(value);
   }
-  return upsertSQL(tableName, record | std::views::keys);
+  return upsertSQL(tableName, record);
 }
 
 sqlite3_stmt* MSRSqliteStore::upsertStatementForRecord(const Record& record,
@@ -660,7 +666,7 @@ bool MSRSqliteStore::upsertRecord(const Record& record, const std::string& table
   if (statement) {
     if (!checkTransactionAlive(error)) return false;
   } else {
-    statement = preparedStatementForQuery(upsertSQL(tableName, record | std::views::keys), true,
+    statement = preparedStatementForQuery(upsertSQL(tableName, record), true,
                                           error, &cached);
     if (!statement) return false;
     if (cached && sqlite3_bind_parameter_count(statement) == static_cast<int>(record.size())) {
