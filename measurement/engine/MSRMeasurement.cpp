@@ -18,6 +18,7 @@
 #include "measurement/storage/MSRDatabase.h"
 #include "measurement/storage/MSRPersistedConfig.h"
 #include "measurement/storage/MSRStorageConstants.h"
+#include "measurement/storage/MSRUserDefaults.h"
 #include "utilities/VTUAppEnvironmentUtil.h"
 
 using platform::Value;
@@ -32,6 +33,16 @@ std::mutex& sharedMutex() {
 std::shared_ptr<MSRMeasurement>& sharedEngine() {
   static auto* engine = new std::shared_ptr<MSRMeasurement>;
   return *engine;
+}
+
+// The switch made in this process, if any.
+struct ProcessSwitch {
+  std::mutex mutex;
+  std::optional<bool> enabled;
+};
+ProcessSwitch& processSwitch() {
+  static auto* state = new ProcessSwitch;
+  return *state;
 }
 
 // The slot of a MeasurementBundle field by its wire tag.
@@ -97,26 +108,45 @@ void MSRMeasurement::startComponentsOnWorkerQueue() {
   }
 }
 
-bool MSRMeasurement::isMeasurementEnabled() const {
+std::optional<bool> MSRMeasurement::collectionSwitch() {
+  {
+    ProcessSwitch& made = processSwitch();
+    std::lock_guard lock(made.mutex);
+    if (made.enabled) return made.enabled;
+  }
+  // The persisted state is written on the switching thread before the switch is announced, and
+  // the standard defaults show a write at once.
+  const Value state =
+      MSRUserDefaults::standardUserDefaults()->objectForKey(kMSRConfigKeyMeasurementEnabledState);
+  if (!state.isNumber()) return std::nullopt;
+  if (state.int64Value() == msr_engine::kMeasurementEnabledStateEnabled) return true;
+  if (state.int64Value() == msr_engine::kMeasurementEnabledStateDisabled) return false;
+  return std::nullopt;
+}
+
+void MSRMeasurement::setCollectionSwitch(bool enabled) {
+  ProcessSwitch& made = processSwitch();
+  std::lock_guard lock(made.mutex);
+  made.enabled = enabled;
+}
+
+bool MSRMeasurement::isMeasurementEnabledWithSwitch(std::optional<bool> collectionSwitch) const {
   const auto option = [this](const char* key) -> const Value& {
     auto it = options_.find(key);
     return it == options_.end() ? platform::nilValue() : it->second;
   };
   if (option(msr_engine::kOptionCollectionDeactivated).boolValue()) return false;
-  if (persistedConfig_) {
-    const std::int64_t state = persistedConfig_->measurementEnabledState();
-    if (state == msr_engine::kMeasurementEnabledStateEnabled) return true;
-    if (state == msr_engine::kMeasurementEnabledStateDisabled) return false;
-  }
+  if (collectionSwitch) return *collectionSwitch;
   const Value& enabled = option(msr_engine::kOptionCollectionEnabled);
   return enabled.isNil() || enabled.boolValue();
 }
 
 bool MSRMeasurement::logEventOnWorkerQueue(const std::string& origin, bool isPublic,
                                            const std::string& name, double timestamp,
-                                           const Value::Dictionary* parameters) {
+                                           const Value::Dictionary* parameters,
+                                           std::optional<bool> collectionSwitch) {
   // Collection switched off is the user's choice, not a fault: the event goes quietly.
-  if (!isMeasurementEnabled()) return false;
+  if (!isMeasurementEnabledWithSwitch(collectionSwitch)) return false;
   if (!database_) {
     monitor()->logWithLevel(1, msr_engine::kEventDroppedNoDatabaseCode,
                             msr_engine::kEventDroppedNoDatabase, Value(name));

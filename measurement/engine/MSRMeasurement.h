@@ -42,16 +42,34 @@ class MSRMeasurement : public std::enable_shared_from_this<MSRMeasurement> {
   const std::shared_ptr<MSRAlarm>& alarm() const { return alarm_; }
   const std::string& appID() const { return appID_; }
 
+  // The user's collection switch as it stands now (any thread): the last switch made in this
+  // process (setCollectionSwitch), else the persisted enabled state; nullopt when neither exists.
+  // Events carry the value of the moment they were logged, so a switch takes effect for the
+  // events logged after it and for none logged before, however long they wait for the worker.
+  static std::optional<bool> collectionSwitch();
+  // Any thread: what "LMOAnalyticsConfigurationSetEnabledNotification" told the process.
+  static void setCollectionSwitch(bool enabled);
+
   // Worker queue only. Null until the components have started or when the file cannot be opened.
   const std::shared_ptr<MSRDatabase>& database() const { return database_; }
-  // Worker queue only: the start options' deactivation wins, then the persisted enabled state,
-  // then the start options' enabled switch (on when absent).
-  bool isMeasurementEnabled() const;
+  // The start options' deactivation wins, then the switch, then the start options' enabled
+  // switch (on when absent).
+  bool isMeasurementEnabledWithSwitch(std::optional<bool> collectionSwitch) const;
+  // With the switch as it stands now.
+  bool isMeasurementEnabled() const { return isMeasurementEnabledWithSwitch(collectionSwitch()); }
 
   // Worker queue only. Sanitises the parameters, builds the event and stores it as a raw event
-  // with its metadata while collection is enabled. False when nothing was stored.
+  // with its metadata when collection was enabled by `collectionSwitch`, the switch as it stood
+  // when the event was logged. False when nothing was stored.
   bool logEventOnWorkerQueue(const std::string& origin, bool isPublic, const std::string& name,
-                             double timestamp, const platform::Value::Dictionary* parameters);
+                             double timestamp, const platform::Value::Dictionary* parameters,
+                             std::optional<bool> collectionSwitch);
+  // For an event logged on the worker queue itself: the switch as it stands now.
+  bool logEventOnWorkerQueue(const std::string& origin, bool isPublic, const std::string& name,
+                             double timestamp, const platform::Value::Dictionary* parameters) {
+    return logEventOnWorkerQueue(origin, isPublic, name, timestamp, parameters,
+                                 collectionSwitch());
+  }
 
   // An engine of its own (the shared one is made by sharedInstanceWithAppID); its components
   // start when startComponents() is called.

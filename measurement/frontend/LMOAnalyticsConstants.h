@@ -39,6 +39,10 @@ inline constexpr const char* kStartSafelistedEventsKey = "safelisted_events";
 
 inline constexpr const char* kInstallationIDDidChangeNotification =
     "LMOInstallationIDDidChangeNotification";
+// Posted by the app core for every collection switch, persisted or not; the user info's one entry
+// is keyed by this name and holds the boolean.
+inline constexpr const char* kConfigurationSetEnabledNotification =
+    "LMOAnalyticsConfigurationSetEnabledNotification";
 
 // The facade's queues.
 inline constexpr const char* kAnalyticsQueueLabel = "MSRAnalyticsQueue";

@@ -10,6 +10,7 @@
 #include "measurement/foundation/MSRScheduler.h"
 #include "measurement/frontend/LMOAnalyticsConstants.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/dispatch/NotificationCenter.h"
 #include "platform/runtime/Runtime.h"
 
 namespace rt = platform::runtime;
@@ -47,6 +48,22 @@ const rt::ClassRegistrar kClass(
                          MSRAnalytics::logInternalEventWithOrigin(origin, name, dictionary);
                        });
     });
+
+// Every collection switch of the app core, persisted or not, is announced by this notification.
+// It is observed from before main, so a switch made before analytics starts is not missed; the
+// observation lasts as long as the process.
+const bool kObservesCollectionSwitches = [] {
+  static auto* token = new platform::ObservationToken(
+      platform::NotificationCenter::defaultCenter().addObserver(
+          lmo_analytics::kConfigurationSetEnabledNotification, Value(), nullptr,
+          [](const platform::Notification& notification) {
+            auto it = notification.userInfo.find(lmo_analytics::kConfigurationSetEnabledNotification);
+            if (it != notification.userInfo.end() && it->second.isNumber()) {
+              MSRMeasurement::setCollectionSwitch(it->second.boolValue());
+            }
+          }));
+  return token != nullptr;
+}();
 
 void setLogTag(const Value::Dictionary& options) {
   auto it = options.find(lmo_analytics::kStartLogTagKey);
@@ -90,18 +107,22 @@ void MSRAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEv
   Facade& f = facade();
   // Stamping and queueing happen together, so the operations keep the order they were stamped in.
   // The block only reads the clock and queues; it never waits for the engine.
+  // The user's collection switch travels with the event as it stood at this call.
+  const std::optional<bool> collectionSwitch = MSRMeasurement::collectionSwitch();
   f.timestampQueue->sync([&] {
     const double timestamp = platform::Clock::current().now();
-    f.operationQueue->addOperation(
-        [origin, isPublicEvent, name, timestamp, parameters = parameters.value_or(Value::Dictionary())] {
-          auto engine = MSRMeasurement::sharedInstance();
-          if (!engine) return;
-          engine->scheduler()->scheduleOnWorkerQueueBlockID(
-              lmo_analytics::kLogEventBlockID, [engine, origin, isPublicEvent, name, timestamp, parameters] {
-                engine->logEventOnWorkerQueue(origin, isPublicEvent, name, timestamp,
-                                              parameters.empty() ? nullptr : &parameters);
-              });
-        });
+    f.operationQueue->addOperation([origin, isPublicEvent, name, timestamp, collectionSwitch,
+                                    parameters = parameters.value_or(Value::Dictionary())] {
+      auto engine = MSRMeasurement::sharedInstance();
+      if (!engine) return;
+      engine->scheduler()->scheduleOnWorkerQueueBlockID(
+          lmo_analytics::kLogEventBlockID,
+          [engine, origin, isPublicEvent, name, timestamp, collectionSwitch, parameters] {
+            engine->logEventOnWorkerQueue(origin, isPublicEvent, name, timestamp,
+                                          parameters.empty() ? nullptr : &parameters,
+                                          collectionSwitch);
+          });
+    });
   });
 }
 

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <functional>
+#include <mutex>
 #include <ostream>
 #include <string>
 
@@ -16,6 +18,7 @@
 #include "installations/LMOInstallationsAPIService.h"
 #include "measurement/engine/tests/MSRStoredEvents.h"
 #include "measurement/foundation/MSRIdentity.h"
+#include "measurement/foundation/MSRScheduler.h"
 #include "measurement/frontend/tests/FrontendTestSupport.h"
 #include "platform/dispatch/NotificationCenter.h"
 #include "platform/network/tests/LoopbackServer.h"
@@ -174,12 +177,53 @@ TEST_F(LMOAnalyticsTest, StartSetsTheLogTagAndHandsOverTheInstallationIdentifier
   EXPECT_TRUE(pumpUntil([&] { return MSRIdentity::installationID() == identifier; }));
 }
 
+TEST_F(LMOAnalyticsTest, EachSwitchHoldsForTheEventsLoggedAfterItAndNoneBefore) {
+  configureApp();
+  ASSERT_TRUE(drain());
+  auto engine = MSRMeasurement::sharedInstance();
+  ASSERT_TRUE(engine);
+  struct Way {
+    const char* what;  // also the events' name prefix
+    std::function<void(bool)> set;
+  };
+  const Way ways[] = {
+      {"persisted",
+       [](bool on) { LMOAnalyticsConfiguration::sharedInstance()->setAnalyticsCollectionEnabled(on); }},
+      {"not_persisted",
+       [](bool on) {
+         LMOAnalyticsConfiguration::sharedInstance()->setAnalyticsCollectionEnabled(on, false);
+       }},
+      {"data_collection", [](bool on) { LMOApp::defaultApp()->setDataCollectionDefaultEnabled(on); }},
+  };
+  std::vector<std::string> expected;
+  int logged = 0;
+  for (const auto& way : ways) {
+    // The events wait behind a busy worker until every switch of the round has been made.
+    std::mutex gate;
+    std::unique_lock hold(gate);
+    engine->scheduler()->scheduleOnWorkerQueueBlockID("busy", [&gate] { std::lock_guard g(gate); });
+    const std::string prefix = way.what;
+    for (const bool on : {true, false, true, false}) {
+      way.set(on);
+      const std::string name = prefix + (on ? "_on_" : "_off_") + std::to_string(++logged);
+      LMOAnalytics::logEventWithName(name, std::nullopt);
+      if (on) expected.push_back(name);
+    }
+    way.set(true);
+    hold.unlock();
+    ASSERT_TRUE(drain());
+    EXPECT_EQ(msr_testing::storedEventNames(), expected) << way.what;
+  }
+}
+
 // Each case configures the app in a process of its own.
 struct CollectionCase {
   const char* what;
   Value::Dictionary info;
   std::optional<bool> setEnabledAfterStart;
   bool stored;
+  bool persist = true;
+  bool beforeConfiguring = false;
 };
 // Test names and listings show the case by what it is.
 void PrintTo(const CollectionCase& c, std::ostream* os) { *os << c.what; }
@@ -189,11 +233,12 @@ class LMOAnalyticsCollectionTest : public FrontendTest,
 TEST_P(LMOAnalyticsCollectionTest, EventsAreStoredOnlyWhileCollectionIsOn) {
   const auto& c = GetParam();
   writeInfoPlist(c.info);
-  configureApp();
+  if (!c.beforeConfiguring) configureApp();
   if (c.setEnabledAfterStart) {
     LMOAnalyticsConfiguration::sharedInstance()->setAnalyticsCollectionEnabled(
-        *c.setEnabledAfterStart);
+        *c.setEnabledAfterStart, c.persist);
   }
+  if (c.beforeConfiguring) configureApp();
   LMOAnalytics::logEventWithName("sound_play", Value::Dictionary{{"id", Value("x")}});
   ASSERT_TRUE(drain());
   EXPECT_EQ(storedRawEvents().size(), c.stored ? 1u : 0u) << c.what;
@@ -211,7 +256,12 @@ INSTANTIATE_TEST_SUITE_P(
         CollectionCase{"turned on at run time",
                        {{"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(false)}}, true, true},
         CollectionCase{"deactivation is not undone at run time",
-                       {{"LUMO_ANALYTICS_COLLECTION_DEACTIVATED", Value(true)}}, true, false}),
+                       {{"LUMO_ANALYTICS_COLLECTION_DEACTIVATED", Value(true)}}, true, false},
+        CollectionCase{"turned off at run time without persisting", {}, false, false, false},
+        CollectionCase{"turned on at run time without persisting",
+                       {{"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(false)}}, true, true, false},
+        CollectionCase{"turned off without persisting before configuring", {}, false, false,
+                       false, true}),
     [](const ::testing::TestParamInfo<CollectionCase>& info) {
       // "turned off at run time" -> "TurnedOffAtRunTime"
       std::string name;
