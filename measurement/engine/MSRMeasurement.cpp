@@ -164,13 +164,24 @@ bool MSRMeasurement::logEventOnWorkerQueue(const std::string& origin, bool isPub
   // count is tracked in memory (only this queue writes the table) so that the trim runs only when
   // the table is full.
   const bool full = storedRawEvents_ >= remoteConfig()->maxEventsStored();
+  std::int64_t deleted = 0;
   const bool stored = database_->performTransaction([&] {
-    if (full && database_->deleteRawEventsOverAbsoluteLimit(&error).isNil()) return false;
+    if (full) {
+      const Value count = database_->deleteRawEventsOverAbsoluteLimit(&error);
+      if (count.isNil()) return false;
+      deleted = count.int64Value();
+    }
     return database_->insertIfNotExistsRawEventMetadata(metadata_, &error) &&
            database_->insertRawEvent(event, metadataFingerprint_, event->isRealtime(), &error);
   });
   if (stored) {
     storedRawEvents_ = full ? remoteConfig()->maxEventsStored() : storedRawEvents_ + 1;
+    // Events pushed out by the limit are data lost; a rolled-back transaction deleted nothing.
+    if (deleted > 0) {
+      monitor()->logWithLevel(4, msr_engine::kRawEventsOverLimitDeletedCode,
+                              msr_engine::kRawEventsOverLimitDeleted,
+                              Value(static_cast<long long>(deleted)));
+    }
   }
   if (!stored) {
     monitor()->logWithLevel(1, msr_engine::kEventStoreFailedCode, msr_engine::kEventStoreFailed,

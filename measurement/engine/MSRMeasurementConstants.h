@@ -30,5 +30,8 @@ inline constexpr std::int64_t kEventStoreFailedCode = 31003;
 inline constexpr const char* kEventStoreFailed = "Failed to store the event. Event name, error";
 inline constexpr std::int64_t kEventInvalidCode = 31004;
 inline constexpr const char* kEventInvalid = "Event not logged. Invalid event. Event name";
+inline constexpr std::int64_t kRawEventsOverLimitDeletedCode = 31005;
+inline constexpr const char* kRawEventsOverLimitDeleted =
+    "Deleted the oldest raw events to stay within the stored event limit. Count";
 
 }  // namespace msr_engine

@@ -242,10 +242,12 @@ TEST_F(MSRMeasurementTest, CollectionSwitchedOffDropsEventsQuietly) {
 }
 
 TEST_F(MSRMeasurementTest, AFullTableMakesRoomForTheNewestEventByDroppingTheOldest) {
+  vtu::testing::startCapturingLines();
   {
     auto engine = startedEngine();
     ASSERT_TRUE(log(*engine, "app", true, "oldest", {}));
   }
+  EXPECT_TRUE(linesWith("[I-ACS031005]").empty()) << "nothing was deleted";
   // Fill the table up to its limit with copies of that row.
   const std::string columns =
       queryText("SELECT group_concat(name) FROM pragma_table_info('raw_events') WHERE pk = 0");
@@ -261,9 +263,27 @@ TEST_F(MSRMeasurementTest, AFullTableMakesRoomForTheNewestEventByDroppingTheOlde
   EXPECT_EQ(queryText("SELECT COUNT(*) FROM raw_events"), "100000");
   EXPECT_EQ(queryText("SELECT MIN(rowid) FROM raw_events"), "2") << "the oldest went";
   EXPECT_EQ(queryText("SELECT name FROM raw_events ORDER BY rowid DESC LIMIT 1"), "newest");
+  // The loss is told, with the number of events it cost.
+  auto lines = linesWith("[I-ACS031005]");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("Deleted the oldest raw events to stay within the stored event limit. "
+                          "Count: 1"),
+            std::string::npos)
+      << lines[0];
   ASSERT_TRUE(log(*engine, "app", true, "newer", {}));
   EXPECT_EQ(queryText("SELECT COUNT(*) FROM raw_events"), "100000");
   EXPECT_EQ(queryText("SELECT MIN(rowid) FROM raw_events"), "3");
+  EXPECT_EQ(linesWith("[I-ACS031005]").size(), 2u);
+
+  // Rows that arrived from elsewhere beyond the limit go at once, all counted in one line.
+  execute("INSERT INTO raw_events (" + columns + ") SELECT " + columns +
+          " FROM raw_events ORDER BY rowid LIMIT 4");
+  auto restarted = startedEngine();
+  ASSERT_TRUE(log(*restarted, "app", true, "after_overflow", {}));
+  EXPECT_EQ(queryText("SELECT COUNT(*) FROM raw_events"), "100000");
+  lines = linesWith("[I-ACS031005]");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_NE(lines[2].find("limit. Count: 5"), std::string::npos) << lines[2];
 }
 
 }  // namespace
