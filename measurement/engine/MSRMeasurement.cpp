@@ -2,6 +2,7 @@
 // measurement_foundation; see MSRMeasurement.h.
 #include "measurement/engine/MSRMeasurement.h"
 
+#include <limits>
 #include <mutex>
 
 #include "measurement/engine/MSRMeasurementConstants.h"
@@ -19,6 +20,7 @@
 #include "measurement/storage/MSRPersistedConfig.h"
 #include "measurement/storage/MSRStorageConstants.h"
 #include "measurement/storage/MSRUserDefaults.h"
+#include "platform/dispatch/Clock.h"
 #include "utilities/VTUAppEnvironmentUtil.h"
 
 using platform::Value;
@@ -91,21 +93,35 @@ MSRMeasurement::MSRMeasurement(std::string appID, Value::Dictionary options)
 void MSRMeasurement::startComponentsOnWorkerQueue() {
   monitor()->setEncodeContexts(VTUAppEnvironmentUtil::isFromAppStore());
   persistedConfig_ = MSRPersistedConfig::sharedInstance();
-  platform::ErrorPtr error;
-  database_ = MSRDatabase::initWithDatabaseName(kMSRDatabaseName, persistedConfig_, &error);
-  if (!database_) {
-    monitor()->logWithLevel(1, msr_engine::kDatabaseOpenFailedCode, msr_engine::kDatabaseOpenFailed,
-                            error ? Value(error) : Value());
-  }
   // Every event of this run shares one metadata row: the bundle-level context is the app ID.
   metadata_ = MSRPBMeasurementBundle::message();
   MSRPBSetStringField(metadata_, bundleSlotOfTag(kBundleAppIDTag), Value(appID_));
   metadataFingerprint_ = msr_64LSBMD5(metadata_->protoBuffer().value_or(platform::Bytes()));
-  if (database_) {
-    const Value count =
-        database_->sqliteStore()->numberForQuery("SELECT COUNT(*) FROM raw_events", {}, &error);
-    storedRawEvents_ = count.isNumber() ? count.int64Value() : remoteConfig()->maxEventsStored();
+  openDatabase();
+}
+
+void MSRMeasurement::openDatabase() {
+  platform::ErrorPtr error;
+  // A failed opening is tried a second time at once before the engine gives up for now.
+  for (int attempt = 0; attempt < 2 && !database_; ++attempt) {
+    error.reset();
+    database_ = MSRDatabase::initWithDatabaseName(kMSRDatabaseName, persistedConfig_, &error);
   }
+  if (!database_) {
+    monitor()->logWithLevel(1, msr_engine::kDatabaseOpenFailedCode, msr_engine::kDatabaseOpenFailed,
+                            error ? Value(error) : Value());
+    // What failed may pass (a lock held elsewhere, a folder in the way, a full disk): a later
+    // event tries again once the back-off has passed. A refused argument (no path for the file)
+    // stays refused for the life of the process.
+    const bool permanent = error && error->code() == msr_engine::kInvalidArgumentErrorCode;
+    nextDatabaseOpenUptime_ =
+        permanent ? std::numeric_limits<double>::infinity()
+                  : platform::Clock::current().uptime() + msr_engine::kDatabaseOpenRetrySeconds;
+    return;
+  }
+  const Value count =
+      database_->sqliteStore()->numberForQuery("SELECT COUNT(*) FROM raw_events", {}, &error);
+  storedRawEvents_ = count.isNumber() ? count.int64Value() : remoteConfig()->maxEventsStored();
 }
 
 std::optional<bool> MSRMeasurement::collectionSwitch() {
@@ -147,6 +163,9 @@ bool MSRMeasurement::logEventOnWorkerQueue(const std::string& origin, bool isPub
                                            std::optional<bool> collectionSwitch) {
   // Collection switched off is the user's choice, not a fault: the event goes quietly.
   if (!isMeasurementEnabledWithSwitch(collectionSwitch)) return false;
+  if (!database_ && platform::Clock::current().uptime() >= nextDatabaseOpenUptime_) {
+    openDatabase();
+  }
   if (!database_) {
     monitor()->logWithLevel(1, msr_engine::kEventDroppedNoDatabaseCode,
                             msr_engine::kEventDroppedNoDatabase, Value(name));

@@ -50,7 +50,8 @@ class MSRMeasurement : public std::enable_shared_from_this<MSRMeasurement> {
   // Any thread: what "LMOAnalyticsConfigurationSetEnabledNotification" told the process.
   static void setCollectionSwitch(bool enabled);
 
-  // Worker queue only. Null until the components have started or when the file cannot be opened.
+  // Worker queue only. Null until the components have started or while the file cannot be
+  // opened; an event tries again a few seconds after a failure that may pass.
   const std::shared_ptr<MSRDatabase>& database() const { return database_; }
   // The start options' deactivation wins, then the switch, then the start options' enabled
   // switch (on when absent).
@@ -80,6 +81,9 @@ class MSRMeasurement : public std::enable_shared_from_this<MSRMeasurement> {
 
  private:
   void startComponentsOnWorkerQueue();
+  // Opens the database (a second attempt at once when the first fails); after a failure, sets
+  // when the next event may try again.
+  void openDatabase();
 
   const std::string appID_;
   const platform::Value::Dictionary options_;
@@ -91,4 +95,6 @@ class MSRMeasurement : public std::enable_shared_from_this<MSRMeasurement> {
   std::shared_ptr<MSRPBMeasurementBundle> metadata_;
   std::int64_t metadataFingerprint_ = 0;
   std::int64_t storedRawEvents_ = 0;
+  // Uptime from which an event tries again to open a database that failed to open.
+  double nextDatabaseOpenUptime_ = 0;
 };

@@ -21,6 +21,11 @@ inline constexpr std::int64_t kMeasurementEnabledStateDisabled = 2;
 inline constexpr const char* kStartBlockID = "startComponents";
 inline constexpr const char* kLogEventBlockID = "logEvent";
 
+// A database that failed to open is tried again by the first event this long after the failure.
+inline constexpr double kDatabaseOpenRetrySeconds = 5;
+// The engine errors' code for a refused argument: such a failure does not pass by itself.
+inline constexpr std::int64_t kInvalidArgumentErrorCode = 1;
+
 inline constexpr std::int64_t kDatabaseOpenFailedCode = 31000;
 inline constexpr const char* kDatabaseOpenFailed = "Failed to open the measurement database. Error";
 inline constexpr std::int64_t kEventDroppedNoDatabaseCode = 31002;

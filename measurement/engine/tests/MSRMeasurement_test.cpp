@@ -232,6 +232,44 @@ TEST_F(MSRMeasurementTest, EventsThatCannotBeStoredAreReportedWithTheirName) {
   }
 }
 
+TEST_F(MSRMeasurementTest, ADatabaseThatCouldNotBeOpenedIsOpenedAgainAfterABackOff) {
+  vtu::testing::startCapturingLines();
+  const auto path = MSRApplicationSupportPath("veltro-lumo-measurement.sql");
+  std::filesystem::create_directories(path + "/in-the-way");
+  auto engine = startedEngine();
+  EXPECT_FALSE(engine->database());
+  const std::size_t opens = linesWith("[I-ACS031000]").size();
+  EXPECT_GE(opens, 1u);
+
+  // Freed, but within the back-off: the event is lost as before and no open is tried.
+  std::filesystem::remove_all(path);
+  EXPECT_FALSE(log(*engine, "app", true, "too_soon", {}));
+  EXPECT_EQ(linesWith("[I-ACS031002]").size(), 1u);
+  EXPECT_EQ(linesWith("[I-ACS031000]").size(), opens);
+  EXPECT_FALSE(std::filesystem::exists(path));
+
+  // Once the back-off has passed, the next event opens the file and is stored.
+  clock().advance(10);
+  EXPECT_TRUE(log(*engine, "app", true, "later", {}));
+  EXPECT_TRUE(log(*engine, "app", true, "later_still", {}));
+  EXPECT_EQ(msr_testing::storedEventNames(), (std::vector<std::string>{"later", "later_still"}));
+  EXPECT_EQ(linesWith("[I-ACS031002]").size(), 1u);
+
+  // Blocked again for a fresh engine: each retry that fails waits out another back-off.
+  std::filesystem::remove_all(path);
+  std::filesystem::create_directories(path + "/in-the-way");
+  auto blocked = startedEngine();
+  ASSERT_FALSE(blocked->database());
+  const std::size_t failedOpens = linesWith("[I-ACS031000]").size();
+  clock().advance(10);
+  EXPECT_FALSE(log(*blocked, "app", true, "still_blocked", {}));
+  EXPECT_GT(linesWith("[I-ACS031000]").size(), failedOpens) << "the open was tried again";
+  const std::size_t retried = linesWith("[I-ACS031000]").size();
+  EXPECT_FALSE(log(*blocked, "app", true, "blocked_again", {}));
+  EXPECT_EQ(linesWith("[I-ACS031000]").size(), retried) << "not again before the next back-off";
+  EXPECT_EQ(linesWith("[I-ACS031002]").size(), 3u);
+}
+
 TEST_F(MSRMeasurementTest, CollectionSwitchedOffDropsEventsQuietly) {
   vtu::testing::startCapturingLines();
   VTULoggerSetMaximumLevel(kVTULoggerLevelDebug);  // debug lines too
