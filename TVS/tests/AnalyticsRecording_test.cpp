@@ -15,6 +15,7 @@
 #include "installations/LMOInstallationsAPIService.h"
 #include "measurement/engine/tests/MSRStoredEvents.h"
 #include "measurement/frontend/MSRAnalytics.h"
+#include "measurement/frontend/tests/FrontendTestSupport.h"
 #include "platform/app/AudioBackend.h"
 #include "platform/testing/PlatformTest.h"
 #include "platform/ui/TestHost.h"
@@ -42,7 +43,7 @@ class AnalyticsRecordingTest : public platform::testing::PlatformTest {
     vm_ = std::make_shared<SoundViewModel>();
   }
   void TearDown() override {
-    if (MSRAnalytics::isStarted()) MSRAnalytics::waitUntilEventsAreHandled(20);
+    if (MSRAnalytics::isStarted()) EXPECT_TRUE(frontend_testing::drainAnalytics());
     platform::app::AudioBackend::setCurrent(nullptr);
     PlatformTest::TearDown();
   }
@@ -73,7 +74,7 @@ TEST_F(AnalyticsRecordingTest, PlayFavouriteAndShareEachLeaveOneStoredEvent) {
   EXPECT_TRUE(host.tap(actions[1]));  // share
   host.pump();
 
-  ASSERT_TRUE(MSRAnalytics::waitUntilEventsAreHandled(20));
+  ASSERT_TRUE(frontend_testing::drainAnalytics());
   EXPECT_TRUE(tvs::testing::analyticsEvents().empty()) << "nothing was dropped";
   struct Expected {
     const char* name;

@@ -6,6 +6,7 @@
 #include "core/LMOConstants.h"
 #include "installations/LMOInstallationsAPIService.h"
 #include "measurement/frontend/MSRAnalytics.h"
+#include "measurement/frontend/tests/FrontendTestSupport.h"
 #include "platform/base/Files.h"
 #include "platform/base/PropertyList.h"
 #include "utilities/logger/VTULogger.h"
@@ -127,7 +128,7 @@ void CoreTest::SetUp() {
 
 void CoreTest::TearDown() {
   // Analytics work started by a configuration ends before the sandbox home goes away.
-  if (MSRAnalytics::isStarted()) MSRAnalytics::waitUntilEventsAreHandled(20);
+  if (MSRAnalytics::isStarted()) EXPECT_TRUE(frontend_testing::drainAnalytics());
   PlatformTest::TearDown();
 }
 

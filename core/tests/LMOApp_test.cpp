@@ -14,6 +14,7 @@
 #include "measurement/engine/MSRMeasurement.h"
 #include "measurement/foundation/MSRMonitor.h"
 #include "measurement/frontend/MSRAnalytics.h"
+#include "measurement/frontend/tests/FrontendTestSupport.h"
 #include "platform/base/Bundle.h"
 #include "platform/base/UserDefaults.h"
 #include "platform/dispatch/NotificationCenter.h"
@@ -82,7 +83,7 @@ TEST_F(LMOAppTest, AnalyticsStartsForTheDefaultAppOnly) {
   LMOApp::configureWithOptions(makeOptions(validOptions()));
   EXPECT_TRUE(MSRAnalytics::isStarted());
   EXPECT_EQ(MSRMeasurement::monitor()->logTag(), "[Lumo/Analytics]");
-  ASSERT_TRUE(MSRAnalytics::waitUntilEventsAreHandled(20));
+  ASSERT_TRUE(frontend_testing::drainAnalytics());
   ASSERT_TRUE(MSRMeasurement::sharedInstance());
   EXPECT_EQ(MSRMeasurement::sharedInstance()->appID(), kValidAppID) << "the default app's options";
 }

@@ -49,6 +49,8 @@ inline constexpr const char* kAnalyticsQueueLabel = "MSRAnalyticsQueue";
 inline constexpr const char* kOperationQueueName = "MSRAnalyticsOperationQueue";
 inline constexpr const char* kTimestampQueueLabel = "MSRAnalyticsTimestampQueue";
 inline constexpr const char* kLogEventBlockID = "logEvent";
+// How long the app's end waits for the events still on their way.
+inline constexpr double kTerminationDrainSeconds = 2;
 
 // Messages, logged through the engine monitor.
 inline constexpr std::int64_t kEventNotLoggedCode = 25018;
@@ -58,6 +60,10 @@ inline constexpr std::int64_t kInvalidLogTagCode = 25030;
 inline constexpr std::int64_t kInvalidLogTagLevel = 2;
 inline constexpr const char* kInvalidLogTagMessage =
     "Invalid monitor tag. It must be a non-empty string.";
+inline constexpr std::int64_t kEventsLostAtTerminationCode = 25050;
+inline constexpr std::int64_t kEventsLostAtTerminationLevel = 1;
+inline constexpr const char* kEventsLostAtTermination =
+    "Events not stored before the app terminated. Count";
 inline constexpr std::int64_t kUnbridgeableValueCode = 25040;
 inline constexpr std::int64_t kUnbridgeableValueLevel = 3;
 inline constexpr const char* kUnbridgeableValueMessage =

@@ -1,6 +1,8 @@
 #include "measurement/frontend/MSRAnalytics.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -9,6 +11,7 @@
 #include "measurement/foundation/MSRMonitor.h"
 #include "measurement/foundation/MSRScheduler.h"
 #include "measurement/frontend/LMOAnalyticsConstants.h"
+#include "platform/app/AppConstants.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/NotificationCenter.h"
 #include "platform/runtime/Runtime.h"
@@ -28,6 +31,11 @@ struct Facade {
       platform::OperationQueue::create(lmo_analytics::kOperationQueueName, analyticsQueue);
   std::once_flag started;
   std::atomic<bool> isStarted{false};
+  // Events accepted and not yet handled on the worker queue.
+  std::atomic<long> pendingEvents{0};
+  // Rises with every step of the facade's work (the engine made, an event handled), so that a
+  // wait can tell slow work from none.
+  std::atomic<long> progress{0};
 
   Facade() { operationQueue->setSuspended(true); }
 };
@@ -65,6 +73,22 @@ const bool kObservesCollectionSwitches = [] {
   return token != nullptr;
 }();
 
+// The app's end (its terminate notification, also posted when the run loop returns) waits a
+// short while for the events still on their way and counts those that did not make it.
+const bool kObservesTermination = [] {
+  static auto* token = new platform::ObservationToken(
+      platform::NotificationCenter::defaultCenter().addObserver(
+          platform::app::kWillTerminateNotification, Value(), nullptr,
+          [](const platform::Notification&) { MSRAnalytics::drainBeforeTermination(); }));
+  return token != nullptr;
+}();
+
+void eventHandled() {
+  Facade& f = facade();
+  --f.pendingEvents;
+  ++f.progress;
+}
+
 void setLogTag(const Value::Dictionary& options) {
   auto it = options.find(lmo_analytics::kStartLogTagKey);
   const std::string* tag = it == options.end() ? nullptr : it->second.string();
@@ -86,6 +110,7 @@ void MSRAnalytics::startWithAppID(const std::string& appID, const std::string& /
     if (!options.empty()) setLogTag(options);
     f.analyticsQueue->async([appID, options] {
       MSRMeasurement::sharedInstanceWithAppID(appID, options);
+      ++facade().progress;
       // Events held while start-up ran now follow the engine's creation.
       facade().operationQueue->setSuspended(false);
     });
@@ -109,18 +134,23 @@ void MSRAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEv
   // The block only reads the clock and queues; it never waits for the engine.
   // The user's collection switch travels with the event as it stood at this call.
   const std::optional<bool> collectionSwitch = MSRMeasurement::collectionSwitch();
+  ++f.pendingEvents;
   f.timestampQueue->sync([&] {
     const double timestamp = platform::Clock::current().now();
     f.operationQueue->addOperation([origin, isPublicEvent, name, timestamp, collectionSwitch,
                                     parameters = parameters.value_or(Value::Dictionary())] {
       auto engine = MSRMeasurement::sharedInstance();
-      if (!engine) return;
+      if (!engine) {
+        eventHandled();
+        return;
+      }
       engine->scheduler()->scheduleOnWorkerQueueBlockID(
           lmo_analytics::kLogEventBlockID,
           [engine, origin, isPublicEvent, name, timestamp, collectionSwitch, parameters] {
             engine->logEventOnWorkerQueue(origin, isPublicEvent, name, timestamp,
                                           parameters.empty() ? nullptr : &parameters,
                                           collectionSwitch);
+            eventHandled();
           });
     });
   });
@@ -131,27 +161,64 @@ void MSRAnalytics::logInternalEventWithOrigin(const std::string& origin, const s
   logEventWithOrigin(origin, false, name, parameters);
 }
 
-namespace {
-
-// Waits until the blocks queued on `queue` so far have run.
-bool drain(const platform::DispatchQueuePtr& queue, double timeoutSeconds) {
-  auto group = platform::DispatchGroup::create();
-  group->enter();
-  queue->async([group] { group->leave(); });
-  return group->wait(timeoutSeconds);
-}
-
-}  // namespace
-
-bool MSRAnalytics::waitUntilEventsAreHandled(double timeoutSeconds) {
+bool MSRAnalytics::waitUntilEventsAreHandled(double stallSeconds, double limitSeconds) {
   Facade& f = facade();
   if (!f.isStarted) return false;
-  // First the engine's creation (which releases the operation queue), then the operations, which
-  // post their events to the worker queue, then the worker queue itself.
-  if (!drain(f.analyticsQueue, timeoutSeconds)) return false;
-  if (!f.operationQueue->waitUntilAllOperationsAreFinished(timeoutSeconds)) return false;
-  auto engine = MSRMeasurement::sharedInstance();
-  return engine && drain(engine->scheduler()->workerQueue(), timeoutSeconds);
+  // A marker follows the events logged so far: through the operation queue (released once the
+  // engine exists) to the end of the worker queue.
+  auto group = platform::DispatchGroup::create();
+  group->enter();
+  f.timestampQueue->sync([&] {
+    f.operationQueue->addOperation([group] {
+      auto engine = MSRMeasurement::sharedInstance();
+      if (!engine) {
+        group->leave();
+        return;
+      }
+      engine->scheduler()->scheduleOnWorkerQueueBlockID(lmo_analytics::kLogEventBlockID,
+                                                        [group] { group->leave(); });
+    });
+  });
+  // Real time: a test's fake clock does not move while the work runs.
+  using RealClock = std::chrono::steady_clock;
+  const auto seconds = [](RealClock::duration d) { return std::chrono::duration<double>(d).count(); };
+  const auto start = RealClock::now();
+  auto lastProgressAt = start;
+  long lastProgress = f.progress.load();
+  constexpr double kSlice = 0.05;
+  for (;;) {
+    const auto now = RealClock::now();
+    const double left = std::min(stallSeconds - seconds(now - lastProgressAt),
+                                 limitSeconds - seconds(now - start));
+    if (group->wait(std::max(0.0, std::min(kSlice, left)))) return true;
+    const long seen = f.progress.load();
+    if (seen != lastProgress) {
+      lastProgress = seen;
+      lastProgressAt = RealClock::now();
+    } else if (left <= 0) {
+      return false;
+    }
+    if (seconds(RealClock::now() - start) >= limitSeconds) return false;
+  }
+}
+
+long MSRAnalytics::pendingEventCount() { return facade().pendingEvents.load(); }
+
+void MSRAnalytics::drainBeforeTermination() {
+  Facade& f = facade();
+  if (f.pendingEvents.load() > 0 && f.isStarted) {
+    waitUntilEventsAreHandled(lmo_analytics::kTerminationDrainSeconds,
+                              lmo_analytics::kTerminationDrainSeconds);
+  }
+  const long lost = f.pendingEvents.load();
+  if (lost > 0) {
+    MSRMeasurement::monitor()->logWithLevel(lmo_analytics::kEventsLostAtTerminationLevel,
+                                            lmo_analytics::kEventsLostAtTerminationCode,
+                                            lmo_analytics::kEventsLostAtTermination,
+                                            Value(static_cast<long long>(lost)));
+  }
+  // The process ends right after: the monitor's lines reach the log first.
+  MSRMeasurement::monitor()->flush();
 }
 
 const platform::DispatchQueuePtr& MSRAnalytics::analyticsQueue() { return facade().analyticsQueue; }

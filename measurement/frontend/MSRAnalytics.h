@@ -9,6 +9,7 @@
 // for the engine. Class methods only; thread-safe.
 #pragma once
 
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -35,10 +36,17 @@ class MSRAnalytics {
       const std::string& origin, const std::string& name,
       const std::optional<platform::Value::Dictionary>& parameters);
 
-  // Waits, at most `timeoutSeconds` of real time, until every event logged so far has been handed
-  // to the engine and handled on its worker queue. False when the facade has not started or time
-  // ran out. For tests and benchmarks.
-  static bool waitUntilEventsAreHandled(double timeoutSeconds);
+  // Waits until every event logged so far has been handed to the engine and handled on its worker
+  // queue. The wait goes on while the work moves (the engine made, events handled) and gives up
+  // when nothing moved for `stallSeconds` of real time, or after `limitSeconds` in all. False
+  // when the facade has not started or the wait gave up.
+  static bool waitUntilEventsAreHandled(
+      double stallSeconds, double limitSeconds = std::numeric_limits<double>::infinity());
+  // Events logged and not yet handled on the worker queue.
+  static long pendingEventCount();
+  // At the app's end: waits at most about 2 s for the events still on their way, logs how many
+  // did not make it (25050) and flushes the monitor. Called on the terminate notification.
+  static void drainBeforeTermination();
 
   static const platform::DispatchQueuePtr& analyticsQueue();
   static const platform::OperationQueuePtr& operationQueue();

@@ -1,6 +1,6 @@
 // Shared by the analytics front end's tests: a fixture with the logger's lines captured, an
-// options file that configures the default app with its installations, and the wait for the
-// facade's queues.
+// options file that configures the default app with its installations, and the one wait for the
+// facade's queues that the front end's, the app core's and the app's tests use.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -21,6 +21,23 @@
 namespace frontend_testing {
 
 inline constexpr const char* kAppID = "1:123456:ios:5c2e9a7b13d04f68";
+
+// Waits until every event logged so far has been handled on the engine's worker queue. A slow
+// disk only makes it wait longer: it fails when nothing was handled for a long while, or at a
+// bound well under ctest's timeout.
+inline ::testing::AssertionResult drainAnalytics() {
+  constexpr double kStallSeconds = 60;
+  constexpr double kLimitSeconds = 240;
+  if (!MSRAnalytics::isStarted()) {
+    return ::testing::AssertionFailure() << "the analytics facade was never started";
+  }
+  if (!MSRAnalytics::waitUntilEventsAreHandled(kStallSeconds, kLimitSeconds)) {
+    return ::testing::AssertionFailure()
+           << MSRAnalytics::pendingEventCount() << " events were not handled: nothing moved for "
+           << kStallSeconds << " s, or " << kLimitSeconds << " s went by";
+  }
+  return ::testing::AssertionSuccess();
+}
 
 class FrontendTest : public platform::testing::PlatformTest {
  protected:
@@ -59,18 +76,7 @@ class FrontendTest : public platform::testing::PlatformTest {
     ASSERT_TRUE(LMOApp::isDefaultAppConfigured());
   }
 
-  // Waits until every event logged so far has been handled on the engine's worker queue.
-  static ::testing::AssertionResult drain() {
-    if (!MSRAnalytics::isStarted()) {
-      return ::testing::AssertionFailure() << "the analytics facade was never started";
-    }
-    if (!MSRAnalytics::waitUntilEventsAreHandled(kDrainSeconds)) {
-      return ::testing::AssertionFailure()
-             << "events logged so far were not all handled within " << kDrainSeconds << " s";
-    }
-    return ::testing::AssertionSuccess();
-  }
-  static constexpr double kDrainSeconds = 20;
+  static ::testing::AssertionResult drain() { return drainAnalytics(); }
 
   // The lines written so far, the monitor's queued ones included.
   static std::vector<std::string> loggedLines() {

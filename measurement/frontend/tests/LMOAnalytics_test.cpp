@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <cctype>
 #include <functional>
 #include <mutex>
@@ -20,6 +22,8 @@
 #include "measurement/foundation/MSRIdentity.h"
 #include "measurement/foundation/MSRScheduler.h"
 #include "measurement/frontend/tests/FrontendTestSupport.h"
+#include "measurement/storage/MSRFileLocations.h"
+#include "platform/app/Application.h"
 #include "platform/dispatch/NotificationCenter.h"
 #include "platform/network/tests/LoopbackServer.h"
 
@@ -29,7 +33,27 @@ using frontend_testing::FrontendTest;
 using msr_testing::storedRawEvents;
 using platform::Value;
 
-class LMOAnalyticsTest : public FrontendTest {};
+class LMOAnalyticsTest : public FrontendTest {
+ protected:
+  // The raw events in the database file this moment, read without waiting for a lock; -1 when
+  // the file, its table or its lock is not to be had.
+  static long rawEventRowsNow() {
+    sqlite3* db = nullptr;
+    long rows = -1;
+    if (sqlite3_open_v2(MSRApplicationSupportPath("veltro-lumo-measurement.sql").c_str(), &db,
+                        SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+      sqlite3_stmt* count = nullptr;
+      if (sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM raw_events", -1, &count, nullptr) ==
+              SQLITE_OK &&
+          sqlite3_step(count) == SQLITE_ROW) {
+        rows = sqlite3_column_int64(count, 0);
+      }
+      sqlite3_finalize(count);
+    }
+    sqlite3_close(db);
+    return rows;
+  }
+};
 
 // Stands for a caller's own object: a value with no plain form.
 class Opaque : public platform::Object {
@@ -214,6 +238,34 @@ TEST_F(LMOAnalyticsTest, EachSwitchHoldsForTheEventsLoggedAfterItAndNoneBefore) 
     ASSERT_TRUE(drain());
     EXPECT_EQ(msr_testing::storedEventNames(), expected) << way.what;
   }
+}
+
+TEST_F(LMOAnalyticsTest, EventsOfTheLastMomentsAreStoredOrCountedAsLostWhenTheAppEnds) {
+  // A fresh home: the engine is still making its database while the events arrive.
+  configureApp();
+  constexpr std::size_t kLogged = 50;
+  for (std::size_t i = 0; i < kLogged; ++i) {
+    LMOAnalytics::logEventWithName("sound_play", Value::Dictionary{{"id", Value(std::to_string(i))}});
+  }
+  // What the app runner does when the run loop returns; the process ends right after, so what
+  // is on disk is counted at once, without waiting on the engine.
+  platform::app::Application::sharedApplication()->handleWillTerminate();
+  const long onDisk = rawEventRowsNow();
+  const auto lost = linesWith("[I-ACS025050]");
+  if (lost.empty()) {
+    EXPECT_EQ(onDisk, static_cast<long>(kLogged)) << "stored before the app ended";
+    return;
+  }
+  // A slow disk: what was not stored in time is counted.
+  ASSERT_EQ(lost.size(), 1u);
+  const std::string marker = "Events not stored before the app terminated. Count: ";
+  const auto at = lost[0].find(marker);
+  ASSERT_NE(at, std::string::npos) << lost[0];
+  const std::size_t count = std::stoul(lost[0].substr(at + marker.size()));
+  EXPECT_GT(count, 0u);
+  EXPECT_LE(count, kLogged);
+  ASSERT_TRUE(drain());
+  EXPECT_GE(storedRawEvents().size() + count, kLogged) << lost[0];
 }
 
 // Each case configures the app in a process of its own.
