@@ -43,7 +43,9 @@ class AnalyticsRecordingTest : public platform::testing::PlatformTest {
     vm_ = std::make_shared<SoundViewModel>();
   }
   void TearDown() override {
-    if (MSRAnalytics::isStarted()) EXPECT_TRUE(frontend_testing::drainAnalytics());
+    if (MSRAnalytics::isStarted()) {
+      EXPECT_TRUE(frontend_testing::drainAnalytics());
+    }
     platform::app::AudioBackend::setCurrent(nullptr);
     PlatformTest::TearDown();
   }

@@ -128,7 +128,9 @@ void CoreTest::SetUp() {
 
 void CoreTest::TearDown() {
   // Analytics work started by a configuration ends before the sandbox home goes away.
-  if (MSRAnalytics::isStarted()) EXPECT_TRUE(frontend_testing::drainAnalytics());
+  if (MSRAnalytics::isStarted()) {
+    EXPECT_TRUE(frontend_testing::drainAnalytics());
+  }
   PlatformTest::TearDown();
 }
 
