@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <unordered_map>
 #include <vector>
 
@@ -295,7 +297,20 @@ bool decodeRepeatedMessage(pb_istream_t* stream, const pb_field_t* field, void**
   return true;
 }
 
+bool encodeRepeatedMessageElements(pb_ostream_t* stream, const pb_field_t* field,
+                                   void* const* arg);
+
+// nanopb is C: running out of memory fails the callback instead of unwinding through it.
 bool encodeRepeatedMessage(pb_ostream_t* stream, const pb_field_t* field, void* const* arg) {
+  try {
+    return encodeRepeatedMessageElements(stream, field, arg);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+bool encodeRepeatedMessageElements(pb_ostream_t* stream, const pb_field_t* field,
+                                   void* const* arg) {
   const MSRPBMessageType* type = typeForDescriptor(field->submsg_desc);
   if (arg == nullptr || *arg == nullptr || type == nullptr) return false;
   auto* holder = static_cast<const MSRPBRepeatedField*>(*arg);
@@ -312,9 +327,9 @@ bool encodeRepeatedMessage(pb_ostream_t* stream, const pb_field_t* field, void* 
     if (bytes == nullptr) {
       std::uint8_t* output = nullptr;
       const std::int32_t length = MSRPBMessageEncode(*type, element, &output);
+      const std::unique_ptr<std::uint8_t, FreeDeleter> owned(output);
       if (length < 0 || output == nullptr) return false;
       std::vector<std::uint8_t> encoded(output, output + length);
-      std::free(output);
       if (encodeCache == nullptr) {
         if (!pb_encode_tag_for_field(stream, field) ||
             !pb_encode_string(stream, encoded.data(), encoded.size())) {
@@ -517,14 +532,25 @@ std::int32_t MSRPBMessageEncode(const MSRPBMessageType& type, const MessageInfo*
                                 std::uint8_t** output) {
   if (output == nullptr) return -1;
   *output = nullptr;
-  Structure structure = newStructure(type);
-  if (structure == nullptr || !fillEncoder(type, message, structure.get())) return -1;
-  std::unordered_map<const MessageInfo*, std::vector<std::uint8_t>> cache;
-  const bool outermost = encodeCache == nullptr;
-  if (outermost) encodeCache = &cache;
-  const std::int32_t length = MSRPBEncodeToBuffer(type.descriptor, structure.get(), output);
-  if (outermost) encodeCache = nullptr;
-  return length;
+  try {
+    Structure structure = newStructure(type);
+    if (structure == nullptr || !fillEncoder(type, message, structure.get())) return -1;
+    std::unordered_map<const MessageInfo*, std::vector<std::uint8_t>> cache;
+    // The outermost Encode lends its cache to the thread and takes it back however it ends, so
+    // the thread never keeps a pointer to a map that is gone.
+    struct Lend {
+      bool outermost = encodeCache == nullptr;
+      ~Lend() {
+        if (outermost) encodeCache = nullptr;
+      }
+    } lend;
+    if (lend.outermost) encodeCache = &cache;
+    return MSRPBEncodeToBuffer(type.descriptor, structure.get(), output);
+  } catch (const std::bad_alloc&) {
+    std::free(*output);
+    *output = nullptr;
+    return -1;
+  }
 }
 
 #define MSRPB_DEFINE_CODEC_FAMILY(M)                                                              \

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "measurement/messages/MSRPBConstants.h"
@@ -206,7 +207,12 @@ std::int32_t MSRPBEncodeToBuffer(const pb_msgdesc_t* descriptor, const void* str
   pb_ostream_t stream{};
   stream.callback = [](pb_ostream_t* out, const pb_byte_t* data, std::size_t count) {
     auto* written = static_cast<std::vector<std::uint8_t>*>(out->state);
-    written->insert(written->end(), data, data + count);
+    // nanopb is C: running out of memory fails the write instead of unwinding through it.
+    try {
+      written->insert(written->end(), data, data + count);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
     return true;
   };
   stream.state = &bytes;

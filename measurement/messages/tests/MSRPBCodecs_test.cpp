@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <random>
 #include <string>
 
@@ -12,6 +14,28 @@
 #include "platform/testing/PlatformTest.h"
 
 using namespace msrpb_test;
+
+// Allocation failure on demand for this test program: when the count is set, the allocation that
+// brings it to 0 on this thread fails as an exhausted heap does. Everything else is plain malloc.
+namespace {
+thread_local long allocationsBeforeFailure = 0;  // 0: none fails
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (allocationsBeforeFailure > 0 && --allocationsBeforeFailure == 0) throw std::bad_alloc();
+  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+  throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return ::operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
 
 namespace {
 
@@ -120,6 +144,41 @@ TEST_F(MSRPBCodecsTest, EveryMessageRoundTripsWithAllFieldKinds) {
     original.reset();
     EXPECT_EQ(encode(*type, copy), bytes);
     EXPECT_STREQ(copy->name, type->name);
+  }
+}
+
+// Running out of memory anywhere in an encoding fails that Encode with -1 and no buffer, and
+// leaves nothing behind: the next encodings on the thread give the full bytes.
+TEST_F(MSRPBCodecsTest, AllocationFailureFailsTheEncodeAndTheNextOneWorks) {
+  for (const char* name : {"MeasurementBatch", "Event"}) {
+    SCOPED_TRACE(name);
+    const MSRPBMessageType& type = typeNamed(name);
+    OwnedInfo info = newInfo(type);
+    fillMessage(type, info.get(), 3);
+    bool ok = false;
+    const Wire expected = encode(type, info.get(), &ok);
+    ASSERT_TRUE(ok);
+    int failed = 0;
+    for (long failAt = 1;; ++failAt) {
+      SCOPED_TRACE(failAt);
+      std::uint8_t* output = reinterpret_cast<std::uint8_t*>(1);
+      std::int32_t length = 0;
+      allocationsBeforeFailure = failAt;
+      EXPECT_NO_THROW(length = MSRPBMessageEncode(type, info.get(), &output));
+      const bool reachedFailure = allocationsBeforeFailure == 0;
+      allocationsBeforeFailure = 0;
+      if (reachedFailure) {
+        ++failed;
+        EXPECT_EQ(length, -1);
+        EXPECT_EQ(output, nullptr);
+      } else {
+        ASSERT_EQ(length, static_cast<std::int32_t>(expected.size()));
+      }
+      if (output != nullptr && output != reinterpret_cast<std::uint8_t*>(1)) std::free(output);
+      EXPECT_EQ(encode(type, info.get()), expected);
+      if (!reachedFailure) break;
+    }
+    EXPECT_GT(failed, 1);
   }
 }
 
