@@ -257,13 +257,15 @@ platform::Value::Dictionary MSRPlainParametersFromValues(const MSRParameters& pa
   for (const auto& [key, value] : parameters) {
     const MSRValue* v = value.objectPointer<MSRValue>();
     if (!v) continue;
+    // A value whose kind says string or list but which wraps something else reads as nil, and a
+    // nil entry is no entry.
     if (v->isDouble()) {
       out[key] = Value(v->doubleValue());
     } else if (v->isInt64()) {
       out[key] = Value(static_cast<long long>(v->int64Value()));
     } else if (v->isString()) {
-      out[key] = Value(*v->stringValue());
-    } else if (v->isArray() && !nested) {
+      if (auto text = v->stringValue()) out[key] = Value(std::move(*text));
+    } else if (v->isArray() && !nested && v->arrayValue()) {
       Value::Array elements;
       for (const auto& element : *v->arrayValue()) {
         if (const auto* d = element.dictionary()) {
@@ -302,7 +304,10 @@ Value MSREventParamsFromParameters(const MSRParameters& parameters, const std::s
   Value::Array out;
   for (const auto& [key, value] : parameters) {
     const MSRValue* v = value.objectPointer<MSRValue>();
-    if (!v) {
+    // A value whose kind says string or list but which wraps something else reads as nil: a
+    // parameter without a value could never be read back, so it is left out like a value that is
+    // not typed at all.
+    if (!v || (v->isString() && !v->value().string()) || (v->isArray() && !v->arrayValue())) {
       logInvalidParamValue(eventName, key);
       continue;
     }
@@ -313,7 +318,7 @@ Value MSREventParamsFromParameters(const MSRParameters& parameters, const std::s
     } else if (v->isInt64()) {
       MSRPBSetInt64(param, kParamInt, v->int64Value());
     } else if (v->isString()) {
-      MSRPBSetStringField(param, kParamString, Value(*v->stringValue()));
+      MSRPBSetStringField(param, kParamString, v->value());
     } else if (v->isArray()) {
       if (nested) {
         MSRMeasurement::monitor()->logWithLevel(
@@ -336,6 +341,9 @@ Value MSREventParamsFromParameters(const MSRParameters& parameters, const std::s
                          MSREventParamsFromParameters(*dictionary, eventName, true));
         elements.push_back(Value(item));
       }
+      // A list with nothing in it has no value the message can carry (the name alone reads back
+      // as a parameter of no kind): it is left out.
+      if (elements.empty()) continue;
       MSRPBSetRepeated(param, kParamNested, Value(std::move(elements)));
     }
     out.push_back(Value(param));

@@ -110,7 +110,8 @@ class Writer {
       }
       case MSRValueTypeArray: {
         const Value::Array* elements = typed->arrayValue();
-        if (nested || !elements) return false;  // an array inside an item is logged 16007 there
+        // An array inside an item is logged 16007 there, and an empty one is left out there.
+        if (nested || !elements || elements->empty()) return false;
         for (const Value& element : *elements) {
           const Value::Dictionary* item = element.dictionary();
           if (!item) return false;  // logged 16005 and left out there

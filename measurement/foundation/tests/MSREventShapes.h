@@ -111,7 +111,8 @@ inline bool isOrdinary(const Value::Dictionary& parameters, bool nested = false)
     if (!typed || !platform::isValidUtf8(name)) return false;
     if (typed->isString() && !typed->value().string()) return false;
     if (typed->isArray()) {
-      if (nested || !typed->arrayValue()) return false;
+      // An empty list is left out of the stored event, which the general path does.
+      if (nested || !typed->arrayValue() || typed->arrayValue()->empty()) return false;
       for (const Value& element : *typed->arrayValue()) {
         if (!element.dictionary() || !isOrdinary(*element.dictionary(), true)) return false;
       }

@@ -48,7 +48,8 @@ TEST_F(MSREventStoredFormTest, DirectBytesAreTheMessageBytesForEveryOrdinaryShap
     const Bytes expected = msr_test::messageStoredBytes(*shape.event);
     ASSERT_EQ(hex(*direct[i]), hex(expected)) << shape.what << ": " << shape.event->description();
   }
-  EXPECT_GT(ordinary, 2500u);
+  // About one random event in seven holds an empty item list, which is left to the general path.
+  EXPECT_GT(ordinary, 2000u);
   EXPECT_GT(unusual, 20u);
 }
 

@@ -585,7 +585,8 @@ TEST_F(MSREventTest, QuietProblemsAreLoggedWithTheirCodesAndSampled) {
        {"_e", "raw"}},
       {"an items element that is no dictionary",
        [] {
-         const Value odd(MSRValue::initWithArray(Value(Value::Array{Value(5)})));
+         const Value odd(MSRValue::initWithArray(
+             Value(Value::Array{Value(5), Value(Value::Dictionary{})})));
          const Value params = MSREventParamsFromParameters({{"items", odd}}, "purchase", false);
          ASSERT_EQ(params.count(), 1u);  // the parameter stays, without the element
        },
@@ -757,6 +758,44 @@ TEST_F(MSREventEditTest, ScriptEventsRoundTripWithPublicAndInternalNames) {
   auto plain = MSREvent::eventFromEditEvent(*MSRPEvent::initWithName("my_event", 1, {}));
   EXPECT_EQ(plain->origin(), "app");
   EXPECT_EQ(plain->editEvent()->name, "my_event");
+}
+
+// A typed value whose kind says string or list while it wraps something else reads as nil: it is
+// left out of the plain parameters and of the message, at the top and inside an item, and the
+// entries beside it stay.
+TEST_F(MSREventEditTest, ValuesThatAreNotTheirKindReadAsNil) {
+  const Value notAString(MSRValue::initWithValueType(MSRValueTypeString, Value(5)));
+  const Value notAList(MSRValue::initWithValueType(MSRValueTypeArray, Value("x")));
+  const Value good(MSRValue::initWithString(Value("g")));
+  const Value items(MSRValue::initWithArray(Value(Value::Array{
+      Value(Value::Dictionary{{"item_id", good}, {"item_name", notAString}})})));
+  const MSRParameters parameters{
+      {"a", notAString}, {"b", notAList}, {"items", items}, {"s", good}};
+
+  const auto plain = MSRPlainParametersFromValues(parameters, false);
+  EXPECT_EQ(plain.count("a"), 0u);
+  EXPECT_EQ(plain.count("b"), 0u);
+  EXPECT_EQ(*plain.at("s").string(), "g");
+  const Value& item = plain.at("items").at(0);
+  EXPECT_EQ(*item["item_id"].string(), "g");
+  EXPECT_TRUE(item["item_name"].isNil());
+
+  const Value params = MSREventParamsFromParameters(parameters, "purchase", false);
+  std::vector<std::string> names;
+  for (const auto& param : *params.array()) {
+    const auto message = param.objectAs<MSRPBEventParam>();
+    names.push_back(*MSRPBGetString(message, 0).string());
+    if (names.back() == "items") {
+      const Value elements = MSRPBGetRepeated<MSRPBEventParam>(message, 5);
+      ASSERT_EQ(elements.count(), 1u);
+      const Value fields = MSRPBGetRepeated<MSRPBEventParam>(
+          elements.array()->front().objectAs<MSRPBEventParam>(), 5);
+      ASSERT_EQ(fields.count(), 1u);
+      EXPECT_EQ(*MSRPBGetString(fields.array()->front().objectAs<MSRPBEventParam>(), 0).string(),
+                "item_id");
+    }
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"items", "s"}));
 }
 
 TEST_F(MSREventEditTest, PlainParametersKeepOneLevelOfItems) {
