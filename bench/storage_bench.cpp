@@ -216,7 +216,7 @@ int databaseReadAndDeleteBatch(MSRDatabase& database) {
         rows = static_cast<int>(events->size());
         if (rows == 0) return true;
         maxRowID = events->back()->rowID();
-        return database.deleteRawEventsWithMaxRowID(maxRowID, nullptr);
+        return database.deleteRawEventsWithMaxRowID(maxRowID, kFingerprint, nullptr);
       })) {
     std::abort();
   }

@@ -108,7 +108,10 @@ class MSRDatabase {
   platform::Value containsRealtimeRawEventsWithError(platform::ErrorPtr* error);
   platform::Value isRawEventsTableEmpty(platform::ErrorPtr* error);
   platform::Value queryLatestRawEventTime(platform::ErrorPtr* error);  // nil when empty
-  bool deleteRawEventsWithMaxRowID(std::int64_t maxRowID, platform::ErrorPtr* error);
+  // The rows of the fingerprint read for a bundle, up to the highest row ID read; rows of other
+  // fingerprints interleaved with them were not bundled, and stay.
+  bool deleteRawEventsWithMaxRowID(std::int64_t maxRowID, std::int64_t metadataFingerprint,
+                                   platform::ErrorPtr* error);
   // Leaves room for one more event under maxEventsStored; the number of rows deleted.
   platform::Value deleteRawEventsOverAbsoluteLimit(platform::ErrorPtr* error);
   bool deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, platform::ErrorPtr* error);
@@ -299,6 +302,8 @@ class MSRDatabase {
   MSRDatabase() = default;
   // Runs the block inside the caller's open transaction, or else in one of its own.
   bool withinTransaction(platform::ErrorPtr* error, const std::function<bool()>& block);
+  // Deletes raw events that were read and do not decode, with a log line.
+  void deleteUnreadableRawEvents(const platform::Value::Array& rowIDs);
   bool deleteFiltersInChunks(const char* tableName, const std::vector<std::string>& clauses,
                              platform::ErrorPtr* error);
   std::optional<QueuedBundle> bundleFromRow(const Record& row, platform::ErrorPtr* error);

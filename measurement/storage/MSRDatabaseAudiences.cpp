@@ -306,8 +306,8 @@ bool MSRDatabase::withinTransaction(ErrorPtr* error, const std::function<bool()>
                        "Database not open")) {
     return false;
   }
-  // Transactions do not nest: inside the caller's, its commit or rollback decides.
-  if (!sqlite3_get_autocommit(sqliteStore_->sqliteHandle())) return block();
+  // Inside the caller's transaction this one joins it, and the caller's commit or rollback
+  // decides; inside one SQLite has already rolled back it fails.
   return sqliteStore_->performTransactionWithError(error, block);
 }
 

@@ -157,16 +157,17 @@ Value MSRDatabase::queryLatestRawEventTime(ErrorPtr* error) {
   return sqliteStore_->numberForQuery("SELECT MAX(timestamp) FROM raw_events", {}, error);
 }
 
-bool MSRDatabase::deleteRawEventsWithMaxRowID(std::int64_t maxRowID, ErrorPtr* error) {
-  // The events up to maxRowID were read and bundled by one fingerprint, the one of the row at
-  // maxRowID; events of other fingerprints interleaved with them were not, and stay.
-  const Value rowID(static_cast<long long>(maxRowID));
+bool MSRDatabase::deleteRawEventsWithMaxRowID(std::int64_t maxRowID,
+                                              std::int64_t metadataFingerprint, ErrorPtr* error) {
+  // By the fingerprint the rows were read for, not by the row at maxRowID, which may have gone
+  // since (aged out, or over the limit) and would then leave every bundled row to be bundled
+  // again.
   return sqliteStore_
       ->deleteRecordsFromTableWithName(
-          kMSRTableRawEvents,
-          "rowid <= ? AND metadata_fingerprint = (SELECT metadata_fingerprint FROM raw_events "
-          "WHERE rowid = ?)",
-          {rowID, rowID}, error)
+          kMSRTableRawEvents, "rowid <= ? AND metadata_fingerprint = ?",
+          {Value(static_cast<long long>(maxRowID)),
+           Value(static_cast<long long>(metadataFingerprint))},
+          error)
       .has_value();
 }
 
@@ -519,6 +520,7 @@ MSRDatabase::rawEventsWithMetadataFingerprint(std::int64_t fingerprint, ErrorPtr
   // kept as a record of its own until the read ends.
   std::vector<std::shared_ptr<MSRRawEventData>> results;
   std::size_t rowsRead = 0;
+  Value::Array unreadable;  // row IDs
   if (!sqliteStore_->enumerateRecordsForQuery(
           "SELECT rowid, * FROM raw_events WHERE metadata_fingerprint = ? ORDER BY rowid ASC "
           "LIMIT ?",
@@ -527,13 +529,35 @@ MSRDatabase::rawEventsWithMetadataFingerprint(std::int64_t fingerprint, ErrorPtr
             ++rowsRead;
             if (auto data = rawEventDataFromDictionary(row, error)) {
               results.push_back(std::move(data));
+            } else if (const auto rowID = row.find("rowid");
+                       rowID != row.end() && rowID->second.isNumber()) {
+              unreadable.push_back(rowID->second);
             }
           })) {
     return std::nullopt;
   }
   // Rows that were read but none of which decoded: the last decoding error stands.
-  if (results.empty() && rowsRead > 0) return std::nullopt;
+  if (results.empty() && rowsRead > 0) {
+    deleteUnreadableRawEvents(unreadable);
+    return std::nullopt;
+  }
   return results;
+}
+
+void MSRDatabase::deleteUnreadableRawEvents(const Value::Array& rowIDs) {
+  // A row that does not decode now never will. Among rows that decode it goes with them when
+  // they are bundled; a fingerprint holding nothing else would never be bundled, and would stand
+  // first in line for ever.
+  if (rowIDs.empty()) return;
+  const auto condition = rowIDCondition(rowIDs, nullptr);
+  const auto deleted =
+      condition ? sqliteStore_->deleteRecordsFromTableWithName(kMSRTableRawEvents, *condition,
+                                                                rowIDs, nullptr)
+                : std::nullopt;
+  if (deleted && *deleted > 0) {
+    MSRMeasurement::monitor()->logWithLevel(2, 12061, "Deleted raw events that cannot be read",
+                                            Value(static_cast<long long>(*deleted)));
+  }
 }
 
 std::optional<MSREventStoredContent> MSREventStoredContentFromMessage(const Value& data,

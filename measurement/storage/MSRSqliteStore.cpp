@@ -552,8 +552,10 @@ bool MSRSqliteStore::bindValues(const Parameters& values, sqlite3_stmt* statemen
   }
   bool ok = true;
   for (std::size_t i = 0; i < values.size(); ++i) {
-    if (bindValue(statement, static_cast<int>(i + 1), values[i], true) != SQLITE_OK) {
+    if (const int rc = bindValue(statement, static_cast<int>(i + 1), values[i], true);
+        rc != SQLITE_OK) {
       setDatabaseError(error, "bind values");
+      recordFailure(rc);  // a kind that has no column type never reaches the connection
       ok = false;
     }
   }
@@ -711,8 +713,10 @@ bool MSRSqliteStore::bindAndStepUpsert(sqlite3_stmt* statement, bool cached,
   }
   bool bound = true;
   for (std::size_t i = 0; i < values.size(); ++i) {
-    if (bindColumnValue(statement, static_cast<int>(i + 1), values[i]) != SQLITE_OK) {
+    if (const int rc = bindColumnValue(statement, static_cast<int>(i + 1), values[i]);
+        rc != SQLITE_OK) {
       setDatabaseError(error, "bind values");
+      recordFailure(rc);
       bound = false;
     }
   }
@@ -896,6 +900,9 @@ bool MSRSqliteStore::enumerateRecordsForQuery(const std::string& query,
       !MSRCheckTrue(beginsWithSelect(query), error, 1, "Received invalid select query")) {
     return false;
   }
+  // A filter or block may let go of the last reference to this store (its database resetting
+  // itself): the store lives until the read has ended.
+  const std::shared_ptr<MSRSqliteStore> keepAlive = weak_from_this().lock();
   bool cached = false;
   sqlite3_stmt* statement = statementForQuery(query, parameterValues, error, &cached);
   if (!statement) return false;
@@ -1342,24 +1349,31 @@ bool MSRSqliteStore::performTransactionWithError(ErrorPtr* error,
       !MSRCheckTrue(sqliteHandle_ != nullptr, error, 2, "Database not open")) {
     return false;
   }
+  // The block may let go of the last reference to this store (its database resetting itself):
+  // the store lives until the call has ended.
+  const std::shared_ptr<MSRSqliteStore> keepAlive = weak_from_this().lock();
+  if (transactionDepth_ > 0) return performNestedTransaction(error, block);
   if (!beginTransaction()) {
     MSRSetError(error, 3, "Failed to begin transaction");
     return false;
   }
-  // While the flag is up, a transaction that SQLite ended by itself (disk full, I/O error) makes
+  // While a block runs, a transaction that SQLite ended by itself (disk full, I/O error) makes
   // every further statement of the block fail instead of committing on its own.
-  inTransaction_ = true;
+  struct Depth {
+    int& depth;
+    explicit Depth(int& d) : depth(d) { ++depth; }
+    ~Depth() { --depth; }
+  };
   bool succeeded = false;
   try {
+    const Depth depth(transactionDepth_);
     succeeded = block();
   } catch (...) {
-    inTransaction_ = false;
     if (sqliteHandle_ && !sqlite3_get_autocommit(sqliteHandle_) && !rollbackTransaction()) {
       monitor()->logWithLevel(1, 34009, "Failed to rollback transaction after exception");
     }
     throw;
   }
-  inTransaction_ = false;
   // SQLite already rolled the whole block back, or the block closed the store, which rolls it
   // back: nothing of it is stored.
   if (!sqliteHandle_ || sqlite3_get_autocommit(sqliteHandle_)) {
@@ -1384,10 +1398,61 @@ bool MSRSqliteStore::performTransactionWithError(ErrorPtr* error,
   return false;
 }
 
+bool MSRSqliteStore::performNestedTransaction(ErrorPtr* error,
+                                              const std::function<bool()>& block) {
+  // A SAVEPOINT outside a transaction would begin one of its own, so a transaction SQLite has
+  // already ended stops here.
+  if (!checkTransactionAlive(error)) return false;
+  if (!runSavepointStatement(kMSRNestedBeginSQL)) {
+    MSRSetError(error, 3, "Failed to begin transaction");
+    return false;
+  }
+  const auto alive = [this] { return sqliteHandle_ && !sqlite3_get_autocommit(sqliteHandle_); };
+  const auto undo = [this] {
+    if (!runSavepointStatement(kMSRNestedRollbackSQL) ||
+        !runSavepointStatement(kMSRNestedReleaseSQL)) {
+      monitor()->logWithLevel(1, 34011, "Failed to rollback transaction");
+    }
+  };
+  bool succeeded = false;
+  try {
+    succeeded = block();
+  } catch (...) {
+    if (alive()) undo();
+    throw;
+  }
+  if (!alive()) {
+    MSRSetError(error, 3, "Transaction failed");
+    return false;
+  }
+  if (!succeeded) {
+    MSRSetError(error, 3, "Transaction failed");
+    undo();
+    return false;
+  }
+  if (runSavepointStatement(kMSRNestedReleaseSQL)) return true;
+  MSRSetError(error, 3, "Failed to end transaction");
+  if (alive()) undo();
+  return false;
+}
+
+bool MSRSqliteStore::runSavepointStatement(const char* sql) {
+  if (!sqliteHandle_) return false;
+  if (sqlite3_exec(sqliteHandle_, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+  recordFailure(sqlite3_errcode(sqliteHandle_));
+  return false;
+}
+
 bool MSRSqliteStore::checkTransactionAlive(ErrorPtr* error) {
-  if (!inTransaction_ || !sqliteHandle_ || !sqlite3_get_autocommit(sqliteHandle_)) return true;
+  if (transactionDepth_ == 0 || !sqliteHandle_ || !sqlite3_get_autocommit(sqliteHandle_)) {
+    return true;
+  }
   MSRSetError(error, 3, kMSRTransactionRolledBack);
   return false;
+}
+
+void MSRSqliteStore::recordFailure(int resultCode) {
+  if (resultCode != SQLITE_OK) lastFailureResultCode_ = resultCode;
 }
 
 bool MSRSqliteStore::beginTransaction() { return runTransactionStatement(kBegin); }
@@ -1406,12 +1471,16 @@ bool MSRSqliteStore::runTransactionStatement(int which) {
                                        &statement, nullptr) != SQLITE_OK) {
     sqlite3_finalize(statement);
     statement = nullptr;
-    return sqlite3_exec(sqliteHandle_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (sqlite3_exec(sqliteHandle_, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+    recordFailure(sqlite3_errcode(sqliteHandle_));
+    return false;
   }
   const int rc = sqlite3_step(statement);
   // Reset at once: a statement left mid-way would count as one still running when the
   // transaction ends, and keeps the step's error on the connection as exec does.
   sqlite3_reset(statement);
+  // A lock held elsewhere must be known as such to whoever decides about the file.
+  if (rc != SQLITE_DONE) recordFailure(rc);
   return rc == SQLITE_DONE;
 }
 
@@ -1452,7 +1521,7 @@ std::string MSRSqliteStore::monitorContextForDatabaseOperation(const std::string
 }
 
 void MSRSqliteStore::setDatabaseError(ErrorPtr* error, const std::string& operation) {
-  if (sqliteHandle_) lastFailureResultCode_ = sqlite3_errcode(sqliteHandle_);
+  if (sqliteHandle_) recordFailure(sqlite3_errcode(sqliteHandle_));
   if (!error) return;
   MSRSetErrorWithContext(error, 3, errorDescriptionForDatabaseOperation(operation),
                          monitorContextForDatabaseOperation(operation));

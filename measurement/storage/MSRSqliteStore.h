@@ -22,7 +22,7 @@
 #include "platform/base/Error.h"
 #include "platform/base/Value.h"
 
-class MSRSqliteStore {
+class MSRSqliteStore : public std::enable_shared_from_this<MSRSqliteStore> {
  public:
   // Column name to a string, a number, byte data or the null marker.
   using Record = platform::Value::Dictionary;
@@ -192,7 +192,11 @@ class MSRSqliteStore {
                            const ColumnInfo& addOnColumnInfo, const ColumnTypes& modifyColumnInfo,
                            platform::ErrorPtr* error);
 
-  // Transactions. An exception from the block rolls back and is rethrown.
+  // Transactions. An exception from the block rolls back and is rethrown. Inside a running
+  // transaction's block a call joins it under a savepoint: its block's failure undoes only what
+  // that block wrote, and the outer block decides about the rest. Once SQLite has rolled the
+  // transaction back by itself, every operation until the outermost block returns fails, nested
+  // transactions included, and the outermost call reports the failure.
   bool performTransactionWithError(platform::ErrorPtr* error, const std::function<bool()>& block);
   bool beginTransaction();
   bool endTransaction();
@@ -232,13 +236,17 @@ class MSRSqliteStore {
   // The cached upsert statement compiled earlier for these columns of this table, or null.
   sqlite3_stmt* knownUpsertStatement(const Record& record, const std::string& tableName) const;
   bool runTransactionStatement(int which);
+  bool performNestedTransaction(platform::ErrorPtr* error, const std::function<bool()>& block);
+  bool runSavepointStatement(const char* sql);
+  // Keeps a failed call's SQLite result code for lastFailureIsTransient.
+  void recordFailure(int resultCode);
 
   // False (error set) inside a transaction block that SQLite has already rolled back.
   bool checkTransactionAlive(platform::ErrorPtr* error);
 
   sqlite3* sqliteHandle_ = nullptr;
   bool damaged_ = false;        // the last open failed because the file is damaged
-  bool inTransaction_ = false;  // a transaction block is running
+  int transactionDepth_ = 0;  // transaction blocks running, the outermost one included
   int lastFailureResultCode_ = SQLITE_OK;
   std::map<std::string, sqlite3_stmt*, std::less<>> statementCache_;
   // Upserts already compiled, by table and then by the record's column names in order: a

@@ -33,6 +33,10 @@ inline constexpr const char* kMSRUseCFPreferencesLibraryKey = "UseCFPreferencesL
 inline constexpr const char* kMSRBeginTransactionSQL = "BEGIN EXCLUSIVE TRANSACTION";
 inline constexpr const char* kMSREndTransactionSQL = "END TRANSACTION";
 inline constexpr const char* kMSRRollbackSQL = "ROLLBACK";
+// A transaction begun inside a running one.
+inline constexpr const char* kMSRNestedBeginSQL = "SAVEPOINT msr_nested";
+inline constexpr const char* kMSRNestedReleaseSQL = "RELEASE msr_nested";
+inline constexpr const char* kMSRNestedRollbackSQL = "ROLLBACK TO msr_nested";
 inline constexpr const char* kMSRIntegrityCheckSQL = "PRAGMA integrity_check";
 inline constexpr const char* kMSRPrimaryKey = "PRIMARY KEY";
 inline constexpr int kMSRBusyTimeoutMilliseconds = 2000;

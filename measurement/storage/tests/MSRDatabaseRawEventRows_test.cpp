@@ -225,7 +225,7 @@ TEST_F(MSRDatabaseRawEventRowsTest, AReadTakesAtMostAThousandEvents) {
       8, nullptr, [](std::size_t, const auto&) { return true; });
   ASSERT_TRUE(read);
   ASSERT_EQ(read->size(), 1000u);
-  ASSERT_TRUE(database_->deleteRawEventsWithMaxRowID(read->back()->rowID(), nullptr));
+  ASSERT_TRUE(database_->deleteRawEventsWithMaxRowID(read->back()->rowID(), 8, nullptr));
   const auto rest = database_->rawEventsWithMetadataFingerprint(
       8, nullptr, [](std::size_t, const auto&) { return true; });
   ASSERT_TRUE(rest);

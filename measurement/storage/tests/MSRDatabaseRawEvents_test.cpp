@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "measurement/foundation/MSREvent.h"
+#include "measurement/foundation/MSRRawEventData.h"
 #include "measurement/foundation/MSRUtilities.h"
+#include "measurement/foundation/MSRValue.h"
 #include "measurement/messages/MSRPBAccessors.h"
 #include "measurement/messages/MSRPBMeasurementBundle.h"
 #include "measurement/messages/MSRPBSchema.h"
@@ -94,8 +97,40 @@ TEST_F(MSRDatabaseRawEventsTest, RawEventQueries) {
   EXPECT_EQ(database_->containsRealtimeRawEventsWithError(nullptr), Value(1LL));
   EXPECT_EQ(database_->queryLatestRawEventTime(nullptr), Value(clock().now()));
   EXPECT_EQ(database_->deleteRawEventsOverAbsoluteLimit(nullptr), Value(0LL));
-  ASSERT_TRUE(database_->deleteRawEventsWithMaxRowID(1, nullptr));
+  ASSERT_TRUE(database_->deleteRawEventsWithMaxRowID(1, 77, nullptr));
   EXPECT_EQ(database_->nextMetadataFingerprintToProcess(nullptr), Value(88LL));
+}
+
+// A list parameter with nothing in it has no value the stored form can hold: it is left out of
+// the stored event, which reads back with its other parameters, whatever way the list came in.
+TEST_F(MSRDatabaseRawEventsTest, EmptyListsAreLeftOutOfTheStoredEvent) {
+  struct Case {
+    const char* what;
+    Value items;
+  };
+  const Case cases[] = {
+      {"an empty array", Value(Value::Array{})},
+      {"an empty typed list", Value(MSRValue::initWithArray(Value(Value::Array{})))},
+      {"a typed list of no dictionaries",
+       Value(MSRValue::initWithArray(Value(Value::Array{Value(5), Value("x")})))},
+  };
+  std::int64_t fingerprint = 1;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const MSRParameters parameters{{"items", c.items}, {"value", Value(3)}};
+    const auto event = MSREvent::initWithOrigin("app", false, "purchase", 10, 0, &parameters);
+    ASSERT_TRUE(event);
+    ASSERT_TRUE(database_->insertRawEvent(event, fingerprint, false, nullptr));
+    ErrorPtr error;
+    const auto read = database_->rawEventsWithMetadataFingerprint(
+        fingerprint, &error, [](std::size_t, const MSRDatabase::Record&) { return true; });
+    ASSERT_TRUE(read) << description(error);
+    ASSERT_EQ(read->size(), 1u);
+    const auto& stored = read->front()->rawEvent()->parameters();
+    EXPECT_EQ(stored.count("items"), 0u);
+    EXPECT_EQ(stored.at("value"), Value(MSRValue::initWithInt64(3)));
+    ++fingerprint;
+  }
 }
 
 TEST_F(MSRDatabaseRawEventsTest, StaleDataGoesInBothDirectionsOncePerInterval) {

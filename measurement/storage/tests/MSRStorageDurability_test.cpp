@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,18 +17,21 @@
 #include <thread>
 #include <vector>
 
+#include "measurement/audiences/MSREventFilter.h"
 #include "measurement/engine/MSRMeasurement.h"
 #include "measurement/foundation/MSREvent.h"
 #include "measurement/foundation/MSRRawEventData.h"
 #include "measurement/foundation/MSRUserAttribute.h"
 #include "measurement/foundation/MSRUtilities.h"
 #include "measurement/foundation/MSRValue.h"
+#include "measurement/foundation/tests/MSRTestSupport.h"
 #include "measurement/messages/MSRPBAccessors.h"
 #include "measurement/messages/MSRPBMeasurementBundle.h"
 #include "measurement/messages/MSRPBSchema.h"
 #include "measurement/storage/MSRDatabase.h"
 #include "measurement/storage/MSRFileLocations.h"
 #include "measurement/storage/MSRStorageConstants.h"
+#include "platform/testing/ChildProcess.h"
 #include "platform/testing/PlatformTest.h"
 
 namespace fs = std::filesystem;
@@ -107,6 +111,64 @@ TEST_F(MSRStorageDurabilityTest, LockHeldThroughOpeningFailsTheOpenAndKeepsTheDa
   ASSERT_TRUE(database);
   EXPECT_FALSE(error);
   expectFilled(*database);
+}
+
+// Another process reads the file, or has begun to write it, for longer than the open waits while
+// the open rebuilds raw_events (a file of the older layout): the rebuild cannot take the file, so
+// the open fails, and the file and every row stay for the next open, which rebuilds.
+TEST_F(MSRStorageDurabilityTest, OpenThatRebuildsUnderAnotherProcesssLockKeepsFileAndRows) {
+  struct Holder {
+    const char* role;
+    const char* sql;
+  };
+  const Holder holders[] = {
+      {"reader", "BEGIN; SELECT count(*) FROM raw_events;"},
+      {"writer", "BEGIN IMMEDIATE;"},
+  };
+  const std::string& role = platform::testing::testRole();
+  if (!role.empty()) {
+    for (const auto& holder : holders) {
+      if (role != holder.role) continue;
+      OtherConnection other(path());
+      if (other.exec(holder.sql) != SQLITE_OK) _exit(2);
+      platform::testing::announce(std::string("holding-") + holder.role);
+      for (;;) pause();  // until the parent has seen the open fail and ends this process
+    }
+    _exit(3);
+  }
+  for (const auto& holder : holders) {
+    SCOPED_TRACE(holder.role);
+    fs::remove(path());
+    fs::remove(path() + "-journal");
+    fill();
+    {
+      auto database = open();
+      ASSERT_TRUE(database);
+      auto store = database->sqliteStore();
+      ASSERT_TRUE(store->executeSQL("ALTER TABLE raw_events RENAME TO raw_events_now", nullptr));
+      ASSERT_TRUE(store->executeSQL(
+          "CREATE TABLE raw_events (name TEXT NOT NULL, timestamp INTEGER NOT NULL, "
+          "metadata_fingerprint INTEGER NOT NULL, data BLOB NOT NULL, is_realtime INTEGER)",
+          nullptr));
+      ASSERT_TRUE(
+          store->executeSQL("INSERT INTO raw_events SELECT * FROM raw_events_now", nullptr));
+      ASSERT_TRUE(store->executeSQL("DROP TABLE raw_events_now", nullptr));
+    }
+    auto child = platform::testing::ChildProcess::start(holder.role);
+    ASSERT_TRUE(child);
+    ASSERT_TRUE(platform::testing::awaitAnnouncement(std::string("holding-") + holder.role, *child));
+    ErrorPtr error;
+    EXPECT_FALSE(open(&error));
+    EXPECT_TRUE(fs::exists(path()));
+    child->kill(SIGKILL);
+    child->wait();
+    auto database = open(&error);
+    ASSERT_TRUE(database) << (error ? error->localizedDescription() : "");
+    EXPECT_EQ(database->sqliteStore()->columnInfoForTableWithName("raw_events", nullptr)->at(
+                  "timestamp"),
+              "REAL");
+    expectFilled(*database);
+  }
 }
 
 TEST_F(MSRStorageDurabilityTest, LockReleasedWhileOpeningIsWaitedFor) {
@@ -220,27 +282,88 @@ TEST_F(MSRStorageDurabilityTest, DamagedFileIsReplacedWithItsJournalAndLeavesNoS
             Value(1LL));
 }
 
+// The events bundled are deleted by the fingerprint they were read for, also when the row at
+// the highest row ID read has gone in the meantime (aged out, or over the limit); events of
+// other fingerprints interleaved with them were not bundled, and stay.
 TEST_F(MSRStorageDurabilityTest, BundlingOneFingerprintLeavesInterleavedOnesAlone) {
-  auto database = open();
-  ASSERT_TRUE(database);
-  const std::int64_t fingerprints[] = {111, 222, 111, 333, 111};
-  for (std::size_t i = 0; i < std::size(fingerprints); ++i) {
-    ASSERT_TRUE(database->insertRawEvent(event("e" + std::to_string(i), 10 + i), fingerprints[i],
-                                         false, nullptr));
+  for (const bool lastReadGone : {false, true}) {
+    SCOPED_TRACE(lastReadGone ? "the last row read has gone" : "every row read is there");
+    fs::remove(path());
+    auto database = open();
+    ASSERT_TRUE(database);
+    const std::int64_t fingerprints[] = {111, 222, 111, 333, 111};
+    for (std::size_t i = 0; i < std::size(fingerprints); ++i) {
+      ASSERT_TRUE(database->insertRawEvent(event("e" + std::to_string(i), 10 + i),
+                                           fingerprints[i], false, nullptr));
+    }
+    const auto all = [](std::size_t, const MSRDatabase::Record&) { return true; };
+    const auto bundled = database->rawEventsWithMetadataFingerprint(111, nullptr, all);
+    ASSERT_TRUE(bundled);
+    ASSERT_EQ(bundled->size(), 3u);
+    const std::int64_t maxRowID = bundled->back()->rowID();
+    if (lastReadGone) {
+      ASSERT_TRUE(database->sqliteStore()->deleteRecordFromTableWithName(
+          kMSRTableRawEvents, "rowid", Value(static_cast<long long>(maxRowID)), nullptr));
+    }
+    ASSERT_TRUE(database->deleteRawEventsWithMaxRowID(maxRowID, 111, nullptr));
+    EXPECT_TRUE(database->rawEventsWithMetadataFingerprint(111, nullptr, all)->empty());
+    for (std::int64_t other : {222, 333}) {
+      const auto left = database->rawEventsWithMetadataFingerprint(other, nullptr, all);
+      ASSERT_TRUE(left);
+      EXPECT_EQ(left->size(), 1u) << other;
+    }
+    // The next fingerprint to bundle is the oldest left, not lost.
+    EXPECT_EQ(database->nextMetadataFingerprintToProcess(nullptr), Value(222LL));
   }
-  const auto all = [](std::size_t, const MSRDatabase::Record&) { return true; };
-  const auto bundled = database->rawEventsWithMetadataFingerprint(111, nullptr, all);
-  ASSERT_TRUE(bundled);
-  ASSERT_EQ(bundled->size(), 3u);
-  ASSERT_TRUE(database->deleteRawEventsWithMaxRowID(bundled->back()->rowID(), nullptr));
-  EXPECT_TRUE(database->rawEventsWithMetadataFingerprint(111, nullptr, all)->empty());
-  for (std::int64_t other : {222, 333}) {
-    const auto left = database->rawEventsWithMetadataFingerprint(other, nullptr, all);
-    ASSERT_TRUE(left);
-    EXPECT_EQ(left->size(), 1u) << other;
+}
+
+// Rows that can never be read (an empty items list stored before it was left out, bytes that
+// are no event) must not hold up their fingerprint: when a read of it finds nothing but such
+// rows, they are deleted with a log line, and the next fingerprint comes up. Among rows that read
+// they stay until the bundled rows are deleted, which takes them too.
+TEST_F(MSRStorageDurabilityTest, UnreadableRawEventsDoNotHoldUpTheirFingerprint) {
+  // An Event message whose only parameters are the origin and a name without a value, as an
+  // empty list was stored.
+  const platform::Bytes emptyItems = {0x0A, 0x09, 0x0A, 0x02, '_', 'o', 0x12, 0x03, 'a', 'p', 'p',
+                                      0x0A, 0x07, 0x0A, 0x05, 'i', 't', 'e', 'm', 's'};
+  const platform::Bytes garbage = {0xFF, 0xFF, 0xFF};
+  for (const bool withReadableRow : {false, true}) {
+    SCOPED_TRACE(withReadableRow ? "a readable row among them" : "only unreadable rows");
+    fs::remove(path());
+    auto database = open();
+    ASSERT_TRUE(database);
+    auto store = database->sqliteStore();
+    for (const auto* data : {&emptyItems, &garbage}) {
+      ASSERT_TRUE(store->upsertRecord({{"name", Value("purchase")},
+                                       {"timestamp", Value(10.0)},
+                                       {"metadata_fingerprint", Value(7)},
+                                       {"data", Value::data(*data)},
+                                       {"is_realtime", Value(0)}},
+                                      kMSRTableRawEvents, nullptr));
+    }
+    if (withReadableRow) ASSERT_TRUE(database->insertRawEvent(event("e", 11), 7, false, nullptr));
+    ASSERT_TRUE(database->insertRawEvent(event("later", 12), 8, false, nullptr));
+    msr_test::MonitorRecorder logs;
+    const auto all = [](std::size_t, const MSRDatabase::Record&) { return true; };
+    ErrorPtr error;
+    const auto read = database->rawEventsWithMetadataFingerprint(7, &error, all);
+    if (withReadableRow) {
+      ASSERT_TRUE(read);
+      ASSERT_EQ(read->size(), 1u);
+      EXPECT_EQ(read->front()->rawEvent()->name(), "e");
+      EXPECT_EQ(logs.count(12061), 0);
+      ASSERT_TRUE(database->deleteRawEventsWithMaxRowID(read->back()->rowID(), 7, nullptr));
+    } else {
+      EXPECT_FALSE(read);
+      ASSERT_TRUE(error);
+      EXPECT_EQ(logs.lines(),
+                std::vector<std::string>{"12061 2 Deleted raw events that cannot be read | 2"});
+    }
+    EXPECT_EQ(database->sqliteStore()->rowCountForTableWithName(
+                  kMSRTableRawEvents, "metadata_fingerprint", Value(7), nullptr),
+              Value(0LL));
+    EXPECT_EQ(database->nextMetadataFingerprintToProcess(nullptr), Value(8LL));
   }
-  // The next fingerprint to bundle is the oldest left, not lost.
-  EXPECT_EQ(database->nextMetadataFingerprintToProcess(nullptr), Value(222LL));
 }
 
 TEST_F(MSRStorageDurabilityTest, LifetimeValuesMatchTheirPrefixLiterally) {
@@ -293,33 +416,157 @@ TEST_F(MSRStorageDurabilityTest, FailedEndRollsBackAndLaterWritesAreKept) {
   EXPECT_EQ(database->sqliteStore()->rowCountForTableWithName("parent", nullptr), Value(1LL));
 }
 
+// After SQLite rolled a transaction back by itself, what the block does next fails, a
+// transaction begun inside it included, and so does every write after that: nothing of the block
+// is stored, and the transaction reports the failure.
 TEST_F(MSRStorageDurabilityTest, TransactionSQLiteRolledBackStopsTheBlocksLaterWrites) {
-  auto database = open();
-  ASSERT_TRUE(database);
-  auto store = database->sqliteStore();
-  sqlite3* handle = store->sqliteHandle();
-  ErrorPtr laterError;
-  ErrorPtr error;
-  const bool committed = store->performTransactionWithError(&error, [&] {
-    EXPECT_TRUE(database->insertIfNotDuplicatePurchaseFingerprint("first", nullptr).isNumber());
-    // An interrupted write inside a transaction makes SQLite roll back all of it.
-    sqlite3_progress_handler(
-        handle, 1, [](void*) { return 1; }, nullptr);
-    EXPECT_FALSE(store->upsertRecord({{"fingerprint", Value("second")}},
-                                     kMSRTablePurchaseTransactions, nullptr));
-    sqlite3_progress_handler(handle, 0, nullptr, nullptr);
-    EXPECT_FALSE(store->upsertRecord({{"fingerprint", Value("third")}},
-                                     kMSRTablePurchaseTransactions, &laterError));
-    return true;
-  });
-  EXPECT_FALSE(committed);
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->code(), 3);
-  ASSERT_TRUE(laterError);
-  EXPECT_EQ(laterError->code(), 3);
-  EXPECT_EQ(store->rowCountForTableWithName(kMSRTablePurchaseTransactions, nullptr), Value(0LL));
-  // Outside the block, writes go on as usual.
-  EXPECT_EQ(database->insertIfNotDuplicatePurchaseFingerprint("fourth", nullptr), Value(true));
+  struct Next {
+    const char* what;
+    std::function<bool(MSRDatabase&, MSRSqliteStore&, ErrorPtr*)> run;
+  };
+  const Next nexts[] = {
+      {"a plain write",
+       [](MSRDatabase&, MSRSqliteStore& store, ErrorPtr* e) {
+         return store.upsertRecord({{"fingerprint", Value("third")}},
+                                   kMSRTablePurchaseTransactions, e);
+       }},
+      {"a transaction of its own",
+       [](MSRDatabase&, MSRSqliteStore& store, ErrorPtr* e) {
+         return store.performTransactionWithError(e, [&] {
+           return store.upsertRecord({{"fingerprint", Value("third")}},
+                                     kMSRTablePurchaseTransactions, nullptr);
+         });
+       }},
+      {"an operation that runs in a transaction",
+       [](MSRDatabase& database, MSRSqliteStore&, ErrorPtr* e) {
+         return database.deleteEventFilters(
+             {std::make_shared<MSREventFilter>(1, 1, "ev", platform::Bytes{1}, false, false,
+                                               false)},
+             e);
+       }},
+  };
+  for (const auto& next : nexts) {
+    SCOPED_TRACE(next.what);
+    fs::remove(path());
+    auto database = open();
+    ASSERT_TRUE(database);
+    auto store = database->sqliteStore();
+    sqlite3* handle = store->sqliteHandle();
+    ErrorPtr nextError;
+    ErrorPtr laterError;
+    ErrorPtr error;
+    const bool committed = store->performTransactionWithError(&error, [&] {
+      EXPECT_TRUE(database->insertIfNotDuplicatePurchaseFingerprint("first", nullptr).isNumber());
+      // An interrupted write inside a transaction makes SQLite roll back all of it.
+      sqlite3_progress_handler(
+          handle, 1, [](void*) { return 1; }, nullptr);
+      EXPECT_FALSE(store->upsertRecord({{"fingerprint", Value("second")}},
+                                       kMSRTablePurchaseTransactions, nullptr));
+      sqlite3_progress_handler(handle, 0, nullptr, nullptr);
+      EXPECT_FALSE(next.run(*database, *store, &nextError));
+      EXPECT_FALSE(store->upsertRecord({{"fingerprint", Value("fourth")}},
+                                       kMSRTablePurchaseTransactions, &laterError));
+      return true;
+    });
+    EXPECT_FALSE(committed);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), 3);
+    ASSERT_TRUE(nextError);
+    EXPECT_EQ(nextError->code(), 3);
+    ASSERT_TRUE(laterError);
+    EXPECT_EQ(laterError->code(), 3);
+    EXPECT_EQ(store->rowCountForTableWithName(kMSRTablePurchaseTransactions, nullptr),
+              Value(0LL));
+    // Outside the block, writes go on as usual.
+    EXPECT_EQ(database->insertIfNotDuplicatePurchaseFingerprint("fifth", nullptr), Value(true));
+  }
+}
+
+// A transaction begun inside a running one joins it: what its block wrote is kept or undone by
+// its own result, and the outer block's result decides about the whole.
+TEST_F(MSRStorageDurabilityTest, TransactionsNestByDepth) {
+  struct Case {
+    const char* what;
+    bool innerSucceeds;
+    bool outerSucceeds;
+    std::vector<std::string> kept;
+  };
+  const Case cases[] = {
+      {"both succeed", true, true, {"after", "before", "inner"}},
+      {"inner fails", false, true, {"after", "before"}},
+      {"outer fails", true, false, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(path());
+    auto database = open();
+    ASSERT_TRUE(database);
+    auto store = database->sqliteStore();
+    const auto write = [&](const char* fingerprint) {
+      return store->upsertRecord({{"fingerprint", Value(fingerprint)}},
+                                 kMSRTablePurchaseTransactions, nullptr);
+    };
+    ErrorPtr innerError;
+    const bool outer = store->performTransactionWithError(nullptr, [&] {
+      EXPECT_TRUE(write("before"));
+      const bool inner = store->performTransactionWithError(&innerError, [&] {
+        return write("inner") && c.innerSucceeds;
+      });
+      EXPECT_EQ(inner, c.innerSucceeds);
+      EXPECT_EQ(static_cast<bool>(innerError), !c.innerSucceeds);
+      EXPECT_TRUE(write("after"));
+      return c.outerSucceeds;
+    });
+    EXPECT_EQ(outer, c.outerSucceeds);
+    const auto rows = store->recordsForQuery(
+        "SELECT fingerprint FROM purchase_transactions ORDER BY fingerprint", {}, nullptr);
+    ASSERT_TRUE(rows);
+    std::vector<std::string> kept;
+    for (const auto& row : *rows) kept.push_back(*row.at("fingerprint").string());
+    EXPECT_EQ(kept, c.kept);
+  }
+}
+
+// A database reset from inside a read's filter or a transaction's block replaces the store that
+// is running it: that store lives until the operation has ended, which then fails, and the
+// database goes on with the new, empty file.
+TEST_F(MSRStorageDurabilityTest, ResetInsideAnOperationEndsItAndLeavesAnEmptyDatabase) {
+  struct Case {
+    const char* what;
+    std::function<bool(MSRDatabase&)> run;  // true when the operation succeeded
+  };
+  const Case cases[] = {
+      {"read filter",
+       [this](MSRDatabase& database) {
+         return database
+             .rawEventsWithMetadataFingerprint(fingerprint_, nullptr,
+                                               [&](std::size_t, const MSRDatabase::Record&) {
+                                                 EXPECT_TRUE(database.reset(nullptr));
+                                                 return true;
+                                               })
+             .has_value();
+       }},
+      {"transaction block",
+       [](MSRDatabase& database) {
+         return database.performTransaction([&] {
+           EXPECT_EQ(database.insertIfNotDuplicatePurchaseFingerprint("inside", nullptr),
+                     Value(true));
+           EXPECT_TRUE(database.reset(nullptr));
+           return true;
+         });
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(path());
+    fill();
+    auto database = open();
+    ASSERT_TRUE(database);
+    EXPECT_FALSE(c.run(*database));
+    EXPECT_EQ(database->isRawEventsTableEmpty(nullptr), Value(1LL));
+    EXPECT_EQ(database->insertIfNotDuplicatePurchaseFingerprint("fp", nullptr), Value(true));
+    EXPECT_EQ(database->insertIfNotDuplicatePurchaseFingerprint("inside", nullptr), Value(true));
+  }
 }
 
 TEST_F(MSRStorageDurabilityTest, RebuiltTableKeepsAddOnValuesByColumnName) {
