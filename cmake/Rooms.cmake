@@ -139,6 +139,27 @@ function(tvs_room_tests target)
                        PROPERTIES LABELS ${target})
 endfunction()
 
+# tvs_slowdisk_tests(<test target>)
+# The target's tests once more, each in its own process as ever, with every fsync slowed by 150 ms
+# (platform/testing/shims): named "slowdisk.<test>" and labelled "slowdisk" only, so
+# `ctest -L slowdisk` runs them and a room's label does not.
+function(tvs_slowdisk_tests target)
+  if(NOT TARGET ${target} OR NOT TARGET tvs_slow_fsync)
+    return()
+  endif()
+  add_dependencies(${target} tvs_slow_fsync)
+  set(preload "${CMAKE_BINARY_DIR}/lib/${CMAKE_SHARED_MODULE_PREFIX}tvs_slow_fsync${CMAKE_SHARED_MODULE_SUFFIX}")
+  # A shared sanitizer runtime must be the first library loaded: it is preloaded ahead of the shim.
+  if(SANITIZE AND NOT SANITIZE STREQUAL "thread" AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
+                    OUTPUT_VARIABLE asan OUTPUT_STRIP_TRAILING_WHITESPACE)
+    set(preload "${asan}:${preload}")
+  endif()
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                       TEST_PREFIX "slowdisk."
+                       PROPERTIES LABELS slowdisk ENVIRONMENT "LD_PRELOAD=${preload}")
+endfunction()
+
 # tvs_bench(<name> [SOURCES ...] [DEPS ...])
 # One Google Benchmark program (SOURCES default to <name>.cpp in the calling folder) linked with
 # the rooms it uses. With tests on, ctest also runs it once, briefly (label "bench"), so that a
