@@ -152,7 +152,18 @@ bool MSRDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
                                                          ErrorPtr* error) {
   sqliteStore_ = MSRSqliteStore::initWithDatabasePath(databasePath, error);
   if (!sqliteStore_) return false;
-  if (!ensureAllTables()) {
+  // The tables, their columns and the app metadata row are made in one write transaction: a new
+  // file costs one round of journal and syncs, not one per table and column, and a failure leaves
+  // no half-made schema behind.
+  bool tablesEnsured = false;
+  bool appMetadataReady = false;
+  const bool committed = sqliteStore_->performTransactionWithError(nullptr, [&] {
+    tablesEnsured = ensureAllTables();
+    appMetadataReady = tablesEnsured && initializeAppMetadata();
+    return appMetadataReady;
+  });
+  // Tables ensured in a transaction that did not begin or did not commit were not made.
+  if (!committed && (!tablesEnsured || appMetadataReady)) {
     monitor()->logWithLevel(
         1, 12002,
         platform::format("Failed to create or validate required database tables (%@)", context));
@@ -178,7 +189,7 @@ bool MSRDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
     }
     return false;
   }
-  if (!initializeAppMetadata()) {
+  if (!committed) {
     monitor()->logWithLevel(
         1, 12004, platform::format("Failed to initialize App Metadata table (%@)", context));
     return false;

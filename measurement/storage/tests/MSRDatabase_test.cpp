@@ -7,6 +7,7 @@
 #include "measurement/storage/MSRPersistedConfig.h"
 #include "measurement/storage/MSRStorageConstants.h"
 #include "measurement/storage/tests/MSRStorageTestSupport.h"
+#include "platform/base/Files.h"
 #include "platform/testing/PlatformTest.h"
 
 using platform::ErrorPtr;
@@ -24,6 +25,16 @@ class MSRDatabaseTest : public platform::testing::PlatformTest {
   }
   static MSRDatabase::CreateDataTypeBlock passThrough() {
     return [](const MSRDatabase::Record& row, ErrorPtr*) { return Value(row); };
+  }
+  // The number of write transactions the database file has seen: SQLite counts them in the
+  // file's header (a big-endian 32-bit number at offset 24).
+  static long writeTransactionsOfTheFile() {
+    const auto bytes =
+        platform::files::readFile(MSRApplicationSupportPath("veltro-lumo-measurement.sql"));
+    if (!bytes || bytes->size() < 28) return -1;
+    long count = 0;
+    for (std::size_t i = 24; i < 28; ++i) count = count * 256 + (*bytes)[i];
+    return count;
   }
 };
 
@@ -61,6 +72,9 @@ TEST_F(MSRDatabaseTest, FirstLaunchCreatesTheSchemaAndOneAppMetadataRow) {
   EXPECT_EQ(row["last_bundle_start_timestamp"], Value(0.0));
   EXPECT_EQ(row["last_bundle_end_timestamp"], Value(0.0));
   EXPECT_TRUE(row["daily_events_count"].isNull());
+  // Tables, columns and the row are made in one write transaction: one round of journal and
+  // syncs for the whole schema instead of one per table and column.
+  EXPECT_EQ(writeTransactionsOfTheFile(), 1);
 
   // A composite key is a real key.
   MSRDatabase::Record filter{{"audience_id", Value(1)},
@@ -114,8 +128,10 @@ TEST_F(MSRDatabaseTest, OlderFileIsMigratedWithRowsKept) {
 
 TEST_F(MSRDatabaseTest, OpeningTwiceKeepsOneAppMetadataRow) {
   open();
+  const long writes = writeTransactionsOfTheFile();
   auto database = open();
   EXPECT_EQ(database->sqliteStore()->rowCountForTableWithName("app_metadata", nullptr), Value(1LL));
+  EXPECT_EQ(writeTransactionsOfTheFile(), writes) << "a file that is complete is not written";
 }
 
 TEST_F(MSRDatabaseTest, UpsertIntoAFullTableOnlyReplaces) {
