@@ -22,7 +22,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -253,6 +255,28 @@ int firstStart() {
              : 4;
 }
 
+// Sets environment variables for the programs started meanwhile and puts the earlier values back.
+class EnvironmentForChildren {
+ public:
+  void set(const char* name, const std::string& value) {
+    const char* old = std::getenv(name);
+    if (!saved_.count(name)) saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~EnvironmentForChildren() {
+    for (const auto& [name, value] : saved_) {
+      if (value) {
+        ::setenv(name.c_str(), value->c_str(), 1);
+      } else {
+        ::unsetenv(name.c_str());
+      }
+    }
+  }
+
+ private:
+  std::map<std::string, std::optional<std::string>> saved_;
+};
+
 void BM_FirstStartToFirstStoredEvent(benchmark::State& state) {
   const fs::path root = makeTemporaryFolder("tvs-analytics-first-start");
   writeBundle(root / "bundle");
@@ -260,17 +284,18 @@ void BM_FirstStartToFirstStoredEvent(benchmark::State& state) {
   std::error_code ec;
   const std::string self = fs::read_symlink("/proc/self/exe", ec).string();
   // The started program inherits this environment; the timed part is not sanitizer bookkeeping.
-  ::setenv("TVS_BUNDLE", (root / "bundle").c_str(), 1);
-  ::setenv(kRoleVariable, kFirstStartRole, 1);
-  ::setenv(kSyncCountFileVariable, syncFile.c_str(), 1);
-  ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+  EnvironmentForChildren environment;
+  environment.set("TVS_BUNDLE", (root / "bundle").string());
+  environment.set(kRoleVariable, kFirstStartRole);
+  environment.set(kSyncCountFileVariable, syncFile.string());
+  environment.set("ASAN_OPTIONS", "detect_leaks=0");
   long syncs = 0;
   long runs = 0;
   for (auto _ : state) {
     state.PauseTiming();
     const fs::path home = root / ("home-" + std::to_string(runs));
     fs::create_directories(home);
-    ::setenv("TVS_HOME", home.c_str(), 1);
+    environment.set("TVS_HOME", home.string());
     state.ResumeTiming();
     platform::ErrorPtr error;
     const auto status = platform::app::runProgram({self}, std::nullopt, &error);
@@ -285,7 +310,6 @@ void BM_FirstStartToFirstStoredEvent(benchmark::State& state) {
     fs::remove_all(home);
     state.ResumeTiming();
   }
-  ::unsetenv(kRoleVariable);
   if (runs > 0) state.counters["fsyncs"] = static_cast<double>(syncs) / static_cast<double>(runs);
   fs::remove_all(root);
 }

@@ -147,10 +147,13 @@ void MSRAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEv
       engine->scheduler()->scheduleOnWorkerQueueBlockID(
           lmo_analytics::kLogEventBlockID,
           [engine, origin, isPublicEvent, name, timestamp, collectionSwitch, parameters] {
+            // Handled even when the engine throws: the queue logs that, and nothing waits for it.
+            struct HandledOnExit {
+              ~HandledOnExit() { eventHandled(); }
+            } handled;
             engine->logEventOnWorkerQueue(origin, isPublicEvent, name, timestamp,
                                           parameters.empty() ? nullptr : &parameters,
                                           collectionSwitch);
-            eventHandled();
           });
     });
   });
