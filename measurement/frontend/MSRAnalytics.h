@@ -6,7 +6,9 @@
 // serialised by "MSRAnalyticsTimestampQueue" so that events keep the order of their stamps; an
 // operation of "MSRAnalyticsOperationQueue" (held until start-up has created the engine) carries
 // it to "MSRAnalyticsQueue", which posts it to the engine's worker queue. The caller never waits
-// for the engine. Class methods only; thread-safe.
+// for the engine. The user's collection switch at the call travels with the event; at the app's
+// end the events still on their way get a short while to be stored, and those that do not are
+// counted in a log line. Class methods only; thread-safe.
 #pragma once
 
 #include <limits>
