@@ -23,6 +23,15 @@ struct CaseInsensitiveLess {
 };
 using HTTPHeaderFields = std::map<std::string, std::string, CaseInsensitiveLess>;
 
+// Whether two absolute URLs share an origin: the same scheme, host and port (a missing port is
+// the scheme's own), compared without regard to case. A URL that cannot be read shares none.
+bool isSameOrigin(const std::string& a, const std::string& b);
+
+// Header fields that carry a credential: Authorization, Proxy-Authorization, Cookie, and every
+// API-key ("...api-key...", "...apikey...") or token ("...-auth") field. They go only to the
+// origin the request was made for.
+bool isCredentialHeaderField(const std::string& name);
+
 struct URLRequest {
   URLRequest() = default;
   explicit URLRequest(

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cctype>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -144,6 +145,24 @@ ErrorPtr makeURLError(long code, const std::string& description, const std::stri
   return Error::make(kURLErrorDomain, code, std::move(info));
 }
 
+bool isSecureURL(const std::string& url) {
+  constexpr std::string_view kSecure = "https:";
+  return url.size() >= kSecure.size() &&
+         std::equal(kSecure.begin(), kSecure.end(), url.begin(), [](char a, char b) {
+           return a == std::tolower(static_cast<unsigned char>(b));
+         });
+}
+
+// A redirect may not take a secure request anywhere insecure.
+bool isDowngrade(const std::string& from, const std::string& to) {
+  return isSecureURL(from) && !isSecureURL(to);
+}
+
+void removeCredentialFields(URLRequest& request) {
+  std::erase_if(request.allHTTPHeaderFields,
+                [](const auto& field) { return isCredentialHeaderField(field.first); });
+}
+
 bool isRedirectStatus(long status) {
   return status == 300 || status == 301 || status == 302 || status == 303 || status == 307 ||
          status == 308;
@@ -201,6 +220,8 @@ struct Hop {
   // A redirect turned the request into one without a body (a 303, or a 301/302 after a
   // POST): the configuration's fields that describe a body are left out too.
   bool bodyDropped = false;
+  // A redirect led to another origin than the task's own: no credential field goes with it.
+  bool crossOrigin = false;
 
   // Request body source.
   const Bytes* body = nullptr;
@@ -474,9 +495,13 @@ HopResult performHop(Hop& hop, const URLRequest& request, const URLSessionConfig
   HTTPHeaderFields fields;
   for (const auto& [name, value] : config.HTTPAdditionalHeaders) {
     if (hop.bodyDropped && isBodyHeaderField(name)) continue;
+    if (hop.crossOrigin && isCredentialHeaderField(name)) continue;
     fields[name] = value;
   }
-  for (const auto& [name, value] : request.allHTTPHeaderFields) fields[name] = value;
+  for (const auto& [name, value] : request.allHTTPHeaderFields) {
+    if (hop.crossOrigin && isCredentialHeaderField(name)) continue;
+    fields[name] = value;
+  }
   curl_slist* list = nullptr;
   for (const auto& [name, value] : fields) {
     std::string line = value.empty() ? name + ";" : name + ": " + value;
@@ -713,9 +738,12 @@ void URLSessionTask::resume() {
     std::shared_ptr<const HTTPURLResponse> response;
     Bytes data;
     bool bodyDropped = false;
+    // Credentials were given for the origin of the task's own request and go nowhere else.
+    const std::string ownURL = self->originalRequest_.URL;
     for (int redirects = 0;; ++redirects) {
       Hop hop;
       hop.bodyDropped = bodyDropped;
+      hop.crossOrigin = !isSameOrigin(request.URL, ownURL);
       hop.task = self.get();
       hop.session = session.get();
       hop.taskRef = self;
@@ -751,6 +779,14 @@ void URLSessionTask::resume() {
       }
       if (result.error) {
         error = result.error;
+        if (hop.status >= 200) {
+          // The server had answered: its status and fields go with the error, so that a caller
+          // can tell an answer it could not read whole from one that never came.
+          Value::Dictionary info = error->userInfo();
+          info[kURLErrorFailingResponseKey] =
+              Value(std::make_shared<const HTTPURLResponse>(request.URL, hop.status, hop.headers));
+          error = Error::make(error->domain(), error->code(), std::move(info));
+        }
         break;
       }
       response = std::make_shared<HTTPURLResponse>(request.URL, hop.status, hop.headers);
@@ -767,10 +803,19 @@ void URLSessionTask::resume() {
         break;
       }
 
+      if (isDowngrade(request.URL, result.redirectURL)) {
+        error = makeURLError(kURLErrorInsecureRedirect,
+                             "A redirect to an insecure URL was refused.", request.URL);
+        response.reset();
+        data.clear();
+        break;
+      }
+
       // The request a browser would make next: 303 (and 301/302 after a POST) becomes a GET
       // without a body; 307 and 308 repeat the method and body.
       URLRequest next = request;
       next.URL = result.redirectURL;
+      if (!isSameOrigin(next.URL, ownURL)) removeCredentialFields(next);
       bool dropBody = hop.status == 303 ? request.HTTPMethod != "HEAD"
                                         : (hop.status == 301 || hop.status == 302) &&
                                               request.HTTPMethod == "POST";
@@ -799,6 +844,13 @@ void URLSessionTask::resume() {
       }
       if (!*chosen) break;  // not followed: the redirect response is the result
       URLRequest followed = std::move(**chosen);
+      if (isDowngrade(request.URL, followed.URL)) {
+        error = makeURLError(kURLErrorInsecureRedirect,
+                             "A redirect to an insecure URL was refused.", request.URL);
+        response.reset();
+        data.clear();
+        break;
+      }
       if (dropBody || followed.HTTPMethod == "GET" || followed.HTTPMethod == "HEAD") {
         body.reset();
         bodyFile.clear();

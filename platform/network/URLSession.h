@@ -41,11 +41,17 @@ inline constexpr long kURLErrorHTTPTooManyRedirects = -1007;
 inline constexpr long kURLErrorBadServerResponse = -1011;
 inline constexpr long kURLErrorFileDoesNotExist = -1100;
 inline constexpr long kURLErrorDataLengthExceedsMaximum = -1103;
+// A redirect would have taken a secure request to an insecure URL; nothing was sent there.
+inline constexpr long kURLErrorInsecureRedirect = -1022;
 inline constexpr long kURLErrorSecureConnectionFailed = -1200;
 inline constexpr long kURLErrorServerCertificateUntrusted = -1202;
 inline constexpr long kURLErrorCannotWriteToFile = -3003;
 // User-info key of the failing URL's string.
 inline constexpr const char* kURLErrorFailingURLStringKey = "NSErrorFailingURLStringKey";
+// User-info key of the HTTP response (status and header fields) when the server had answered
+// before the transfer failed: a body over the in-memory ceiling or cut short. The task itself
+// still reports no response.
+inline constexpr const char* kURLErrorFailingResponseKey = "ErrorFailingURLResponseKey";
 
 // How many redirects one task follows before it fails with kURLErrorHTTPTooManyRedirects.
 inline constexpr int kURLSessionMaximumRedirects = 16;

@@ -437,6 +437,86 @@ TEST_F(URLSessionTest, ASilentServerTimesOutAfterTheBodyWasSent) {
   }
 }
 
+// Credentials go only where the request was meant to go: a redirect to another origin (scheme,
+// host or port) leaves Authorization, Cookie and the API-key and auth-token fields behind,
+// whether the request or the configuration carries them; a redirect within the origin keeps them.
+TEST_F(URLSessionTest, RedirectsToAnotherOriginLeaveTheCredentialsBehind) {
+  LoopbackServer other;
+  other.server().Get("/landing", [](const httplib::Request&, httplib::Response& reply) {
+    reply.set_content("elsewhere", "text/plain");
+  });
+  other.server().Post("/landing", [](const httplib::Request& request, httplib::Response& reply) {
+    reply.set_content("elsewhere:" + request.body, "text/plain");
+  });
+  other.start();
+  for (int status : {301, 302, 303, 307, 308}) {
+    server_.server().Post("/away/" + std::to_string(status),
+                          [status, &other](const httplib::Request&, httplib::Response& reply) {
+                            reply.status = status;
+                            reply.set_header("Location", other.url("/landing"));
+                          });
+  }
+  const HTTPHeaderFields credentials = {{"Authorization", "LIS_v2 refresh-secret"},
+                                        {"Cookie", "session=secret"},
+                                        {"X-Veltro-Api-Key", "key-secret"},
+                                        {"x-veltro-lis-ios-iid-migration-auth", "legacy-secret"}};
+  struct Case {
+    std::string path;
+    bool crossOrigin;
+    std::string expectedBody;
+  };
+  const std::vector<Case> cases = {
+      {"/away/301", true, "elsewhere"},        {"/away/302", true, "elsewhere"},
+      {"/away/303", true, "elsewhere"},        {"/away/307", true, "elsewhere:body"},
+      {"/away/308", true, "elsewhere:body"},   {"/redirect/307", false, "landed:POST:body"},
+      {"/redirect/303", false, "landed:GET:"},
+  };
+  for (bool fromConfiguration : {false, true}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.path + (fromConfiguration ? " configuration" : " request"));
+      auto config = URLSessionConfiguration::defaultSessionConfiguration();
+      URLRequest request(server_.url(c.path));
+      request.HTTPMethod = "POST";
+      request.HTTPBody = bytesOf("body");
+      for (const auto& [name, value] : credentials) {
+        if (fromConfiguration) {
+          config.HTTPAdditionalHeaders[name] = value;
+        } else {
+          request.setValueForHTTPHeaderField(value, name);
+        }
+      }
+      request.setValueForHTTPHeaderField("kept", "X-Plain");
+      auto session = URLSession::sessionWithConfiguration(config, nullptr, DispatchQueue::main());
+      Outcome outcome;
+      session->dataTaskWithRequest(request, recordInto(outcome))->resume();
+      ASSERT_TRUE(pumpUntil([&] { return outcome.done; }));
+      ASSERT_FALSE(outcome.error) << outcome.error->localizedDescription();
+      EXPECT_EQ(textOf(outcome.data), c.expectedBody);
+      auto& landing = c.crossOrigin ? other : server_;
+      auto received = landing.received();
+      ASSERT_FALSE(received.empty());
+      const auto& last = received.back();
+      EXPECT_EQ(last.path, "/landing");
+      EXPECT_EQ(last.header("X-Plain"), "kept");
+      for (const auto& [name, value] : credentials) {
+        SCOPED_TRACE(name);
+        if (c.crossOrigin) {
+          EXPECT_FALSE(last.hasHeader(name)) << last.header(name);
+        } else {
+          EXPECT_EQ(last.header(name), value);
+        }
+      }
+      session->finishTasksAndInvalidate();
+    }
+  }
+  EXPECT_TRUE(isSameOrigin("http://127.0.0.1:80/a", "HTTP://127.0.0.1/b?c"));
+  EXPECT_TRUE(isSameOrigin("https://Example.com/a", "https://example.com:443/"));
+  EXPECT_FALSE(isSameOrigin("https://example.com/", "http://example.com/"));
+  EXPECT_FALSE(isSameOrigin("http://127.0.0.1:8080/", "http://127.0.0.1:8081/"));
+  EXPECT_FALSE(isSameOrigin("http://127.0.0.1/", "http://localhost/"));
+  EXPECT_FALSE(isSameOrigin("not a url", "not a url"));
+}
+
 // A response body the transfer inflates is held to a ceiling of 64 MiB: a small compressed
 // answer cannot make the task take all memory. Up to the ceiling it arrives whole.
 TEST_F(URLSessionTest, AnInflatedResponseBodyStopsAtItsCeiling) {
@@ -455,6 +535,43 @@ TEST_F(URLSessionTest, AnInflatedResponseBodyStopsAtItsCeiling) {
   ASSERT_TRUE(bomb.error) << "got " << bomb.data.size() << " bytes";
   EXPECT_EQ(bomb.error->code(), kURLErrorDataLengthExceedsMaximum);
   EXPECT_TRUE(bomb.data.empty());
+  EXPECT_FALSE(bomb.response);
+  // The server did answer: the error carries its status and header fields.
+  auto answered = bomb.error->userInfo().find(kURLErrorFailingResponseKey);
+  ASSERT_NE(answered, bomb.error->userInfo().end());
+  auto response = answered->second.objectAs<HTTPURLResponse>();
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->statusCode(), 200);
+  EXPECT_EQ(response->valueForHTTPHeaderField("Content-Encoding"), "gzip");
+}
+
+// A body cut short after the status arrived fails the task, with the status handed on; a server
+// that never answered leaves no status to hand on.
+TEST_F(URLSessionTest, ABodyCutShortCarriesTheStatusThatArrived) {
+  server_.server().Get("/cut", [](const httplib::Request&, httplib::Response& reply) {
+    reply.status = 202;
+    reply.set_content_provider(1000, "text/plain",
+                               [](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                 if (offset > 0) return false;  // drops the connection
+                                 sink.write("only the start", 14);
+                                 return true;
+                               });
+  });
+  auto session = URLSession::sessionWithConfiguration(
+      URLSessionConfiguration::defaultSessionConfiguration(), nullptr, DispatchQueue::main());
+  Outcome cut, refused;
+  session->dataTaskWithRequest(URLRequest(server_.url("/cut")), recordInto(cut))->resume();
+  session->dataTaskWithRequest(URLRequest("http://127.0.0.1:1/nobody"), recordInto(refused))
+      ->resume();
+  ASSERT_TRUE(pumpUntil([&] { return cut.done && refused.done; }));
+  ASSERT_TRUE(cut.error);
+  EXPECT_FALSE(cut.response);
+  auto answered = cut.error->userInfo().find(kURLErrorFailingResponseKey);
+  ASSERT_NE(answered, cut.error->userInfo().end());
+  ASSERT_TRUE(answered->second.objectAs<HTTPURLResponse>());
+  EXPECT_EQ(answered->second.objectAs<HTTPURLResponse>()->statusCode(), 202);
+  ASSERT_TRUE(refused.error);
+  EXPECT_EQ(refused.error->userInfo().count(kURLErrorFailingResponseKey), 0u);
 }
 
 // Timeouts too large for the transfer library's integers wait as long as the largest it takes,
@@ -659,6 +776,55 @@ TEST_F(URLSessionTrustTest, TheProcessWideAnchorServesConfigurationsWithoutOne) 
   auto outcome = fetch(std::make_shared<RecordingDelegate>(), {}, "localhost");
   ASSERT_FALSE(outcome.error) << outcome.error->localizedDescription();
   EXPECT_EQ(textOf(outcome.data), "secret");
+}
+
+// A secure request never continues in clear text: a redirect from https to http fails the task
+// and nothing reaches the http server, whether the session or its delegate would follow it.
+TEST_F(URLSessionTrustTest, ARedirectFromHttpsToHttpIsRefused) {
+  LoopbackServer plain;
+  plain.server().Post("/landing", [](const httplib::Request&, httplib::Response& reply) {
+    reply.set_content("in the clear", "text/plain");
+  });
+  plain.start();
+  for (int status : {301, 302, 303, 307, 308}) {
+    server_->server().Post("/downgrade/" + std::to_string(status),
+                           [status, &plain](const httplib::Request&, httplib::Response& reply) {
+                             reply.status = status;
+                             reply.set_header("Location", plain.url("/landing"));
+                           });
+  }
+  for (bool withDelegate : {false, true}) {
+    for (int status : {301, 302, 303, 307, 308}) {
+      SCOPED_TRACE(std::to_string(status) + (withDelegate ? " delegate" : " no delegate"));
+      auto config = URLSessionConfiguration::defaultSessionConfiguration();
+      config.trustedCAFile = server_->certificateFile();
+      auto delegate = withDelegate ? std::make_shared<RecordingDelegate>() : nullptr;
+      auto session = URLSession::sessionWithConfiguration(config, delegate, DispatchQueue::main());
+      URLRequest request(server_->url("/downgrade/" + std::to_string(status)));
+      request.HTTPMethod = "POST";
+      request.HTTPBody = bytesOf("body");
+      request.setValueForHTTPHeaderField("key-secret", "X-Veltro-Api-Key");
+      Outcome outcome;
+      session
+          ->dataTaskWithRequest(request,
+                                [&outcome](const Bytes& data, auto response, ErrorPtr error) {
+                                  outcome.data = data;
+                                  outcome.response = response;
+                                  outcome.error = error;
+                                  outcome.done = true;
+                                })
+          ->resume();
+      ASSERT_TRUE(pumpUntil([&] { return outcome.done; }));
+      ASSERT_TRUE(outcome.error);
+      EXPECT_EQ(outcome.error->code(), kURLErrorInsecureRedirect);
+      EXPECT_FALSE(outcome.response);
+      if (delegate) {
+        EXPECT_TRUE(delegate->redirectStatuses.empty());
+      }
+      session->finishTasksAndInvalidate();
+    }
+  }
+  EXPECT_TRUE(plain.arrived().empty());
 }
 
 TEST(URLRequestTest, HeaderFieldsIgnoreCase) {
