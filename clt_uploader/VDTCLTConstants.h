@@ -15,6 +15,8 @@ inline constexpr const char* kVDTCLTUploaderQueueLabel = "com.veltro.VDTCLTUploa
 inline constexpr const char* kVDTCLTUploadOperationQueueName =
     "com.veltro.VDTCLTUploader.operations";
 inline constexpr const char* kVDTCLTUploaderErrorDomain = "VDTCLTUploader";
+// The target whose requests carry no key: a redirect to another origin is rebuilt as its request.
+inline constexpr long kVDTCLTKeylessTarget = 1000;
 inline constexpr const char* kVDTCLTBackgroundTaskName = "VDTCLTUploader-upload";
 inline constexpr const char* kVDTCLTApiKeyHeader = "X-Veltro-Api-Key";
 inline constexpr const char* kVDTCLTTransportVersion = "0.0.1";

@@ -60,7 +60,7 @@ const char* supportNameForTarget(long target) {
 }
 
 // Redirects of the upload request: a moved endpoint gets the same body again, built as target
-// 1000's request. Holds the operation weakly: the session keeps its delegate until invalidated.
+// 1000's request unless it stays within the endpoint's origin. Holds the operation weakly: the session keeps its delegate until invalidated.
 class RedirectDelegate : public platform::URLSessionDelegate {
  public:
   explicit RedirectDelegate(std::weak_ptr<VDTCLTUploadOperation> operation)
@@ -74,8 +74,12 @@ class RedirectDelegate : public platform::URLSessionDelegate {
     auto operation = operation_.lock();
     long status = response.statusCode();
     if (operation && (status == 301 || status == 302)) {
-      // Rebuilt for the operation's own target, so a keyed target keeps its key and agent.
-      completion(operation->constructRequestWithURL(newRequest.URL, operation->target(),
+      // Within the endpoint's origin the request is rebuilt for the operation's own target, so a
+      // keyed target keeps its key and agent; anywhere else it goes as target 1000's, keyless.
+      const long target = platform::isSameOrigin(newRequest.URL, task.originalRequest().URL)
+                              ? operation->target()
+                              : kVDTCLTKeylessTarget;
+      completion(operation->constructRequestWithURL(newRequest.URL, target,
                                                     task.originalRequest().HTTPBody));
       return;
     }
@@ -238,29 +242,42 @@ PRMPromisePtr VDTCLTUploadOperation::sendURLRequestWithBatch(
   auto self = std::static_pointer_cast<VDTCLTUploadOperation>(shared_from_this());
   long batchID = batch->batchID;
   auto queue = uploaderQueue_;
+  // The server's status decides the batch's fate, whether its body arrived whole or not.
+  auto answered = [self, storage, batchID, target](const VTUURLSessionDataResponse& response) {
+    self->updateNextUploadTimeWithResponse(response, target);
+    long status = response.HTTPResponse()->statusCode();
+    if (status == 429 || (status >= 500 && status <= 599)) {
+      return platform::Value(storage->removeBatchWithID(batchID, false));
+    }
+    if (status >= 200 && status <= 300) {
+      VDTCORLogDebug("CLT: batch %@ delivered", batchID);
+    } else {
+      VDTCORLogDebug(
+          "CLT: batch %@ was rejected by the server and will be deleted with all events", batchID);
+    }
+    return platform::Value(storage->removeBatchWithID(batchID, true));
+  };
   return sendURLRequestWithBatch(batch, target)
       ->onQueueThen(queue,
-                    [self, storage, batchID, target](const platform::Value& value) {
+                    [storage, batchID, answered](const platform::Value& value) {
                       auto response = value.objectAs<VTUURLSessionDataResponse>();
                       if (!response || !response->HTTPResponse()) {
                         return platform::Value(storage->removeBatchWithID(batchID, false));
                       }
-                      self->updateNextUploadTimeWithResponse(*response, target);
-                      long status = response->HTTPResponse()->statusCode();
-                      if (status == 429 || (status >= 500 && status <= 599)) {
-                        return platform::Value(storage->removeBatchWithID(batchID, false));
-                      }
-                      if (status >= 200 && status <= 300) {
-                        VDTCORLogDebug("CLT: batch %@ delivered", batchID);
-                      } else {
-                        VDTCORLogDebug(
-                            "CLT: batch %@ was rejected by the server and will be deleted with "
-                            "all events",
-                            batchID);
-                      }
-                      return platform::Value(storage->removeBatchWithID(batchID, true));
+                      return answered(*response);
                     })
-      ->onQueueRecover(queue, [storage, batchID](const platform::ErrorPtr&) {
+      ->onQueueRecover(queue, [storage, batchID, answered](const platform::ErrorPtr& error) {
+        // An answer whose body could not be read (too large, cut short) still has the status
+        // the server gave: an accepted batch must not be posted again. Its body counts as one
+        // that does not decode.
+        if (error && error->domain() == platform::kURLErrorDomain) {
+          auto found = error->userInfo().find(platform::kURLErrorFailingResponseKey);
+          if (found != error->userInfo().end()) {
+            if (auto http = found->second.objectAs<platform::HTTPURLResponse>()) {
+              return answered(VTUURLSessionDataResponse(http, std::nullopt));
+            }
+          }
+        }
         return platform::Value(storage->removeBatchWithID(batchID, false));
       });
 }

@@ -7,6 +7,7 @@
 #include "VDTCORLibrary/VDTCORFlatFileStorage.h"
 #include "VDTCORLibrary/VDTCORReachability.h"
 #include "VDTCORLibrary/VDTCORRegistrar.h"
+#include "clt_uploader/VDTCLTCompressionHelper.h"
 #include "clt_uploader/VDTCLTNanopbHelpers.h"
 #include "clt_uploader/tests/BatchWireReader.h"
 #include "platform/base/Files.h"
@@ -317,6 +318,101 @@ TEST_F(VDTCLTUploaderTest, RedirectedRequestsKeepTheirOwnTarget) {
   EXPECT_EQ(received[1].header("User-Agent"), "eventtransport/0.0.1 crlsupport/0.0.1 apple/");
   EXPECT_EQ(postedEvents(received[1]), 2u);
   EXPECT_EQ(storedEvents(1002), 0u);
+}
+
+// The key belongs to the upload endpoint's origin: a redirect elsewhere (another port is another
+// origin) never carries it. 301 and 302 are rebuilt as target 1000's request there, and within
+// the origin as the target's own; a 307 goes on as the session proposes it.
+TEST_F(VDTCLTUploaderTest, RedirectsToAnotherOriginNeverCarryTheKey) {
+  platform::testing::LoopbackServer other;
+  other.server().Post("/batch", [](const httplib::Request&, httplib::Response& reply) {
+    reply.status = 200;
+  });
+  other.start();
+  for (int status : {301, 302, 307}) {
+    for (bool away : {false, true}) {
+      server.server().Post(
+          "/moved-" + std::to_string(status) + (away ? "-away" : ""),
+          [this, status, away, &other](const httplib::Request&, httplib::Response& reply) {
+            reply.status = status;
+            reply.set_header("Location", away ? other.url("/batch") : server.url("/batch"));
+          });
+    }
+  }
+  struct Case {
+    int status;
+    bool away;
+    std::string agent;  // of the request that lands
+  };
+  const std::vector<Case> cases = {
+      {301, false, "lml"}, {302, false, "lml"}, {307, false, "lml"},
+      {301, true, "clt"},  {302, true, "clt"},  {307, true, "lml"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.status) + (c.away ? " to another origin" : " same origin"));
+    storeEvent(3);
+    VDTCLTUploader::setTestServerURL(server.url("/moved-" + std::to_string(c.status) +
+                                                (c.away ? "-away" : "")));
+    auto& landing = c.away ? other : server;
+    auto batches = [&landing] {
+      std::vector<platform::testing::ReceivedRequest> posted;
+      for (auto& request : landing.received()) {
+        if (request.path == "/batch") posted.push_back(std::move(request));
+      }
+      return posted;
+    };
+    size_t before = batches().size();
+    upload(1001, 16 | 4);
+    auto received = batches();
+    ASSERT_EQ(received.size(), before + 1);
+    const auto& landed = received.back();
+    EXPECT_EQ(postedEvents(landed), 1u);
+    EXPECT_EQ(landed.header("User-Agent"),
+              "eventtransport/0.0.1 " + c.agent + "support/0.0.1 apple/");
+    if (c.away) {
+      EXPECT_FALSE(landed.hasHeader("X-Veltro-Api-Key")) << landed.header("X-Veltro-Api-Key");
+    } else {
+      EXPECT_EQ(landed.header("X-Veltro-Api-Key"), VDTCLTUploader::LMLAndCRLAndINTAPIKey());
+    }
+    EXPECT_EQ(storedEvents(), 0u);
+  }
+  for (const auto& request : other.received()) EXPECT_FALSE(request.hasHeader("X-Veltro-Api-Key"));
+}
+
+// An answer with a 2xx status accepted the batch, whatever became of its body: one too large to
+// keep (a compressed bomb, or plain bytes past the ceiling) deletes the events as an
+// undecodable one does, and nothing is posted again.
+TEST_F(VDTCLTUploaderTest, AnAcceptedBatchIsDeletedWhenItsAnswerIsTooLargeToRead) {
+  constexpr size_t kPastTheCeiling = 70u << 20;
+  const platform::Bytes zeros(kPastTheCeiling, 0);
+  auto bomb = VDTCLTCompressionHelper::gzippedData(zeros);
+  ASSERT_TRUE(bomb);
+  ASSERT_LT(bomb->size(), 1u << 20);
+  server.server().Post("/bomb", [&bomb](const httplib::Request&, httplib::Response& reply) {
+    reply.set_header("Content-Encoding", "gzip");
+    reply.set_content(std::string(bomb->begin(), bomb->end()), "application/x-protobuf");
+  });
+  server.server().Post("/huge", [](const httplib::Request&, httplib::Response& reply) {
+    reply.status = 201;
+    reply.set_content(std::string(kPastTheCeiling, '\x08'), "application/x-protobuf");
+  });
+  for (const char* path : {"/bomb", "/huge"}) {
+    SCOPED_TRACE(path);
+    uploader->setNextUploadTime(nullptr, 1001);
+    for (int i = 0; i < 2; ++i) storeEvent(3);
+    VDTCLTUploader::setTestServerURL(server.url(path));
+    size_t before = server.received().size();
+    upload(1001, 4);
+    EXPECT_EQ(server.received().size(), before + 1);
+    EXPECT_EQ(storedEvents(), 0u);
+    EXPECT_TRUE(platform::files::contentsOfDirectory(VDTCORFlatFileStorage::batchDataStoragePath())
+                    ->empty());
+    auto next = uploader->nextUploadTimeForTarget(1001);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->timeMillis(), nowMillis() + 900000);
+    upload(1001, 16 | 4);
+    EXPECT_EQ(server.received().size(), before + 1);
+  }
 }
 
 TEST_F(VDTCLTUploaderTest, AfterAnAttemptedUploadQueuedOperationsAreCancelled) {
