@@ -412,6 +412,76 @@ TEST_F(LMOInstallationsAPIServiceTest, TokenAndDeleteRequestsCarryTheRefreshToke
   EXPECT_EQ(received[1].body, "{}");
 }
 
+// The key, the refresh token and the legacy token go only to the service's own origin: a
+// register answered 307 or a token request answered 303 with another origin (another port) gets
+// there without them; within the origin they are kept.
+TEST_F(LMOInstallationsAPIServiceTest, RedirectsToAnotherOriginLeaveTheSecretsBehind) {
+  LoopbackServer other(LoopbackServer::SameCertificateAs{*server_});
+  const std::string tokenPath = registerPath() + "dFIDsentByTheClient000/authTokens:generate";
+  auto registerAnswer = [](const httplib::Request&, httplib::Response& reply) {
+    reply.set_content(R"({"refreshToken":"refresh-2","authToken":{"token":"t","expiresIn":"60s"}})",
+                      "application/json");
+  };
+  auto tokenAnswer = [](const httplib::Request&, httplib::Response& reply) {
+    reply.set_content(R"({"token":"fresh","expiresIn":"60s"})", "application/json");
+  };
+  for (LoopbackServer* landing : {server_.get(), &other}) {
+    landing->server().Post("/landing/register", registerAnswer);
+    landing->server().Get("/landing/token", tokenAnswer);
+  }
+  bool away = false;
+  server_->server().Post(registerPath(), [&](const httplib::Request&, httplib::Response& reply) {
+    reply.status = 307;
+    reply.set_header("Location", (away ? other : *server_).url("/landing/register"));
+  });
+  server_->server().Post(tokenPath, [&](const httplib::Request&, httplib::Response& reply) {
+    reply.status = 303;
+    reply.set_header("Location", (away ? other : *server_).url("/landing/token"));
+  });
+  // The other origin presents the same trusted certificate: a server the client would trust.
+  other.start();
+  start();
+
+  for (bool toOther : {false, true}) {
+    SCOPED_TRACE(toOther ? "another origin" : "same origin");
+    away = toOther;
+    auto& landing = toOther ? other : *server_;
+    auto item = unregistered();
+    item->IIDDefaultToken = "legacy-token";
+    auto registration = service_->registerInstallation(item);
+    ASSERT_TRUE(settle(registration));
+    ASSERT_TRUE(registration->isFulfilled()) << registration->error()->description();
+    auto refresh = service_->refreshAuthTokenForInstallation(registered());
+    ASSERT_TRUE(settle(refresh));
+    ASSERT_TRUE(refresh->isFulfilled()) << refresh->error()->description();
+    EXPECT_EQ(refresh->value().objectAs<LMOInstallationsItem>()->authToken->token(), "fresh");
+
+    std::vector<platform::testing::ReceivedRequest> landed;
+    for (const auto& request : landing.received()) {
+      if (request.path.rfind("/landing/", 0) == 0) landed.push_back(request);
+    }
+    ASSERT_EQ(landed.size(), 2u);
+    const auto& registerLanded = landed[landed.size() - 2];
+    const auto& tokenLanded = landed.back();
+    EXPECT_EQ(registerLanded.path, "/landing/register");
+    EXPECT_EQ(tokenLanded.path, "/landing/token");
+    EXPECT_EQ(registerLanded.header("X-Ios-Bundle-Identifier"), "com.tavo.tests");
+    if (toOther) {
+      for (const auto& request : other.received()) {
+        EXPECT_FALSE(request.hasHeader("X-Veltro-Api-Key"));
+        EXPECT_FALSE(request.hasHeader("Authorization"));
+        EXPECT_FALSE(request.hasHeader("x-veltro-lis-ios-iid-migration-auth"));
+        EXPECT_EQ(request.body.find("refresh-1"), std::string::npos);
+      }
+    } else {
+      EXPECT_EQ(registerLanded.header("X-Veltro-Api-Key"), kAPIKey);
+      EXPECT_EQ(registerLanded.header("x-veltro-lis-ios-iid-migration-auth"), "legacy-token");
+      EXPECT_EQ(tokenLanded.header("Authorization"), "LIS_v2 refresh-1");
+    }
+  }
+  other.stop();
+}
+
 TEST_F(LMOInstallationsAPIServiceTest, A500IsRetriedOnceAfterOneSecondOtherStatusesAreNot) {
   struct Case {
     std::vector<int> statuses;

@@ -85,6 +85,18 @@ class LoopbackServer {
     tls_ = true;
     setUp();
   }
+  // HTTPS with the certificate and key of another HTTPS server: a second origin that the same
+  // anchor file trusts.
+  struct SameCertificateAs {
+    const LoopbackServer& server;
+  };
+  explicit LoopbackServer(SameCertificateAs sibling) {
+    certFile_ = sibling.server.certFile_;
+    auto keyFile = certFile_.parent_path() / "loopback-key.pem";
+    server_ = std::make_unique<httplib::SSLServer>(certFile_.c_str(), keyFile.c_str());
+    tls_ = true;
+    setUp();
+  }
   ~LoopbackServer() { stop(); }
   LoopbackServer(const LoopbackServer&) = delete;
   LoopbackServer& operator=(const LoopbackServer&) = delete;
