@@ -283,6 +283,34 @@ TEST_F(VDTCLTUploaderTest, NoNetworkSendsNothingAndForcedUploadsIgnorePacing) {
   EXPECT_EQ(postedEvents(server.received()[0]), 1u);
 }
 
+// The machine reports its boot instant as the wall clock minus the uptime, and the uptime stands
+// still while it sleeps. A wait the server asked for still holds after a suspend, and still ends
+// after the wall clock was set back.
+TEST_F(VDTCLTUploaderTest, ServerWaitsHoldAcrossASuspendAndEndAfterTheClockStepsBack) {
+  clock().setBootTimeReading(platform::FakeClock::BootTimeReading::NowMinusUptime);
+  storeEvent(3);
+  uploader->setNextUploadTime(VDTCORClock::clockSnapshotInTheFuture(3600000), 1001);
+  clock().suspend(600);
+  upload(1001, 4);
+  EXPECT_TRUE(server.received().empty());
+  clock().advance(60);
+  upload(1001, 4);
+  EXPECT_TRUE(server.received().empty());
+  clock().suspend(3000);
+  upload(1001, 4);
+  ASSERT_EQ(server.received().size(), 1u);
+
+  storeEvent(3);
+  uploader->setNextUploadTime(VDTCORClock::clockSnapshotInTheFuture(5000), 1001);
+  upload(1001, 4);
+  EXPECT_EQ(server.received().size(), 1u);
+  clock().setNow(clock().now() - 2);
+  clock().advance(2 * 3600);
+  upload(1001, 4);
+  EXPECT_EQ(server.received().size(), 2u);
+  EXPECT_EQ(storedEvents(), 0u);
+}
+
 TEST_F(VDTCLTUploaderTest, TargetThousandHasNoKeyAndFollowsRedirectsAsItself) {
   storeEvent(3, 1000);
   VDTCLTUploader::setTestServerURL(server.url("/moved"));

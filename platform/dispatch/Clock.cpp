@@ -53,7 +53,28 @@ std::vector<std::shared_ptr<Clock>>& retiredClocks() {
 
 double Clock::now() const { return readClock(CLOCK_REALTIME); }
 double Clock::uptime() const { return readClock(CLOCK_MONOTONIC); }
-double Clock::bootTime() const { return now() - uptime(); }
+double Clock::bootTime() const {
+  double boot = bootTime_.load(std::memory_order_acquire);
+  if (!std::isnan(boot)) return boot;
+  double expected = boot;
+  // The first reading wins; a racing one is dropped, so every caller sees the same instant.
+  bootTime_.compare_exchange_strong(expected, readBootTime(), std::memory_order_acq_rel);
+  return bootTime_.load(std::memory_order_acquire);
+}
+
+double Clock::readBootTime() const {
+  // The wall clock between two readings of the time since boot, repeated until the two agree to
+  // a microsecond, so that the difference is not skewed by a preemption between the calls.
+  double boot = 0;
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    double before = readClock(CLOCK_BOOTTIME);
+    double wall = readClock(CLOCK_REALTIME);
+    double after = readClock(CLOCK_BOOTTIME);
+    boot = wall - (before + after) / 2;
+    if (after - before < 1e-6) break;
+  }
+  return boot;
+}
 long Clock::timeZoneOffset() const { return timeZoneOffsetAt(now()); }
 long Clock::timeZoneOffsetAt(double secondsSince1970) const {
   return systemOffsetAt(secondsSince1970);
@@ -81,6 +102,7 @@ struct FakeClock::State {
   double now;
   double uptime;
   double bootTime;
+  BootTimeReading bootTimeReading = BootTimeReading::Recorded;
   std::optional<long> offset;
 };
 
@@ -100,10 +122,13 @@ double FakeClock::uptime() const {
   return state_->uptime;
 }
 
-double FakeClock::bootTime() const {
+double FakeClock::readBootTime() const {
   // Boot happened once; moving the wall clock does not move it, as on the real system where a
   // clock change leaves the recorded boot instant alone.
   std::lock_guard lock(state_->mutex);
+  if (state_->bootTimeReading == BootTimeReading::NowMinusUptime) {
+    return state_->now - state_->uptime;
+  }
   return state_->bootTime;
 }
 
@@ -130,6 +155,17 @@ void FakeClock::advance(double seconds) {
     state_->uptime += seconds;
   }
   if (&Clock::current() == this) detail::TimerScheduler::shared().fireDue();
+}
+
+void FakeClock::suspend(double seconds) {
+  if (!std::isfinite(seconds) || seconds < 0) return;
+  std::lock_guard lock(state_->mutex);
+  state_->now += seconds;
+}
+
+void FakeClock::setBootTimeReading(BootTimeReading reading) {
+  std::lock_guard lock(state_->mutex);
+  state_->bootTimeReading = reading;
 }
 
 void FakeClock::setTimeZoneOffset(long seconds) {

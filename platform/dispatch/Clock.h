@@ -3,6 +3,8 @@
 // drives every delayed block and timer of the dispatch layer deterministically. Thread-safe.
 #pragma once
 
+#include <atomic>
+#include <limits>
 #include <memory>
 
 namespace platform {
@@ -11,8 +13,10 @@ class Clock {
  public:
   virtual ~Clock() = default;
   virtual double now() const;           // wall clock, seconds since 1970
-  virtual double uptime() const;        // monotonic seconds since boot
-  virtual double bootTime() const;      // now() - uptime() at boot, seconds since 1970
+  virtual double uptime() const;        // monotonic seconds since boot (a suspend not counted)
+  // The instant the system booted, seconds since 1970, read once per clock: every reading of
+  // one boot agrees, however the wall clock is set or the machine sleeps afterwards.
+  double bootTime() const;
   virtual long timeZoneOffset() const;  // seconds east of UTC for now(), TZ honoured
   // Seconds east of UTC at the instant `secondsSince1970` (daylight saving differs by date).
   virtual long timeZoneOffsetAt(double secondsSince1970) const;
@@ -20,6 +24,14 @@ class Clock {
   static Clock& current();
   // Replaces the process-wide clock; null restores the system clock.
   static void setCurrent(std::shared_ptr<Clock> clock);
+
+ protected:
+  // A fresh reading of the boot instant: the wall clock minus the time since boot, suspends
+  // included, which is how the kernel keeps it (so it moves with every clock change).
+  virtual double readBootTime() const;
+
+ private:
+  mutable std::atomic<double> bootTime_{std::numeric_limits<double>::quiet_NaN()};
 };
 
 // A clock that moves only when told. Advancing it runs the dispatch layer's due delayed blocks
@@ -29,15 +41,26 @@ class FakeClock : public Clock {
   explicit FakeClock(double now = 1767225600.0 /* 2026-01-01T00:00:00Z */, double uptime = 1000.0);
   double now() const override;
   double uptime() const override;
-  double bootTime() const override;
   long timeZoneOffset() const override;
   long timeZoneOffsetAt(double secondsSince1970) const override;
 
   void setNow(double now);  // moves wall time only (a clock change)
   // Moves wall time and uptime together; a negative or non-finite step is ignored.
   void advance(double seconds);
+  // The machine sleeps: wall time moves on, uptime (which does not count a suspend) stays.
+  // A negative or non-finite span is ignored.
+  void suspend(double seconds);
+
+  // How the boot instant reads: Recorded, the instant at construction (now - uptime then);
+  // NowMinusUptime, as a machine computes it at each reading (so it moves with every suspend and
+  // clock change).
+  enum class BootTimeReading { Recorded, NowMinusUptime };
+  void setBootTimeReading(BootTimeReading reading);
   // A fixed offset for every instant; until set, the process's TZ decides.
   void setTimeZoneOffset(long seconds);
+
+ protected:
+  double readBootTime() const override;
 
  private:
   struct State;

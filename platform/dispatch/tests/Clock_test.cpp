@@ -53,6 +53,35 @@ TEST(ClockTest, FakeClockMovesOnlyWhenTold) {
   EXPECT_NEAR(Clock::current().now(), static_cast<double>(std::time(nullptr)), 2.0);
 }
 
+// A suspend moves the wall clock and not the uptime. However the boot instant is read (fixed, or
+// as the machine reports it: the wall clock minus the uptime), it is one value for the clock's
+// life, through suspends and wall-clock steps alike.
+TEST(ClockTest, TheBootTimeIsOneValueThroughSuspendsAndClockSteps) {
+  using Reading = FakeClock::BootTimeReading;
+  for (Reading reading : {Reading::Recorded, Reading::NowMinusUptime}) {
+    SCOPED_TRACE(reading == Reading::Recorded ? "recorded" : "now minus uptime");
+    auto fake = std::make_shared<FakeClock>(1000000.0, 50.0);
+    fake->setBootTimeReading(reading);
+    const double boot = fake->bootTime();
+    EXPECT_DOUBLE_EQ(boot, 1000000.0 - 50.0);
+    fake->suspend(600);
+    EXPECT_DOUBLE_EQ(fake->now(), 1000600.0);
+    EXPECT_DOUBLE_EQ(fake->uptime(), 50.0);
+    EXPECT_DOUBLE_EQ(fake->bootTime(), boot);
+    fake->setNow(fake->now() - 2);
+    EXPECT_DOUBLE_EQ(fake->bootTime(), boot);
+    fake->advance(10);
+    EXPECT_DOUBLE_EQ(fake->bootTime(), boot);
+    for (double bad : {-1.0, std::numeric_limits<double>::quiet_NaN()}) fake->suspend(bad);
+    EXPECT_DOUBLE_EQ(fake->now(), 1000608.0);
+  }
+  // The machine's own clock: one value however often it is asked.
+  Clock& system = Clock::current();
+  const double boot = system.bootTime();
+  EXPECT_GT(boot, 0);
+  EXPECT_EQ(system.bootTime(), boot);
+}
+
 TEST(ClockTest, TimeZoneOffsetFollowsTZ) {
   setZone("UTC");
   EXPECT_EQ(Clock::current().timeZoneOffset(), 0);
