@@ -1,6 +1,7 @@
 #include "VDTCORLibrary/VDTCORDirectorySizeTracker.h"
 
 #include <system_error>
+#include <vector>
 
 std::uint64_t VDTCORDirectorySizeTracker::directoryContentSize() {
   if (!cachedSizeBytes_) cachedSizeBytes_ = calculateDirectoryContentSize();
@@ -24,19 +25,29 @@ void VDTCORDirectorySizeTracker::fileWasRemovedAtPath(const std::filesystem::pat
 }
 
 std::uint64_t VDTCORDirectorySizeTracker::calculateDirectoryContentSize() const {
+  // One directory open at a time, its subdirectories kept for later: a directory that cannot be
+  // opened or read to its end (gone meanwhile, unreadable, no file handle left) is skipped and
+  // the walk goes on with the rest of the tree.
   std::uint64_t total = 0;
-  std::error_code ec;
-  std::filesystem::recursive_directory_iterator it(
-      directoryPath_, std::filesystem::directory_options::skip_permission_denied, ec);
-  for (; !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-    const auto& entry = *it;
-    if (entry.path().filename().string().rfind('.', 0) == 0) {
-      if (entry.is_directory(ec)) it.disable_recursion_pending();
-      ec.clear();
-      continue;
+  std::vector<std::filesystem::path> pending{directoryPath_};
+  while (!pending.empty()) {
+    const std::filesystem::path directory = std::move(pending.back());
+    pending.pop_back();
+    std::error_code ec;
+    std::filesystem::directory_iterator it(
+        directory, std::filesystem::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+      const auto& entry = *it;
+      if (entry.path().filename().string().rfind('.', 0) == 0) continue;
+      std::error_code entryError;
+      if (entry.is_symlink(entryError)) {
+        if (entry.is_regular_file(entryError)) total += fileSizeAtURL(entry.path());
+      } else if (entry.is_directory(entryError)) {
+        pending.push_back(entry.path());
+      } else if (!entryError && entry.is_regular_file(entryError)) {
+        total += fileSizeAtURL(entry.path());
+      }
     }
-    std::error_code entryError;
-    if (entry.is_regular_file(entryError)) total += fileSizeAtURL(entry.path());
   }
   return total;
 }

@@ -1,12 +1,15 @@
 #include "VDTCORLibrary/VDTCORFlatFileStorage.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
 #include <limits>
 
 #include "VDTCORLibrary/VDTCORConstants.h"
+#include "VDTCORLibrary/VDTCORDirectorySizeTracker.h"
 #include "VDTCORLibrary/VDTCORPlatform.h"
 #include "VDTCORLibrary/VDTCORReachability.h"
 #include "VDTCORLibrary/VDTCORRegistrar.h"
@@ -251,6 +254,54 @@ TEST_F(VDTCORFlatFileStorageTest, SizeLimitAdmitsExactlyTheLimit) {
     });
   });
   EXPECT_EQ(size, 20000000u);
+}
+
+// Holds the process to `spare` more open files until it goes, so that opening one more fails
+// as an entry that vanished or cannot be read would.
+class FewFilesLeft {
+ public:
+  explicit FewFilesLeft(int spare) {
+    ::getrlimit(RLIMIT_NOFILE, &saved_);
+    int lowestFree = ::dup(0);
+    ::close(lowestFree);
+    rlimit low = saved_;
+    low.rlim_cur = static_cast<rlim_t>(lowestFree + spare);
+    ::setrlimit(RLIMIT_NOFILE, &low);
+  }
+  ~FewFilesLeft() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
+
+ private:
+  rlimit saved_{};
+};
+
+// An entry the walk cannot open skips that entry alone: every byte it can read is counted,
+// wherever in the walk the entry came.
+TEST_F(VDTCORFlatFileStorageTest, TheSizeWalkCountsEveryReadableBytePastAnEntryItCannotOpen) {
+  const fs::path root = home() / "walk";
+  uint64_t readable = 0;
+  // Two subtrees, each three levels deep with files on every level: whichever the walk meets
+  // second lies past an entry it could not open.
+  for (const char* subtree : {"a", "b"}) {
+    fs::create_directories(root / subtree / "inner" / "deeper");
+    for (const char* file : {"one", "inner/two", "inner/deeper/three"}) {
+      const std::string content(1000 + readable, 'x');
+      ASSERT_TRUE(platform::files::writeAtomically(root / subtree / file, content));
+      readable += content.size();
+    }
+  }
+  ASSERT_TRUE(platform::files::writeAtomically(root / ".hidden", std::string(50, 'h')));
+  VDTCORDirectorySizeTracker tracker(root);
+  EXPECT_EQ(tracker.calculateDirectoryContentSize(), readable);
+  for (int spare : {1, 2, 3}) {
+    SCOPED_TRACE(spare);
+    uint64_t counted = 0;
+    {
+      FewFilesLeft limit(spare);
+      counted = tracker.calculateDirectoryContentSize();
+    }
+    EXPECT_EQ(counted, readable);
+  }
+  EXPECT_EQ(tracker.directoryContentSize(), readable);
 }
 
 TEST_F(VDTCORFlatFileStorageTest, SelectorsFilterByTierAndSkipHiddenFiles) {
