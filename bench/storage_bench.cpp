@@ -3,8 +3,8 @@
 // rate; the goal is at least 0.8):
 // - BM_RawEventCycle: store 100,000 events of one fingerprint (a thousand per transaction), then
 //   read them back a thousand at a time by fingerprint and delete each read batch by its highest
-//   row ID, one transaction per batch, as the engine bundles them; in several rounds, the
-//   counters being medians over them;
+//   row ID and its fingerprint, one transaction per batch, as the engine bundles them; in several
+//   rounds, the counters being medians over them;
 // - BM_InsertOneTransactionEach: single inserts, each committed on its own;
 // - BM_InsertCostWithRowsStored/N: the cost of one insert (own transaction) with N rows already
 //   stored, which must stay flat as N grows (counter "us_per_insert").
@@ -56,8 +56,7 @@ constexpr const char* kInsertSQL =
 constexpr const char* kReadSQL =
     "SELECT rowid, * FROM raw_events WHERE metadata_fingerprint = ? ORDER BY rowid ASC LIMIT ?";
 constexpr const char* kDeleteSQL =
-    "DELETE FROM raw_events WHERE rowid <= ? AND metadata_fingerprint = (SELECT "
-    "metadata_fingerprint FROM raw_events WHERE rowid = ?)";
+    "DELETE FROM raw_events WHERE rowid <= ? AND metadata_fingerprint = ?";
 
 double seconds(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -184,7 +183,7 @@ class Plain {
     sqlite3_reset(read_);
     if (rows) {
       sqlite3_bind_int64(delete_, 1, maxRowID);
-      sqlite3_bind_int64(delete_, 2, maxRowID);
+      sqlite3_bind_int64(delete_, 2, kFingerprint);
       if (sqlite3_step(delete_) != SQLITE_DONE) std::abort();
       sqlite3_reset(delete_);
     }
