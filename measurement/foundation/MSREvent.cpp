@@ -228,7 +228,10 @@ std::int32_t MSREventItemsCount(const MSREvent* event) {
   std::int64_t sum = 0;
   for (const auto& [key, value] : event->parameters()) {
     const MSRValue* v = value.objectPointer<MSRValue>();
-    if (v && v->isArray()) sum += static_cast<std::int64_t>(v->arrayValue()->size());
+    // A list value that wraps something else reads as nil: no items.
+    if (const auto* elements = v ? v->arrayValue() : nullptr) {
+      sum += static_cast<std::int64_t>(elements->size());
+    }
   }
   return static_cast<std::int32_t>(sum);
 }

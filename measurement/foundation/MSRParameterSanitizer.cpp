@@ -33,7 +33,7 @@ std::optional<std::string> stringOf(const Value& v) {
 std::int64_t lengthOf(const Value& v) {
   if (auto s = stringOf(v)) return static_cast<std::int64_t>(msr_UTF32Length(*s));
   if (v.isArray()) return static_cast<std::int64_t>(v.count());
-  if (const MSRValue* m = v.objectPointer<MSRValue>(); m && m->isArray()) {
+  if (const MSRValue* m = v.objectPointer<MSRValue>(); m && m->arrayValue()) {
     return static_cast<std::int64_t>(m->arrayValue()->size());
   }
   return 0;

@@ -796,6 +796,12 @@ TEST_F(MSREventEditTest, ValuesThatAreNotTheirKindReadAsNil) {
     }
   }
   EXPECT_EQ(names, (std::vector<std::string>{"items", "s"}));
+
+  // An event made with such values counts no items for them.
+  const MSRParameters withItems{{"items", notAList}, {"value", Value(2)}};
+  const auto event = MSREvent::initWithOrigin("app", false, "purchase", 1, 0, &withItems);
+  ASSERT_TRUE(event);
+  EXPECT_EQ(MSREventItemsCount(event.get()), 0);
 }
 
 TEST_F(MSREventEditTest, PlainParametersKeepOneLevelOfItems) {
