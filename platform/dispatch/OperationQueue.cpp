@@ -80,8 +80,34 @@ void DoneToken::fire() {
   operation_->finishFromToken();
 }
 
-// The operation queue whose operation the calling thread is starting, if any.
-thread_local const OperationQueue* startingQueue = nullptr;
+// The operation queues the calling thread is running blocks for (an operation's work or its
+// completion), innermost first: a wait for any of them could only end once this thread returns.
+struct RunningFor {
+  const OperationQueue* queue;
+  const RunningFor* outer;
+};
+thread_local const RunningFor* runningFor = nullptr;
+
+// Marks the calling thread as running a block for `queue` while it lives.
+class RunningForScope {
+ public:
+  explicit RunningForScope(const OperationQueue* queue) : frame_{queue, runningFor} {
+    runningFor = &frame_;
+  }
+  ~RunningForScope() { runningFor = frame_.outer; }
+  RunningForScope(const RunningForScope&) = delete;
+  RunningForScope& operator=(const RunningForScope&) = delete;
+
+ private:
+  RunningFor frame_;
+};
+
+bool isRunningFor(const OperationQueue* queue) {
+  for (const RunningFor* frame = runningFor; frame; frame = frame->outer) {
+    if (frame->queue == queue) return true;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -119,6 +145,7 @@ void Operation::cancel() {
   bool finishNow = false;
   {
     std::lock_guard lock(mutex_);
+    if (finished_) return;  // what it did stands
     cancelled_ = true;
     finishNow = !executing_ && !finished_;
   }
@@ -127,18 +154,23 @@ void Operation::cancel() {
 
 void Operation::finish() {
   std::function<void()> completion;
-  std::function<void()> queueHandler;
+  std::shared_ptr<OperationQueue> queue;
   {
     std::lock_guard lock(mutex_);
     if (finished_) return;
     executing_ = false;
     finished_ = true;
     completion = std::move(completionBlock_);
-    queueHandler = std::move(queueFinishHandler_);
+    queue = queue_.lock();
+    queue_.reset();
   }
-  // The completion block runs before the queue moves on, so it can still cancel what waits.
-  detail::invokeCatching(completion, "the completion block of " + description());
-  if (queueHandler) queueHandler();
+  // The completion block runs before the queue moves on, so it can still cancel what waits; the
+  // queue still holds the operation meanwhile, so the block cannot wait for it.
+  if (completion) {
+    RunningForScope scope(queue.get());
+    detail::invokeCatching(completion, "the completion block of " + description());
+  }
+  if (queue) queue->operationFinished(this);
 }
 
 bool Operation::isCancelled() const {
@@ -161,11 +193,11 @@ void Operation::setCompletionBlock(std::function<void()> block) {
   completionBlock_ = std::move(block);
 }
 
-bool Operation::attachToQueue(std::function<void()> onFinish) {
+bool Operation::attachToQueue(std::weak_ptr<OperationQueue> queue) {
   std::lock_guard lock(mutex_);
   if (queued_ || executing_ || finished_) return false;
   queued_ = true;
-  queueFinishHandler_ = std::move(onFinish);
+  queue_ = std::move(queue);
   return true;
 }
 
@@ -185,14 +217,10 @@ bool OperationQueue::addOperation(const OperationPtr& operation) {
     SystemLog::write(LogLevel::Warning, "operation queue " + name_ + ": no operation to add");
     return false;
   }
-  std::weak_ptr<OperationQueue> weakSelf = shared_from_this();
-  const Operation* key = operation.get();
   {
     // Attached under the queue's lock, so a cancel from another thread finds it queued.
     std::lock_guard lock(mutex_);
-    if (!operation->attachToQueue([weakSelf, key] {
-          if (auto self = weakSelf.lock()) self->operationFinished(key);
-        })) {
+    if (!operation->attachToQueue(weak_from_this())) {
       SystemLog::write(LogLevel::Warning, "operation queue " + name_ + ": refused " +
                                               operation->description() +
                                               ", already queued, started or finished");
@@ -260,7 +288,7 @@ std::vector<OperationPtr> OperationQueue::operations() const {
 }
 
 bool OperationQueue::waitUntilAllOperationsAreFinished(double timeoutSeconds) {
-  if (startingQueue == this) {
+  if (isRunningFor(this)) {
     SystemLog::write(LogLevel::Warning, "operation queue " + name_ +
                                             ": an operation cannot wait for its own queue");
     return false;
@@ -319,9 +347,8 @@ void OperationQueue::startNextIfIdle() {
   std::weak_ptr<OperationQueue> weakSelf = shared_from_this();
   underlying_->async([next, weakSelf] {
     auto self = weakSelf.lock();
-    const OperationQueue* outer = std::exchange(startingQueue, self.get());
+    RunningForScope scope(self.get());
     next->start();
-    startingQueue = outer;
   });
 }
 

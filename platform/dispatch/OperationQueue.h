@@ -22,6 +22,8 @@ namespace platform {
 // One unit of work. A subclass puts its work in main(). A synchronous operation is finished when
 // main() returns; an asynchronous one (isAsynchronous() answers true) is finished when it calls
 // finish(), from any thread, on every path.
+class OperationQueue;
+
 class Operation : public Object {
  public:
   std::string className() const override { return "Operation"; }
@@ -31,7 +33,8 @@ class Operation : public Object {
   // logged and finishes the operation, so a queue never waits on it for ever.
   void start();
   // Marks the operation cancelled. One that has not started is finished at once (its completion
-  // block runs and its queue drops it); a running one goes on and may look at isCancelled().
+  // block runs and its queue drops it); a running one goes on and may look at isCancelled(); a
+  // finished one is left as it is.
   void cancel();
 
   bool isCancelled() const;
@@ -50,7 +53,7 @@ class Operation : public Object {
  private:
   friend class OperationQueue;
   // Set by the queue that holds the operation: false when another queue already holds it.
-  bool attachToQueue(std::function<void()> onFinish);
+  bool attachToQueue(std::weak_ptr<OperationQueue> queue);
 
   mutable std::mutex mutex_;
   bool executing_ = false;
@@ -58,7 +61,7 @@ class Operation : public Object {
   bool cancelled_ = false;
   bool queued_ = false;
   std::function<void()> completionBlock_;
-  std::function<void()> queueFinishHandler_;
+  std::weak_ptr<OperationQueue> queue_;  // told when the operation finishes
 };
 using OperationPtr = std::shared_ptr<Operation>;
 
@@ -94,8 +97,9 @@ class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
   std::vector<OperationPtr> operations() const;
 
   // Waits until the queue holds no operation, or `timeoutSeconds` of real time pass (negative:
-  // no limit). On the main thread it pumps the main run loop meanwhile. Refused (logged, false)
-  // from an operation of this queue, which would wait for itself. A suspended queue that holds
+  // no limit). On the main thread it pumps the main run loop meanwhile. Refused at once (logged,
+  // false) from any block run for an operation of this queue (its work or completion block),
+  // which would wait for itself. A suspended queue that holds
   // operations does not empty. True when the queue emptied.
   bool waitUntilAllOperationsAreFinished(double timeoutSeconds = -1);
 
@@ -104,6 +108,7 @@ class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
   OperationQueue& operator=(const OperationQueue&) = delete;
 
  private:
+  friend class Operation;
   void operationFinished(const Operation* operation);
   void startNextIfIdle();
 

@@ -235,6 +235,10 @@ TEST(OperationQueueTest, CompletionBlockRunsBeforeTheNextOperationStarts) {
   queue->setSuspended(false);
   ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kPatience));
   EXPECT_EQ(ran.load(), 1);
+  // Cancelling from its own completion block reaches the finished operation too: it stays as it
+  // finished, not cancelled.
+  EXPECT_TRUE(first->isFinished());
+  EXPECT_FALSE(first->isCancelled());
 }
 
 TEST(OperationQueueTest, RefusesOperationsItCannotRun) {
@@ -342,16 +346,74 @@ TEST(OperationQueueTest, OperationOutsideAQueueStartsAndCancelsOnItsOwn) {
   EXPECT_FALSE(early->isExecuting());
   EXPECT_FALSE(early->mainRan());
   EXPECT_EQ(completions.load(), 2);
+
+  std::atomic<int> ran{0};
+  auto done = std::make_shared<CountingOperation>(ran);
+  done->setCompletionBlock([&] { ++completions; });
+  done->start();
+  ASSERT_TRUE(done->isFinished());
+  done->cancel();  // finished: nothing changes
+  EXPECT_FALSE(done->isCancelled());
+  EXPECT_TRUE(done->isFinished());
+  EXPECT_EQ(completions.load(), 3);
 }
 
 TEST(OperationQueueTest, WaitingIsRefusedFromInsideTheQueue) {
-  SystemLogCapture log;
-  auto queue = OperationQueue::create("self-wait");
-  std::atomic<int> answer{-1};
-  queue->addOperation([&] { answer = queue->waitUntilAllOperationsAreFinished(kPatience); });
-  ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(kPatience));
-  EXPECT_EQ(answer.load(), 0);
-  EXPECT_TRUE(log.contains("an operation cannot wait for its own queue"));
+  // Each way a block comes to run for an operation of the queue, and inside it a wait for that
+  // queue, which could only end when the block itself has returned. The refusal is logged and
+  // answered at once; a wait that is not refused gives up after kPatience, without the log line.
+  struct Case {
+    const char* name;
+    std::function<void(const OperationQueuePtr& queue, std::function<void()> waitForQueue)> run;
+  };
+  const std::vector<Case> cases = {
+      {"from the operation's work",
+       [](const OperationQueuePtr& queue, std::function<void()> waitForQueue) {
+         queue->addOperation(waitForQueue);
+       }},
+      {"from the completion of an operation that ran",
+       [](const OperationQueuePtr& queue, std::function<void()> waitForQueue) {
+         queue->setSuspended(true);
+         queue->addOperation([] {})->setCompletionBlock(waitForQueue);
+         queue->setSuspended(false);
+       }},
+      {"from the completion of an asynchronous operation finished on another thread",
+       [](const OperationQueuePtr& queue, std::function<void()> waitForQueue) {
+         auto operation = std::make_shared<GatedOperation>();
+         operation->setCompletionBlock(waitForQueue);
+         queue->addOperation(operation);
+         ASSERT_TRUE(operation->waitUntilMainRan());
+         std::thread([operation] { operation->release(); }).join();
+       }},
+      {"from the completion of a waiting operation that is cancelled",
+       [](const OperationQueuePtr& queue, std::function<void()> waitForQueue) {
+         queue->setSuspended(true);
+         queue->addOperation([] {})->setCompletionBlock(waitForQueue);
+         queue->cancelAllOperations();
+         queue->setSuspended(false);
+       }},
+      {"from the completion of another queue's operation cancelled by this queue's work",
+       [](const OperationQueuePtr& queue, std::function<void()> waitForQueue) {
+         auto other = OperationQueue::create("self-wait-other");
+         other->setSuspended(true);
+         other->addOperation([] {})->setCompletionBlock(waitForQueue);
+         queue->addOperation([other] { other->cancelAllOperations(); });
+         ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(3 * kPatience));
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SystemLogCapture log;
+    auto queue = OperationQueue::create("self-wait");
+    std::atomic<int> answer{-1};
+    std::weak_ptr<OperationQueue> weakQueue = queue;
+    c.run(queue, [weakQueue, &answer] {
+      if (auto q = weakQueue.lock()) answer = q->waitUntilAllOperationsAreFinished(kPatience);
+    });
+    ASSERT_TRUE(queue->waitUntilAllOperationsAreFinished(3 * kPatience));
+    EXPECT_EQ(answer.load(), 0);
+    EXPECT_TRUE(log.contains("an operation cannot wait for its own queue"));
+  }
 }
 
 TEST(OperationQueueTest, OperationsOnTheMainQueueRunWhileTheMainThreadWaits) {
