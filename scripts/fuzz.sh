@@ -3,6 +3,8 @@
 #   scripts/fuzz.sh TARGET SECONDS   run one target (e.g. property_list_fuzz) for SECONDS
 #   scripts/fuzz.sh --list           the targets
 #   scripts/fuzz.sh --corpus         rewrite the valid-* inputs of every corpus from our encoders
+#   scripts/fuzz.sh --all SECONDS    build every target and run each for SECONDS (CI does, with 20);
+#                                    a build failure, crash, leak or timeout in any fails the run
 # New inputs go to build-fuzz/corpus/TARGET (the committed corpus stays small); a crash, leak,
 # timeout or memory blow-up is written to build-fuzz/findings/. Once mended, copy the finding to
 # fuzz/corpus/TARGET/regression-<what>, where ctest replays it in every test build.
@@ -10,9 +12,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
-TARGETS=(catalogue_fuzz property_list_fuzz keyed_archive_fuzz transport_event_file_fuzz
-         measurement_message_fuzz upload_response_fuzz installations_response_fuzz gzip_fuzz
-         url_fuzz keychain_file_fuzz raw_event_stored_form_fuzz)
+# Every target fuzz/CMakeLists.txt declares, so that a new one is built and run without a change here.
+mapfile -t TARGETS < <(sed -n 's/^tvs_fuzz(\([a-z0-9_]*\) .*/\1/p' fuzz/CMakeLists.txt)
+if [ ${#TARGETS[@]} -eq 0 ]; then
+  echo "no fuzz targets found in fuzz/CMakeLists.txt" >&2
+  exit 1
+fi
 JOBS="${FUZZ_BUILD_JOBS:-$(nproc)}"
 
 if [ "${1:-}" = "--list" ]; then
@@ -36,11 +41,56 @@ if [ "${1:-}" = "--corpus" ]; then
 fi
 
 if [ $# -ne 2 ] || ! [[ "$2" =~ ^[0-9]+$ ]]; then
-  echo "usage: $0 TARGET SECONDS | --list | --corpus" >&2
+  echo "usage: $0 TARGET SECONDS | --all SECONDS | --list | --corpus" >&2
   exit 2
 fi
-target="$1"
 seconds="$2"
+
+# run TARGET: fuzzes it for $seconds from its committed corpus, in a sandbox home of its own.
+run() {
+  local target="$1"
+  local work="build-fuzz/corpus/$target"
+  local findings="build-fuzz/findings"
+  mkdir -p "$work" "$findings"
+  local fuzz_home
+  fuzz_home="$(mktemp -d)"
+  local status=0
+  # Leaks that system libraries keep are not ours (see scripts/lsan.supp).
+  TVS_HOME="$fuzz_home" SDL_AUDIODRIVER=dummy SDL_VIDEODRIVER=dummy \
+  LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp" \
+    "build-fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
+    -max_len=65536 -print_final_stats=1 -artifact_prefix="$findings/$target-" \
+    "$work" "fuzz/corpus/$target" || status=$?
+  rm -rf "$fuzz_home"
+  return "$status"
+}
+
+if [ "$1" = "--all" ]; then
+  configure
+  cmake --build build-fuzz -j "$JOBS" --target "${TARGETS[@]}"
+  # The decoders log every input they refuse: each target's output goes to its own file, and
+  # only the end of it (the fuzzer's report) is shown when the target fails.
+  mkdir -p build-fuzz/logs
+  failed=()
+  for target in "${TARGETS[@]}"; do
+    log="build-fuzz/logs/$target.log"
+    if run "$target" > "$log" 2>&1; then
+      echo "fuzzed $target for ${seconds}s: $(grep -a -m1 '^Done ' "$log" || echo 'no summary')"
+    else
+      echo "== $target failed; the end of $log:"
+      tail -n 200 "$log"
+      failed+=("$target")
+    fi
+  done
+  if [ ${#failed[@]} -ne 0 ]; then
+    echo "fuzzing found failures in: ${failed[*]} (inputs in build-fuzz/findings/)" >&2
+    exit 1
+  fi
+  echo "fuzzing: ${#TARGETS[@]} targets ran ${seconds}s each without a finding"
+  exit 0
+fi
+
+target="$1"
 if ! printf '%s\n' "${TARGETS[@]}" | grep -qx "$target"; then
   echo "unknown target $target; $0 --list shows them" >&2
   exit 2
@@ -48,15 +98,4 @@ fi
 
 configure
 cmake --build build-fuzz -j "$JOBS" --target "$target"
-
-work="build-fuzz/corpus/$target"
-findings="build-fuzz/findings"
-mkdir -p "$work" "$findings"
-fuzz_home="$(mktemp -d)"
-trap 'rm -rf "$fuzz_home"' EXIT
-# Leaks that system libraries keep are not ours (see scripts/lsan.supp).
-TVS_HOME="$fuzz_home" SDL_AUDIODRIVER=dummy SDL_VIDEODRIVER=dummy \
-LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp" \
-  "build-fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
-  -max_len=65536 -print_final_stats=1 -artifact_prefix="$findings/$target-" \
-  "$work" "fuzz/corpus/$target"
+run "$target"
