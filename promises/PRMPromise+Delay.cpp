@@ -8,11 +8,11 @@ PRMPromisePtr PRMPromise::delay(double interval) {
 PRMPromisePtr PRMPromise::onQueueDelay(const QueuePtr& queue, double interval) {
   PRM_REQUIRE(queue, "queue", kPRMFileDelay);
   auto result = pendingPromise();
-  const double seconds = prm_detail::truncatedInterval(interval);
+  // The queue's timer takes the seconds as they are and truncates them to nanoseconds once.
   observeOnQueue(
       queue,
-      [queue, result, seconds](const Value& value) {
-        queue->after(seconds, [result, value] { result->fulfill(value); });
+      [queue, result, interval](const Value& value) {
+        queue->after(interval, [result, value] { result->fulfill(value); });
       },
       [result](const ErrorPtr& error) { result->reject(error); });
   return result;

@@ -80,7 +80,7 @@ PRMPromisePtr PRMPromise::onQueueAttemptsDelayConditionRetry(const QueuePtr& que
   PRM_REQUIRE(queue, "queue", kPRMFileRetry);
   PRM_REQUIRE(work, "work", kPRMFileRetry);
   auto state = std::make_shared<RetryState>(
-      RetryState{queue, prm_detail::truncatedInterval(interval), std::move(predicate),
+      RetryState{queue, interval, std::move(predicate),
                  std::move(work), pendingPromise()});
   attempt(state, count);
   return state->result;

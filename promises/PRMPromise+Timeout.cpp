@@ -13,7 +13,7 @@ PRMPromisePtr PRMPromise::onQueueTimeout(const QueuePtr& queue, double interval)
       [result](const ErrorPtr& error) { result->reject(error); });
   // The timer must not keep an abandoned result alive until it fires.
   std::weak_ptr<PRMPromise> weakResult = result;
-  queue->after(prm_detail::truncatedInterval(interval), [weakResult] {
+  queue->after(interval, [weakResult] {
     if (auto strongResult = weakResult.lock()) {
       strongResult->reject(
           platform::Error::make(kPRMPromiseErrorDomain, kPRMPromiseErrorCodeTimedOut));

@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "platform/base/Format.h"
-#include "platform/base/Saturating.h"
 #include "promises/PRMPromisePrivate.h"
 
 using platform::Value;
@@ -52,11 +51,6 @@ void resolveAdopting(const PRMPromisePtr& result, const platform::DispatchQueueP
   } else {
     result->fulfill(r);
   }
-}
-
-double truncatedInterval(double seconds) {
-  // Whole nanoseconds as a dispatch deadline holds them: NaN gives 0, beyond 64 bits saturates.
-  return static_cast<double>(platform::saturatingCast<std::int64_t>(seconds * 1e9)) / 1e9;
 }
 
 }  // namespace prm_detail

@@ -1,5 +1,5 @@
 // Helpers shared by the promise library's sources: recognising errors and promises inside values,
-// contract-check reporting and the truncation of intervals to whole nanoseconds. Not for callers
+// contract-check reporting and settling a result from what a block returned. Not for callers
 // outside promises/. Stateless; safe from any thread.
 #pragma once
 
@@ -47,9 +47,6 @@ PRMPromisePtr invalidParameterPromise(const char* function, const char* file, in
 // rejects, anything else (nil included) fulfils.
 void resolveAdopting(const PRMPromisePtr& result, const platform::DispatchQueuePtr& queue,
                      const platform::Value& r);
-
-// The interval as whole nanoseconds (truncated toward zero, saturating, NaN as 0), in seconds.
-double truncatedInterval(double seconds);
 
 }  // namespace prm_detail
 

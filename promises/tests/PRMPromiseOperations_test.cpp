@@ -411,6 +411,51 @@ TEST_F(PRMPromiseOperationsTest, RetryConditionSeesRemainingCountAndCanStop) {
   EXPECT_EQ(again->value(), Value(2));
 }
 
+TEST_F(PRMPromiseOperationsTest, IntervalsComeDueAfterTheirSecondsTimesTenToTheNineTruncatedOnce) {
+  // The timer is due `interval * 1e9` nanoseconds later, truncated toward zero once. Some of
+  // these (2.094, 4.1) lose a nanosecond when the truncated count is turned back into seconds
+  // and truncated again.
+  const double intervals[] = {2.094, 4.1, 0.3, 1.0, 0.123456789, 1.5e-9, 2e-9, 4.063, 7.9999999999};
+  enum class Operation { kDelay, kTimeout, kRetry };
+  const std::pair<Operation, const char*> operations[] = {
+      {Operation::kDelay, "delay"}, {Operation::kTimeout, "timeout"}, {Operation::kRetry, "retry"}};
+  // The clock's uptime as the timers count it, and a move of the clock to half a nanosecond past
+  // a count, well clear of any rounding of the clock's seconds.
+  auto uptimeNanos = [this] { return static_cast<std::int64_t>(clock().uptime() * 1e9); };
+  auto moveTo = [this](std::int64_t nanos) {
+    clock().advance((static_cast<double>(nanos) + 0.5) / 1e9 - clock().uptime());
+    drainMain();
+  };
+  for (const double interval : intervals) {
+    for (const auto& [operation, name] : operations) {
+      SCOPED_TRACE(std::string(name) + " of " + ::testing::PrintToString(interval) + " s");
+      const auto nanos = static_cast<std::int64_t>(interval * 1e9);
+      ASSERT_GT(nanos, 0);
+      const std::int64_t start = uptimeNanos();
+      auto work = std::make_shared<FlakyWork>(FlakyWork{1, {}});
+      PRMPromisePtr result;
+      switch (operation) {
+        case Operation::kDelay:
+          result = PRMPromise::resolvedWith(Value(1))->onQueueDelay(mainQueue(), interval);
+          break;
+        case Operation::kTimeout:
+          result = PRMPromise::pendingPromise()->onQueueTimeout(mainQueue(), interval);
+          break;
+        case Operation::kRetry:
+          result = PRMPromise::onQueueAttemptsDelayConditionRetry(mainQueue(), 1, interval, nullptr,
+                                                                  [work] { return (*work)(); });
+          break;
+      }
+      drainMain();  // the delay schedules its timer once it has seen the value
+      ASSERT_EQ(uptimeNanos(), start);
+      moveTo(start + nanos - 1);
+      EXPECT_TRUE(result->isPending()) << "due a nanosecond early";
+      moveTo(start + nanos);
+      EXPECT_FALSE(result->isPending()) << "not due at its time";
+    }
+  }
+}
+
 TEST_F(PRMPromiseOperationsTest, MissingArgumentsAreReportedByOperationGroup) {
   auto p = PRMPromise::resolvedWith(Value(1));
   struct Case {
