@@ -25,8 +25,9 @@ void MSRAlarm::runAfterDelay(double delay, Block block) {
     return;
   }
   cancel();
-  // The delay comes from callers and stored schedules: in whole nanoseconds, no number counts as
-  // no delay and anything past the 64-bit range as the farthest time there is.
+  // The delay comes from callers and stored schedules: no number counts as no delay and anything
+  // past the 64-bit range of nanoseconds as the farthest time there is. The timer is given the
+  // delay itself and truncates it to nanoseconds once.
   const double seconds =
       static_cast<double>(platform::saturatingCast<std::int64_t>(delay * 1e9)) / 1e9;
   scheduledTimestamp_ = platform::Clock::current().now() + seconds;
@@ -34,18 +35,17 @@ void MSRAlarm::runAfterDelay(double delay, Block block) {
   if (!noSource_ && queue_) source = platform::DispatchTimer::create(queue_);
   if (source) {
     const std::string fired = name_ + " fired";
-    // The handler holds the alarm weakly: an alarm that goes away cancels its timer anyway.
-    std::weak_ptr<MSRAlarm> weak = weak_from_this();
-    source->setEventHandler([weak, block, fired] {
-      auto self = weak.lock();
-      if (!self) return;
+    // The handler holds the alarm and the block until it has run or the source is cancelled (a
+    // cancelled source lets go of its handler), so a pending alarm fires even when its owner has
+    // dropped it.
+    source->setEventHandler([self = shared_from_this(), block, fired] {
       // Local copies: the block may reschedule this alarm, which replaces this very source.
       Block run = block;
       MSRMeasurement::monitor()->logWithLevel(7, 2001, fired);
       self->cancel();
       run();
     });
-    source->schedule(seconds, 0, 0);
+    source->schedule(delay, 0, 0);
     source->resume();
   }
   timer_ = source;

@@ -73,6 +73,7 @@ class DispatchTimer {
   virtual void schedule(double start, double interval, double leeway = 0) = 0;
   virtual void resume() = 0;
   virtual void suspend() = 0;
+  // Stops the timer for good and lets go of its event handler.
   virtual void cancel() = 0;
   virtual bool isCancelled() const = 0;
 };

@@ -56,12 +56,16 @@ class Timer final : public DispatchTimer, public std::enable_shared_from_this<Ti
 
   void cancel() override {
     std::function<void()> onCancel;
+    std::shared_ptr<std::function<void()>> handler;  // released outside the lock
     {
       std::lock_guard lock(mutex_);
       if (cancelled_) return;
       cancelled_ = true;
       disarmLocked();
       onCancel = std::move(cancelHandler_);
+      // A cancelled timer never runs its handler again: what the handler holds is let go now
+      // (a handler that is running keeps its own reference until it returns).
+      handler = std::move(handler_);
     }
     if (onCancel) queue_->async(std::move(onCancel));
   }

@@ -225,16 +225,56 @@ TEST_F(MSRSchedulerTest, AFiredBlockMayRescheduleItsOwnAlarm) {
   EXPECT_EQ(fired, 2);
 }
 
-TEST_F(MSRSchedulerTest, DroppingAPendingAlarmCancelsIt) {
+TEST_F(MSRSchedulerTest, APendingAlarmHoldsItselfUntilItFiresOrIsCancelled) {
   auto q = platform::DispatchQueue::create("alarm");
   std::atomic<int> fired{0};
+  std::weak_ptr<MSRAlarm> firing;
+  std::weak_ptr<MSRAlarm> cancelled;
+  auto held = std::make_shared<int>(0);  // something the block holds
+  std::weak_ptr<int> heldByBlock = held;
   q->sync([&] {
-    auto alarm = MSRAlarm::initWithDispatchQueue(q, "Gone");
-    alarm->runAfterDelay(1, [&] { ++fired; });
+    auto alarm = MSRAlarm::initWithDispatchQueue(q, "Dropped");
+    alarm->runAfterDelay(1, [&fired, held] { ++fired; });
+    firing = alarm;
+    auto other = MSRAlarm::initWithDispatchQueue(q, "Dropped and cancelled");
+    other->runAfterDelay(1, [&fired] { fired += 100; });
+    other->cancel();
+    cancelled = other;
   });
+  held.reset();
+  EXPECT_TRUE(cancelled.expired());  // nothing holds a cancelled alarm
+  EXPECT_FALSE(firing.expired());    // the pending one holds itself and its block
+  EXPECT_FALSE(heldByBlock.expired());
   clock().advance(2);
   drain(q);
-  EXPECT_EQ(fired, 0);
+  EXPECT_EQ(fired, 1);
+  EXPECT_TRUE(firing.expired());  // let go once it has run
+  EXPECT_TRUE(heldByBlock.expired());
+}
+
+TEST_F(MSRSchedulerTest, AlarmDelayComesDueAfterItsSecondsTimesTenToTheNineTruncatedOnce) {
+  // Some of these (2.094, 4.1) lose a nanosecond when truncated to nanoseconds, turned back into
+  // seconds and truncated again.
+  const double delays[] = {2.094, 4.1, 4.063, 0.3, 1e-9, 7.9999999999};
+  auto q = platform::DispatchQueue::create("alarm");
+  auto alarm = MSRAlarm::initWithDispatchQueue(q, "Exact");
+  auto uptimeNanos = [this] { return static_cast<std::int64_t>(clock().uptime() * 1e9); };
+  // Half a nanosecond past the count, well clear of any rounding of the clock's seconds.
+  auto moveTo = [&](std::int64_t nanos) {
+    clock().advance((static_cast<double>(nanos) + 0.5) / 1e9 - clock().uptime());
+    drain(q);
+  };
+  for (const double delay : delays) {
+    SCOPED_TRACE(delay);
+    const auto nanos = static_cast<std::int64_t>(delay * 1e9);
+    const std::int64_t start = uptimeNanos();
+    std::atomic<int> fired{0};
+    q->sync([&] { alarm->runAfterDelay(delay, [&fired] { ++fired; }); });
+    moveTo(start + nanos - 1);
+    EXPECT_EQ(fired, 0) << "due a nanosecond early";
+    moveTo(start + nanos);
+    EXPECT_EQ(fired, 1) << "not due at its time";
+  }
 }
 
 }  // namespace
