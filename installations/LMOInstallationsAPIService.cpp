@@ -2,14 +2,13 @@
 
 #include <mutex>
 
-#include <nlohmann/json.hpp>
-
 #include "core/LMOApp.h"
 #include "core/LMOHeartbeatInfo.h"
 #include "core/LMOLogger.h"
 #include "installations/LMOInstallationsConstants.h"
 #include "installations/LMOInstallationsErrorUtil.h"
 #include "installations/LMOInstallationsHTTPError.h"
+#include "installations/LMOInstallationsLoggable.h"
 #include "platform/base/Bundle.h"
 #include "platform/base/Format.h"
 #include "platform/base/PropertyList.h"
@@ -21,6 +20,10 @@ using platform::Value;
 
 namespace {
 
+// A debug line's body text is built only when the line will be written: a body may be as large
+// as the session keeps in memory, and copying, checking and scanning it costs.
+bool debugLinesWanted() { return lmo::detail::loggerWouldLog(kVTULoggerLevelDebug); }
+
 struct Endpoint {
   std::mutex mutex;
   std::string baseURL = lmoinst::kDefaultBaseURL;
@@ -30,115 +33,6 @@ struct Endpoint {
 Endpoint& endpoint() {
   static auto* e = new Endpoint();
   return *e;
-}
-
-Value utf8Text(const Bytes& data) {
-  std::string text(data.begin(), data.end());
-  Value value(text);
-  if (!value.string() || *value.string() != text) return Value();
-  return value;
-}
-
-// Debug lines show that a secret was there, never the secret: at most its first characters.
-std::string redactedSecret(std::string_view secret) {
-  constexpr std::size_t kShownPrefix = 4;
-  // A short secret shows nothing at all: its prefix would be most of it.
-  const std::size_t shown = secret.size() >= 4 * kShownPrefix ? kShownPrefix : 0;
-  return std::string(secret.substr(0, shown)) + lmoinst::kRedacted;
-}
-
-bool sameHeaderName(const std::string& a, const char* b) {
-  const platform::CaseInsensitiveLess less;
-  return !less(a, b) && !less(b, a);
-}
-
-// The header fields of a request for a debug line: the API key, the refresh token (behind its
-// scheme in Authorization) and the legacy migration token are redacted.
-Value loggableHeaderValues(const platform::HTTPHeaderFields& fields) {
-  Value::Dictionary dict;
-  for (const auto& [name, value] : fields) {
-    std::string shown = value;
-    if (sameHeaderName(name, lmoinst::kHeaderAPIKey) ||
-        sameHeaderName(name, lmoinst::kHeaderIIDMigration)) {
-      shown = redactedSecret(value);
-    } else if (sameHeaderName(name, lmoinst::kHeaderAuthorization)) {
-      const std::size_t blank = value.find(' ');
-      shown = blank == std::string::npos
-                  ? redactedSecret(value)
-                  : value.substr(0, blank + 1) + redactedSecret(value.substr(blank + 1));
-    }
-    dict[name] = Value(shown);
-  }
-  return Value(std::move(dict));
-}
-
-// The end of the JSON string whose opening quote is at `open` (the index of its closing quote),
-// or npos when the text ends first.
-std::size_t endOfJSONString(std::string_view text, std::size_t open) {
-  for (std::size_t i = open + 1; i < text.size(); ++i) {
-    if (text[i] == '\\') {
-      ++i;
-    } else if (text[i] == '"') {
-      return i;
-    }
-  }
-  return std::string_view::npos;
-}
-
-std::size_t skipBlanks(std::string_view text, std::size_t i) {
-  while (i < text.size() &&
-         (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r')) {
-    ++i;
-  }
-  return i;
-}
-
-// Whether a quoted member name (quotes included) names a token member. The name is compared as
-// the parser reads it, escapes decoded, so that "\u0074oken" is known for "token" too.
-bool isTokenMemberName(std::string_view quoted) {
-  std::string name(quoted.substr(1, quoted.size() - 2));
-  if (name.find('\\') != std::string::npos) {
-    const auto decoded = nlohmann::json::parse(quoted, nullptr, /*allow_exceptions=*/false);
-    if (!decoded.is_string()) return false;
-    name = decoded.get<std::string>();
-  }
-  return name == lmoinst::kKeyRefreshToken || name == lmoinst::kKeyToken;
-}
-
-// A body for a debug line: the string values of the token members ("refreshToken", "token", at
-// any depth) are redacted. A scan rather than a parse, so that a body that is not valid JSON is
-// redacted too; everything else stays as it was sent.
-std::string redactedBody(std::string_view text) {
-  std::string out;
-  std::size_t copied = 0;
-  std::size_t i = 0;
-  while ((i = text.find('"', i)) != std::string_view::npos) {
-    const std::size_t keyEnd = endOfJSONString(text, i);
-    if (keyEnd == std::string_view::npos) break;
-    std::size_t next = keyEnd + 1;
-    const std::size_t colon = skipBlanks(text, next);
-    if (colon < text.size() && text[colon] == ':' &&
-        isTokenMemberName(text.substr(i, keyEnd + 1 - i))) {
-      const std::size_t open = skipBlanks(text, colon + 1);
-      if (open < text.size() && text[open] == '"') {
-        std::size_t close = endOfJSONString(text, open);
-        if (close == std::string_view::npos) close = text.size();
-        out.append(text.substr(copied, open + 1 - copied));
-        out.append(redactedSecret(text.substr(open + 1, close - open - 1)));
-        copied = close;
-        next = close + 1;
-      }
-    }
-    i = next;
-  }
-  if (copied < text.size()) out.append(text.substr(copied));
-  return out;
-}
-
-Value loggableBody(const Bytes& data) {
-  Value text = utf8Text(data);
-  if (!text.string()) return text;
-  return Value(redactedBody(*text.string()));
 }
 
 // One segment of a request path: every byte but the unreserved characters is percent-escaped,
@@ -355,9 +249,12 @@ PRMPromisePtr LMOInstallationsAPIService::URLRequestPromise(const platform::URLR
   auto session = session_;
   return PRMPromise::async([session, request](PRMPromise::FulfillBlock fulfill,
                                               PRMPromise::RejectBlock reject) {
-           LMOLoggerLogDebug(lmoinst::kService, lmoinst::kCodeSendingRequest,
-                             lmoinst::kSendingRequest, request.URL, loggableBody(request.HTTPBody),
-                             loggableHeaderValues(request.allHTTPHeaderFields));
+           if (debugLinesWanted()) {
+             LMOLoggerLogDebug(lmoinst::kService, lmoinst::kCodeSendingRequest,
+                               lmoinst::kSendingRequest, request.URL,
+                               LMOInstallationsLoggableBody(request.HTTPBody),
+                               LMOInstallationsLoggableHeaderValues(request.allHTTPHeaderFields));
+           }
            auto task = session->dataTaskWithRequest(
                request,
                [request, fulfill, reject](const Bytes& data,
@@ -373,9 +270,11 @@ PRMPromisePtr LMOInstallationsAPIService::URLRequestPromise(const platform::URLR
                    reject(error);
                    return;
                  }
-                 LMOLoggerLogDebug(lmoinst::kService, lmoinst::kCodeResponseReceived,
-                                   lmoinst::kResponseReceived, request.URL, Value(),
-                                   loggableBody(data));
+                 if (debugLinesWanted()) {
+                   LMOLoggerLogDebug(lmoinst::kService, lmoinst::kCodeResponseReceived,
+                                     lmoinst::kResponseReceived, request.URL, Value(),
+                                     LMOInstallationsLoggableBody(data));
+                 }
                  fulfill(
                      Value(std::make_shared<LMOInstallationsURLSessionResponse>(response, data)));
                });
@@ -394,9 +293,11 @@ PRMPromisePtr LMOInstallationsAPIService::validateHTTPResponseStatusCode(
     const std::shared_ptr<LMOInstallationsURLSessionResponse>& response) {
   const long status = response->HTTPResponse()->statusCode();
   if (status >= 200 && status <= 299) return PRMPromise::resolvedWith(Value(response));
-  LMOLoggerLogDebug(lmoinst::kService, lmoinst::kCodeUnexpectedResponse,
-                    lmoinst::kUnexpectedResponse, Value(response->HTTPResponse()),
-                    loggableBody(response->data()));
+  if (debugLinesWanted()) {
+    LMOLoggerLogDebug(lmoinst::kService, lmoinst::kCodeUnexpectedResponse,
+                      lmoinst::kUnexpectedResponse, Value(response->HTTPResponse()),
+                      LMOInstallationsLoggableBody(response->data()));
+  }
   return LMOInstallationsErrorUtil::rejectedPromiseWithError(
       LMOInstallationsErrorUtil::APIErrorWithHTTPResponse(response->HTTPResponse(),
                                                           response->data()));

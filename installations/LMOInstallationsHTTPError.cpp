@@ -1,6 +1,7 @@
 #include "installations/LMOInstallationsHTTPError.h"
 
 #include "installations/LMOInstallationsConstants.h"
+#include "installations/LMOInstallationsLoggable.h"
 #include "platform/base/Format.h"
 #include "platform/runtime/Runtime.h"
 
@@ -56,6 +57,15 @@ long LMOInstallationsHTTPError::errorCodeWithHTTPCode(long) { return lmoinst::kE
 
 std::shared_ptr<const LMOInstallationsHTTPError> LMOInstallationsHTTPError::copy() const {
   return std::make_shared<const LMOInstallationsHTTPError>(HTTPResponse_, data_);
+}
+
+std::string LMOInstallationsHTTPError::loggableFailureReason() const {
+  constexpr std::size_t kLoggedBodyBytes = 1024;
+  return platform::format(lmoinst::kHTTPErrorFormat,
+                          HTTPResponse_ ? platform::Value(HTTPResponse_->URL()) : platform::Value(),
+                          HTTPResponse_ ? HTTPResponse_->statusCode() : 0L,
+                          data_ ? LMOInstallationsLoggableBody(*data_, kLoggedBodyBytes)
+                                : platform::Value());
 }
 
 std::string LMOInstallationsHTTPError::className() const { return lmoinst::kHTTPErrorClassName; }

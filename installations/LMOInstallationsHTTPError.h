@@ -24,6 +24,9 @@ class LMOInstallationsHTTPError : public platform::Error, public platform::Secur
     return HTTPResponse_;
   }
   const std::optional<platform::Bytes>& data() const { return data_; }
+  // The failure reason for a log line that is always written: the body is shown by its first
+  // KiB at most, with its tokens redacted.
+  std::string loggableFailureReason() const;
   std::shared_ptr<const LMOInstallationsHTTPError> copy() const;
   std::string className() const override;
   void encodeWithCoder(platform::KeyedArchiver& coder) const override;

@@ -205,9 +205,12 @@ PRMPromisePtr LMOInstallationsIDController::registerInstallationIfNeeded(
         if (LMOInstallationsErrorUtil::isAPIError(error, 400) ||
             LMOInstallationsErrorUtil::isAPIError(error, 403) ||
             LMOInstallationsErrorUtil::isAPIError(error, 404)) {
+          // The service's answer goes into this always-written line cut and redacted.
+          auto http = std::dynamic_pointer_cast<const LMOInstallationsHTTPError>(error);
           LMOLoggerLogError(lmoinst::kService, lmoinst::kCodeRegistrationFailed,
                             lmoinst::kRegistrationFailed, self->appName_,
-                            error->userInfo().count(platform::kLocalizedFailureReasonKey)
+                            http ? Value(http->loggableFailureReason())
+                            : error->userInfo().count(platform::kLocalizedFailureReasonKey)
                                 ? error->userInfo().at(platform::kLocalizedFailureReasonKey)
                                 : Value());
         }

@@ -20,6 +20,7 @@
 #include "platform/network/tests/LoopbackServer.h"
 #include "platform/runtime/Keychain.h"
 #include "platform/runtime/KeyedArchiver.h"
+#include "utilities/logger/VTULogger.h"
 
 namespace {
 
@@ -83,6 +84,11 @@ class FakeService {
     permanentStatus_ = status;
   }
   void setAssignedFID(std::string fid) { assignedFID_ = std::move(fid); }
+  // The body of the error answers (empty: a small JSON error object).
+  void setErrorBody(std::string body) {
+    std::lock_guard lock(mutex_);
+    errorBody_ = std::move(body);
+  }
   std::vector<platform::testing::ReceivedRequest> received() const { return server_.received(); }
   size_t count(const std::string& method, const std::string& suffix) const {
     size_t n = 0;
@@ -106,7 +112,9 @@ class FakeService {
       reply.status = statuses_.front();
       statuses_.erase(statuses_.begin());
     }
-    reply.set_content(R"({"error":{"code":)" + std::to_string(reply.status) + "}}",
+    reply.set_content(errorBody_.empty()
+                          ? R"({"error":{"code":)" + std::to_string(reply.status) + "}}"
+                          : errorBody_,
                       "application/json");
     return true;
   }
@@ -116,6 +124,7 @@ class FakeService {
   std::vector<int> statuses_;
   int permanentStatus_ = 0;
   std::string assignedFID_;
+  std::string errorBody_;
 };
 
 class LMOInstallationsTest : public lmoinst::testing::InstallationsTest {
@@ -407,6 +416,43 @@ TEST_F(LMOInstallationsTest, BackoffAfterAnUnrecoverableAnswer) {
   EXPECT_EQ(service_->count("POST", "/installations/"), 1u);
   clock().advance(86400);
   EXPECT_FALSE(fetchToken(*installations).second);
+}
+
+// The error line of a refused registration is always written: it shows the start of the
+// service's answer (its first KiB), with the tokens in it redacted as in the debug lines.
+TEST_F(LMOInstallationsTest, ARefusedRegistrationLogsTheStartOfTheAnswerRedacted) {
+  const std::string secret = "refresh-SECRET-0123456789abcdef";
+  const std::string start = R"({"error":{"message":"API key not valid","refreshToken":")" + secret +
+                            R"(","details":")";
+  auto installations = make("app");
+  // A filler of one-byte characters, and one of two-byte characters that the cut falls within.
+  for (const std::string filler : {"z", "\u00e9"}) {
+    SCOPED_TRACE(filler);
+    std::string repeated;
+    while (repeated.size() < 64 * 1024) repeated += filler;
+    service_->setErrorBody(start + repeated + "TAIL\"}}");
+    service_->queueStatus(400);
+    vtu::testing::startCapturingLines();
+    auto [token, error] = fetchToken(*installations);
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(LMOInstallationsErrorUtil::isAPIError(error, 400));
+    vtu::testing::flushLoggingQueue();
+    std::vector<std::string> lines;
+    for (const auto& captured : vtu::testing::capturedLines()) {
+      if (captured.line.find("[I-LIS002003]") != std::string::npos) lines.push_back(captured.line);
+    }
+    ASSERT_EQ(lines.size(), 1u);
+    const std::string& line = lines[0];
+    EXPECT_NE(line.find("API key not valid"), std::string::npos) << line.substr(0, 400);
+    EXPECT_NE(line.find(lmoinst::kRedacted), std::string::npos);
+    EXPECT_EQ(line.find("SECRET"), std::string::npos);
+    EXPECT_EQ(line.find("TAIL"), std::string::npos);
+    std::string shown;
+    while (start.size() + shown.size() + filler.size() <= 1024) shown += filler;
+    EXPECT_NE(line.find(shown), std::string::npos);
+    EXPECT_LT(line.size(), 2048u);
+    clock().advance(86400);  // past the day's wait a refused registration brings
+  }
 }
 
 TEST_F(LMOInstallationsTest, DeletionOfRegisteredAndUnregisteredInstallations) {
