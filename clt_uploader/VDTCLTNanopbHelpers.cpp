@@ -99,11 +99,8 @@ void setText(pb_callback_t& callback, const std::string& text) {
 bool encodeEvents(pb_ostream_t* stream, const pb_field_t* field, void* const* arg) {
   const auto* records = static_cast<const std::vector<VDTCLTEventRecord>*>(*arg);
   for (const auto& record : *records) {
-    vdtclt_EventRecord message = record.message;
-    message.payload.funcs.encode = encodePayload;
-    message.payload.arg = record.event.get();
     if (!pb_encode_tag_for_field(stream, field) ||
-        !pb_encode_submessage(stream, vdtclt_EventRecord_fields, &message)) {
+        !pb_encode_submessage(stream, vdtclt_EventRecord_fields, &record.message)) {
       return false;
     }
   }
@@ -159,6 +156,9 @@ VDTCLTEventRecord VDTCLTBuildEventRecord(const VDTCOREventPtr& eventPtr) {
   built.event = eventPtr;
   const VDTCOREvent& event = *eventPtr;
   vdtclt_EventRecord& record = built.message;
+  // The payload is read from the event when encoded; the record keeps the event alive.
+  record.payload.funcs.encode = encodePayload;
+  record.payload.arg = const_cast<VDTCOREvent*>(&event);
   record.network_connection.connection_type = -1;
   const auto& clock = event.clockSnapshot();
   record.has_event_time_ms = true;

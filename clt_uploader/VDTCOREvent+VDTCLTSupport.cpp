@@ -192,6 +192,70 @@ class RequestFieldsReader : public nlohmann::json_sax<json> {
 
 }  // namespace
 
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// The plain form this program writes, an object whose members are all strings without escapes
+// ({"event_code_info":"7"}), read in one pass without the general parser. Anything else (an
+// escape, a value of another kind, a byte outside that shape) answers false, and the general
+// parser reads the bytes instead, so the two always agree.
+bool readPlainObject(std::string_view text, std::optional<std::string_view>* networkConnectionInfo,
+                     std::optional<std::string_view>* eventCode) {
+  std::size_t i = 0;
+  auto skipBlanks = [&] {
+    while (i < text.size() && isBlank(text[i])) ++i;
+  };
+  // A string without escapes or control characters, from its opening quote.
+  auto plainString = [&](std::string_view* out) {
+    if (i >= text.size() || text[i] != '"') return false;
+    const std::size_t start = ++i;
+    while (i < text.size() && text[i] != '"') {
+      const auto c = static_cast<unsigned char>(text[i]);
+      if (c == '\\' || c < 0x20 || c >= 0x80) return false;
+      ++i;
+    }
+    if (i >= text.size()) return false;
+    *out = text.substr(start, i - start);
+    ++i;
+    return true;
+  };
+  skipBlanks();
+  if (i >= text.size() || text[i] != '{') return false;
+  ++i;
+  skipBlanks();
+  if (i < text.size() && text[i] == '}') {
+    ++i;
+  } else {
+    for (;;) {
+      std::string_view name, value;
+      skipBlanks();
+      if (!plainString(&name)) return false;
+      skipBlanks();
+      if (i >= text.size() || text[i] != ':') return false;
+      ++i;
+      skipBlanks();
+      if (!plainString(&value)) return false;
+      if (name == kVDTCLTNetworkConnectionInfoKey) *networkConnectionInfo = value;
+      if (name == kVDTCLTEventCodeInfoKey) *eventCode = value;
+      skipBlanks();
+      if (i < text.size() && text[i] == ',') {
+        ++i;
+        continue;
+      }
+      if (i < text.size() && text[i] == '}') {
+        ++i;
+        break;
+      }
+      return false;
+    }
+  }
+  skipBlanks();
+  return i == text.size();
+}
+
+}  // namespace
+
 RequestFields requestFields(const VDTCOREvent& event) {
   RequestFields fields;
   const auto& bytes = event.customBytes();
@@ -200,20 +264,30 @@ RequestFields requestFields(const VDTCOREvent& event) {
                  !mentions(*bytes, kVDTCLTEventCodeInfoKey))) {
     return fields;
   }
-  RequestFieldsReader reader;
-  if (!json::sax_parse(bytes->begin(), bytes->end(), &reader) || !reader.error.empty()) {
-    VDTCORLogToConsole(VDTCORMCDDebugLog, VDTCORLoggingLevelDebug,
-                       "Error when getting an event's custom bytes: %@",
-                       reader.error.empty() ? std::string("unreadable") : reader.error);
-    return fields;
+  std::optional<std::string> networkConnectionInfo, eventCode;
+  std::optional<std::string_view> plainInfo, plainCode;
+  const std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+  if (readPlainObject(text, &plainInfo, &plainCode)) {
+    if (plainInfo) networkConnectionInfo = std::string(*plainInfo);
+    if (plainCode) eventCode = std::string(*plainCode);
+  } else {
+    RequestFieldsReader reader;
+    if (!json::sax_parse(bytes->begin(), bytes->end(), &reader) || !reader.error.empty()) {
+      VDTCORLogToConsole(VDTCORMCDDebugLog, VDTCORLoggingLevelDebug,
+                         "Error when getting an event's custom bytes: %@",
+                         reader.error.empty() ? std::string("unreadable") : reader.error);
+      return fields;
+    }
+    networkConnectionInfo = std::move(reader.networkConnectionInfo);
+    eventCode = std::move(reader.eventCode);
   }
-  if (reader.networkConnectionInfo) {
-    fields.networkConnectionInfo = platform::crypto::base64Decode(*reader.networkConnectionInfo);
+  if (networkConnectionInfo) {
+    fields.networkConnectionInfo = platform::crypto::base64Decode(*networkConnectionInfo);
   }
-  if (reader.eventCode) {
+  if (eventCode) {
     char* end = nullptr;
-    long long value = std::strtoll(reader.eventCode->c_str(), &end, 10);
-    if (end != reader.eventCode->c_str()) fields.eventCode = value;
+    long long value = std::strtoll(eventCode->c_str(), &end, 10);
+    if (end != eventCode->c_str()) fields.eventCode = value;
   }
   return fields;
 }

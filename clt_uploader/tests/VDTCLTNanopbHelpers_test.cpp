@@ -210,7 +210,11 @@ TEST_F(VDTCLTNanopbHelpersTest, RequestFieldsReadWhatTheAccessorsRead) {
         R"({"inner":{"event_code_info":"9"},"network_connection_info":null})",
         R"(["event_code_info","5"])", R"({"event_code_info":"x12"})",
         R"({"event_code_info":"-3", "other":[1,{"a":"b"}]})", "event_code_info",
-        R"({"event_code_info":"5")", R"({"network_connection_info":["AQ=="]})"}) {
+        R"({"event_code_info":"5")", R"({"network_connection_info":["AQ=="]})",
+        " {\t\"event_code_info\" :\n\"8\" , \"x\":\"y\" }\r\n", R"({"event_code_info":"\u0039"})",
+        R"({"event_code_info":"5",})", R"({"event_code_info":"5"} x)", R"({"x":"event_code_info"})",
+        "{\"name\":\"caf\xc3\xa9\",\"event_code_info\":\"6\"}", "{\"event_code_info\":\"\xff\"}",
+        R"({"event_code_info":"1","event_code_info":true})"}) {
     auto event = makeEvent("137");
     event->setCustomBytes(platform::Bytes(text.begin(), text.end()));
     auto fields = VDTCLTSupport::requestFields(*event);
