@@ -267,6 +267,17 @@ vdtclt_UploadResponse VDTCLTDecodeUploadResponse(const platform::Bytes& body,
 
 std::optional<platform::Bytes> VDTCLTEncodedBatchForEvents(
     const std::vector<VDTCOREventPtr>& events) {
+  // Most batches hold events of one mapping only: they need no grouping.
+  const bool oneMapping =
+      !events.empty() && std::all_of(events.begin(), events.end(), [&](const auto& event) {
+        return event && event->mappingID() == events.front()->mappingID();
+      });
+  if (oneMapping) {
+    VDTCLTBatchRequest batch;
+    batch.requests.push_back(
+        VDTCLTBuildMappingRequest(VDTCLTMappingIntegerValue(events.front()->mappingID()), events));
+    return VDTCLTEncodeBatchRequest(batch);
+  }
   std::map<std::string, std::vector<VDTCOREventPtr>> byMappingID;
   for (const auto& event : events) {
     if (event) byMappingID[event->mappingID()].push_back(event);
