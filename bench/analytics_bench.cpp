@@ -16,9 +16,8 @@
 #include <sqlite3.h>
 #include <stdlib.h>
 
-#include <atomic>
-
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -250,9 +249,8 @@ int firstStart() {
   if (stored != 1) return 3;
   const std::string text = std::to_string(syncs);
   const platform::Bytes bytes(text.begin(), text.end());
-  return platform::files::writeAtomically(std::getenv(kSyncCountFileVariable), bytes, nullptr)
-             ? 0
-             : 4;
+  return platform::files::writeAtomically(std::getenv(kSyncCountFileVariable), bytes, nullptr) ? 0
+                                                                                               : 4;
 }
 
 // Sets environment variables for the programs started meanwhile and puts the earlier values back.

@@ -68,8 +68,7 @@ class MSRMeasurement : public std::enable_shared_from_this<MSRMeasurement> {
   // For an event logged on the worker queue itself: the switch as it stands now.
   bool logEventOnWorkerQueue(const std::string& origin, bool isPublic, const std::string& name,
                              double timestamp, const platform::Value::Dictionary* parameters) {
-    return logEventOnWorkerQueue(origin, isPublic, name, timestamp, parameters,
-                                 collectionSwitch());
+    return logEventOnWorkerQueue(origin, isPublic, name, timestamp, parameters, collectionSwitch());
   }
 
   // An engine of its own (the shared one is made by sharedInstanceWithAppID); its components

@@ -61,11 +61,12 @@ const rt::ClassRegistrar kClass(
 // It is observed from before main, so a switch made before analytics starts is not missed; the
 // observation lasts as long as the process.
 const bool kObservesCollectionSwitches = [] {
-  static auto* token = new platform::ObservationToken(
-      platform::NotificationCenter::defaultCenter().addObserver(
+  static auto* token =
+      new platform::ObservationToken(platform::NotificationCenter::defaultCenter().addObserver(
           lmo_analytics::kConfigurationSetEnabledNotification, Value(), nullptr,
           [](const platform::Notification& notification) {
-            auto it = notification.userInfo.find(lmo_analytics::kConfigurationSetEnabledNotification);
+            auto it =
+                notification.userInfo.find(lmo_analytics::kConfigurationSetEnabledNotification);
             if (it != notification.userInfo.end() && it->second.isNumber()) {
               MSRMeasurement::setCollectionSwitch(it->second.boolValue());
             }
@@ -76,8 +77,8 @@ const bool kObservesCollectionSwitches = [] {
 // The app's end (its terminate notification, also posted when the run loop returns) waits a
 // short while for the events still on their way and counts those that did not make it.
 const bool kObservesTermination = [] {
-  static auto* token = new platform::ObservationToken(
-      platform::NotificationCenter::defaultCenter().addObserver(
+  static auto* token =
+      new platform::ObservationToken(platform::NotificationCenter::defaultCenter().addObserver(
           platform::app::kWillTerminateNotification, Value(), nullptr,
           [](const platform::Notification&) { MSRAnalytics::drainBeforeTermination(); }));
   return token != nullptr;
@@ -184,15 +185,17 @@ bool MSRAnalytics::waitUntilEventsAreHandled(double stallSeconds, double limitSe
   });
   // Real time: a test's fake clock does not move while the work runs.
   using RealClock = std::chrono::steady_clock;
-  const auto seconds = [](RealClock::duration d) { return std::chrono::duration<double>(d).count(); };
+  const auto seconds = [](RealClock::duration d) {
+    return std::chrono::duration<double>(d).count();
+  };
   const auto start = RealClock::now();
   auto lastProgressAt = start;
   long lastProgress = f.progress.load();
   constexpr double kSlice = 0.05;
   for (;;) {
     const auto now = RealClock::now();
-    const double left = std::min(stallSeconds - seconds(now - lastProgressAt),
-                                 limitSeconds - seconds(now - start));
+    const double left =
+        std::min(stallSeconds - seconds(now - lastProgressAt), limitSeconds - seconds(now - start));
     if (group->wait(std::max(0.0, std::min(kSlice, left)))) return true;
     const long seen = f.progress.load();
     if (seen != lastProgress) {
@@ -215,10 +218,9 @@ void MSRAnalytics::drainBeforeTermination() {
   }
   const long lost = f.pendingEvents.load();
   if (lost > 0) {
-    MSRMeasurement::monitor()->logWithLevel(lmo_analytics::kEventsLostAtTerminationLevel,
-                                            lmo_analytics::kEventsLostAtTerminationCode,
-                                            lmo_analytics::kEventsLostAtTermination,
-                                            Value(static_cast<long long>(lost)));
+    MSRMeasurement::monitor()->logWithLevel(
+        lmo_analytics::kEventsLostAtTerminationLevel, lmo_analytics::kEventsLostAtTerminationCode,
+        lmo_analytics::kEventsLostAtTermination, Value(static_cast<long long>(lost)));
   }
   // The process ends right after: the monitor's lines reach the log first.
   MSRMeasurement::monitor()->flush();

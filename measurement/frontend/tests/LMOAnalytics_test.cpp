@@ -212,12 +212,15 @@ TEST_F(LMOAnalyticsTest, EachSwitchHoldsForTheEventsLoggedAfterItAndNoneBefore) 
   };
   const Way ways[] = {
       {"persisted",
-       [](bool on) { LMOAnalyticsConfiguration::sharedInstance()->setAnalyticsCollectionEnabled(on); }},
+       [](bool on) {
+         LMOAnalyticsConfiguration::sharedInstance()->setAnalyticsCollectionEnabled(on);
+       }},
       {"not_persisted",
        [](bool on) {
          LMOAnalyticsConfiguration::sharedInstance()->setAnalyticsCollectionEnabled(on, false);
        }},
-      {"data_collection", [](bool on) { LMOApp::defaultApp()->setDataCollectionDefaultEnabled(on); }},
+      {"data_collection",
+       [](bool on) { LMOApp::defaultApp()->setDataCollectionDefaultEnabled(on); }},
   };
   std::vector<std::string> expected;
   int logged = 0;
@@ -245,7 +248,8 @@ TEST_F(LMOAnalyticsTest, EventsOfTheLastMomentsAreStoredOrCountedAsLostWhenTheAp
   configureApp();
   constexpr std::size_t kLogged = 50;
   for (std::size_t i = 0; i < kLogged; ++i) {
-    LMOAnalytics::logEventWithName("sound_play", Value::Dictionary{{"id", Value(std::to_string(i))}});
+    LMOAnalytics::logEventWithName("sound_play",
+                                   Value::Dictionary{{"id", Value(std::to_string(i))}});
   }
   // What the app runner does when the run loop returns; the process ends right after, so what
   // is on disk is counted at once, without waiting on the engine.
@@ -300,20 +304,29 @@ INSTANTIATE_TEST_SUITE_P(
     Switches, LMOAnalyticsCollectionTest,
     ::testing::Values(
         CollectionCase{"nothing set", {}, std::nullopt, true},
-        CollectionCase{"disabled", {{"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(false)}},
-                       std::nullopt, false},
-        CollectionCase{"deactivated", {{"LUMO_ANALYTICS_COLLECTION_DEACTIVATED", Value(true)}},
-                       std::nullopt, false},
+        CollectionCase{
+            "disabled", {{"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(false)}}, std::nullopt, false},
+        CollectionCase{"deactivated",
+                       {{"LUMO_ANALYTICS_COLLECTION_DEACTIVATED", Value(true)}},
+                       std::nullopt,
+                       false},
         CollectionCase{"turned off at run time", {}, false, false},
         CollectionCase{"turned on at run time",
-                       {{"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(false)}}, true, true},
+                       {{"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(false)}},
+                       true,
+                       true},
         CollectionCase{"deactivation is not undone at run time",
-                       {{"LUMO_ANALYTICS_COLLECTION_DEACTIVATED", Value(true)}}, true, false},
+                       {{"LUMO_ANALYTICS_COLLECTION_DEACTIVATED", Value(true)}},
+                       true,
+                       false},
         CollectionCase{"turned off at run time without persisting", {}, false, false, false},
         CollectionCase{"turned on at run time without persisting",
-                       {{"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(false)}}, true, true, false},
-        CollectionCase{"turned off without persisting before configuring", {}, false, false,
-                       false, true}),
+                       {{"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(false)}},
+                       true,
+                       true,
+                       false},
+        CollectionCase{
+            "turned off without persisting before configuring", {}, false, false, false, true}),
     [](const ::testing::TestParamInfo<CollectionCase>& info) {
       // "turned off at run time" -> "TurnedOffAtRunTime"
       std::string name;
