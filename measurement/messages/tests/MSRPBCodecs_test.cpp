@@ -19,6 +19,8 @@ using namespace msrpb_test;
 // brings it to 0 on this thread fails as an exhausted heap does. Everything else is plain malloc.
 namespace {
 thread_local long allocationsBeforeFailure = 0;  // 0: none fails
+// Out of line so that the compiler does not pair a free() with the operator new it replaces.
+[[gnu::noinline]] void releaseMemory(void* memory) noexcept { std::free(memory); }
 }  // namespace
 
 void* operator new(std::size_t size) {
@@ -33,9 +35,9 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     return nullptr;
   }
 }
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
-void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+void operator delete(void* memory) noexcept { releaseMemory(memory); }
+void operator delete(void* memory, std::size_t) noexcept { releaseMemory(memory); }
+void operator delete(void* memory, const std::nothrow_t&) noexcept { releaseMemory(memory); }
 
 namespace {
 

@@ -341,7 +341,9 @@ TEST_F(MSRStorageDurabilityTest, UnreadableRawEventsDoNotHoldUpTheirFingerprint)
                                        {"is_realtime", Value(0)}},
                                       kMSRTableRawEvents, nullptr));
     }
-    if (withReadableRow) ASSERT_TRUE(database->insertRawEvent(event("e", 11), 7, false, nullptr));
+    if (withReadableRow) {
+      ASSERT_TRUE(database->insertRawEvent(event("e", 11), 7, false, nullptr));
+    }
     ASSERT_TRUE(database->insertRawEvent(event("later", 12), 8, false, nullptr));
     msr_test::MonitorRecorder logs;
     const auto all = [](std::size_t, const MSRDatabase::Record&) { return true; };
