@@ -9,7 +9,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <random>
+#include <set>
+#include <string_view>
 
 namespace platform {
 
@@ -51,6 +54,46 @@ std::string uniqueSuffix() {
   thread_local std::mt19937_64 rng(std::random_device{}());
   return std::to_string(::getpid()) + "." + std::to_string(counter++) + "." +
          std::to_string(rng() % 1000000);
+}
+
+// The temporary files of this process's atomic writes still under way: a sweep of stale ones
+// must never take a file from under its writer. Never destroyed: writes may run during exit.
+struct LiveTemporaries {
+  std::mutex mutex;
+  // By name: the name holds the process, a counter and a random part, and the same folder may be
+  // spelled differently by the writer and by the sweep.
+  std::set<std::string> names;
+};
+
+LiveTemporaries& liveTemporaries() {
+  static auto* live = new LiveTemporaries;
+  return *live;
+}
+
+class LiveTemporary {
+ public:
+  explicit LiveTemporary(const fs::path& path) : name_(path.filename().string()) {
+    std::lock_guard lock(liveTemporaries().mutex);
+    liveTemporaries().names.insert(name_);
+  }
+  ~LiveTemporary() {
+    std::lock_guard lock(liveTemporaries().mutex);
+    liveTemporaries().names.erase(name_);
+  }
+  LiveTemporary(const LiveTemporary&) = delete;
+  LiveTemporary& operator=(const LiveTemporary&) = delete;
+
+ private:
+  std::string name_;
+};
+
+bool isLiveTemporary(const fs::path& path) {
+  std::lock_guard lock(liveTemporaries().mutex);
+  return liveTemporaries().names.count(path.filename().string()) > 0;
+}
+
+bool allDigits(std::string_view s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 double toSeconds(const struct statx_timestamp& ts) {
@@ -140,6 +183,7 @@ bool writeAtomically(const fs::path& path, std::string_view bytes, ErrorPtr* err
   fs::path dir = path.parent_path();
   if (dir.empty()) dir = ".";
   fs::path temp = dir / ("." + path.filename().string() + ".tmp." + uniqueSuffix());
+  LiveTemporary live(temp);
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, permissions & 07777);
   if (fd < 0) {
     int err = errno;
@@ -292,6 +336,51 @@ std::optional<DirectoryEntry> attributes(const fs::path& path, ErrorPtr* error) 
                               path, "Could not read the attributes of", err));
   }
   return e;
+}
+
+bool isTemporaryFileName(std::string_view name) {
+  // "." + target + ".tmp." + pid "." counter "." random
+  if (name.size() < 2 || name[0] != '.') return false;
+  std::size_t marker = name.rfind(".tmp.");
+  if (marker == std::string_view::npos || marker == 0) return false;
+  std::string_view suffix = name.substr(marker + 5);
+  std::size_t first = suffix.find('.');
+  if (first == std::string_view::npos) return false;
+  std::size_t second = suffix.find('.', first + 1);
+  if (second == std::string_view::npos) return false;
+  return allDigits(suffix.substr(0, first)) &&
+         allDigits(suffix.substr(first + 1, second - first - 1)) &&
+         allDigits(suffix.substr(second + 1));
+}
+
+std::size_t removeStaleTemporaryFiles(const fs::path& folder, bool recursive, double minimumAge) {
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  const double nowSeconds = static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
+  std::vector<fs::path> candidates;
+  std::error_code ec;
+  auto consider = [&](const fs::directory_entry& entry) {
+    if (isTemporaryFileName(entry.path().filename().string())) candidates.push_back(entry.path());
+  };
+  // An entry that cannot be looked at is passed over; the walk goes on.
+  if (recursive) {
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) consider(*it);
+  } else {
+    fs::directory_iterator it(folder, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) consider(*it);
+  }
+  std::size_t removed = 0;
+  for (const fs::path& path : candidates) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    const double modified =
+        static_cast<double>(st.st_mtim.tv_sec) + st.st_mtim.tv_nsec / 1e9;
+    if (nowSeconds - modified < minimumAge) continue;
+    if (isLiveTemporary(path)) continue;
+    if (::unlink(path.c_str()) == 0) ++removed;
+  }
+  return removed;
 }
 
 }  // namespace files

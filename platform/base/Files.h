@@ -42,7 +42,8 @@ bool exists(const std::filesystem::path& path, bool* isDirectory = nullptr);
 // Creates the directory (and, with intermediates, its parents). An existing directory is success.
 bool createDirectory(const std::filesystem::path& path, bool intermediates,
                      ErrorPtr* error = nullptr);
-// Writes to a temporary file beside the target, fsyncs it and renames it over the target.
+// Writes to a temporary file beside the target (".<name>.tmp.<pid>.<n>.<r>"), fsyncs it and
+// renames it over the target.
 bool writeAtomically(const std::filesystem::path& path, std::string_view bytes,
                      ErrorPtr* error = nullptr, unsigned permissions = 0644);
 bool writeAtomically(const std::filesystem::path& path, const Bytes& bytes,
@@ -60,6 +61,15 @@ std::optional<std::vector<DirectoryEntry>> contentsOfDirectory(const std::filesy
                                                                ErrorPtr* error = nullptr);
 std::optional<DirectoryEntry> attributes(const std::filesystem::path& path,
                                          ErrorPtr* error = nullptr);
+
+// True for the name writeAtomically gives its temporary files.
+bool isTemporaryFileName(std::string_view name);
+// Removes the temporary files that interrupted atomic writes (a crash, a kill) left in `folder`,
+// and in its subfolders when `recursive`: those unchanged for `minimumAge` seconds that are not
+// a write of this process still under way. A store calls it when it opens its folder. Returns
+// how many it removed.
+std::size_t removeStaleTemporaryFiles(const std::filesystem::path& folder, bool recursive,
+                                      double minimumAge = 60);
 
 }  // namespace files
 }  // namespace platform

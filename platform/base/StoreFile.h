@@ -1,0 +1,33 @@
+// How a store reads the one file that holds its state, so that a file that cannot be read now is
+// never taken for an empty or a damaged one. Missing: there is none. Unreadable (no descriptor
+// free, no permission, an I/O error): the file stays as it is, the store must not write over it
+// and tries again later. Undecodable (the bytes are there but do not decode, or a folder stands
+// where the file goes): the file is moved aside to "<name>.corrupt" (".corrupt.N" when that is
+// taken) and logged, so the store can start afresh without destroying it. Thread-safe.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/base/Error.h"
+
+namespace platform {
+
+class StoreFile {
+ public:
+  enum class Status { Read, Missing, Unreadable, Undecodable };
+
+  // `decode` gets the whole file and answers whether it took it. `owner` names the store in log
+  // lines. The error tells why a file was unreadable or undecodable.
+  static Status read(const std::filesystem::path& path,
+                     const std::function<bool(std::string_view bytes)>& decode,
+                     std::string_view owner, ErrorPtr* error = nullptr);
+  // Moves a damaged file aside (see above) and logs it; false, also logged, when it could not
+  // be moved. `movedTo` receives where it went.
+  static bool moveAside(const std::filesystem::path& path, std::string_view owner,
+                        std::string_view why, std::filesystem::path* movedTo = nullptr);
+};
+
+}  // namespace platform

@@ -1,0 +1,53 @@
+// Makes a store's file unreadable while alive, the way a real file fails to read, and puts it back
+// at the end: no descriptor free (EMFILE: the whole process's table is full), or an I/O error
+// (EIO: the file is swapped for a link to this process's memory file, whose first page is never
+// mapped; the file itself is held aside meanwhile). One at a time.
+#pragma once
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "platform/testing/DescriptorTableFull.h"
+
+namespace platform::testing {
+
+class UnreadableFile {
+ public:
+  enum class Cause { NoDescriptorFree, IOError };
+
+  static constexpr Cause kCauses[] = {Cause::NoDescriptorFree, Cause::IOError};
+  static const char* name(Cause cause) {
+    return cause == Cause::NoDescriptorFree ? "no descriptor free" : "an I/O error";
+  }
+  static bool usable(Cause cause) {
+    return cause != Cause::NoDescriptorFree || DescriptorTableFull::usable();
+  }
+
+  UnreadableFile(Cause cause, std::filesystem::path file) : file_(std::move(file)) {
+    if (cause == Cause::NoDescriptorFree) {
+      full_ = std::make_unique<DescriptorTableFull>();
+      return;
+    }
+    held_ = file_;
+    held_ += ".held-aside";
+    std::filesystem::rename(file_, held_);
+    std::filesystem::create_symlink("/proc/self/mem", file_);
+  }
+  ~UnreadableFile() {
+    full_.reset();
+    if (!held_.empty()) std::filesystem::rename(held_, file_);
+  }
+  UnreadableFile(const UnreadableFile&) = delete;
+  UnreadableFile& operator=(const UnreadableFile&) = delete;
+
+ private:
+  std::filesystem::path file_;
+  std::filesystem::path held_;
+  std::unique_ptr<DescriptorTableFull> full_;
+};
+
+}  // namespace platform::testing
