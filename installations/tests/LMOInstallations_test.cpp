@@ -268,6 +268,26 @@ TEST_F(LMOInstallationsTest, ConcurrentCallersShareOneNewFIDThenItIsRegisteredIn
   EXPECT_EQ(notificationCount(), 1u);
 }
 
+// A damaged keychain file is kept aside, and the app then registers a new installation instead of
+// failing every call with a keychain error.
+TEST_F(LMOInstallationsTest, ADamagedKeychainFileIsSetAsideAndANewInstallationIsRegistered) {
+  const auto path = platform::Keychain::storagePath();
+  ASSERT_TRUE(platform::files::createDirectory(path.parent_path(), true));
+  ASSERT_TRUE(platform::files::writeAtomically(path, std::string_view("damaged"), nullptr, 0600));
+  auto installations = make("second-app");
+  auto fid = fetchFID(*installations);
+  ASSERT_TRUE(fid);
+  EXPECT_EQ(fid->size(), 22u);
+  auto aside = path;
+  aside += ".corrupt";
+  EXPECT_EQ(platform::files::readTextFile(aside), "damaged");
+  ASSERT_TRUE(pumpUntil([&] {
+    auto item = stored("second-app");
+    return item && item->registrationStatus == LMOInstallationsRegistrationStatus::Registered;
+  }));
+  EXPECT_EQ(stored("second-app")->lumoInstallationID, fid);
+}
+
 TEST_F(LMOInstallationsTest, TheDefaultAppTakesOverTheLegacyIdentityOnce) {
   const Bytes publicKey = {1, 2, 3, 4, 5};
   installLegacyIdentity(publicKey, "legacy-token");

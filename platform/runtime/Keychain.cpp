@@ -4,8 +4,12 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
+#include <set>
 
+#include "platform/base/FileLock.h"
 #include "platform/base/Files.h"
+#include "platform/base/StoreFile.h"
 #include "platform/runtime/KeyedArchiver.h"
 
 namespace platform {
@@ -66,26 +70,61 @@ struct Store {
   std::vector<Item> items;
 };
 
-OSStatus load(Store* store) {
-  std::filesystem::path path = Keychain::storagePath();
-  if (!files::exists(path)) return errSecSuccess;
-  auto bytes = files::readFile(path);
-  if (!bytes) return errSecIO;
+// Removes what interrupted writes left in the items' folder, once per folder and process: each
+// leftover is a full copy of every secret. Caller holds storageMutex().
+void sweepFolderOnce(const std::filesystem::path& folder) {
+  static auto* swept = new std::set<std::filesystem::path>;
+  if (!swept->insert(folder).second) return;
+  files::removeStaleTemporaryFiles(folder, false);
+}
+
+bool decodeItems(std::string_view bytes, Store* store) {
   ErrorPtr error;
   Value root = KeyedUnarchiver::unarchivedObjectOfClasses(
       {kArrayClassName, kDictionaryClassName, kStringClassName, kDataClassName, kNumberClassName,
        kDateClassName},
-      *bytes, &error);
-  // A damaged file is reported, never silently replaced: the items in it may still be
-  // recoverable, and overwriting would lose them for good.
-  if (error || !root.array()) return errSecDecode;
+      Bytes(bytes.begin(), bytes.end()), &error);
+  if (error || !root.array()) return false;
+  std::vector<Item> items;
   for (const Value& v : *root.array()) {
-    if (!v.dictionary() || !knownClass(attribute(*v.dictionary(), kSecClass))) {
-      return errSecDecode;
-    }
-    store->items.push_back(*v.dictionary());
+    if (!v.dictionary() || !knownClass(attribute(*v.dictionary(), kSecClass))) return false;
+    items.push_back(*v.dictionary());
   }
-  return errSecSuccess;
+  store->items = std::move(items);
+  return true;
+}
+
+// Caller holds storageMutex(), and the file lock when it will write what it loaded.
+OSStatus load(Store* store) {
+  std::filesystem::path path = Keychain::storagePath();
+  sweepFolderOnce(path.parent_path());
+  store->items.clear();
+  // A file that cannot be read now is left as it is and nothing is written over it: the call
+  // fails and the next one tries again. A damaged one is moved aside (and logged) and the
+  // keychain starts empty, so that its owners can set themselves up anew.
+  switch (StoreFile::read(
+      path, [store](std::string_view bytes) { return decodeItems(bytes, store); }, "Keychain")) {
+    case StoreFile::Status::Read:
+    case StoreFile::Status::Missing:
+      return errSecSuccess;
+    case StoreFile::Status::Undecodable:
+      store->items.clear();
+      // Moved aside unless that failed; then the file is still in the way of every write.
+      return files::exists(path) ? errSecDecode : errSecSuccess;
+    case StoreFile::Status::Unreadable:
+      break;
+  }
+  return errSecIO;
+}
+
+// The inter-process lock of the items file, held from the load to the save of a change so that
+// a change of another process in between is not written over. Caller holds storageMutex().
+OSStatus lockForChange(std::unique_ptr<FileLock>* lock) {
+  std::filesystem::path path = Keychain::storagePath();
+  if (!files::createDirectory(path.parent_path(), true)) return errSecIO;
+  ::chmod(path.parent_path().c_str(), 0700);
+  *lock = FileLock::acquire(FileLock::lockFileFor(path));
+  return *lock ? errSecSuccess : errSecIO;
 }
 
 OSStatus save(const Store& store) {
@@ -215,6 +254,8 @@ OSStatus Keychain::add(const Value::Dictionary& attributes, Value* result) {
       item.emplace(kSecAttrAccessible, Value(kSecAttrAccessibleWhenUnlocked));
     }
     std::lock_guard lock(storageMutex());
+    std::unique_ptr<FileLock> fileLock;
+    if (OSStatus s = lockForChange(&fileLock)) return s;
     Store store;
     if (OSStatus s = load(&store)) return s;
     for (const Item& existing : store.items) {
@@ -240,6 +281,8 @@ OSStatus Keychain::update(const Value::Dictionary& query,
       if (key == kSecValueData && !value.isData()) return errSecParam;
     }
     std::lock_guard lock(storageMutex());
+    std::unique_ptr<FileLock> fileLock;
+    if (OSStatus s = lockForChange(&fileLock)) return s;
     Store store;
     if (OSStatus s = load(&store)) return s;
     std::vector<std::size_t> hits;
@@ -274,6 +317,8 @@ OSStatus Keychain::deleteItems(const Value::Dictionary& query) {
   OSStatus status = [&] {
     if (OSStatus s = checkQuery(query)) return s;
     std::lock_guard lock(storageMutex());
+    std::unique_ptr<FileLock> fileLock;
+    if (OSStatus s = lockForChange(&fileLock)) return s;
     Store store;
     if (OSStatus s = load(&store)) return s;
     auto removed = std::remove_if(store.items.begin(), store.items.end(),

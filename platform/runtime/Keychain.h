@@ -1,7 +1,11 @@
 // The keychain: generic-password and key items, each a set of attributes plus value data, kept in
 // one 0600 file in the sandbox home ("Library/Keychains/keychain-items.archive") rewritten
-// atomically on every change, so items outlive the process. Calls answer with the platform's
-// status codes. Thread-safe: one lock serialises every call of every Keychain in the process.
+// atomically on every change, so items outlive the process. A change re-reads the file and writes
+// it under an inter-process lock (flock on a lock file beside it), so the changes of two
+// processes all survive. A file that cannot be read now fails the call (errSecIO) and is left as
+// it is; a damaged one is moved aside as ".corrupt" (logged) and the keychain starts empty. Calls
+// answer with the platform's status codes. Thread-safe: one lock serialises every call of every
+// Keychain in the process.
 #pragma once
 
 #include <cstdint>

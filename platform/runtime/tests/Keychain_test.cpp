@@ -2,12 +2,17 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <utime.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
 #include "platform/base/Files.h"
+#include "platform/testing/ChildProcess.h"
 #include "platform/testing/PlatformTest.h"
+#include "platform/testing/StandardErrorCapture.h"
+#include "platform/testing/UnreadableFile.h"
 
 namespace platform {
 namespace {
@@ -186,17 +191,106 @@ TEST_F(KeychainTest, RecordingKeepsOnlyTheMostRecentCalls) {
   EXPECT_EQ(calls.back().status, errSecItemNotFound);
 }
 
-TEST_F(KeychainTest, DamagedFileIsReportedAndLeftAlone) {
+// A damaged file is kept for inspection as ".corrupt", said so in a clear line, and the keychain
+// starts empty, so that its owners can set themselves up anew instead of failing for good.
+TEST_F(KeychainTest, ADamagedFileIsMovedAsideAndTheKeychainStartsEmpty) {
   Keychain keychain;
   ASSERT_EQ(keychain.add(with(query("a"), kSecValueData, data("1"))), errSecSuccess);
   auto path = Keychain::storagePath();
   auto bytes = *files::readFile(path);
   bytes.back() ^= 0xFF;
   ASSERT_TRUE(files::writeAtomically(path, bytes, nullptr, 0600));
+  auto aside = path;
+  aside += ".corrupt";
   Value result;
-  EXPECT_EQ(keychain.copyMatching(readOne(query("a")), &result), errSecDecode);
-  EXPECT_EQ(keychain.add(with(query("b"), kSecValueData, data("2"))), errSecDecode);
-  EXPECT_EQ(*files::readFile(path), bytes);
+  {
+    testing::StandardErrorCapture capture(home().parent_path() / "stderr.txt");
+    EXPECT_EQ(keychain.copyMatching(readOne(query("a")), &result), errSecItemNotFound);
+    EXPECT_NE(capture.text().find("Keychain: the file " + path.string() + " is damaged"),
+              std::string::npos)
+        << capture.text();
+  }
+  EXPECT_EQ(files::readFile(aside), bytes);
+  EXPECT_EQ(keychain.add(with(query("b"), kSecValueData, data("2"))), errSecSuccess);
+  EXPECT_EQ(keychain.copyMatching(readOne(query("b")), &result), errSecSuccess);
+  EXPECT_EQ(result, data("2"));
+  EXPECT_EQ(files::readFile(aside), bytes);
+}
+
+// A file that cannot be read now (no descriptor free, an I/O error) fails the call and stays as
+// it is: no change is written over the items it holds.
+TEST_F(KeychainTest, AFileThatCannotBeReadNowIsKeptAndNotWrittenOver) {
+  for (auto cause : testing::UnreadableFile::kCauses) {
+    SCOPED_TRACE(testing::UnreadableFile::name(cause));
+    if (!testing::UnreadableFile::usable(cause)) {
+      std::printf("skipped: %s\n", testing::DescriptorTableFull::kNotUsable);
+      continue;
+    }
+    Keychain keychain;
+    ASSERT_EQ(keychain.add(with(query("a"), kSecValueData, data("1"))), errSecSuccess);
+    auto before = *files::readFile(Keychain::storagePath());
+    {
+      testing::UnreadableFile unreadable(cause, Keychain::storagePath());
+      Value result;
+      EXPECT_EQ(keychain.copyMatching(readOne(query("a")), &result), errSecIO);
+      EXPECT_EQ(keychain.add(with(query("b"), kSecValueData, data("2"))), errSecIO);
+      EXPECT_EQ(keychain.deleteItems(query("a")), errSecIO);
+    }
+    EXPECT_EQ(*files::readFile(Keychain::storagePath()), before);
+    EXPECT_EQ(keychain.add(with(query("b"), kSecValueData, data("2"))), errSecSuccess);
+    EXPECT_EQ(keychain.copyMatching(query("a")), errSecSuccess);
+    auto aside = Keychain::storagePath();
+    aside += ".corrupt";
+    EXPECT_FALSE(files::exists(aside));
+    ASSERT_TRUE(files::removeItem(Keychain::storagePath()));
+  }
+}
+
+// Two processes adding items at once: each re-reads the file under the inter-process lock, so
+// every item of both survives.
+TEST_F(KeychainTest, TwoProcessesAddingAtOnceLoseNoItem) {
+  constexpr int kItems = 200;
+  const std::string& role = testing::testRole();
+  if (!role.empty()) {
+    Keychain keychain;
+    for (int i = 0; i < kItems; ++i) {
+      auto account = role + "-" + std::to_string(i);
+      ASSERT_EQ(keychain.add(with(query(account), kSecValueData, data(account))), errSecSuccess);
+    }
+    return;
+  }
+  auto first = testing::ChildProcess::start("first");
+  auto second = testing::ChildProcess::start("second");
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(first->wait(), 0);
+  EXPECT_EQ(second->wait(), 0);
+  Keychain keychain;
+  for (const char* who : {"first", "second"}) {
+    for (int i = 0; i < kItems; ++i) {
+      auto account = std::string(who) + "-" + std::to_string(i);
+      Value result;
+      EXPECT_EQ(keychain.copyMatching(readOne(query(account)), &result), errSecSuccess) << account;
+      EXPECT_EQ(result, data(account));
+    }
+  }
+}
+
+// What interrupted writes left beside the items (each a full copy of every secret) goes when the
+// keychain first opens its folder; a fresh one may be another process's write under way.
+TEST_F(KeychainTest, LeftoversOfInterruptedWritesGoWhenTheFolderIsOpened) {
+  auto folder = Keychain::storagePath().parent_path();
+  ASSERT_TRUE(files::createDirectory(folder, true));
+  auto stale = folder / ".keychain-items.archive.tmp.4242.0.123456";
+  auto fresh = folder / ".keychain-items.archive.tmp.4243.0.654321";
+  ASSERT_TRUE(files::writeAtomically(stale, std::string_view("secret copy")));
+  ASSERT_TRUE(files::writeAtomically(fresh, std::string_view("secret copy")));
+  struct utimbuf old {};
+  old.actime = old.modtime = ::time(nullptr) - 120;
+  ASSERT_EQ(::utime(stale.c_str(), &old), 0);
+  Keychain keychain;
+  EXPECT_EQ(keychain.copyMatching(query("a")), errSecItemNotFound);
+  EXPECT_FALSE(files::exists(stale));
+  EXPECT_TRUE(files::exists(fresh));
 }
 
 TEST_F(KeychainTest, ConcurrentCallsLoseNoItem) {
