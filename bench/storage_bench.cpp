@@ -7,7 +7,10 @@
 //   rounds, the counters being medians over them;
 // - BM_InsertOneTransactionEach: single inserts, each committed on its own;
 // - BM_InsertCostWithRowsStored/N: the cost of one insert (own transaction) with N rows already
-//   stored, which must stay flat as N grows (counter "us_per_insert").
+//   stored, which must stay flat as N grows (counter "us_per_insert");
+// - BM_UserDefaultsBurst: 1,000 changes to one user-defaults domain in a burst, then its delayed
+//   write: counter "file_writes" is how many complete writes of the domain's file a burst cost
+//   (the goal is 1), "us_per_change" what one change costs the caller.
 // Everything lives in a fresh sandbox home under the temporary folder.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -20,6 +23,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "measurement/foundation/MSREvent.h"
@@ -30,6 +34,9 @@
 #include "measurement/storage/MSRDatabase.h"
 #include "measurement/storage/MSRFileLocations.h"
 #include "measurement/storage/MSRStorageConstants.h"
+#include "platform/base/Files.h"
+#include "platform/base/UserDefaults.h"
+#include "platform/testing/RenameCounter.h"
 
 namespace {
 
@@ -409,5 +416,33 @@ BENCHMARK(BM_InsertCostWithRowsStored)
     ->Arg(100000 / kScale)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+void BM_UserDefaultsBurst(benchmark::State& state) {
+  freshHome();
+  const fs::path folder = platform::SandboxHome::preferences();
+  fs::create_directories(folder);
+  auto defaults = platform::UserDefaults::initWithSuiteName("bench.burst");
+  double writes = 0;
+  double changing = 0;
+  for (auto _ : state) {
+    platform::testing::RenameCounter counter(folder, "bench.burst.plist");
+    const auto start = Clock::now();
+    for (int i = 0; i < 1000; ++i) {
+      defaults->setObject(Value(i), "key" + std::to_string(i % 100));
+    }
+    changing += seconds(start);
+    // The domain writes by itself a second after the last change.
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (counter.count() == 0 && Clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!defaults->synchronize()) std::abort();  // nothing left to write: no more writes
+    writes += counter.count();
+  }
+  const double bursts = static_cast<double>(state.iterations());
+  state.counters["file_writes"] = writes / bursts;
+  state.counters["us_per_change"] = changing * 1e6 / (1000 * bursts);
+}
+BENCHMARK(BM_UserDefaultsBurst)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -180,6 +180,8 @@ bool MSRMoveFileAtPath(const std::string& sourcePath, const std::string& destina
 
 bool MSRRemoveUserDefaultsDomain(const std::string& suiteName) {
   if (suiteName.empty()) return false;
+  // Changes not yet written would be lost with the domain: the file moves with all of them.
+  if (auto suite = platform::UserDefaults::initWithSuiteName(suiteName)) suite->synchronize();
   if (!MSRMoveFileAtPath(MSRPreferencesPlistPath(suiteName),
                          MSRApplicationSupportPlistPath(suiteName), false)) {
     return false;

@@ -2,15 +2,24 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
 
 #include "platform/base/Bundle.h"
+#include "platform/base/FileLock.h"
 #include "platform/base/Files.h"
 #include "platform/base/ProcessInfo.h"
 #include "platform/base/PropertyList.h"
+#include "platform/base/StoreFile.h"
 
 namespace platform {
 
@@ -50,6 +59,14 @@ FileStamp stampOf(const fs::path& path) {
   return s;
 }
 
+// Removes what interrupted writes left in a preferences folder, once per folder and process.
+void sweepFolderOnce(const fs::path& folder) {
+  static auto* mutex = new std::mutex;
+  static auto* swept = new std::set<fs::path>;
+  std::lock_guard lock(*mutex);
+  if (swept->insert(folder).second) files::removeStaleTemporaryFiles(folder, false);
+}
+
 // A value read from the command line: a property list when it is written as one, else the
 // text itself.
 Value argumentValue(const std::string& text) {
@@ -67,99 +84,244 @@ bool looksLikeNumber(const std::string& s) {
 
 }  // namespace
 
-struct UserDefaults::Domain {
+namespace {
+
+// Writes domains one second after their last change, on a thread of its own; once the process
+// exits, every change is written at once instead. Never destroyed: changes may still come in
+// while the process exits. Lock order: a domain's mutex, then the writer's.
+class DelayedWriter {
+ public:
+  static DelayedWriter& shared() {
+    static auto* writer = new DelayedWriter;
+    return *writer;
+  }
+
+  // Caller holds the domain's mutex. False when the process is exiting: write now.
+  bool schedule(const std::shared_ptr<UserDefaults::Domain>& domain) {
+    std::lock_guard lock(mutex_);
+    if (exiting_) return false;
+    if (!started_) {
+      started_ = true;
+      std::atexit([] { DelayedWriter::shared().flushAtExit(); });
+      std::thread([this] { run(); }).detach();
+    }
+    due_[domain] = std::chrono::steady_clock::now() + kDelay;
+    wake_.notify_all();
+    return true;
+  }
+
+  // Caller holds the domain's mutex.
+  void cancel(const std::shared_ptr<UserDefaults::Domain>& domain) {
+    std::lock_guard lock(mutex_);
+    due_.erase(domain);
+  }
+
+  // Takes every pending domain off the schedule (their owners write them).
+  std::vector<std::shared_ptr<UserDefaults::Domain>> takeAll() {
+    std::lock_guard lock(mutex_);
+    std::vector<std::shared_ptr<UserDefaults::Domain>> all;
+    for (auto& [domain, due] : due_) all.push_back(domain);
+    due_.clear();
+    return all;
+  }
+
+ private:
+  static constexpr std::chrono::milliseconds kDelay{1000};
+
+  void run();
+  void flushAtExit();
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool started_ = false;
+  bool exiting_ = false;
+  std::map<std::shared_ptr<UserDefaults::Domain>, std::chrono::steady_clock::time_point> due_;
+};
+
+}  // namespace
+
+struct UserDefaults::Domain : std::enable_shared_from_this<UserDefaults::Domain> {
   explicit Domain(std::string n) : name(std::move(n)) {}
 
   const std::string name;
   std::mutex mutex;
+  // The file has been read (or found missing) at least once. Until then the domain holds only
+  // the changes made here, and nothing is written: the file may hold values it cannot see.
   bool loaded = false;
-  // A write that did not reach the disk; synchronize retries it.
-  bool dirty = false;
+  // What readers see: the file as last read with this process's changes over it.
   Value::Dictionary values;
+  // Changes not yet written, key by key; nullopt removes. A write re-reads the file under the
+  // inter-process lock and applies these over it, so another process's keys survive.
+  std::map<std::string, std::optional<Value>> changes;
   FileStamp stamp;
-  // Set while a corrupt or unreadable file could not be moved aside.
-  std::optional<std::string> blockedBy;
+  bool unreadableLogged = false;
 
   fs::path file() const { return SandboxHome::preferences() / (name + ".plist"); }
 
-  // Caller holds the mutex.
-  void load() {
+  // The file's dictionary: Read and Missing give one (empty when missing); Undecodable gives an
+  // empty one once the damaged file is out of the way. Caller holds the mutex.
+  StoreFile::Status readFile(Value::Dictionary* out, ErrorPtr* error) {
     fs::path path = file();
-    values.clear();
-    loaded = true;
-    dirty = false;
-    ErrorPtr error;
-    auto bytes = files::readTextFile(path, &error);
-    stamp = stampOf(path);
-    if (!bytes) {
-      // Something we cannot read is set aside like a corrupt file, so that the next write does
-      // not replace it unseen.
-      if (error && error->code() != kFileReadNoSuchFileError) {
-        moveAside(path, "unreadable (" + error->localizedDescription() + ")");
+    out->clear();
+    auto status = StoreFile::read(
+        path,
+        [out](std::string_view bytes) {
+          if (bytes.empty()) return true;
+          Value parsed = parsePropertyList(bytes);
+          if (!parsed.isDictionary()) return false;
+          *out = *parsed.dictionary();
+          return true;
+        },
+        "UserDefaults", error);
+    if (status == StoreFile::Status::Unreadable) {
+      if (!unreadableLogged) {
+        logProblem("cannot read the preferences file " + path.string() + " (" +
+                   (*error ? (*error)->localizedDescription() : std::string("unknown error")) +
+                   "); it is kept and read again later");
       }
-      return;
+      unreadableLogged = true;
+    } else {
+      unreadableLogged = false;
     }
-    Value parsed = bytes->empty() ? Value() : parsePropertyList(*bytes, &error);
-    if (parsed.isDictionary()) {
-      values = *parsed.dictionary();
-      return;
-    }
-    moveAside(path, "corrupt");
+    return status;
   }
 
-  // Keeps the damaged file for inspection rather than writing over it. Caller holds the mutex.
-  void moveAside(const fs::path& path, const std::string& why) {
-    fs::path aside = path;
-    aside += ".corrupt";
-    for (int n = 1; files::exists(aside); ++n) {
-      aside = path;
-      aside += ".corrupt." + std::to_string(n);
+  void applyChanges(Value::Dictionary* base) const {
+    for (const auto& [key, value] : changes) {
+      if (value) {
+        base->insert_or_assign(key, *value);
+      } else {
+        base->erase(key);
+      }
     }
-    ErrorPtr moveError;
-    if (files::moveItem(path, aside, &moveError)) {
-      logProblem("the preferences file " + path.string() + " is " + why + "; moved it to " +
-                 aside.string());
-      blockedBy.reset();
-    } else {
-      logProblem("the preferences file " + path.string() + " is " + why +
-                 " and could not be moved aside: " + moveError->localizedDescription());
-      blockedBy = why;
-    }
-    stamp = stampOf(path);
+  }
+
+  // Reads the file again; values become its content with the pending changes over it. False
+  // while the file cannot be read. Caller holds the mutex.
+  bool load() {
+    sweepFolderOnce(file().parent_path());
+    Value::Dictionary base;
+    ErrorPtr error;
+    auto status = readFile(&base, &error);
+    stamp = stampOf(file());
+    if (status == StoreFile::Status::Unreadable) return false;
+    applyChanges(&base);
+    values = std::move(base);
+    loaded = true;
+    return true;
   }
 
   void ensureLoaded() {
     if (!loaded) load();
   }
 
-  // Caller holds the mutex.
-  bool persist() {
-    fs::path path = file();
-    // The damaged file is still in the way; writing now would destroy it.
-    if (blockedBy && files::exists(path)) moveAside(path, *blockedBy);
-    if (blockedBy && files::exists(path)) {
-      dirty = true;
-      return false;
+  // Records a change and schedules its write. Caller holds the mutex.
+  void change(const std::string& key, std::optional<Value> value) {
+    if (value) {
+      values.insert_or_assign(key, *value);
+    } else {
+      values.erase(key);
     }
-    blockedBy.reset();
+    changes.insert_or_assign(key, std::move(value));
+    if (!DelayedWriter::shared().schedule(shared_from_this())) persist();
+  }
+
+  // Writes the pending changes over what the file holds now, under the inter-process lock.
+  // On failure the changes stay pending and another write is scheduled. Caller holds the mutex.
+  bool persist() {
+    DelayedWriter::shared().cancel(shared_from_this());
+    if (changes.empty()) return true;
+    fs::path path = file();
     ErrorPtr error;
     bool ok = false;
-    if (values.empty()) {
-      ok = files::removeItem(path, &error) || (error && error->code() == kFileNoSuchFileError);
-    } else if (auto bytes =
-                   serializePropertyList(Value(values), PropertyListFormat::Binary, &error)) {
-      ok = files::createDirectory(path.parent_path(), true, &error) &&
-           files::writeAtomically(path, *bytes, &error, 0600);
+    if (files::createDirectory(path.parent_path(), true, &error)) {
+      if (auto lock = FileLock::acquire(FileLock::lockFileFor(path), &error)) {
+        Value::Dictionary merged;
+        auto status = readFile(&merged, &error);
+        // An unreadable file, or a damaged one that could not be moved aside, is never written
+        // over.
+        bool writable = status == StoreFile::Status::Read ||
+                        status == StoreFile::Status::Missing ||
+                        (status == StoreFile::Status::Undecodable && !files::exists(path));
+        if (writable) {
+          applyChanges(&merged);
+          if (merged.empty()) {
+            ok = files::removeItem(path, &error) ||
+                 (error && error->code() == kFileNoSuchFileError);
+          } else if (auto bytes = serializePropertyList(Value(merged), PropertyListFormat::Binary,
+                                                        &error)) {
+            ok = files::writeAtomically(path, *bytes, &error, 0600);
+          }
+          if (ok) {
+            values = std::move(merged);
+            changes.clear();
+            loaded = true;
+          }
+        }
+      }
     }
-    if (!ok) {
-      logProblem("could not write " + path.string() + ": " +
-                 (error ? error->localizedDescription() : std::string("unknown error")));
-    }
-    dirty = !ok;
     stamp = stampOf(path);
+    if (!ok) {
+      if (error && !unreadableLogged) {
+        logProblem("could not write " + path.string() + ": " + error->localizedDescription());
+      }
+      DelayedWriter::shared().schedule(shared_from_this());
+    }
     return ok;
   }
 };
+
+namespace {
+
+void DelayedWriter::run() {
+  std::unique_lock lock(mutex_);
+  while (true) {
+    if (due_.empty()) {
+      wake_.wait(lock);
+      continue;
+    }
+    auto now = std::chrono::steady_clock::now();
+    auto next = std::chrono::steady_clock::time_point::max();
+    std::vector<std::shared_ptr<UserDefaults::Domain>> ready;
+    for (const auto& [domain, due] : due_) {
+      if (due <= now) {
+        ready.push_back(domain);
+      } else {
+        next = std::min(next, due);
+      }
+    }
+    if (ready.empty()) {
+      wake_.wait_until(lock, next);
+      continue;
+    }
+    lock.unlock();
+    for (const auto& domain : ready) {
+      std::lock_guard domainLock(domain->mutex);
+      // A change since may have moved its time on; only a domain still due is written.
+      bool stillDue = false;
+      {
+        std::lock_guard writerLock(mutex_);
+        auto it = due_.find(domain);
+        stillDue = it != due_.end() && it->second <= std::chrono::steady_clock::now();
+      }
+      if (stillDue) domain->persist();
+    }
+    lock.lock();
+  }
+}
+
+void DelayedWriter::flushAtExit() {
+  {
+    std::lock_guard lock(mutex_);
+    exiting_ = true;
+  }
+  for (const auto& domain : takeAll()) {
+    std::lock_guard domainLock(domain->mutex);
+    domain->persist();
+  }
+}
+
+}  // namespace
 
 namespace {
 
@@ -237,6 +399,11 @@ std::shared_ptr<UserDefaults> UserDefaults::initWithSuiteName(const std::string&
 }
 
 void UserDefaults::resetForTesting() {
+  // Like a relaunch: what the process changed reaches the disk first.
+  for (const auto& domain : DelayedWriter::shared().takeAll()) {
+    std::lock_guard lock(domain->mutex);
+    domain->persist();
+  }
   Registry& r = registry();
   std::lock_guard<std::mutex> lock(r.mutex);
   r.domains.clear();
@@ -268,15 +435,15 @@ bool UserDefaults::setObject(const Value& value, const std::string& key) {
   }
   std::lock_guard<std::mutex> lock(domain_->mutex);
   domain_->ensureLoaded();
-  domain_->values.insert_or_assign(key, value);
-  domain_->persist();
+  domain_->change(key, value);
   return true;
 }
 
 void UserDefaults::removeObjectForKey(const std::string& key) {
   std::lock_guard<std::mutex> lock(domain_->mutex);
   domain_->ensureLoaded();
-  if (domain_->values.erase(key) > 0) domain_->persist();
+  // Unread, the file may hold the key.
+  if (domain_->values.count(key) > 0 || !domain_->loaded) domain_->change(key, std::nullopt);
 }
 
 bool UserDefaults::boolForKey(const std::string& key) const {
@@ -322,9 +489,9 @@ Value UserDefaults::dictionaryRepresentation() const {
 
 bool UserDefaults::synchronize() {
   std::lock_guard<std::mutex> lock(domain_->mutex);
-  if (!domain_->loaded) return true;
-  if (domain_->dirty) return domain_->persist();
-  if (!(stampOf(domain_->file()) == domain_->stamp)) domain_->load();
+  if (!domain_->changes.empty()) return domain_->persist();
+  if (!domain_->loaded) return domain_->load();
+  if (!(stampOf(domain_->file()) == domain_->stamp)) return domain_->load();
   return true;
 }
 
@@ -332,9 +499,23 @@ void UserDefaults::removePersistentDomainForName(const std::string& domainName) 
   if (!isSafeDomainName(domainName)) return;
   auto domain = domainNamed(domainName);
   std::lock_guard<std::mutex> lock(domain->mutex);
+  DelayedWriter::shared().cancel(domain);
+  domain->changes.clear();
   domain->values.clear();
   domain->loaded = true;
-  domain->persist();
+  fs::path path = domain->file();
+  ErrorPtr error;
+  bool ok = !files::exists(path);
+  if (!ok) {
+    if (auto fileLock = FileLock::acquire(FileLock::lockFileFor(path), &error)) {
+      ok = files::removeItem(path, &error) || (error && error->code() == kFileNoSuchFileError);
+    }
+  }
+  if (!ok) {
+    logProblem("could not remove " + path.string() + ": " +
+               (error ? error->localizedDescription() : std::string("unknown error")));
+  }
+  domain->stamp = stampOf(path);
 }
 
 }  // namespace platform

@@ -1,10 +1,14 @@
 // Preference domains: the standard one (named by the main bundle's identifier) and named suites,
 // one property-list file each in "Library/Preferences/<domain>.plist". Launch arguments of the
-// form "-key value" form an argument domain read before the persistent one. Every write is
-// visible at once in the process and reaches the disk atomically (temp file + rename) before the
-// setter returns, so nothing depends on a run loop flushing it. A corrupt or unreadable file is
-// moved aside to "<domain>.plist.corrupt" (".corrupt.N" when that exists) and logged, never
-// silently overwritten. A "-key" followed by another option is a bare flag and sets nothing.
+// form "-key value" form an argument domain read before the persistent one. Every change is
+// visible at once in the process; the domain reaches the disk once, one second after its last
+// change (at once on synchronize, and every pending change when the process exits). A write
+// re-reads the file under an inter-process lock (flock on a hidden lock file beside it) and
+// applies this process's changes key by key over it, so two processes keep each other's keys;
+// the last write of one key wins. A file that cannot be read now (no descriptor free, no
+// permission) is kept and never written over: the domain reads it again later. One that reads
+// but does not decode is moved aside to "<domain>.plist.corrupt" (".corrupt.N" when that
+// exists) and logged. A "-key" followed by another option is a bare flag and sets nothing.
 // Thread-safe: one lock per domain guards its values (instances of one domain share its storage),
 // so an object may be shared between threads as it is. A caller that makes one change of several
 // calls (read, modify, write back) holds the object's own lock around them.
@@ -24,8 +28,8 @@ class UserDefaults {
   static std::shared_ptr<UserDefaults> standardUserDefaults();
   // Null for an empty suite name or one holding "/", ".." or NUL.
   static std::shared_ptr<UserDefaults> initWithSuiteName(const std::string& suiteName);
-  // Drops every in-memory domain so the next access reads the files again (a simulated
-  // relaunch); also re-reads the launch arguments.
+  // Writes pending changes, then drops every in-memory domain so the next access reads the files
+  // again (a simulated relaunch); also re-reads the launch arguments.
   static void resetForTesting();
 
   const std::string& domainName() const;
@@ -45,8 +49,8 @@ class UserDefaults {
   Value dictionaryForKey(const std::string& key) const;  // nil unless a dictionary
   Value dictionaryRepresentation() const;
 
-  // Writes are already on disk; re-reads the file if another process changed it. Always true
-  // unless the file cannot be written.
+  // Writes pending changes now; without any, re-reads the file if another process changed it.
+  // False when the file cannot be read or written (the changes stay pending).
   bool synchronize();
   // Removes a whole persistent domain (standard or suite) and its file.
   void removePersistentDomainForName(const std::string& domainName);

@@ -134,9 +134,9 @@ TEST_F(MSRPersistedConfigTest, ClearValuesLeavesTheEnabledStateOfTheStandardDoma
 
 TEST_F(MSRPersistedConfigTest, ApplicationSupportSettingMovesTheSuiteIntoTheDictionaryStore) {
   suite()->setObject(Value("kept-id"), "/veltro/measurement/app_instance_id");
-  ASSERT_TRUE(fs::exists(MSRPreferencesPlistPath(kMSRPersistedConfigSuiteName)));
   MSRRemoteConfig::defaultInstance()->setPersistentConfigInApplicationSupportEnabledOverride(true);
   platform::UserDefaults::resetForTesting();
+  ASSERT_TRUE(fs::exists(MSRPreferencesPlistPath(kMSRPersistedConfigSuiteName)));
 
   auto config = MSRPersistedConfig::initWithSuiteName(kMSRPersistedConfigSuiteName);
   ASSERT_TRUE(std::dynamic_pointer_cast<MSRPersistentDictionary>(config->userDefaults()));

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <thread>
 
 #include "platform/base/Error.h"
 #include "platform/base/Files.h"
 #include "platform/base/PropertyList.h"
+#include "platform/testing/ChildProcess.h"
 #include "platform/testing/PlatformTest.h"
+#include "platform/testing/RenameCounter.h"
+#include "platform/testing/UnreadableFile.h"
 
 namespace platform {
 namespace {
@@ -19,9 +23,15 @@ class UserDefaultsTest : public testing::PlatformTest {
   fs::path fileOf(const std::string& domain) {
     return SandboxHome::preferences() / (domain + ".plist");
   }
-  Value onDisk(const std::string& domain) {
+  // What the file holds now.
+  Value fileContents(const std::string& domain) {
     auto text = files::readTextFile(fileOf(domain));
     return text ? parsePropertyList(*text) : Value();
+  }
+  // What the file holds once the domain's pending changes are written.
+  Value onDisk(const std::string& domain) {
+    EXPECT_TRUE(UserDefaults::initWithSuiteName(domain)->synchronize());
+    return fileContents(domain);
   }
 };
 
@@ -33,15 +43,44 @@ TEST_F(UserDefaultsTest, StandardDomainIsTheBundleIdentifier) {
   EXPECT_EQ(UserDefaults::standardUserDefaults()->domainName(), "com.tavo.other");
 }
 
-TEST_F(UserDefaultsTest, WritesReachTheDiskBeforeTheSetterReturns) {
+TEST_F(UserDefaultsTest, WritesAreVisibleAtOnceAndReachTheDisk) {
   auto defaults = UserDefaults::standardUserDefaults();
   Value favourites(Value::Dictionary{{"sound-1", "entity-1"}});
   ASSERT_TRUE(defaults->setObject(favourites, "favSoundIds"));
-  EXPECT_EQ(onDisk("com.tavo.tests")["favSoundIds"], favourites);
   EXPECT_EQ(defaults->dictionaryForKey("favSoundIds"), favourites);
+  EXPECT_EQ(onDisk("com.tavo.tests")["favSoundIds"], favourites);
   ASSERT_TRUE(defaults->setObject(Value(), "favSoundIds"));  // nil removes
   EXPECT_TRUE(defaults->objectForKey("favSoundIds").isNil());
   EXPECT_TRUE(onDisk("com.tavo.tests")["favSoundIds"].isNil());
+}
+
+// A burst of changes costs one write, one second after the last change, made by the domain
+// itself; synchronize writes at once; and a change not yet written when the process exits is
+// written then.
+TEST_F(UserDefaultsTest, ABurstOfChangesIsWrittenOnceAfterTheLastChange) {
+  if (testing::testRole() == "exiting") {
+    UserDefaults::initWithSuiteName("burst")->setObject("at exit", "last");
+    std::exit(0);
+  }
+  ASSERT_TRUE(files::createDirectory(SandboxHome::preferences(), true));
+  testing::RenameCounter writes(SandboxHome::preferences(), "burst.plist");
+  auto d = UserDefaults::initWithSuiteName("burst");
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(d->setObject(i, "k" + std::to_string(i)));
+  EXPECT_EQ(d->integerForKey("k2"), 2);
+  ASSERT_TRUE(pumpUntil([&] { return writes.count() > 0; }, 60));
+  EXPECT_EQ(fileContents("burst").count(), 3u);
+  EXPECT_TRUE(d->synchronize());  // nothing pending: nothing written
+  EXPECT_EQ(writes.count(), 1);
+
+  ASSERT_TRUE(d->setObject("now", "late"));
+  EXPECT_TRUE(d->synchronize());
+  EXPECT_EQ(writes.count(), 2);
+  EXPECT_EQ(fileContents("burst")["late"], Value("now"));
+
+  auto exiting = testing::ChildProcess::start("exiting");
+  ASSERT_TRUE(exiting);
+  EXPECT_EQ(exiting->wait(), 0);
+  EXPECT_EQ(fileContents("burst")["last"], Value("at exit"));
 }
 
 TEST_F(UserDefaultsTest, ValuesSurviveARestart) {
@@ -104,6 +143,7 @@ TEST_F(UserDefaultsTest, SuitesAreIsolatedAndShareStorageWithinADomain) {
   EXPECT_TRUE(b->objectForKey("key").isNil());
   EXPECT_TRUE(UserDefaults::standardUserDefaults()->objectForKey("key").isNil());
   EXPECT_EQ(a2->objectForKey("key"), Value("A"));  // visible at once to another instance
+  EXPECT_TRUE(a->synchronize() && b->synchronize());
   EXPECT_TRUE(files::exists(fileOf("com.lumo.LMOInstallations")));
   EXPECT_FALSE(files::exists(fileOf("com.veltro.vmp.measurement.monitor")));
   for (const char* bad : {"", "a/b", "..", "x..y", "../escape"}) {
@@ -164,6 +204,41 @@ TEST_F(UserDefaultsTest, AnUnreadablePreferencesPathIsMovedAsideToo) {
   EXPECT_EQ(onDisk("odd"), Value(Value::Dictionary{{"k", 1}}));
 }
 
+// A file that cannot be read now (no descriptor free, an I/O error) is neither taken for an empty
+// one nor for a damaged one: it stays, nothing is written over it, and the domain reads it again.
+TEST_F(UserDefaultsTest, AFileThatCannotBeReadNowIsKeptAndReadAgain) {
+  for (auto cause : testing::UnreadableFile::kCauses) {
+    SCOPED_TRACE(testing::UnreadableFile::name(cause));
+    if (!testing::UnreadableFile::usable(cause)) {
+      std::printf("skipped: %s\n", testing::DescriptorTableFull::kNotUsable);
+      continue;
+    }
+    UserDefaults::resetForTesting();
+    auto bytes = serializePropertyList(
+        Value(Value::Dictionary{{"app_instance_id", "abc"}, {"session_number", 7}}),
+        PropertyListFormat::Binary);
+    ASSERT_TRUE(files::createDirectory(SandboxHome::preferences(), true));
+    ASSERT_TRUE(files::writeAtomically(fileOf("kept"), *bytes));
+    auto d = UserDefaults::initWithSuiteName("kept");
+    {
+      testing::UnreadableFile unreadable(cause, fileOf("kept"));
+      EXPECT_TRUE(d->objectForKey("app_instance_id").isNil());
+      ASSERT_TRUE(d->setObject(1, "fresh"));
+      EXPECT_EQ(d->integerForKey("fresh"), 1);
+      EXPECT_FALSE(d->synchronize());
+    }
+    fs::path aside = fileOf("kept");
+    aside += ".corrupt";
+    EXPECT_FALSE(files::exists(aside));
+    EXPECT_EQ(fileContents("kept").count(), 2u);
+    EXPECT_EQ(d->stringForKey("app_instance_id"), "abc");
+    EXPECT_TRUE(d->synchronize());
+    EXPECT_EQ(fileContents("kept"), Value(Value::Dictionary{
+                                        {"app_instance_id", "abc"}, {"fresh", 1}, {"session_number", 7}}));
+    ASSERT_TRUE(files::removeItem(fileOf("kept")));
+  }
+}
+
 TEST_F(UserDefaultsTest, AFileThatIsNotADictionaryIsCorrupt) {
   auto bytes = serializePropertyList(Value(Value::Array{1}), PropertyListFormat::Xml);
   ASSERT_TRUE(files::writeAtomically(fileOf("suite"), *bytes));
@@ -177,6 +252,7 @@ TEST_F(UserDefaultsTest, AFileThatIsNotADictionaryIsCorrupt) {
 TEST_F(UserDefaultsTest, SynchronizePicksUpAnotherWritersFile) {
   auto d = UserDefaults::initWithSuiteName("shared");
   ASSERT_TRUE(d->setObject(1, "a"));
+  ASSERT_TRUE(d->synchronize());
   auto bytes = serializePropertyList(Value(Value::Dictionary{{"a", 2}, {"b", 3}}),
                                      PropertyListFormat::Binary);
   ASSERT_TRUE(files::writeAtomically(fileOf("shared"), *bytes));
@@ -208,6 +284,38 @@ TEST_F(UserDefaultsTest, ConcurrentWritersLoseNothing) {
   for (auto& th : threads) th.join();
   EXPECT_EQ(d->dictionaryRepresentation().count(), 100u);
   EXPECT_EQ(onDisk("busy").count(), 100u);
+}
+
+// Two processes writing one domain at once: each write re-reads the file under the inter-process
+// lock and applies its own changes key by key, so both processes' keys all survive, and the last
+// write of a key both set wins.
+TEST_F(UserDefaultsTest, TwoProcessesWritingOneDomainKeepEachOthersKeys) {
+  constexpr int kKeys = 100;
+  const std::string& role = testing::testRole();
+  if (!role.empty()) {
+    auto d = UserDefaults::initWithSuiteName("two");
+    for (int i = 0; i < kKeys; ++i) {
+      ASSERT_TRUE(d->setObject(i, role + "-" + std::to_string(i)));
+      ASSERT_TRUE(d->setObject(role, "both"));
+      ASSERT_TRUE(d->synchronize());
+    }
+    return;
+  }
+  auto first = testing::ChildProcess::start("first");
+  auto second = testing::ChildProcess::start("second");
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(first->wait(), 0);
+  EXPECT_EQ(second->wait(), 0);
+  Value stored = fileContents("two");
+  EXPECT_EQ(stored.count(), 2u * kKeys + 1);
+  for (const char* who : {"first", "second"}) {
+    for (int i = 0; i < kKeys; ++i) {
+      EXPECT_EQ(stored[std::string(who) + "-" + std::to_string(i)], Value(i)) << who << i;
+    }
+  }
+  EXPECT_TRUE(stored["both"] == Value("first") || stored["both"] == Value("second"));
+  // This process sees them too.
+  EXPECT_EQ(UserDefaults::initWithSuiteName("two")->integerForKey("second-99"), 99);
 }
 
 // One object shared as it is: plain calls need no outside lock, and increments made under the
