@@ -5,6 +5,7 @@
 #include "measurement/storage/MSRStorageConstants.h"
 #include "platform/base/Files.h"
 #include "platform/base/PropertyList.h"
+#include "platform/base/StoreFile.h"
 #include "utilities/logger/VTULogger.h"
 
 using platform::Value;
@@ -27,14 +28,43 @@ std::shared_ptr<MSRPersistentDictionary> MSRPersistentDictionary::initWithFileNa
   }
   std::shared_ptr<MSRPersistentDictionary> store(new MSRPersistentDictionary());
   store->fileURL_ = fileURL;
-  if (auto bytes = platform::files::readFile(fileURL)) {
-    const Value loaded = platform::parsePropertyList(
-        std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
-    if (const auto* dictionary = loaded.dictionary()) store->content_ = *dictionary;
+  // What interrupted writes left in the folder goes before the store reads its file.
+  platform::files::removeStaleTemporaryFiles(fileURL.parent_path(), false);
+  {
+    std::lock_guard<std::recursive_mutex> lock(store->mutex_);
+    store->loadLocked();
   }
   store->hasPendingPersistence_ = false;
   store->serialQueue_ = platform::DispatchQueue::create(kMSRPersistentDictionaryQueueLabel);
   return store;
+}
+
+bool MSRPersistentDictionary::loadLocked() {
+  Value::Dictionary base;
+  const auto status = platform::StoreFile::read(
+      fileURL_,
+      [&base](std::string_view bytes) {
+        if (bytes.empty()) return true;
+        const Value loaded = platform::parsePropertyList(bytes);
+        if (!loaded.dictionary()) return false;
+        base = *loaded.dictionary();
+        return true;
+      },
+      "MSRPersistentDictionary");
+  // Unreadable, or damaged and still in the way: try again later.
+  if (status == platform::StoreFile::Status::Unreadable ||
+      (status == platform::StoreFile::Status::Undecodable &&
+       platform::files::exists(fileURL_))) {
+    return false;
+  }
+  if (clearedBeforeLoad_) base.clear();
+  for (const auto& key : removedBeforeLoad_) base.erase(key);
+  for (auto& [key, value] : content_) base.insert_or_assign(key, std::move(value));
+  content_ = std::move(base);
+  loaded_ = true;
+  clearedBeforeLoad_ = false;
+  removedBeforeLoad_.clear();
+  return true;
 }
 
 MSRPersistentDictionary::~MSRPersistentDictionary() {
@@ -47,6 +77,7 @@ Value MSRPersistentDictionary::objectForKey(const std::string& key) {
     return Value();
   }
   std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (!loaded_) loadLocked();
   const auto it = content_.find(key);
   return it == content_.end() ? Value() : it->second;
 }
@@ -58,6 +89,13 @@ void MSRPersistentDictionary::setObject(const Value& value, const std::string& k
   }
   if (value.isNil()) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (!loaded_ && !loadLocked()) {
+      // The unread file may hold the key.
+      content_.erase(key);
+      removedBeforeLoad_.insert(key);
+      schedulePersistToDisk();
+      return;
+    }
     if (content_.erase(key)) schedulePersistToDisk();
     return;
   }
@@ -66,6 +104,7 @@ void MSRPersistentDictionary::setObject(const Value& value, const std::string& k
     return;
   }
   std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (!loaded_) loadLocked();
   const auto it = content_.find(key);
   if (it != content_.end() && it->second == value) return;
   content_[key] = value;
@@ -78,6 +117,13 @@ void MSRPersistentDictionary::removeObjectForKey(const std::string& key) {
 
 void MSRPersistentDictionary::clearAllData() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (!loaded_ && !loadLocked()) {
+    clearedBeforeLoad_ = true;
+    removedBeforeLoad_.clear();
+    content_.clear();
+    schedulePersistToDisk();
+    return;
+  }
   if (content_.empty()) return;
   content_.clear();
   schedulePersistToDisk();
@@ -103,6 +149,13 @@ void MSRPersistentDictionary::persistToDisk() {
   std::filesystem::path fileURL;
   {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
+    // Written over a file not yet read, the changes would replace every key it holds.
+    if (!loaded_ && !loadLocked()) {
+      hasPendingPersistence_ = false;
+      VTULoggerLogError(kMSRStorageLogService, false, code(43000), kMSRConfigCannotPersist);
+      schedulePersistToDisk();
+      return;
+    }
     snapshot = content_;
     fileURL = fileURL_;
     hasPendingPersistence_ = false;

@@ -1,13 +1,19 @@
 // A configuration store that keeps one dictionary in memory and writes it as a property-list file
 // "Veltro/Measurement/<name>.plist" under Application Support by itself, one second after the
 // first change since its last write (one write carries every change of that second), and at once
-// when it is released with a write pending. Thread-safe: a recursive lock guards the content;
-// writes run on the store's serial queue "MSRPersistentDictionary" from a snapshot.
+// when it is released with a write pending. A file that cannot be read now (no descriptor free, no
+// permission) is kept and never written over: the store reads it again at the next access or
+// write and puts the changes made meanwhile over it. A file that reads but does not decode is
+// moved aside as ".corrupt" (logged) and the store starts empty. Thread-safe: a recursive lock
+// guards the content; writes run on the store's serial queue "MSRPersistentDictionary" from a
+// snapshot.
 #pragma once
 
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <string>
 
 #include "measurement/storage/MSRConfigStore.h"
 #include "platform/dispatch/DispatchQueue.h"
@@ -36,10 +42,19 @@ class MSRPersistentDictionary : public MSRTypedConfigStore,
 
  private:
   MSRPersistentDictionary() = default;
+  // Reads the file and puts the changes made before over it. False while it cannot be read.
+  // Caller holds the lock.
+  bool loadLocked();
+
 
   std::filesystem::path fileURL_;
   platform::Value::Dictionary content_;
   bool hasPendingPersistence_ = false;
+  // Until the file has been read, content_ holds only the changes made here; these say what they
+  // removed from the file's content.
+  bool loaded_ = false;
+  bool clearedBeforeLoad_ = false;
+  std::set<std::string> removedBeforeLoad_;
   platform::DispatchQueuePtr serialQueue_;
   mutable std::recursive_mutex mutex_;
 };

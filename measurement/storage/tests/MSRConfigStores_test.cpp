@@ -12,6 +12,7 @@
 #include "platform/base/Files.h"
 #include "platform/base/PropertyList.h"
 #include "platform/network/BackupExclusion.h"
+#include "platform/testing/UnreadableFile.h"
 #include "platform/testing/PlatformTest.h"
 #include "utilities/logger/VTULogger.h"
 
@@ -127,6 +128,75 @@ TEST_F(MSRConfigStoresTest, DictionaryWriteThatFailedIsTriedAgain) {
   advance(*store, 1);
   EXPECT_EQ(fileContent(store->fileURL())["k"], Value(7LL));
   EXPECT_FALSE(store->hasPendingPersistence());
+}
+
+// A file that cannot be read now (no descriptor free, an I/O error) is not taken for an empty
+// one: changes made meanwhile are written over what it holds once it reads again, so no earlier
+// key is lost.
+TEST_F(MSRConfigStoresTest, DictionaryWhoseFileCannotBeReadNowKeepsItsKeys) {
+  using platform::testing::UnreadableFile;
+  for (auto cause : UnreadableFile::kCauses) {
+    SCOPED_TRACE(UnreadableFile::name(cause));
+    if (!UnreadableFile::usable(cause)) {
+      std::printf("skipped: %s\n", platform::testing::DescriptorTableFull::kNotUsable);
+      continue;
+    }
+    const fs::path file = MSRApplicationSupportPlistPath("cfg");
+    {
+      auto first = MSRPersistentDictionary::initWithFileName("cfg");
+      first->setObject(Value("abc"), "app_instance_id");
+      first->setInteger(7, "session_number");
+      first->setInteger(1, "gone");
+    }
+    std::shared_ptr<MSRPersistentDictionary> store;
+    {
+      UnreadableFile unreadable(cause, file);
+      store = MSRPersistentDictionary::initWithFileName("cfg");
+    }
+    ASSERT_TRUE(store);
+    {
+      // Still unreadable when the change comes and its write is due: nothing is written.
+      UnreadableFile unreadable(cause, file);
+      store->setInteger(8, "session_number");
+      store->setObject(Value("x"), "new");
+      store->removeObjectForKey("gone");
+      advance(*store, 1);
+      EXPECT_TRUE(store->hasPendingPersistence());
+    }
+    const Value before(Value::Dictionary{
+        {"app_instance_id", Value("abc")}, {"gone", Value(1LL)}, {"session_number", Value(7LL)}});
+    EXPECT_EQ(fileContent(file), before);
+    fs::path aside = file;
+    aside += ".corrupt";
+    EXPECT_FALSE(fs::exists(aside));
+    EXPECT_EQ(store->stringForKey("app_instance_id"), "abc");
+    EXPECT_EQ(store->integerForKey("session_number"), 8);
+    EXPECT_TRUE(store->objectForKey("gone").isNil());
+    advance(*store, 1);
+    EXPECT_EQ(fileContent(file), Value(Value::Dictionary{{"app_instance_id", Value("abc")},
+                                                         {"new", Value("x")},
+                                                         {"session_number", Value(8LL)}}));
+    EXPECT_FALSE(store->hasPendingPersistence());
+    store.reset();
+    fs::remove(file);
+  }
+}
+
+// Bytes that do not decode are kept aside as ".corrupt" rather than written over.
+TEST_F(MSRConfigStoresTest, DictionaryWhoseFileDoesNotDecodeMovesItAside) {
+  const fs::path file = MSRApplicationSupportPlistPath("cfg");
+  fs::create_directories(file.parent_path());
+  ASSERT_TRUE(platform::files::writeAtomically(file, std::string_view("not a property list")));
+  auto store = MSRPersistentDictionary::initWithFileName("cfg");
+  ASSERT_TRUE(store);
+  EXPECT_TRUE(store->objectForKey("k").isNil());
+  fs::path aside = file;
+  aside += ".corrupt";
+  EXPECT_EQ(platform::files::readTextFile(aside), "not a property list");
+  store->setInteger(1, "k");
+  advance(*store, 1);
+  EXPECT_EQ(fileContent(file), Value(Value::Dictionary{{"k", Value(1LL)}}));
+  EXPECT_EQ(platform::files::readTextFile(aside), "not a property list");
 }
 
 TEST_F(MSRConfigStoresTest, DictionaryRefusesBadKeysAndValues) {
