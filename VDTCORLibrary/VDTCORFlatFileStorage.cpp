@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cinttypes>
 #include <cstring>
+#include <mutex>
 #include <system_error>
 
 #include "VDTCORLibrary/VDTCORApplication.h"
@@ -65,6 +66,16 @@ fs::path createdOnce(const fs::path& path, const char* failure) {
 }
 
 bool isHidden(const std::string& name) { return !name.empty() && name[0] == '.'; }
+
+// What interrupted writes left anywhere in the store (each a hidden temporary file) goes the first
+// time this process opens the store's folders; the store never counts or batches them meanwhile.
+void removeLeftoversOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    platform::files::removeStaleTemporaryFiles(
+        VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName, true);
+  });
+}
 
 // A library key names one file right inside the library folder.
 bool isPlainFileName(const std::string& key) {
@@ -179,6 +190,7 @@ fs::path VDTCORFlatFileStorage::eventDataStoragePath() {
   // Never destroyed: queue work still running at exit may ask for it.
   static const fs::path& path = *new fs::path(
       VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName / kVDTCOREventDataDirectoryName);
+  removeLeftoversOnce();
   platform::ErrorPtr error;
   VDTCORAssert(platform::files::createDirectory(path, true, &error), "%@", platform::Value(error));
   return path;
@@ -188,6 +200,7 @@ fs::path VDTCORFlatFileStorage::batchDataStoragePath() {
   // Never destroyed: queue work still running at exit may ask for it.
   static const fs::path& path = *new fs::path(
       VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName / kVDTCORBatchDataDirectoryName);
+  removeLeftoversOnce();
   return createdOnce(path, "Creating the batch data path failed: %@");
 }
 
@@ -195,6 +208,7 @@ fs::path VDTCORFlatFileStorage::libraryDataStoragePath() {
   // Never destroyed: queue work still running at exit may ask for it.
   static const fs::path& path = *new fs::path(
       VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName / kVDTCORLibraryDataDirectoryName);
+  removeLeftoversOnce();
   return createdOnce(path, "Creating the library data path failed: %@");
 }
 
@@ -576,7 +590,11 @@ void VDTCORFlatFileStorage::hasEventsForTarget(long target, std::function<void(b
   storageQueue_->async([target, completion] {
     fs::path targetPath = eventDataStoragePath() / std::to_string(target);
     platform::files::createDirectory(targetPath, true);
-    bool has = !walk(targetPath).empty();
+    // A hidden file is a write under way or left by an interrupted one, not an event.
+    const auto entries = walk(targetPath);
+    bool has = std::any_of(entries.begin(), entries.end(), [](const fs::path& path) {
+      return !isHidden(path.filename().string());
+    });
     if (completion) completion(has);
   });
 }

@@ -1,12 +1,16 @@
 #include "VDTCORLibrary/VDTCORFlatFileStorage.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <utime.h>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <thread>
 
 #include "VDTCORLibrary/VDTCORConstants.h"
 #include "VDTCORLibrary/VDTCORDirectorySizeTracker.h"
@@ -15,6 +19,7 @@
 #include "VDTCORLibrary/VDTCORRegistrar.h"
 #include "VDTCORLibrary/tests/TransportTestSupport.h"
 #include "platform/base/Files.h"
+#include "platform/testing/ChildProcess.h"
 #include "platform/testing/PlatformTest.h"
 
 namespace fs = std::filesystem;
@@ -341,6 +346,72 @@ TEST_F(VDTCORFlatFileStorageTest, SelectorsFilterByTierAndSkipHiddenFiles) {
       done();
     });
   });
+}
+
+// A writer killed mid-write leaves its hidden temporary file behind. The store never counts or
+// batches such a file, and once it has lain a minute the store removes it when it opens its
+// folders; a fresh one may be another process's write under way and stays.
+TEST_F(VDTCORFlatFileStorageTest, LeftoversOfAKilledWriterAreNeverCountedAndGoAtTheNextOpen) {
+  // Spelled out: the store's own path functions open the store.
+  const fs::path root = VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName;
+  const fs::path library = root / kVDTCORLibraryDataDirectoryName;
+  const fs::path targetDir = root / kVDTCOREventDataDirectoryName / "1001";
+  if (platform::testing::testRole() == "writer") {
+    const platform::Bytes big(32 << 20, 'x');
+    while (true) {
+      waitFor([&](auto done) { storage->storeLibraryData(big, "big", [done](auto) { done(); }); });
+    }
+  }
+  auto leftovers = [](const fs::path& dir) {
+    std::vector<fs::path> found;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+      if (platform::files::isTemporaryFileName(it->path().filename().string())) {
+        found.push_back(it->path());
+      }
+    }
+    return found;
+  };
+  std::vector<fs::path> left;
+  for (int attempt = 0; attempt < 20 && left.empty(); ++attempt) {
+    auto writer = platform::testing::ChildProcess::start("writer");
+    ASSERT_TRUE(writer);
+    // Killed as soon as a write is under way, wherever it is in it.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (leftovers(library).empty() && !writer->hasExited() &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::yield();
+    }
+    writer->kill(SIGKILL);
+    EXPECT_EQ(writer->wait(), 128 + SIGKILL);
+    left = leftovers(library);
+  }
+  ASSERT_FALSE(left.empty());
+
+  // An event write interrupted the same way, long ago, and one under way now.
+  fs::create_directories(targetDir);
+  const fs::path oldEvent = targetDir / ".0A1B-1-9999999999-137.tmp.4242.0.1";
+  const fs::path freshEvent = targetDir / ".0A1B-2-9999999999-137.tmp.4242.1.2";
+  ASSERT_TRUE(platform::files::writeAtomically(oldEvent, std::string_view("half")));
+  ASSERT_TRUE(platform::files::writeAtomically(freshEvent, std::string_view("half")));
+  struct utimbuf longAgo {};
+  longAgo.actime = longAgo.modtime = ::time(nullptr) - 120;
+  for (const auto& path : {left.front(), oldEvent}) ASSERT_EQ(::utime(path.c_str(), &longAgo), 0);
+
+  bool has = true;
+  ASSERT_TRUE(waitFor([&](auto done) {
+    storage->hasEventsForTarget(1001, [&, done](bool answer) {
+      has = answer;
+      done();
+    });
+  }));
+  EXPECT_FALSE(has);
+  EXPECT_FALSE(platform::files::exists(left.front()));
+  EXPECT_FALSE(platform::files::exists(oldEvent));
+  EXPECT_TRUE(platform::files::exists(freshEvent));
+  EXPECT_TRUE(batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001), clock().now() + 600)
+                  .second.empty());
+  EXPECT_TRUE(platform::files::exists(freshEvent));
 }
 
 TEST_F(VDTCORFlatFileStorageTest, RemovingABatchReturnsOrDeletesItsEvents) {
