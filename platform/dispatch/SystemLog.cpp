@@ -22,33 +22,32 @@ std::vector<SystemLogCapture*>& captures() {
   return *v;
 }
 
-}  // namespace
-
-struct SystemLogCapture::State {
-  mutable std::mutex mutex;
-  std::vector<Line> lines;
-};
-
-void SystemLog::write(int level, std::string_view message, bool toStandardError) {
-  level = std::clamp(level, static_cast<int>(LogLevel::Error), static_cast<int>(LogLevel::Debug));
-  write(static_cast<LogLevel>(level), message, toStandardError);
+LogLevel clamped(int level) {
+  return static_cast<LogLevel>(
+      std::clamp(level, static_cast<int>(LogLevel::Error), static_cast<int>(LogLevel::Debug)));
 }
 
-void SystemLog::write(LogLevel level, std::string_view message, bool toStandardError) {
-  int raw = std::clamp(static_cast<int>(level), static_cast<int>(LogLevel::Error),
-                       static_cast<int>(LogLevel::Debug));
-  level = static_cast<LogLevel>(raw);
+}  // namespace
+
+void SystemLog::deliver(LogLevel level, std::string_view message, bool toStandardError,
+                        const std::string& facility) {
+  level = clamped(static_cast<int>(level));
+  const int raw = static_cast<int>(level);
   {
     std::lock_guard lock(captureMutex());
     if (!captures().empty()) {
       captures().back()->append(
-          SystemLogCapture::Line{level, std::string(message), toStandardError});
+          SystemLogCapture::Line{level, std::string(message), toStandardError, facility});
       return;
     }
   }
   std::string text(message);
-  // Never a format string: the message goes in as an argument.
-  syslog(raw, "%s", text.c_str());
+  // Never a format string: the message (and facility) go in as arguments.
+  if (facility.empty()) {
+    syslog(raw, "%s", text.c_str());
+  } else {
+    syslog(raw, "[%s] %s", facility.c_str(), text.c_str());
+  }
   if (toStandardError) {
     // The line as given (callers format their own), in one write so that lines of concurrent
     // threads do not interleave.
@@ -62,6 +61,30 @@ void SystemLog::write(LogLevel level, std::string_view message, bool toStandardE
       left -= static_cast<size_t>(n);
     }
   }
+}
+
+struct SystemLogCapture::State {
+  mutable std::mutex mutex;
+  std::vector<Line> lines;
+};
+
+void SystemLog::write(int level, std::string_view message, bool toStandardError) {
+  SystemLog::deliver(clamped(level), message, toStandardError, std::string());
+}
+
+void SystemLog::write(LogLevel level, std::string_view message, bool toStandardError) {
+  SystemLog::deliver(level, message, toStandardError, std::string());
+}
+
+SystemLogClient::SystemLogClient(std::string facility, bool mirrorToStandardError)
+    : facility_(std::move(facility)), mirrorToStandardError_(mirrorToStandardError) {}
+
+void SystemLogClient::write(LogLevel level, std::string_view message) const {
+  SystemLog::deliver(level, message, mirrorToStandardError_, facility_);
+}
+
+void SystemLogClient::write(int level, std::string_view message) const {
+  SystemLog::deliver(clamped(level), message, mirrorToStandardError_, facility_);
 }
 
 SystemLogCapture::SystemLogCapture() : state_(new State) {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 
 #include "platform/base/ProcessInfo.h"
 #include "platform/dispatch/DispatchQueue.h"
@@ -16,7 +17,7 @@ namespace {
 struct LogClient {
   platform::DispatchQueuePtr queue;
   int filterLevel = kVTULoggerLevelNotice;
-  bool mirrorToStandardError = false;
+  std::optional<platform::SystemLogClient> log;  // opened by the set-up
 };
 
 LogClient& client() {
@@ -55,7 +56,7 @@ void setUp() {
   const auto version = platform::ProcessInfo::processInfo().declaredOperatingSystemVersion();
   const long major = version ? std::strtol(version->c_str(), nullptr, 10) : 0;
   LogClient& c = client();
-  c.mirrorToStandardError = version && major < 10;
+  c.log.emplace(vtu::kLoggerFacility, version && major < 10);
   gMaximumLevel.store(kVTULoggerLevelNotice);
   c.filterLevel = kVTULoggerLevelNotice;
   c.queue = platform::DispatchQueue::create(vtu::kLoggingQueueLabel);
@@ -72,7 +73,7 @@ void VTULoggerMirrorToStandardError() {
   // Runs on the logging queue like every other change of the client; callers set up first.
   LogClient& c = client();
   if (!c.queue) return;
-  c.queue->async([] { client().mirrorToStandardError = true; });
+  c.queue->async([] { client().log->mirrorToStandardError(); });
 }
 
 void VTULoggerEnableDebugMode() {
@@ -126,7 +127,7 @@ void VTULoggerLogMessage(VTULoggerLevel level, const std::string& service, bool 
   client().queue->async([level, line = std::move(line)] {
     const LogClient& c = client();
     if (level > c.filterLevel) return;
-    platform::SystemLog::write(static_cast<int>(level), line, c.mirrorToStandardError);
+    c.log->write(static_cast<int>(level), line);
   });
 }
 

@@ -55,6 +55,8 @@ TEST_F(VTULoggerTest, WritesTheLineInItsFormatAtItsLevel) {
   EXPECT_EQ(written[0].message, "8.10.0 - [Lumo/Core][I-COR000003] abc");
   EXPECT_EQ(written[1].level, platform::LogLevel::Notice);
   EXPECT_EQ(written[1].message, "8.10.0 - [Lumo/Core][I-COR000004] app has 3");
+  // Written through the client the logger opened for its own facility.
+  for (const auto& line : written) EXPECT_EQ(line.facility, "com.veltro.utilities.logger");
 }
 
 TEST_F(VTULoggerTest, DefaultLevelAdmitsNoticeAndDropsInfoAndDebug) {

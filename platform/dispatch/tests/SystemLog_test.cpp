@@ -16,6 +16,7 @@ TEST(SystemLogTest, CaptureReceivesLinesWithLevelAndEchoRequest) {
   EXPECT_TRUE(lines[0].toStandardError);
   EXPECT_EQ(lines[1].level, LogLevel::Debug);
   EXPECT_FALSE(lines[1].toStandardError);
+  EXPECT_EQ(lines[0].facility, "");  // written by no client
   EXPECT_TRUE(capture.contains("full"));
   capture.clear();
   EXPECT_TRUE(capture.lines().empty());
@@ -42,6 +43,25 @@ TEST(SystemLogTest, InnermostCaptureReceivesAndOuterResumesAfterIt) {
   SystemLog::write(LogLevel::Info, "outer");
   EXPECT_FALSE(outer.contains("inner"));
   EXPECT_TRUE(outer.contains("outer"));
+}
+
+TEST(SystemLogTest, AClientWritesUnderItsFacilityAndMirrorsOnceAsked) {
+  SystemLogCapture capture;
+  SystemLogClient client("com.example.part", false);
+  EXPECT_EQ(client.facility(), "com.example.part");
+  client.write(LogLevel::Notice, "quiet");
+  client.mirrorToStandardError();
+  client.write(99, "loud");
+  auto lines = capture.lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].facility, "com.example.part");
+  EXPECT_EQ(lines[0].message, "quiet");
+  EXPECT_EQ(lines[0].level, LogLevel::Notice);
+  EXPECT_FALSE(lines[0].toStandardError);
+  EXPECT_EQ(lines[1].facility, "com.example.part");
+  EXPECT_EQ(lines[1].level, LogLevel::Debug);
+  EXPECT_TRUE(lines[1].toStandardError);
+  EXPECT_TRUE(SystemLogClient("com.example.loud", true).mirrorsToStandardError());
 }
 
 TEST(SystemLogTest, EchoGoesToStandardErrorWhenAsked) {
