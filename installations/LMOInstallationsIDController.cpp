@@ -331,13 +331,14 @@ PRMPromisePtr LMOInstallationsIDController::deleteInstallationLocally(const Item
       return Value::null();
     });
   }
-  // Once the record is gone its users are told, whatever becomes of the legacy identifier: a
-  // failure there still fails the deletion, but must not leave them holding the old FID.
+  // The default app's legacy identifier goes too; only a deletion that removed both is
+  // announced, a failure there rejects it with that error and posts nothing.
   auto iid = IIDStore_;
   return removed->then([self, iid](const Value&) -> Value {
-    return Value(iid->deleteExistingIID()
-                     ->always([self] { self->postFIDDidChangeNotification(); })
-                     ->then([](const Value&) -> Value { return Value::null(); }));
+    return Value(iid->deleteExistingIID()->then([self](const Value&) -> Value {
+      self->postFIDDidChangeNotification();
+      return Value::null();
+    }));
   });
 }
 

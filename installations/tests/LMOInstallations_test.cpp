@@ -574,6 +574,33 @@ TEST_F(LMOInstallationsTest, ARevokedDefaultInstallationDropsTheLegacyIdentifier
   EXPECT_EQ(withHeader, 1u);
 }
 
+TEST_F(LMOInstallationsTest, ALegacyIdentifierThatCannotBeDeletedFailsTheDeletionUnannounced) {
+  const Bytes publicKey = {9, 9, 9};
+  installLegacyIdentity(publicKey, "legacy-token");
+  auto installations = make(lmoinst::kDefaultAppName);
+  ASSERT_FALSE(fetchToken(*installations).second);
+  const size_t before = notificationCount();
+  // The keychain refuses to delete the legacy public key.
+  const std::string publicTag = std::string(lmoinst::kIIDPublicKeyTagPrefix) + "com.tavo.tests";
+  std::atomic<int> refused{0};
+  platform::Keychain::shared().setCallHookForTesting([&](const platform::KeychainCall& call) {
+    auto tag = call.query.find(platform::kSecAttrApplicationTag);
+    if (call.function == "SecItemDelete" && tag != call.query.end() &&
+        tag->second == Value::data(std::string_view(publicTag)) && refused++ == 0) {
+      platform::Keychain::shared().injectStatusForNextCall(platform::errSecInteractionNotAllowed);
+    }
+  });
+  auto error = deleteInstallation(*installations);
+  platform::Keychain::shared().setCallHookForTesting(nullptr);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), 1);
+  EXPECT_EQ(refused.load(), 1);
+  EXPECT_FALSE(stored(lmoinst::kDefaultAppName));  // the record had gone already
+  EXPECT_EQ(notificationCount(), before) << "a failed deletion is not announced";
+  LMOInstallationsIIDStore store;
+  EXPECT_EQ(store.IIDPublicKeyData(), publicKey);  // still there; the private key was not tried
+}
+
 TEST_F(LMOInstallationsTest, ACorruptLegacyPropertyListCountsAsNoMarker) {
   // Files at the legacy path that do not read as a dictionary.
   const std::vector<std::string> contents = {
