@@ -90,9 +90,9 @@ void setTextIfPresent(pb_bytes_array_t** field, const std::string* text) {
 }
 
 const Value& infoValue(const char* key) {
-  static const Value nothing;
+  static const auto* nothing = new Value();  // never destroyed
   auto bundle = platform::Bundle::mainBundle();
-  return bundle ? bundle->objectForInfoDictionaryKey(key) : nothing;
+  return bundle ? bundle->objectForInfoDictionaryKey(key) : *nothing;
 }
 
 void sendFromRuntime(platform::Object&, platform::ObjectPtr data) {

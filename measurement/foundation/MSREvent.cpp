@@ -1,5 +1,6 @@
 #include "measurement/foundation/MSREvent.h"
 
+#include <mutex>
 #include <string_view>
 
 #include "measurement/engine/MSRMeasurement.h"
@@ -38,15 +39,21 @@ std::optional<std::string> screenString(const Value& v) {
 }
 
 // The origin wrapped as initWithString would. Events mostly come in runs of one origin and
-// typed values are immutable, so the events a thread makes in a run share one value.
+// typed values are immutable, so the events made in a run share one value. The last one is kept
+// for the process, never destroyed, since events may still be made while it exits.
 Value originValue(const std::string& origin) {
-  thread_local std::string lastOrigin;
-  thread_local Value lastValue;
-  if (lastValue.isNil() || origin != lastOrigin) {
-    lastValue = Value(MSRValue::initWithValueType(MSRValueTypeString, Value(origin)));
-    lastOrigin = origin;
+  struct Last {
+    std::mutex mutex;
+    std::string origin;
+    Value value;
+  };
+  static auto* last = new Last();
+  std::lock_guard lock(last->mutex);
+  if (last->value.isNil() || origin != last->origin) {
+    last->value = Value(MSRValue::initWithValueType(MSRValueTypeString, Value(origin)));
+    last->origin = origin;
   }
-  return lastValue;
+  return last->value;
 }
 
 // The rules an event's origin and name must pass; also notes times out of order.

@@ -630,8 +630,8 @@ std::shared_ptr<MSRRawEventData> MSRDatabase::rawEventDataFromDictionary(const R
   if (!content) return nullptr;
 
   const Value* nameValue = columns.name;
-  static const std::string kNoName;
-  const std::string& name = nameValue && nameValue->string() ? *nameValue->string() : kNoName;
+  static const auto* kNoName = new std::string();  // never destroyed
+  const std::string& name = nameValue && nameValue->string() ? *nameValue->string() : *kNoName;
   const Value* timestampValue = columns.timestamp;
   const double timestamp = timestampValue ? timestampValue->doubleValue() : 0.0;
   const auto event = MSREvent::initWithOriginTakingParameters(content->origin, false, name,

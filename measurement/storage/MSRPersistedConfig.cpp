@@ -12,12 +12,13 @@
 using platform::Value;
 
 std::shared_ptr<MSRPersistedConfig> MSRPersistedConfig::sharedInstance() {
-  static const std::shared_ptr<MSRPersistedConfig> shared =
-      initWithSuiteName(kMSRPersistedConfigSuiteName);
-  if (!shared) {
+  // Never destroyed, like every shared instance: late queue work may still ask for it at exit.
+  static const auto* shared =
+      new std::shared_ptr<MSRPersistedConfig>(initWithSuiteName(kMSRPersistedConfigSuiteName));
+  if (!*shared) {
     MSRMeasurement::monitor()->logWithLevel(1, 27001, kMSRPersistedConfigSharedInstanceNil);
   }
-  return shared;
+  return *shared;
 }
 
 std::shared_ptr<MSRPersistedConfig> MSRPersistedConfig::initWithSuiteName(const std::string& name) {

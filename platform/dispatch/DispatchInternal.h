@@ -115,16 +115,24 @@ class BlockingScope {
   bool counted_;
 };
 
-// The queues running on this thread, innermost last.
-std::vector<const QueueBase*>& runningStack();
-
+// One queue running on this thread, while it lives; the frames link outwards from the innermost,
+// which innermostFrame() gives (null when no queue runs here). Plain pointers, so nothing of it
+// is destroyed when the thread or the process ends.
 class StackFrame {
  public:
-  explicit StackFrame(const QueueBase* queue) { runningStack().push_back(queue); }
-  ~StackFrame() { runningStack().pop_back(); }
+  explicit StackFrame(const QueueBase* queue);
+  ~StackFrame();
   StackFrame(const StackFrame&) = delete;
   StackFrame& operator=(const StackFrame&) = delete;
+
+  const QueueBase* queue() const { return queue_; }
+  const StackFrame* outer() const { return outer_; }
+
+ private:
+  const QueueBase* queue_;
+  const StackFrame* outer_;
 };
+const StackFrame* innermostFrame();
 
 class QueueBase : public DispatchQueue {
  public:

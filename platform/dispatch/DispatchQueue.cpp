@@ -42,10 +42,17 @@ std::shared_ptr<GlobalQueue> globalQueue(QualityOfService qos) {
 
 }  // namespace
 
-std::vector<const QueueBase*>& runningStack() {
-  thread_local std::vector<const QueueBase*> stack;
-  return stack;
+namespace {
+thread_local const StackFrame* gInnermostFrame = nullptr;
+}  // namespace
+
+StackFrame::StackFrame(const QueueBase* queue) : queue_(queue), outer_(gInnermostFrame) {
+  gInnermostFrame = this;
 }
+
+StackFrame::~StackFrame() { gInnermostFrame = outer_; }
+
+const StackFrame* innermostFrame() { return gInnermostFrame; }
 
 void invokeCatching(const std::function<void()>& block, const std::string& where) {
   if (!block) return;
@@ -104,8 +111,10 @@ std::shared_ptr<void> QueueBase::getSpecific(const void* key) const {
 }
 
 bool QueueBase::isCurrent() const {
-  const auto& stack = runningStack();
-  return std::find(stack.begin(), stack.end(), this) != stack.end();
+  for (const StackFrame* frame = innermostFrame(); frame; frame = frame->outer()) {
+    if (frame->queue() == this) return true;
+  }
+  return false;
 }
 
 bool QueueBase::syncWouldDeadlock() const {
@@ -387,10 +396,10 @@ std::shared_ptr<DispatchQueue> DispatchQueue::global(QualityOfService qos) {
 }
 
 std::shared_ptr<void> DispatchQueue::getCurrentSpecific(const void* key) {
-  const auto& stack = detail::runningStack();
+  const detail::StackFrame* innermost = detail::innermostFrame();
   std::shared_ptr<const detail::QueueBase> q;
-  if (!stack.empty()) {
-    q = std::static_pointer_cast<const detail::QueueBase>(stack.back()->shared_from_this());
+  if (innermost) {
+    q = std::static_pointer_cast<const detail::QueueBase>(innermost->queue()->shared_from_this());
   } else if (isMainThread()) {
     q = detail::mainQueuePtr();
   }

@@ -72,7 +72,11 @@ namespace {
 
 std::once_flag gCurlInit;
 std::mutex gDefaultCAMutex;
-std::filesystem::path gDefaultCAFile;
+// Never destroyed: a transfer still starting while the process exits may read it.
+std::filesystem::path& defaultCAFile() {
+  static auto* path = new std::filesystem::path();
+  return *path;
+}
 std::atomic<std::uint64_t> gDownloadCounter{0};
 
 // The transfer threads still running. At exit they are cancelled and awaited (briefly), so none
@@ -513,9 +517,9 @@ HopResult performHop(Hop& hop, const URLRequest& request, const URLSessionConfig
 
   // Method and body.
   const std::string method = request.HTTPMethod.empty() ? "GET" : request.HTTPMethod;
-  static const Bytes kNoBody;
+  static const auto* kNoBody = new Bytes();  // never destroyed: a late transfer may point at it
   if (!hop.body && !hop.bodyFile && (method == "POST" || method == "PUT" || method == "PATCH")) {
-    hop.body = &kNoBody;
+    hop.body = kNoBody;
   }
   curl_off_t bodySize = -1;
   if (hop.bodyFile) {
@@ -933,12 +937,12 @@ std::shared_ptr<URLSession> URLSession::sharedSession() {
 
 void URLSession::setDefaultTrustedCAFile(const std::filesystem::path& path) {
   std::lock_guard lock(gDefaultCAMutex);
-  gDefaultCAFile = path;
+  defaultCAFile() = path;
 }
 
 std::filesystem::path URLSession::defaultTrustedCAFile() {
   std::lock_guard lock(gDefaultCAMutex);
-  return gDefaultCAFile;
+  return defaultCAFile();
 }
 
 std::shared_ptr<URLSessionDelegate> URLSession::delegate() const {

@@ -618,8 +618,8 @@ void KeyedUnarchiver::failWithError(ErrorPtr error) {
 }
 
 const std::string& KeyedUnarchiver::storedClassName() const {
-  static const std::string kEmpty;
-  if (frames_.empty() || frames_.back().node.tag != kObject) return kEmpty;
+  static const auto* kEmpty = new std::string();  // never destroyed
+  if (frames_.empty() || frames_.back().node.tag != kObject) return *kEmpty;
   return frames_.back().className;
 }
 

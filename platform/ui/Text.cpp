@@ -87,11 +87,11 @@ Font resolvedFont(const Style& style) {
 
 Size textSize(const std::string& text, const Style& style, std::optional<double> width) {
   using Key = std::tuple<std::string, double, int, int, double>;
-  static std::map<Key, Size> cache;
+  static auto* cache = new std::map<Key, Size>();  // never destroyed
   Font font = resolvedFont(style);
   double w = width && std::isfinite(*width) ? std::floor(*width) : -1;
   Key key{text, font.size, static_cast<int>(font.weight), static_cast<int>(style.textAlignment), w};
-  if (auto it = cache.find(key); it != cache.end()) return it->second;
+  if (auto it = cache->find(key); it != cache->end()) return it->second;
   PangoLayout* layout = pango_layout_new(sharedContext());
   configure(layout, text, style, w >= 0 ? std::optional<double>(w) : std::nullopt);
   PangoRectangle logical;
@@ -101,8 +101,8 @@ Size textSize(const std::string& text, const Style& style, std::optional<double>
             std::ceil(static_cast<double>(logical.height) / PANGO_SCALE)};
   if (text.empty()) size.width = 0;
   if (w >= 0) size.width = std::min(size.width, w);
-  if (cache.size() > 20000) cache.clear();
-  cache.emplace(std::move(key), size);
+  if (cache->size() > 20000) cache->clear();
+  cache->emplace(std::move(key), size);
   return size;
 }
 

@@ -579,8 +579,8 @@ std::shared_ptr<void> ObservableObject::subscribe(std::function<void()> willChan
 }
 
 const Environment& environment() {
-  static const Environment kDefault;
-  if (!detail::gCurrent) return kDefault;
+  static const auto* kDefault = new Environment();  // never destroyed
+  if (!detail::gCurrent) return *kDefault;
   return detail::gCurrent->node->env;
 }
 
