@@ -27,6 +27,13 @@ function(tvs_room target)
   endif()
   target_include_directories(${target} ${scope} ${PROJECT_SOURCE_DIR})
   target_link_libraries(${target} ${scope} ${R_DEPS} Threads::Threads)
+  # What lives for the process is never destroyed: queue work still running while the process
+  # exits may touch it. Clang refuses any namespace-scope, static or thread-local object with a
+  # destructor in a room (the fuzz build, which CI runs, compiles every room with clang).
+  if(sources AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang" AND NOT target STREQUAL "platform_testing")
+    target_compile_options(${target} PRIVATE
+                           $<$<COMPILE_LANGUAGE:CXX>:-Werror=exit-time-destructors>)
+  endif()
   set_property(GLOBAL APPEND PROPERTY TVS_ROOM_TARGETS ${target})
   if(R_REGISTERS)
     set_property(GLOBAL APPEND PROPERTY TVS_REGISTERING_ROOMS ${target})
