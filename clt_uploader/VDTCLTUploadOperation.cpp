@@ -15,6 +15,7 @@
 #include "platform/base/Format.h"
 #include "platform/base/Saturating.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/network/URLSession.h"
 #include "utilities/network/VTUURLSessionDataResponse.h"
 #include "utilities/network/VTUURLSessionPromises.h"
 
@@ -60,7 +61,8 @@ const char* supportNameForTarget(long target) {
 }
 
 // Redirects of the upload request: a moved endpoint gets the same body again, built as target
-// 1000's request unless it stays within the endpoint's origin. Holds the operation weakly: the session keeps its delegate until invalidated.
+// 1000's request unless it stays within the endpoint's origin. Holds the operation weakly: the
+// session keeps its delegate until invalidated.
 class RedirectDelegate : public platform::URLSessionDelegate {
  public:
   explicit RedirectDelegate(std::weak_ptr<VDTCLTUploadOperation> operation)
@@ -252,8 +254,8 @@ PRMPromisePtr VDTCLTUploadOperation::sendURLRequestWithBatch(
     if (status >= 200 && status <= 300) {
       VDTCORLogDebug("CLT: batch %@ delivered", batchID);
     } else {
-      VDTCORLogDebug(
-          "CLT: batch %@ was rejected by the server and will be deleted with all events", batchID);
+      VDTCORLogDebug("CLT: batch %@ was rejected by the server and will be deleted with all events",
+                     batchID);
     }
     return platform::Value(storage->removeBatchWithID(batchID, true));
   };

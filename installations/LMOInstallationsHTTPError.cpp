@@ -61,11 +61,11 @@ std::shared_ptr<const LMOInstallationsHTTPError> LMOInstallationsHTTPError::copy
 
 std::string LMOInstallationsHTTPError::loggableFailureReason() const {
   constexpr std::size_t kLoggedBodyBytes = 1024;
-  return platform::format(lmoinst::kHTTPErrorFormat,
-                          HTTPResponse_ ? platform::Value(HTTPResponse_->URL()) : platform::Value(),
-                          HTTPResponse_ ? HTTPResponse_->statusCode() : 0L,
-                          data_ ? LMOInstallationsLoggableBody(*data_, kLoggedBodyBytes)
-                                : platform::Value());
+  return platform::format(
+      lmoinst::kHTTPErrorFormat,
+      HTTPResponse_ ? platform::Value(HTTPResponse_->URL()) : platform::Value(),
+      HTTPResponse_ ? HTTPResponse_->statusCode() : 0L,
+      data_ ? LMOInstallationsLoggableBody(*data_, kLoggedBodyBytes) : platform::Value());
 }
 
 std::string LMOInstallationsHTTPError::className() const { return lmoinst::kHTTPErrorClassName; }

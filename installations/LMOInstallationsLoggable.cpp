@@ -47,7 +47,8 @@ Value LMOInstallationsLoggableHeaderValues(const platform::HTTPHeaderFields& fie
       const std::size_t blank = value.find(' ');
       shown = blank == std::string::npos
                   ? LMOInstallationsRedactedSecret(value)
-                  : value.substr(0, blank + 1) + LMOInstallationsRedactedSecret(value.substr(blank + 1));
+                  : value.substr(0, blank + 1) +
+                        LMOInstallationsRedactedSecret(value.substr(blank + 1));
     }
     dict[name] = Value(shown);
   }

@@ -353,9 +353,8 @@ TEST_F(VDTCLTUploaderTest, RedirectedRequestsKeepTheirOwnTarget) {
 // the origin as the target's own; a 307 goes on as the session proposes it.
 TEST_F(VDTCLTUploaderTest, RedirectsToAnotherOriginNeverCarryTheKey) {
   platform::testing::LoopbackServer other;
-  other.server().Post("/batch", [](const httplib::Request&, httplib::Response& reply) {
-    reply.status = 200;
-  });
+  other.server().Post(
+      "/batch", [](const httplib::Request&, httplib::Response& reply) { reply.status = 200; });
   other.start();
   for (int status : {301, 302, 307}) {
     for (bool away : {false, true}) {
@@ -379,8 +378,8 @@ TEST_F(VDTCLTUploaderTest, RedirectsToAnotherOriginNeverCarryTheKey) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.status) + (c.away ? " to another origin" : " same origin"));
     storeEvent(3);
-    VDTCLTUploader::setTestServerURL(server.url("/moved-" + std::to_string(c.status) +
-                                                (c.away ? "-away" : "")));
+    VDTCLTUploader::setTestServerURL(
+        server.url("/moved-" + std::to_string(c.status) + (c.away ? "-away" : "")));
     auto& landing = c.away ? other : server;
     auto batches = [&landing] {
       std::vector<platform::testing::ReceivedRequest> posted;

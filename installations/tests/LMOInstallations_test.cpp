@@ -442,8 +442,8 @@ TEST_F(LMOInstallationsTest, BackoffAfterAnUnrecoverableAnswer) {
 // service's answer (its first KiB), with the tokens in it redacted as in the debug lines.
 TEST_F(LMOInstallationsTest, ARefusedRegistrationLogsTheStartOfTheAnswerRedacted) {
   const std::string secret = "refresh-SECRET-0123456789abcdef";
-  const std::string start = R"({"error":{"message":"API key not valid","refreshToken":")" + secret +
-                            R"(","details":")";
+  const std::string start =
+      R"({"error":{"message":"API key not valid","refreshToken":")" + secret + R"(","details":")";
   auto installations = make("app");
   // A filler of one-byte characters, and one of two-byte characters that the cut falls within.
   for (const std::string filler : {"z", "\u00e9"}) {

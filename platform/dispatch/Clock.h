@@ -12,8 +12,8 @@ namespace platform {
 class Clock {
  public:
   virtual ~Clock() = default;
-  virtual double now() const;           // wall clock, seconds since 1970
-  virtual double uptime() const;        // monotonic seconds since boot (a suspend not counted)
+  virtual double now() const;     // wall clock, seconds since 1970
+  virtual double uptime() const;  // monotonic seconds since boot (a suspend not counted)
   // The instant the system booted, seconds since 1970, read once per clock: every reading of
   // one boot agrees, however the wall clock is set or the machine sleeps afterwards.
   double bootTime() const;

@@ -74,8 +74,8 @@ bool isSameOrigin(const std::string& a, const std::string& b) {
 bool isCredentialHeaderField(const std::string& name) {
   const std::string field = lowered(name);
   auto endsWith = [&field](std::string_view tail) {
-    return field.size() >= tail.size() && field.compare(field.size() - tail.size(), tail.size(),
-                                                        tail.data(), tail.size()) == 0;
+    return field.size() >= tail.size() &&
+           field.compare(field.size() - tail.size(), tail.size(), tail.data(), tail.size()) == 0;
   };
   return field == "authorization" || field == "proxy-authorization" || field == "cookie" ||
          field.find("api-key") != std::string::npos || field.find("apikey") != std::string::npos ||
