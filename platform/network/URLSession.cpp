@@ -162,6 +162,12 @@ bool isDowngrade(const std::string& from, const std::string& to) {
   return isSecureURL(from) && !isSecureURL(to);
 }
 
+// Whether a request to `url` goes elsewhere than the task's own URL leads (the very same URL is
+// never elsewhere, even where its origin cannot be read).
+bool leavesOrigin(const std::string& url, const std::string& ownURL) {
+  return url != ownURL && !isSameOrigin(url, ownURL);
+}
+
 void removeCredentialFields(URLRequest& request) {
   std::erase_if(request.allHTTPHeaderFields,
                 [](const auto& field) { return isCredentialHeaderField(field.first); });
@@ -747,7 +753,7 @@ void URLSessionTask::resume() {
     for (int redirects = 0;; ++redirects) {
       Hop hop;
       hop.bodyDropped = bodyDropped;
-      hop.crossOrigin = !isSameOrigin(request.URL, ownURL);
+      hop.crossOrigin = leavesOrigin(request.URL, ownURL);
       hop.task = self.get();
       hop.session = session.get();
       hop.taskRef = self;
@@ -819,7 +825,7 @@ void URLSessionTask::resume() {
       // without a body; 307 and 308 repeat the method and body.
       URLRequest next = request;
       next.URL = result.redirectURL;
-      if (!isSameOrigin(next.URL, ownURL)) removeCredentialFields(next);
+      if (leavesOrigin(next.URL, ownURL)) removeCredentialFields(next);
       bool dropBody = hop.status == 303 ? request.HTTPMethod != "HEAD"
                                         : (hop.status == 301 || hop.status == 302) &&
                                               request.HTTPMethod == "POST";

@@ -509,6 +509,20 @@ TEST_F(URLSessionTest, RedirectsToAnotherOriginLeaveTheCredentialsBehind) {
       session->finishTasksAndInvalidate();
     }
   }
+  // A request that was never redirected keeps its fields, however its URL is written.
+  {
+    URLRequest request(server_.url("/echo").substr(std::string("http://").size()));
+    request.HTTPMethod = "POST";
+    request.setValueForHTTPHeaderField("key-secret", "X-Veltro-Api-Key");
+    auto session = URLSession::sessionWithConfiguration(
+        URLSessionConfiguration::defaultSessionConfiguration(), nullptr, DispatchQueue::main());
+    Outcome outcome;
+    session->dataTaskWithRequest(request, recordInto(outcome))->resume();
+    ASSERT_TRUE(pumpUntil([&] { return outcome.done; }));
+    ASSERT_FALSE(outcome.error) << outcome.error->localizedDescription();
+    EXPECT_EQ(server_.received().back().header("X-Veltro-Api-Key"), "key-secret");
+    session->finishTasksAndInvalidate();
+  }
   EXPECT_TRUE(isSameOrigin("http://127.0.0.1:80/a", "HTTP://127.0.0.1/b?c"));
   EXPECT_TRUE(isSameOrigin("https://Example.com/a", "https://example.com:443/"));
   EXPECT_FALSE(isSameOrigin("https://example.com/", "http://example.com/"));
