@@ -1,9 +1,10 @@
 // A configuration store over one preferences domain (a suite, or the application's standard
 // domain when no name is given). It works either through the preferences library or through the
 // user-defaults object (both are the platform's preference domains here), as the bundle's
-// Info.plist entry "UseCFPreferencesLibrary" decides; it writes only when asked to synchronize,
-// and then keeps the domain's file out of backups, once. Thread-safe: the preferences are; the
-// object's lock guards only the backup exclusion.
+// Info.plist entry "UseCFPreferencesLibrary" decides; it asks for a write only when told to
+// synchronize (the preferences also save themselves a second after a change), and then keeps the
+// domain's file out of backups, once. Thread-safe: the preferences are; the object's lock guards
+// only the backup exclusion.
 #pragma once
 
 #include <memory>
