@@ -53,8 +53,7 @@ bool MSRPersistentDictionary::loadLocked() {
       "MSRPersistentDictionary");
   // Unreadable, or damaged and still in the way: try again later.
   if (status == platform::StoreFile::Status::Unreadable ||
-      (status == platform::StoreFile::Status::Undecodable &&
-       platform::files::exists(fileURL_))) {
+      (status == platform::StoreFile::Status::Undecodable && platform::files::exists(fileURL_))) {
     return false;
   }
   if (clearedBeforeLoad_) base.clear();

@@ -46,7 +46,6 @@ class MSRPersistentDictionary : public MSRTypedConfigStore,
   // Caller holds the lock.
   bool loadLocked();
 
-
   std::filesystem::path fileURL_;
   platform::Value::Dictionary content_;
   bool hasPendingPersistence_ = false;

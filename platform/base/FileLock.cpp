@@ -12,12 +12,11 @@ namespace platform {
 namespace {
 
 ErrorPtr lockError(const std::filesystem::path& path, int err) {
-  return Error::make(
-      kFileErrorDomain, kFileWriteUnknownError,
-      {{"NSFilePath", Value(path.string())},
-       {kUnderlyingErrorKey, Value(Error::make("NSPOSIXErrorDomain", err))},
-       {kLocalizedDescriptionKey,
-        Value("Could not lock \"" + path.string() + "\": " + std::strerror(err))}});
+  return Error::make(kFileErrorDomain, kFileWriteUnknownError,
+                     {{"NSFilePath", Value(path.string())},
+                      {kUnderlyingErrorKey, Value(Error::make("NSPOSIXErrorDomain", err))},
+                      {kLocalizedDescriptionKey,
+                       Value("Could not lock \"" + path.string() + "\": " + std::strerror(err))}});
 }
 
 }  // namespace

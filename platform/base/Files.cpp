@@ -374,8 +374,7 @@ std::size_t removeStaleTemporaryFiles(const fs::path& folder, bool recursive, do
   for (const fs::path& path : candidates) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    const double modified =
-        static_cast<double>(st.st_mtim.tv_sec) + st.st_mtim.tv_nsec / 1e9;
+    const double modified = static_cast<double>(st.st_mtim.tv_sec) + st.st_mtim.tv_nsec / 1e9;
     if (nowSeconds - modified < minimumAge) continue;
     if (isLiveTemporary(path)) continue;
     if (::unlink(path.c_str()) == 0) ++removed;

@@ -15,8 +15,7 @@ namespace fs = std::filesystem;
 namespace {
 
 void logLine(std::string_view owner, const std::string& message) {
-  std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(owner.size()), owner.data(),
-               message.c_str());
+  std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(owner.size()), owner.data(), message.c_str());
 }
 
 }  // namespace

@@ -240,16 +240,15 @@ struct UserDefaults::Domain : std::enable_shared_from_this<UserDefaults::Domain>
         auto status = readFile(&merged, &error);
         // An unreadable file, or a damaged one that could not be moved aside, is never written
         // over.
-        bool writable = status == StoreFile::Status::Read ||
-                        status == StoreFile::Status::Missing ||
+        bool writable = status == StoreFile::Status::Read || status == StoreFile::Status::Missing ||
                         (status == StoreFile::Status::Undecodable && !files::exists(path));
         if (writable) {
           applyChanges(&merged);
           if (merged.empty()) {
-            ok = files::removeItem(path, &error) ||
-                 (error && error->code() == kFileNoSuchFileError);
-          } else if (auto bytes = serializePropertyList(Value(merged), PropertyListFormat::Binary,
-                                                        &error)) {
+            ok =
+                files::removeItem(path, &error) || (error && error->code() == kFileNoSuchFileError);
+          } else if (auto bytes =
+                         serializePropertyList(Value(merged), PropertyListFormat::Binary, &error)) {
             ok = files::writeAtomically(path, *bytes, &error, 0600);
           }
           if (ok) {

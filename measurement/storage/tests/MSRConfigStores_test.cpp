@@ -12,8 +12,8 @@
 #include "platform/base/Files.h"
 #include "platform/base/PropertyList.h"
 #include "platform/network/BackupExclusion.h"
-#include "platform/testing/UnreadableFile.h"
 #include "platform/testing/PlatformTest.h"
+#include "platform/testing/UnreadableFile.h"
 #include "utilities/logger/VTULogger.h"
 
 namespace fs = std::filesystem;

@@ -233,8 +233,9 @@ TEST_F(UserDefaultsTest, AFileThatCannotBeReadNowIsKeptAndReadAgain) {
     EXPECT_EQ(fileContents("kept").count(), 2u);
     EXPECT_EQ(d->stringForKey("app_instance_id"), "abc");
     EXPECT_TRUE(d->synchronize());
-    EXPECT_EQ(fileContents("kept"), Value(Value::Dictionary{
-                                        {"app_instance_id", "abc"}, {"fresh", 1}, {"session_number", 7}}));
+    EXPECT_EQ(
+        fileContents("kept"),
+        Value(Value::Dictionary{{"app_instance_id", "abc"}, {"fresh", 1}, {"session_number", 7}}));
     ASSERT_TRUE(files::removeItem(fileOf("kept")));
   }
 }
