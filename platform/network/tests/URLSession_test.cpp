@@ -94,6 +94,16 @@ struct Outcome {
   ErrorPtr error;
 };
 
+URLSession::DataTaskCompletion recordInto(Outcome& outcome) {
+  return [&outcome](const Bytes& data, std::shared_ptr<const HTTPURLResponse> response,
+                    ErrorPtr error) {
+    outcome.data = data;
+    outcome.response = std::move(response);
+    outcome.error = std::move(error);
+    outcome.done = true;
+  };
+}
+
 // A gzip stream of `size` zero bytes: a few tens of kilobytes on the wire.
 std::string gzippedZeros(std::size_t size) {
   z_stream stream{};
@@ -184,16 +194,6 @@ class URLSessionTest : public platform::testing::PlatformTest {
     std::lock_guard lock(slowMutex_);
     released_ = true;
     slowRelease_.notify_all();
-  }
-
-  URLSession::DataTaskCompletion recordInto(Outcome& outcome) {
-    return [&outcome](const Bytes& data, std::shared_ptr<const HTTPURLResponse> response,
-                      ErrorPtr error) {
-      outcome.data = data;
-      outcome.response = std::move(response);
-      outcome.error = std::move(error);
-      outcome.done = true;
-    };
   }
 
   LoopbackServer server_;
@@ -689,14 +689,7 @@ class URLSessionTrustTest : public platform::testing::PlatformTest {
     config.trustedCAFile = anchors;
     auto session = URLSession::sessionWithConfiguration(config, delegate, DispatchQueue::main());
     Outcome outcome;
-    session
-        ->dataTaskWithRequest(URLRequest(server_->url("/secure", host)),
-                              [&outcome](const Bytes& data, auto response, ErrorPtr error) {
-                                outcome.data = data;
-                                outcome.response = response;
-                                outcome.error = error;
-                                outcome.done = true;
-                              })
+    session->dataTaskWithRequest(URLRequest(server_->url("/secure", host)), recordInto(outcome))
         ->resume();
     EXPECT_TRUE(pumpUntil([&] { return outcome.done; }));
     session->finishTasksAndInvalidate();
@@ -819,15 +812,7 @@ TEST_F(URLSessionTrustTest, ARedirectFromHttpsToHttpIsRefused) {
       request.HTTPBody = bytesOf("body");
       request.setValueForHTTPHeaderField("key-secret", "X-Veltro-Api-Key");
       Outcome outcome;
-      session
-          ->dataTaskWithRequest(request,
-                                [&outcome](const Bytes& data, auto response, ErrorPtr error) {
-                                  outcome.data = data;
-                                  outcome.response = response;
-                                  outcome.error = error;
-                                  outcome.done = true;
-                                })
-          ->resume();
+      session->dataTaskWithRequest(request, recordInto(outcome))->resume();
       ASSERT_TRUE(pumpUntil([&] { return outcome.done; }));
       ASSERT_TRUE(outcome.error);
       EXPECT_EQ(outcome.error->code(), kURLErrorInsecureRedirect);
