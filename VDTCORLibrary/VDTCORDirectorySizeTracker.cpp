@@ -1,7 +1,8 @@
 #include "VDTCORLibrary/VDTCORDirectorySizeTracker.h"
 
 #include <system_error>
-#include <vector>
+
+#include "platform/base/Files.h"
 
 std::uint64_t VDTCORDirectorySizeTracker::directoryContentSize() {
   if (!cachedSizeBytes_) cachedSizeBytes_ = calculateDirectoryContentSize();
@@ -25,30 +26,19 @@ void VDTCORDirectorySizeTracker::fileWasRemovedAtPath(const std::filesystem::pat
 }
 
 std::uint64_t VDTCORDirectorySizeTracker::calculateDirectoryContentSize() const {
-  // One directory open at a time, its subdirectories kept for later: a directory that cannot be
-  // opened or read to its end (gone meanwhile, unreadable, no file handle left) is skipped and
-  // the walk goes on with the rest of the tree.
+  // Hidden entries (temporaries of writes under way, lock files) are not counted or entered; a
+  // folder that cannot be read is passed over and the rest of the tree still counts.
   std::uint64_t total = 0;
-  std::vector<std::filesystem::path> pending{directoryPath_};
-  while (!pending.empty()) {
-    const std::filesystem::path directory = std::move(pending.back());
-    pending.pop_back();
-    std::error_code ec;
-    std::filesystem::directory_iterator it(
-        directory, std::filesystem::directory_options::skip_permission_denied, ec);
-    for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-      const auto& entry = *it;
-      if (entry.path().filename().string().rfind('.', 0) == 0) continue;
-      std::error_code entryError;
-      if (entry.is_symlink(entryError)) {
-        if (entry.is_regular_file(entryError)) total += fileSizeAtURL(entry.path());
-      } else if (entry.is_directory(entryError)) {
-        pending.push_back(entry.path());
-      } else if (!entryError && entry.is_regular_file(entryError)) {
-        total += fileSizeAtURL(entry.path());
-      }
-    }
-  }
+  platform::files::walkFolder(directoryPath_, true,
+                              [&total](const std::filesystem::directory_entry& entry) {
+                                if (entry.path().filename().string().rfind('.', 0) == 0)
+                                  return false;
+                                std::error_code ec;
+                                // A link to a file counts as the file; a link to a folder is not
+                                // followed.
+                                if (entry.is_regular_file(ec)) total += fileSizeAtURL(entry.path());
+                                return true;
+                              });
   return total;
 }
 

@@ -353,23 +353,36 @@ bool isTemporaryFileName(std::string_view name) {
          allDigits(suffix.substr(second + 1));
 }
 
+void walkFolder(const fs::path& folder, bool recursive,
+                const std::function<bool(const fs::directory_entry&)>& visit) {
+  // One folder open at a time, its subfolders kept for later, so that a failure ends the read of
+  // one folder only.
+  std::vector<fs::path> pending{folder};
+  while (!pending.empty()) {
+    const fs::path current = std::move(pending.back());
+    pending.pop_back();
+    std::error_code ec;
+    fs::directory_iterator it(current, fs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+      const fs::directory_entry& entry = *it;
+      if (!visit(entry) || !recursive) continue;
+      std::error_code typeError;
+      if (!entry.is_symlink(typeError) && entry.is_directory(typeError)) {
+        pending.push_back(entry.path());
+      }
+    }
+  }
+}
+
 std::size_t removeStaleTemporaryFiles(const fs::path& folder, bool recursive, double minimumAge) {
   struct timespec now {};
   ::clock_gettime(CLOCK_REALTIME, &now);
   const double nowSeconds = static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
   std::vector<fs::path> candidates;
-  std::error_code ec;
-  auto consider = [&](const fs::directory_entry& entry) {
+  walkFolder(folder, recursive, [&](const fs::directory_entry& entry) {
     if (isTemporaryFileName(entry.path().filename().string())) candidates.push_back(entry.path());
-  };
-  // An entry that cannot be looked at is passed over; the walk goes on.
-  if (recursive) {
-    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
-    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) consider(*it);
-  } else {
-    fs::directory_iterator it(folder, ec);
-    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) consider(*it);
-  }
+    return true;
+  });
   std::size_t removed = 0;
   for (const fs::path& path : candidates) {
     struct stat st {};

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -61,6 +62,13 @@ std::optional<std::vector<DirectoryEntry>> contentsOfDirectory(const std::filesy
                                                                ErrorPtr* error = nullptr);
 std::optional<DirectoryEntry> attributes(const std::filesystem::path& path,
                                          ErrorPtr* error = nullptr);
+
+// Calls `visit` for every entry of `folder`, and of its subfolders when `recursive` and `visit`
+// returned true for the subfolder. Symbolic links to folders are not followed. A folder that
+// cannot be opened or read to its end (gone meanwhile, unreadable, no descriptor left) is passed
+// over and the walk goes on with the rest of the tree.
+void walkFolder(const std::filesystem::path& folder, bool recursive,
+                const std::function<bool(const std::filesystem::directory_entry&)>& visit);
 
 // True for the name writeAtomically gives its temporary files.
 bool isTemporaryFileName(std::string_view name);
