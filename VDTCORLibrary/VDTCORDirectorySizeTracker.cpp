@@ -29,16 +29,14 @@ std::uint64_t VDTCORDirectorySizeTracker::calculateDirectoryContentSize() const 
   // Hidden entries (temporaries of writes under way, lock files) are not counted or entered; a
   // folder that cannot be read is passed over and the rest of the tree still counts.
   std::uint64_t total = 0;
-  platform::files::walkFolder(directoryPath_, true,
-                              [&total](const std::filesystem::directory_entry& entry) {
-                                if (entry.path().filename().string().rfind('.', 0) == 0)
-                                  return false;
-                                std::error_code ec;
-                                // A link to a file counts as the file; a link to a folder is not
-                                // followed.
-                                if (entry.is_regular_file(ec)) total += fileSizeAtURL(entry.path());
-                                return true;
-                              });
+  const auto count = [&total](const std::filesystem::directory_entry& entry) {
+    if (entry.path().filename().string().rfind('.', 0) == 0) return false;
+    std::error_code ec;
+    // A link to a file counts as the file; a link to a folder is not followed.
+    if (entry.is_regular_file(ec)) total += fileSizeAtURL(entry.path());
+    return true;
+  };
+  platform::files::walkFolder(directoryPath_, true, count);
   return total;
 }
 
