@@ -259,9 +259,10 @@ bool readPlainObject(std::string_view text, std::optional<std::string_view>* net
 RequestFields requestFields(const VDTCOREvent& event) {
   RequestFields fields;
   const auto& bytes = event.customBytes();
-  // Every batch builds a record per event: bytes that name neither key are not parsed at all.
+  // Every batch builds a record per event: bytes that name neither key, not even through an
+  // escape, are not parsed at all.
   if (!bytes || (!mentions(*bytes, kVDTCLTNetworkConnectionInfoKey) &&
-                 !mentions(*bytes, kVDTCLTEventCodeInfoKey))) {
+                 !mentions(*bytes, kVDTCLTEventCodeInfoKey) && !mentions(*bytes, "\\"))) {
     return fields;
   }
   std::optional<std::string> networkConnectionInfo, eventCode;

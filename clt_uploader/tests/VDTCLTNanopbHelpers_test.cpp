@@ -214,7 +214,7 @@ TEST_F(VDTCLTNanopbHelpersTest, RequestFieldsReadWhatTheAccessorsRead) {
         " {\t\"event_code_info\" :\n\"8\" , \"x\":\"y\" }\r\n", R"({"event_code_info":"\u0039"})",
         R"({"event_code_info":"5",})", R"({"event_code_info":"5"} x)", R"({"x":"event_code_info"})",
         "{\"name\":\"caf\xc3\xa9\",\"event_code_info\":\"6\"}", "{\"event_code_info\":\"\xff\"}",
-        R"({"event_code_info":"1","event_code_info":true})"}) {
+        R"({"event_code_info":"1","event_code_info":true})", R"({"event\u005fcode_info":"4"})"}) {
     auto event = makeEvent("137");
     event->setCustomBytes(platform::Bytes(text.begin(), text.end()));
     auto fields = VDTCLTSupport::requestFields(*event);
