@@ -69,12 +69,9 @@ bool isHidden(const std::string& name) { return !name.empty() && name[0] == '.';
 
 // What interrupted writes left anywhere in the store (each a hidden temporary file) goes the first
 // time this process opens the store's folders; the store never counts or batches them meanwhile.
-void removeLeftoversOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    platform::files::removeStaleTemporaryFiles(
-        VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName, true);
-  });
+void sweepLeftoversOnce() {
+  platform::files::removeStaleTemporaryFilesOnce(
+      VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName, true);
 }
 
 // A library key names one file right inside the library folder.
@@ -190,7 +187,7 @@ fs::path VDTCORFlatFileStorage::eventDataStoragePath() {
   // Never destroyed: queue work still running at exit may ask for it.
   static const fs::path& path = *new fs::path(
       VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName / kVDTCOREventDataDirectoryName);
-  removeLeftoversOnce();
+  sweepLeftoversOnce();
   platform::ErrorPtr error;
   VDTCORAssert(platform::files::createDirectory(path, true, &error), "%@", platform::Value(error));
   return path;
@@ -200,7 +197,7 @@ fs::path VDTCORFlatFileStorage::batchDataStoragePath() {
   // Never destroyed: queue work still running at exit may ask for it.
   static const fs::path& path = *new fs::path(
       VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName / kVDTCORBatchDataDirectoryName);
-  removeLeftoversOnce();
+  sweepLeftoversOnce();
   return createdOnce(path, "Creating the batch data path failed: %@");
 }
 
@@ -208,7 +205,7 @@ fs::path VDTCORFlatFileStorage::libraryDataStoragePath() {
   // Never destroyed: queue work still running at exit may ask for it.
   static const fs::path& path = *new fs::path(
       VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName / kVDTCORLibraryDataDirectoryName);
-  removeLeftoversOnce();
+  sweepLeftoversOnce();
   return createdOnce(path, "Creating the library data path failed: %@");
 }
 

@@ -29,7 +29,7 @@ std::shared_ptr<MSRPersistentDictionary> MSRPersistentDictionary::initWithFileNa
   std::shared_ptr<MSRPersistentDictionary> store(new MSRPersistentDictionary());
   store->fileURL_ = fileURL;
   // What interrupted writes left in the folder goes before the store reads its file.
-  platform::files::removeStaleTemporaryFiles(fileURL.parent_path(), false);
+  platform::files::removeStaleTemporaryFilesOnce(fileURL.parent_path(), false);
   {
     std::lock_guard<std::recursive_mutex> lock(store->mutex_);
     store->loadLocked();

@@ -395,5 +395,15 @@ std::size_t removeStaleTemporaryFiles(const fs::path& folder, bool recursive, do
   return removed;
 }
 
+void removeStaleTemporaryFilesOnce(const fs::path& folder, bool recursive) {
+  static auto* mutex = new std::mutex;
+  static auto* swept = new std::set<fs::path>;
+  {
+    std::lock_guard lock(*mutex);
+    if (!swept->insert(folder).second) return;
+  }
+  removeStaleTemporaryFiles(folder, recursive);
+}
+
 }  // namespace files
 }  // namespace platform

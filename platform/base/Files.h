@@ -78,6 +78,9 @@ bool isTemporaryFileName(std::string_view name);
 // how many it removed.
 std::size_t removeStaleTemporaryFiles(const std::filesystem::path& folder, bool recursive,
                                       double minimumAge = 60);
+// The same, the first time this process opens `folder` only: a store calls it each time it
+// opens, and the folder is swept once. Thread-safe.
+void removeStaleTemporaryFilesOnce(const std::filesystem::path& folder, bool recursive);
 
 }  // namespace files
 }  // namespace platform

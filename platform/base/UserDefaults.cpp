@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
-#include <set>
 #include <thread>
 #include <vector>
 
@@ -57,14 +56,6 @@ FileStamp stampOf(const fs::path& path) {
   s.mtimeNanoseconds =
       static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
   return s;
-}
-
-// Removes what interrupted writes left in a preferences folder, once per folder and process.
-void sweepFolderOnce(const fs::path& folder) {
-  static auto* mutex = new std::mutex;
-  static auto* swept = new std::set<fs::path>;
-  std::lock_guard lock(*mutex);
-  if (swept->insert(folder).second) files::removeStaleTemporaryFiles(folder, false);
 }
 
 // A value read from the command line: a property list when it is written as one, else the
@@ -199,7 +190,7 @@ struct UserDefaults::Domain : std::enable_shared_from_this<UserDefaults::Domain>
   // Reads the file again; values become its content with the pending changes over it. False
   // while the file cannot be read. Caller holds the mutex.
   bool load() {
-    sweepFolderOnce(file().parent_path());
+    files::removeStaleTemporaryFilesOnce(file().parent_path(), false);
     Value::Dictionary base;
     ErrorPtr error;
     auto status = readFile(&base, &error);

@@ -158,6 +158,7 @@ bool isSecureURL(const std::string& url) {
 }
 
 // A redirect may not take a secure request anywhere insecure.
+constexpr const char* kInsecureRedirectRefused = "A redirect to an insecure URL was refused.";
 bool isDowngrade(const std::string& from, const std::string& to) {
   return isSecureURL(from) && !isSecureURL(to);
 }
@@ -750,6 +751,12 @@ void URLSessionTask::resume() {
     bool bodyDropped = false;
     // Credentials were given for the origin of the task's own request and go nowhere else.
     const std::string ownURL = self->originalRequest_.URL;
+    // Ends the task with an error in place of the answer received so far.
+    const auto failAnswer = [&](long code, const char* description, const std::string& url) {
+      error = makeURLError(code, description, url);
+      response.reset();
+      data.clear();
+    };
     for (int redirects = 0;; ++redirects) {
       Hop hop;
       hop.bodyDropped = bodyDropped;
@@ -807,17 +814,11 @@ void URLSessionTask::resume() {
       }
       if (!isRedirectStatus(hop.status) || result.redirectURL.empty()) break;
       if (redirects >= kURLSessionMaximumRedirects) {
-        error = makeURLError(kURLErrorHTTPTooManyRedirects, "too many HTTP redirects", request.URL);
-        response.reset();
-        data.clear();
+        failAnswer(kURLErrorHTTPTooManyRedirects, "too many HTTP redirects", request.URL);
         break;
       }
-
       if (isDowngrade(request.URL, result.redirectURL)) {
-        error = makeURLError(kURLErrorInsecureRedirect,
-                             "A redirect to an insecure URL was refused.", request.URL);
-        response.reset();
-        data.clear();
+        failAnswer(kURLErrorInsecureRedirect, kInsecureRedirectRefused, request.URL);
         break;
       }
 
@@ -846,19 +847,15 @@ void URLSessionTask::resume() {
       }
       auto chosen = answer->wait(self->d_->cancelled, deadline);
       if (!chosen) {
-        error = makeURLError(self->d_->cancelled ? kURLErrorCancelled : kURLErrorTimedOut,
-                             "The redirect was not decided.", request.URL);
-        response.reset();
-        data.clear();
+        failAnswer(self->d_->cancelled ? kURLErrorCancelled : kURLErrorTimedOut,
+                   "The redirect was not decided.", request.URL);
         break;
       }
       if (!*chosen) break;  // not followed: the redirect response is the result
       URLRequest followed = std::move(**chosen);
+      // The delegate may have chosen another URL than the one proposed.
       if (isDowngrade(request.URL, followed.URL)) {
-        error = makeURLError(kURLErrorInsecureRedirect,
-                             "A redirect to an insecure URL was refused.", request.URL);
-        response.reset();
-        data.clear();
+        failAnswer(kURLErrorInsecureRedirect, kInsecureRedirectRefused, request.URL);
         break;
       }
       if (dropBody || followed.HTTPMethod == "GET" || followed.HTTPMethod == "HEAD") {

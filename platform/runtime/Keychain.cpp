@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <memory>
-#include <set>
 
 #include "platform/base/FileLock.h"
 #include "platform/base/Files.h"
@@ -70,14 +69,6 @@ struct Store {
   std::vector<Item> items;
 };
 
-// Removes what interrupted writes left in the items' folder, once per folder and process: each
-// leftover is a full copy of every secret. Caller holds storageMutex().
-void sweepFolderOnce(const std::filesystem::path& folder) {
-  static auto* swept = new std::set<std::filesystem::path>;
-  if (!swept->insert(folder).second) return;
-  files::removeStaleTemporaryFiles(folder, false);
-}
-
 bool decodeItems(std::string_view bytes, Store* store) {
   ErrorPtr error;
   Value root = KeyedUnarchiver::unarchivedObjectOfClasses(
@@ -97,7 +88,8 @@ bool decodeItems(std::string_view bytes, Store* store) {
 // Caller holds storageMutex(), and the file lock when it will write what it loaded.
 OSStatus load(Store* store) {
   std::filesystem::path path = Keychain::storagePath();
-  sweepFolderOnce(path.parent_path());
+  // Each leftover of an interrupted write is a full copy of every secret.
+  files::removeStaleTemporaryFilesOnce(path.parent_path(), false);
   store->items.clear();
   // A file that cannot be read now is left as it is and nothing is written over it: the call
   // fails and the next one tries again. A damaged one is moved aside (and logged) and the
