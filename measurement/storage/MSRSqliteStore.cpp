@@ -1403,14 +1403,13 @@ bool MSRSqliteStore::performNestedTransaction(ErrorPtr* error,
   // A SAVEPOINT outside a transaction would begin one of its own, so a transaction SQLite has
   // already ended stops here.
   if (!checkTransactionAlive(error)) return false;
-  if (!runSavepointStatement(kMSRNestedBeginSQL)) {
+  if (!executeStatement(kMSRNestedBeginSQL)) {
     MSRSetError(error, 3, "Failed to begin transaction");
     return false;
   }
   const auto alive = [this] { return sqliteHandle_ && !sqlite3_get_autocommit(sqliteHandle_); };
   const auto undo = [this] {
-    if (!runSavepointStatement(kMSRNestedRollbackSQL) ||
-        !runSavepointStatement(kMSRNestedReleaseSQL)) {
+    if (!executeStatement(kMSRNestedRollbackSQL) || !executeStatement(kMSRNestedReleaseSQL)) {
       monitor()->logWithLevel(1, 34011, "Failed to rollback transaction");
     }
   };
@@ -1430,13 +1429,13 @@ bool MSRSqliteStore::performNestedTransaction(ErrorPtr* error,
     undo();
     return false;
   }
-  if (runSavepointStatement(kMSRNestedReleaseSQL)) return true;
+  if (executeStatement(kMSRNestedReleaseSQL)) return true;
   MSRSetError(error, 3, "Failed to end transaction");
   if (alive()) undo();
   return false;
 }
 
-bool MSRSqliteStore::runSavepointStatement(const char* sql) {
+bool MSRSqliteStore::executeStatement(const char* sql) {
   if (!sqliteHandle_) return false;
   if (sqlite3_exec(sqliteHandle_, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
   recordFailure(sqlite3_errcode(sqliteHandle_));
@@ -1471,9 +1470,7 @@ bool MSRSqliteStore::runTransactionStatement(int which) {
                                        &statement, nullptr) != SQLITE_OK) {
     sqlite3_finalize(statement);
     statement = nullptr;
-    if (sqlite3_exec(sqliteHandle_, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
-    recordFailure(sqlite3_errcode(sqliteHandle_));
-    return false;
+    return executeStatement(sql);
   }
   const int rc = sqlite3_step(statement);
   // Reset at once: a statement left mid-way would count as one still running when the

@@ -237,7 +237,8 @@ class MSRSqliteStore : public std::enable_shared_from_this<MSRSqliteStore> {
   sqlite3_stmt* knownUpsertStatement(const Record& record, const std::string& tableName) const;
   bool runTransactionStatement(int which);
   bool performNestedTransaction(platform::ErrorPtr* error, const std::function<bool()>& block);
-  bool runSavepointStatement(const char* sql);
+  // Runs one statement once (no cache); a failure keeps its result code.
+  bool executeStatement(const char* sql);
   // Keeps a failed call's SQLite result code for lastFailureIsTransient.
   void recordFailure(int resultCode);
 
