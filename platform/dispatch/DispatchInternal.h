@@ -115,24 +115,35 @@ class BlockingScope {
   bool counted_;
 };
 
-// One queue running on this thread, while it lives; the frames link outwards from the innermost,
-// which innermostFrame() gives (null when no queue runs here). Plain pointers, so nothing of it
-// is destroyed when the thread or the process ends.
-class StackFrame {
+// Marks `value` on the calling thread while the frame lives; the frames of one T link outwards
+// from the innermost. Plain pointers, so nothing of it is destroyed when the thread or the
+// process ends.
+template <typename T>
+class ThreadFrame {
  public:
-  explicit StackFrame(const QueueBase* queue);
-  ~StackFrame();
-  StackFrame(const StackFrame&) = delete;
-  StackFrame& operator=(const StackFrame&) = delete;
+  explicit ThreadFrame(const T* value) : value_(value), outer_(innermost_) { innermost_ = this; }
+  ~ThreadFrame() { innermost_ = outer_; }
+  ThreadFrame(const ThreadFrame&) = delete;
+  ThreadFrame& operator=(const ThreadFrame&) = delete;
 
-  const QueueBase* queue() const { return queue_; }
-  const StackFrame* outer() const { return outer_; }
+  // The value of the innermost frame on this thread; null when there is none.
+  static const T* innermost() { return innermost_ ? innermost_->value_ : nullptr; }
+  // Whether any frame on this thread marks `value`.
+  static bool contains(const T* value) {
+    for (const ThreadFrame* frame = innermost_; frame; frame = frame->outer_) {
+      if (frame->value_ == value) return true;
+    }
+    return false;
+  }
 
  private:
-  const QueueBase* queue_;
-  const StackFrame* outer_;
+  inline static thread_local const ThreadFrame* innermost_ = nullptr;
+  const T* value_;
+  const ThreadFrame* outer_;
 };
-const StackFrame* innermostFrame();
+
+// One queue running on this thread, while the frame lives.
+using StackFrame = ThreadFrame<QueueBase>;
 
 class QueueBase : public DispatchQueue {
  public:

@@ -42,18 +42,6 @@ std::shared_ptr<GlobalQueue> globalQueue(QualityOfService qos) {
 
 }  // namespace
 
-namespace {
-thread_local const StackFrame* gInnermostFrame = nullptr;
-}  // namespace
-
-StackFrame::StackFrame(const QueueBase* queue) : queue_(queue), outer_(gInnermostFrame) {
-  gInnermostFrame = this;
-}
-
-StackFrame::~StackFrame() { gInnermostFrame = outer_; }
-
-const StackFrame* innermostFrame() { return gInnermostFrame; }
-
 void invokeCatching(const std::function<void()>& block, const std::string& where) {
   if (!block) return;
   try {
@@ -110,12 +98,7 @@ std::shared_ptr<void> QueueBase::getSpecific(const void* key) const {
   return nullptr;
 }
 
-bool QueueBase::isCurrent() const {
-  for (const StackFrame* frame = innermostFrame(); frame; frame = frame->outer()) {
-    if (frame->queue() == this) return true;
-  }
-  return false;
-}
+bool QueueBase::isCurrent() const { return StackFrame::contains(this); }
 
 bool QueueBase::syncWouldDeadlock() const {
   // Concurrent queues never make a sync wait, so only serial links of the chain matter.
@@ -396,10 +379,10 @@ std::shared_ptr<DispatchQueue> DispatchQueue::global(QualityOfService qos) {
 }
 
 std::shared_ptr<void> DispatchQueue::getCurrentSpecific(const void* key) {
-  const detail::StackFrame* innermost = detail::innermostFrame();
+  const detail::QueueBase* innermost = detail::StackFrame::innermost();
   std::shared_ptr<const detail::QueueBase> q;
   if (innermost) {
-    q = std::static_pointer_cast<const detail::QueueBase>(innermost->queue()->shared_from_this());
+    q = std::static_pointer_cast<const detail::QueueBase>(innermost->shared_from_this());
   } else if (isMainThread()) {
     q = detail::mainQueuePtr();
   }

@@ -80,34 +80,11 @@ void DoneToken::fire() {
   operation_->finishFromToken();
 }
 
-// The operation queues the calling thread is running blocks for (an operation's work or its
-// completion), innermost first: a wait for any of them could only end once this thread returns.
-struct RunningFor {
-  const OperationQueue* queue;
-  const RunningFor* outer;
-};
-thread_local const RunningFor* runningFor = nullptr;
+// Marks the calling thread as running a block for an operation queue (an operation's work or
+// its completion) while it lives: a wait for that queue could only end once this thread returns.
+using RunningForScope = detail::ThreadFrame<OperationQueue>;
 
-// Marks the calling thread as running a block for `queue` while it lives.
-class RunningForScope {
- public:
-  explicit RunningForScope(const OperationQueue* queue) : frame_{queue, runningFor} {
-    runningFor = &frame_;
-  }
-  ~RunningForScope() { runningFor = frame_.outer; }
-  RunningForScope(const RunningForScope&) = delete;
-  RunningForScope& operator=(const RunningForScope&) = delete;
-
- private:
-  RunningFor frame_;
-};
-
-bool isRunningFor(const OperationQueue* queue) {
-  for (const RunningFor* frame = runningFor; frame; frame = frame->outer) {
-    if (frame->queue == queue) return true;
-  }
-  return false;
-}
+bool isRunningFor(const OperationQueue* queue) { return RunningForScope::contains(queue); }
 
 }  // namespace
 
