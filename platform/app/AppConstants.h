@@ -58,6 +58,9 @@ inline constexpr const char* kMailSaveTitle = "Save";
 inline constexpr const char* kMailCancelTitle = "Cancel";
 inline constexpr const char* kMailToLabel = "To:";
 inline constexpr const char* kMailSubjectLabel = "Subject:";
+// Said in the mail sheet, above the reason, when sending or saving failed.
+inline constexpr const char* kMailSendFailedMessage = "The mail could not be sent.";
+inline constexpr const char* kMailSaveFailedMessage = "The draft could not be saved.";
 
 // Where things land: drafts under Application Support, copies in the user's downloads folder.
 inline constexpr const char* kMailDraftsFolder = "Mail Drafts";

@@ -287,6 +287,87 @@ TEST_F(MailComposerTest, FailureCarriesTheErrorAndCancelAndSaveReportTheirResult
             1);
 }
 
+TEST_F(MailComposerTest, AFailedSendSaysWhyAndTheMailCanStillBeSavedOrSentAgain) {
+  const auto outbox = home() / "outbox";
+  setArguments({"-MailOutboxDirectory", outbox.string()});
+  for (const bool sendAgain : {false, true}) {
+    SCOPED_TRACE(sendAgain ? "sent again" : "saved as a draft");
+    // A plain file where the outbox folder should be: sending fails.
+    std::filesystem::remove_all(outbox);
+    std::ofstream(outbox) << "not a folder";
+    auto delegate = std::make_shared<RecordingMailDelegate>();
+    auto c = composer(delegate);
+    ui::TestHost host(ui::ViewControllerRepresentable(
+        [] { return std::shared_ptr<void>(); },
+        [c](const ui::RepresentableContext&) -> std::shared_ptr<ui::HostedController> {
+          return c;
+        }));
+    ASSERT_TRUE(host.typeText(host.findAllFields().at(2), "Ada"));
+    ASSERT_TRUE(host.tap(*host.findText(kMailSendTitle)));
+    ASSERT_TRUE(pumpUntil([&] { return !delegate->finishes.empty(); }));
+    host.pump();
+    ASSERT_EQ(delegate->finishes.size(), 1u);
+    EXPECT_EQ(delegate->finishes[0].first, MailComposeResult::failed);
+    ASSERT_NE(delegate->finishes[0].second, nullptr);
+    EXPECT_EQ(delegate->finishes[0].second->domain(), kMailErrorDomain);
+
+    // The sheet says the mail was not sent, and why.
+    EXPECT_TRUE(host.findText(kMailSendFailedMessage));
+    EXPECT_TRUE(host.findText(delegate->finishes[0].second->localizedDescription()));
+    // What was typed is kept and still takes text; every button still acts and is drawn so.
+    EXPECT_FALSE(c->isFinished());
+    ASSERT_TRUE(host.typeText(host.findAllFields().at(2), " Lovelace"));
+    EXPECT_EQ(c->messageBody(), "Person (e.g. Tavo Vastrow) : Ada Lovelace");
+    for (const char* title : {kMailCancelTitle, kMailSaveTitle, kMailSendTitle}) {
+      auto button = host.findText(title);
+      ASSERT_TRUE(button) << title;
+      EXPECT_DOUBLE_EQ(button->effectiveOpacity(), 1) << title;
+    }
+
+    if (sendAgain) std::filesystem::remove(outbox);  // now the folder can be made
+    ASSERT_TRUE(host.tap(*host.findText(sendAgain ? kMailSendTitle : kMailSaveTitle)));
+    ASSERT_TRUE(pumpUntil([&] { return delegate->finishes.size() == 2; }));
+    EXPECT_EQ(delegate->finishes[1].first,
+              sendAgain ? MailComposeResult::sent : MailComposeResult::saved);
+    EXPECT_EQ(delegate->finishes[1].second, nullptr);
+    EXPECT_TRUE(c->isFinished());
+    host.pump();
+    EXPECT_FALSE(host.findText(kMailSendFailedMessage));
+    // The buttons no longer act now, and look it.
+    EXPECT_LT(host.findText(kMailSendTitle)->effectiveOpacity(), 1);
+
+    const auto folder = sendAgain ? outbox : SandboxHome::applicationSupport() / kMailDraftsFolder;
+    auto files =
+        std::vector<std::filesystem::path>(std::filesystem::directory_iterator(folder), {});
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_NE(readAll(files[0]).find("Person (e.g. Tavo Vastrow) : Ada Lovelace"),
+              std::string::npos);
+  }
+}
+
+TEST_F(MailComposerTest, AFailedSaveSaysSoAndKeepsTheMail) {
+  // Application Support cannot hold the drafts folder: a plain file is in its place.
+  std::filesystem::create_directories(SandboxHome::applicationSupport());
+  std::ofstream(SandboxHome::applicationSupport() / kMailDraftsFolder) << "not a folder";
+  auto delegate = std::make_shared<RecordingMailDelegate>();
+  auto c = composer(delegate);
+  ui::TestHost host(ui::ViewControllerRepresentable(
+      [] { return std::shared_ptr<void>(); },
+      [c](const ui::RepresentableContext&) -> std::shared_ptr<ui::HostedController> { return c; }));
+  ASSERT_TRUE(host.tap(*host.findText(kMailSaveTitle)));
+  ASSERT_TRUE(pumpUntil([&] { return !delegate->finishes.empty(); }));
+  host.pump();
+  ASSERT_EQ(delegate->finishes.size(), 1u);
+  EXPECT_EQ(delegate->finishes[0].first, MailComposeResult::failed);
+  ASSERT_NE(delegate->finishes[0].second, nullptr);
+  EXPECT_TRUE(host.findText(kMailSaveFailedMessage));
+  EXPECT_FALSE(host.findText(kMailSendFailedMessage));
+  EXPECT_FALSE(c->isFinished());
+  ASSERT_TRUE(host.tap(*host.findText(kMailCancelTitle)));
+  ASSERT_EQ(delegate->finishes.size(), 2u);
+  EXPECT_EQ(delegate->finishes[1].first, MailComposeResult::cancelled);
+}
+
 TEST_F(MailComposerTest, AControllerNobodyOwnsStillReportsItsResult) {
   setArguments({"-MailOutboxDirectory", (home() / "outbox").string()});
   auto delegate = std::make_shared<RecordingMailDelegate>();
