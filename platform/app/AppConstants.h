@@ -52,6 +52,8 @@ inline constexpr const char* kMailOutboxArgument = "MailOutboxDirectory";
 inline constexpr const char* kShareOpenTitle = "Open";
 inline constexpr const char* kShareSaveCopyTitle = "Save a Copy";
 inline constexpr const char* kShareCancelTitle = "Cancel";
+// Said in the share sheet, before a file's name and the reason, when its copy was not written.
+inline constexpr const char* kShareSaveCopyFailedMessage = "Could not save a copy of";
 // The mail sheet's actions and field labels.
 inline constexpr const char* kMailSendTitle = "Send";
 inline constexpr const char* kMailSaveTitle = "Save";

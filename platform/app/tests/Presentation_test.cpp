@@ -89,6 +89,66 @@ TEST_F(PresentationTest, ShareSheetListsTheFileAndSavesCopiesWithoutOverwriting)
   Application::sharedApplication()->removeWindow(window);
 }
 
+TEST_F(PresentationTest, AFailedCopySaysWhyInTheSheetWhichClosesOnlyOnceTheCopyIsWritten) {
+  // The downloads folder is a plain file, so no copy can go into it.
+  std::ofstream(downloads_) << "not a folder";
+  const auto missing = home() / "gone.mp3";
+  ui::TestHost host(ui::Text("root"));
+  auto window = attachWindow(host.host(), {[] { return ui::Text("root"); }});
+  auto root = window->rootViewController();
+  auto sheet = std::make_shared<ActivityViewController>(
+      std::vector<Value>{Value(fileUrlForPath(clip_)), Value(fileUrlForPath(missing))},
+      std::vector<ObjectPtr>{});
+  root->presentViewController(sheet, true, nullptr);
+  host.pump();
+  auto failures = [&] {
+    std::vector<std::string> found;
+    for (const auto& text : host.texts()) {
+      if (text.starts_with(kShareSaveCopyFailedMessage)) found.push_back(text);
+    }
+    return found;
+  };
+  EXPECT_TRUE(failures().empty());
+
+  ASSERT_TRUE(host.tap(*host.findText(kShareSaveCopyTitle)));
+  host.pump();
+  EXPECT_EQ(host.sheetCount(), 1u);
+  EXPECT_EQ(root->presentedViewController(), sheet);
+  auto said = failures();
+  ASSERT_EQ(said.size(), 2u);
+  EXPECT_EQ(said[0].rfind(std::string(kShareSaveCopyFailedMessage) + " clip one.mp3: ", 0), 0u)
+      << said[0];
+  EXPECT_GT(said[0].size(), std::string(kShareSaveCopyFailedMessage).size() + 16);  // and why
+  EXPECT_EQ(said[1].rfind(std::string(kShareSaveCopyFailedMessage) + " gone.mp3: ", 0), 0u)
+      << said[1];
+
+  // Once the folder can be made the clip is copied; the file that is gone still is not, so the
+  // sheet stays and says so. Another try copies nothing twice.
+  std::filesystem::remove(downloads_);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    ASSERT_TRUE(host.tap(*host.findText(kShareSaveCopyTitle)));
+    host.pump();
+    EXPECT_EQ(host.sheetCount(), 1u);
+    said = failures();
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_EQ(said[0].rfind(std::string(kShareSaveCopyFailedMessage) + " gone.mp3: ", 0), 0u);
+  }
+  EXPECT_EQ(readAll(downloads_ / "clip one.mp3"), "ID3 pretend audio");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(downloads_), {}), 1);
+
+  // With every file there, the copy is written and the sheet closes.
+  std::ofstream(missing, std::ios::binary) << "ID3 late audio";
+  ASSERT_TRUE(host.tap(*host.findText(kShareSaveCopyTitle)));
+  ASSERT_TRUE(pumpUntil([&] {
+    host.pump();
+    return host.sheetCount() == 0;
+  }));
+  EXPECT_EQ(root->presentedViewController(), nullptr);
+  EXPECT_EQ(readAll(downloads_ / "gone.mp3"), "ID3 late audio");
+  EXPECT_FALSE(std::filesystem::exists(downloads_ / "clip one 2.mp3"));
+  Application::sharedApplication()->removeWindow(window);
+}
+
 TEST_F(PresentationTest, CancelClosesTheSheetAndAppearanceMessagesAreSent) {
   // Replaced appearance methods of the base class are what presentation calls.
   std::vector<std::string> seen;
