@@ -1,6 +1,7 @@
 // The process entry: hands control to the app runner for soundboardApp. Without a display (and
 // without an explicit "-snapshot PATH") it runs headless, writes a snapshot of the root screen
-// and says where.
+// and says where. A launch option given without its value ends it at once with a one-line usage
+// message and status 2.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,7 +11,9 @@
 
 #include "TVS/soundboardApp.h"
 #include "platform/app/AppRunner.h"
+#include "platform/app/LaunchArguments.h"
 #include "platform/base/Files.h"
+#include "platform/base/ProcessInfo.h"
 
 namespace {
 
@@ -28,8 +31,14 @@ bool hasDisplay() {
 
 int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv, argv + argc);
-  bool snapshotAsked = false;
-  for (const auto& argument : arguments) snapshotAsked = snapshotAsked || argument == "-snapshot";
+  // An option without its value stops here: a "-snapshot" alone would otherwise open a window
+  // nobody may see, and "-snapshot -ColorScheme dark" name the picture after the next option.
+  if (auto error = platform::app::launchArgumentsError(arguments)) {
+    std::fprintf(stderr, "%s\n", error->c_str());
+    return 2;
+  }
+  const bool snapshotAsked =
+      platform::ProcessInfo::argumentValueIn(arguments, "snapshot").has_value();
 
   std::optional<std::filesystem::path> headlessSnapshot;
   if (!snapshotAsked && !hasDisplay()) {

@@ -331,6 +331,24 @@ TEST_F(SettingsViewTest, EveryWayOfClosingTheComposerLowersItsFlagSoTheNextTapOp
   EXPECT_EQ(request, 1);
 }
 
+TEST_F(SettingsViewTest, AFailedSendKeepsTheDraftUpSayingSoUntilItIsSavedAndTheButtonOpensAgain) {
+  enableMail();
+  std::ofstream(outbox_) << "not a folder";  // sending fails
+  auto host = showSettings();
+  tapText(*host, "Contact Us");
+  ASSERT_EQ(host->sheetCount(), 1u);
+  tapText(*host, platform::app::kMailSendTitle);
+  ASSERT_TRUE(waitFor(
+      *host, [&] { return host->findText(platform::app::kMailSendFailedMessage).has_value(); }));
+  EXPECT_EQ(host->sheetCount(), 1u);
+  EXPECT_TRUE(host->findText("Tavo Vastrow Soundboard Contact Us"));
+  tapText(*host, platform::app::kMailSaveTitle);
+  ASSERT_TRUE(waitFor(*host, [&] { return host->sheetCount() == 0; }));
+  tapText(*host, "Contact Us");
+  EXPECT_EQ(host->sheetCount(), 1u);
+  EXPECT_FALSE(host->findText(platform::app::kMailSendFailedMessage));
+}
+
 TEST_F(SettingsViewTest, WithoutMailTheSheetIsEmptyAndIsSwipedAway) {
   auto host = showSettings();
   tapText(*host, "Contact Us");

@@ -186,6 +186,29 @@ TEST_F(EmailComposerTest, AnErrorIsPassedOnUnchangedAndTheSheetStaysUp) {
   EXPECT_FALSE(recorder_->flagValue());
 }
 
+TEST_F(EmailComposerTest, AfterAFailedSendTheSheetSaysSoAndSavingThenReportsAndCloses) {
+  enableMail();
+  platform::ErrorPtr error;
+  ASSERT_TRUE(platform::files::writeAtomically(outbox_, "not a folder", &error));
+  auto host = show(
+      {.recorder = nullptr, .mail = EmailData("S", std::vector<std::string>{"a@x.example"}, "B")});
+  open(*host);
+  host->tap(*host->findText(platform::app::kMailSendTitle));
+  ASSERT_TRUE(waitFor(*host, [&] { return !recorder_->outcomes.empty(); }));
+  EXPECT_TRUE(host->findText(platform::app::kMailSendFailedMessage));
+  EXPECT_EQ(host->sheetCount(), 1u);
+
+  auto save = host->findText(platform::app::kMailSaveTitle);
+  ASSERT_TRUE(save);
+  EXPECT_TRUE(host->tap(*save));
+  ASSERT_TRUE(waitFor(*host, [&] { return recorder_->events.size() == 3; }));
+  EXPECT_EQ(recorder_->events,
+            (std::vector<std::string>{"result failure flag=up", "result Saved flag=up",
+                                      "onDismiss flag=down"}));
+  EXPECT_EQ(host->sheetCount(), 0u);
+  EXPECT_EQ(filesIn(platform::app::MailTransport::draftsDirectory()).size(), 1u);
+}
+
 TEST_F(EmailComposerTest, WithoutMailTheDefaultFallbackShowsAndDismisses) {
   auto host = show({.recorder = nullptr, .mail = EmailData("S")});
   open(*host);

@@ -52,12 +52,17 @@ inline constexpr const char* kMailOutboxArgument = "MailOutboxDirectory";
 inline constexpr const char* kShareOpenTitle = "Open";
 inline constexpr const char* kShareSaveCopyTitle = "Save a Copy";
 inline constexpr const char* kShareCancelTitle = "Cancel";
+// Said in the share sheet, before a file's name and the reason, when its copy was not written.
+inline constexpr const char* kShareSaveCopyFailedMessage = "Could not save a copy of";
 // The mail sheet's actions and field labels.
 inline constexpr const char* kMailSendTitle = "Send";
 inline constexpr const char* kMailSaveTitle = "Save";
 inline constexpr const char* kMailCancelTitle = "Cancel";
 inline constexpr const char* kMailToLabel = "To:";
 inline constexpr const char* kMailSubjectLabel = "Subject:";
+// Said in the mail sheet, above the reason, when sending or saving failed.
+inline constexpr const char* kMailSendFailedMessage = "The mail could not be sent.";
+inline constexpr const char* kMailSaveFailedMessage = "The draft could not be saved.";
 
 // Where things land: drafts under Application Support, copies in the user's downloads folder.
 inline constexpr const char* kMailDraftsFolder = "Mail Drafts";

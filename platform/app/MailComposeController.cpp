@@ -89,12 +89,29 @@ ui::View MailComposeController::body() {
         });
   };
   const bool idle = !busy_ && !finished_;
-  return ui::Form({
-      ui::Section({ui::HStack(
-          {ui::Button(kMailCancelTitle, action(&MailComposeController::cancel)).disabled(!idle),
-           ui::Spacer(),
-           ui::Button(kMailSaveTitle, action(&MailComposeController::saveDraft)).disabled(!idle),
-           ui::Button(kMailSendTitle, action(&MailComposeController::send)).disabled(!idle)})}),
+  std::vector<ui::View> sections;
+  sections.push_back(ui::Section({ui::HStack(
+      {ui::Button(kMailCancelTitle, action(&MailComposeController::cancel)).disabled(!idle),
+       ui::Spacer(),
+       ui::Button(kMailSaveTitle, action(&MailComposeController::saveDraft)).disabled(!idle),
+       ui::Button(kMailSendTitle, action(&MailComposeController::send)).disabled(!idle)})}));
+  // What went wrong, under the buttons that can try again.
+  if (lastError_) {
+    std::vector<ui::View> failure = {
+        ui::Text(lastErrorWasSending_ ? kMailSendFailedMessage : kMailSaveFailedMessage)
+            .foregroundColor(ui::Color::red()),
+        ui::Text(lastError_->localizedDescription())};
+    auto found = lastError_->userInfo().find(kUnderlyingErrorKey);
+    if (found != lastError_->userInfo().end()) {
+      if (const Error* underlying = found->second.objectPointer<Error>()) {
+        failure.push_back(ui::Text(underlying->localizedDescription())
+                              .font(ui::Font::footnote())
+                              .foregroundColor(ui::Color::gray()));
+      }
+    }
+    sections.push_back(ui::Section(std::move(failure)));
+  }
+  sections.push_back(
       ui::Section({ui::HStack({ui::Text(kMailToLabel),
                                ui::TextField("", field(&MailComposeController::recipientsText,
                                                        &MailComposeController::editRecipients))
@@ -102,12 +119,12 @@ ui::View MailComposeController::body() {
                    ui::HStack({ui::Text(kMailSubjectLabel),
                                ui::TextField("", field(&MailComposeController::subjectText,
                                                        &MailComposeController::editSubject))
-                                   .disabled(!idle)})}),
-      ui::Section(
-          {ui::TextEditor(field(&MailComposeController::bodyText, &MailComposeController::editBody))
-               .disabled(!idle)}),
-      ui::Section(std::move(attachmentRows)),
-  });
+                                   .disabled(!idle)})}));
+  sections.push_back(ui::Section(
+      {ui::TextEditor(field(&MailComposeController::bodyText, &MailComposeController::editBody))
+           .disabled(!idle)}));
+  sections.push_back(ui::Section(std::move(attachmentRows)));
+  return ui::Form(std::move(sections));
 }
 
 std::string MailComposeController::recipientsText() const { return recipientsText_; }
@@ -139,28 +156,48 @@ void MailComposeController::runTransport(bool sending) {
   if (finished_ || busy_) return;
   auto strong =
       std::static_pointer_cast<MailComposeController>(ViewController::weak_from_this().lock());
-  const MailComposeResult success = sending ? MailComposeResult::sent : MailComposeResult::saved;
+  objectWillChange();
+  lastError_ = nullptr;
   if (!strong) {
     ErrorPtr error;
     const bool ok = sending ? MailTransport::send(message_, &error)
                             : MailTransport::saveDraft(message_, &error);
-    finish(ok ? success : MailComposeResult::failed, ok ? nullptr : error);
+    transportEnded(sending, ok, std::move(error));
     return;
   }
-  objectWillChange();
   busy_ = true;
   std::weak_ptr<MailComposeController> weak = strong;
   DispatchQueue::global(QualityOfService::UserInitiated)
-      ->async([weak, sending, success, message = message_] {
+      ->async([weak, sending, message = message_] {
         ErrorPtr error;
         const bool ok = sending ? MailTransport::send(message, &error)
                                 : MailTransport::saveDraft(message, &error);
-        DispatchQueue::main()->async([weak, ok, success, error] {
-          if (auto self = weak.lock()) {
-            self->finish(ok ? success : MailComposeResult::failed, ok ? nullptr : error);
-          }
+        DispatchQueue::main()->async([weak, sending, ok, error] {
+          if (auto self = weak.lock()) self->transportEnded(sending, ok, error);
         });
       });
+}
+
+// A failure leaves the mail as it was typed, says why in the sheet and lets the person save it,
+// send it again or cancel; the delegate hears of it with the error, which keeps the sheet up.
+void MailComposeController::transportEnded(bool sending, bool ok, ErrorPtr error) {
+  if (finished_) return;
+  if (ok) {
+    finish(sending ? MailComposeResult::sent : MailComposeResult::saved, nullptr);
+    return;
+  }
+  if (!error) {
+    error = Error::withDescription(kMailErrorDomain,
+                                   sending ? kMailSendFailedError : kMailSaveFailedError,
+                                   sending ? kMailSendFailedMessage : kMailSaveFailedMessage);
+  }
+  objectWillChange();
+  busy_ = false;
+  lastError_ = error;
+  lastErrorWasSending_ = sending;
+  if (auto delegate = delegate_.lock()) {
+    delegate->mailComposeController(*this, MailComposeResult::failed, std::move(error));
+  }
 }
 
 void MailComposeController::send() { runTransport(true); }

@@ -2,8 +2,10 @@
 // attachments (kept in the order added), shown in a sheet whose To, Subject and body fields are
 // editable (it is a ui::HostedController, so a
 // ViewControllerRepresentable hosts it) with "Cancel", "Save" and "Send". Sending goes through
-// MailTransport off the main thread; the delegate is told once, on the main thread, with the
-// result and an optional error. Main thread only.
+// MailTransport off the main thread. The delegate is told on the main thread: once when the
+// composer finishes (sent, saved or cancelled), and with the error after each send or save that
+// failed, which the sheet then shows while the mail stays as typed, to be saved or sent again.
+// Main thread only.
 #pragma once
 
 #include <memory>
@@ -26,7 +28,8 @@ class MailComposeController;
 class MailComposeControllerDelegate {
  public:
   virtual ~MailComposeControllerDelegate() = default;
-  // Called once per controller, on the main thread.
+  // On the main thread: once with the result that finishes the controller, and before that
+  // with `failed` and the error after each failed send or save.
   virtual void mailComposeController(MailComposeController& controller, MailComposeResult result,
                                      ErrorPtr error) = 0;
 };
@@ -66,22 +69,28 @@ class MailComposeController : public ViewController, public ui::HostedController
   void editSubject(std::string text);
   void editBody(std::string text);
 
-  // The buttons' actions. Each finishes the controller once; later calls do nothing. Send and
-  // Save work off the main thread and report on the main queue.
+  // The buttons' actions. A send or save that succeeds, and cancel, finish the controller; later
+  // calls do nothing. One that fails leaves it open. Send and Save work off the main thread and
+  // report on the main queue; while they work the buttons and fields do nothing.
   void send();
   void saveDraft();
   void cancel();
   bool isFinished() const { return finished_; }
+  // The error of the last send or save, until the next one begins; null when none failed.
+  const ErrorPtr& lastError() const { return lastError_; }
 
  private:
   void finish(MailComposeResult result, ErrorPtr error);
   void runTransport(bool sending);
+  void transportEnded(bool sending, bool ok, ErrorPtr error);
 
   MailMessage message_;
   std::string recipientsText_;  // as typed; message_.to holds the addresses in it
   std::weak_ptr<MailComposeControllerDelegate> delegate_;
   bool finished_ = false;
   bool busy_ = false;
+  ErrorPtr lastError_;
+  bool lastErrorWasSending_ = false;
 };
 
 }  // namespace platform::app

@@ -90,12 +90,24 @@ unsigned long ProcessInfo::argumentsGeneration() const {
 }
 
 std::optional<std::string> ProcessInfo::argumentValue(const std::string& name) const {
-  std::string flag = name.starts_with("-") ? name : "-" + name;
-  auto args = arguments();
-  for (std::size_t i = 1; i + 1 < args.size(); ++i) {
-    if (args[i] == flag) return args[i + 1];
+  return argumentValueIn(arguments(), name);
+}
+
+std::optional<std::string> ProcessInfo::argumentValueIn(const std::vector<std::string>& arguments,
+                                                        const std::string& name) {
+  const std::string flag = name.starts_with("-") ? name : "-" + name;
+  for (std::size_t i = 1; i + 1 < arguments.size(); ++i) {
+    if (arguments[i] == flag && !isOption(arguments[i + 1])) return arguments[i + 1];
   }
   return std::nullopt;
+}
+
+bool ProcessInfo::isOption(const std::string& argument) {
+  if (!argument.starts_with("-")) return false;
+  const bool negativeNumber =
+      argument.size() > 1 &&
+      (std::isdigit(static_cast<unsigned char>(argument[1])) || argument[1] == '.');
+  return !negativeNumber;
 }
 
 bool ProcessInfo::hasArgument(const std::string& argument) const {

@@ -18,8 +18,16 @@ class ProcessInfo {
   // Grows by one on every setArguments, so caches of values derived from the arguments (the
   // user defaults' argument domain) know when to rebuild.
   unsigned long argumentsGeneration() const;
-  // The value after "-name" in the arguments, if any ("name" may be given with its dash).
+  // The value after "-name" in the arguments, if any ("name" may be given with its dash). An
+  // option is never a value: "-snapshot -ColorScheme dark" gives "-snapshot" none. The user
+  // defaults' argument domain pairs the arguments the same way.
   std::optional<std::string> argumentValue(const std::string& name) const;
+  // The same over given arguments (the program first), as main has them.
+  static std::optional<std::string> argumentValueIn(const std::vector<std::string>& arguments,
+                                                    const std::string& name);
+  // Whether an argument is an option rather than a value: it starts with a dash and is no
+  // negative number ("-3", "-.5").
+  static bool isOption(const std::string& argument);
   bool hasArgument(const std::string& argument) const;
 
   std::optional<std::string> environmentValue(const std::string& name) const;

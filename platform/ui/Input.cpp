@@ -11,13 +11,6 @@ bool hits(const DrawnItem& item, Point p) {
   return Tree::intersect(item.clip, item.frame).contains(p);
 }
 
-bool isDisabled(const Node& node) {
-  for (const Node* n = &node; n; n = n->parent) {
-    if (n->isModifier(Mod::disabled) && n->blueprint->flag) return true;
-  }
-  return false;
-}
-
 bool isTappable(const Node& node) {
   Kind k = node.blueprint->kind;
   return k == Kind::button || k == Kind::navigationLink || node.isModifier(Mod::onTap);
@@ -35,6 +28,13 @@ Node* rowOf(Node* node, Node** list) {
 }
 
 }  // namespace
+
+bool isDisabled(const Node& node) {
+  for (const Node* n = &node; n; n = n->parent) {
+    if (n->isModifier(Mod::disabled) && n->blueprint->flag) return true;
+  }
+  return false;
+}
 
 int Tree::topLayer() const { return static_cast<int>(sheets.size()); }
 

@@ -139,6 +139,16 @@ cairo_surface_t* Tree::imageSurface(const std::string& name) {
 
 namespace {
 
+// A control that does not respond (disabled here or anywhere above) is drawn faded, whatever its
+// kind, so that what looks tappable is what acts.
+constexpr double kDisabledOpacity = 0.35;
+
+bool isControl(const Node& node) {
+  const Kind k = node.blueprint->kind;
+  return k == Kind::button || k == Kind::navigationLink || k == Kind::textField ||
+         node.isModifier(Mod::onTap);
+}
+
 struct Painter {
   Tree& tree;
   cairo_t* cr;  // null: only record what would be drawn
@@ -149,6 +159,7 @@ struct Painter {
     Rect clip;
     double opacity = 1;
     int layer = 0;
+    bool faded = false;  // inside a disabled control already drawn faded
   };
 
   void note(Node& node, const Ctx& ctx) {
@@ -307,7 +318,7 @@ struct Painter {
           if (action.rowFrame.width <= 0.5) continue;
           if (cr) {
             Color tint = action.style.tint.value_or(Color::gray());
-            setColor(cr, tint);
+            setColor(cr, tint, isDisabled(action) ? kDisabledOpacity : 1);
             cairo_rectangle(cr, action.rowFrame.x, action.rowFrame.y, action.rowFrame.width,
                             action.rowFrame.height);
             cairo_fill(cr);
@@ -425,7 +436,23 @@ struct Painter {
     cairo_restore(cr);
   }
 
+  void paintFaded(Node& node, const Ctx& ctx) {
+    Ctx inner = ctx;
+    inner.faded = true;
+    inner.opacity *= kDisabledOpacity;
+    if (cr) cairo_push_group(cr);
+    paint(node, inner);
+    if (cr) {
+      cairo_pop_group_to_source(cr);
+      cairo_paint_with_alpha(cr, kDisabledOpacity);
+    }
+  }
+
   void paint(Node& node, const Ctx& ctx) {
+    if (!ctx.faded && isControl(node) && isDisabled(node)) {
+      paintFaded(node, ctx);
+      return;
+    }
     note(node, ctx);
     const Blueprint& s = *node.blueprint;
     const Rect& f = node.frame;

@@ -302,6 +302,8 @@ class Tree {
 Node* swipeModifierOf(Node* row);
 Node* findModifier(Node* node, Mod mod, bool throughContainers);
 bool isScrollContainer(const Node& node);
+// Inside a disabled modifier, however far up: it takes no taps or focus, and is drawn faded.
+bool isDisabled(const Node& node);
 Color labelColor(ColorScheme scheme);
 Color backgroundColor(ColorScheme scheme);
 void drawSymbol(cairo_t* cr, const std::string& name, Rect frame, Color color);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "platform/app/AppConstants.h"
 #include "platform/app/tests/AppTestSupport.h"
@@ -49,6 +51,15 @@ TEST_F(MailTransportTest, CanSendMailFollowsTheConfiguredTransport) {
   setArguments({"-MailOutboxDirectory", (home() / "outbox").string()});
   EXPECT_TRUE(MailTransport::canSendMail());
   EXPECT_EQ(MailTransport::outboxDirectory(), home() / "outbox");
+  // An option after it is not its folder, and an empty folder name is none.
+  for (const auto& arguments :
+       std::vector<std::vector<std::string>>{{"-MailOutboxDirectory", "-DeviceIdiom", "pad"},
+                                             {"-MailOutboxDirectory"},
+                                             {"-MailOutboxDirectory", ""}}) {
+    setArguments(arguments);
+    EXPECT_FALSE(MailTransport::outboxDirectory()) << arguments.size();
+    EXPECT_FALSE(MailTransport::canSendMail()) << arguments.size();
+  }
 }
 
 TEST_F(MailTransportTest, SendingWithoutTransportFails) {

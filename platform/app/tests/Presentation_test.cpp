@@ -89,6 +89,66 @@ TEST_F(PresentationTest, ShareSheetListsTheFileAndSavesCopiesWithoutOverwriting)
   Application::sharedApplication()->removeWindow(window);
 }
 
+TEST_F(PresentationTest, AFailedCopySaysWhyInTheSheetWhichClosesOnlyOnceTheCopyIsWritten) {
+  // The downloads folder is a plain file, so no copy can go into it.
+  std::ofstream(downloads_) << "not a folder";
+  const auto missing = home() / "gone.mp3";
+  ui::TestHost host(ui::Text("root"));
+  auto window = attachWindow(host.host(), {[] { return ui::Text("root"); }});
+  auto root = window->rootViewController();
+  auto sheet = std::make_shared<ActivityViewController>(
+      std::vector<Value>{Value(fileUrlForPath(clip_)), Value(fileUrlForPath(missing))},
+      std::vector<ObjectPtr>{});
+  root->presentViewController(sheet, true, nullptr);
+  host.pump();
+  auto failures = [&] {
+    std::vector<std::string> found;
+    for (const auto& text : host.texts()) {
+      if (text.starts_with(kShareSaveCopyFailedMessage)) found.push_back(text);
+    }
+    return found;
+  };
+  EXPECT_TRUE(failures().empty());
+
+  ASSERT_TRUE(host.tap(*host.findText(kShareSaveCopyTitle)));
+  host.pump();
+  EXPECT_EQ(host.sheetCount(), 1u);
+  EXPECT_EQ(root->presentedViewController(), sheet);
+  auto said = failures();
+  ASSERT_EQ(said.size(), 2u);
+  EXPECT_EQ(said[0].rfind(std::string(kShareSaveCopyFailedMessage) + " clip one.mp3: ", 0), 0u)
+      << said[0];
+  EXPECT_GT(said[0].size(), std::string(kShareSaveCopyFailedMessage).size() + 16);  // and why
+  EXPECT_EQ(said[1].rfind(std::string(kShareSaveCopyFailedMessage) + " gone.mp3: ", 0), 0u)
+      << said[1];
+
+  // Once the folder can be made the clip is copied; the file that is gone still is not, so the
+  // sheet stays and says so. Another try copies nothing twice.
+  std::filesystem::remove(downloads_);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    ASSERT_TRUE(host.tap(*host.findText(kShareSaveCopyTitle)));
+    host.pump();
+    EXPECT_EQ(host.sheetCount(), 1u);
+    said = failures();
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_EQ(said[0].rfind(std::string(kShareSaveCopyFailedMessage) + " gone.mp3: ", 0), 0u);
+  }
+  EXPECT_EQ(readAll(downloads_ / "clip one.mp3"), "ID3 pretend audio");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(downloads_), {}), 1);
+
+  // With every file there, the copy is written and the sheet closes.
+  std::ofstream(missing, std::ios::binary) << "ID3 late audio";
+  ASSERT_TRUE(host.tap(*host.findText(kShareSaveCopyTitle)));
+  ASSERT_TRUE(pumpUntil([&] {
+    host.pump();
+    return host.sheetCount() == 0;
+  }));
+  EXPECT_EQ(root->presentedViewController(), nullptr);
+  EXPECT_EQ(readAll(downloads_ / "gone.mp3"), "ID3 late audio");
+  EXPECT_FALSE(std::filesystem::exists(downloads_ / "clip one 2.mp3"));
+  Application::sharedApplication()->removeWindow(window);
+}
+
 TEST_F(PresentationTest, CancelClosesTheSheetAndAppearanceMessagesAreSent) {
   // Replaced appearance methods of the base class are what presentation calls.
   std::vector<std::string> seen;
@@ -285,6 +345,87 @@ TEST_F(MailComposerTest, FailureCarriesTheErrorAndCancelAndSaveReportTheirResult
                                                               kMailDraftsFolder),
                           {}),
             1);
+}
+
+TEST_F(MailComposerTest, AFailedSendSaysWhyAndTheMailCanStillBeSavedOrSentAgain) {
+  const auto outbox = home() / "outbox";
+  setArguments({"-MailOutboxDirectory", outbox.string()});
+  for (const bool sendAgain : {false, true}) {
+    SCOPED_TRACE(sendAgain ? "sent again" : "saved as a draft");
+    // A plain file where the outbox folder should be: sending fails.
+    std::filesystem::remove_all(outbox);
+    std::ofstream(outbox) << "not a folder";
+    auto delegate = std::make_shared<RecordingMailDelegate>();
+    auto c = composer(delegate);
+    ui::TestHost host(ui::ViewControllerRepresentable(
+        [] { return std::shared_ptr<void>(); },
+        [c](const ui::RepresentableContext&) -> std::shared_ptr<ui::HostedController> {
+          return c;
+        }));
+    ASSERT_TRUE(host.typeText(host.findAllFields().at(2), "Ada"));
+    ASSERT_TRUE(host.tap(*host.findText(kMailSendTitle)));
+    ASSERT_TRUE(pumpUntil([&] { return !delegate->finishes.empty(); }));
+    host.pump();
+    ASSERT_EQ(delegate->finishes.size(), 1u);
+    EXPECT_EQ(delegate->finishes[0].first, MailComposeResult::failed);
+    ASSERT_NE(delegate->finishes[0].second, nullptr);
+    EXPECT_EQ(delegate->finishes[0].second->domain(), kMailErrorDomain);
+
+    // The sheet says the mail was not sent, and why.
+    EXPECT_TRUE(host.findText(kMailSendFailedMessage));
+    EXPECT_TRUE(host.findText(delegate->finishes[0].second->localizedDescription()));
+    // What was typed is kept and still takes text; every button still acts and is drawn so.
+    EXPECT_FALSE(c->isFinished());
+    ASSERT_TRUE(host.typeText(host.findAllFields().at(2), " Lovelace"));
+    EXPECT_EQ(c->messageBody(), "Person (e.g. Tavo Vastrow) : Ada Lovelace");
+    for (const char* title : {kMailCancelTitle, kMailSaveTitle, kMailSendTitle}) {
+      auto button = host.findText(title);
+      ASSERT_TRUE(button) << title;
+      EXPECT_DOUBLE_EQ(button->effectiveOpacity(), 1) << title;
+    }
+
+    if (sendAgain) std::filesystem::remove(outbox);  // now the folder can be made
+    ASSERT_TRUE(host.tap(*host.findText(sendAgain ? kMailSendTitle : kMailSaveTitle)));
+    ASSERT_TRUE(pumpUntil([&] { return delegate->finishes.size() == 2; }));
+    EXPECT_EQ(delegate->finishes[1].first,
+              sendAgain ? MailComposeResult::sent : MailComposeResult::saved);
+    EXPECT_EQ(delegate->finishes[1].second, nullptr);
+    EXPECT_TRUE(c->isFinished());
+    host.pump();
+    EXPECT_FALSE(host.findText(kMailSendFailedMessage));
+    // The buttons no longer act now, and look it.
+    EXPECT_LT(host.findText(kMailSendTitle)->effectiveOpacity(), 1);
+
+    const auto folder = sendAgain ? outbox : SandboxHome::applicationSupport() / kMailDraftsFolder;
+    auto files =
+        std::vector<std::filesystem::path>(std::filesystem::directory_iterator(folder), {});
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_NE(readAll(files[0]).find("Person (e.g. Tavo Vastrow) : Ada Lovelace"),
+              std::string::npos);
+  }
+}
+
+TEST_F(MailComposerTest, AFailedSaveSaysSoAndKeepsTheMail) {
+  // Application Support cannot hold the drafts folder: a plain file is in its place.
+  std::filesystem::create_directories(SandboxHome::applicationSupport());
+  std::ofstream(SandboxHome::applicationSupport() / kMailDraftsFolder) << "not a folder";
+  auto delegate = std::make_shared<RecordingMailDelegate>();
+  auto c = composer(delegate);
+  ui::TestHost host(ui::ViewControllerRepresentable(
+      [] { return std::shared_ptr<void>(); },
+      [c](const ui::RepresentableContext&) -> std::shared_ptr<ui::HostedController> { return c; }));
+  ASSERT_TRUE(host.tap(*host.findText(kMailSaveTitle)));
+  ASSERT_TRUE(pumpUntil([&] { return !delegate->finishes.empty(); }));
+  host.pump();
+  ASSERT_EQ(delegate->finishes.size(), 1u);
+  EXPECT_EQ(delegate->finishes[0].first, MailComposeResult::failed);
+  ASSERT_NE(delegate->finishes[0].second, nullptr);
+  EXPECT_TRUE(host.findText(kMailSaveFailedMessage));
+  EXPECT_FALSE(host.findText(kMailSendFailedMessage));
+  EXPECT_FALSE(c->isFinished());
+  ASSERT_TRUE(host.tap(*host.findText(kMailCancelTitle)));
+  ASSERT_EQ(delegate->finishes.size(), 2u);
+  EXPECT_EQ(delegate->finishes[1].first, MailComposeResult::cancelled);
 }
 
 TEST_F(MailComposerTest, AControllerNobodyOwnsStillReportsItsResult) {

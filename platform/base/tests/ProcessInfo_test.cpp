@@ -4,7 +4,12 @@
 #include <sys/utsname.h>
 
 #include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
 
+#include "platform/base/UserDefaults.h"
+#include "platform/base/Value.h"
 #include "platform/testing/PlatformTest.h"
 
 namespace platform {
@@ -24,11 +29,49 @@ TEST_F(ProcessInfoTest, ArgumentsAreInjectable) {
   EXPECT_EQ(info.argumentValue("-Level"), "3");
   EXPECT_FALSE(info.argumentValue("Missing"));
   EXPECT_FALSE(info.argumentValue("3"));  // the last argument has no value after it
+  EXPECT_FALSE(info.argumentValue("LMODebugEnabled"));  // the next option is not its value
   unsigned long generation = info.argumentsGeneration();
   info.setArguments({"/usr/bin/prog"});
   EXPECT_GT(info.argumentsGeneration(), generation);
   EXPECT_EQ(info.processName(), "prog");
   EXPECT_FALSE(info.hasArgument("/usr/bin/prog"));  // the program is not an argument
+}
+
+// An option's value is the argument after it unless that is another option; a negative number is
+// a value. The user defaults' argument domain pairs the same arguments the same way.
+TEST_F(ProcessInfoTest, AnOptionIsNeverTheValueOfTheOptionBeforeIt) {
+  struct Row {
+    std::vector<std::string> arguments;
+    const char* name;
+    std::optional<std::string> value;
+  };
+  const Row rows[] = {
+      {{"-snapshot"}, "snapshot", std::nullopt},
+      {{"-snapshot", "-ColorScheme", "dark"}, "snapshot", std::nullopt},
+      {{"-snapshot", "-ColorScheme", "dark"}, "ColorScheme", "dark"},
+      {{"-snapshot", "out.png", "-ColorScheme", "dark"}, "snapshot", "out.png"},
+      {{"-LMODebugEnabled", "-MailOutboxDirectory", "/tmp/out"}, "LMODebugEnabled", std::nullopt},
+      {{"-LMODebugEnabled", "-MailOutboxDirectory", "/tmp/out"}, "MailOutboxDirectory", "/tmp/out"},
+      {{"-Level", "-3"}, "Level", "-3"},
+      {{"-Offset", "-.5"}, "Offset", "-.5"},
+      {{"-Level", "-"}, "Level", std::nullopt},
+      {{"-Name", ""}, "Name", ""},
+      {{"-WindowSize", "-DeviceIdiom", "pad"}, "DeviceIdiom", "pad"},
+  };
+  auto& info = ProcessInfo::processInfo();
+  for (const auto& row : rows) {
+    std::string shown;
+    for (const auto& a : row.arguments) shown += "[" + a + "]";
+    SCOPED_TRACE(shown + " " + row.name);
+    setArguments(row.arguments);
+    EXPECT_EQ(info.argumentValue(row.name), row.value);
+    const Value domain = UserDefaults::standardUserDefaults()->objectForKey(row.name);
+    if (row.value) {
+      EXPECT_EQ(domain, Value(*row.value));
+    } else {
+      EXPECT_TRUE(domain.isNil());
+    }
+  }
 }
 
 TEST_F(ProcessInfoTest, FactsAndOverrides) {

@@ -1,6 +1,7 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 
@@ -191,6 +192,73 @@ TEST_F(SnapshotTest, SampleScreenWithNavigationAndSheetRendersHeadless) {
   EXPECT_TRUE(near(png.at(195, 70), kGreen));
   Pixel dimmed = png.at(5, 5);
   EXPECT_LT(dimmed.r, 230);
+}
+
+// How far the most strongly drawn pixel inside `frame` is from the white background (0 for none).
+int inkIn(const Png& png, Rect frame) {
+  int ink = 0;
+  for (double y = std::max(0.0, frame.y); y < std::min<double>(png.height(), frame.maxY()); ++y) {
+    for (double x = std::max(0.0, frame.x); x < std::min<double>(png.width(), frame.maxX()); ++x) {
+      Pixel p = png.at(x, y);
+      ink = std::max(ink, 3 * 255 - p.r - p.g - p.b);
+    }
+  }
+  return ink;
+}
+
+TEST_F(SnapshotTest, DisabledControlsAreDrawnFadedAndOtherViewsAreNot) {
+  ui::testing::writeAsset(bundleDir(), "swatch-on", 30, 30, Color::rgb(1, 0, 0));
+  ui::testing::writeAsset(bundleDir(), "swatch-off", 30, 30, Color::rgb(1, 0, 0));
+  auto text = std::make_shared<std::string>("typed");
+  Binding<std::string> binding([text] { return *text; }, [text](std::string v) { *text = v; });
+  TestHost host(VStack({HStack({Button("Send", [] {}), Button("Sent", [] {}).disabled()}),
+                        HStack({Button([] {}, Image("swatch-on")),
+                                Button([] {}, Image("swatch-off")).disabled()}),
+                        TextField("on", binding).frame(120, std::nullopt),
+                        TextField("off", binding).disabled().frame(120, std::nullopt),
+                        NavigationLink("Linked", [] { return Text("there"); }).disabled(),
+                        VStack({Button("Inner", [] {}), Text("Plain")}).disabled(),
+                        // Disabled off again below a disabled container stays disabled.
+                        VStack({Button("Still off", [] {}).disabled(false)}).disabled()}),
+                {.size = {300, 500}});
+  auto path = home() / "disabled.png";
+  ASSERT_TRUE(host.snapshot(path));
+  Png png(path);
+  ASSERT_TRUE(png.ok());
+
+  // Pairs of the same control drawn enabled and disabled: the disabled one is faded.
+  auto send = host.findText("Send"), sent = host.findText("Sent");
+  ASSERT_TRUE(send && sent);
+  EXPECT_DOUBLE_EQ(send->effectiveOpacity(), 1);
+  EXPECT_LT(sent->effectiveOpacity(), 0.6);
+  const int sendInk = inkIn(png, send->frame()), sentInk = inkIn(png, sent->frame());
+  EXPECT_GT(sendInk, 300);  // the accent blue
+  EXPECT_LT(sentInk, sendInk * 0.6) << sendInk << " vs " << sentInk;
+
+  auto on = host.findImage("swatch-on"), off = host.findImage("swatch-off");
+  ASSERT_TRUE(on && off);
+  EXPECT_TRUE(near(png.at(on->frame().midX(), on->frame().midY()), kRed));
+  Pixel faded = png.at(off->frame().midX(), off->frame().midY());
+  EXPECT_GT(faded.r, 240);
+  EXPECT_GT(faded.g, 120) << "a disabled image button is drawn faded, not at full strength";
+
+  auto fields = host.findAllFields();
+  ASSERT_EQ(fields.size(), 2u);
+  EXPECT_DOUBLE_EQ(fields[0].effectiveOpacity(), 1);
+  EXPECT_LT(fields[1].effectiveOpacity(), 0.6);
+  EXPECT_LT(inkIn(png, fields[1].frame()), inkIn(png, fields[0].frame()) * 0.6);
+
+  for (const char* name : {"Linked", "Inner", "Still off"}) {
+    auto control = host.findText(name);
+    ASSERT_TRUE(control) << name;
+    EXPECT_LT(control->effectiveOpacity(), 0.6) << name;
+    EXPECT_LT(inkIn(png, control->frame()), sendInk * 0.6) << name;
+  }
+  // A text that is no control is drawn as it is, whatever encloses it.
+  auto plain = host.findText("Plain");
+  ASSERT_TRUE(plain);
+  EXPECT_DOUBLE_EQ(plain->effectiveOpacity(), 1);
+  EXPECT_GT(inkIn(png, plain->frame()), 600);
 }
 
 }  // namespace

@@ -40,6 +40,14 @@ TEST_F(WindowHostTest, LaunchArgumentsChooseIdiomSchemeSizeAndSnapshot) {
 
   setArguments({"-WindowSize", "300x"});
   EXPECT_EQ(windowOptionsFromLaunchArguments().host.size.width, kPhoneSize.width);
+
+  // An option is never taken as the value of the one before it.
+  setArguments({"-snapshot", "-ColorScheme", "dark", "-DeviceIdiom", "-WindowSize", "300x500"});
+  options = windowOptionsFromLaunchArguments();
+  EXPECT_FALSE(options.snapshotPath);
+  EXPECT_EQ(options.host.colorScheme, ColorScheme::dark);
+  EXPECT_EQ(options.host.idiom, UserInterfaceIdiom::phone);
+  EXPECT_EQ(options.host.size.width, 300);
 }
 
 TEST_F(WindowHostTest, SnapshotModeWritesThePictureHeadless) {
