@@ -402,9 +402,12 @@ TEST_F(LMOInstallationsTest, AStoredRecordThatCanNeverBeUsedIsReplaced) {
     ASSERT_TRUE(fid);
     EXPECT_EQ(fid->size(), 22u);
     EXPECT_EQ(notificationCount(), before + 1);
-    auto item = stored("second-app");
-    ASSERT_TRUE(item);
-    EXPECT_EQ(item->lumoInstallationID, fid);
+    // Its registration follows in the background; the next row starts once it has been saved.
+    ASSERT_TRUE(pumpUntil([&] {
+      auto item = stored("second-app");
+      return item && item->registrationStatus == LMOInstallationsRegistrationStatus::Registered;
+    }));
+    EXPECT_EQ(stored("second-app")->lumoInstallationID, fid);
   }
 }
 
@@ -462,7 +465,12 @@ TEST_F(LMOInstallationsTest, ALegacyIdentityThatCannotBeReadNowIsTakenOverAtTheN
     EXPECT_EQ(fetchFID(*installations), legacyFID);
     EXPECT_EQ(stored(lmoinst::kDefaultAppName)->lumoInstallationID, legacyFID);
     EXPECT_EQ(notificationCount(), 1u);
-    // Back to no installation for the next row; the legacy artefacts stay.
+    // Back to no installation for the next row, once the background registration has saved its
+    // record; the legacy artefacts stay.
+    ASSERT_TRUE(pumpUntil([&] {
+      auto item = stored(lmoinst::kDefaultAppName);
+      return item && item->registrationStatus == LMOInstallationsRegistrationStatus::Registered;
+    }));
     ASSERT_TRUE(
         settle(LMOInstallationsStore::initWithSecureStorage(
                    VTUKeychainStorage::initWithService(lmoinst::kKeychainService), std::nullopt)
