@@ -158,7 +158,13 @@ void LMOApp::configureWithName(const std::string& name,
   if (!options) throw Exception(lmo::kErrorDomain, lmo::kNilNameOrOptionsReason);
   if (name.empty()) throw Exception(lmo::kErrorDomain, lmo::kEmptyNameReason);
 
+  if (name != lmo::kDefaultAppName && !onlyAllowedCharacters(name, U"-_")) {
+    throw Exception(lmo::kErrorDomain, lmo::kBadAppNameReason);
+  }
+  // One hold of the class lock from the "already configured" check to the announcement, so that
+  // of two threads configuring one app, the second finds the first's app and raises.
   auto& r = registry();
+  std::lock_guard lock(r.classLock);
   if (name == lmo::kDefaultAppName) {
     if (auto existing = currentDefaultApp()) {
       appWasConfiguredTwice(existing, options);
@@ -167,23 +173,16 @@ void LMOApp::configureWithName(const std::string& name,
     LMOLoggerLogDebug(lmo::kCoreService, lmo::kCodeConfiguringDefaultApp,
                       lmo::kConfiguringDefaultAppMessage);
   } else {
-    if (!onlyAllowedCharacters(name, U"-_")) {
-      throw Exception(lmo::kErrorDomain, lmo::kBadAppNameReason);
-    }
-    {
-      std::lock_guard lock(r.classLock);
-      if (r.apps) {
-        if (auto it = r.apps->find(name); it != r.apps->end()) {
-          appWasConfiguredTwice(it->second, options);
-          return;
-        }
+    if (r.apps) {
+      if (auto it = r.apps->find(name); it != r.apps->end()) {
+        appWasConfiguredTwice(it->second, options);
+        return;
       }
     }
     LMOLoggerLogDebug(lmo::kCoreService, lmo::kCodeConfiguringApp, lmo::kConfiguringAppMessage,
                       name);
   }
 
-  std::lock_guard lock(r.classLock);
   auto app = std::make_shared<LMOApp>(Token{}, name, options);
   app->container_ = LMOComponentContainer::initWithApp(app);
   if (app->isDefaultApp()) setDefaultApp(app);

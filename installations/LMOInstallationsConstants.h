@@ -126,6 +126,7 @@ inline constexpr const char* kIIDDefaultTokenScope = "*";
 inline constexpr const char* kIIDLegacyTokenClassName = "LMOInstanceIDTokenInfo";
 inline constexpr const char* kIIDTokenInfoClassName = "LMOInstallationsIIDTokenInfo";
 inline constexpr const char* kSecItemDeleteFunction = "SecItemDelete";
+inline constexpr const char* kSecItemCopyMatchingFunction = "SecItemCopyMatching";
 
 }  // namespace lmoinst
 

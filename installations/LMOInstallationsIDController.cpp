@@ -6,7 +6,9 @@
 #include "installations/LMOInstallationsHTTPError.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/NotificationCenter.h"
+#include "platform/runtime/KeyedArchiver.h"
 #include "promises/PRMPromiseConstants.h"
+#include "utilities/VTUConstants.h"
 #include "utilities/storage/VTUKeychainStorage.h"
 
 using platform::ErrorPtr;
@@ -16,6 +18,14 @@ namespace {
 
 std::shared_ptr<LMOInstallationsItem> itemOf(const Value& value) {
   return value.objectAs<LMOInstallationsItem>();
+}
+
+// A keychain read that failed for the moment (an I/O error, a locked keychain): what it was
+// looking for may well be there, and the next call reads again.
+bool isKeychainReadFailure(const ErrorPtr& error) {
+  if (!error) return false;
+  if (error->domain() == vtu::kKeychainErrorDomain) return true;
+  return error->domain() == lmoinst::kErrorDomain && error->code() == lmoinst::kErrorCodeKeychain;
 }
 
 }  // namespace
@@ -120,8 +130,12 @@ PRMPromisePtr LMOInstallationsIDController::createGetInstallationItemPromise() {
   LMOLoggerLogDebug(lmoinst::kService, lmoinst::kCodeGetInstallation,
                     lmoinst::kGetInstallationFormat, lmoinst::kGetInstallationFunction, appName_);
   auto self = shared_from_this();
-  auto promise = getStoredInstallation()->recover(
-      [self](const ErrorPtr&) -> Value { return Value(self->createAndSaveFID()); });
+  auto promise = getStoredInstallation()->recover([self](const ErrorPtr& error) -> Value {
+    // An identifier once handed out stays: only when there is no record to keep is a new one
+    // made. A record that could not be read now fails this call, and the next call reads again.
+    if (!self->isNoStoredInstallationError(error)) return Value(error);
+    return Value(self->createAndSaveFID());
+  });
   std::weak_ptr<LMOInstallationsIDController> weak = self;
   promise->then([weak](const Value& value) -> Value {
     // The FID is handed out at once; registration and the first token follow behind it.
@@ -143,6 +157,24 @@ PRMPromisePtr LMOInstallationsIDController::getStoredInstallation() {
   });
 }
 
+bool LMOInstallationsIDController::isNoStoredInstallationError(const ErrorPtr& error) const {
+  if (!error) return false;
+  // None stored, or its marker gone (a damaged keychain file, once set aside, holds none either).
+  if (error->isEqual(
+          *LMOInstallationsErrorUtil::installationItemNotFoundForAppID(appID_, appName_))) {
+    return true;
+  }
+  // A record that fails validation.
+  if (error->domain() == kPRMPromiseErrorDomain &&
+      error->code() == kPRMPromiseErrorCodeValidationFailure) {
+    return true;
+  }
+  // A record whose bytes do not decode as one: no later read makes it readable.
+  return error->domain() == platform::kFileErrorDomain &&
+         (error->code() == platform::kCoderReadCorruptError ||
+          error->code() == platform::kCoderValueNotFoundError);
+}
+
 PRMPromisePtr LMOInstallationsIDController::createAndSaveFID() {
   auto self = shared_from_this();
   return migrateOrGenerateInstallation()
@@ -161,17 +193,29 @@ PRMPromisePtr LMOInstallationsIDController::migrateOrGenerateInstallation() {
     return PRMPromise::resolvedWith(
         Value(createInstallationWithFID(LMOInstallationsItem::generateFID(), std::nullopt)));
   }
-  return PRMPromise::all(
-             {Value(IIDStore_->existingIID()), Value(IIDTokenStore_->existingIIDDefaultToken())})
-      ->then([self](const Value& results) -> Value {
-        const std::string* iid = results.at(0).string();
-        const std::string* token = results.at(1).string();
-        return Value(self->createInstallationWithFID(*iid, *token));
-      })
-      ->recover([self](const ErrorPtr&) -> Value {
+  auto iid = IIDStore_->existingIID();
+  auto token = IIDTokenStore_->existingIIDDefaultToken();
+  // Decided once both reads have answered, so that the outcome does not depend on which of
+  // them answered first.
+  auto decide = [self, iid, token](const Value&) -> Value {
+    if (iid->isFulfilled() && token->isFulfilled()) {
+      return Value(
+          self->createInstallationWithFID(*iid->value().string(), *token->value().string()));
+    }
+    // No legacy identity, or one that cannot be taken over: a new installation.
+    for (const auto& read : {iid, token}) {
+      if (read->isRejected() && !isKeychainReadFailure(read->error())) {
         return Value(
             self->createInstallationWithFID(LMOInstallationsItem::generateFID(), std::nullopt));
-      });
+      }
+    }
+    // The legacy identity may be there behind a keychain that cannot be read now; a new FID
+    // would replace it for good. The call fails, and the next one looks again.
+    return Value(iid->isRejected() ? iid->error() : token->error());
+  };
+  return PRMPromise::any({Value(iid), Value(token)})
+      ->recover([](const ErrorPtr&) -> Value { return Value::null(); })
+      ->then(decide);
 }
 
 std::shared_ptr<LMOInstallationsItem> LMOInstallationsIDController::createInstallationWithFID(

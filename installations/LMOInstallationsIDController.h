@@ -60,6 +60,9 @@ class LMOInstallationsIDController
   void makeCaches();
   PRMPromisePtr createGetInstallationItemPromise();
   PRMPromisePtr getStoredInstallation();
+  // Whether a failed getStoredInstallation() found no record worth keeping (none, undecodable or
+  // invalid), as opposed to a keychain that could not be read now.
+  bool isNoStoredInstallationError(const platform::ErrorPtr& error) const;
   PRMPromisePtr createAndSaveFID();
   PRMPromisePtr migrateOrGenerateInstallation();
   ItemPtr createInstallationWithFID(const std::string& FID,

@@ -34,7 +34,11 @@ PRMPromisePtr LMOInstallationsIIDStore::existingIID() {
   return PRMPromise::onQueueDo(utilityQueue(),
                                [store = *this]() mutable -> Value {
                                  if (!store.hasPlistIIDFlag()) return Value();
-                                 auto keyData = store.IIDPublicKeyData();
+                                 ErrorPtr error;
+                                 auto keyData = store.IIDPublicKeyData(&error);
+                                 // A key that is there but cannot be read now is not the same as
+                                 // none: the caller must not give the legacy identity up for it.
+                                 if (error) return Value(error);
                                  // Without the public key there is nothing to derive from: no
                                  // legacy identifier.
                                  if (!keyData || keyData->empty()) return Value();
@@ -75,12 +79,18 @@ bool LMOInstallationsIIDStore::deleteIIDFlagFromPlist(ErrorPtr* error) {
   return platform::files::writeAtomically(path, *bytes, error);
 }
 
-std::optional<Bytes> LMOInstallationsIIDStore::IIDPublicKeyData() {
+std::optional<Bytes> LMOInstallationsIIDStore::IIDPublicKeyData(ErrorPtr* error) {
+  LMOInstallationsAssignErrorPointer(nullptr, error);
   auto tag = keychainKeyTagWithPrefix(lmoinst::kIIDPublicKeyTagPrefix);
   if (!tag) return std::nullopt;
   Value result;
-  if (platform::Keychain::shared().copyMatching(keyPairQueryWithTag(*tag, true), &result) !=
-      platform::errSecSuccess) {
+  const auto status =
+      platform::Keychain::shared().copyMatching(keyPairQueryWithTag(*tag, true), &result);
+  if (status == platform::errSecItemNotFound) return std::nullopt;
+  if (status != platform::errSecSuccess) {
+    LMOInstallationsAssignErrorPointer(LMOInstallationsErrorUtil::keychainErrorWithFunction(
+                                           lmoinst::kSecItemCopyMatchingFunction, status),
+                                       error);
     return std::nullopt;
   }
   if (!result.bytes()) return std::nullopt;

@@ -13,14 +13,17 @@
 
 class LMOInstallationsIIDStore {
  public:
-  // Fulfils with the identifier (a non-empty string); rejects when there is none.
+  // Fulfils with the identifier (a non-empty string); rejects when there is none, and with the
+  // keychain's error when the public key could not be read now.
   PRMPromisePtr existingIID();
   // Fulfils with the null marker once the marker entry and the key items are gone.
   PRMPromisePtr deleteExistingIID();
 
   bool hasPlistIIDFlag();
   bool deleteIIDFlagFromPlist(platform::ErrorPtr* error);
-  std::optional<platform::Bytes> IIDPublicKeyData();
+  // The public key's data; none when there is no key item, or when the keychain could not be
+  // read (then *error holds its status, code 1).
+  std::optional<platform::Bytes> IIDPublicKeyData(platform::ErrorPtr* error = nullptr);
   static std::string IIDWithPublicKeyData(const platform::Bytes& data);
   static platform::Bytes sha1WithData(const platform::Bytes& data);
   static std::string base64URLEncodedStringWithData(const platform::Bytes& data);

@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <barrier>
 #include <mutex>
+#include <thread>
 
 #include "core/LMOAnalyticsConfiguration.h"
 #include "core/LMOAppAssociationRegistration.h"
@@ -110,6 +114,62 @@ TEST_F(LMOAppTest, ConfigurationRefusals) {
   EXPECT_EQ(reasonOf([&] { LMOApp::configureWithOptions(options); }),
             "com.lumo.core: Default app has already been configured.");
   EXPECT_EQ(LMOApp::allApps()->size(), 3u);
+}
+
+// Two threads configuring one app at once: one configures it, the other raises as any second
+// configuration does; the app is announced and its eager components made once.
+TEST_F(LMOAppTest, ConcurrentConfigurationsOfOneAppLeaveOneAppAndOneRaise) {
+  struct Row {
+    std::string name;
+    std::string secondReason;
+    std::function<void(const std::shared_ptr<LMOOptions>&)> configure;
+  };
+  const std::vector<Row> rows = {
+      {"__LMOAPP_DEFAULT", "com.lumo.core: Default app has already been configured.",
+       [](const std::shared_ptr<LMOOptions>& options) { LMOApp::configureWithOptions(options); }},
+      {"racer", "com.lumo.core: App named racer has already been configured.",
+       [](const std::shared_ptr<LMOOptions>& options) {
+         LMOApp::configureWithName("racer", options);
+       }},
+  };
+  constexpr int kRounds = 200;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::atomic<int> announced{0};
+    auto token = platform::NotificationCenter::defaultCenter().addObserver(
+        "LMOAppReadyToConfigureSDKNotification", Value(), nullptr,
+        [&](const platform::Notification& note) {
+          if (note.userInfo.at("LMOAppNameKey") == Value(row.name)) ++announced;
+        });
+    for (int round = 0; round < kRounds; ++round) {
+      LMOApp::resetApps();
+      announced = 0;
+      const int eagerBefore = creations(kEagerProtocol);
+      std::barrier start(2);
+      std::string outcomes[2];
+      std::thread threads[2];
+      for (int i = 0; i < 2; ++i) {
+        threads[i] = std::thread([&, i] {
+          auto options = makeOptions(validOptions());
+          start.arrive_and_wait();
+          outcomes[i] = reasonOf([&] { row.configure(options); });
+        });
+      }
+      for (auto& thread : threads) thread.join();
+      std::vector<std::string> sorted{outcomes[0], outcomes[1]};
+      std::sort(sorted.begin(), sorted.end());
+      const int made = creations(kEagerProtocol) - eagerBefore;
+      auto apps = LMOApp::allApps();
+      const bool ok = sorted == std::vector<std::string>{"(nothing raised)", row.secondReason} &&
+                      announced.load() == 1 && made == 1 && apps && apps->size() == 1u &&
+                      apps->count(row.name) == 1u;
+      EXPECT_TRUE(ok) << "round " << round << ": " << sorted[0] << " / " << sorted[1]
+                      << "; announced " << announced.load() << " times; eager components made "
+                      << made << " times; apps " << (apps ? apps->size() : 0);
+      if (!ok) break;  // one failed round tells it; the next row still runs
+    }
+  }
+  LMOApp::resetApps();
 }
 
 TEST_F(LMOAppTest, SecondConfigurationInAnExtension) {

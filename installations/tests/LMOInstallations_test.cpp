@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "core/LMOApp.h"
 #include "core/LMOComponentContainer.h"
@@ -286,6 +288,196 @@ TEST_F(LMOInstallationsTest, ADamagedKeychainFileIsSetAsideAndANewInstallationIs
     return item && item->registrationStatus == LMOInstallationsRegistrationStatus::Registered;
   }));
   EXPECT_EQ(stored("second-app")->lumoInstallationID, fid);
+}
+
+// An installation once handed out stays: a keychain that cannot be read for the moment fails the
+// call with its status, whichever operation read it, and the next call reads the record again.
+// Only a record that is not there makes a new one.
+TEST_F(LMOInstallationsTest, AKeychainThatCannotBeReadNowFailsTheCallAndKeepsTheInstallation) {
+  auto first = make("second-app");
+  const auto fid = fetchFID(*first);
+  ASSERT_TRUE(fid);
+  ASSERT_TRUE(pumpUntil([&] {
+    auto item = stored("second-app");
+    return item && item->registrationStatus == LMOInstallationsRegistrationStatus::Registered;
+  }));
+  const size_t notifications = notificationCount();
+  const size_t registrations = service_->count("POST", "/installations/");
+
+  struct Row {
+    const char* operation;
+    platform::OSStatus status;
+    std::function<platform::ErrorPtr(LMOInstallations&)> call;
+  };
+  auto idCall = [&](LMOInstallations& installations) {
+    bool done = false;
+    platform::ErrorPtr out;
+    installations.installationIDWithCompletion(
+        [&](const std::optional<std::string>& value, const platform::ErrorPtr& error) {
+          EXPECT_EQ(!value, !!error);
+          out = error;
+          done = true;
+        });
+    EXPECT_TRUE(pumpUntil([&] { return done; }));
+    return out;
+  };
+  auto tokenCall = [&](LMOInstallations& installations) {
+    auto [token, error] = fetchToken(installations);
+    EXPECT_EQ(!token, !!error);
+    return error;
+  };
+  auto deleteCall = [&](LMOInstallations& installations) {
+    return deleteInstallation(installations);
+  };
+  const std::vector<Row> rows = {
+      {"installation ID", platform::errSecIO, idCall},
+      {"installation ID", platform::errSecInteractionNotAllowed, idCall},
+      {"auth token", platform::errSecIO, tokenCall},
+      {"deletion", platform::errSecIO, deleteCall},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.operation) + " " + std::to_string(row.status));
+    auto fresh = make("second-app");
+    platform::Keychain::shared().clearRecordedCalls();
+    platform::Keychain::shared().injectStatusForNextCall(row.status);
+    auto error = row.call(*fresh);
+    ASSERT_TRUE(error) << "a record that could not be read is not replaced";
+    EXPECT_EQ(error->domain(), lmoinst::kErrorDomain);
+    EXPECT_NE(error->description().find("SecItemCopyMatching (" + std::to_string(row.status) + ")"),
+              std::string::npos)
+        << error->description();
+    auto calls = platform::Keychain::shared().recordedCalls();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls[0].function, "SecItemCopyMatching");
+    for (const auto& call : calls) EXPECT_EQ(call.function, "SecItemCopyMatching");
+    // The next call of the same object reads again, and so does another object.
+    EXPECT_EQ(fetchFID(*fresh), fid);
+    EXPECT_EQ(fetchFID(*make("second-app")), fid);
+    auto item = stored("second-app");
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->lumoInstallationID, fid);
+    EXPECT_EQ(item->registrationStatus, LMOInstallationsRegistrationStatus::Registered);
+  }
+  EXPECT_EQ(notificationCount(), notifications) << "the installation never changed";
+  EXPECT_EQ(service_->count("POST", "/installations/"), registrations);
+}
+
+// A stored record that no later read can make usable (bytes that do not decode as a record, a
+// record that fails validation) is replaced by a new installation, as a missing one is.
+TEST_F(LMOInstallationsTest, AStoredRecordThatCanNeverBeUsedIsReplaced) {
+  const std::string key = LMOInstallationsItem::identifierWithAppID(kAppID, "second-app");
+  struct Row {
+    const char* what;
+    std::function<void(LMOInstallationsStore&)> plant;
+  };
+  const std::vector<Row> rows = {
+      {"bytes that are no archive",
+       [&](LMOInstallationsStore& store) {
+         ASSERT_TRUE(settle(store.setInstallationExists(true, key)));
+         ASSERT_EQ(platform::Keychain::shared().add(
+                       {{platform::kSecClass, Value(platform::kSecClassGenericPassword)},
+                        {platform::kSecAttrService, Value(lmoinst::kKeychainService)},
+                        {platform::kSecAttrAccount, Value(key)},
+                        {platform::kSecValueData, Value::data(std::string_view("not a record"))}}),
+                   platform::errSecSuccess);
+       }},
+      {"a registered record without tokens",
+       [&](LMOInstallationsStore& store) {
+         auto item = LMOInstallationsItem::initWithAppID(kAppID, "second-app");
+         item->lumoInstallationID = "old-fid";
+         item->registrationStatus = LMOInstallationsRegistrationStatus::Registered;
+         auto save = store.saveInstallation(item);
+         ASSERT_TRUE(settle(save));
+         ASSERT_TRUE(save->isFulfilled());
+       }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    auto store = LMOInstallationsStore::initWithSecureStorage(
+        VTUKeychainStorage::initWithService(lmoinst::kKeychainService), std::nullopt);
+    ASSERT_TRUE(settle(store->removeInstallationForAppID(kAppID, "second-app")));
+    row.plant(*store);
+    const size_t before = notificationCount();
+    auto fid = fetchFID(*make("second-app"));
+    ASSERT_TRUE(fid);
+    EXPECT_EQ(fid->size(), 22u);
+    EXPECT_EQ(notificationCount(), before + 1);
+    // Its registration follows in the background; the next row starts once it has been saved.
+    ASSERT_TRUE(pumpUntil([&] {
+      auto item = stored("second-app");
+      return item && item->registrationStatus == LMOInstallationsRegistrationStatus::Registered;
+    }));
+    EXPECT_EQ(stored("second-app")->lumoInstallationID, fid);
+  }
+}
+
+// The default app's first installation takes the legacy identity over; a keychain that cannot
+// read the legacy key or token now fails the call instead of dropping that identity for a new one.
+TEST_F(LMOInstallationsTest, ALegacyIdentityThatCannotBeReadNowIsTakenOverAtTheNextCall) {
+  const Bytes publicKey = {4, 2, 4, 2};
+  installLegacyIdentity(publicKey, "legacy-token");
+  const std::string legacyFID = LMOInstallationsIIDStore::IIDWithPublicKeyData(publicKey);
+  // Which of the two legacy reads fails: the public key's or the token's. The two run at once;
+  // the other one waits until the failing one has taken the injected status.
+  for (const bool keyFails : {true, false}) {
+    SCOPED_TRACE(keyFails ? "public key" : "token");
+    platform::Keychain::shared().clearRecordedCalls();
+    std::atomic<int> refused{0};
+    auto taken = [] {
+      for (const auto& call : platform::Keychain::shared().recordedCalls()) {
+        if (call.status == platform::errSecIO) return true;
+      }
+      return false;
+    };
+    platform::Keychain::shared().setCallHookForTesting([&](const platform::KeychainCall& call) {
+      if (call.function != "SecItemCopyMatching") return;
+      const bool keyRead = call.query.at(platform::kSecClass) == Value(platform::kSecClassKey);
+      const bool tokenRead = call.query.count(platform::kSecAttrGeneric) == 1;
+      if (keyRead == keyFails && (keyRead || tokenRead)) {
+        if (refused++ == 0)
+          platform::Keychain::shared().injectStatusForNextCall(platform::errSecIO);
+      } else if (keyRead || tokenRead) {
+        for (int i = 0; i < 60000 && refused.load() == 0; ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        while (refused.load() == 1 && !taken()) std::this_thread::yield();
+      }
+    });
+    auto installations = make(lmoinst::kDefaultAppName);
+    bool done = false;
+    platform::ErrorPtr error;
+    std::optional<std::string> fid;
+    installations->installationIDWithCompletion(
+        [&](const std::optional<std::string>& value, const platform::ErrorPtr& e) {
+          fid = value;
+          error = e;
+          done = true;
+        });
+    ASSERT_TRUE(pumpUntil([&] { return done; }));
+    platform::Keychain::shared().setCallHookForTesting(nullptr);
+    EXPECT_EQ(refused.load(), 1);
+    ASSERT_TRUE(error) << "took " << fid.value_or("nothing") << " instead of the legacy identity";
+    EXPECT_FALSE(fid);
+    EXPECT_NE(error->description().find("(-36)"), std::string::npos) << error->description();
+    EXPECT_FALSE(stored(lmoinst::kDefaultAppName));
+    EXPECT_EQ(notificationCount(), 0u);
+
+    EXPECT_EQ(fetchFID(*installations), legacyFID);
+    EXPECT_EQ(stored(lmoinst::kDefaultAppName)->lumoInstallationID, legacyFID);
+    EXPECT_EQ(notificationCount(), 1u);
+    // Back to no installation for the next row, once the background registration has saved its
+    // record; the legacy artefacts stay.
+    ASSERT_TRUE(pumpUntil([&] {
+      auto item = stored(lmoinst::kDefaultAppName);
+      return item && item->registrationStatus == LMOInstallationsRegistrationStatus::Registered;
+    }));
+    ASSERT_TRUE(
+        settle(LMOInstallationsStore::initWithSecureStorage(
+                   VTUKeychainStorage::initWithService(lmoinst::kKeychainService), std::nullopt)
+                   ->removeInstallationForAppID(kAppID, lmoinst::kDefaultAppName)));
+    std::lock_guard lock(mutex_);
+    notifications_.clear();
+  }
 }
 
 TEST_F(LMOInstallationsTest, TheDefaultAppTakesOverTheLegacyIdentityOnce) {
