@@ -442,6 +442,116 @@ TEST_F(VDTCLTUploaderTest, AnAcceptedBatchIsDeletedWhenItsAnswerIsTooLargeToRead
   }
 }
 
+// A redirect is no verdict on the batch, whatever became of its body. One whose body is cut short
+// or over the ceiling is followed from its header fields, and the batch's fate is decided where
+// it lands; one that points nowhere is a failed request, which keeps the events and leaves the
+// pacing alone. A final status whose body is cut decides as a readable one does.
+TEST_F(VDTCLTUploaderTest, ARedirectWhoseBodyCannotBeReadDecidesNothing) {
+  auto cut = [this](int status, bool withLocation) {
+    return [this, status, withLocation](const httplib::Request&, httplib::Response& reply) {
+      reply.status = status;
+      if (withLocation) reply.set_header("Location", server.url("/batch"));
+      reply.set_content_provider(1000, "text/plain",
+                                 [](size_t offset, size_t, httplib::DataSink& sink) {
+                                   if (offset > 0) return false;  // drops the connection
+                                   sink.write("moved", 5);
+                                   return true;
+                                 });
+    };
+  };
+  for (int status : {301, 302, 307, 308}) {
+    server.server().Post("/cut-moved/" + std::to_string(status), cut(status, true));
+  }
+  for (int status : {300, 301, 400, 503}) {
+    server.server().Post("/cut-here/" + std::to_string(status), cut(status, false));
+  }
+  const platform::Bytes zeros(70u << 20, 0);
+  auto bomb = VDTCLTCompressionHelper::gzippedData(zeros);
+  ASSERT_TRUE(bomb);
+  server.server().Post(
+      "/bomb-moved/308", [this, &bomb](const httplib::Request&, httplib::Response& reply) {
+        reply.status = 308;
+        reply.set_header("Location", server.url("/batch"));
+        reply.set_header("Content-Encoding", "gzip");
+        reply.set_content(std::string(bomb->begin(), bomb->end()), "application/x-protobuf");
+      });
+  enum class Fate {
+    DeliveredWhereItLanded,  // posted to /batch, deleted, paced by that answer
+    KeptUnpaced,             // a failed request
+    DeletedHere,             // rejected by the cut answer itself
+    KeptPacedHere,           // server trouble in the cut answer itself
+  };
+  struct Case {
+    std::string path;
+    Fate fate;
+  };
+  const std::vector<Case> cases = {
+      {"/cut-moved/301", Fate::DeliveredWhereItLanded},
+      {"/cut-moved/302", Fate::DeliveredWhereItLanded},
+      {"/cut-moved/307", Fate::DeliveredWhereItLanded},
+      {"/cut-moved/308", Fate::DeliveredWhereItLanded},
+      {"/bomb-moved/308", Fate::DeliveredWhereItLanded},
+      {"/cut-here/300", Fate::KeptUnpaced},
+      {"/cut-here/301", Fate::KeptUnpaced},
+      {"/cut-here/400", Fate::DeletedHere},
+      {"/cut-here/503", Fate::KeptPacedHere},
+  };
+  auto posted = [this] {
+    std::vector<platform::testing::ReceivedRequest> batches;
+    for (auto& request : server.received()) {
+      if (request.path == "/batch") batches.push_back(std::move(request));
+    }
+    return batches;
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    uploader->setNextUploadTime(nullptr, 1001);
+    storeEvent(3);
+    VDTCLTUploader::setTestServerURL(server.url(c.path));
+    const size_t before = posted().size();
+    upload(1001, 4);
+    auto batches = posted();
+    auto next = uploader->nextUploadTimeForTarget(1001);
+    switch (c.fate) {
+      case Fate::DeliveredWhereItLanded:
+        ASSERT_EQ(batches.size(), before + 1);
+        EXPECT_EQ(postedEvents(batches.back()), 1u);
+        EXPECT_EQ(storedEvents(), 0u);
+        // Paced by the answer where it landed: 200 with no body.
+        ASSERT_TRUE(next);
+        EXPECT_EQ(next->timeMillis(), nowMillis() + 900000);
+        break;
+      case Fate::KeptUnpaced:
+        EXPECT_EQ(batches.size(), before);
+        EXPECT_EQ(storedEvents(), 1u);
+        EXPECT_EQ(next, nullptr);
+        break;
+      case Fate::DeletedHere:
+        EXPECT_EQ(batches.size(), before);
+        EXPECT_EQ(storedEvents(), 0u);
+        ASSERT_TRUE(next);
+        EXPECT_EQ(next->timeMillis(), nowMillis() + 900000);
+        break;
+      case Fate::KeptPacedHere:
+        EXPECT_EQ(batches.size(), before);
+        EXPECT_EQ(storedEvents(), 1u);
+        ASSERT_TRUE(next);
+        EXPECT_EQ(next->timeMillis(), nowMillis() + 900000);
+        break;
+    }
+    if (storedEvents() > 0) {
+      // What was kept goes out at the next chance.
+      uploader->setNextUploadTime(nullptr, 1001);
+      VDTCLTUploader::setTestServerURL(server.url("/batch"));
+      upload(1001, 4);
+      EXPECT_EQ(posted().size(), batches.size() + 1);
+      EXPECT_EQ(storedEvents(), 0u);
+    }
+    EXPECT_TRUE(platform::files::contentsOfDirectory(VDTCORFlatFileStorage::batchDataStoragePath())
+                    ->empty());
+  }
+}
+
 TEST_F(VDTCLTUploaderTest, AfterAnAttemptedUploadQueuedOperationsAreCancelled) {
   storeEvent(3);
   uploader->uploadTarget(1001, 4);
@@ -503,6 +613,53 @@ TEST_F(VDTCLTUploaderTlsTest, UploadsOverTls) {
             static_cast<int64_t>(clock().now() * 1000) + 16);
   platform::URLSession::setDefaultTrustedCAFile({});
   server.stop();
+}
+
+// The endpoints are HTTPS, and a batch never goes over http: a redirect there is refused, the
+// events stay for a later upload and the pacing is left alone, whichever redirect it is.
+TEST_F(VDTCLTUploaderTlsTest, ARedirectToHttpIsRefusedAndKeepsTheEvents) {
+  VDTCOREnsureLoaded();
+  VDTCORReachability::sharedInstance().setFlagsForTesting(6);
+  platform::testing::LoopbackServer plain;
+  plain.server().Post(
+      "/batch", [](const httplib::Request&, httplib::Response& reply) { reply.status = 200; });
+  plain.start();
+  platform::testing::LoopbackServer server(home());
+  for (int status : {301, 302, 307, 308}) {
+    server.server().Post("/moved/" + std::to_string(status),
+                         [status, &plain](const httplib::Request&, httplib::Response& reply) {
+                           reply.status = status;
+                           reply.set_header("Location", plain.url("/batch"));
+                         });
+  }
+  server.start();
+  platform::URLSession::setDefaultTrustedCAFile(server.certificateFile());
+
+  auto storage = VDTCORFlatFileStorage::sharedInstance();
+  auto uploader = VDTCLTUploader::sharedInstance();
+  uploader->setNextUploadTime(nullptr, 1001);
+  auto event = VDTCOREvent::initWithMappingID("137", 1001);
+  event->setDataObject(std::make_shared<Payload>());
+  event->setClockSnapshot(VDTCORClock::snapshot());
+  storage->storeEvent(event, nullptr);
+  storage->storageQueue()->sync([] {});
+  for (int status : {301, 302, 307, 308}) {
+    SCOPED_TRACE(status);
+    VDTCLTUploader::setTestServerURL(server.url("/moved/" + std::to_string(status)));
+    const size_t before = server.received().size();
+    uploader->uploadTarget(1001, 16 | 4);
+    ASSERT_TRUE(pumpUntil([&] { return uploader->operationCount() == 0; }, 20));
+    storage->storageQueue()->sync([] {});
+    EXPECT_EQ(server.received().size(), before + 1);
+    auto stored = platform::files::contentsOfDirectory(
+        VDTCORFlatFileStorage::eventDataStoragePath() / "1001");
+    EXPECT_EQ(stored ? stored->size() : 0u, 1u);
+    EXPECT_EQ(uploader->nextUploadTimeForTarget(1001), nullptr);
+  }
+  EXPECT_TRUE(plain.arrived().empty());
+  platform::URLSession::setDefaultTrustedCAFile({});
+  server.stop();
+  plain.stop();
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <functional>
 #include <mutex>
 
 #include "installations/LMOInstallationsBackoffController.h"
@@ -12,6 +13,7 @@
 #include "installations/LMOInstallationsHTTPError.h"
 #include "installations/tests/InstallationsTestSupport.h"
 #include "platform/base/PropertyList.h"
+#include "platform/network/URLSession.h"
 #include "platform/network/tests/LoopbackServer.h"
 #include "platform/runtime/Crypto.h"
 #include "utilities/logger/VTULogger.h"
@@ -480,6 +482,86 @@ TEST_F(LMOInstallationsAPIServiceTest, RedirectsToAnotherOriginLeaveTheSecretsBe
     }
   }
   other.stop();
+}
+
+// Every request follows redirects as the session decides them, on their status and header
+// fields: one whose body is cut short leads to the real answer. One that would take the request
+// into the clear is refused before anything is sent there, a transport error that is no HTTP
+// answer and so no back-off event.
+TEST_F(LMOInstallationsAPIServiceTest, RedirectsAreFollowedFromTheirHeaderFieldsButNeverToHttp) {
+  LoopbackServer plain;
+  plain.server().Post(".*", [](const httplib::Request&, httplib::Response& reply) {
+    reply.set_content("{}", "application/json");
+  });
+  plain.server().Delete(".*", [](const httplib::Request&, httplib::Response& reply) {
+    reply.set_content("{}", "application/json");
+  });
+  plain.start();
+  const std::string tokenPath = registerPath() + "dFIDsentByTheClient000/authTokens:generate";
+  const std::string deletePath = registerPath() + "dFIDsentByTheClient000/";
+  bool toHttp = false;
+  auto cutRedirect = [&](int status, const std::string& landing) {
+    return [&, status, landing](const httplib::Request&, httplib::Response& reply) {
+      reply.status = status;
+      reply.set_header("Location", (toHttp ? plain.url(landing) : server_->url(landing)));
+      reply.set_content_provider(1000, "text/plain",
+                                 [](size_t offset, size_t, httplib::DataSink& sink) {
+                                   if (offset > 0) return false;  // drops the connection
+                                   sink.write("moved", 5);
+                                   return true;
+                                 });
+    };
+  };
+  server_->server().Post(registerPath(), cutRedirect(307, "/landing/register"));
+  server_->server().Post(tokenPath, cutRedirect(308, "/landing/token"));
+  server_->server().Delete(deletePath, cutRedirect(301, "/landing/delete"));
+  server_->server().Post("/landing/register", [](const httplib::Request&,
+                                                 httplib::Response& reply) {
+    reply.set_content(R"({"refreshToken":"refresh-2","authToken":{"token":"t","expiresIn":"60s"}})",
+                      "application/json");
+  });
+  server_->server().Post("/landing/token", [](const httplib::Request&, httplib::Response& reply) {
+    reply.set_content(R"({"token":"fresh","expiresIn":"60s"})", "application/json");
+  });
+  server_->server().Delete("/landing/delete",
+                           [](const httplib::Request&, httplib::Response& reply) {
+                             reply.set_content("{}", "application/json");
+                           });
+  start();
+
+  struct Case {
+    const char* name;
+    std::function<PRMPromisePtr()> send;
+  };
+  const std::vector<Case> cases = {
+      {"register", [&] { return service_->registerInstallation(unregistered()); }},
+      {"auth token", [&] { return service_->refreshAuthTokenForInstallation(registered()); }},
+      {"delete", [&] { return service_->deleteInstallation(registered()); }},
+  };
+  for (bool downgrade : {false, true}) {
+    toHttp = downgrade;
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (downgrade ? " to http" : " cut short"));
+      auto promise = c.send();
+      ASSERT_TRUE(settle(promise));
+      if (!downgrade) {
+        ASSERT_TRUE(promise->isFulfilled()) << promise->error()->description();
+        continue;
+      }
+      ASSERT_TRUE(promise->isRejected());
+      EXPECT_EQ(promise->error()->domain(), platform::kURLErrorDomain);
+      EXPECT_EQ(promise->error()->code(), platform::kURLErrorInsecureRedirect);
+      EXPECT_FALSE(std::dynamic_pointer_cast<const LMOInstallationsHTTPError>(promise->error()));
+    }
+  }
+  std::vector<std::string> landed;
+  for (const auto& request : server_->received()) {
+    if (request.path.rfind("/landing/", 0) == 0) landed.push_back(request.path);
+  }
+  EXPECT_EQ(landed,
+            (std::vector<std::string>{"/landing/register", "/landing/token", "/landing/delete"}));
+  EXPECT_TRUE(plain.arrived().empty());
+  plain.stop();
 }
 
 TEST_F(LMOInstallationsAPIServiceTest, A500IsRetriedOnceAfterOneSecondOtherStatusesAreNot) {

@@ -1,6 +1,5 @@
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <utility>
@@ -61,15 +60,11 @@ class Group final : public DispatchGroup, public std::enable_shared_from_this<Gr
   }
 
   bool wait(double timeoutSeconds) override {
+    const auto limit = detail::waitLimit(timeoutSeconds, true, "dispatch group");
     detail::BlockingScope blocking;
     std::unique_lock lock(mutex_);
-    auto empty = [&] { return count_.load(std::memory_order_acquire) == 0; };
-    if (timeoutSeconds < 0 || std::isnan(timeoutSeconds)) {
-      cv_.wait(lock, empty);
-      return true;
-    }
-    double capped = std::min(timeoutSeconds, 365.0 * 86400.0);
-    return cv_.wait_for(lock, std::chrono::duration<double>(capped), empty);
+    return detail::waitWithin(cv_, lock, limit,
+                              [&] { return count_.load(std::memory_order_acquire) == 0; });
   }
 
   void async(DispatchQueuePtr queue, std::function<void()> block) override {

@@ -22,6 +22,31 @@ namespace platform::detail {
 
 // Seconds to whole nanoseconds, truncated; non-positive or NaN gives 0, huge values saturate.
 std::int64_t toNanos(double seconds);
+// The limit of a wait (group, operation queue, run-loop pump), read one way by every wait:
+// real time on the steady clock, whatever clock is installed.
+struct WaitLimit {
+  bool unlimited = false;
+  std::chrono::steady_clock::time_point deadline;  // when not unlimited
+};
+// `seconds` from now. An infinite limit, or one past what the steady clock can represent, is no
+// limit; a negative one is no limit where `negativeWaitsForever` (the waits whose "forever" is a
+// negative timeout), else no time. NaN is a caller's mistake: logged, naming `waiter`, and taken
+// as no time at all, so such a wait ends at once.
+WaitLimit waitLimit(double seconds, bool negativeWaitsForever, const std::string& waiter);
+// Waits on `cv` (with `lock` held) until `done()` holds or the limit passes; returns `done()`.
+template <typename Predicate>
+bool waitWithin(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                const WaitLimit& limit, Predicate done) {
+  if (limit.unlimited) {
+    cv.wait(lock, done);
+    return true;
+  }
+  return cv.wait_until(lock, limit.deadline, done);
+}
+// Main thread only: drains main-queue work until the predicate holds or the limit passes.
+// Returns the predicate's last value.
+bool runMainUntil(const std::function<bool()>& predicate, const WaitLimit& limit);
+
 // Clock::current().uptime() in nanoseconds.
 std::int64_t uptimeNanos();
 std::int64_t addSaturating(std::int64_t a, std::int64_t b);

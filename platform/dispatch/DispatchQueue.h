@@ -53,8 +53,9 @@ class DispatchGroup {
   virtual void leave() = 0;
   // Runs the block on the queue once the group is empty (at once if it already is).
   virtual void notify(DispatchQueuePtr queue, std::function<void()> block) = 0;
-  // Waits until empty; a negative timeout waits forever. The timeout is real time, whatever
-  // clock is installed. True when the group emptied.
+  // Waits until empty; a negative, infinite or unrepresentably large timeout waits forever. The
+  // timeout is real time, whatever clock is installed. A NaN timeout is refused at once (logged)
+  // as a timeout of 0. True when the group emptied.
   virtual bool wait(double timeoutSeconds = -1) = 0;
   virtual void async(DispatchQueuePtr queue, std::function<void()> block) = 0;
 };

@@ -270,24 +270,19 @@ bool OperationQueue::waitUntilAllOperationsAreFinished(double timeoutSeconds) {
                                             ": an operation cannot wait for its own queue");
     return false;
   }
-  auto empty = [this] {
-    std::lock_guard lock(mutex_);
-    return waiting_.empty() && !running_;
-  };
+  const auto limit = detail::waitLimit(timeoutSeconds, true, "operation queue " + name_);
   if (isMainThread()) {
     // Operations may need the main queue to finish: keep draining it while waiting.
-    if (timeoutSeconds >= 0) return RunLoop::main().runUntil(empty, timeoutSeconds);
-    while (!RunLoop::main().runUntil(empty, 1.0)) {
-    }
-    return true;
+    return detail::runMainUntil(
+        [this] {
+          std::lock_guard lock(mutex_);
+          return waiting_.empty() && !running_;
+        },
+        limit);
   }
   std::unique_lock lock(mutex_);
-  auto done = [this] { return waiting_.empty() && !running_; };
-  if (timeoutSeconds < 0) {
-    emptied_.wait(lock, done);
-    return true;
-  }
-  return emptied_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds), done);
+  return detail::waitWithin(emptied_, lock, limit,
+                            [this] { return waiting_.empty() && !running_; });
 }
 
 void OperationQueue::operationFinished(const Operation* operation) {

@@ -96,11 +96,11 @@ class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
   std::size_t operationCount() const;
   std::vector<OperationPtr> operations() const;
 
-  // Waits until the queue holds no operation, or `timeoutSeconds` of real time pass (negative:
-  // no limit). On the main thread it pumps the main run loop meanwhile. Refused at once (logged,
-  // false) from any block run for an operation of this queue (its work or completion block),
-  // which would wait for itself. A suspended queue that holds
-  // operations does not empty. True when the queue emptied.
+  // Waits until the queue holds no operation, or `timeoutSeconds` of real time pass (negative,
+  // infinite or unrepresentably large: no limit; NaN: refused at once, logged, as 0). On the main
+  // thread it pumps the main run loop meanwhile. Refused at once (logged, false) from any block
+  // run for an operation of this queue (its work or completion block), which would wait for
+  // itself. A suspended queue that holds operations does not empty. True when the queue emptied.
   bool waitUntilAllOperationsAreFinished(double timeoutSeconds = -1);
 
   OperationQueue(std::string name, DispatchQueuePtr underlyingQueue);

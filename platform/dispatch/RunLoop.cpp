@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cmath>
 #include <mutex>
 #include <unordered_map>
 
@@ -79,21 +78,24 @@ void RunLoop::stop() { detail::MainQueue::shared().requestStop(); }
 
 bool RunLoop::runUntil(const std::function<bool()>& predicate, double timeoutSeconds) {
   if (!requireMainThread("runUntil")) return predicate();
-  auto deadline = std::chrono::steady_clock::now();
-  if (timeoutSeconds > 0) {
-    double capped = std::min(timeoutSeconds, 365.0 * 86400.0);
-    deadline += std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(capped));
-  }
-  auto& queue = detail::MainQueue::shared();
+  return detail::runMainUntil(predicate, detail::waitLimit(timeoutSeconds, false, "run loop"));
+}
+
+namespace detail {
+
+bool runMainUntil(const std::function<bool()>& predicate, const WaitLimit& limit) {
+  auto& queue = MainQueue::shared();
   for (;;) {
-    drain();
+    RunLoop::main().drain();
     if (predicate()) return true;
     auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) return false;
-    queue.waitForWork(std::min(deadline, now + kPollInterval));
+    if (!limit.unlimited && now >= limit.deadline) return false;
+    auto nextCheck = now + kPollInterval;
+    queue.waitForWork(limit.unlimited ? nextCheck : std::min(limit.deadline, nextCheck));
   }
 }
+
+}  // namespace detail
 
 void RunLoop::drain() {
   if (!requireMainThread("drain")) return;

@@ -16,7 +16,8 @@ class RunLoop {
   void run();
   void stop();
   // Drains main-queue work until the predicate holds or `timeoutSeconds` of real time pass
-  // (whatever clock is installed). Returns the predicate's last value. Main thread only.
+  // (whatever clock is installed; 0 or negative: one round; infinite or unrepresentably large:
+  // no limit; NaN: refused, logged, as 0). Returns the predicate's last value. Main thread only.
   bool runUntil(const std::function<bool()>& predicate, double timeoutSeconds = 5);
   // Runs every block that is already due, then returns. Main thread only.
   void drain();

@@ -22,6 +22,28 @@ std::int64_t toNanos(double seconds) {
 
 std::int64_t addSaturating(std::int64_t a, std::int64_t b) { return saturatingAdd(a, b); }
 
+WaitLimit waitLimit(double seconds, bool negativeWaitsForever, const std::string& waiter) {
+  using std::chrono::nanoseconds;
+  using std::chrono::steady_clock;
+  const auto now = steady_clock::now();
+  if (std::isnan(seconds)) {
+    SystemLog::write(LogLevel::Error,
+                     waiter + ": a wait limit that is not a number is taken as no time at all",
+                     true);
+    return {false, now};
+  }
+  if (seconds < 0) return negativeWaitsForever ? WaitLimit{true, {}} : WaitLimit{false, now};
+  // Saturates rather than overflows: a limit at either bound is beyond any real deadline.
+  constexpr auto kNever = std::numeric_limits<std::int64_t>::max();
+  const std::int64_t nowNanos =
+      std::chrono::duration_cast<nanoseconds>(now.time_since_epoch()).count();
+  const std::int64_t endNanos =
+      saturatingAdd(nowNanos, saturatingCast<std::int64_t>(seconds * 1e9));
+  if (endNanos == kNever) return {true, {}};
+  return {false, steady_clock::time_point(
+                     std::chrono::duration_cast<steady_clock::duration>(nanoseconds(endNanos)))};
+}
+
 std::int64_t uptimeNanos() {
   double up = Clock::current().uptime();
   if (!std::isfinite(up)) return 0;

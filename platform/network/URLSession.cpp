@@ -174,6 +174,9 @@ void removeCredentialFields(URLRequest& request) {
                 [](const auto& field) { return isCredentialHeaderField(field.first); });
 }
 
+// Any 3xx: an answer that points elsewhere rather than deciding the request.
+bool isRedirectClass(long status) { return status >= 300 && status <= 399; }
+
 bool isRedirectStatus(long status) {
   return status == 300 || status == 301 || status == 302 || status == 303 || status == 307 ||
          status == 308;
@@ -242,6 +245,9 @@ struct Hop {
   // Response.
   long status = 0;
   HTTPHeaderFields headers;
+  // The header block of the final status line ended (its empty line arrived): the answer's
+  // status and fields are whole, whatever becomes of its body.
+  bool headersComplete = false;
   Bytes data;
   std::FILE* downloadFile = nullptr;
   bool writeFailed = false;
@@ -269,9 +275,14 @@ size_t onHeader(char* buffer, size_t size, size_t count, void* userData) {
   if (line.rfind("HTTP/", 0) == 0) {
     // A new status line (an interim 100 response came first): start over.
     hop->headers.clear();
+    hop->headersComplete = false;
     auto space = line.find(' ');
     hop->status =
         space == std::string::npos ? 0 : std::strtol(line.c_str() + space + 1, nullptr, 10);
+    return size * count;
+  }
+  if (trim(line).empty()) {
+    hop->headersComplete = true;
     return size * count;
   }
   auto colon = line.find(':');
@@ -430,6 +441,24 @@ std::string hostOfURL(const std::string& url) {
   return host;
 }
 
+// The absolute URL a Location field points to, read against the URL of the request it answered
+// (empty when it cannot be read).
+std::string resolveLocation(const std::string& base, const std::string& location) {
+  std::string resolved;
+  CURLU* handle = curl_url();
+  if (handle && curl_url_set(handle, CURLUPART_URL, base.c_str(), 0) == CURLUE_OK &&
+      curl_url_set(handle, CURLUPART_URL, location.c_str(), CURLU_URLENCODE | CURLU_ALLOW_SPACE) ==
+          CURLUE_OK) {
+    char* url = nullptr;
+    if (curl_url_get(handle, CURLUPART_URL, &url, 0) == CURLUE_OK && url) {
+      resolved = url;
+      curl_free(url);
+    }
+  }
+  curl_url_cleanup(handle);
+  return resolved;
+}
+
 struct HopResult {
   ErrorPtr error;
   std::string redirectURL;
@@ -556,6 +585,13 @@ HopResult performHop(Hop& hop, const URLRequest& request, const URLSessionConfig
   char* redirect = nullptr;
   if (curl_easy_getinfo(c, CURLINFO_REDIRECT_URL, &redirect) == CURLE_OK && redirect) {
     result.redirectURL = redirect;
+  } else if (code != CURLE_OK && hop.headersComplete && isRedirectStatus(hop.status)) {
+    // The library names the target only of a transfer that ended well; a redirect whose body
+    // failed still points where its Location field says.
+    auto location = hop.headers.find("Location");
+    if (location != hop.headers.end() && !location->second.empty()) {
+      result.redirectURL = resolveLocation(request.URL, location->second);
+    }
   }
 
   if (code == CURLE_OK) {
@@ -794,11 +830,23 @@ void URLSessionTask::resume() {
         result.error = makeURLError(kURLErrorCannotWriteToFile,
                                     "The download file could not be written.", request.URL);
       }
+      // A redirect is decided on its status line and header fields; its body matters only when
+      // the redirect is not followed and so becomes the answer. A redirect whose body could not
+      // be read (cut short, over the ceiling, gone silent) is therefore still followed, unless
+      // the task was cancelled or is out of time; the failure stands only if it is not.
+      ErrorPtr unreadRedirectBody;
+      if (result.error && hop.headersComplete && isRedirectStatus(hop.status) &&
+          !result.redirectURL.empty() && !self->d_->cancelled &&
+          std::chrono::steady_clock::now() < deadline) {
+        unreadRedirectBody = std::move(result.error);
+        hop.data.clear();
+      }
       if (result.error) {
         error = result.error;
-        if (hop.status >= 200) {
+        if (hop.status >= 200 && !isRedirectClass(hop.status)) {
           // The server had answered: its status and fields go with the error, so that a caller
-          // can tell an answer it could not read whole from one that never came.
+          // can tell an answer it could not read whole from one that never came. A 3xx is no
+          // verdict on the request, so none goes with it.
           Value::Dictionary info = error->userInfo();
           info[kURLErrorFailingResponseKey] =
               Value(std::make_shared<const HTTPURLResponse>(request.URL, hop.status, hop.headers));
@@ -815,10 +863,6 @@ void URLSessionTask::resume() {
       if (!isRedirectStatus(hop.status) || result.redirectURL.empty()) break;
       if (redirects >= kURLSessionMaximumRedirects) {
         failAnswer(kURLErrorHTTPTooManyRedirects, "too many HTTP redirects", request.URL);
-        break;
-      }
-      if (isDowngrade(request.URL, result.redirectURL)) {
-        failAnswer(kURLErrorInsecureRedirect, kInsecureRedirectRefused, request.URL);
         break;
       }
 
@@ -851,9 +895,18 @@ void URLSessionTask::resume() {
                    "The redirect was not decided.", request.URL);
         break;
       }
-      if (!*chosen) break;  // not followed: the redirect response is the result
+      if (!*chosen) {
+        // Not followed: the redirect response is the result, unless its body could not be read.
+        if (unreadRedirectBody) {
+          error = std::move(unreadRedirectBody);
+          response.reset();
+          data.clear();
+        }
+        break;
+      }
       URLRequest followed = std::move(**chosen);
-      // The delegate may have chosen another URL than the one proposed.
+      // Only a redirect that is followed can take the request into the clear, to the URL the
+      // server proposed or to another the delegate chose; a declined one sends nothing.
       if (isDowngrade(request.URL, followed.URL)) {
         failAnswer(kURLErrorInsecureRedirect, kInsecureRedirectRefused, request.URL);
         break;

@@ -41,7 +41,8 @@ inline constexpr long kURLErrorHTTPTooManyRedirects = -1007;
 inline constexpr long kURLErrorBadServerResponse = -1011;
 inline constexpr long kURLErrorFileDoesNotExist = -1100;
 inline constexpr long kURLErrorDataLengthExceedsMaximum = -1103;
-// A redirect would have taken a secure request to an insecure URL; nothing was sent there.
+// A redirect that was to be followed would have taken a secure request to an insecure URL;
+// nothing was sent there. A redirect that is not followed is the task's answer instead.
 inline constexpr long kURLErrorInsecureRedirect = -1022;
 inline constexpr long kURLErrorSecureConnectionFailed = -1200;
 inline constexpr long kURLErrorServerCertificateUntrusted = -1202;
@@ -49,8 +50,10 @@ inline constexpr long kURLErrorCannotWriteToFile = -3003;
 // User-info key of the failing URL's string.
 inline constexpr const char* kURLErrorFailingURLStringKey = "NSErrorFailingURLStringKey";
 // User-info key of the HTTP response (status and header fields) when the server had answered
-// before the transfer failed: a body over the in-memory ceiling or cut short. The task itself
-// still reports no response.
+// with a final status before the transfer failed: a body over the in-memory ceiling or cut
+// short. Never set for a 3xx: a redirect whose body could not be read is followed all the same,
+// and one that is not followed was no verdict on the request. The task itself still reports no
+// response.
 inline constexpr const char* kURLErrorFailingResponseKey = "ErrorFailingURLResponseKey";
 
 // How many redirects one task follows before it fails with kURLErrorHTTPTooManyRedirects.
@@ -162,7 +165,9 @@ class URLSessionDelegate {
   // The last call for a task: error null when a response arrived.
   virtual void didCompleteWithError(URLSession& session, URLSessionTask& task, ErrorPtr error);
   // The server answered with a redirect; the completion takes the request to follow, or none to
-  // stop there (the redirect response becomes the task's result). Default: follow.
+  // stop there (the redirect response becomes the task's result; when its body could not be
+  // read, the task fails with that error instead). Asked on the redirect's status and header
+  // fields, whatever became of its body. Default: follow.
   virtual void willPerformHTTPRedirection(URLSession& session, URLSessionTask& task,
                                           const HTTPURLResponse& response, URLRequest newRequest,
                                           RedirectCompletion completion);

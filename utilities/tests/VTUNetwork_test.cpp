@@ -239,6 +239,102 @@ TEST_F(VTUNetworkTest, GetSendsTheHeadersAndEveryStatusIsAResponse) {
   }
 }
 
+// The request layer follows 303 and 308 and hands back 301, 302, 307 and 300 as answers. A
+// redirect whose body is cut short is decided on its header fields all the same: followed, it
+// leads to the real answer; handed back, it was no answer that could be read, and the caller
+// gets the transport error with no response.
+TEST_F(VTUNetworkTest, ARedirectWhoseBodyIsCutIsFollowedOrATransportError) {
+  for (int status : {301, 303, 307, 308}) {
+    auto cut = [status](const httplib::Request& request, httplib::Response& reply) {
+      reply.status = status;
+      reply.set_header("Location", request.method == "GET" ? "/config" : "/upload");
+      reply.set_content_provider(1000, "text/plain",
+                                 [](size_t offset, size_t, httplib::DataSink& sink) {
+                                   if (offset > 0) return false;  // drops the connection
+                                   sink.write("moved", 5);
+                                   return true;
+                                 });
+    };
+    server_.server().Get("/cut/" + std::to_string(status), cut);
+    server_.server().Post("/cut/" + std::to_string(status), cut);
+  }
+  struct Case {
+    bool post;
+    int status;
+    std::string body;  // empty: a transport error
+  };
+  const std::vector<Case> cases = {
+      {false, 303, "config for tests"},
+      {true, 308, "stored"},
+      {false, 301, ""},
+      {true, 307, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE((c.post ? "POST " : "GET ") + std::to_string(c.status));
+    Result result;
+    const std::string url = server_.url("/cut/" + std::to_string(c.status));
+    auto id = c.post
+                  ? network_->postURL(url, bytesOf("payload"), nullptr, false, recordInto(result))
+                  : network_->getURL(url, std::map<std::string, std::string>{{"X-Client", "tests"}},
+                                     nullptr, false, recordInto(result));
+    ASSERT_TRUE(id);
+    ASSERT_TRUE(pumpUntil([&] { return result.done; }));
+    if (!c.body.empty()) {
+      ASSERT_FALSE(result.error) << result.error->localizedDescription();
+      ASSERT_TRUE(result.response);
+      EXPECT_EQ(result.response->statusCode(), 200);
+      EXPECT_EQ(textOf(result.data), c.body);
+    } else {
+      ASSERT_TRUE(result.error);
+      EXPECT_EQ(result.error->domain(), platform::kURLErrorDomain);
+      EXPECT_EQ(result.error->code(), platform::kURLErrorNetworkConnectionLost);
+      EXPECT_FALSE(result.response);
+    }
+  }
+}
+
+// Nothing goes over http from an https request. A redirect there that the request layer follows
+// (303, 308) is refused with the insecure-redirect error; one it hands back (301, 302, 307) is
+// the answer, as any redirect it hands back is.
+TEST_F(VTUNetworkTest, ARedirectFromHttpsToHttpIsAnAnswerOrRefused) {
+  LoopbackServer secure(home());
+  for (int status : {301, 302, 303, 307, 308}) {
+    auto moved = [status, this](const httplib::Request&, httplib::Response& reply) {
+      reply.status = status;
+      reply.set_header("Location", server_.url("/config"));
+    };
+    secure.server().Get("/moved/" + std::to_string(status), moved);
+    secure.server().Post("/moved/" + std::to_string(status), moved);
+  }
+  secure.start();
+  platform::URLSession::setDefaultTrustedCAFile(secure.certificateFile());
+  for (bool post : {false, true}) {
+    for (int status : {301, 302, 303, 307, 308}) {
+      SCOPED_TRACE((post ? "POST " : "GET ") + std::to_string(status));
+      Result result;
+      const std::string url = secure.url("/moved/" + std::to_string(status));
+      auto id = post
+                    ? network_->postURL(url, bytesOf("payload"), nullptr, false, recordInto(result))
+                    : network_->getURL(url, std::nullopt, nullptr, false, recordInto(result));
+      ASSERT_TRUE(id);
+      ASSERT_TRUE(pumpUntil([&] { return result.done; }));
+      if (status == 303 || status == 308) {
+        ASSERT_TRUE(result.error);
+        EXPECT_EQ(result.error->domain(), platform::kURLErrorDomain);
+        EXPECT_EQ(result.error->code(), platform::kURLErrorInsecureRedirect);
+        EXPECT_FALSE(result.response);
+      } else {
+        ASSERT_FALSE(result.error) << result.error->localizedDescription();
+        ASSERT_TRUE(result.response);
+        EXPECT_EQ(result.response->statusCode(), status);
+      }
+    }
+  }
+  EXPECT_TRUE(server_.arrived().empty());
+  platform::URLSession::setDefaultTrustedCAFile({});
+  secure.stop();
+}
+
 TEST_F(VTUNetworkTest, AnEmptyURLIsRefusedWithCodeOneLaterOnTheGivenQueue) {
   auto queue = platform::DispatchQueue::create("com.tests.network.refused");
   for (bool post : {true, false}) {

@@ -39,6 +39,8 @@ class RecordingDelegate : public URLSessionDelegate {
   std::vector<URLRequest> proposedRedirects;
   std::vector<URLAuthenticationChallenge> challenges;
   bool followRedirects = true;
+  // When set, a followed redirect goes here instead of where the server pointed.
+  std::string redirectTo;
   std::optional<URLSessionAuthChallengeDisposition> trustAnswer;
 
   void didReceiveData(URLSession&, URLSessionTask&, const Bytes& bytes) override {
@@ -62,6 +64,7 @@ class RecordingDelegate : public URLSessionDelegate {
     events.push_back("redirect");
     redirectStatuses.push_back(response.statusCode());
     proposedRedirects.push_back(newRequest);
+    if (!redirectTo.empty()) newRequest.URL = redirectTo;
     completion(followRedirects ? std::optional<URLRequest>(newRequest) : std::nullopt);
   }
   void didReceiveChallenge(URLSession&, URLSessionTask&,
@@ -588,6 +591,88 @@ TEST_F(URLSessionTest, ABodyCutShortCarriesTheStatusThatArrived) {
   EXPECT_EQ(refused.error->userInfo().count(kURLErrorFailingResponseKey), 0u);
 }
 
+// A redirect is decided on its status and header fields: one whose body is cut short or over the
+// ceiling is followed as any redirect is. Not followed (declined, or with nowhere to go), it
+// was no answer the caller can take: the task fails, and the error carries no status that a
+// caller could read as the server's verdict.
+TEST_F(URLSessionTest, ARedirectWhoseBodyCannotBeReadIsFollowedOrFailsWithoutItsStatus) {
+  auto cutRedirect = [](int status, bool withLocation) {
+    return [status, withLocation](const httplib::Request&, httplib::Response& reply) {
+      reply.status = status;
+      if (withLocation) reply.set_header("Location", "/landing");
+      reply.set_content_provider(1000, "text/plain",
+                                 [](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                   if (offset > 0) return false;  // drops the connection
+                                   sink.write("moved, bu", 9);
+                                   return true;
+                                 });
+    };
+  };
+  for (int status : {301, 303, 307, 308}) {
+    server_.server().Get("/cut-redirect/" + std::to_string(status), cutRedirect(status, true));
+    server_.server().Post("/cut-redirect/" + std::to_string(status), cutRedirect(status, true));
+  }
+  server_.server().Post("/cut-redirect/300-nowhere", cutRedirect(300, false));
+  server_.server().Get("/bomb-redirect", [](const httplib::Request&, httplib::Response& reply) {
+    reply.status = 307;
+    reply.set_header("Location", "/landing");
+    reply.set_header("Content-Encoding", "gzip");
+    reply.set_content(gzippedZeros((64u << 20) + 1), "application/octet-stream");
+  });
+  enum class Delegate { None, Follows, Declines };
+  struct Case {
+    const char* name;
+    std::string path;
+    std::string method;
+    Delegate delegate;
+    std::string landed;  // empty: the task fails
+    long errorCode;
+  };
+  const std::vector<Case> cases = {
+      {"307 cut, no delegate", "/cut-redirect/307", "POST", Delegate::None, "landed:POST:body", 0},
+      {"303 cut, no delegate", "/cut-redirect/303", "POST", Delegate::None, "landed:GET:", 0},
+      {"301 cut, followed", "/cut-redirect/301", "GET", Delegate::Follows, "landed:GET:", 0},
+      {"308 cut, followed", "/cut-redirect/308", "POST", Delegate::Follows, "landed:POST:body", 0},
+      {"307 over the ceiling, no delegate", "/bomb-redirect", "GET", Delegate::None,
+       "landed:GET:", 0},
+      {"301 cut, declined", "/cut-redirect/301", "POST", Delegate::Declines, "",
+       kURLErrorNetworkConnectionLost},
+      {"307 over the ceiling, declined", "/bomb-redirect", "GET", Delegate::Declines, "",
+       kURLErrorDataLengthExceedsMaximum},
+      {"300 cut with nowhere to go", "/cut-redirect/300-nowhere", "POST", Delegate::None, "",
+       kURLErrorNetworkConnectionLost},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto delegate = c.delegate == Delegate::None ? nullptr : std::make_shared<RecordingDelegate>();
+    if (delegate) delegate->followRedirects = c.delegate == Delegate::Follows;
+    auto session = URLSession::sessionWithConfiguration(
+        URLSessionConfiguration::defaultSessionConfiguration(), delegate, DispatchQueue::main());
+    URLRequest request(server_.url(c.path));
+    request.HTTPMethod = c.method;
+    if (c.method == "POST") request.HTTPBody = bytesOf("body");
+    Outcome outcome;
+    session->dataTaskWithRequest(request, recordInto(outcome))->resume();
+    ASSERT_TRUE(pumpUntil([&] { return outcome.done; }, 60));
+    if (delegate) {
+      EXPECT_EQ(delegate->redirectStatuses.size(), 1u);
+    }
+    if (!c.landed.empty()) {
+      ASSERT_FALSE(outcome.error) << outcome.error->localizedDescription();
+      ASSERT_TRUE(outcome.response);
+      EXPECT_EQ(outcome.response->statusCode(), 200);
+      EXPECT_EQ(textOf(outcome.data), c.landed);
+    } else {
+      ASSERT_TRUE(outcome.error) << (outcome.response ? outcome.response->statusCode() : 0);
+      EXPECT_EQ(outcome.error->code(), c.errorCode);
+      EXPECT_FALSE(outcome.response);
+      EXPECT_TRUE(outcome.data.empty());
+      EXPECT_EQ(outcome.error->userInfo().count(kURLErrorFailingResponseKey), 0u);
+    }
+    session->finishTasksAndInvalidate();
+  }
+}
+
 // Timeouts too large for the transfer library's integers wait as long as the largest it takes,
 // rather than wrapping round to a tiny one: the answer that comes after over a second of silence
 // still arrives.
@@ -785,8 +870,10 @@ TEST_F(URLSessionTrustTest, TheProcessWideAnchorServesConfigurationsWithoutOne) 
   EXPECT_EQ(textOf(outcome.data), "secret");
 }
 
-// A secure request never continues in clear text: a redirect from https to http fails the task
-// and nothing reaches the http server, whether the session or its delegate would follow it.
+// A secure request never continues in clear text: a redirect from https to http that would be
+// followed fails the task, and nothing reaches the http server. The refusal comes only where the
+// redirect would be followed: a delegate that declines it gets the redirect answer itself, as it
+// would for any redirect; one that turns a secure redirect towards http is refused as well.
 TEST_F(URLSessionTrustTest, ARedirectFromHttpsToHttpIsRefused) {
   LoopbackServer plain;
   plain.server().Post("/landing", [](const httplib::Request&, httplib::Response& reply) {
@@ -799,26 +886,52 @@ TEST_F(URLSessionTrustTest, ARedirectFromHttpsToHttpIsRefused) {
                              reply.status = status;
                              reply.set_header("Location", plain.url("/landing"));
                            });
+    server_->server().Post("/within/" + std::to_string(status),
+                           [status, this](const httplib::Request&, httplib::Response& reply) {
+                             reply.status = status;
+                             reply.set_header("Location", server_->url("/secure"));
+                           });
   }
-  for (bool withDelegate : {false, true}) {
+  enum class Delegate { None, Follows, Declines, TurnsToHttp };
+  struct Case {
+    const char* name;
+    Delegate delegate;
+    const char* path;  // followed by the status
+  };
+  const std::vector<Case> cases = {
+      {"no delegate", Delegate::None, "/downgrade/"},
+      {"delegate follows", Delegate::Follows, "/downgrade/"},
+      {"delegate declines", Delegate::Declines, "/downgrade/"},
+      {"delegate turns a secure redirect to http", Delegate::TurnsToHttp, "/within/"},
+  };
+  for (const auto& c : cases) {
     for (int status : {301, 302, 303, 307, 308}) {
-      SCOPED_TRACE(std::to_string(status) + (withDelegate ? " delegate" : " no delegate"));
+      SCOPED_TRACE(std::string(c.name) + " " + std::to_string(status));
       auto config = URLSessionConfiguration::defaultSessionConfiguration();
       config.trustedCAFile = server_->certificateFile();
-      auto delegate = withDelegate ? std::make_shared<RecordingDelegate>() : nullptr;
+      auto delegate =
+          c.delegate == Delegate::None ? nullptr : std::make_shared<RecordingDelegate>();
+      if (delegate) delegate->followRedirects = c.delegate != Delegate::Declines;
+      if (c.delegate == Delegate::TurnsToHttp) delegate->redirectTo = plain.url("/landing");
       auto session = URLSession::sessionWithConfiguration(config, delegate, DispatchQueue::main());
-      URLRequest request(server_->url("/downgrade/" + std::to_string(status)));
+      URLRequest request(server_->url(c.path + std::to_string(status)));
       request.HTTPMethod = "POST";
       request.HTTPBody = bytesOf("body");
       request.setValueForHTTPHeaderField("key-secret", "X-Veltro-Api-Key");
       Outcome outcome;
       session->dataTaskWithRequest(request, recordInto(outcome))->resume();
       ASSERT_TRUE(pumpUntil([&] { return outcome.done; }));
-      ASSERT_TRUE(outcome.error);
-      EXPECT_EQ(outcome.error->code(), kURLErrorInsecureRedirect);
-      EXPECT_FALSE(outcome.response);
       if (delegate) {
-        EXPECT_TRUE(delegate->redirectStatuses.empty());
+        EXPECT_EQ(delegate->redirectStatuses, std::vector<long>{status});
+      }
+      if (c.delegate == Delegate::Declines) {
+        ASSERT_FALSE(outcome.error) << outcome.error->localizedDescription();
+        ASSERT_TRUE(outcome.response);
+        EXPECT_EQ(outcome.response->statusCode(), status);
+      } else {
+        ASSERT_TRUE(outcome.error);
+        EXPECT_EQ(outcome.error->code(), kURLErrorInsecureRedirect);
+        EXPECT_FALSE(outcome.response);
       }
       session->finishTasksAndInvalidate();
     }

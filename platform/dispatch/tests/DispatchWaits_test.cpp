@@ -1,0 +1,166 @@
+// The limits of every wait of the dispatch layer, read one way: a dispatch group's wait, an
+// operation queue's wait off and on the main thread, and a pump of the main run loop.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/OperationQueue.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/dispatch/SystemLog.h"
+
+namespace platform {
+namespace {
+
+// How long the test holds a wait up before it lets it end: long enough that a wait that gives up
+// at once is seen to, and no bound on anything a correct wait does.
+constexpr auto kHold = std::chrono::milliseconds(200);
+
+// An asynchronous operation that ends only when the test releases it.
+class HeldOperation : public Operation {
+ public:
+  bool isAsynchronous() const override { return true; }
+  void release() { finish(); }
+
+ protected:
+  void main() override {}
+};
+
+// Something a wait can wait for: held, it cannot end; released (from any thread), it can.
+struct Waitable {
+  bool waitsOnTheMainThread = false;
+  std::function<void()> release;
+  std::function<bool(double limit)> wait;
+};
+
+struct WaitKind {
+  const char* name;
+  std::function<Waitable()> make;  // made held
+};
+
+std::vector<WaitKind> waitKinds() {
+  auto heldQueue = [](bool onMain) {
+    auto queue = OperationQueue::create("held");
+    auto operation = std::make_shared<HeldOperation>();
+    queue->addOperation(operation);
+    Waitable waitable;
+    waitable.waitsOnTheMainThread = onMain;
+    waitable.release = [operation] { operation->release(); };
+    waitable.wait = [queue](double limit) {
+      return queue->waitUntilAllOperationsAreFinished(limit);
+    };
+    return waitable;
+  };
+  return {
+      {"dispatch group",
+       [] {
+         auto group = DispatchGroup::create();
+         group->enter();
+         return Waitable{false, [group] { group->leave(); },
+                         [group](double limit) { return group->wait(limit); }};
+       }},
+      {"operation queue, off the main thread", [heldQueue] { return heldQueue(false); }},
+      {"operation queue, on the main thread", [heldQueue] { return heldQueue(true); }},
+      {"main run loop",
+       [] {
+         auto done = std::make_shared<std::atomic<bool>>(false);
+         return Waitable{true, [done] { *done = true; },
+                         [done](double limit) {
+                           return RunLoop::main().runUntil([done] { return done->load(); }, limit);
+                         }};
+       }},
+  };
+}
+
+struct Outcome {
+  bool answer = false;
+  bool releasedFirst = false;  // the release came before the wait returned
+};
+
+// Runs the wait where its kind waits, and releases it once it has returned or kHold has passed.
+Outcome waitWithLimit(const Waitable& waitable, double limit) {
+  std::mutex mutex;
+  std::condition_variable returnedCv;
+  bool returned = false;
+  std::atomic<bool> released{false};
+  Outcome outcome;
+  auto wait = [&] {
+    const bool answer = waitable.wait(limit);
+    std::lock_guard lock(mutex);
+    outcome.answer = answer;
+    outcome.releasedFirst = released.load();
+    returned = true;
+    returnedCv.notify_all();
+  };
+  auto releaseLater = [&] {
+    {
+      std::unique_lock lock(mutex);
+      returnedCv.wait_for(lock, kHold, [&] { return returned; });
+    }
+    released = true;
+    waitable.release();
+  };
+  if (waitable.waitsOnTheMainThread) {
+    std::thread releaser(releaseLater);
+    wait();
+    releaser.join();
+  } else {
+    std::thread waiter(wait);
+    releaseLater();
+    waiter.join();
+  }
+  return outcome;
+}
+
+// An infinite limit, or one too large for the clock to represent, waits until what it waits for
+// is done, as having no limit does.
+TEST(DispatchWaitsTest, AnInfiniteOrUnrepresentableLimitWaitsUntilDone) {
+  ASSERT_TRUE(isMainThread());
+  const std::pair<const char*, double> limits[] = {
+      {"infinity", std::numeric_limits<double>::infinity()},
+      {"1e12 s", 1e12},
+      {"1e300 s", 1e300},
+      {"the largest double", std::numeric_limits<double>::max()},
+  };
+  for (const auto& kind : waitKinds()) {
+    for (const auto& [limitName, limit] : limits) {
+      SCOPED_TRACE(std::string(kind.name) + ", limit " + limitName);
+      SystemLogCapture log;
+      auto outcome = waitWithLimit(kind.make(), limit);
+      EXPECT_TRUE(outcome.answer);
+      EXPECT_TRUE(outcome.releasedFirst);
+      EXPECT_FALSE(log.contains("not a number"));
+    }
+  }
+}
+
+// A limit that is not a number is a caller's mistake: every wait refuses it at once with a log
+// line and answers as a wait of no time would.
+TEST(DispatchWaitsTest, ANaNLimitIsRefusedAtOnceWithALogLine) {
+  ASSERT_TRUE(isMainThread());
+  for (double nan :
+       {std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN()}) {
+    for (const auto& kind : waitKinds()) {
+      SCOPED_TRACE(kind.name);
+      SystemLogCapture log;
+      auto outcome = waitWithLimit(kind.make(), nan);
+      EXPECT_FALSE(outcome.answer);
+      EXPECT_FALSE(outcome.releasedFirst);
+      EXPECT_TRUE(log.contains("not a number"));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace platform
