@@ -142,7 +142,8 @@ void MSRAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEv
   // The user's collection switch travels with the event as it stood at this call (kept in
   // memory: the call never reads the defaults).
   const std::optional<bool> collectionSwitch = MSRMeasurement::collectionSwitch();
-  // An event the switch keeps out of storage is not waited for at the app's end, nor lost.
+  // An event that collection keeps out of storage (by its switch or the start options) is
+  // neither waited for at the app's end nor counted as lost.
   static const Value::Dictionary kNoOptions;
   const bool counted = MSRMeasurement::isMeasurementEnabledWithOptions(
       f.isStarted ? f.startOptions : kNoOptions, collectionSwitch);
