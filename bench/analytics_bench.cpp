@@ -8,7 +8,13 @@
 // - a first start on a fresh home: this program started again in a new sandbox home configures the
 //   app, logs one event and ends once the event is stored; the whole process is timed, and the
 //   fsync and fdatasync calls made up to the stored event are counted (counter "fsyncs"; goal:
-//   under 15).
+//   under 15);
+// - the longest logEvent call on a slow disk: this program started again under the slow-fsync
+//   shim (every fsync 150 ms slower) logs events from its main thread, one every half
+//   millisecond, while another thread keeps writing the standard defaults (a favourite saved,
+//   then synchronize), as the app's favourites do; no collection switch is made in that program,
+//   so each event takes the persisted one (counters "median_us" and "worst_us" of the calls; goal:
+//   worst under 5 ms; "write_ms" is the median defaults write, which shows the disk was slow).
 // Everything lives in a fresh sandbox home under the temporary folder.
 #include <benchmark/benchmark.h>
 
@@ -24,7 +30,9 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/LMOAnalyticsConfiguration.h"
@@ -42,6 +50,7 @@
 #include "platform/base/Bundle.h"
 #include "platform/base/Files.h"
 #include "platform/base/PropertyList.h"
+#include "platform/base/UserDefaults.h"
 
 // Every fsync and fdatasync of the process (SQLite's, the stores' atomic writes) passes through
 // here on its way to the C library, so a first start can count them.
@@ -83,10 +92,12 @@ fs::path makeTemporaryFolder(const char* prefix) {
   return pattern;
 }
 
-// A bundle holding the app's Info.plist and options.
-void writeBundle(const fs::path& bundle) {
+// A bundle holding the app's Info.plist (with `info` added) and options.
+void writeBundle(const fs::path& bundle, const Value::Dictionary& info = {}) {
   fs::create_directories(bundle);
-  writePlist(bundle / "Info.plist", {{"CFBundleIdentifier", Value("com.tavovastrow.soundboard")}});
+  Value::Dictionary infoPlist{{"CFBundleIdentifier", Value("com.tavovastrow.soundboard")}};
+  for (const auto& [key, value] : info) infoPlist[key] = value;
+  writePlist(bundle / "Info.plist", infoPlist);
   writePlist(bundle / "VeltroService-Info.plist",
              {{"VELTRO_APP_ID", Value("1:417305912264:ios:5c2e9a7b13d04f68")},
               {"BUNDLE_ID", Value("com.tavovastrow.soundboard")},
@@ -221,10 +232,15 @@ void BM_SustainedEventsToStoredRows(benchmark::State& state) {
 }
 BENCHMARK(BM_SustainedEventsToStoredRows)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The role of this program when it is started again for a first start.
+// The role of this program when it is started again for a first start or for the slow disk.
 constexpr const char* kRoleVariable = "TVS_ANALYTICS_BENCH_ROLE";
 constexpr const char* kFirstStartRole = "first-start";
+constexpr const char* kSlowDiskRole = "slow-disk";
 constexpr const char* kSyncCountFileVariable = "TVS_ANALYTICS_BENCH_SYNC_FILE";
+constexpr const char* kResultFileVariable = "TVS_ANALYTICS_BENCH_RESULT_FILE";
+// Defaults writes made while the events are logged: about 0.3 s each on the slow disk (the file
+// and its folder are synced).
+constexpr int kSlowDiskWrites = 8;
 
 // In the started program: configure, log one event, wait until it is stored, and leave the number
 // of sync calls made so far in the file the parent named.
@@ -251,6 +267,51 @@ int firstStart() {
   const platform::Bytes bytes(text.begin(), text.end());
   return platform::files::writeAtomically(std::getenv(kSyncCountFileVariable), bytes, nullptr) ? 0
                                                                                                : 4;
+}
+
+double median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// In the program started on the slow disk: configure (the bundle turns collection off, so that
+// the events cost no database write), then log events on this, the main, thread while another
+// thread writes the standard defaults; leave "<median us> <worst us> <calls> <median write ms>"
+// in the file the parent named.
+int slowDiskLogging() {
+  configureApp();
+  if (!MSRAnalytics::waitUntilEventsAreHandled(600)) return 2;
+  auto defaults = platform::UserDefaults::standardUserDefaults();
+  std::atomic<bool> writing{true};
+  std::vector<double> writeMillis;
+  std::thread writer([&] {
+    for (int i = 0; i < kSlowDiskWrites; ++i) {
+      defaults->setObject(Value(Value::Dictionary{{"tavo_" + std::to_string(i), Value("tavo")}}),
+                          "favSoundIds");
+      const auto start = Clock::now();
+      defaults->synchronize();
+      writeMillis.push_back(
+          std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    writing = false;
+  });
+  std::vector<double> micros;
+  while (writing) {
+    const auto start = Clock::now();
+    LMOAnalytics::logEventWithName("sound_play", parameters());
+    micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+  }
+  writer.join();
+  if (!MSRAnalytics::waitUntilEventsAreHandled(600)) return 3;
+  if (micros.empty()) return 4;
+  const double worst = *std::max_element(micros.begin(), micros.end());
+  const std::string text = std::to_string(median(micros)) + " " + std::to_string(worst) + " " +
+                           std::to_string(micros.size()) + " " +
+                           std::to_string(median(writeMillis));
+  const platform::Bytes bytes(text.begin(), text.end());
+  return platform::files::writeAtomically(std::getenv(kResultFileVariable), bytes, nullptr) ? 0 : 5;
 }
 
 // Sets environment variables for the programs started meanwhile and puts the earlier values back.
@@ -313,11 +374,72 @@ void BM_FirstStartToFirstStoredEvent(benchmark::State& state) {
 }
 BENCHMARK(BM_FirstStartToFirstStoredEvent)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+void BM_LongestLogEventWhileTheDefaultsAreWrittenToASlowDisk(benchmark::State& state) {
+#ifndef TVS_SLOW_FSYNC_PRELOAD
+  state.SkipWithError("built without the slow-fsync shim");
+  return;
+#else
+  const fs::path root = makeTemporaryFolder("tvs-analytics-slow-disk");
+  writeBundle(root / "bundle", {{"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(false)}});
+  const fs::path resultFile = root / "result";
+  std::error_code ec;
+  const std::string self = fs::read_symlink("/proc/self/exe", ec).string();
+  EnvironmentForChildren environment;
+  environment.set("TVS_BUNDLE", (root / "bundle").string());
+  environment.set(kRoleVariable, kSlowDiskRole);
+  environment.set(kResultFileVariable, resultFile.string());
+  environment.set("ASAN_OPTIONS", "detect_leaks=0");
+  environment.set("LD_PRELOAD", TVS_SLOW_FSYNC_PRELOAD);
+  std::vector<double> medians;
+  std::vector<double> worsts;
+  std::vector<double> writes;
+  double calls = 0;
+  long runs = 0;
+  for (auto _ : state) {
+    const fs::path home = root / ("home-" + std::to_string(runs));
+    fs::create_directories(home);
+    environment.set("TVS_HOME", home.string());
+    platform::ErrorPtr error;
+    const auto status = platform::app::runProgram({self}, std::nullopt, &error);
+    auto result = platform::files::readFile(resultFile, nullptr);
+    if (!status || *status != 0 || !result) {
+      state.SkipWithError("the program on the slow disk did not finish its calls");
+      break;
+    }
+    std::istringstream fields(std::string(result->begin(), result->end()));
+    double medianMicros = 0, worstMicros = 0, count = 0, writeMillis = 0;
+    fields >> medianMicros >> worstMicros >> count >> writeMillis;
+    medians.push_back(medianMicros);
+    worsts.push_back(worstMicros);
+    writes.push_back(writeMillis);
+    calls += count;
+    ++runs;
+    fs::remove_all(home);
+    fs::remove(resultFile);
+  }
+  if (runs > 0) {
+    state.counters["median_us"] = median(medians);
+    state.counters["worst_us"] = *std::max_element(worsts.begin(), worsts.end());
+    state.counters["calls"] = calls / static_cast<double>(runs);
+    state.counters["write_ms"] = median(writes);
+    // The shim adds 150 ms to every fsync: a faster write means the disk was not slow.
+    if (median(writes) < 150) state.SkipWithError("the defaults were not written to a slow disk");
+  }
+  fs::remove_all(root);
+#endif
+}
+// One run lasts the defaults' writes (several seconds on the slow disk).
+BENCHMARK(BM_LongestLogEventWhileTheDefaultsAreWrittenToASlowDisk)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (const char* role = std::getenv(kRoleVariable); role && std::string(role) == kFirstStartRole) {
-    return firstStart();
+  if (const char* role = std::getenv(kRoleVariable)) {
+    if (std::string(role) == kFirstStartRole) return firstStart();
+    if (std::string(role) == kSlowDiskRole) return slowDiskLogging();
   }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

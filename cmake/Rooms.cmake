@@ -146,6 +146,23 @@ function(tvs_room_tests target)
                        PROPERTIES LABELS ${target})
 endfunction()
 
+# tvs_slow_fsync_preload(<variable>)
+# Sets <variable> to the LD_PRELOAD value that puts a program of this build on the slow disk
+# (platform/testing/shims: every fsync 150 ms slower); empty when the shim is not built.
+function(tvs_slow_fsync_preload variable)
+  set(preload "")
+  if(TARGET tvs_slow_fsync)
+    set(preload "${CMAKE_BINARY_DIR}/lib/${CMAKE_SHARED_MODULE_PREFIX}tvs_slow_fsync${CMAKE_SHARED_MODULE_SUFFIX}")
+    # A shared sanitizer runtime must be the first library loaded: it is preloaded ahead of the shim.
+    if(SANITIZE AND NOT SANITIZE STREQUAL "thread" AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+      execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
+                      OUTPUT_VARIABLE asan OUTPUT_STRIP_TRAILING_WHITESPACE)
+      set(preload "${asan}:${preload}")
+    endif()
+  endif()
+  set(${variable} "${preload}" PARENT_SCOPE)
+endfunction()
+
 # tvs_slowdisk_tests(<test target>)
 # The target's tests once more, each in its own process as ever, with every fsync slowed by 150 ms
 # (platform/testing/shims): named "slowdisk.<test>" and labelled "slowdisk" only, so
@@ -156,13 +173,7 @@ function(tvs_slowdisk_tests target)
     return()
   endif()
   add_dependencies(${target} tvs_slow_fsync)
-  set(preload "${CMAKE_BINARY_DIR}/lib/${CMAKE_SHARED_MODULE_PREFIX}tvs_slow_fsync${CMAKE_SHARED_MODULE_SUFFIX}")
-  # A shared sanitizer runtime must be the first library loaded: it is preloaded ahead of the shim.
-  if(SANITIZE AND NOT SANITIZE STREQUAL "thread" AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
-                    OUTPUT_VARIABLE asan OUTPUT_STRIP_TRAILING_WHITESPACE)
-    set(preload "${asan}:${preload}")
-  endif()
+  tvs_slow_fsync_preload(preload)
   gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                        TEST_PREFIX "slowdisk."
                        PROPERTIES LABELS slowdisk ENVIRONMENT "LD_PRELOAD=${preload}")

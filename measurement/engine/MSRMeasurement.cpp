@@ -37,14 +37,30 @@ std::shared_ptr<MSRMeasurement>& sharedEngine() {
   return *engine;
 }
 
-// The switch made in this process, if any.
-struct ProcessSwitch {
+// The user's collection switch as this process knows it. Logging an event reads it on the
+// caller's thread, so it is kept in memory: the persisted state is read from the defaults only
+// when the facade or an engine starts (or at the first need before that), and every later switch
+// of this process arrives through setCollectionSwitch.
+struct CollectionSwitch {
   std::mutex mutex;
-  std::optional<bool> enabled;
+  // The switch made in this process, if any.
+  std::optional<bool> made;
+  bool persistedRead = false;
+  std::optional<bool> persisted;
 };
-ProcessSwitch& processSwitch() {
-  static auto* state = new ProcessSwitch;
+CollectionSwitch& collectionSwitchState() {
+  static auto* state = new CollectionSwitch;
   return *state;
+}
+
+// The persisted enabled state; nullopt when none (or an unknown one) is stored.
+std::optional<bool> readPersistedCollectionSwitch() {
+  const Value state =
+      MSRUserDefaults::standardUserDefaults()->objectForKey(kMSRConfigKeyMeasurementEnabledState);
+  if (!state.isNumber()) return std::nullopt;
+  if (state.int64Value() == msr_engine::kMeasurementEnabledStateEnabled) return true;
+  if (state.int64Value() == msr_engine::kMeasurementEnabledStateDisabled) return false;
+  return std::nullopt;
 }
 
 // The slot of a MeasurementBundle field by its wire tag.
@@ -92,6 +108,7 @@ MSRMeasurement::MSRMeasurement(std::string appID, Value::Dictionary options)
 
 void MSRMeasurement::startComponentsOnWorkerQueue() {
   monitor()->setEncodeContexts(VTUAppEnvironmentUtil::isFromAppStore());
+  loadPersistedCollectionSwitch();
   persistedConfig_ = MSRPersistedConfig::sharedInstance();
   // Every event of this run shares one metadata row: the bundle-level context is the app ID.
   metadata_ = MSRPBMeasurementBundle::message();
@@ -124,32 +141,40 @@ void MSRMeasurement::openDatabase() {
   storedRawEvents_ = count.isNumber() ? count.int64Value() : remoteConfig()->maxEventsStored();
 }
 
+void MSRMeasurement::loadPersistedCollectionSwitch() {
+  // Read without the state's mutex: the defaults may be slow, and callers of collectionSwitch()
+  // must never wait for them.
+  const std::optional<bool> persisted = readPersistedCollectionSwitch();
+  CollectionSwitch& state = collectionSwitchState();
+  std::lock_guard lock(state.mutex);
+  state.persisted = persisted;
+  state.persistedRead = true;
+}
+
 std::optional<bool> MSRMeasurement::collectionSwitch() {
+  CollectionSwitch& state = collectionSwitchState();
   {
-    ProcessSwitch& made = processSwitch();
-    std::lock_guard lock(made.mutex);
-    if (made.enabled) return made.enabled;
+    std::lock_guard lock(state.mutex);
+    if (state.made) return state.made;
+    if (state.persistedRead) return state.persisted;
   }
-  // The persisted state is written on the switching thread before the switch is announced, and
-  // the standard defaults show a write at once.
-  const Value state =
-      MSRUserDefaults::standardUserDefaults()->objectForKey(kMSRConfigKeyMeasurementEnabledState);
-  if (!state.isNumber()) return std::nullopt;
-  if (state.int64Value() == msr_engine::kMeasurementEnabledStateEnabled) return true;
-  if (state.int64Value() == msr_engine::kMeasurementEnabledStateDisabled) return false;
-  return std::nullopt;
+  // Nothing has started yet: the first need reads the persisted state, once.
+  loadPersistedCollectionSwitch();
+  std::lock_guard lock(state.mutex);
+  return state.made ? state.made : state.persisted;
 }
 
 void MSRMeasurement::setCollectionSwitch(bool enabled) {
-  ProcessSwitch& made = processSwitch();
-  std::lock_guard lock(made.mutex);
-  made.enabled = enabled;
+  CollectionSwitch& state = collectionSwitchState();
+  std::lock_guard lock(state.mutex);
+  state.made = enabled;
 }
 
-bool MSRMeasurement::isMeasurementEnabledWithSwitch(std::optional<bool> collectionSwitch) const {
-  const auto option = [this](const char* key) -> const Value& {
-    auto it = options_.find(key);
-    return it == options_.end() ? platform::nilValue() : it->second;
+bool MSRMeasurement::isMeasurementEnabledWithOptions(const Value::Dictionary& options,
+                                                     std::optional<bool> collectionSwitch) {
+  const auto option = [&options](const char* key) -> const Value& {
+    auto it = options.find(key);
+    return it == options.end() ? platform::nilValue() : it->second;
   };
   if (option(msr_engine::kOptionCollectionDeactivated).boolValue()) return false;
   if (collectionSwitch) return *collectionSwitch;

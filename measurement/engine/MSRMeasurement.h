@@ -46,16 +46,24 @@ class MSRMeasurement : public std::enable_shared_from_this<MSRMeasurement> {
   // process (setCollectionSwitch), else the persisted enabled state; nullopt when neither exists.
   // Events carry the value of the moment they were logged, so a switch takes effect for the
   // events logged after it and for none logged before, however long they wait for the worker.
+  // Answered from memory: only a call made before anything loaded the persisted state reads it.
   static std::optional<bool> collectionSwitch();
   // Any thread: what "LMOAnalyticsConfigurationSetEnabledNotification" told the process.
   static void setCollectionSwitch(bool enabled);
+  // Any thread: reads the persisted enabled state from the standard defaults and keeps it for
+  // collectionSwitch(). The facade calls it as it starts, an engine as its components start.
+  static void loadPersistedCollectionSwitch();
 
   // Worker queue only. Null until the components have started or while the file cannot be
   // opened; an event tries again a few seconds after a failure that may pass.
   const std::shared_ptr<MSRDatabase>& database() const { return database_; }
   // The start options' deactivation wins, then the switch, then the start options' enabled
   // switch (on when absent).
-  bool isMeasurementEnabledWithSwitch(std::optional<bool> collectionSwitch) const;
+  static bool isMeasurementEnabledWithOptions(const platform::Value::Dictionary& options,
+                                              std::optional<bool> collectionSwitch);
+  bool isMeasurementEnabledWithSwitch(std::optional<bool> collectionSwitch) const {
+    return isMeasurementEnabledWithOptions(options_, collectionSwitch);
+  }
   // With the switch as it stands now.
   bool isMeasurementEnabled() const { return isMeasurementEnabledWithSwitch(collectionSwitch()); }
 

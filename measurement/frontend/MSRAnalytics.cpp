@@ -30,8 +30,11 @@ struct Facade {
   platform::OperationQueuePtr operationQueue =
       platform::OperationQueue::create(lmo_analytics::kOperationQueueName, analyticsQueue);
   std::once_flag started;
+  // Written once, before isStarted turns true.
+  Value::Dictionary startOptions;
   std::atomic<bool> isStarted{false};
-  // Events accepted and not yet handled on the worker queue.
+  // Events accepted, whose collection switch lets them be stored, not yet handled on the worker
+  // queue: those the app's end waits for, and counts as lost when they do not make it.
   std::atomic<long> pendingEvents{0};
   // Rises with every step of the facade's work (the engine made, an event handled), so that a
   // wait can tell slow work from none.
@@ -84,9 +87,9 @@ const bool kObservesTermination = [] {
   return token != nullptr;
 }();
 
-void eventHandled() {
+void eventHandled(bool counted) {
   Facade& f = facade();
-  --f.pendingEvents;
+  if (counted) --f.pendingEvents;
   ++f.progress;
 }
 
@@ -109,6 +112,9 @@ void MSRAnalytics::startWithAppID(const std::string& appID, const std::string& /
   Facade& f = facade();
   std::call_once(f.started, [&] {
     if (!options.empty()) setLogTag(options);
+    // Logging an event must not wait for the defaults: the persisted switch is read now, once.
+    MSRMeasurement::loadPersistedCollectionSwitch();
+    f.startOptions = options;
     f.analyticsQueue->async([appID, options] {
       MSRMeasurement::sharedInstanceWithAppID(appID, options);
       ++facade().progress;
@@ -133,25 +139,33 @@ void MSRAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEv
   Facade& f = facade();
   // Stamping and queueing happen together, so the operations keep the order they were stamped in.
   // The block only reads the clock and queues; it never waits for the engine.
-  // The user's collection switch travels with the event as it stood at this call.
+  // The user's collection switch travels with the event as it stood at this call (kept in
+  // memory: the call never reads the defaults).
   const std::optional<bool> collectionSwitch = MSRMeasurement::collectionSwitch();
-  ++f.pendingEvents;
+  // An event that collection keeps out of storage (by its switch or the start options) is
+  // neither waited for at the app's end nor counted as lost.
+  static const Value::Dictionary kNoOptions;
+  const bool counted = MSRMeasurement::isMeasurementEnabledWithOptions(
+      f.isStarted ? f.startOptions : kNoOptions, collectionSwitch);
+  if (counted) ++f.pendingEvents;
   f.timestampQueue->sync([&] {
     const double timestamp = platform::Clock::current().now();
     f.operationQueue->addOperation([origin, isPublicEvent, name, timestamp, collectionSwitch,
+                                    counted,
                                     parameters = parameters.value_or(Value::Dictionary())] {
       auto engine = MSRMeasurement::sharedInstance();
       if (!engine) {
-        eventHandled();
+        eventHandled(counted);
         return;
       }
       engine->scheduler()->scheduleOnWorkerQueueBlockID(
           lmo_analytics::kLogEventBlockID,
-          [engine, origin, isPublicEvent, name, timestamp, collectionSwitch, parameters] {
+          [engine, origin, isPublicEvent, name, timestamp, collectionSwitch, counted, parameters] {
             // Handled even when the engine throws: the queue logs that, and nothing waits for it.
             struct HandledOnExit {
-              ~HandledOnExit() { eventHandled(); }
-            } handled;
+              bool counted;
+              ~HandledOnExit() { eventHandled(counted); }
+            } handled{counted};
             engine->logEventOnWorkerQueue(origin, isPublicEvent, name, timestamp,
                                           parameters.empty() ? nullptr : &parameters,
                                           collectionSwitch);

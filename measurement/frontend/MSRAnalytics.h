@@ -44,10 +44,12 @@ class MSRAnalytics {
   // when the facade has not started or the wait gave up.
   static bool waitUntilEventsAreHandled(
       double stallSeconds, double limitSeconds = std::numeric_limits<double>::infinity());
-  // Events logged and not yet handled on the worker queue.
+  // Events logged and not yet handled on the worker queue, of those that collection (the switch
+  // stamped on them, the start options) lets be stored.
   static long pendingEventCount();
-  // At the app's end: waits at most about 2 s for the events still on their way, logs how many
-  // did not make it (25050) and flushes the monitor. Called on the terminate notification.
+  // At the app's end: waits at most about 2 s for the events still on their way that may be
+  // stored, logs how many did not make it (25050) and flushes the monitor; events the user opted
+  // out of are neither waited for nor counted. Called on the terminate notification.
   static void drainBeforeTermination();
 
   static const platform::DispatchQueuePtr& analyticsQueue();

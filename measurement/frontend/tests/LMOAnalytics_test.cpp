@@ -6,13 +6,23 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cctype>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <ostream>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "core/LMOAnalyticsConfiguration.h"
 #include "core/LMOOptions.h"
@@ -21,11 +31,16 @@
 #include "measurement/engine/tests/MSRStoredEvents.h"
 #include "measurement/foundation/MSRIdentity.h"
 #include "measurement/foundation/MSRScheduler.h"
+#include "measurement/frontend/LMOAnalyticsConstants.h"
 #include "measurement/frontend/tests/FrontendTestSupport.h"
 #include "measurement/storage/MSRFileLocations.h"
 #include "platform/app/Application.h"
+#include "platform/base/FileLock.h"
+#include "platform/base/Files.h"
+#include "platform/base/UserDefaults.h"
 #include "platform/dispatch/NotificationCenter.h"
 #include "platform/network/tests/LoopbackServer.h"
+#include "platform/testing/ChildProcess.h"
 
 namespace {
 
@@ -243,6 +258,68 @@ TEST_F(LMOAnalyticsTest, EachSwitchHoldsForTheEventsLoggedAfterItAndNoneBefore) 
   }
 }
 
+// Whether a thread of this process is waiting for the inter-process lock on `lockFile`: the
+// kernel lists a waiter as "N: -> FLOCK ADVISORY WRITE <pid> <major>:<minor>:<inode> ...".
+bool threadWaitsForLockFile(const std::filesystem::path& lockFile) {
+  struct stat info {};
+  if (::stat(lockFile.c_str(), &info) != 0) return false;
+  const std::string pid = std::to_string(::getpid());
+  const std::string inode = ":" + std::to_string(info.st_ino);
+  std::ifstream locks("/proc/locks");
+  std::string line;
+  while (std::getline(locks, line)) {
+    std::istringstream fields(line);
+    std::vector<std::string> field;
+    for (std::string f; fields >> f;) field.push_back(f);
+    if (field.size() >= 8 && field[1] == "->" && field[2] == "FLOCK" && field[5] == pid &&
+        field[6].ends_with(inode)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+TEST_F(LMOAnalyticsTest, LoggingReturnsAtOnceWhileTheDefaultsWaitForTheirFile) {
+  const auto defaults = platform::UserDefaults::standardUserDefaults();
+  const auto lockFile = platform::FileLock::lockFileFor(platform::SandboxHome::preferences() /
+                                                        (defaults->domainName() + ".plist"));
+  if (platform::testing::testRole() == "lock-holder") {
+    auto lock = platform::FileLock::acquire(lockFile);
+    ASSERT_TRUE(lock);
+    platform::testing::announce("lock-held");
+    for (;;) ::pause();  // held until the test ends this process
+  }
+  configureApp();
+  ASSERT_TRUE(drain());
+  auto holder = platform::testing::ChildProcess::start("lock-holder");
+  ASSERT_TRUE(holder);
+  ASSERT_TRUE(platform::testing::awaitAnnouncement("lock-held", *holder));
+
+  // The app saves a favourite; its write waits for the other process's lock.
+  defaults->setObject(Value(Value::Dictionary{{"tavo_hello", Value("tavo")}}), "favSoundIds");
+  std::thread saving([&] { defaults->synchronize(); });
+  const bool writeWaits = pumpUntil([&] { return threadWaitsForLockFile(lockFile); }, 60);
+
+  // A tap logs its event meanwhile, on a thread of its own so that a call that waits cannot
+  // hang the test: it must return while the write still waits.
+  std::atomic<bool> returned{false};
+  std::thread tap([&] {
+    LMOAnalytics::logEventWithName("sound_play", Value::Dictionary{{"id", Value("tavo_hello")}});
+    returned = true;
+  });
+  const bool returnedWhileLocked = writeWaits && pumpUntil([&] { return returned.load(); }, 20);
+  const bool stillLocked = threadWaitsForLockFile(lockFile);
+  holder->kill(SIGKILL);
+  holder->wait();
+  saving.join();
+  tap.join();
+  ASSERT_TRUE(writeWaits) << "the defaults' write never waited for the lock";
+  EXPECT_TRUE(returnedWhileLocked) << "logging the event waited for the defaults file";
+  EXPECT_TRUE(stillLocked);
+  ASSERT_TRUE(drain());
+  EXPECT_EQ(storedRawEvents().size(), 1u);
+}
+
 TEST_F(LMOAnalyticsTest, EventsOfTheLastMomentsAreStoredOrCountedAsLostWhenTheAppEnds) {
   // A fresh home: the engine is still making its database while the events arrive.
   configureApp();
@@ -271,6 +348,104 @@ TEST_F(LMOAnalyticsTest, EventsOfTheLastMomentsAreStoredOrCountedAsLostWhenTheAp
   ASSERT_TRUE(drain());
   EXPECT_GE(storedRawEvents().size() + count, kLogged) << lost[0];
 }
+
+// A case's test name: "turned off at run time" -> "TurnedOffAtRunTime".
+std::string testNameOf(const char* what) {
+  std::string name;
+  bool upper = true;
+  for (const char* c = what; *c; ++c) {
+    if (std::isalnum(static_cast<unsigned char>(*c))) {
+      name += upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(*c))) : *c;
+      upper = false;
+    } else {
+      upper = true;
+    }
+  }
+  return name;
+}
+
+// Events logged while the worker is held busy, then the app ends before any is handled. Each
+// case configures the app in a process of its own.
+struct EndCase {
+  const char* what;
+  Value::Dictionary info;
+  // Before each run of events, the switch made (if any), then how many events are logged.
+  std::vector<std::pair<std::optional<bool>, int>> runs;
+  bool persist;
+  // Events that collection lets be stored: those waited for and counted as lost at the end.
+  long storable;
+};
+void PrintTo(const EndCase& c, std::ostream* os) { *os << c.what; }
+class LMOAnalyticsEndTest : public FrontendTest, public ::testing::WithParamInterface<EndCase> {};
+
+TEST_P(LMOAnalyticsEndTest, OnlyEventsThatMayBeStoredAreWaitedForAndCountedAsLost) {
+  const auto& c = GetParam();
+  writeInfoPlist(c.info);
+  configureApp();
+  ASSERT_TRUE(drain());
+  auto engine = MSRMeasurement::sharedInstance();
+  std::mutex gate;
+  std::unique_lock hold(gate);
+  engine->scheduler()->scheduleOnWorkerQueueBlockID("busy", [&gate] { std::lock_guard g(gate); });
+  int logged = 0;
+  for (const auto& [enabled, count] : c.runs) {
+    if (enabled) {
+      LMOAnalyticsConfiguration::sharedInstance()->setAnalyticsCollectionEnabled(*enabled,
+                                                                                 c.persist);
+    }
+    for (int i = 0; i < count; ++i) {
+      LMOAnalytics::logEventWithName("sound_play",
+                                     Value::Dictionary{{"id", Value(std::to_string(++logged))}});
+    }
+  }
+  EXPECT_EQ(MSRAnalytics::pendingEventCount(), c.storable);
+
+  // The app ends while the worker is still held: nothing is handled meanwhile, so a wait for the
+  // events would last the whole drain period.
+  const auto start = std::chrono::steady_clock::now();
+  platform::app::Application::sharedApplication()->handleWillTerminate();
+  const double ended =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const auto lost = linesWith("[I-ACS025050]");
+  if (c.storable == 0) {
+    EXPECT_TRUE(lost.empty()) << lost[0];
+    EXPECT_LT(ended, lmo_analytics::kTerminationDrainSeconds) << "the end waited for nothing";
+  } else {
+    ASSERT_EQ(lost.size(), 1u);
+    EXPECT_NE(lost[0].find("Events not stored before the app terminated. Count: " +
+                           std::to_string(c.storable)),
+              std::string::npos)
+        << lost[0];
+  }
+  hold.unlock();
+  ASSERT_TRUE(drain());
+  EXPECT_EQ(static_cast<long>(storedRawEvents().size()), c.storable);
+  EXPECT_EQ(MSRAnalytics::pendingEventCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Switches, LMOAnalyticsEndTest,
+    ::testing::Values(
+        EndCase{"opted out", {}, {{false, 3}}, true, 0},
+        EndCase{"opted out without persisting", {}, {{false, 3}}, false, 0},
+        EndCase{"opted out after two", {}, {{std::nullopt, 2}, {false, 3}}, true, 2},
+        EndCase{"opted in again after two opted out", {}, {{false, 2}, {true, 1}}, true, 1},
+        EndCase{"collection off in Info.plist",
+                {{"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(false)}},
+                {{std::nullopt, 3}},
+                true,
+                0},
+        EndCase{"opted in over Info.plist",
+                {{"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(false)}},
+                {{true, 2}},
+                true,
+                2},
+        EndCase{"deactivated in Info.plist",
+                {{"LUMO_ANALYTICS_COLLECTION_DEACTIVATED", Value(true)}},
+                {{true, 3}},
+                true,
+                0}),
+    [](const ::testing::TestParamInfo<EndCase>& info) { return testNameOf(info.param.what); });
 
 // Each case configures the app in a process of its own.
 struct CollectionCase {
@@ -328,18 +503,7 @@ INSTANTIATE_TEST_SUITE_P(
         CollectionCase{
             "turned off without persisting before configuring", {}, false, false, false, true}),
     [](const ::testing::TestParamInfo<CollectionCase>& info) {
-      // "turned off at run time" -> "TurnedOffAtRunTime"
-      std::string name;
-      bool upper = true;
-      for (const char* c = info.param.what; *c; ++c) {
-        if (std::isalnum(static_cast<unsigned char>(*c))) {
-          name += upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(*c))) : *c;
-          upper = false;
-        } else {
-          upper = true;
-        }
-      }
-      return name;
+      return testNameOf(info.param.what);
     });
 
 // An installations service that knows no installation at all: every request is answered with
