@@ -190,57 +190,68 @@ TEST_F(UserDefaultsTest, AWriteUnderWayAtExitIsFinished) {
 }
 
 // Reads and changes are served from memory: while another process holds the domain's lock and a
-// write of this process waits for it, a read and a change answer at once. What the other process
-// wrote meanwhile reaches this process's readers with the write, and a change made while the
-// write waited is neither lost nor undone by it.
+// write of this process waits for it (synchronize's, or the delayed write's), a read and a change
+// answer at once. What the other process wrote meanwhile reaches this process's readers with the
+// write, and a change made while the write waited is neither lost nor undone by it.
 TEST_F(UserDefaultsTest, AReadDoesNotWaitForAWriteWaitingForAnotherProcess) {
-  const fs::path lockFile = FileLock::lockFileFor(fileOf("held"));
-  if (testing::testRole() == "holder") {
-    auto lock = FileLock::acquire(lockFile);
+  const std::string& role = testing::testRole();
+  if (!role.empty()) {  // the holder of the lock of the domain named by the role
+    auto lock = FileLock::acquire(FileLock::lockFileFor(fileOf(role)));
     ASSERT_TRUE(lock);
-    testing::announce("lock-held");
-    ASSERT_TRUE(testing::awaitAnnouncement("release"));
-    Value::Dictionary theirs = *fileContents("held").dictionary();
+    testing::announce("lock-held-" + role);
+    ASSERT_TRUE(testing::awaitAnnouncement("release-" + role));
+    Value::Dictionary theirs = *fileContents(role).dictionary();
     theirs["theirs"] = Value(1);
-    writeFile("held", theirs);
+    writeFile(role, theirs);
     return;
   }
-  auto d = UserDefaults::initWithSuiteName("held");
-  ASSERT_TRUE(d->setObject("first", "mine"));
-  ASSERT_TRUE(d->synchronize());
-  auto holder = testing::ChildProcess::start("holder");
-  ASSERT_TRUE(holder);
-  ASSERT_TRUE(testing::awaitAnnouncement("lock-held", *holder));
-  ASSERT_TRUE(d->setObject("second", "mine"));
-  std::atomic<bool> synchronized{false};
-  std::thread writer([&] { synchronized = d->synchronize(); });
-  ASSERT_TRUE(testing::awaitLockWaiter(lockFile));
+  for (const std::string domain : {"held-synchronize", "held-delayed"}) {
+    SCOPED_TRACE(domain);
+    const bool synchronizing = domain == "held-synchronize";
+    auto d = UserDefaults::initWithSuiteName(domain);
+    ASSERT_TRUE(d->setObject("first", "mine"));
+    ASSERT_TRUE(d->synchronize());
+    auto holder = testing::ChildProcess::start(domain);
+    ASSERT_TRUE(holder);
+    ASSERT_TRUE(testing::awaitAnnouncement("lock-held-" + domain, *holder));
+    ASSERT_TRUE(d->setObject("second", "mine"));
+    std::atomic<bool> synchronized{false};
+    std::thread writer([&] {
+      if (synchronizing) synchronized = d->synchronize();
+    });
+    ASSERT_TRUE(testing::awaitLockWaiter(FileLock::lockFileFor(fileOf(domain))));
 
-  // Timed on a thread of its own, so that the other process is let go even when a read hangs.
-  std::atomic<bool> answered{false};
-  double seconds = 0;
-  std::thread reader([&] {
-    auto start = std::chrono::steady_clock::now();
-    auto other = UserDefaults::initWithSuiteName("held");
-    EXPECT_EQ(other->objectForKey("mine"), Value("second"));
-    EXPECT_TRUE(other->setObject("third", "mine"));
-    EXPECT_EQ(d->stringForKey("mine"), "third");
-    EXPECT_EQ(d->dictionaryRepresentation().count(), 1u);
-    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    answered = true;
-  });
-  for (int i = 0; i < 400 && !answered; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // Timed on a thread of its own, so that the other process is let go even when a read hangs.
+    std::atomic<bool> answered{false};
+    double seconds = 0;
+    std::thread reader([&] {
+      auto start = std::chrono::steady_clock::now();
+      auto other = UserDefaults::initWithSuiteName(domain);
+      EXPECT_EQ(other->objectForKey("mine"), Value("second"));
+      EXPECT_TRUE(other->setObject("third", "mine"));
+      EXPECT_EQ(d->stringForKey("mine"), "third");
+      EXPECT_EQ(d->dictionaryRepresentation().count(), 1u);
+      seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      answered = true;
+    });
+    for (int i = 0; i < 400 && !answered; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    testing::announce("release-" + domain);
+    reader.join();
+    writer.join();
+    EXPECT_LT(seconds, 0.2);
+    EXPECT_EQ(holder->wait(), 0);
+    if (synchronizing) {
+      EXPECT_TRUE(synchronized);
+    } else {
+      // The delayed write shows the other process's key to readers once it is done.
+      EXPECT_TRUE(pumpUntil([&] { return d->integerForKey("theirs") == 1; }, 120));
+    }
+    EXPECT_EQ(d->integerForKey("theirs"), 1);
+    EXPECT_EQ(d->objectForKey("mine"), Value("third"));
+    EXPECT_EQ(onDisk(domain), Value(Value::Dictionary{{"mine", "third"}, {"theirs", 1}}));
   }
-  testing::announce("release");
-  reader.join();
-  writer.join();
-  EXPECT_LT(seconds, 0.2);
-  EXPECT_TRUE(synchronized);
-  EXPECT_EQ(holder->wait(), 0);
-  EXPECT_EQ(d->integerForKey("theirs"), 1);
-  EXPECT_EQ(d->objectForKey("mine"), Value("third"));
-  EXPECT_EQ(onDisk("held"), Value(Value::Dictionary{{"mine", "third"}, {"theirs", 1}}));
 }
 
 // The last change of a key wins, removals included, whether or not this process has read the key.
