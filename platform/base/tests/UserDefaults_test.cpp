@@ -254,6 +254,41 @@ TEST_F(UserDefaultsTest, AReadDoesNotWaitForAWriteWaitingForAnotherProcess) {
   }
 }
 
+// A write that fails puts back what it took, but a change made while it was under way wins over
+// what it puts back, and both stay visible to readers throughout.
+TEST_F(UserDefaultsTest, AChangeMadeDuringAFailingWriteWinsOverWhatItPutsBack) {
+  auto d = UserDefaults::initWithSuiteName("putback");
+  ASSERT_TRUE(d->setObject("first", "mine"));
+  ASSERT_TRUE(d->synchronize());
+  const fs::path lockFile = FileLock::lockFileFor(fileOf("putback"));
+  auto lock = FileLock::acquire(lockFile);  // this process's own writer waits for it too
+  ASSERT_TRUE(lock);
+  ASSERT_TRUE(d->setObject("second", "mine"));
+  ASSERT_TRUE(d->setObject("second", "other"));
+  std::atomic<bool> synchronized{true};
+  std::thread writer([&] { synchronized = d->synchronize(); });
+  ASSERT_TRUE(testing::awaitLockWaiter(lockFile));
+  std::atomic<bool> changed{false};
+  std::thread changer([&] {
+    EXPECT_TRUE(d->setObject("third", "mine"));
+    changed = true;
+  });
+  for (int i = 0; i < 400 && !changed; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(changed);
+  {
+    testing::UnreadableFile unreadable(testing::UnreadableFile::Cause::IOError, fileOf("putback"));
+    lock.reset();
+    writer.join();
+    changer.join();
+    EXPECT_FALSE(synchronized);
+    EXPECT_EQ(d->objectForKey("mine"), Value("third"));
+    EXPECT_EQ(d->objectForKey("other"), Value("second"));
+  }
+  EXPECT_EQ(onDisk("putback"), Value(Value::Dictionary{{"mine", "third"}, {"other", "second"}}));
+}
+
 // The last change of a key wins, removals included, whether or not this process has read the key.
 TEST_F(UserDefaultsTest, ARemovalOfAKeyOnlyAnotherProcessWroteReachesTheFile) {
   if (testing::testRole() == "writer") {
