@@ -14,7 +14,8 @@
 // another option is a bare flag and sets nothing.
 // Thread-safe: reads and changes are answered from memory under one lock per domain (instances of
 // one domain share its storage), which file work and the inter-process lock never hold: only the
-// writer thread, synchronize and removePersistentDomainForName wait for the file. An object may
+// writer thread, synchronize and removePersistentDomainForName wait for the file (and a domain's
+// first read, which reads its file once, and a damaged one again under the lock). An object may
 // be shared between threads as it is. A caller that makes one change of several calls (read,
 // modify, write back) holds the object's own lock around them.
 #pragma once
