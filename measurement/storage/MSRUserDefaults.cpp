@@ -103,10 +103,9 @@ void MSRUserDefaults::clearAllData() {
   const auto defaults = userDefaults();
   if (!defaults) return;
   if (useCFPreferencesLibrary()) {
-    const Value all = defaults->dictionaryRepresentation();
-    if (const auto* dictionary = all.dictionary()) {
-      for (const auto& [key, value] : *dictionary) defaults->removeObjectForKey(key);
-    }
+    // The domain as it stands on disk, under its lock: keys that another process wrote and this
+    // one never read go too.
+    defaults->removePersistentDomainForName(defaults->domainName());
     return;
   }
   std::string domain = appNameRef_;

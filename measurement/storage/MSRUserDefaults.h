@@ -3,8 +3,9 @@
 // user-defaults object (both are the platform's preference domains here), as the bundle's
 // Info.plist entry "UseCFPreferencesLibrary" decides; it asks for a write only when told to
 // synchronize (the preferences also save themselves a second after a change), and then keeps the
-// domain's file out of backups, once. Thread-safe: the preferences are; the object's lock guards
-// only the backup exclusion.
+// domain's file out of backups, once. clearAllData clears the domain as it stands on disk, under
+// its lock, in either mode. Thread-safe: the preferences are; the object's lock guards only the
+// backup exclusion.
 #pragma once
 
 #include <memory>

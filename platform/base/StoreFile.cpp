@@ -22,7 +22,7 @@ void logLine(std::string_view owner, const std::string& message) {
 
 StoreFile::Status StoreFile::read(const fs::path& path,
                                   const std::function<bool(std::string_view bytes)>& decode,
-                                  std::string_view owner, ErrorPtr* error) {
+                                  std::string_view owner, ErrorPtr* error, Damaged damaged) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) return Status::Missing;
   // A folder where the file goes never becomes readable by waiting.
@@ -30,7 +30,7 @@ StoreFile::Status StoreFile::read(const fs::path& path,
     std::string why = "a folder, not a file";
     setError(error, Error::withDescription(kFileErrorDomain, kFileReadCorruptFileError,
                                            "\"" + path.string() + "\" is " + why));
-    moveAside(path, owner, why);
+    if (damaged == Damaged::MoveAside) moveAside(path, owner, why);
     return Status::Undecodable;
   }
   ErrorPtr readError;
@@ -43,7 +43,7 @@ StoreFile::Status StoreFile::read(const fs::path& path,
   if (decode(*bytes)) return Status::Read;
   setError(error, Error::withDescription(kFileErrorDomain, kFileReadCorruptFileError,
                                          "\"" + path.string() + "\" could not be decoded"));
-  moveAside(path, owner, "damaged (it does not decode)");
+  if (damaged == Damaged::MoveAside) moveAside(path, owner, "damaged (it does not decode)");
   return Status::Undecodable;
 }
 

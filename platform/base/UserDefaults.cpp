@@ -10,7 +10,10 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/base/Bundle.h"
@@ -77,9 +80,20 @@ bool looksLikeNumber(const std::string& s) {
 
 namespace {
 
-// Writes domains one second after their last change, on a thread of its own; once the process
-// exits, every change is written at once instead. Never destroyed: changes may still come in
-// while the process exits. Lock order: a domain's mutex, then the writer's.
+using SteadyClock = std::chrono::steady_clock;
+
+// A domain's write comes this long after its last change.
+constexpr std::chrono::milliseconds kWriteDelay{1000};
+// A write that failed is tried again after this, then after twice the wait of the time before, up
+// to kLongestRetryDelay, until one succeeds.
+constexpr std::chrono::milliseconds kFirstRetryDelay{1000};
+constexpr std::chrono::milliseconds kLongestRetryDelay{5 * 60 * 1000};
+
+// Writes domains when they fall due, on a thread of its own; once the process exits, the exit
+// flush waits for a write under way and then writes every change still pending, and later
+// changes are written at once. Never destroyed: changes may still come in while the process
+// exits. Lock order: a domain's mutex, then the writer's; the writer never holds its own mutex
+// while it writes.
 class DelayedWriter {
  public:
   static DelayedWriter& shared() {
@@ -87,8 +101,9 @@ class DelayedWriter {
     return *writer;
   }
 
-  // Caller holds the domain's mutex. False when the process is exiting: write now.
-  bool schedule(const std::shared_ptr<UserDefaults::Domain>& domain) {
+  // Writes the domain at `due` (a later call moves the time). False when the process is exiting:
+  // the caller writes now.
+  bool schedule(const std::shared_ptr<UserDefaults::Domain>& domain, SteadyClock::time_point due) {
     std::lock_guard lock(mutex_);
     if (exiting_) return false;
     if (!started_) {
@@ -96,28 +111,32 @@ class DelayedWriter {
       std::atexit([] { DelayedWriter::shared().flushAtExit(); });
       std::thread([this] { run(); }).detach();
     }
-    due_[domain] = std::chrono::steady_clock::now() + kDelay;
+    due_[domain] = due;
     wake_.notify_all();
     return true;
   }
 
-  // Caller holds the domain's mutex.
   void cancel(const std::shared_ptr<UserDefaults::Domain>& domain) {
     std::lock_guard lock(mutex_);
     due_.erase(domain);
   }
 
-  // Takes every pending domain off the schedule (their owners write them).
+  // Takes every domain off the schedule, with those being written now; their owners write them
+  // (a domain's write waits for one under way).
   std::vector<std::shared_ptr<UserDefaults::Domain>> takeAll() {
     std::lock_guard lock(mutex_);
-    std::vector<std::shared_ptr<UserDefaults::Domain>> all;
-    for (auto& [domain, due] : due_) all.push_back(domain);
-    due_.clear();
-    return all;
+    return takeAllLocked();
   }
 
  private:
-  static constexpr std::chrono::milliseconds kDelay{1000};
+  std::vector<std::shared_ptr<UserDefaults::Domain>> takeAllLocked() {
+    std::vector<std::shared_ptr<UserDefaults::Domain>> all(writing_.begin(), writing_.end());
+    for (auto& [domain, due] : due_) {
+      if (!writing_.count(domain)) all.push_back(domain);
+    }
+    due_.clear();
+    return all;
+  }
 
   void run();
   void flushAtExit();
@@ -126,115 +145,215 @@ class DelayedWriter {
   std::condition_variable wake_;
   bool started_ = false;
   bool exiting_ = false;
-  std::map<std::shared_ptr<UserDefaults::Domain>, std::chrono::steady_clock::time_point> due_;
+  std::map<std::shared_ptr<UserDefaults::Domain>, SteadyClock::time_point> due_;
+  // Taken off the schedule by the writer thread and not yet written.
+  std::set<std::shared_ptr<UserDefaults::Domain>> writing_;
 };
+
+using Changes = std::map<std::string, std::optional<Value>>;
+
+void applyChanges(const Changes& changes, Value::Dictionary* base) {
+  for (const auto& [key, value] : changes) {
+    if (value) {
+      base->insert_or_assign(key, *value);
+    } else {
+      base->erase(key);
+    }
+  }
+}
+
+// The file's dictionary: Read and Missing give one (empty when missing); Undecodable gives an
+// empty one.
+StoreFile::Status readFile(const fs::path& path, Value::Dictionary* out, ErrorPtr* error,
+                           StoreFile::Damaged damaged) {
+  out->clear();
+  return StoreFile::read(
+      path,
+      [out](std::string_view bytes) {
+        if (bytes.empty()) return true;
+        Value parsed = parsePropertyList(bytes);
+        if (!parsed.isDictionary()) return false;
+        *out = *parsed.dictionary();
+        return true;
+      },
+      "UserDefaults", error, damaged);
+}
 
 }  // namespace
 
+// Reads and changes are served from memory under `mutex`, which is never held across file work
+// or the inter-process lock. File work (writes, reloads) is serialised in the process by
+// `fileMutex`, taken before the inter-process lock and never while `mutex` is held. A write takes
+// the pending changes under `mutex`, works on the file outside it, and then, under `mutex` again,
+// shows readers the file as written with the changes made meanwhile over it, or puts back what
+// did not get written.
 struct UserDefaults::Domain : std::enable_shared_from_this<UserDefaults::Domain> {
   explicit Domain(std::string n) : name(std::move(n)) {}
 
   const std::string name;
   std::mutex mutex;
-  // The file has been read (or found missing) at least once. Until then the domain holds only
-  // the changes made here, and nothing is written: the file may hold values it cannot see.
+  std::mutex fileMutex;
+  // The file has been read (or found missing, or cleared) at least once. Until then the domain
+  // holds only the changes made here.
   bool loaded = false;
   // What readers see: the file as last read with this process's changes over it.
   Value::Dictionary values;
-  // Changes not yet written, key by key; nullopt removes. A write re-reads the file under the
-  // inter-process lock and applies these over it, so another process's keys survive.
-  std::map<std::string, std::optional<Value>> changes;
+  // Changes not yet written: a clear first (every key the file holds then goes), then key by key;
+  // nullopt removes. A write re-reads the file under the inter-process lock and applies these over
+  // it, so another process's keys survive.
+  bool clearPending = false;
+  Changes changes;
+  // The changes a write under way took; a load meanwhile applies them too.
+  bool writingClear = false;
+  Changes writing;
   FileStamp stamp;
   bool unreadableLogged = false;
+  // Logged once until a write succeeds again.
+  bool writeFailureLogged = false;
+  // The back-off of failed writes: no scheduled write before retryAt.
+  std::chrono::milliseconds retryDelay = kFirstRetryDelay;
+  SteadyClock::time_point retryAt{};
 
   fs::path file() const { return SandboxHome::preferences() / (name + ".plist"); }
 
-  // The file's dictionary: Read and Missing give one (empty when missing); Undecodable gives an
-  // empty one once the damaged file is out of the way. Caller holds the mutex.
-  StoreFile::Status readFile(Value::Dictionary* out, ErrorPtr* error) {
+  // What is pending over the file's content. Caller holds the mutex.
+  void applyPending(Value::Dictionary* base) const {
+    if (writingClear) base->clear();
+    applyChanges(writing, base);
+    if (clearPending) base->clear();
+    applyChanges(changes, base);
+  }
+
+  // Reads the file for readers, holding neither mutex. One that does not decode is read again
+  // under the inter-process lock, and only there moved aside: a writer in another process may
+  // just have replaced it with a good one.
+  StoreFile::Status readForLoad(Value::Dictionary* out, ErrorPtr* error, FileStamp* readStamp) {
     fs::path path = file();
-    out->clear();
-    auto status = StoreFile::read(
-        path,
-        [out](std::string_view bytes) {
-          if (bytes.empty()) return true;
-          Value parsed = parsePropertyList(bytes);
-          if (!parsed.isDictionary()) return false;
-          *out = *parsed.dictionary();
-          return true;
-        },
-        "UserDefaults", error);
-    if (status == StoreFile::Status::Unreadable) {
-      if (!unreadableLogged) {
-        logProblem("cannot read the preferences file " + path.string() + " (" +
-                   (*error ? (*error)->localizedDescription() : std::string("unknown error")) +
-                   "); it is kept and read again later");
+    files::removeStaleTemporaryFilesOnce(path.parent_path(), false);
+    auto status = readFile(path, out, error, StoreFile::Damaged::Keep);
+    if (status == StoreFile::Status::Undecodable) {
+      if (auto lock = FileLock::acquire(FileLock::lockFileFor(path), error)) {
+        status = readFile(path, out, error, StoreFile::Damaged::MoveAside);
       }
-      unreadableLogged = true;
-    } else {
-      unreadableLogged = false;
     }
+    *readStamp = stampOf(path);
     return status;
   }
 
-  void applyChanges(Value::Dictionary* base) const {
-    for (const auto& [key, value] : changes) {
-      if (value) {
-        base->insert_or_assign(key, *value);
-      } else {
-        base->erase(key);
-      }
+  // Caller holds the mutex.
+  void noteRead(StoreFile::Status status, const ErrorPtr& error) {
+    if (status != StoreFile::Status::Unreadable) {
+      unreadableLogged = false;
+      return;
     }
+    if (!unreadableLogged) {
+      logProblem("cannot read the preferences file " + file().string() + " (" +
+                 (error ? error->localizedDescription() : std::string("unknown error")) +
+                 "); it is kept and read again later");
+    }
+    unreadableLogged = true;
   }
 
-  // Reads the file again; values become its content with the pending changes over it. False
-  // while the file cannot be read. Caller holds the mutex.
-  bool load() {
-    files::removeStaleTemporaryFilesOnce(file().parent_path(), false);
+  // Readers see the file's content with what is pending over it. Caller holds the mutex.
+  void adopt(Value::Dictionary base, const FileStamp& readStamp) {
+    applyPending(&base);
+    values = std::move(base);
+    stamp = readStamp;
+    loaded = true;
+  }
+
+  // Reads the file on first use, with `lock` let go meanwhile. Stays unloaded while the file
+  // cannot be read.
+  void ensureLoaded(std::unique_lock<std::mutex>& lock) {
+    if (loaded) return;
+    lock.unlock();
     Value::Dictionary base;
     ErrorPtr error;
-    auto status = readFile(&base, &error);
-    stamp = stampOf(file());
+    FileStamp readStamp;
+    auto status = readForLoad(&base, &error, &readStamp);
+    lock.lock();
+    noteRead(status, error);
+    // A write or another load that finished meanwhile knows better.
+    if (loaded || status == StoreFile::Status::Unreadable) return;
+    adopt(std::move(base), readStamp);
+  }
+
+  // Reads the file again. False while it cannot be read. Caller holds fileMutex.
+  bool reload() {
+    Value::Dictionary base;
+    ErrorPtr error;
+    FileStamp readStamp;
+    auto status = readForLoad(&base, &error, &readStamp);
+    std::lock_guard lock(mutex);
+    noteRead(status, error);
     if (status == StoreFile::Status::Unreadable) return false;
-    applyChanges(&base);
-    values = std::move(base);
-    loaded = true;
+    adopt(std::move(base), readStamp);
     return true;
   }
 
-  void ensureLoaded() {
-    if (!loaded) load();
+  // Schedules the write of what is pending: a second after the last change, and not before a
+  // failed write's back-off ends. False when it must be written now. Caller holds the mutex.
+  bool scheduleWrite() {
+    return DelayedWriter::shared().schedule(shared_from_this(),
+                                            std::max(SteadyClock::now() + kWriteDelay, retryAt));
   }
 
-  // Records a change and schedules its write. Caller holds the mutex.
-  void change(const std::string& key, std::optional<Value> value) {
+  // Records a change; false when it must be written now. Caller holds the mutex.
+  bool change(const std::string& key, std::optional<Value> value) {
     if (value) {
       values.insert_or_assign(key, *value);
     } else {
       values.erase(key);
     }
     changes.insert_or_assign(key, std::move(value));
-    if (!DelayedWriter::shared().schedule(shared_from_this())) persist();
+    return scheduleWrite();
   }
 
-  // Writes the pending changes over what the file holds now, under the inter-process lock.
-  // On failure the changes stay pending and another write is scheduled. Caller holds the mutex.
+  // Records a clear of the whole domain: the keys the file holds when it is written go too.
+  // False when it must be written now. Caller holds the mutex.
+  bool clear() {
+    values.clear();
+    changes.clear();
+    clearPending = true;
+    loaded = true;
+    return scheduleWrite();
+  }
+
   bool persist() {
-    DelayedWriter::shared().cancel(shared_from_this());
-    if (changes.empty()) return true;
+    std::lock_guard fileLock(fileMutex);
+    return persistLocked();
+  }
+
+  // Writes the pending changes over what the file holds now, under the inter-process lock. On
+  // failure they stay pending (a change made meanwhile wins over one put back) and the write is
+  // tried again later, after a longer wait each time. Caller holds fileMutex, not the mutex.
+  bool persistLocked() {
+    {
+      std::lock_guard lock(mutex);
+      DelayedWriter::shared().cancel(shared_from_this());
+      if (changes.empty() && !clearPending) return true;
+      writing = std::move(changes);
+      changes.clear();
+      writingClear = std::exchange(clearPending, false);
+    }
     fs::path path = file();
     ErrorPtr error;
     bool ok = false;
+    bool read = false;
+    auto status = StoreFile::Status::Missing;
+    Value::Dictionary merged;
     if (files::createDirectory(path.parent_path(), true, &error)) {
       if (auto lock = FileLock::acquire(FileLock::lockFileFor(path), &error)) {
-        Value::Dictionary merged;
-        auto status = readFile(&merged, &error);
+        status = readFile(path, &merged, &error, StoreFile::Damaged::MoveAside);
+        read = true;
         // An unreadable file, or a damaged one that could not be moved aside, is never written
         // over.
         bool writable = status == StoreFile::Status::Read || status == StoreFile::Status::Missing ||
                         (status == StoreFile::Status::Undecodable && !files::exists(path));
         if (writable) {
-          applyChanges(&merged);
+          // `writing` is only read here, and only changed under fileMutex.
+          if (writingClear) merged.clear();
+          applyChanges(writing, &merged);
           if (merged.empty()) {
             ok =
                 files::removeItem(path, &error) || (error && error->code() == kFileNoSuchFileError);
@@ -242,22 +361,37 @@ struct UserDefaults::Domain : std::enable_shared_from_this<UserDefaults::Domain>
                          serializePropertyList(Value(merged), PropertyListFormat::Binary, &error)) {
             ok = files::writeAtomically(path, *bytes, &error, 0600);
           }
-          if (ok) {
-            values = std::move(merged);
-            changes.clear();
-            loaded = true;
-          }
         }
       }
     }
-    stamp = stampOf(path);
-    if (!ok) {
-      if (error && !unreadableLogged) {
-        logProblem("could not write " + path.string() + ": " + error->localizedDescription());
-      }
-      DelayedWriter::shared().schedule(shared_from_this());
+    FileStamp written = stampOf(path);
+    std::lock_guard lock(mutex);
+    if (read) noteRead(status, error);
+    if (ok) {
+      writing.clear();
+      writingClear = false;
+      adopt(std::move(merged), written);
+      writeFailureLogged = false;
+      retryDelay = kFirstRetryDelay;
+      retryAt = {};
+      return true;
     }
-    return ok;
+    // What was taken came before what changed since; a clear made since drops it.
+    if (!clearPending) {
+      for (auto& [key, value] : writing) changes.try_emplace(key, std::move(value));
+      clearPending = writingClear;
+    }
+    writing.clear();
+    writingClear = false;
+    if (error && !unreadableLogged && !writeFailureLogged) {
+      logProblem("could not write " + path.string() + ": " + error->localizedDescription() +
+                 "; the changes are kept and written later");
+      writeFailureLogged = true;
+    }
+    retryAt = SteadyClock::now() + retryDelay;
+    retryDelay = std::min(retryDelay * 2, kLongestRetryDelay);
+    DelayedWriter::shared().schedule(shared_from_this(), retryAt);
+    return false;
   }
 };
 
@@ -270,14 +404,17 @@ void DelayedWriter::run() {
       wake_.wait(lock);
       continue;
     }
-    auto now = std::chrono::steady_clock::now();
-    auto next = std::chrono::steady_clock::time_point::max();
+    auto now = SteadyClock::now();
+    auto next = SteadyClock::time_point::max();
     std::vector<std::shared_ptr<UserDefaults::Domain>> ready;
-    for (const auto& [domain, due] : due_) {
-      if (due <= now) {
-        ready.push_back(domain);
+    for (auto it = due_.begin(); it != due_.end();) {
+      if (it->second <= now && !writing_.count(it->first)) {
+        ready.push_back(it->first);
+        writing_.insert(it->first);
+        it = due_.erase(it);
       } else {
-        next = std::min(next, due);
+        next = std::min(next, it->second);
+        ++it;
       }
     }
     if (ready.empty()) {
@@ -286,29 +423,22 @@ void DelayedWriter::run() {
     }
     lock.unlock();
     for (const auto& domain : ready) {
-      std::lock_guard domainLock(domain->mutex);
-      // A change since may have moved its time on; only a domain still due is written.
-      bool stillDue = false;
-      {
-        std::lock_guard writerLock(mutex_);
-        auto it = due_.find(domain);
-        stillDue = it != due_.end() && it->second <= std::chrono::steady_clock::now();
-      }
-      if (stillDue) domain->persist();
+      domain->persist();
+      std::lock_guard writerLock(mutex_);
+      writing_.erase(domain);
     }
     lock.lock();
   }
 }
 
 void DelayedWriter::flushAtExit() {
+  std::vector<std::shared_ptr<UserDefaults::Domain>> all;
   {
     std::lock_guard lock(mutex_);
     exiting_ = true;
+    all = takeAllLocked();
   }
-  for (const auto& domain : takeAll()) {
-    std::lock_guard domainLock(domain->mutex);
-    domain->persist();
-  }
+  for (const auto& domain : all) domain->persist();
 }
 
 }  // namespace
@@ -390,10 +520,7 @@ std::shared_ptr<UserDefaults> UserDefaults::initWithSuiteName(const std::string&
 
 void UserDefaults::resetForTesting() {
   // Like a relaunch: what the process changed reaches the disk first.
-  for (const auto& domain : DelayedWriter::shared().takeAll()) {
-    std::lock_guard lock(domain->mutex);
-    domain->persist();
-  }
+  for (const auto& domain : DelayedWriter::shared().takeAll()) domain->persist();
   Registry& r = registry();
   std::lock_guard<std::mutex> lock(r.mutex);
   r.domains.clear();
@@ -407,8 +534,8 @@ const std::string& UserDefaults::domainName() const { return domain_->name; }
 Value UserDefaults::objectForKey(const std::string& key) const {
   Value fromArguments = argumentDomainValue(key);
   if (!key.empty() && !fromArguments.isNil()) return fromArguments;
-  std::lock_guard<std::mutex> lock(domain_->mutex);
-  domain_->ensureLoaded();
+  std::unique_lock<std::mutex> lock(domain_->mutex);
+  domain_->ensureLoaded(lock);
   auto it = domain_->values.find(key);
   return it == domain_->values.end() ? Value() : it->second;
 }
@@ -423,17 +550,25 @@ bool UserDefaults::setObject(const Value& value, const std::string& key) {
                "\": not a property-list value");
     return false;
   }
-  std::lock_guard<std::mutex> lock(domain_->mutex);
-  domain_->ensureLoaded();
-  domain_->change(key, value);
+  bool scheduled;
+  {
+    std::unique_lock<std::mutex> lock(domain_->mutex);
+    domain_->ensureLoaded(lock);
+    scheduled = domain_->change(key, value);
+  }
+  if (!scheduled) domain_->persist();
   return true;
 }
 
 void UserDefaults::removeObjectForKey(const std::string& key) {
-  std::lock_guard<std::mutex> lock(domain_->mutex);
-  domain_->ensureLoaded();
-  // Unread, the file may hold the key.
-  if (domain_->values.count(key) > 0 || !domain_->loaded) domain_->change(key, std::nullopt);
+  bool scheduled;
+  {
+    std::unique_lock<std::mutex> lock(domain_->mutex);
+    domain_->ensureLoaded(lock);
+    // Recorded whether or not this process has seen the key: another process may have written it.
+    scheduled = domain_->change(key, std::nullopt);
+  }
+  if (!scheduled) domain_->persist();
 }
 
 bool UserDefaults::boolForKey(const std::string& key) const {
@@ -468,8 +603,8 @@ Value UserDefaults::dictionaryForKey(const std::string& key) const {
 Value UserDefaults::dictionaryRepresentation() const {
   Value::Dictionary merged;
   {
-    std::lock_guard<std::mutex> lock(domain_->mutex);
-    domain_->ensureLoaded();
+    std::unique_lock<std::mutex> lock(domain_->mutex);
+    domain_->ensureLoaded(lock);
     merged = domain_->values;
   }
   Value arguments = argumentDomainValue("");
@@ -478,34 +613,30 @@ Value UserDefaults::dictionaryRepresentation() const {
 }
 
 bool UserDefaults::synchronize() {
-  std::lock_guard<std::mutex> lock(domain_->mutex);
-  if (!domain_->changes.empty()) return domain_->persist();
-  if (!domain_->loaded) return domain_->load();
-  if (!(stampOf(domain_->file()) == domain_->stamp)) return domain_->load();
-  return true;
+  // Waits for a write under way; readers meanwhile are answered from memory.
+  std::lock_guard<std::mutex> fileLock(domain_->fileMutex);
+  bool pending;
+  std::optional<FileStamp> loadedStamp;
+  {
+    std::lock_guard<std::mutex> lock(domain_->mutex);
+    pending = !domain_->changes.empty() || domain_->clearPending;
+    if (domain_->loaded) loadedStamp = domain_->stamp;
+  }
+  if (pending) return domain_->persistLocked();
+  // Without changes, the file is read again when another process replaced it.
+  if (loadedStamp && stampOf(domain_->file()) == *loadedStamp) return true;
+  return domain_->reload();
 }
 
 void UserDefaults::removePersistentDomainForName(const std::string& domainName) {
   if (!isSafeDomainName(domainName)) return;
   auto domain = domainNamed(domainName);
-  std::lock_guard<std::mutex> lock(domain->mutex);
-  DelayedWriter::shared().cancel(domain);
-  domain->changes.clear();
-  domain->values.clear();
-  domain->loaded = true;
-  fs::path path = domain->file();
-  ErrorPtr error;
-  bool ok = !files::exists(path);
-  if (!ok) {
-    if (auto fileLock = FileLock::acquire(FileLock::lockFileFor(path), &error)) {
-      ok = files::removeItem(path, &error) || (error && error->code() == kFileNoSuchFileError);
-    }
+  {
+    std::lock_guard<std::mutex> lock(domain->mutex);
+    domain->clear();
   }
-  if (!ok) {
-    logProblem("could not remove " + path.string() + ": " +
-               (error ? error->localizedDescription() : std::string("unknown error")));
-  }
-  domain->stamp = stampOf(path);
+  // Written now: the file goes, with whatever another process put in it.
+  domain->persist();
 }
 
 }  // namespace platform

@@ -2,16 +2,22 @@
 // one property-list file each in "Library/Preferences/<domain>.plist". Launch arguments of the
 // form "-key value" form an argument domain read before the persistent one. Every change is
 // visible at once in the process; the domain reaches the disk once, one second after its last
-// change (at once on synchronize, and every pending change when the process exits). A write
-// re-reads the file under an inter-process lock (flock on a hidden lock file beside it) and
+// change (at once on synchronize; at exit, after a write under way, every pending change). A
+// write re-reads the file under an inter-process lock (flock on a hidden lock file beside it) and
 // applies this process's changes key by key over it, so two processes keep each other's keys;
-// the last write of one key wins. A file that cannot be read now (no descriptor free, no
-// permission) is kept and never written over: the domain reads it again later. One that reads
-// but does not decode is moved aside to "<domain>.plist.corrupt" (".corrupt.N" when that
-// exists) and logged. A "-key" followed by another option is a bare flag and sets nothing.
-// Thread-safe: one lock per domain guards its values (instances of one domain share its storage),
-// so an object may be shared between threads as it is. A caller that makes one change of several
-// calls (read, modify, write back) holds the object's own lock around them.
+// the last change of one key wins, a removal too, whether or not this process had read the key. A
+// write that fails is tried again later, after twice the wait of the time before (up to five
+// minutes), and logged once until one succeeds. A file that cannot be read now (no descriptor
+// free, no permission) is kept and never written over: the domain reads it again later. One that
+// reads but does not decode is read again under the lock and only then moved aside to
+// "<domain>.plist.corrupt" (".corrupt.N" when that exists) and logged. A "-key" followed by
+// another option is a bare flag and sets nothing.
+// Thread-safe: reads and changes are answered from memory under one lock per domain (instances of
+// one domain share its storage), which file work and the inter-process lock never hold: only the
+// writer thread, synchronize and removePersistentDomainForName wait for the file (and a domain's
+// first read, which reads its file once, and a damaged one again under the lock). An object may
+// be shared between threads as it is. A caller that makes one change of several calls (read,
+// modify, write back) holds the object's own lock around them.
 #pragma once
 
 #include <memory>
@@ -52,7 +58,8 @@ class UserDefaults {
   // Writes pending changes now; without any, re-reads the file if another process changed it.
   // False when the file cannot be read or written (the changes stay pending).
   bool synchronize();
-  // Removes a whole persistent domain (standard or suite) and its file.
+  // Removes a whole persistent domain (standard or suite) and its file, with every key another
+  // process wrote there; written at once.
   void removePersistentDomainForName(const std::string& domainName);
 
   // Owned by this object and recursive, for read-modify-write sequences of its callers; the

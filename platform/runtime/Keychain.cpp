@@ -85,8 +85,11 @@ bool decodeItems(std::string_view bytes, Store* store) {
   return true;
 }
 
-// Caller holds storageMutex(), and the file lock when it will write what it loaded.
-OSStatus load(Store* store) {
+// Caller holds storageMutex(); `locked`: and the file lock (always when it will write what it
+// loaded). A damaged file is moved aside only under the file lock: without it, errSecDecode asks
+// the caller to take the lock and load again, since a writer in another process may just have
+// replaced the damaged file with a good one.
+OSStatus load(Store* store, bool locked) {
   std::filesystem::path path = Keychain::storagePath();
   // Each leftover of an interrupted write is a full copy of every secret.
   files::removeStaleTemporaryFilesOnce(path.parent_path(), false);
@@ -95,14 +98,15 @@ OSStatus load(Store* store) {
   // fails and the next one tries again. A damaged one is moved aside (and logged) and the
   // keychain starts empty, so that its owners can set themselves up anew.
   switch (StoreFile::read(
-      path, [store](std::string_view bytes) { return decodeItems(bytes, store); }, "Keychain")) {
+      path, [store](std::string_view bytes) { return decodeItems(bytes, store); }, "Keychain",
+      nullptr, locked ? StoreFile::Damaged::MoveAside : StoreFile::Damaged::Keep)) {
     case StoreFile::Status::Read:
     case StoreFile::Status::Missing:
       return errSecSuccess;
     case StoreFile::Status::Undecodable:
       store->items.clear();
       // Moved aside unless that failed; then the file is still in the way of every write.
-      return files::exists(path) ? errSecDecode : errSecSuccess;
+      return locked && !files::exists(path) ? errSecSuccess : errSecDecode;
     case StoreFile::Status::Unreadable:
       break;
   }
@@ -216,7 +220,14 @@ OSStatus Keychain::copyMatching(const Value::Dictionary& query, Value* result) {
     if (OSStatus s = checkQuery(query)) return s;
     std::lock_guard lock(storageMutex());
     Store store;
-    if (OSStatus s = load(&store)) return s;
+    OSStatus loaded = load(&store, false);
+    std::unique_ptr<FileLock> fileLock;
+    if (loaded == errSecDecode) {
+      // Damaged as read without the lock: read again under it, and only then move it aside.
+      if (OSStatus s = lockForChange(&fileLock)) return s;
+      loaded = load(&store, true);
+    }
+    if (loaded) return loaded;
     std::vector<const Item*> found;
     for (const Item& item : store.items) {
       if (matches(item, query)) found.push_back(&item);
@@ -249,7 +260,7 @@ OSStatus Keychain::add(const Value::Dictionary& attributes, Value* result) {
     std::unique_ptr<FileLock> fileLock;
     if (OSStatus s = lockForChange(&fileLock)) return s;
     Store store;
-    if (OSStatus s = load(&store)) return s;
+    if (OSStatus s = load(&store, true)) return s;
     for (const Item& existing : store.items) {
       if (samePrimaryKey(existing, item)) return errSecDuplicateItem;
     }
@@ -276,7 +287,7 @@ OSStatus Keychain::update(const Value::Dictionary& query,
     std::unique_ptr<FileLock> fileLock;
     if (OSStatus s = lockForChange(&fileLock)) return s;
     Store store;
-    if (OSStatus s = load(&store)) return s;
+    if (OSStatus s = load(&store, true)) return s;
     std::vector<std::size_t> hits;
     for (std::size_t i = 0; i < store.items.size(); ++i) {
       if (matches(store.items[i], query)) hits.push_back(i);
@@ -312,7 +323,7 @@ OSStatus Keychain::deleteItems(const Value::Dictionary& query) {
     std::unique_ptr<FileLock> fileLock;
     if (OSStatus s = lockForChange(&fileLock)) return s;
     Store store;
-    if (OSStatus s = load(&store)) return s;
+    if (OSStatus s = load(&store, true)) return s;
     auto removed = std::remove_if(store.items.begin(), store.items.end(),
                                   [&](const Item& item) { return matches(item, query); });
     if (removed == store.items.end()) return errSecItemNotFound;

@@ -3,9 +3,9 @@
 // atomically on every change, so items outlive the process. A change re-reads the file and writes
 // it under an inter-process lock (flock on a lock file beside it), so the changes of two
 // processes all survive. A file that cannot be read now fails the call (errSecIO) and is left as
-// it is; a damaged one is moved aside as ".corrupt" (logged) and the keychain starts empty. Calls
-// answer with the platform's status codes. Thread-safe: one lock serialises every call of every
-// Keychain in the process.
+// it is; a damaged one is read again under the lock and only then moved aside as ".corrupt"
+// (logged), and the keychain starts empty. Calls answer with the platform's status codes.
+// Thread-safe: one lock serialises every call of every Keychain in the process.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -125,6 +126,41 @@ bool awaitAnnouncement(const std::string& name, ChildProcess& child) {
   while (std::chrono::steady_clock::now() < deadline) {
     if (fs::exists(path)) return true;
     if (child.hasExited()) return fs::exists(path);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+bool awaitAnnouncement(const std::string& name) {
+  fs::path path = announcementPath(name);
+  auto deadline = std::chrono::steady_clock::now() + kAnnouncementBound;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (fs::exists(path)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+bool someoneWaitsForLock(const fs::path& lockFile) {
+  struct stat st {};
+  if (::stat(lockFile.c_str(), &st) != 0) return false;
+  // A waiter's line reads "1: -> FLOCK  ADVISORY  WRITE <pid> <major>:<minor>:<inode> 0 EOF".
+  const std::string inode = ":" + std::to_string(st.st_ino) + " ";
+  std::ifstream locks("/proc/locks");
+  std::string line;
+  while (std::getline(locks, line)) {
+    if (line.find("->") != std::string::npos && line.find(inode) != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool awaitLockWaiter(const fs::path& lockFile, const std::function<bool()>& stop) {
+  auto deadline = std::chrono::steady_clock::now() + kAnnouncementBound;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (someoneWaitsForLock(lockFile)) return true;
+    if (stop && stop()) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return false;

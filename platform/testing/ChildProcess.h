@@ -11,6 +11,8 @@
 
 #include <sys/types.h>
 
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -52,5 +54,15 @@ class ChildProcess {
 // nothing is announced within a bound far above any slow machine's need.
 void announce(const std::string& name);
 bool awaitAnnouncement(const std::string& name, ChildProcess& child);
+// For a child waiting for its parent (the parent announces); false when nothing comes within the
+// same bound.
+bool awaitAnnouncement(const std::string& name);
+
+// Whether a process (this one included) is waiting for the flock on `lockFile` (read from
+// /proc/locks), so that a holder knows another taker has got as far as the lock.
+bool someoneWaitsForLock(const std::filesystem::path& lockFile);
+// Polls someoneWaitsForLock within the announcements' bound; false when no one comes or `stop`
+// (may be empty) holds first.
+bool awaitLockWaiter(const std::filesystem::path& lockFile, const std::function<bool()>& stop = {});
 
 }  // namespace platform::testing

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <memory>
+#include <vector>
 
 #include "measurement/storage/MSRFileLocations.h"
 #include "measurement/storage/MSRPersistentDictionary.h"
@@ -12,6 +14,7 @@
 #include "platform/base/Files.h"
 #include "platform/base/PropertyList.h"
 #include "platform/network/BackupExclusion.h"
+#include "platform/testing/ChildProcess.h"
 #include "platform/testing/PlatformTest.h"
 #include "platform/testing/UnreadableFile.h"
 #include "utilities/logger/VTULogger.h"
@@ -256,6 +259,46 @@ TEST_F(MSRConfigStoresTest, UserDefaultsKeepValuesInTheSuiteAndClearThem) {
   store->clearAllData();
   EXPECT_TRUE(store->objectForKey("b").isNil());
   EXPECT_TRUE(store->objectForKey("date").isNil());
+}
+
+// A clear clears the suite as it stands on disk, in either mode: a key that another process wrote
+// (its app_instance_id) and this one never read is gone too.
+TEST_F(MSRConfigStoresTest, UserDefaultsClearAllDataClearsWhatAnotherProcessWrote) {
+  struct Row {
+    std::string suite;
+    bool useCFPreferencesLibrary;
+  };
+  const Row rows[] = {{"library-mode", true}, {"object-mode", false}};
+  if (platform::testing::testRole() == "other") {
+    for (const auto& row : rows) {
+      auto store = MSRUserDefaults::initWithSuiteName(row.suite);
+      store->setObject(Value("from-the-other-process"), "app_instance_id");
+      store->synchronize();
+    }
+    return;
+  }
+  std::vector<std::shared_ptr<MSRUserDefaults>> stores;
+  for (const auto& row : rows) {
+    auto store = MSRUserDefaults::initWithSuiteName(row.suite);
+    store->setUseCFPreferencesLibrary(row.useCFPreferencesLibrary);
+    store->setInteger(1, "mine");
+    store->synchronize();
+    stores.push_back(store);
+  }
+  auto other = platform::testing::ChildProcess::start("other");
+  ASSERT_TRUE(other);
+  ASSERT_EQ(other->wait(), 0);
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(rows[i].suite);
+    const auto& store = stores[i];
+    store->clearAllData();
+    store->synchronize();
+    EXPECT_TRUE(store->objectForKey("app_instance_id").isNil());
+    EXPECT_TRUE(store->objectForKey("mine").isNil());
+    const Value content = fileContent(MSRPreferencesPlistPath(rows[i].suite));
+    EXPECT_TRUE(content["app_instance_id"].isNil()) << content.description();
+    EXPECT_TRUE(content["mine"].isNil()) << content.description();
+  }
 }
 
 TEST_F(MSRConfigStoresTest, SynchronizeExcludesThePreferencesFileOnce) {

@@ -1,16 +1,24 @@
 #include "platform/base/UserDefaults.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <optional>
 #include <thread>
 
 #include "platform/base/Error.h"
+#include "platform/base/FileLock.h"
 #include "platform/base/Files.h"
 #include "platform/base/PropertyList.h"
 #include "platform/testing/ChildProcess.h"
 #include "platform/testing/PlatformTest.h"
 #include "platform/testing/RenameCounter.h"
+#include "platform/testing/StandardErrorCapture.h"
 #include "platform/testing/UnreadableFile.h"
 
 namespace platform {
@@ -33,7 +41,63 @@ class UserDefaultsTest : public testing::PlatformTest {
     EXPECT_TRUE(UserDefaults::initWithSuiteName(domain)->synchronize());
     return fileContents(domain);
   }
+  // Writes a domain's file as another process would (atomically, under the domain's lock unless
+  // the caller holds it).
+  void writeFile(const std::string& domain, const Value::Dictionary& content) {
+    ASSERT_TRUE(files::createDirectory(SandboxHome::preferences(), true));
+    auto bytes = serializePropertyList(Value(content), PropertyListFormat::Binary);
+    ASSERT_TRUE(bytes);
+    ASSERT_TRUE(files::writeAtomically(fileOf(domain), *bytes, nullptr, 0600));
+  }
 };
+
+// Events of one kind on the entries of a folder (inotify), by name. Not thread-safe; one reader.
+class FolderEvents {
+ public:
+  FolderEvents(const fs::path& folder, std::uint32_t mask) {
+    fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd_ < 0 || ::inotify_add_watch(fd_, folder.c_str(), mask) < 0) {
+      throw std::runtime_error("cannot watch " + folder.string());
+    }
+  }
+  ~FolderEvents() { ::close(fd_); }
+  FolderEvents(const FolderEvents&) = delete;
+  FolderEvents& operator=(const FolderEvents&) = delete;
+
+  // Waits up to `seconds` for events; the names of those that came ("" for the folder itself),
+  // nullopt when none came.
+  std::optional<std::vector<std::string>> next(double seconds) {
+    struct pollfd p {
+      fd_, POLLIN, 0
+    };
+    if (::poll(&p, 1, static_cast<int>(seconds * 1000)) <= 0) return std::nullopt;
+    std::vector<std::string> names;
+    alignas(struct inotify_event) char buffer[16384];
+    ssize_t n = ::read(fd_, buffer, sizeof buffer);
+    for (ssize_t at = 0; at < n;) {
+      auto* event = reinterpret_cast<struct inotify_event*>(buffer + at);
+      names.emplace_back(event->len > 0 ? event->name : "");
+      at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
+    }
+    return names;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// The lines of `text` that mention `what`.
+std::size_t linesWith(const std::string& text, const std::string& what) {
+  std::size_t count = 0;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    if (text.substr(start, end - start).find(what) != std::string::npos) ++count;
+    start = end + 1;
+  }
+  return count;
+}
 
 TEST_F(UserDefaultsTest, StandardDomainIsTheBundleIdentifier) {
   auto defaults = UserDefaults::standardUserDefaults();
@@ -81,6 +145,244 @@ TEST_F(UserDefaultsTest, ABurstOfChangesIsWrittenOnceAfterTheLastChange) {
   ASSERT_TRUE(exiting);
   EXPECT_EQ(exiting->wait(), 0);
   EXPECT_EQ(fileContents("burst")["last"], Value("at exit"));
+}
+
+// The exit flush waits for a write under way (a large value, here) and then writes what is still
+// pending: the value is in the file and no cut temporary is left beside it. The process exits as
+// the write's temporary file appears, after one more change or none.
+TEST_F(UserDefaultsTest, AWriteUnderWayAtExitIsFinished) {
+  const std::string large(48u << 20, 'v');
+  const std::string& role = testing::testRole();
+  if (!role.empty()) {
+    ASSERT_TRUE(files::createDirectory(SandboxHome::preferences(), true));
+    FolderEvents created(SandboxHome::preferences(), IN_CREATE);
+    auto d = UserDefaults::initWithSuiteName("large");
+    ASSERT_TRUE(d->setObject(Value::data(large), "blob"));
+    bool writing = false;
+    while (!writing) {
+      auto names = created.next(240);
+      ASSERT_TRUE(names) << "no write began";
+      for (const auto& name : *names) writing |= name.starts_with(".large.plist.tmp.");
+    }
+    if (role == "changing") {
+      ASSERT_TRUE(d->setObject("yes", "late"));
+    }
+    std::exit(0);
+  }
+  for (const std::string row : {"exiting", "changing"}) {
+    SCOPED_TRACE(row);
+    if (files::exists(SandboxHome::preferences())) {
+      for (const auto& entry : fs::directory_iterator(SandboxHome::preferences())) {
+        ASSERT_TRUE(files::removeItem(entry.path()));
+      }
+    }
+    auto exiting = testing::ChildProcess::start(row);
+    ASSERT_TRUE(exiting);
+    EXPECT_EQ(exiting->wait(), 0);
+    Value stored = fileContents("large");
+    EXPECT_TRUE(stored["blob"] == Value::data(large)) << stored["blob"].className();
+    EXPECT_EQ(stored["late"], row == "changing" ? Value("yes") : Value());
+    for (const auto& entry : fs::directory_iterator(SandboxHome::preferences())) {
+      EXPECT_FALSE(entry.path().filename().string().starts_with(".large.plist.tmp."))
+          << entry.path();
+    }
+  }
+}
+
+// Reads and changes are served from memory: while another process holds the domain's lock and a
+// write of this process waits for it (synchronize's, or the delayed write's), a read and a change
+// answer at once. What the other process wrote meanwhile reaches this process's readers with the
+// write, and a change made while the write waited is neither lost nor undone by it.
+TEST_F(UserDefaultsTest, AReadDoesNotWaitForAWriteWaitingForAnotherProcess) {
+  const std::string& role = testing::testRole();
+  if (!role.empty()) {  // the holder of the lock of the domain named by the role
+    auto lock = FileLock::acquire(FileLock::lockFileFor(fileOf(role)));
+    ASSERT_TRUE(lock);
+    testing::announce("lock-held-" + role);
+    ASSERT_TRUE(testing::awaitAnnouncement("release-" + role));
+    Value::Dictionary theirs = *fileContents(role).dictionary();
+    theirs["theirs"] = Value(1);
+    writeFile(role, theirs);
+    return;
+  }
+  for (const std::string domain : {"held-synchronize", "held-delayed"}) {
+    SCOPED_TRACE(domain);
+    const bool synchronizing = domain == "held-synchronize";
+    auto d = UserDefaults::initWithSuiteName(domain);
+    ASSERT_TRUE(d->setObject("first", "mine"));
+    ASSERT_TRUE(d->synchronize());
+    auto holder = testing::ChildProcess::start(domain);
+    ASSERT_TRUE(holder);
+    ASSERT_TRUE(testing::awaitAnnouncement("lock-held-" + domain, *holder));
+    ASSERT_TRUE(d->setObject("second", "mine"));
+    std::atomic<bool> synchronized{false};
+    std::thread writer([&] {
+      if (synchronizing) synchronized = d->synchronize();
+    });
+    ASSERT_TRUE(testing::awaitLockWaiter(FileLock::lockFileFor(fileOf(domain))));
+
+    // Timed on a thread of its own, so that the other process is let go even when a read hangs.
+    std::atomic<bool> answered{false};
+    double seconds = 0;
+    std::thread reader([&] {
+      auto start = std::chrono::steady_clock::now();
+      auto other = UserDefaults::initWithSuiteName(domain);
+      EXPECT_EQ(other->objectForKey("mine"), Value("second"));
+      EXPECT_TRUE(other->setObject("third", "mine"));
+      EXPECT_EQ(d->stringForKey("mine"), "third");
+      EXPECT_EQ(d->dictionaryRepresentation().count(), 1u);
+      seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      answered = true;
+    });
+    for (int i = 0; i < 400 && !answered; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    testing::announce("release-" + domain);
+    reader.join();
+    writer.join();
+    EXPECT_LT(seconds, 0.2);
+    EXPECT_EQ(holder->wait(), 0);
+    if (synchronizing) {
+      EXPECT_TRUE(synchronized);
+    } else {
+      // The delayed write shows the other process's key to readers once it is done.
+      EXPECT_TRUE(pumpUntil([&] { return d->integerForKey("theirs") == 1; }, 120));
+    }
+    EXPECT_EQ(d->integerForKey("theirs"), 1);
+    EXPECT_EQ(d->objectForKey("mine"), Value("third"));
+    EXPECT_EQ(onDisk(domain), Value(Value::Dictionary{{"mine", "third"}, {"theirs", 1}}));
+  }
+}
+
+// A write that fails puts back what it took, but a change made while it was under way wins over
+// what it puts back, and both stay visible to readers throughout.
+TEST_F(UserDefaultsTest, AChangeMadeDuringAFailingWriteWinsOverWhatItPutsBack) {
+  auto d = UserDefaults::initWithSuiteName("putback");
+  ASSERT_TRUE(d->setObject("first", "mine"));
+  ASSERT_TRUE(d->synchronize());
+  const fs::path lockFile = FileLock::lockFileFor(fileOf("putback"));
+  auto lock = FileLock::acquire(lockFile);  // this process's own writer waits for it too
+  ASSERT_TRUE(lock);
+  ASSERT_TRUE(d->setObject("second", "mine"));
+  ASSERT_TRUE(d->setObject("second", "other"));
+  std::atomic<bool> synchronized{true};
+  std::thread writer([&] { synchronized = d->synchronize(); });
+  ASSERT_TRUE(testing::awaitLockWaiter(lockFile));
+  std::atomic<bool> changed{false};
+  std::thread changer([&] {
+    EXPECT_TRUE(d->setObject("third", "mine"));
+    changed = true;
+  });
+  for (int i = 0; i < 400 && !changed; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(changed);
+  {
+    testing::UnreadableFile unreadable(testing::UnreadableFile::Cause::IOError, fileOf("putback"));
+    lock.reset();
+    writer.join();
+    changer.join();
+    EXPECT_FALSE(synchronized);
+    EXPECT_EQ(d->objectForKey("mine"), Value("third"));
+    EXPECT_EQ(d->objectForKey("other"), Value("second"));
+  }
+  EXPECT_EQ(onDisk("putback"), Value(Value::Dictionary{{"mine", "third"}, {"other", "second"}}));
+}
+
+// The last change of a key wins, removals included, whether or not this process has read the key.
+TEST_F(UserDefaultsTest, ARemovalOfAKeyOnlyAnotherProcessWroteReachesTheFile) {
+  if (testing::testRole() == "writer") {
+    auto d = UserDefaults::initWithSuiteName("shared");
+    ASSERT_TRUE(d->setObject("theirs", "K"));
+    ASSERT_TRUE(d->synchronize());
+    return;
+  }
+  auto d = UserDefaults::initWithSuiteName("shared");
+  ASSERT_TRUE(d->setObject(1, "mine"));
+  ASSERT_TRUE(d->synchronize());
+  auto writer = testing::ChildProcess::start("writer");
+  ASSERT_TRUE(writer);
+  EXPECT_EQ(writer->wait(), 0);
+  ASSERT_EQ(fileContents("shared")["K"], Value("theirs"));
+  d->removeObjectForKey("K");
+  EXPECT_TRUE(d->synchronize());
+  EXPECT_TRUE(d->objectForKey("K").isNil());
+  EXPECT_EQ(fileContents("shared"), Value(Value::Dictionary{{"mine", 1}}));
+}
+
+// A damaged file is moved aside only under the domain's lock, after reading it again there: the
+// process holding the lock may be replacing it with a good one, which is then what a read finds.
+TEST_F(UserDefaultsTest, ADamagedFileIsMovedAsideOnlyUnderTheLock) {
+  const fs::path lockFile = FileLock::lockFileFor(fileOf("mended"));
+  if (testing::testRole() == "mender") {
+    auto lock = FileLock::acquire(lockFile);
+    ASSERT_TRUE(lock);
+    testing::announce("lock-held");
+    // Until the reader waits for the lock, or has moved the damaged file aside without it.
+    testing::awaitLockWaiter(lockFile, [&] { return !files::exists(fileOf("mended")); });
+    writeFile("mended", {{"good", 1}});
+    return;
+  }
+  ASSERT_TRUE(files::createDirectory(SandboxHome::preferences(), true));
+  ASSERT_TRUE(files::writeAtomically(fileOf("mended"), std::string_view("damaged")));
+  auto mender = testing::ChildProcess::start("mender");
+  ASSERT_TRUE(mender);
+  ASSERT_TRUE(testing::awaitAnnouncement("lock-held", *mender));
+  auto d = UserDefaults::initWithSuiteName("mended");
+  EXPECT_EQ(d->integerForKey("good"), 1);
+  EXPECT_EQ(mender->wait(), 0);
+  fs::path aside = fileOf("mended");
+  aside += ".corrupt";
+  EXPECT_FALSE(files::exists(aside));
+  EXPECT_EQ(fileContents("mended"), Value(Value::Dictionary{{"good", 1}}));
+}
+
+// A domain whose writes keep failing is tried again and again, each time after twice the wait of
+// the time before (up to a few minutes), and its failure is logged once until a write succeeds
+// again. One domain's file cannot be read now (its attempts show as opens of its lock file); the
+// other cannot be written (a folder stands where its lock file goes).
+TEST_F(UserDefaultsTest, AFailingWriteIsRetriedLessOftenAndLoggedOnce) {
+  const auto cause = testing::UnreadableFile::Cause::IOError;
+  ASSERT_TRUE(files::createDirectory(SandboxHome::preferences(), true));
+  writeFile("unreadable", {{"kept", 1}});
+  const fs::path blockedLock = FileLock::lockFileFor(fileOf("blocked"));
+  ASSERT_TRUE(files::createDirectory(blockedLock, false));
+  const std::string unreadableLock = FileLock::lockFileFor(fileOf("unreadable")).filename();
+  testing::StandardErrorCapture capture(home().parent_path() / "stderr.txt");
+  auto unreadable = UserDefaults::initWithSuiteName("unreadable");
+  auto blocked = UserDefaults::initWithSuiteName("blocked");
+  {
+    auto file = std::make_unique<testing::UnreadableFile>(cause, fileOf("unreadable"));
+    FolderEvents opened(SandboxHome::preferences(), IN_OPEN);
+    ASSERT_TRUE(unreadable->setObject(2, "fresh"));
+    ASSERT_TRUE(blocked->setObject(3, "fresh"));
+    std::vector<std::chrono::steady_clock::time_point> attempts;
+    while (attempts.size() < 4) {
+      auto names = opened.next(240);
+      ASSERT_TRUE(names) << "no attempt to write";
+      for (const auto& name : *names) {
+        if (name == unreadableLock) attempts.push_back(std::chrono::steady_clock::now());
+      }
+    }
+    for (std::size_t i = 1; i < attempts.size(); ++i) {
+      double gap = std::chrono::duration<double>(attempts[i] - attempts[i - 1]).count();
+      EXPECT_GT(gap, (1 << (i - 1)) - 0.1) << "attempt " << i + 1;
+    }
+    std::string text = capture.text();
+    EXPECT_EQ(linesWith(text, fileOf("unreadable").string()), 1u) << text;
+    EXPECT_EQ(linesWith(text, fileOf("blocked").string()), 1u) << text;
+  }
+  // A write that succeeds ends the quiet: the next failure is logged again.
+  ASSERT_TRUE(files::removeItem(blockedLock));
+  EXPECT_TRUE(blocked->synchronize());
+  EXPECT_TRUE(unreadable->synchronize());
+  EXPECT_EQ(fileContents("unreadable"), Value(Value::Dictionary{{"fresh", 2}, {"kept", 1}}));
+  ASSERT_TRUE(files::removeItem(blockedLock));  // the lock file the write made
+  ASSERT_TRUE(files::createDirectory(blockedLock, false));
+  ASSERT_TRUE(blocked->setObject(4, "again"));
+  EXPECT_FALSE(blocked->synchronize());
+  EXPECT_FALSE(blocked->synchronize());
+  EXPECT_EQ(linesWith(capture.text(), fileOf("blocked").string()), 2u) << capture.text();
 }
 
 TEST_F(UserDefaultsTest, ValuesSurviveARestart) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/base/FileLock.h"
 #include "platform/base/Files.h"
 #include "platform/testing/ChildProcess.h"
 #include "platform/testing/PlatformTest.h"
@@ -215,6 +216,42 @@ TEST_F(KeychainTest, ADamagedFileIsMovedAsideAndTheKeychainStartsEmpty) {
   EXPECT_EQ(keychain.copyMatching(readOne(query("b")), &result), errSecSuccess);
   EXPECT_EQ(result, data("2"));
   EXPECT_EQ(files::readFile(aside), bytes);
+}
+
+// A damaged file is moved aside only under the inter-process lock, after reading it again there:
+// the process holding the lock may be replacing it with a good one, which a read must then find.
+TEST_F(KeychainTest, ADamagedFileIsMovedAsideOnlyUnderTheLock) {
+  const auto path = Keychain::storagePath();
+  auto good = path;
+  good += ".good";
+  const auto lockFile = FileLock::lockFileFor(path);
+  if (testing::testRole() == "mender") {
+    auto lock = FileLock::acquire(lockFile);
+    ASSERT_TRUE(lock);
+    testing::announce("lock-held");
+    // Until the reader waits for the lock, or has moved the damaged file aside without it.
+    testing::awaitLockWaiter(lockFile, [&] { return !files::exists(path); });
+    ASSERT_TRUE(files::writeAtomically(path, *files::readFile(good), nullptr, 0600));
+    return;
+  }
+  {
+    Keychain writer;
+    ASSERT_EQ(writer.add(with(query("a"), kSecValueData, data("1"))), errSecSuccess);
+  }
+  ASSERT_TRUE(files::moveItem(path, good));
+  ASSERT_TRUE(files::writeAtomically(path, std::string_view("damaged"), nullptr, 0600));
+  auto mender = testing::ChildProcess::start("mender");
+  ASSERT_TRUE(mender);
+  ASSERT_TRUE(testing::awaitAnnouncement("lock-held", *mender));
+  Keychain keychain;
+  Value result;
+  EXPECT_EQ(keychain.copyMatching(readOne(query("a")), &result), errSecSuccess);
+  EXPECT_EQ(result, data("1"));
+  EXPECT_EQ(mender->wait(), 0);
+  auto aside = path;
+  aside += ".corrupt";
+  EXPECT_FALSE(files::exists(aside));
+  EXPECT_EQ(files::readFile(path), files::readFile(good));
 }
 
 // A file that cannot be read now (no descriptor free, an I/O error) fails the call and stays as
