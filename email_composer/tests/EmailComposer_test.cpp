@@ -95,6 +95,20 @@ class EmailComposerTest : public platform::testing::PlatformTest {
     host.pump();
   }
 
+  // Opens the composer with the outbox path a plain file and taps Send, so that sending fails
+  // with the transport's error; returns once the outcome has arrived (null when it never did).
+  std::unique_ptr<TestHost> showAfterAFailedSend() {
+    enableMail();
+    platform::ErrorPtr error;
+    EXPECT_TRUE(platform::files::writeAtomically(outbox_, "not a folder", &error));
+    auto host = show({.recorder = nullptr,
+                      .mail = EmailData("S", std::vector<std::string>{"a@x.example"}, "B")});
+    open(*host);
+    host->tap(*host->findText(platform::app::kMailSendTitle));
+    if (!waitFor(*host, [&] { return !recorder_->outcomes.empty(); })) return nullptr;
+    return host;
+  }
+
   bool waitFor(TestHost& host, const std::function<bool()>& done) {
     return pumpUntil([&] {
       host.pump();
@@ -161,15 +175,8 @@ TEST_F(EmailComposerTest, EachWayOfFinishingReportsThenClosesThenLowersTheFlagTh
 }
 
 TEST_F(EmailComposerTest, AnErrorIsPassedOnUnchangedAndTheSheetStaysUp) {
-  enableMail();
-  // The outbox path is a plain file, so sending fails with the transport's error.
-  platform::ErrorPtr error;
-  ASSERT_TRUE(platform::files::writeAtomically(outbox_, "not a folder", &error));
-  auto host = show(
-      {.recorder = nullptr, .mail = EmailData("S", std::vector<std::string>{"a@x.example"}, "B")});
-  open(*host);
-  host->tap(*host->findText(platform::app::kMailSendTitle));
-  ASSERT_TRUE(waitFor(*host, [&] { return !recorder_->outcomes.empty(); }));
+  auto host = showAfterAFailedSend();
+  ASSERT_TRUE(host);
   host->pump();
   ASSERT_EQ(recorder_->outcomes.size(), 1u);
   const auto& outcome = recorder_->outcomes[0];
@@ -187,14 +194,8 @@ TEST_F(EmailComposerTest, AnErrorIsPassedOnUnchangedAndTheSheetStaysUp) {
 }
 
 TEST_F(EmailComposerTest, AfterAFailedSendTheSheetSaysSoAndSavingThenReportsAndCloses) {
-  enableMail();
-  platform::ErrorPtr error;
-  ASSERT_TRUE(platform::files::writeAtomically(outbox_, "not a folder", &error));
-  auto host = show(
-      {.recorder = nullptr, .mail = EmailData("S", std::vector<std::string>{"a@x.example"}, "B")});
-  open(*host);
-  host->tap(*host->findText(platform::app::kMailSendTitle));
-  ASSERT_TRUE(waitFor(*host, [&] { return !recorder_->outcomes.empty(); }));
+  auto host = showAfterAFailedSend();
+  ASSERT_TRUE(host);
   EXPECT_TRUE(host->findText(platform::app::kMailSendFailedMessage));
   EXPECT_EQ(host->sheetCount(), 1u);
 
