@@ -144,9 +144,10 @@ void MSRAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEv
   const std::optional<bool> collectionSwitch = MSRMeasurement::collectionSwitch();
   // An event that collection keeps out of storage (by its switch or the start options) is
   // neither waited for at the app's end nor counted as lost.
-  static const Value::Dictionary kNoOptions;
-  const bool counted = MSRMeasurement::isMeasurementEnabledWithOptions(
-      f.isStarted ? f.startOptions : kNoOptions, collectionSwitch);
+  const bool counted =
+      f.isStarted
+          ? MSRMeasurement::isMeasurementEnabledWithOptions(f.startOptions, collectionSwitch)
+          : MSRMeasurement::isMeasurementEnabledWithOptions({}, collectionSwitch);
   if (counted) ++f.pendingEvents;
   f.timestampQueue->sync([&] {
     const double timestamp = platform::Clock::current().now();
