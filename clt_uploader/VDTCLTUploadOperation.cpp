@@ -271,13 +271,11 @@ PRMPromisePtr VDTCLTUploadOperation::sendURLRequestWithBatch(
       ->onQueueRecover(queue, [storage, batchID, answered](const platform::ErrorPtr& error) {
         // An answer whose body could not be read (too large, cut short) still has the status
         // the server gave: an accepted batch must not be posted again. Its body counts as one
-        // that does not decode. Only a final status decides: a 3xx is no verdict on the batch,
-        // and the events stay as they do after any failed request.
+        // that does not decode. The session never hands on a 3xx so: a redirect is no verdict.
         if (error && error->domain() == platform::kURLErrorDomain) {
           auto found = error->userInfo().find(platform::kURLErrorFailingResponseKey);
           if (found != error->userInfo().end()) {
-            auto http = found->second.objectAs<platform::HTTPURLResponse>();
-            if (http && (http->statusCode() < 300 || http->statusCode() > 399)) {
+            if (auto http = found->second.objectAs<platform::HTTPURLResponse>()) {
               return answered(VTUURLSessionDataResponse(http, std::nullopt));
             }
           }

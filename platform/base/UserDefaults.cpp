@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -69,11 +68,6 @@ Value argumentValue(const std::string& text) {
     if (!parsed.isNil()) return parsed;
   }
   return Value(text);
-}
-
-bool looksLikeNumber(const std::string& s) {
-  return s.size() > 1 && s[0] == '-' &&
-         (std::isdigit(static_cast<unsigned char>(s[1])) || s[1] == '.');
 }
 
 }  // namespace
@@ -309,6 +303,18 @@ struct UserDefaults::Domain : std::enable_shared_from_this<UserDefaults::Domain>
     return scheduleWrite();
   }
 
+  // Records a change from any thread and schedules its write; written at once while the process
+  // exits.
+  void record(const std::string& key, std::optional<Value> value) {
+    bool scheduled;
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      ensureLoaded(lock);
+      scheduled = change(key, std::move(value));
+    }
+    if (!scheduled) persist();
+  }
+
   // Records a clear of the whole domain: the keys the file holds when it is written go too.
   // False when it must be written now. Caller holds the mutex.
   bool clear() {
@@ -480,7 +486,7 @@ Value argumentDomainValue(const std::string& key) {
     for (std::size_t i = 1; i < args.size(); ++i) {
       const std::string& a = args[i];
       if (a.size() < 2 || a[0] != '-') continue;
-      if (i + 1 < args.size() && (!args[i + 1].starts_with("-") || looksLikeNumber(args[i + 1]))) {
+      if (i + 1 < args.size() && !ProcessInfo::isOption(args[i + 1])) {
         r.arguments.insert_or_assign(a.substr(1), argumentValue(args[i + 1]));
         ++i;
       }
@@ -550,25 +556,13 @@ bool UserDefaults::setObject(const Value& value, const std::string& key) {
                "\": not a property-list value");
     return false;
   }
-  bool scheduled;
-  {
-    std::unique_lock<std::mutex> lock(domain_->mutex);
-    domain_->ensureLoaded(lock);
-    scheduled = domain_->change(key, value);
-  }
-  if (!scheduled) domain_->persist();
+  domain_->record(key, value);
   return true;
 }
 
 void UserDefaults::removeObjectForKey(const std::string& key) {
-  bool scheduled;
-  {
-    std::unique_lock<std::mutex> lock(domain_->mutex);
-    domain_->ensureLoaded(lock);
-    // Recorded whether or not this process has seen the key: another process may have written it.
-    scheduled = domain_->change(key, std::nullopt);
-  }
-  if (!scheduled) domain_->persist();
+  // Recorded whether or not this process has seen the key: another process may have written it.
+  domain_->record(key, std::nullopt);
 }
 
 bool UserDefaults::boolForKey(const std::string& key) const {

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -32,6 +33,18 @@ constexpr auto kAnnouncementBound = std::chrono::seconds(240);
 
 fs::path announcementPath(const std::string& name) {
   return SandboxHome::tmp() / (".announce-" + name);
+}
+
+// Polls until `done` holds (true) or `stop` holds or the bound passes (false); `stop` is asked
+// after `done`, so what came just before the end still counts.
+bool pollWithinBound(const std::function<bool()>& done, const std::function<bool()>& stop) {
+  auto deadline = std::chrono::steady_clock::now() + kAnnouncementBound;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (done()) return true;
+    if (stop && stop()) return done();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
 }
 
 }  // namespace
@@ -122,23 +135,12 @@ void announce(const std::string& name) {
 
 bool awaitAnnouncement(const std::string& name, ChildProcess& child) {
   fs::path path = announcementPath(name);
-  auto deadline = std::chrono::steady_clock::now() + kAnnouncementBound;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (fs::exists(path)) return true;
-    if (child.hasExited()) return fs::exists(path);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return false;
+  return pollWithinBound([&] { return fs::exists(path); }, [&] { return child.hasExited(); });
 }
 
 bool awaitAnnouncement(const std::string& name) {
   fs::path path = announcementPath(name);
-  auto deadline = std::chrono::steady_clock::now() + kAnnouncementBound;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (fs::exists(path)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return false;
+  return pollWithinBound([&] { return fs::exists(path); }, {});
 }
 
 bool someoneWaitsForLock(const fs::path& lockFile) {
@@ -157,13 +159,7 @@ bool someoneWaitsForLock(const fs::path& lockFile) {
 }
 
 bool awaitLockWaiter(const fs::path& lockFile, const std::function<bool()>& stop) {
-  auto deadline = std::chrono::steady_clock::now() + kAnnouncementBound;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (someoneWaitsForLock(lockFile)) return true;
-    if (stop && stop()) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return false;
+  return pollWithinBound([&] { return someoneWaitsForLock(lockFile); }, stop);
 }
 
 }  // namespace platform::testing

@@ -11,11 +11,6 @@ bool hits(const DrawnItem& item, Point p) {
   return Tree::intersect(item.clip, item.frame).contains(p);
 }
 
-bool isTappable(const Node& node) {
-  Kind k = node.blueprint->kind;
-  return k == Kind::button || k == Kind::navigationLink || node.isModifier(Mod::onTap);
-}
-
 // The list row holding `node`, and its list.
 Node* rowOf(Node* node, Node** list) {
   for (Node* n = node; n && n->parent; n = n->parent) {
@@ -28,6 +23,11 @@ Node* rowOf(Node* node, Node** list) {
 }
 
 }  // namespace
+
+bool isTappable(const Node& node) {
+  Kind k = node.blueprint->kind;
+  return k == Kind::button || k == Kind::navigationLink || node.isModifier(Mod::onTap);
+}
 
 bool isDisabled(const Node& node) {
   for (const Node* n = &node; n; n = n->parent) {

@@ -144,9 +144,7 @@ namespace {
 constexpr double kDisabledOpacity = 0.35;
 
 bool isControl(const Node& node) {
-  const Kind k = node.blueprint->kind;
-  return k == Kind::button || k == Kind::navigationLink || k == Kind::textField ||
-         node.isModifier(Mod::onTap);
+  return isTappable(node) || node.blueprint->kind == Kind::textField;
 }
 
 struct Painter {
@@ -436,16 +434,21 @@ struct Painter {
     cairo_restore(cr);
   }
 
-  void paintFaded(Node& node, const Ctx& ctx) {
-    Ctx inner = ctx;
-    inner.faded = true;
-    inner.opacity *= kDisabledOpacity;
+  // Paints the node into a group laid down at `alpha`.
+  void paintWithAlpha(Node& node, Ctx inner, double alpha) {
+    inner.opacity *= alpha;
     if (cr) cairo_push_group(cr);
     paint(node, inner);
     if (cr) {
       cairo_pop_group_to_source(cr);
-      cairo_paint_with_alpha(cr, kDisabledOpacity);
+      cairo_paint_with_alpha(cr, alpha);
     }
+  }
+
+  void paintFaded(Node& node, const Ctx& ctx) {
+    Ctx inner = ctx;
+    inner.faded = true;
+    paintWithAlpha(node, inner, kDisabledOpacity);
   }
 
   void paint(Node& node, const Ctx& ctx) {
@@ -545,17 +548,9 @@ struct Painter {
       case Mod::shadow:
         paintShadow(node, ctx);
         return;
-      case Mod::opacity: {
-        Ctx inner = ctx;
-        inner.opacity *= s.number;
-        if (cr) cairo_push_group(cr);
-        paint(*c, inner);
-        if (cr) {
-          cairo_pop_group_to_source(cr);
-          cairo_paint_with_alpha(cr, s.number);
-        }
+      case Mod::opacity:
+        paintWithAlpha(*c, ctx, s.number);
         return;
-      }
       case Mod::fill:
       case Mod::stroke: {
         note(*c, ctx);

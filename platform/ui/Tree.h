@@ -302,6 +302,8 @@ class Tree {
 Node* swipeModifierOf(Node* row);
 Node* findModifier(Node* node, Mod mod, bool throughContainers);
 bool isScrollContainer(const Node& node);
+// A button, a link or a view with a tap action.
+bool isTappable(const Node& node);
 // Inside a disabled modifier, however far up: it takes no taps or focus, and is drawn faded.
 bool isDisabled(const Node& node);
 Color labelColor(ColorScheme scheme);

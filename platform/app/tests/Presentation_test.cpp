@@ -299,6 +299,15 @@ class MailComposerTest : public platform::testing::PlatformTest {
     c->addAttachmentData(Bytes{4}, "text/plain", "b.txt");
     return c;
   }
+
+  // The composer's sheet, as the mail composer package presents it.
+  static ui::View sheetOf(std::shared_ptr<MailComposeController> c) {
+    return ui::ViewControllerRepresentable(
+        [] { return std::shared_ptr<void>(); },
+        [c](const ui::RepresentableContext&) -> std::shared_ptr<ui::HostedController> {
+          return c;
+        });
+  }
 };
 
 TEST_F(MailComposerTest, SendWritesToTheOutboxAndTellsTheDelegateOnce) {
@@ -357,11 +366,7 @@ TEST_F(MailComposerTest, AFailedSendSaysWhyAndTheMailCanStillBeSavedOrSentAgain)
     std::ofstream(outbox) << "not a folder";
     auto delegate = std::make_shared<RecordingMailDelegate>();
     auto c = composer(delegate);
-    ui::TestHost host(ui::ViewControllerRepresentable(
-        [] { return std::shared_ptr<void>(); },
-        [c](const ui::RepresentableContext&) -> std::shared_ptr<ui::HostedController> {
-          return c;
-        }));
+    ui::TestHost host(sheetOf(c));
     ASSERT_TRUE(host.typeText(host.findAllFields().at(2), "Ada"));
     ASSERT_TRUE(host.tap(*host.findText(kMailSendTitle)));
     ASSERT_TRUE(pumpUntil([&] { return !delegate->finishes.empty(); }));
@@ -411,9 +416,7 @@ TEST_F(MailComposerTest, AFailedSaveSaysSoAndKeepsTheMail) {
   std::ofstream(SandboxHome::applicationSupport() / kMailDraftsFolder) << "not a folder";
   auto delegate = std::make_shared<RecordingMailDelegate>();
   auto c = composer(delegate);
-  ui::TestHost host(ui::ViewControllerRepresentable(
-      [] { return std::shared_ptr<void>(); },
-      [c](const ui::RepresentableContext&) -> std::shared_ptr<ui::HostedController> { return c; }));
+  ui::TestHost host(sheetOf(c));
   ASSERT_TRUE(host.tap(*host.findText(kMailSaveTitle)));
   ASSERT_TRUE(pumpUntil([&] { return !delegate->finishes.empty(); }));
   host.pump();
@@ -444,9 +447,7 @@ TEST_F(MailComposerTest, WhatIsTypedInTheSheetIsWhatSendWrites) {
   setArguments({"-MailOutboxDirectory", (home() / "outbox").string()});
   auto delegate = std::make_shared<RecordingMailDelegate>();
   auto c = composer(delegate);
-  ui::TestHost host(ui::ViewControllerRepresentable(
-      [] { return std::shared_ptr<void>(); },
-      [c](const ui::RepresentableContext&) -> std::shared_ptr<ui::HostedController> { return c; }));
+  ui::TestHost host(sheetOf(c));
   auto fields = host.findAllFields();
   ASSERT_EQ(fields.size(), 3u);  // To, Subject, body
   EXPECT_EQ(fields[0].text(), "support@tavo.example");
@@ -484,9 +485,7 @@ TEST_F(MailComposerTest, WhatIsTypedInTheSheetIsWhatSendWrites) {
 TEST_F(MailComposerTest, SheetShowsTheFieldsAndItsButtonsFinish) {
   auto delegate = std::make_shared<RecordingMailDelegate>();
   auto c = composer(delegate);
-  ui::TestHost host(ui::ViewControllerRepresentable(
-      [] { return std::shared_ptr<void>(); },
-      [c](const ui::RepresentableContext&) -> std::shared_ptr<ui::HostedController> { return c; }));
+  ui::TestHost host(sheetOf(c));
   host.pump();
   EXPECT_TRUE(host.findText("support@tavo.example"));
   EXPECT_TRUE(host.findText("Tavo Vastrow Soundboard Sound Request"));
