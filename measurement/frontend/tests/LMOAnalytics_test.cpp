@@ -8,18 +8,15 @@
 
 #include <signal.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cctype>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <mutex>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -258,27 +255,6 @@ TEST_F(LMOAnalyticsTest, EachSwitchHoldsForTheEventsLoggedAfterItAndNoneBefore) 
   }
 }
 
-// Whether a thread of this process is waiting for the inter-process lock on `lockFile`: the
-// kernel lists a waiter as "N: -> FLOCK ADVISORY WRITE <pid> <major>:<minor>:<inode> ...".
-bool threadWaitsForLockFile(const std::filesystem::path& lockFile) {
-  struct stat info {};
-  if (::stat(lockFile.c_str(), &info) != 0) return false;
-  const std::string pid = std::to_string(::getpid());
-  const std::string inode = ":" + std::to_string(info.st_ino);
-  std::ifstream locks("/proc/locks");
-  std::string line;
-  while (std::getline(locks, line)) {
-    std::istringstream fields(line);
-    std::vector<std::string> field;
-    for (std::string f; fields >> f;) field.push_back(f);
-    if (field.size() >= 8 && field[1] == "->" && field[2] == "FLOCK" && field[5] == pid &&
-        field[6].ends_with(inode)) {
-      return true;
-    }
-  }
-  return false;
-}
-
 TEST_F(LMOAnalyticsTest, LoggingReturnsAtOnceWhileTheDefaultsWaitForTheirFile) {
   const auto defaults = platform::UserDefaults::standardUserDefaults();
   const auto lockFile = platform::FileLock::lockFileFor(platform::SandboxHome::preferences() /
@@ -298,7 +274,8 @@ TEST_F(LMOAnalyticsTest, LoggingReturnsAtOnceWhileTheDefaultsWaitForTheirFile) {
   // The app saves a favourite; its write waits for the other process's lock.
   defaults->setObject(Value(Value::Dictionary{{"tavo_hello", Value("tavo")}}), "favSoundIds");
   std::thread saving([&] { defaults->synchronize(); });
-  const bool writeWaits = pumpUntil([&] { return threadWaitsForLockFile(lockFile); }, 60);
+  const bool writeWaits =
+      pumpUntil([&] { return platform::testing::someoneWaitsForLock(lockFile); }, 60);
 
   // A tap logs its event meanwhile, on a thread of its own so that a call that waits cannot
   // hang the test: it must return while the write still waits.
@@ -308,7 +285,7 @@ TEST_F(LMOAnalyticsTest, LoggingReturnsAtOnceWhileTheDefaultsWaitForTheirFile) {
     returned = true;
   });
   const bool returnedWhileLocked = writeWaits && pumpUntil([&] { return returned.load(); }, 20);
-  const bool stillLocked = threadWaitsForLockFile(lockFile);
+  const bool stillLocked = platform::testing::someoneWaitsForLock(lockFile);
   holder->kill(SIGKILL);
   holder->wait();
   saving.join();
