@@ -60,13 +60,5 @@ TEST_F(LaunchArgumentsTest, AnOptionGivenWithoutItsValueIsAOneLineUsageError) {
   }
 }
 
-TEST_F(LaunchArgumentsTest, TheNextOptionIsNotAValue) {
-  setArguments({"-MailOutboxDirectory", "-DeviceIdiom", "pad"});
-  EXPECT_FALSE(launchArgument("MailOutboxDirectory"));
-  EXPECT_EQ(launchArgument("DeviceIdiom"), "pad");
-  setArguments({"-DeviceIdiom"});
-  EXPECT_FALSE(launchArgument("DeviceIdiom"));
-}
-
 }  // namespace
 }  // namespace platform::app

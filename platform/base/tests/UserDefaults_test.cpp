@@ -1,9 +1,7 @@
 #include "platform/base/UserDefaults.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/inotify.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -16,6 +14,7 @@
 #include "platform/base/Files.h"
 #include "platform/base/PropertyList.h"
 #include "platform/testing/ChildProcess.h"
+#include "platform/testing/FolderEvents.h"
 #include "platform/testing/PlatformTest.h"
 #include "platform/testing/RenameCounter.h"
 #include "platform/testing/StandardErrorCapture.h"
@@ -49,41 +48,6 @@ class UserDefaultsTest : public testing::PlatformTest {
     ASSERT_TRUE(bytes);
     ASSERT_TRUE(files::writeAtomically(fileOf(domain), *bytes, nullptr, 0600));
   }
-};
-
-// Events of one kind on the entries of a folder (inotify), by name. Not thread-safe; one reader.
-class FolderEvents {
- public:
-  FolderEvents(const fs::path& folder, std::uint32_t mask) {
-    fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (fd_ < 0 || ::inotify_add_watch(fd_, folder.c_str(), mask) < 0) {
-      throw std::runtime_error("cannot watch " + folder.string());
-    }
-  }
-  ~FolderEvents() { ::close(fd_); }
-  FolderEvents(const FolderEvents&) = delete;
-  FolderEvents& operator=(const FolderEvents&) = delete;
-
-  // Waits up to `seconds` for events; the names of those that came ("" for the folder itself),
-  // nullopt when none came.
-  std::optional<std::vector<std::string>> next(double seconds) {
-    struct pollfd p {
-      fd_, POLLIN, 0
-    };
-    if (::poll(&p, 1, static_cast<int>(seconds * 1000)) <= 0) return std::nullopt;
-    std::vector<std::string> names;
-    alignas(struct inotify_event) char buffer[16384];
-    ssize_t n = ::read(fd_, buffer, sizeof buffer);
-    for (ssize_t at = 0; at < n;) {
-      auto* event = reinterpret_cast<struct inotify_event*>(buffer + at);
-      names.emplace_back(event->len > 0 ? event->name : "");
-      at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
-    }
-    return names;
-  }
-
- private:
-  int fd_ = -1;
 };
 
 // The lines of `text` that mention `what`.
@@ -155,7 +119,7 @@ TEST_F(UserDefaultsTest, AWriteUnderWayAtExitIsFinished) {
   const std::string& role = testing::testRole();
   if (!role.empty()) {
     ASSERT_TRUE(files::createDirectory(SandboxHome::preferences(), true));
-    FolderEvents created(SandboxHome::preferences(), IN_CREATE);
+    testing::FolderEvents created(SandboxHome::preferences(), IN_CREATE);
     auto d = UserDefaults::initWithSuiteName("large");
     ASSERT_TRUE(d->setObject(Value::data(large), "blob"));
     bool writing = false;
@@ -353,7 +317,7 @@ TEST_F(UserDefaultsTest, AFailingWriteIsRetriedLessOftenAndLoggedOnce) {
   auto blocked = UserDefaults::initWithSuiteName("blocked");
   {
     auto file = std::make_unique<testing::UnreadableFile>(cause, fileOf("unreadable"));
-    FolderEvents opened(SandboxHome::preferences(), IN_OPEN);
+    testing::FolderEvents opened(SandboxHome::preferences(), IN_OPEN);
     ASSERT_TRUE(unreadable->setObject(2, "fresh"));
     ASSERT_TRUE(blocked->setObject(3, "fresh"));
     std::vector<std::chrono::steady_clock::time_point> attempts;
