@@ -20,11 +20,15 @@ std::shared_ptr<LMOInstallationsItem> itemOf(const Value& value) {
   return value.objectAs<LMOInstallationsItem>();
 }
 
-// A keychain read that failed for the moment (an I/O error, a locked keychain): what it was
-// looking for may well be there, and the next call reads again.
-bool isKeychainReadFailure(const ErrorPtr& error) {
+// A read that failed for the moment (a keychain I/O error, a locked keychain, a legacy marker
+// file that cannot be read now): what it was looking for may well be there, and the next call
+// reads again. A legacy record that does not decode (a coder's error) is no such failure.
+bool isReadFailureForNow(const ErrorPtr& error) {
   if (!error) return false;
   if (error->domain() == vtu::kKeychainErrorDomain) return true;
+  if (error->domain() == platform::kFileErrorDomain) {
+    return error->code() == platform::kFileReadCorruptFileError;
+  }
   return error->domain() == lmoinst::kErrorDomain && error->code() == lmoinst::kErrorCodeKeychain;
 }
 
@@ -204,13 +208,13 @@ PRMPromisePtr LMOInstallationsIDController::migrateOrGenerateInstallation() {
     }
     // No legacy identity, or one that cannot be taken over: a new installation.
     for (const auto& read : {iid, token}) {
-      if (read->isRejected() && !isKeychainReadFailure(read->error())) {
+      if (read->isRejected() && !isReadFailureForNow(read->error())) {
         return Value(
             self->createInstallationWithFID(LMOInstallationsItem::generateFID(), std::nullopt));
       }
     }
-    // The legacy identity may be there behind a keychain that cannot be read now; a new FID
-    // would replace it for good. The call fails, and the next one looks again.
+    // The legacy identity may be there behind a keychain or a marker file that cannot be read
+    // now; a new FID would replace it for good. The call fails, and the next one looks again.
     return Value(iid->isRejected() ? iid->error() : token->error());
   };
   return PRMPromise::any({Value(iid), Value(token)})

@@ -21,7 +21,9 @@
 #include "platform/dispatch/NotificationCenter.h"
 #include "platform/network/tests/LoopbackServer.h"
 #include "platform/runtime/Keychain.h"
+#include "platform/base/UserDefaults.h"
 #include "platform/runtime/KeyedArchiver.h"
+#include "platform/testing/UnreadableFile.h"
 #include "utilities/logger/VTULogger.h"
 
 namespace {
@@ -290,9 +292,9 @@ TEST_F(LMOInstallationsTest, ADamagedKeychainFileIsSetAsideAndANewInstallationIs
   EXPECT_EQ(stored("second-app")->lumoInstallationID, fid);
 }
 
-// An installation once handed out stays: a keychain that cannot be read for the moment fails the
-// call with its status, whichever operation read it, and the next call reads the record again.
-// Only a record that is not there makes a new one.
+// An installation once handed out stays: a keychain, or a marker's defaults file (at a relaunch),
+// that cannot be read for the moment fails the call with its error, whichever operation read it,
+// and the next call reads the record again. Only a record that is not there makes a new one.
 TEST_F(LMOInstallationsTest, AKeychainThatCannotBeReadNowFailsTheCallAndKeepsTheInstallation) {
   auto first = make("second-app");
   const auto fid = fetchFID(*first);
@@ -306,7 +308,7 @@ TEST_F(LMOInstallationsTest, AKeychainThatCannotBeReadNowFailsTheCallAndKeepsThe
 
   struct Row {
     const char* operation;
-    platform::OSStatus status;
+    platform::OSStatus status;  // 0: the marker's defaults file is a link to itself instead
     std::function<platform::ErrorPtr(LMOInstallations&)> call;
   };
   auto idCall = [&](LMOInstallations& installations) {
@@ -334,21 +336,34 @@ TEST_F(LMOInstallationsTest, AKeychainThatCannotBeReadNowFailsTheCallAndKeepsThe
       {"installation ID", platform::errSecInteractionNotAllowed, idCall},
       {"auth token", platform::errSecIO, tokenCall},
       {"deletion", platform::errSecIO, deleteCall},
+      {"installation ID", 0, idCall},
+      {"auth token", 0, tokenCall},
+      {"deletion", 0, deleteCall},
   };
+  const auto markerFile =
+      platform::SandboxHome::preferences() / (std::string(lmoinst::kDefaultUserDefaultsSuite) + ".plist");
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.operation) + " " + std::to_string(row.status));
+    std::optional<platform::testing::UnreadableFile> unreadable;
+    if (row.status == 0) {
+      // A relaunch: the defaults read the marker's file again.
+      platform::UserDefaults::resetForTesting();
+      unreadable.emplace(platform::testing::UnreadableFile::Cause::LinkLoop, markerFile);
+    }
     auto fresh = make("second-app");
     platform::Keychain::shared().clearRecordedCalls();
-    platform::Keychain::shared().injectStatusForNextCall(row.status);
+    if (row.status != 0) platform::Keychain::shared().injectStatusForNextCall(row.status);
     auto error = row.call(*fresh);
+    unreadable.reset();
     ASSERT_TRUE(error) << "a record that could not be read is not replaced";
     EXPECT_EQ(error->domain(), lmoinst::kErrorDomain);
-    EXPECT_NE(error->description().find("SecItemCopyMatching (" + std::to_string(row.status) + ")"),
-              std::string::npos)
-        << error->description();
+    const std::string told = row.status ? "SecItemCopyMatching (" + std::to_string(row.status) + ")"
+                                        : markerFile.string();
+    EXPECT_NE(error->description().find(told), std::string::npos) << error->description();
     auto calls = platform::Keychain::shared().recordedCalls();
-    ASSERT_FALSE(calls.empty());
-    EXPECT_EQ(calls[0].function, "SecItemCopyMatching");
+    // Without its marker the keychain is not read at all.
+    ASSERT_EQ(calls.empty(), row.status == 0);
+    if (!calls.empty()) EXPECT_EQ(calls[0].function, "SecItemCopyMatching");
     for (const auto& call : calls) EXPECT_EQ(call.function, "SecItemCopyMatching");
     // The next call of the same object reads again, and so does another object.
     EXPECT_EQ(fetchFID(*fresh), fid);
@@ -412,15 +427,18 @@ TEST_F(LMOInstallationsTest, AStoredRecordThatCanNeverBeUsedIsReplaced) {
 }
 
 // The default app's first installation takes the legacy identity over; a keychain that cannot
-// read the legacy key or token now fails the call instead of dropping that identity for a new one.
+// read the legacy key or token now, or a legacy marker file that cannot be read now, fails the
+// call instead of dropping that identity for a new one.
 TEST_F(LMOInstallationsTest, ALegacyIdentityThatCannotBeReadNowIsTakenOverAtTheNextCall) {
   const Bytes publicKey = {4, 2, 4, 2};
   installLegacyIdentity(publicKey, "legacy-token");
   const std::string legacyFID = LMOInstallationsIIDStore::IIDWithPublicKeyData(publicKey);
-  // Which of the two legacy reads fails: the public key's or the token's. The two run at once;
-  // the other one waits until the failing one has taken the injected status.
-  for (const bool keyFails : {true, false}) {
-    SCOPED_TRACE(keyFails ? "public key" : "token");
+  // Which legacy read fails: the public key's or the token's (the two run at once; the other one
+  // waits until the failing one has taken the injected status), or the marker file's.
+  for (const std::string failing : {"public key", "token", "marker file"}) {
+    SCOPED_TRACE(failing);
+    const bool keyFails = failing == "public key";
+    const bool markerFails = failing == "marker file";
     platform::Keychain::shared().clearRecordedCalls();
     std::atomic<int> refused{0};
     auto taken = [] {
@@ -431,6 +449,7 @@ TEST_F(LMOInstallationsTest, ALegacyIdentityThatCannotBeReadNowIsTakenOverAtTheN
     };
     platform::Keychain::shared().setCallHookForTesting([&](const platform::KeychainCall& call) {
       if (call.function != "SecItemCopyMatching") return;
+      if (markerFails) return;
       const bool keyRead = call.query.at(platform::kSecClass) == Value(platform::kSecClassKey);
       const bool tokenRead = call.query.count(platform::kSecAttrGeneric) == 1;
       if (keyRead == keyFails && (keyRead || tokenRead)) {
@@ -443,6 +462,11 @@ TEST_F(LMOInstallationsTest, ALegacyIdentityThatCannotBeReadNowIsTakenOverAtTheN
         while (refused.load() == 1 && !taken()) std::this_thread::yield();
       }
     });
+    std::optional<platform::testing::UnreadableFile> unreadable;
+    if (markerFails) {
+      unreadable.emplace(platform::testing::UnreadableFile::Cause::LinkLoop,
+                         LMOInstallationsIIDStore::plistPath());
+    }
     auto installations = make(lmoinst::kDefaultAppName);
     bool done = false;
     platform::ErrorPtr error;
@@ -455,10 +479,13 @@ TEST_F(LMOInstallationsTest, ALegacyIdentityThatCannotBeReadNowIsTakenOverAtTheN
         });
     ASSERT_TRUE(pumpUntil([&] { return done; }));
     platform::Keychain::shared().setCallHookForTesting(nullptr);
-    EXPECT_EQ(refused.load(), 1);
+    unreadable.reset();
+    EXPECT_EQ(refused.load(), markerFails ? 0 : 1);
     ASSERT_TRUE(error) << "took " << fid.value_or("nothing") << " instead of the legacy identity";
     EXPECT_FALSE(fid);
-    EXPECT_NE(error->description().find("(-36)"), std::string::npos) << error->description();
+    const std::string told =
+        markerFails ? LMOInstallationsIIDStore::plistPath().string() : std::string("(-36)");
+    EXPECT_NE(error->description().find(told), std::string::npos) << error->description();
     EXPECT_FALSE(stored(lmoinst::kDefaultAppName));
     EXPECT_EQ(notificationCount(), 0u);
 
@@ -791,6 +818,20 @@ TEST_F(LMOInstallationsTest, ALegacyIdentifierThatCannotBeDeletedFailsTheDeletio
   EXPECT_EQ(notificationCount(), before) << "a failed deletion is not announced";
   LMOInstallationsIIDStore store;
   EXPECT_EQ(store.IIDPublicKeyData(), publicKey);  // still there; the private key was not tried
+  // A marker file that cannot be read now may hold the marker: removing it fails too.
+  {
+    platform::testing::UnreadableFile unreadable(platform::testing::UnreadableFile::Cause::LinkLoop,
+                                                 LMOInstallationsIIDStore::plistPath());
+    platform::ErrorPtr markerError;
+    EXPECT_FALSE(store.deleteIIDFlagFromPlist(&markerError));
+    EXPECT_TRUE(markerError);
+    markerError.reset();
+    EXPECT_FALSE(store.hasPlistIIDFlag(&markerError));
+    EXPECT_TRUE(markerError);
+  }
+  platform::ErrorPtr markerError;
+  EXPECT_FALSE(store.hasPlistIIDFlag(&markerError));  // removed before the key items failed
+  EXPECT_FALSE(markerError);
 }
 
 TEST_F(LMOInstallationsTest, ACorruptLegacyPropertyListCountsAsNoMarker) {
