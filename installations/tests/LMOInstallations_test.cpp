@@ -18,10 +18,10 @@
 #include "installations/tests/InstallationsTestSupport.h"
 #include "platform/base/Files.h"
 #include "platform/base/PropertyList.h"
+#include "platform/base/UserDefaults.h"
 #include "platform/dispatch/NotificationCenter.h"
 #include "platform/network/tests/LoopbackServer.h"
 #include "platform/runtime/Keychain.h"
-#include "platform/base/UserDefaults.h"
 #include "platform/runtime/KeyedArchiver.h"
 #include "platform/testing/UnreadableFile.h"
 #include "utilities/logger/VTULogger.h"
@@ -340,8 +340,8 @@ TEST_F(LMOInstallationsTest, AKeychainThatCannotBeReadNowFailsTheCallAndKeepsThe
       {"auth token", 0, tokenCall},
       {"deletion", 0, deleteCall},
   };
-  const auto markerFile =
-      platform::SandboxHome::preferences() / (std::string(lmoinst::kDefaultUserDefaultsSuite) + ".plist");
+  const auto markerFile = platform::SandboxHome::preferences() /
+                          (std::string(lmoinst::kDefaultUserDefaultsSuite) + ".plist");
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.operation) + " " + std::to_string(row.status));
     std::optional<platform::testing::UnreadableFile> unreadable;
