@@ -90,9 +90,8 @@ constexpr std::chrono::milliseconds kLongestRetryDelay{5 * 60 * 1000};
 // Writes domains when they fall due, on a thread of its own; once the process exits, the exit
 // flush waits for every write under way, whichever thread started it (synchronize, a removed
 // domain, this writer), and then writes every change still pending; later changes are written at
-// once. Never destroyed: changes may still come in while the process
-// exits. Lock order: a domain's mutex, then the writer's; the writer never holds its own mutex
-// while it writes.
+// once. Never destroyed: changes may still come in while the process exits. Lock order: a
+// domain's mutex, then the writer's; the writer never holds its own mutex while it writes.
 class DelayedWriter {
  public:
   static DelayedWriter& shared() {
