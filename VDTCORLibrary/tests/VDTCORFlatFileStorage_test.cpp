@@ -194,6 +194,100 @@ TEST_F(VDTCORFlatFileStorageTest, BatchIDsCountUpAndStayInRange) {
   }
 }
 
+// Whatever stands where the counter file goes is kept aside, and numbering goes on above every
+// batch still in use, so no new batch shares an ID (and so its removal) with an old one.
+TEST_F(VDTCORFlatFileStorageTest, SomethingInTheCountersWayIsMovedAsideAndNumberingGoesOn) {
+  const fs::path counter =
+      VDTCORFlatFileStorage::libraryDataStoragePath() / "VDTCORFlatFileStorageBatchIDCounter";
+  struct Case {
+    const char* what;
+    std::vector<std::string> batchFolders;
+    std::vector<long> handedOut;
+  } cases[] = {
+      {"no batch in use", {}, {0, 1}},
+      {"batches of two targets in use", {"1001-3-9999999999", "1002-41-9999999999"}, {42, 43}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const auto& name : c.batchFolders) {
+      ASSERT_TRUE(platform::files::createDirectory(
+          VDTCORFlatFileStorage::batchDataStoragePath() / name, true));
+    }
+    platform::files::removeItem(counter);
+    ASSERT_TRUE(platform::files::createDirectory(counter, true));
+    ASSERT_TRUE(platform::files::writeAtomically(counter / "kept", "someone's file"));
+
+    std::vector<long> got;
+    for (size_t i = 0; i < c.handedOut.size(); ++i) got.push_back(nextID());
+    EXPECT_EQ(got, c.handedOut);
+    bool isDirectory = true;
+    EXPECT_TRUE(platform::files::exists(counter, &isDirectory));
+    EXPECT_FALSE(isDirectory);
+    bool keptAside = false;
+    for (const auto& name : namesIn(counter.parent_path())) {
+      keptAside |= name.starts_with(counter.filename().string() + ".corrupt") &&
+                   platform::files::exists(counter.parent_path() / name / "kept");
+    }
+    EXPECT_TRUE(keptAside);
+    for (const auto& name : c.batchFolders) {
+      platform::files::removeItem(VDTCORFlatFileStorage::batchDataStoragePath() / name);
+    }
+  }
+}
+
+// An event that cannot be moved into the batch's folder is not in the batch: it stays in the
+// pool for a later one, and what the batch's removal deletes is exactly what the batch holds.
+TEST_F(VDTCORFlatFileStorageTest, EventsThatCannotJoinTheBatchFolderStayInThePool) {
+  const fs::path pool = VDTCORFlatFileStorage::eventDataStoragePath() / "1001";
+  enum class Obstacle { FileWhereTheBatchFolderGoes, FolderWhereAnEventGoes };
+  struct Case {
+    const char* what;
+    Obstacle obstacle;
+    size_t batched;
+  } cases[] = {
+      {"a file where the batch folder goes", Obstacle::FileWhereTheBatchFolderGoes, 0},
+      {"a folder where one event goes", Obstacle::FolderWhereAnEventGoes, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(store(makeEvent(3)).first);
+    const std::string blocked = namesIn(pool).at(0);
+    ASSERT_TRUE(store(makeEvent(3)).first);
+    // The batch gets the ID after this one.
+    long id = nextID();
+    const double expiration = clock().now() + 600;
+    const fs::path batchDir = VDTCORFlatFileStorage::batchPathForTarget(1001, id + 1, expiration);
+    if (c.obstacle == Obstacle::FileWhereTheBatchFolderGoes) {
+      ASSERT_TRUE(platform::files::writeAtomically(batchDir, "in the way"));
+    } else {
+      ASSERT_TRUE(platform::files::createDirectory(batchDir / blocked, true));
+    }
+
+    auto [batchID, events] =
+        batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001), expiration);
+    ASSERT_EQ(events.size(), c.batched);
+    if (c.batched == 0) {
+      EXPECT_FALSE(batchID);
+    } else {
+      EXPECT_EQ(batchID, id + 1);
+      EXPECT_NE(blocked.rfind(events[0]->eventID(), 0), 0u);
+      EXPECT_EQ(namesIn(batchDir).size(), 2u);  // the obstacle and the event that joined
+    }
+    EXPECT_EQ(namesIn(pool).size(), 2 - c.batched);
+    EXPECT_TRUE(platform::files::exists(pool / blocked));
+
+    // The batch's delivery deletes what it holds and nothing else; the rest goes next time.
+    waitFor([&](auto done) { storage->removeBatchWithID(id + 1, true, done); });
+    platform::files::removeItem(batchDir);
+    EXPECT_EQ(namesIn(pool).size(), 2 - c.batched);
+    auto [laterID, later] =
+        batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001), expiration);
+    EXPECT_EQ(later.size(), 2 - c.batched);
+    EXPECT_TRUE(namesIn(pool).empty());
+    waitFor([&](auto done) { storage->removeBatchWithID(*laterID, true, done); });
+  }
+}
+
 TEST_F(VDTCORFlatFileStorageTest, BatchesMadePastTheSignedRangeAreListedAndReturned) {
   writeCounter(0x80000000u);
   for (int i = 0; i < 2; ++i) ASSERT_TRUE(store(makeEvent(3)).first);

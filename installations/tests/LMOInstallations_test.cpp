@@ -743,6 +743,13 @@ TEST_F(LMOInstallationsTest, InvalidOptionsRaiseWithTheirReasons) {
 TEST_F(LMOInstallationsTest, ARevokedDefaultInstallationDropsTheLegacyIdentifierToo) {
   const Bytes publicKey = {7, 7, 7};
   installLegacyIdentity(publicKey, "legacy-token");
+  // The legacy property list as another writer left it, with an unsigned number past the signed
+  // range: written back without the marker, it keeps that number as it was.
+  ASSERT_TRUE(platform::files::writeAtomically(
+      LMOInstallationsIIDStore::plistPath(),
+      std::string_view("<plist version=\"1.0\"><dict><key>|S|cre</key><string>x</string>"
+                       "<key>big</key><integer>18446744073709551615</integer>"
+                       "<key>other</key><integer>1</integer></dict></plist>")));
   const std::string legacyFID = LMOInstallationsIIDStore::IIDWithPublicKeyData(publicKey);
   auto installations = make(lmoinst::kDefaultAppName);
   ASSERT_FALSE(fetchToken(*installations).second);
@@ -756,7 +763,11 @@ TEST_F(LMOInstallationsTest, ARevokedDefaultInstallationDropsTheLegacyIdentifier
   // The marker entry is gone (the rest of the property list stays) and so are the key items.
   LMOInstallationsIIDStore store;
   EXPECT_FALSE(store.hasPlistIIDFlag());
-  EXPECT_TRUE(platform::files::exists(LMOInstallationsIIDStore::plistPath()));
+  auto rest = platform::files::readTextFile(LMOInstallationsIIDStore::plistPath());
+  ASSERT_TRUE(rest);
+  const Value restValue = platform::parsePropertyList(*rest);
+  EXPECT_EQ(restValue, Value(Value::Dictionary{{"big", Value(UINT64_MAX)}, {"other", Value(1)}}));
+  EXPECT_EQ(restValue["big"].numberKind(), Value::NumberKind::Unsigned);
   EXPECT_FALSE(store.IIDPublicKeyData());
   // Only the first registration carried the migration header.
   size_t withHeader = 0;
