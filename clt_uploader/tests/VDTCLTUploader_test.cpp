@@ -104,6 +104,18 @@ class VDTCLTUploaderTest : public platform::testing::PlatformTest {
 
   int64_t nowMillis() { return static_cast<int64_t>(clock().now() * 1000); }
 
+  // The next upload to target 1001 waits the 15-minute fallback (an answer that carried no wait)
+  // or, when no answer came, is not held at all.
+  void expectFallbackPacing(bool paced) {
+    auto next = uploader->nextUploadTimeForTarget(1001);
+    if (paced) {
+      ASSERT_TRUE(next);
+      EXPECT_EQ(next->timeMillis(), nowMillis() + 900000);
+    } else {
+      EXPECT_EQ(next, nullptr);
+    }
+  }
+
   platform::testing::LoopbackServer server;
   std::mutex mutex;
   Answer answer;
@@ -511,15 +523,11 @@ TEST_F(VDTCLTUploaderTest, ARedirectWhoseBodyCannotBeReadDecidesNothing) {
     upload(1001, 4);
     auto batches = posted();
     ASSERT_EQ(batches.size(), before + (c.deliveredWhereItLanded ? 1 : 0));
-    if (c.deliveredWhereItLanded) EXPECT_EQ(postedEvents(batches.back()), 1u);
-    EXPECT_EQ(storedEvents(), c.kept ? 1u : 0u);
-    auto next = uploader->nextUploadTimeForTarget(1001);
-    if (c.paced) {
-      ASSERT_TRUE(next);
-      EXPECT_EQ(next->timeMillis(), nowMillis() + 900000);
-    } else {
-      EXPECT_EQ(next, nullptr);
+    if (c.deliveredWhereItLanded) {
+      EXPECT_EQ(postedEvents(batches.back()), 1u);
     }
+    EXPECT_EQ(storedEvents(), c.kept ? 1u : 0u);
+    expectFallbackPacing(c.paced);
     if (storedEvents() > 0) {
       // What was kept goes out at the next chance.
       uploader->setNextUploadTime(nullptr, 1001);
@@ -564,9 +572,8 @@ TEST_F(VDTCLTUploaderTest, BehindAProxyOnlyTheUploadServersAnswerDecidesTheBatch
   origin.start();
   platform::testing::LoopbackServer elsewhere(
       platform::testing::LoopbackServer::SameCertificateAs{origin});
-  elsewhere.server().Post(".*", [](const httplib::Request&, httplib::Response& reply) {
-    reply.status = 200;
-  });
+  elsewhere.server().Post(
+      ".*", [](const httplib::Request&, httplib::Response& reply) { reply.status = 200; });
   elsewhere.start();
   platform::URLSession::setDefaultTrustedCAFile(origin.certificateFile());
   VDTCLTUploader::setTestServerURL("https://upload.test:" + std::to_string(origin.port()) +
@@ -603,20 +610,12 @@ TEST_F(VDTCLTUploaderTest, BehindAProxyOnlyTheUploadServersAnswerDecidesTheBatch
       {"tunnels to a busy server", {tunnel, origin.port()}, 503, true, true},
       {"tunnels to a server that takes the batch", {tunnel, origin.port()}, 200, false, true},
   };
-  std::mutex proxyMutex;
-  platform::testing::ProxyReply current;
-  platform::testing::ScriptedProxy proxy([&](const std::string&) {
-    std::lock_guard lock(proxyMutex);
-    return current;
-  });
+  platform::testing::ScriptedProxy proxy;
   {
     platform::testing::ProxyEnvironment environment(proxy.url());
     for (const auto& c : cases) {
       SCOPED_TRACE(c.name);
-      {
-        std::lock_guard lock(proxyMutex);
-        current = c.reply;
-      }
+      proxy.answerWith(c.reply);
       originStatus = c.originStatus;
       uploader->setNextUploadTime(nullptr, 1001);
       storeEvent(3);
@@ -631,13 +630,7 @@ TEST_F(VDTCLTUploaderTest, BehindAProxyOnlyTheUploadServersAnswerDecidesTheBatch
       EXPECT_TRUE(
           platform::files::contentsOfDirectory(VDTCORFlatFileStorage::batchDataStoragePath())
               ->empty());
-      auto next = uploader->nextUploadTimeForTarget(1001);
-      if (c.paced) {
-        ASSERT_TRUE(next);
-        EXPECT_EQ(next->timeMillis(), nowMillis() + 900000);
-      } else {
-        EXPECT_EQ(next, nullptr);
-      }
+      expectFallbackPacing(c.paced);
     }
   }
   EXPECT_TRUE(elsewhere.arrived().empty());

@@ -676,19 +676,11 @@ TEST_F(LMOInstallationsAPIServiceTest, BehindAProxyOnlyTheServiceAnswers) {
        {"HTTP/1.1 200 Connection established\r\n\r\n", service.port()},
        true},
   };
-  std::mutex mutex;
-  platform::testing::ProxyReply current;
-  platform::testing::ScriptedProxy proxy([&](const std::string&) {
-    std::lock_guard lock(mutex);
-    return current;
-  });
+  platform::testing::ScriptedProxy proxy;
   platform::testing::ProxyEnvironment environment(proxy.url());
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    {
-      std::lock_guard lock(mutex);
-      current = c.reply;
-    }
+    proxy.answerWith(c.reply);
     const size_t before = proxy.requests().size();
     auto promise = api->registerInstallation(unregistered());
     ASSERT_TRUE(settle(promise));

@@ -521,8 +521,8 @@ HopResult performHop(Hop& hop, const URLRequest& request, const URLSessionConfig
   hop.noteActivity();
   // At least a millisecond: 0 would mean no limit at all.
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS,
-                   std::max(1L, saturatingCast<long>(
-                                    std::ceil(std::min(resourceTimeout * 1000, kLongestTimeoutMs)))));
+                   std::max(1L, saturatingCast<long>(std::ceil(
+                                    std::min(resourceTimeout * 1000, kLongestTimeoutMs)))));
 
   // TLS: every handshake is decided by onVerifyCertificate (no session resumption, which would
   // skip it); its evaluation checks the host name, so OpenSSL's own check stays off.
@@ -632,8 +632,8 @@ HopResult performHop(Hop& hop, const URLRequest& request, const URLSessionConfig
   } else if (!hop.originAnswered && proxyStatus > 0 && (proxyStatus < 200 || proxyStatus > 299)) {
     // Refused, asked for credentials or pointed elsewhere: the server was never reached.
     urlCode = kURLErrorCannotConnectToHost;
-    detail = format("The proxy did not open a connection to the server (it answered %ld).",
-                    proxyStatus);
+    detail =
+        format("The proxy did not open a connection to the server (it answered %ld).", proxyStatus);
   } else {
     switch (code) {
       case CURLE_OPERATION_TIMEDOUT:

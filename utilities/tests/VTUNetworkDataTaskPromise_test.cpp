@@ -83,10 +83,8 @@ TEST_F(VTUNetworkDataTaskPromiseTest, ATransportFailureOrAClosedSessionRejects) 
   // Behind a proxy that asks for credentials no server was reached: a transport error that
   // carries nothing of the proxy's reply.
   {
-    platform::testing::ScriptedProxy proxy([](const std::string&) {
-      return platform::testing::ProxyReply{
-          "HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n"};
-    });
+    platform::testing::ScriptedProxy proxy;
+    proxy.answerWith({"HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n"});
     platform::testing::ProxyEnvironment environment(proxy.url());
     auto proxied = vtu_dataTaskPromiseWithRequest(session_, post("https://upload.test/batch", "x"));
     ASSERT_TRUE(pumpUntil([&] { return !proxied->isPending(); }));
@@ -94,8 +92,7 @@ TEST_F(VTUNetworkDataTaskPromiseTest, ATransportFailureOrAClosedSessionRejects) 
     EXPECT_EQ(proxied->error()->domain(), platform::kURLErrorDomain);
     EXPECT_EQ(proxied->error()->code(), platform::kURLErrorCannotConnectToHost);
     EXPECT_EQ(proxied->error()->userInfo().count(platform::kURLErrorFailingResponseKey), 0u);
-    EXPECT_EQ(proxy.requests(),
-              std::vector<std::string>{"CONNECT upload.test:443 HTTP/1.1"});
+    EXPECT_EQ(proxy.requests(), std::vector<std::string>{"CONNECT upload.test:443 HTTP/1.1"});
   }
 
   auto closed = platform::URLSession::sessionWithConfiguration(

@@ -408,9 +408,9 @@ TEST_F(VTUNetworkTest, TransportFailuresPassThroughUnchanged) {
     SCOPED_TRACE((c.post ? "POST " : "GET ") + c.url);
     network_->setTimeoutInterval(c.timeout);
     Result result;
-    ASSERT_TRUE(c.post ? network_->postURL(c.url, bytesOf("payload"), nullptr, false,
-                                           recordInto(result))
-                       : network_->getURL(c.url, std::nullopt, nullptr, false, recordInto(result)));
+    ASSERT_TRUE(
+        c.post ? network_->postURL(c.url, bytesOf("payload"), nullptr, false, recordInto(result))
+               : network_->getURL(c.url, std::nullopt, nullptr, false, recordInto(result)));
     ASSERT_TRUE(pumpUntil([&] { return result.done; }, 20));
     ASSERT_TRUE(result.error);
     EXPECT_EQ(result.error->domain(), platform::kURLErrorDomain);
@@ -453,19 +453,11 @@ TEST_F(VTUNetworkTest, BehindAProxyOnlyTheServerAnswers) {
        {"HTTP/1.1 200 Connection established\r\nX-Proxy: yes\r\n\r\n", origin.port()},
        true},
   };
-  std::mutex mutex;
-  platform::testing::ProxyReply current;
-  platform::testing::ScriptedProxy proxy([&](const std::string&) {
-    std::lock_guard lock(mutex);
-    return current;
-  });
+  platform::testing::ScriptedProxy proxy;
   platform::testing::ProxyEnvironment environment(proxy.url());
   const std::string base = "https://config.test:" + std::to_string(origin.port());
   for (const auto& c : cases) {
-    {
-      std::lock_guard lock(mutex);
-      current = c.reply;
-    }
+    proxy.answerWith(c.reply);
     for (bool post : {false, true}) {
       SCOPED_TRACE(std::string(c.name) + (post ? " POST" : " GET"));
       Result result;

@@ -1,7 +1,8 @@
 // A web proxy on 127.0.0.1 for the network tests, answering as the test scripts it: for each
 // connection it reads the request head (for an https URL, "CONNECT host:port HTTP/1.1" and its
-// fields), notes it, writes the scripted reply and then either closes the connection or, for a
-// reply that opens a tunnel, relays bytes between the client and a loopback port. Beside it,
+// fields), notes its first line, writes the reply the test set last and then either closes the
+// connection or, for a reply that opens a tunnel, relays bytes between the client and a loopback
+// port. Beside it,
 // ProxyEnvironment points the proxy variables at it for one test and puts back what was there.
 #pragma once
 
@@ -11,7 +12,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <functional>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -31,9 +31,7 @@ struct ProxyReply {
 
 class ScriptedProxy {
  public:
-  // `script` gets the request head (up to its empty line) and gives the reply.
-  explicit ScriptedProxy(std::function<ProxyReply(const std::string& head)> script)
-      : script_(std::move(script)) {
+  ScriptedProxy() {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address = loopback(0);
     socklen_t length = sizeof address;
@@ -62,6 +60,11 @@ class ScriptedProxy {
   ScriptedProxy& operator=(const ScriptedProxy&) = delete;
 
   std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  // The reply to every request from now on.
+  void answerWith(ProxyReply reply) {
+    std::lock_guard lock(mutex_);
+    reply_ = std::move(reply);
+  }
   // The first line of every request head that arrived, in order.
   std::vector<std::string> requests() const {
     std::lock_guard lock(mutex_);
@@ -111,12 +114,12 @@ class ScriptedProxy {
       seen.append(buffer, static_cast<size_t>(n));
     }
     if (end != std::string::npos) {
-      const std::string head = seen.substr(0, end + 4);
+      ProxyReply reply;
       {
         std::lock_guard lock(mutex_);
-        requests_.push_back(head.substr(0, head.find("\r\n")));
+        requests_.push_back(seen.substr(0, seen.find("\r\n")));
+        reply = reply_;
       }
-      ProxyReply reply = script_(head);
       if (writeAll(client, reply.text.data(), reply.text.size()) && reply.tunnelToPort != 0) {
         relay(client, reply.tunnelToPort, seen.substr(end + 4));
       }
@@ -158,7 +161,6 @@ class ScriptedProxy {
     ::close(fd);
   }
 
-  std::function<ProxyReply(const std::string&)> script_;
   int listener_ = -1;
   int port_ = 0;
   std::thread acceptor_;
@@ -167,6 +169,7 @@ class ScriptedProxy {
   std::vector<int> open_;
   std::vector<std::thread> connections_;
   std::vector<std::string> requests_;
+  ProxyReply reply_;
 };
 
 // The variables the transfer library takes a proxy from, set to `proxyURL` while this lives.
@@ -192,8 +195,8 @@ class ProxyEnvironment {
   ProxyEnvironment& operator=(const ProxyEnvironment&) = delete;
 
  private:
-  static constexpr const char* kNames[] = {"https_proxy", "HTTPS_PROXY", "http_proxy",
-                                           "all_proxy", "ALL_PROXY"};
+  static constexpr const char* kNames[] = {"https_proxy", "HTTPS_PROXY", "http_proxy", "all_proxy",
+                                           "ALL_PROXY"};
   std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
 };
 

@@ -374,12 +374,12 @@ TEST_F(URLSessionTest, TransportFailuresCarryURLErrors) {
     closedPort = gone.port();
   }
   // A 303 with a body of its own, pointing where nobody listens.
-  server_.server().Post("/see-nobody", [closedPort](const httplib::Request&,
-                                                    httplib::Response& reply) {
-    reply.status = 303;
-    reply.set_header("Location", "http://127.0.0.1:" + std::to_string(closedPort) + "/");
-    reply.set_content("see other", "text/plain");
-  });
+  server_.server().Post(
+      "/see-nobody", [closedPort](const httplib::Request&, httplib::Response& reply) {
+        reply.status = 303;
+        reply.set_header("Location", "http://127.0.0.1:" + std::to_string(closedPort) + "/");
+        reply.set_content("see other", "text/plain");
+      });
   Outcome refused, badScheme, timedOut, redirectedNowhere;
   session
       ->dataTaskWithRequest(URLRequest("http://127.0.0.1:" + std::to_string(closedPort) + "/"),
@@ -532,20 +532,12 @@ TEST_F(URLSessionTest, AProxysAnswerToConnectIsNeverTheServers) {
        201,
        0},
   };
-  std::mutex mutex;
-  testing::ProxyReply current;
-  testing::ScriptedProxy proxy([&](const std::string&) {
-    std::lock_guard lock(mutex);
-    return current;
-  });
+  testing::ScriptedProxy proxy;
   testing::ProxyEnvironment environment(proxy.url());
   const std::string url = "https://upload.test:" + std::to_string(origin.port()) + "/batch";
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    {
-      std::lock_guard lock(mutex);
-      current = c.reply;
-    }
+    proxy.answerWith(c.reply);
     auto config = URLSessionConfiguration::defaultSessionConfiguration();
     config.trustedCAFile = origin.certificateFile();
     auto delegate = std::make_shared<RecordingDelegate>();
@@ -560,7 +552,8 @@ TEST_F(URLSessionTest, AProxysAnswerToConnectIsNeverTheServers) {
     ASSERT_TRUE(pumpUntil([&] { return outcome.done; }, 20));
     auto requests = proxy.requests();
     ASSERT_EQ(requests.size(), before + 1);
-    EXPECT_EQ(requests.back(), "CONNECT upload.test:" + std::to_string(origin.port()) + " HTTP/1.1");
+    EXPECT_EQ(requests.back(),
+              "CONNECT upload.test:" + std::to_string(origin.port()) + " HTTP/1.1");
     EXPECT_TRUE(delegate->redirectStatuses.empty());
     if (c.status != 0) {
       ASSERT_FALSE(outcome.error) << outcome.error->localizedDescription();
