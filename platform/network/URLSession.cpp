@@ -496,7 +496,7 @@ HopResult performHop(Hop& hop, const URLRequest& request, const URLSessionConfig
   curl_easy_setopt(c, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
   // Behind a proxy (taken from the environment) an https request goes through a tunnel the proxy
   // opens on CONNECT. The proxy's reply to that is no answer to the request: its status line and
-  // fields are kept from the header callback, so that only the origin server's reach it.
+  // fields are withheld from the header callback, so that only the origin server's reach it.
   curl_easy_setopt(c, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
   curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, onHeader);
@@ -595,7 +595,7 @@ HopResult performHop(Hop& hop, const URLRequest& request, const URLSessionConfig
   if (status > 0 && hop.originAnswered) hop.status = status;
   char* redirect = nullptr;
   if (!hop.originAnswered) {
-    // Nothing to follow.
+    // Nothing to follow: no server pointed anywhere.
   } else if (curl_easy_getinfo(c, CURLINFO_REDIRECT_URL, &redirect) == CURLE_OK && redirect) {
     result.redirectURL = redirect;
   } else if (code != CURLE_OK && hop.headersComplete && isRedirectStatus(hop.status)) {
