@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/base/Saturating.h"
 #include "platform/ui/Tree.h"
 
 namespace platform::ui {
@@ -75,8 +76,8 @@ void Host::render(cairo_t* cr, double scale) const {
 bool Host::snapshot(const std::filesystem::path& path, std::optional<Size> pixelSize) const {
   Size size = tree_->options.size;
   Size pixels = pixelSize.value_or(size);
-  int w = static_cast<int>(pixels.width), h = static_cast<int>(pixels.height);
-  if (w <= 0 || h <= 0 || size.width <= 0 || size.height <= 0) return false;
+  int w = saturatingCast<int>(pixels.width), h = saturatingCast<int>(pixels.height);
+  if (w <= 0 || h <= 0 || !(size.width > 0 && size.height > 0)) return false;
   cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
   cairo_t* cr = cairo_create(surface);
   cairo_scale(cr, pixels.width / size.width, pixels.height / size.height);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/base/ProcessInfo.h"
+#include "platform/base/Saturating.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ui/Tree.h"
 
@@ -31,7 +32,9 @@ std::optional<Size> parseSize(const std::string& text) {
   if (end != text.c_str() + x) return std::nullopt;
   const char* hs = text.c_str() + x + 1;
   double h = std::strtod(hs, &end);
-  if (end == hs || *end != '\0' || w < 50 || h < 50 || w > 10000 || h > 10000) return std::nullopt;
+  // Asked as "within", not "outside": NaN fails every comparison, and infinities are out of range.
+  auto inRange = [](double side) { return side >= 50 && side <= 10000; };
+  if (end == hs || *end != '\0' || !inRange(w) || !inRange(h)) return std::nullopt;
   return Size{w, h};
 }
 
@@ -105,7 +108,7 @@ int WindowHost::run() {
   Size size = host_.size();
   SDL_Window* window =
       SDL_CreateWindow(options_.title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                       static_cast<int>(size.width), static_cast<int>(size.height),
+                       saturatingCast<int>(size.width), saturatingCast<int>(size.height),
                        SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
   if (!window) {
     std::fprintf(stderr, "could not open a window (%s)\n", SDL_GetError());
