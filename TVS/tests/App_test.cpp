@@ -121,6 +121,58 @@ TEST_F(AppTest, ShareOnATabletPointsThePopoverAtTheFirstWindow) {
   EXPECT_EQ(popover.sourceRect.x, 0);
 }
 
+// Going back (Alt+Left) while a sheet is up never acts on the screens beneath it: the composer
+// keeps its typed text over Settings, and the share sheet stays over the person's page.
+TEST_F(AppTest, GoingBackUnderASheetLeavesTheScreensBeneathAlone) {
+  setArguments({std::string("-") + platform::app::kMailOutboxArgument, (home() / "outbox").string()});
+  soundboardApp app;
+  auto group = app.body();
+  TestHost host(group.content());
+  auto window = platform::app::attachWindow(host.host(), group);
+  host.pump();
+
+  // Settings, the Contact Us composer, a typed text, and typing ended (Esc).
+  ASSERT_TRUE(host.tap(*host.findSymbol("gear")));
+  ASSERT_EQ(host.navigationTitle(), "Settings");
+  ASSERT_TRUE(host.tap(*host.findText("Contact Us")));
+  ASSERT_EQ(host.sheetCount(), 1u);
+  const std::string typed = "Hello from the desktop";
+  ASSERT_FALSE(host.findAllFields().empty());
+  ASSERT_TRUE(host.typeText(host.findAllFields().back(), typed));
+  host.host().endEditing();
+  EXPECT_FALSE(host.goBack());
+  EXPECT_EQ(host.sheetCount(), 1u);
+  ASSERT_FALSE(host.findAllFields().empty());
+  EXPECT_EQ(host.findAllFields().back().text(), typed);
+  EXPECT_TRUE(host.findText("Tavo Vastrow Soundboard Version 2.0.1"));
+  ASSERT_TRUE(host.tap(*host.findText(platform::app::kMailCancelTitle)));
+  ASSERT_TRUE(pumpUntil([&] {
+    host.pump();
+    return host.sheetCount() == 0;
+  }));
+  EXPECT_EQ(host.navigationTitle(), "Settings");
+  ASSERT_TRUE(host.goBack());
+
+  // A person's page and the share sheet of its first clip.
+  const auto& entity = catalogue_[0];
+  ASSERT_TRUE(host.tap(*host.findImage(entity->imageName())));
+  ASSERT_EQ(host.navigationTitle(), entity->displayName());
+  auto row = host.findText(entity->sounds()[0]->displayName());
+  ASSERT_TRUE(row);
+  host.revealSwipeActions(*row);
+  auto share = host.findImage("imessage");
+  ASSERT_TRUE(share);
+  ASSERT_TRUE(host.tap(*share));
+  ASSERT_EQ(host.sheetCount(), 1u);
+  EXPECT_FALSE(host.goBack());
+  EXPECT_EQ(host.sheetCount(), 1u);
+  EXPECT_EQ(host.navigationTitle(), entity->displayName());
+  EXPECT_TRUE(host.findText(entity->sounds()[0]->displayName()));
+  ASSERT_TRUE(host.dismissSheet());
+  EXPECT_TRUE(host.goBack());
+  EXPECT_EQ(host.navigationTitle(), "Tavo Vastrow Soundboard");
+}
+
 TEST_F(AppTest, ShareOfAClipWithoutAFilePresentsNothingPrintsOneLineAndSendsTheEvent) {
   auto vm = std::make_shared<SoundViewModel>();
   platform::app::WindowGroup group{.content = [] { return View(Text("root")); }, .title = {}};

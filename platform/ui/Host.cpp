@@ -16,13 +16,18 @@ std::vector<Host*>& liveHosts() {
   return *hosts;
 }
 
+// The first navigation view drawn in `layer`, or null.
+detail::Node* navigationViewIn(detail::Tree& tree, int layer) {
+  for (auto& item : tree.drawn) {
+    if (item.layer == layer && item.node->blueprint->kind == detail::Kind::navigationView)
+      return item.node.get();
+  }
+  return nullptr;
+}
+
 detail::Node* topNavigationView(detail::Tree& tree) {
-  int layer = tree.topLayer();
-  for (int l = layer; l >= 0; --l) {
-    for (auto& item : tree.drawn) {
-      if (item.layer == l && item.node->blueprint->kind == detail::Kind::navigationView)
-        return item.node.get();
-    }
+  for (int l = tree.topLayer(); l >= 0; --l) {
+    if (detail::Node* nav = navigationViewIn(tree, l)) return nav;
   }
   return nullptr;
 }
@@ -117,7 +122,9 @@ bool Host::dismissTopSheet() {
 std::size_t Host::presentedSheetCount() const { return tree_->sheets.size(); }
 
 bool Host::goBack() {
-  detail::Node* nav = topNavigationView(*tree_);
+  // Only within what is on top: a sheet or popover is modal, and popping a screen beneath it
+  // would take the presentation (and whatever was typed into it) away unasked.
+  detail::Node* nav = navigationViewIn(*tree_, tree_->topLayer());
   return nav && tree_->pop(*nav);
 }
 
