@@ -25,7 +25,8 @@ std::filesystem::path VDTCORStorageRootURL() {
 }
 
 bool VDTCORCreateDirectoryReportingOnce(
-    const std::filesystem::path& path, const std::function<void(const platform::ErrorPtr&)>& report) {
+    const std::filesystem::path& path,
+    const std::function<void(const platform::ErrorPtr&)>& report) {
   // Never destroyed: queue work still running at exit may look a folder up.
   static auto& guard = *new std::mutex;
   static auto& failing = *new std::set<std::filesystem::path>;

@@ -20,7 +20,8 @@ std::filesystem::path VDTCORStorageRootURL();
 // first since the path was last made: folders looked up on every operation are tried each time
 // without filling the log. Thread-safe.
 bool VDTCORCreateDirectoryReportingOnce(
-    const std::filesystem::path& path, const std::function<void(const platform::ErrorPtr&)>& report);
+    const std::filesystem::path& path,
+    const std::function<void(const platform::ErrorPtr&)>& report);
 
 // The machine name of the running kernel (uname), else the platform's device model.
 const std::string& VDTCORHardwareModel();

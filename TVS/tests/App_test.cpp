@@ -1,7 +1,16 @@
 // The app entry, the window it builds, and sharing through the application's first window.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TVS/EntityLoader.h"
@@ -16,6 +25,8 @@
 #include "platform/app/Application.h"
 #include "platform/app/AudioBackend.h"
 #include "platform/app/Window.h"
+#include "platform/base/Files.h"
+#include "platform/testing/ChildProcess.h"
 #include "platform/testing/PlatformTest.h"
 #include "platform/ui/TestHost.h"
 #include "utilities/logger/VTULogger.h"
@@ -124,7 +135,8 @@ TEST_F(AppTest, ShareOnATabletPointsThePopoverAtTheFirstWindow) {
 // Going back (Alt+Left) while a sheet is up never acts on the screens beneath it: the composer
 // keeps its typed text over Settings, and the share sheet stays over the person's page.
 TEST_F(AppTest, GoingBackUnderASheetLeavesTheScreensBeneathAlone) {
-  setArguments({std::string("-") + platform::app::kMailOutboxArgument, (home() / "outbox").string()});
+  setArguments(
+      {std::string("-") + platform::app::kMailOutboxArgument, (home() / "outbox").string()});
   soundboardApp app;
   auto group = app.body();
   TestHost host(group.content());
@@ -171,6 +183,80 @@ TEST_F(AppTest, GoingBackUnderASheetLeavesTheScreensBeneathAlone) {
   ASSERT_TRUE(host.dismissSheet());
   EXPECT_TRUE(host.goBack());
   EXPECT_EQ(host.navigationTitle(), "Tavo Vastrow Soundboard");
+}
+
+// ---- The built program, started in a child process.
+
+constexpr const char* kAppDisplayVariable = "TVS_TEST_APP_DISPLAY";
+
+// In the child: the built program takes over the process, its standard output and error going
+// to files in the home, DISPLAY as the parent asked (none when empty) and no other display named.
+[[noreturn]] void runAppProgram(const std::filesystem::path& home) {
+  const std::string display = std::getenv(kAppDisplayVariable);
+  if (display.empty()) {
+    ::unsetenv("DISPLAY");
+  } else {
+    ::setenv("DISPLAY", display.c_str(), 1);
+  }
+  ::unsetenv("WAYLAND_DISPLAY");
+  ::unsetenv("SDL_VIDEODRIVER");
+  // No compositor is found under its default name here.
+  const auto runtime = home / "runtime";
+  std::filesystem::create_directories(runtime);
+  ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  ::setenv("LSAN_OPTIONS", "suppressions=" TVS_SOURCE_DIR "/scripts/lsan.supp", 1);
+  const int out = ::open((home / "app-stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int err = ::open((home / "app-stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (out < 0 || err < 0 || ::dup2(out, STDOUT_FILENO) < 0 || ::dup2(err, STDERR_FILENO) < 0) {
+    ::_exit(126);
+  }
+  char* argv[] = {const_cast<char*>(TVS_APP_PROGRAM), nullptr};
+  ::execv(TVS_APP_PROGRAM, argv);
+  ::_exit(127);
+}
+
+std::string fileText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Without a display that can be opened, the program renders its root screen into the home's tmp
+// folder, prints where, and ends; a display that is named but cannot be reached is said to be
+// so first (SDL would otherwise fall back to drawing nowhere and run unseen for ever).
+TEST_F(AppTest, WithoutADisplayThatOpensTheProgramWritesThePictureAndSaysWhere) {
+  if (platform::testing::testRole() == "app") runAppProgram(home());
+  if (std::filesystem::exists("/tmp/.X11-unix/X99")) GTEST_SKIP() << "display :99 exists here";
+  if (std::filesystem::exists("/dev/dri")) GTEST_SKIP() << "SDL could draw on the console here";
+  struct Row {
+    const char* display;
+    bool saysSo;
+  };
+  const Row rows[] = {{"", false}, {":99", true}};
+  const auto picture = platform::SandboxHome::tmp() / "TavoVastrowSoundboard-root-screen.png";
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string("DISPLAY=") + row.display);
+    std::filesystem::remove(picture);
+    auto child =
+        platform::testing::ChildProcess::start("app", {{kAppDisplayVariable, row.display}});
+    ASSERT_TRUE(child);
+    // The program ends by itself; one still running after this long shows a window nobody sees.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!child->hasExited() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!child->hasExited()) child->kill(SIGKILL);
+    EXPECT_EQ(child->wait(), 0);
+    const std::string out = fileText(home() / "app-stdout.txt");
+    const std::string err = fileText(home() / "app-stderr.txt");
+    EXPECT_NE(out.find("No display: wrote a snapshot of the root screen to " + picture.string()),
+              std::string::npos)
+        << out << err;
+    EXPECT_TRUE(std::filesystem::exists(picture));
+    EXPECT_EQ(
+        err.find("could not be opened (DISPLAY=" + std::string(row.display)) != std::string::npos,
+        row.saysSo)
+        << err;
+  }
 }
 
 TEST_F(AppTest, ShareOfAClipWithoutAFilePresentsNothingPrintsOneLineAndSendsTheEvent) {
