@@ -20,15 +20,13 @@ namespace {
 
 // The display the environment names ("DISPLAY=:0", say), or empty when it names none.
 std::string namedDisplay() {
+  // SDL's offscreen and dummy drivers, asked for, show nothing whatever display is named.
+  const char* driver = std::getenv("SDL_VIDEODRIVER");
+  if (driver && (std::string(driver) == "dummy" || std::string(driver) == "offscreen")) return "";
   std::string named;
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER"}) {
     const char* value = std::getenv(name);
-    if (!value || !*value) continue;
-    // SDL's offscreen and dummy drivers run without one.
-    if (std::string(name) == "SDL_VIDEODRIVER" &&
-        (std::string(value) == "dummy" || std::string(value) == "offscreen"))
-      continue;
-    named += (named.empty() ? "" : ", ") + std::string(name) + "=" + value;
+    if (value && *value) named += (named.empty() ? "" : ", ") + std::string(name) + "=" + value;
   }
   return named;
 }

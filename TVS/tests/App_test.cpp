@@ -188,18 +188,22 @@ TEST_F(AppTest, GoingBackUnderASheetLeavesTheScreensBeneathAlone) {
 // ---- The built program, started in a child process.
 
 constexpr const char* kAppDisplayVariable = "TVS_TEST_APP_DISPLAY";
+constexpr const char* kAppDriverVariable = "TVS_TEST_APP_DRIVER";
 
 // In the child: the built program takes over the process, its standard output and error going
-// to files in the home, DISPLAY as the parent asked (none when empty) and no other display named.
+// to files in the home, DISPLAY and SDL_VIDEODRIVER as the parent asked (unset when empty) and no
+// other display named.
 [[noreturn]] void runAppProgram(const std::filesystem::path& home) {
-  const std::string display = std::getenv(kAppDisplayVariable);
-  if (display.empty()) {
-    ::unsetenv("DISPLAY");
-  } else {
-    ::setenv("DISPLAY", display.c_str(), 1);
+  for (auto [name, from] : {std::pair{"DISPLAY", kAppDisplayVariable},
+                            std::pair{"SDL_VIDEODRIVER", kAppDriverVariable}}) {
+    const std::string value = std::getenv(from);
+    if (value.empty()) {
+      ::unsetenv(name);
+    } else {
+      ::setenv(name, value.c_str(), 1);
+    }
   }
   ::unsetenv("WAYLAND_DISPLAY");
-  ::unsetenv("SDL_VIDEODRIVER");
   // No compositor is found under its default name here.
   const auto runtime = home / "runtime";
   std::filesystem::create_directories(runtime);
@@ -222,22 +226,25 @@ std::string fileText(const std::filesystem::path& path) {
 
 // Without a display that can be opened, the program renders its root screen into the home's tmp
 // folder, prints where, and ends; a display that is named but cannot be reached is said to be
-// so first (SDL would otherwise fall back to drawing nowhere and run unseen for ever).
+// so first (SDL would otherwise fall back to drawing nowhere and run unseen for ever). A driver
+// that shows nothing, asked for by name, is no display either.
 TEST_F(AppTest, WithoutADisplayThatOpensTheProgramWritesThePictureAndSaysWhere) {
   if (platform::testing::testRole() == "app") runAppProgram(home());
   if (std::filesystem::exists("/tmp/.X11-unix/X99")) GTEST_SKIP() << "display :99 exists here";
   if (std::filesystem::exists("/dev/dri")) GTEST_SKIP() << "SDL could draw on the console here";
   struct Row {
     const char* display;
+    const char* driver;
     bool saysSo;
   };
-  const Row rows[] = {{"", false}, {":99", true}};
+  const Row rows[] = {
+      {"", "", false}, {":99", "", true}, {":99", "x11", true}, {":99", "dummy", false}};
   const auto picture = platform::SandboxHome::tmp() / "TavoVastrowSoundboard-root-screen.png";
   for (const auto& row : rows) {
-    SCOPED_TRACE(std::string("DISPLAY=") + row.display);
+    SCOPED_TRACE(std::string("DISPLAY=") + row.display + " SDL_VIDEODRIVER=" + row.driver);
     std::filesystem::remove(picture);
-    auto child =
-        platform::testing::ChildProcess::start("app", {{kAppDisplayVariable, row.display}});
+    auto child = platform::testing::ChildProcess::start(
+        "app", {{kAppDisplayVariable, row.display}, {kAppDriverVariable, row.driver}});
     ASSERT_TRUE(child);
     // The program ends by itself; one still running after this long shows a window nobody sees.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);

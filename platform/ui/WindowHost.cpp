@@ -66,7 +66,10 @@ std::optional<std::string> invisibleDriverReason(bool unlessAskedFor) {
   const char* current = SDL_GetCurrentVideoDriver();
   const std::string driver = current ? current : "";
   if (!driver.empty() && !showsNothing(driver)) return std::nullopt;
-  if (unlessAskedFor && !driver.empty() && askedFor(driver)) return std::nullopt;
+  if (!driver.empty() && askedFor(driver)) {
+    if (unlessAskedFor) return std::nullopt;
+    return "SDL_VIDEODRIVER asks for SDL's \"" + driver + "\" driver, which shows nothing";
+  }
   return "SDL found no display and fell back to its \"" + driver + "\" driver, which shows nothing";
 }
 
