@@ -58,11 +58,11 @@ unsigned long long nameSeconds(double date) {
 
 constexpr std::uint32_t kBatchIDMask = 0x7FFFFFFFu;
 
+// Tried on every lookup; `failure` (a literal) is reported once until the folder is made.
 fs::path createdOnce(const fs::path& path, const char* failure) {
-  platform::ErrorPtr error;
-  if (!platform::files::createDirectory(path, true, &error)) {
+  VDTCORCreateDirectoryReportingOnce(path, [failure](const platform::ErrorPtr& error) {
     VDTCORAssert(false, failure, platform::Value(error));
-  }
+  });
   return path;
 }
 
@@ -189,9 +189,7 @@ fs::path VDTCORFlatFileStorage::eventDataStoragePath() {
   static const fs::path& path = *new fs::path(
       VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName / kVDTCOREventDataDirectoryName);
   sweepLeftoversOnce();
-  platform::ErrorPtr error;
-  VDTCORAssert(platform::files::createDirectory(path, true, &error), "%@", platform::Value(error));
-  return path;
+  return createdOnce(path, "%@");
 }
 
 fs::path VDTCORFlatFileStorage::batchDataStoragePath() {

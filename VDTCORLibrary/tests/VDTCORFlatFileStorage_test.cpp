@@ -19,6 +19,7 @@
 #include "VDTCORLibrary/VDTCORRegistrar.h"
 #include "VDTCORLibrary/tests/TransportTestSupport.h"
 #include "platform/base/Files.h"
+#include "platform/dispatch/SystemLog.h"
 #include "platform/testing/ChildProcess.h"
 #include "platform/testing/PlatformTest.h"
 
@@ -704,6 +705,55 @@ TEST_F(VDTCORFlatFileStorageTest, LibraryKeysStayInsideTheLibraryFolder) {
     EXPECT_TRUE(error) << key;
   }
   EXPECT_EQ(filesOutsideTheStore(), before);
+}
+
+// A home whose caches folder cannot be made: every lookup (the upload timer's every 30 seconds)
+// tries the store's folders again, but each folder's failure is logged once, until it is made;
+// a later failure is logged again.
+TEST_F(VDTCORFlatFileStorageTest, AFolderThatCannotBeMadeIsTriedOnEveryLookupAndLoggedOnce) {
+  const fs::path caches = platform::SandboxHome::caches();
+  auto block = [&] {
+    std::error_code ec;
+    fs::remove_all(caches, ec);
+    ASSERT_TRUE(platform::files::createDirectory(caches.parent_path(), true));
+    ASSERT_TRUE(platform::files::writeAtomically(caches, "in the way"));
+  };
+  auto lookUpEverything = [&] {
+    for (int round = 0; round < 3; ++round) {
+      VDTCORStorageRootURL();
+      VDTCORFlatFileStorage::eventDataStoragePath();
+      VDTCORFlatFileStorage::batchDataStoragePath();
+      VDTCORFlatFileStorage::libraryDataStoragePath();
+      waitFor([&](auto done) { storage->hasEventsForTarget(1001, [done](bool) { done(); }); });
+      storage->checkForExpirations();
+      drain();
+    }
+  };
+  auto count = [](const platform::SystemLogCapture& capture, std::string_view text) {
+    std::size_t n = 0;
+    for (const auto& line : capture.lines()) n += line.message.find(text) != std::string::npos;
+    return n;
+  };
+  const std::string assertion = "[VeltroEventTransport][I-VDTCOR001006] (";
+  platform::SystemLogCapture capture;
+  for (int blocked = 1; blocked <= 2; ++blocked) {
+    SCOPED_TRACE(blocked);
+    block();
+    lookUpEverything();
+    // One line each for the root, the event, the batch and the library folder.
+    EXPECT_EQ(count(capture, assertion), 4u * blocked);
+    EXPECT_EQ(count(capture, "There was an error creating VDT's path"), 1u * blocked);
+    EXPECT_EQ(count(capture, "Creating the batch data path failed: "), 1u * blocked);
+    EXPECT_EQ(count(capture, "Creating the library data path failed: "), 1u * blocked);
+
+    // Once the way is clear, the next lookup makes the folders, quietly.
+    ASSERT_TRUE(platform::files::removeItem(caches));
+    lookUpEverything();
+    EXPECT_TRUE(platform::files::exists(VDTCORFlatFileStorage::eventDataStoragePath()));
+    EXPECT_TRUE(platform::files::exists(VDTCORFlatFileStorage::batchDataStoragePath()));
+    EXPECT_TRUE(platform::files::exists(VDTCORFlatFileStorage::libraryDataStoragePath()));
+    EXPECT_EQ(count(capture, assertion), 4u * blocked);
+  }
 }
 
 TEST_F(VDTCORFlatFileStorageTest, AFailedMoveBackKeepsTheBatch) {
