@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/base/Format.h"
+#include "platform/dispatch/SystemLog.h"
 #include "promises/PRMPromisePrivate.h"
 
 using platform::Value;
@@ -29,6 +30,42 @@ void reportInvalidParameter(const char* function, const char* file, int line, co
 
 void reportFailure(const char* function, const char* file, int line, const char* description) {
   platform::AssertionHandler::handleFailure(function, file, line, description);
+}
+
+namespace {
+
+// The exception being handled: the error's domain and description, and its text for the log.
+struct Thrown {
+  std::string domain;
+  std::string description;
+  std::string text;
+};
+
+Thrown currentlyThrown() {
+  try {
+    throw;
+  } catch (const platform::Exception& e) {
+    return {e.name(), e.reason().empty() ? e.what() : e.reason(), e.what()};
+  } catch (const std::exception& e) {
+    return {kPRMGenericExceptionName, e.what(), e.what()};
+  } catch (...) {
+    return {kPRMGenericExceptionName, kPRMUnknownExceptionDescription,
+            kPRMUnknownExceptionDescription};
+  }
+}
+
+}  // namespace
+
+platform::ErrorPtr errorForCurrentException() {
+  Thrown thrown = currentlyThrown();
+  return platform::Error::withDescription(std::move(thrown.domain), kPRMThrownExceptionErrorCode,
+                                          std::move(thrown.description));
+}
+
+void logCurrentException(const std::string& where) {
+  platform::SystemLog::write(platform::LogLevel::Error,
+                             "promise: exception escaped " + where + ": " + currentlyThrown().text,
+                             true);
 }
 
 PRMPromisePtr rejectedForContract(const std::string& description) {
@@ -291,12 +328,11 @@ void PRMPromise::deliverToFirstObserver() {
     return;
   }
   auto& chain = std::get<Chain>(action);
-  if (fulfilled) {
-    resolveChained(chain.result, firstQueue_, chain.onFulfill ? chain.onFulfill(value_) : value_);
-  } else {
-    resolveChained(chain.result, firstQueue_,
-                   chain.onReject ? (*chain.onReject)(error_) : Value(error_));
-  }
+  const Value r = prm_detail::rejectingOnThrow(*chain.result, [&] {
+    if (fulfilled) return chain.onFulfill ? chain.onFulfill(value_) : value_;
+    return chain.onReject ? (*chain.onReject)(error_) : Value(error_);
+  });
+  resolveChained(chain.result, firstQueue_, r);
 }
 
 void PRMPromise::dispatch(Observer&& observer, State state, const Value& value,
@@ -317,14 +353,18 @@ void PRMPromise::dispatch(Observer&& observer, State state, const Value& value,
   if (state == State::Fulfilled) {
     prm_detail::submitInGroup(queue, [queue = observer.queue, result = std::move(chain.result),
                                       onFulfill = std::move(chain.onFulfill), value] {
-      prm_detail::resolveAdopting(result, queue, onFulfill ? onFulfill(value) : value);
+      prm_detail::resolveAdopting(result, queue, prm_detail::rejectingOnThrow(*result, [&] {
+                                    return onFulfill ? onFulfill(value) : value;
+                                  }));
     });
   } else {
     prm_detail::submitInGroup(
         queue,
         [queue = observer.queue, result = std::move(chain.result),
          onReject = chain.onReject ? std::move(*chain.onReject) : ChainedRejectBlock(), error] {
-          prm_detail::resolveAdopting(result, queue, onReject ? onReject(error) : Value(error));
+          prm_detail::resolveAdopting(result, queue, prm_detail::rejectingOnThrow(*result, [&] {
+                                        return onReject ? onReject(error) : Value(error);
+                                      }));
         });
   }
 }

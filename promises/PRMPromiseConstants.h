@@ -14,6 +14,13 @@ inline constexpr const char* kPRMPromiseFulfilledFormat = "<%@ %p> Fulfilled: %@
 inline constexpr const char* kPRMPromiseRejectedFormat = "<%@ %p> Rejected: %@";
 inline constexpr const char* kPRMPromisePendingFormat = "<%@ %p> Pending";
 
+// A block or work that throws rejects its promise with an error whose domain is the exception's
+// name (this one for an exception without a name), whose code is this one and whose description
+// is the exception's text, as a contract failure let through makes its error.
+inline constexpr const char* kPRMGenericExceptionName = "NSGenericException";
+inline constexpr long kPRMThrownExceptionErrorCode = 0;
+inline constexpr const char* kPRMUnknownExceptionDescription = "An unknown exception was thrown.";
+
 // Contract checks reported to the platform assertion handler.
 inline constexpr const char* kPRMInvalidParameterFormat = "Invalid parameter not satisfying: %@";
 inline constexpr const char* kPRMInvalidErrorType = "Invalid error type.";
