@@ -34,37 +34,28 @@ void reportFailure(const char* function, const char* file, int line, const char*
 
 namespace {
 
-// The exception being handled: the error's domain and description, and its text for the log.
-struct Thrown {
-  std::string domain;
-  std::string description;
-  std::string text;
-};
-
-Thrown currentlyThrown() {
+// The text of the exception being handled (a named exception's includes its name).
+std::string currentExceptionText() {
   try {
     throw;
-  } catch (const platform::Exception& e) {
-    return {e.name(), e.reason().empty() ? e.what() : e.reason(), e.what()};
   } catch (const std::exception& e) {
-    return {kPRMGenericExceptionName, e.what(), e.what()};
+    return e.what();
   } catch (...) {
-    return {kPRMGenericExceptionName, kPRMUnknownExceptionDescription,
-            kPRMUnknownExceptionDescription};
+    return kPRMUnknownExceptionDescription;
   }
 }
 
 }  // namespace
 
 platform::ErrorPtr errorForCurrentException() {
-  Thrown thrown = currentlyThrown();
-  return platform::Error::withDescription(std::move(thrown.domain), kPRMThrownExceptionErrorCode,
-                                          std::move(thrown.description));
+  return platform::Error::withDescription(kPRMPromiseErrorDomain,
+                                          kPRMPromiseErrorCodeThrownException,
+                                          currentExceptionText());
 }
 
 void logCurrentException(const std::string& where) {
   platform::SystemLog::write(platform::LogLevel::Error,
-                             "promise: exception escaped " + where + ": " + currentlyThrown().text,
+                             "promise: exception escaped " + where + ": " + currentExceptionText(),
                              true);
 }
 

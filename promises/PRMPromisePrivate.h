@@ -28,7 +28,8 @@ void submitInGroup(platform::DispatchQueue& queue, Block&& block) {
   });
 }
 
-// The error standing for the exception being handled: call only inside a catch block.
+// The error standing for the exception being handled (code kPRMPromiseErrorCodeThrownException,
+// its text as the description): call only inside a catch block.
 platform::ErrorPtr errorForCurrentException();
 // Logs the exception being handled, saying where it escaped: for code that runs on the caller's
 // thread, where no queue catches and logs it. Call only inside a catch block.
