@@ -23,10 +23,8 @@ void handleOutcome(const std::shared_ptr<RetryState>& state, std::int64_t remain
     return;
   }
   // The count is tested first; the predicate sees the count before it is lowered.
-  if (remaining > 0 &&
-      (!state->predicate || prm_detail::rejectingOnThrow(*state->result, [&] {
-        return state->predicate(remaining, error);
-      }))) {
+  auto mayRetry = [&] { return !state->predicate || state->predicate(remaining, error); };
+  if (remaining > 0 && prm_detail::rejectingOnThrow(*state->result, mayRetry)) {
     state->queue->after(state->interval, [state, remaining] { attempt(state, remaining - 1); });
   } else {
     state->result->reject(error);

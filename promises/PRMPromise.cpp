@@ -48,9 +48,8 @@ std::string currentExceptionText() {
 }  // namespace
 
 platform::ErrorPtr errorForCurrentException() {
-  return platform::Error::withDescription(kPRMPromiseErrorDomain,
-                                          kPRMPromiseErrorCodeThrownException,
-                                          currentExceptionText());
+  return platform::Error::withDescription(
+      kPRMPromiseErrorDomain, kPRMPromiseErrorCodeThrownException, currentExceptionText());
 }
 
 void logCurrentException(const std::string& where) {

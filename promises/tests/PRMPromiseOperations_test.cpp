@@ -460,6 +460,15 @@ TEST_F(PRMPromiseOperationsTest, IntervalsComeDueAfterTheirSecondsTimesTenToTheN
   }
 }
 
+// A block of any shape that calls `raise`, and returns `returned` should `raise` come back.
+template <class Result>
+auto raising(std::function<void()> raise, Result returned) {
+  return [raise = std::move(raise), returned](auto&&...) {
+    raise();
+    return returned;
+  };
+}
+
 // Whatever a block or a work throws is logged as the queue logs any block's, and rejects the
 // promise that the block or work was to settle with an error carrying its text, so that nobody
 // waits for ever and the group empties.
@@ -495,22 +504,14 @@ TEST_F(PRMPromiseOperationsTest, BlockOrWorkThatThrowsRejectsWhatItWasToSettleAn
   };
   const Operation operations[] = {
       {"then", true, false,
-       [](const PRMPromisePtr& r, const Raise& raise) {
-         return r->then([raise](const Value&) {
-           raise();
-           return Value();
-         });
-       }},
+       [](const PRMPromisePtr& r, const Raise& raise) { return r->then(raising(raise, Value())); }},
       {"catch", true, true,
        [](const PRMPromisePtr& r, const Raise& raise) {
          return r->catchError([raise](const ErrorPtr&) { raise(); });
        }},
       {"recover", true, true,
        [](const PRMPromisePtr& r, const Raise& raise) {
-         return r->recover([raise](const ErrorPtr&) {
-           raise();
-           return Value();
-         });
+         return r->recover(raising(raise, Value()));
        }},
       {"always on fulfilment", true, false,
        [](const PRMPromisePtr& r, const Raise& raise) { return r->always(raise); }},
@@ -518,10 +519,7 @@ TEST_F(PRMPromiseOperationsTest, BlockOrWorkThatThrowsRejectsWhatItWasToSettleAn
        [](const PRMPromisePtr& r, const Raise& raise) { return r->always(raise); }},
       {"validate", true, false,
        [](const PRMPromisePtr& r, const Raise& raise) {
-         return r->validate([raise](const Value&) {
-           raise();
-           return true;
-         });
+         return r->validate(raising(raise, true));
        }},
       {"reduce, in its second reducer", true, false,
        [](const PRMPromisePtr& r, const Raise& raise) {
@@ -532,10 +530,7 @@ TEST_F(PRMPromiseOperationsTest, BlockOrWorkThatThrowsRejectsWhatItWasToSettleAn
        }},
       {"do", false, false,
        [serial](const PRMPromisePtr&, const Raise& raise) {
-         return PRMPromise::onQueueDo(serial, [raise] {
-           raise();
-           return Value();
-         });
+         return PRMPromise::onQueueDo(serial, raising(raise, Value()));
        }},
       {"async", false, false,
        [](const PRMPromisePtr&, const Raise& raise) {
@@ -550,10 +545,7 @@ TEST_F(PRMPromiseOperationsTest, BlockOrWorkThatThrowsRejectsWhatItWasToSettleAn
        }},
       {"retry, first attempt", false, false,
        [](const PRMPromisePtr&, const Raise& raise) {
-         return PRMPromise::attemptsRetry(2, [raise] {
-           raise();
-           return Value();
-         });
+         return PRMPromise::attemptsRetry(2, raising(raise, Value()));
        }},
       {"retry, later attempt", false, false,
        [error](const PRMPromisePtr&, const Raise& raise) {
@@ -565,23 +557,14 @@ TEST_F(PRMPromiseOperationsTest, BlockOrWorkThatThrowsRejectsWhatItWasToSettleAn
        }},
       {"retry condition, on the calling thread", false, false,
        [error](const PRMPromisePtr&, const Raise& raise) {
-         return PRMPromise::attemptsDelayConditionRetry(
-             2, 0,
-             [raise](std::int64_t, const ErrorPtr&) {
-               raise();
-               return true;
-             },
-             [error] { return Value(error); });
+         return PRMPromise::attemptsDelayConditionRetry(2, 0, raising(raise, true),
+                                                        [error] { return Value(error); });
        }},
       {"retry condition, on the queue", false, false,
        [error](const PRMPromisePtr&, const Raise& raise) {
-         return PRMPromise::attemptsDelayConditionRetry(
-             2, 0,
-             [raise](std::int64_t, const ErrorPtr&) {
-               raise();
-               return true;
-             },
-             [error] { return Value(PRMPromise::resolvedWith(Value(error))); });
+         return PRMPromise::attemptsDelayConditionRetry(2, 0, raising(raise, true), [error] {
+           return Value(PRMPromise::resolvedWith(Value(error)));
+         });
        }},
   };
   // A chained block runs from each way a receiver hands its outcome on: settled when the block
@@ -611,14 +594,16 @@ TEST_F(PRMPromiseOperationsTest, BlockOrWorkThatThrowsRejectsWhatItWasToSettleAn
         auto receiver = kind == Receiver::kSettled ? PRMPromise::resolvedWith(outcome)
                                                    : PRMPromise::pendingPromise();
         if (kind == Receiver::kSecondObserver) {
-          receiver->observeOnQueue(mainQueue(), [](const Value&) {}, [](const ErrorPtr&) {});
+          receiver->observeOnQueue(
+              mainQueue(), [](const Value&) {}, [](const ErrorPtr&) {});
         }
         results.emplace_back(std::string(op.name) + " on a " + kindName,
                              op.start(receiver, t.raise));
         if (kind != Receiver::kSettled) settleLater.emplace_back(receiver, outcome);
       }
     }
-    for (const auto& [receiver, outcome] : settleLater) receiver->fulfill(outcome);  // an error rejects
+    // Fulfilling with an error rejects.
+    for (const auto& [receiver, outcome] : settleLater) receiver->fulfill(outcome);
     EXPECT_TRUE(pumpUntil([&] {
       return std::none_of(results.begin(), results.end(),
                           [](const auto& r) { return r.second && r.second->isPending(); });
