@@ -20,11 +20,15 @@ std::shared_ptr<LMOInstallationsItem> itemOf(const Value& value) {
   return value.objectAs<LMOInstallationsItem>();
 }
 
-// A keychain read that failed for the moment (an I/O error, a locked keychain): what it was
-// looking for may well be there, and the next call reads again.
-bool isKeychainReadFailure(const ErrorPtr& error) {
+// A read that failed for the moment (a keychain I/O error, a locked keychain, a read that threw):
+// what it was looking for may well be there, and the next call reads again.
+bool isReadFailure(const ErrorPtr& error) {
   if (!error) return false;
   if (error->domain() == vtu::kKeychainErrorDomain) return true;
+  if (error->domain() == kPRMPromiseErrorDomain &&
+      error->code() == kPRMPromiseErrorCodeThrownException) {
+    return true;
+  }
   return error->domain() == lmoinst::kErrorDomain && error->code() == lmoinst::kErrorCodeKeychain;
 }
 
@@ -204,7 +208,7 @@ PRMPromisePtr LMOInstallationsIDController::migrateOrGenerateInstallation() {
     }
     // No legacy identity, or one that cannot be taken over: a new installation.
     for (const auto& read : {iid, token}) {
-      if (read->isRejected() && !isKeychainReadFailure(read->error())) {
+      if (read->isRejected() && !isReadFailure(read->error())) {
         return Value(
             self->createInstallationWithFID(LMOInstallationsItem::generateFID(), std::nullopt));
       }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include "core/LMOApp.h"
@@ -306,7 +307,7 @@ TEST_F(LMOInstallationsTest, AKeychainThatCannotBeReadNowFailsTheCallAndKeepsThe
 
   struct Row {
     const char* operation;
-    platform::OSStatus status;
+    platform::OSStatus status;  // refused with; 0: the read throws instead
     std::function<platform::ErrorPtr(LMOInstallations&)> call;
   };
   auto idCall = [&](LMOInstallations& installations) {
@@ -334,21 +335,39 @@ TEST_F(LMOInstallationsTest, AKeychainThatCannotBeReadNowFailsTheCallAndKeepsThe
       {"installation ID", platform::errSecInteractionNotAllowed, idCall},
       {"auth token", platform::errSecIO, tokenCall},
       {"deletion", platform::errSecIO, deleteCall},
+      {"installation ID", 0, idCall},
+      {"auth token", 0, tokenCall},
+      {"deletion", 0, deleteCall},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.operation) + " " + std::to_string(row.status));
     auto fresh = make("second-app");
     platform::Keychain::shared().clearRecordedCalls();
-    platform::Keychain::shared().injectStatusForNextCall(row.status);
+    std::atomic<bool> thrown{false};
+    if (row.status != 0) {
+      platform::Keychain::shared().injectStatusForNextCall(row.status);
+    } else {
+      platform::Keychain::shared().setCallHookForTesting([&](const platform::KeychainCall&) {
+        if (!thrown.exchange(true)) throw std::runtime_error("keychain on fire");
+      });
+    }
     auto error = row.call(*fresh);
+    platform::Keychain::shared().setCallHookForTesting(nullptr);
     ASSERT_TRUE(error) << "a record that could not be read is not replaced";
-    EXPECT_EQ(error->domain(), lmoinst::kErrorDomain);
-    EXPECT_NE(error->description().find("SecItemCopyMatching (" + std::to_string(row.status) + ")"),
-              std::string::npos)
-        << error->description();
     auto calls = platform::Keychain::shared().recordedCalls();
-    ASSERT_FALSE(calls.empty());
-    EXPECT_EQ(calls[0].function, "SecItemCopyMatching");
+    if (row.status != 0) {
+      EXPECT_EQ(error->domain(), lmoinst::kErrorDomain);
+      EXPECT_NE(
+          error->description().find("SecItemCopyMatching (" + std::to_string(row.status) + ")"),
+          std::string::npos)
+          << error->description();
+      ASSERT_FALSE(calls.empty());
+      EXPECT_EQ(calls[0].function, "SecItemCopyMatching");
+    } else {
+      EXPECT_TRUE(thrown.load());
+      EXPECT_NE(error->description().find("keychain on fire"), std::string::npos)
+          << error->description();
+    }
     for (const auto& call : calls) EXPECT_EQ(call.function, "SecItemCopyMatching");
     // The next call of the same object reads again, and so does another object.
     EXPECT_EQ(fetchFID(*fresh), fid);
@@ -417,13 +436,23 @@ TEST_F(LMOInstallationsTest, ALegacyIdentityThatCannotBeReadNowIsTakenOverAtTheN
   const Bytes publicKey = {4, 2, 4, 2};
   installLegacyIdentity(publicKey, "legacy-token");
   const std::string legacyFID = LMOInstallationsIIDStore::IIDWithPublicKeyData(publicKey);
-  // Which of the two legacy reads fails: the public key's or the token's. The two run at once;
-  // the other one waits until the failing one has taken the injected status.
-  for (const bool keyFails : {true, false}) {
-    SCOPED_TRACE(keyFails ? "public key" : "token");
+  // Which of the two legacy reads fails, the public key's or the token's, and how: the keychain
+  // refuses it, or the read throws. The two run at once; the other one waits until the failing
+  // one has taken the injected status.
+  const struct {
+    bool keyFails;
+    bool throws;
+    const char* reported;  // in the error the call fails with
+  } rows[] = {{true, false, "(-36)"},
+              {false, false, "(-36)"},
+              {true, true, "keychain on fire"},
+              {false, true, "keychain on fire"}};
+  for (const auto& [keyFails, throws, reported] : rows) {
+    SCOPED_TRACE(std::string(keyFails ? "public key" : "token") + (throws ? " throws" : ""));
     platform::Keychain::shared().clearRecordedCalls();
     std::atomic<int> refused{0};
-    auto taken = [] {
+    auto taken = [throws] {
+      if (throws) return true;
       for (const auto& call : platform::Keychain::shared().recordedCalls()) {
         if (call.status == platform::errSecIO) return true;
       }
@@ -434,8 +463,10 @@ TEST_F(LMOInstallationsTest, ALegacyIdentityThatCannotBeReadNowIsTakenOverAtTheN
       const bool keyRead = call.query.at(platform::kSecClass) == Value(platform::kSecClassKey);
       const bool tokenRead = call.query.count(platform::kSecAttrGeneric) == 1;
       if (keyRead == keyFails && (keyRead || tokenRead)) {
-        if (refused++ == 0)
+        if (refused++ == 0) {
+          if (throws) throw std::runtime_error("keychain on fire");
           platform::Keychain::shared().injectStatusForNextCall(platform::errSecIO);
+        }
       } else if (keyRead || tokenRead) {
         for (int i = 0; i < 60000 && refused.load() == 0; ++i) {
           std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -458,7 +489,7 @@ TEST_F(LMOInstallationsTest, ALegacyIdentityThatCannotBeReadNowIsTakenOverAtTheN
     EXPECT_EQ(refused.load(), 1);
     ASSERT_TRUE(error) << "took " << fid.value_or("nothing") << " instead of the legacy identity";
     EXPECT_FALSE(fid);
-    EXPECT_NE(error->description().find("(-36)"), std::string::npos) << error->description();
+    EXPECT_NE(error->description().find(reported), std::string::npos) << error->description();
     EXPECT_FALSE(stored(lmoinst::kDefaultAppName));
     EXPECT_EQ(notificationCount(), 0u);
 
