@@ -1,7 +1,7 @@
-// The process entry: hands control to the app runner for soundboardApp. Without a display (and
-// without an explicit "-snapshot PATH") it runs headless, writes a snapshot of the root screen
-// and says where. A launch option given without its value ends it at once with a one-line usage
-// message and status 2.
+// The process entry: hands control to the app runner for soundboardApp. Without a display that
+// opens (and without an explicit "-snapshot PATH") it runs headless, writes a snapshot of the
+// root screen and says where. A launch option given without its value ends it at once with a
+// one-line usage message and status 2.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,17 +14,34 @@
 #include "platform/app/LaunchArguments.h"
 #include "platform/base/Files.h"
 #include "platform/base/ProcessInfo.h"
+#include "platform/ui/WindowHost.h"
 
 namespace {
 
-bool hasDisplay() {
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-    const char* value = std::getenv(name);
-    if (value && *value) return true;
-  }
-  // SDL's offscreen and dummy drivers run without one.
+// The display the environment names ("DISPLAY=:0", say), or empty when it names none.
+std::string namedDisplay() {
+  // SDL's offscreen and dummy drivers, asked for, show nothing whatever display is named.
   const char* driver = std::getenv("SDL_VIDEODRIVER");
-  return driver && *driver && std::string(driver) != "dummy" && std::string(driver) != "offscreen";
+  if (driver && (std::string(driver) == "dummy" || std::string(driver) == "offscreen")) return "";
+  std::string named;
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) named += (named.empty() ? "" : ", ") + std::string(name) + "=" + value;
+  }
+  return named;
+}
+
+// Whether a window can be shown. A display that is named but cannot be opened is said to be so:
+// SDL would fall back to drawing nowhere, and the app would run unseen.
+bool hasDisplay() {
+  const std::string named = namedDisplay();
+  if (named.empty()) return false;
+  if (auto reason = platform::ui::displayUnavailableReason()) {
+    std::fprintf(stderr, "The display could not be opened (%s: %s)\n", named.c_str(),
+                 reason->c_str());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace

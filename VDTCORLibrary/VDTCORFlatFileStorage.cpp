@@ -15,6 +15,7 @@
 #include "platform/base/Files.h"
 #include "platform/base/Format.h"
 #include "platform/base/Saturating.h"
+#include "platform/base/StoreFile.h"
 #include "platform/base/Strings.h"
 #include "platform/dispatch/Clock.h"
 
@@ -57,11 +58,11 @@ unsigned long long nameSeconds(double date) {
 
 constexpr std::uint32_t kBatchIDMask = 0x7FFFFFFFu;
 
+// Tried on every lookup; `failure` (a literal) is reported once until the folder is made.
 fs::path createdOnce(const fs::path& path, const char* failure) {
-  platform::ErrorPtr error;
-  if (!platform::files::createDirectory(path, true, &error)) {
+  VDTCORCreateDirectoryReportingOnce(path, [failure](const platform::ErrorPtr& error) {
     VDTCORAssert(false, failure, platform::Value(error));
-  }
+  });
   return path;
 }
 
@@ -188,9 +189,7 @@ fs::path VDTCORFlatFileStorage::eventDataStoragePath() {
   static const fs::path& path = *new fs::path(
       VDTCORStorageRootURL() / kVDTCORFlatFileStorageClassName / kVDTCOREventDataDirectoryName);
   sweepLeftoversOnce();
-  platform::ErrorPtr error;
-  VDTCORAssert(platform::files::createDirectory(path, true, &error), "%@", platform::Value(error));
-  return path;
+  return createdOnce(path, "%@");
 }
 
 fs::path VDTCORFlatFileStorage::batchDataStoragePath() {
@@ -339,13 +338,56 @@ void VDTCORFlatFileStorage::storeEvent(const VDTCOREventPtr& event, StoreComplet
 
 // ---- Batches.
 
+namespace {
+
+// On the storage queue. When something other than a file stands where the batch-ID counter goes,
+// moves it aside and gives the first ID above every batch still in use (0 when there is none);
+// none when the way is clear or could not be cleared, or the batches cannot be listed.
+std::optional<std::uint32_t> counterInTheWayMovedAside() {
+  const fs::path path = VDTCORFlatFileStorage::libraryDataStoragePath() / kVDTCORBatchIDCounterKey;
+  std::error_code ec;
+  auto type = fs::symlink_status(path, ec).type();
+  if (ec || type == fs::file_type::regular || type == fs::file_type::not_found) return std::nullopt;
+  platform::ErrorPtr listError;
+  auto entries = platform::files::contentsOfDirectory(VDTCORFlatFileStorage::batchDataStoragePath(),
+                                                      &listError);
+  if (!entries) {
+    VDTCORLogDebug("Failed to find the batches in use: %@", platform::Value(listError));
+    return std::nullopt;
+  }
+  if (!platform::StoreFile::moveAside(path, kVDTCORFlatFileStorageClassName,
+                                      "not a batch-ID counter file")) {
+    return std::nullopt;
+  }
+  std::uint32_t next = 0;
+  for (const auto& entry : *entries) {
+    auto components = VDTCORFlatFileStorage::batchComponentsFromFilename(entry.name);
+    if (!components) continue;
+    auto id = components->at(kVDTCORBatchComponentsBatchIDKey).int64Value();
+    if (id >= 0 && id <= static_cast<std::int64_t>(kBatchIDMask)) {
+      next = std::max(next, (static_cast<std::uint32_t>(id) + 1) & kBatchIDMask);
+    }
+  }
+  return next;
+}
+
+}  // namespace
+
 void VDTCORFlatFileStorage::nextBatchID(std::function<void(std::optional<long>)> completion) {
   auto counter = std::make_shared<std::optional<std::uint32_t>>();
   libraryDataForKey(
       kVDTCORBatchIDCounterKey,
       [counter, completion](std::optional<platform::Bytes> data, platform::ErrorPtr error) {
         if (error) {
-          if (completion) completion(std::nullopt);
+          // A counter file that cannot be read now may be read later; a folder (or anything
+          // else but a file) in its place would stop every batch for good.
+          auto aboveInUse = counterInTheWayMovedAside();
+          if (!aboveInUse) {
+            if (completion) completion(std::nullopt);
+            return;
+          }
+          *counter = *aboveInUse;
+          if (completion) completion(static_cast<long>(*aboveInUse));
           return;
         }
         std::uint32_t value = 0;
@@ -459,10 +501,14 @@ void VDTCORFlatFileStorage::batchWithEventSelector(const VDTCORStorageEventSelec
                     }
                     fs::path batchDir =
                         batchPathForTarget(selector->selectedTarget, *batchID, batchExpiration);
-                    platform::files::createDirectory(batchDir, true);
-                    if (!platform::files::moveItem(path, batchDir / path.filename(), &error)) {
+                    // An event outside the batch's folder is not in the batch: the batch's
+                    // removal after a delivery would not find it, and it would be sent again on
+                    // every later round. It stays in the pool for a later batch.
+                    if (!platform::files::createDirectory(batchDir, true, &error) ||
+                        !platform::files::moveItem(path, batchDir / path.filename(), &error)) {
                       VDTCORLogDebug("An event file wasn't moveable into the batch directory: %@",
                                      platform::Value(error));
+                      continue;
                     }
                     events.push_back(event);
                   }

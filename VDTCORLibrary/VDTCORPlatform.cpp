@@ -3,6 +3,7 @@
 #include <sys/utsname.h>
 
 #include <mutex>
+#include <set>
 
 #include "VDTCORLibrary/VDTCORConsoleLogger.h"
 #include "VDTCORLibrary/VDTCORConstants.h"
@@ -17,10 +18,31 @@ std::filesystem::path VDTCORStorageRootURL() {
     VDTCORLogDebug("VDT's state will be saved to: %@", path->string());
     return path;
   }();
-  platform::ErrorPtr error;
-  VDTCORAssert(platform::files::createDirectory(root, true, &error),
-               "There was an error creating VDT's path");
+  VDTCORCreateDirectoryReportingOnce(root, [](const platform::ErrorPtr&) {
+    VDTCORAssert(false, "There was an error creating VDT's path");
+  });
   return root;
+}
+
+bool VDTCORCreateDirectoryReportingOnce(
+    const std::filesystem::path& path,
+    const std::function<void(const platform::ErrorPtr&)>& report) {
+  // Never destroyed: queue work still running at exit may look a folder up.
+  static auto& guard = *new std::mutex;
+  static auto& failing = *new std::set<std::filesystem::path>;
+  platform::ErrorPtr error;
+  const bool made = platform::files::createDirectory(path, true, &error);
+  bool firstFailure = false;
+  {
+    std::lock_guard<std::mutex> lock(guard);
+    if (made) {
+      failing.erase(path);
+    } else {
+      firstFailure = failing.insert(path).second;
+    }
+  }
+  if (firstFailure && report) report(error);
+  return made;
 }
 
 const std::string& VDTCORHardwareModel() {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,13 @@
 
 // "<caches>/veltro-sdks-events", created (with its parents) on every call.
 std::filesystem::path VDTCORStorageRootURL();
+
+// Creates the directory with its parents. A failure goes to `report` only when it is the path's
+// first since the path was last made: folders looked up on every operation are tried each time
+// without filling the log. Thread-safe.
+bool VDTCORCreateDirectoryReportingOnce(
+    const std::filesystem::path& path,
+    const std::function<void(const platform::ErrorPtr&)>& report);
 
 // The machine name of the running kernel (uname), else the platform's device model.
 const std::string& VDTCORHardwareModel();

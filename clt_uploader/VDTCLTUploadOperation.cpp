@@ -271,7 +271,9 @@ PRMPromisePtr VDTCLTUploadOperation::sendURLRequestWithBatch(
       ->onQueueRecover(queue, [storage, batchID, answered](const platform::ErrorPtr& error) {
         // An answer whose body could not be read (too large, cut short) still has the status
         // the server gave: an accepted batch must not be posted again. Its body counts as one
-        // that does not decode. The session never hands on a 3xx so: a redirect is no verdict.
+        // that does not decode. The session hands on only the upload server's own answer so,
+        // never a 3xx (a redirect is no verdict) and nothing of a proxy's: a proxy that opened
+        // no tunnel to the server is a transport error, and the events stay.
         if (error && error->domain() == platform::kURLErrorDomain) {
           auto found = error->userInfo().find(platform::kURLErrorFailingResponseKey);
           if (found != error->userInfo().end()) {

@@ -20,12 +20,17 @@ std::shared_ptr<LMOInstallationsItem> itemOf(const Value& value) {
   return value.objectAs<LMOInstallationsItem>();
 }
 
-// A read that failed for the moment (a keychain I/O error, a locked keychain, a legacy marker
-// file that cannot be read now): what it was looking for may well be there, and the next call
-// reads again. A legacy record that does not decode (a coder's error) is no such failure.
-bool isReadFailureForNow(const ErrorPtr& error) {
+// A read that failed for the moment (a keychain I/O error, a locked keychain, a read that threw,
+// a legacy marker file that cannot be read now): what it was looking for may well be there, and
+// the next call reads again. A legacy record that does not decode (a coder's error) is no such
+// failure.
+bool isReadFailure(const ErrorPtr& error) {
   if (!error) return false;
   if (error->domain() == vtu::kKeychainErrorDomain) return true;
+  if (error->domain() == kPRMPromiseErrorDomain &&
+      error->code() == kPRMPromiseErrorCodeThrownException) {
+    return true;
+  }
   if (error->domain() == platform::kFileErrorDomain) {
     return error->code() == platform::kFileReadCorruptFileError;
   }
@@ -208,7 +213,7 @@ PRMPromisePtr LMOInstallationsIDController::migrateOrGenerateInstallation() {
     }
     // No legacy identity, or one that cannot be taken over: a new installation.
     for (const auto& read : {iid, token}) {
-      if (read->isRejected() && !isReadFailureForNow(read->error())) {
+      if (read->isRejected() && !isReadFailure(read->error())) {
         return Value(
             self->createInstallationWithFID(LMOInstallationsItem::generateFID(), std::nullopt));
       }

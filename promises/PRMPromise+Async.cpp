@@ -10,8 +10,11 @@ PRMPromisePtr PRMPromise::onQueueAsync(const QueuePtr& queue, AsyncWorkBlock wor
   PRM_REQUIRE(work, "work", kPRMFileAsync);
   auto result = pendingPromise();
   prm_detail::submitInGroup(*queue, [queue, result, work = std::move(work)] {
-    work([queue, result](const Value& value) { prm_detail::resolveAdopting(result, queue, value); },
-         [result](const ErrorPtr& error) { result->reject(error); });
+    FulfillBlock fulfill = [queue, result](const Value& value) {
+      prm_detail::resolveAdopting(result, queue, value);
+    };
+    RejectBlock reject = [result](const ErrorPtr& error) { result->reject(error); };
+    prm_detail::rejectingOnThrow(*result, [&] { work(std::move(fulfill), std::move(reject)); });
   });
   return result;
 }

@@ -10,7 +10,7 @@ PRMPromisePtr PRMPromise::onQueueDo(const QueuePtr& queue, DoWorkBlock work) {
   PRM_REQUIRE(work, "work", kPRMFileDo);
   auto result = pendingPromise();
   prm_detail::submitInGroup(*queue, [queue, result, work = std::move(work)] {
-    prm_detail::resolveAdopting(result, queue, work());
+    prm_detail::resolveAdopting(result, queue, prm_detail::rejectingOnThrow(*result, work));
   });
   return result;
 }

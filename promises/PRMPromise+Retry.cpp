@@ -23,7 +23,8 @@ void handleOutcome(const std::shared_ptr<RetryState>& state, std::int64_t remain
     return;
   }
   // The count is tested first; the predicate sees the count before it is lowered.
-  if (remaining > 0 && (!state->predicate || state->predicate(remaining, error))) {
+  auto mayRetry = [&] { return !state->predicate || state->predicate(remaining, error); };
+  if (remaining > 0 && prm_detail::rejectingOnThrow(*state->result, mayRetry)) {
     state->queue->after(state->interval, [state, remaining] { attempt(state, remaining - 1); });
   } else {
     state->result->reject(error);
@@ -31,7 +32,7 @@ void handleOutcome(const std::shared_ptr<RetryState>& state, std::int64_t remain
 }
 
 void attempt(const std::shared_ptr<RetryState>& state, std::int64_t remaining) {
-  platform::Value outcome = state->work();
+  platform::Value outcome = prm_detail::rejectingOnThrow(*state->result, state->work);
   if (auto promise = prm_detail::promiseIn(outcome)) {
     promise->observeOnQueue(
         state->queue,
@@ -82,7 +83,13 @@ PRMPromisePtr PRMPromise::onQueueAttemptsDelayConditionRetry(const QueuePtr& que
   auto state = std::make_shared<RetryState>(
       RetryState{queue, interval, std::move(predicate),
                  std::move(work), pendingPromise()});
-  attempt(state, count);
+  try {
+    attempt(state, count);
+  } catch (...) {
+    // What the first attempt threw has rejected the result; it ran on the caller's thread, where
+    // no queue logs what escapes.
+    prm_detail::logCurrentException("the first attempt of a retry");
+  }
   return state->result;
 }
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/base/Format.h"
+#include "platform/dispatch/SystemLog.h"
 #include "promises/PRMPromisePrivate.h"
 
 using platform::Value;
@@ -29,6 +30,32 @@ void reportInvalidParameter(const char* function, const char* file, int line, co
 
 void reportFailure(const char* function, const char* file, int line, const char* description) {
   platform::AssertionHandler::handleFailure(function, file, line, description);
+}
+
+namespace {
+
+// The text of the exception being handled (a named exception's includes its name).
+std::string currentExceptionText() {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return kPRMUnknownExceptionDescription;
+  }
+}
+
+}  // namespace
+
+platform::ErrorPtr errorForCurrentException() {
+  return platform::Error::withDescription(
+      kPRMPromiseErrorDomain, kPRMPromiseErrorCodeThrownException, currentExceptionText());
+}
+
+void logCurrentException(const std::string& where) {
+  platform::SystemLog::write(platform::LogLevel::Error,
+                             "promise: exception escaped " + where + ": " + currentExceptionText(),
+                             true);
 }
 
 PRMPromisePtr rejectedForContract(const std::string& description) {
@@ -291,12 +318,11 @@ void PRMPromise::deliverToFirstObserver() {
     return;
   }
   auto& chain = std::get<Chain>(action);
-  if (fulfilled) {
-    resolveChained(chain.result, firstQueue_, chain.onFulfill ? chain.onFulfill(value_) : value_);
-  } else {
-    resolveChained(chain.result, firstQueue_,
-                   chain.onReject ? (*chain.onReject)(error_) : Value(error_));
-  }
+  const Value r = prm_detail::rejectingOnThrow(*chain.result, [&] {
+    if (fulfilled) return chain.onFulfill ? chain.onFulfill(value_) : value_;
+    return chain.onReject ? (*chain.onReject)(error_) : Value(error_);
+  });
+  resolveChained(chain.result, firstQueue_, r);
 }
 
 void PRMPromise::dispatch(Observer&& observer, State state, const Value& value,
@@ -317,14 +343,18 @@ void PRMPromise::dispatch(Observer&& observer, State state, const Value& value,
   if (state == State::Fulfilled) {
     prm_detail::submitInGroup(queue, [queue = observer.queue, result = std::move(chain.result),
                                       onFulfill = std::move(chain.onFulfill), value] {
-      prm_detail::resolveAdopting(result, queue, onFulfill ? onFulfill(value) : value);
+      prm_detail::resolveAdopting(result, queue, prm_detail::rejectingOnThrow(*result, [&] {
+                                    return onFulfill ? onFulfill(value) : value;
+                                  }));
     });
   } else {
     prm_detail::submitInGroup(
         queue,
         [queue = observer.queue, result = std::move(chain.result),
          onReject = chain.onReject ? std::move(*chain.onReject) : ChainedRejectBlock(), error] {
-          prm_detail::resolveAdopting(result, queue, onReject ? onReject(error) : Value(error));
+          prm_detail::resolveAdopting(result, queue, prm_detail::rejectingOnThrow(*result, [&] {
+                                        return onReject ? onReject(error) : Value(error);
+                                      }));
         });
   }
 }

@@ -2,10 +2,12 @@
 // Constants only; safe from any thread.
 #pragma once
 
-// Errors the library makes itself carry this domain and no user info.
+// Errors the library makes itself carry this domain and no user info, except that an exception
+// thrown by a block or work is reported with its text as the description.
 inline constexpr const char* kPRMPromiseErrorDomain = "com.veltro.PRMPromises.Error";
 inline constexpr long kPRMPromiseErrorCodeTimedOut = 1;
 inline constexpr long kPRMPromiseErrorCodeValidationFailure = 2;
+inline constexpr long kPRMPromiseErrorCodeThrownException = 3;
 
 inline constexpr const char* kPRMPromiseClassName = "PRMPromise";
 
@@ -13,6 +15,9 @@ inline constexpr const char* kPRMPromiseClassName = "PRMPromise";
 inline constexpr const char* kPRMPromiseFulfilledFormat = "<%@ %p> Fulfilled: %@";
 inline constexpr const char* kPRMPromiseRejectedFormat = "<%@ %p> Rejected: %@";
 inline constexpr const char* kPRMPromisePendingFormat = "<%@ %p> Pending";
+
+// The text of a thrown value that is not a std::exception.
+inline constexpr const char* kPRMUnknownExceptionDescription = "An unknown exception was thrown.";
 
 // Contract checks reported to the platform assertion handler.
 inline constexpr const char* kPRMInvalidParameterFormat = "Invalid parameter not satisfying: %@";

@@ -28,6 +28,26 @@ void submitInGroup(platform::DispatchQueue& queue, Block&& block) {
   });
 }
 
+// The error standing for the exception being handled (code kPRMPromiseErrorCodeThrownException,
+// its text as the description): call only inside a catch block.
+platform::ErrorPtr errorForCurrentException();
+// Logs the exception being handled, saying where it escaped: for code that runs on the caller's
+// thread, where no queue catches and logs it. Call only inside a catch block.
+void logCurrentException(const std::string& where);
+
+// Runs `block` for the promise `result`: whatever it throws rejects `result` (unless it has
+// settled already) and is thrown on, so that the queue running the block logs it as it logs any
+// block's. Returns what the block returns.
+template <class Block>
+decltype(auto) rejectingOnThrow(PRMPromise& result, Block&& block) {
+  try {
+    return std::forward<Block>(block)();
+  } catch (...) {
+    result.reject(errorForCurrentException());
+    throw;
+  }
+}
+
 // The error a value holds, or null.
 platform::ErrorPtr errorIn(const platform::Value& value);
 // The promise a value holds, or null.

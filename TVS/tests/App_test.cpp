@@ -1,7 +1,16 @@
 // The app entry, the window it builds, and sharing through the application's first window.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TVS/EntityLoader.h"
@@ -16,6 +25,8 @@
 #include "platform/app/Application.h"
 #include "platform/app/AudioBackend.h"
 #include "platform/app/Window.h"
+#include "platform/base/Files.h"
+#include "platform/testing/ChildProcess.h"
 #include "platform/testing/PlatformTest.h"
 #include "platform/ui/TestHost.h"
 #include "utilities/logger/VTULogger.h"
@@ -119,6 +130,140 @@ TEST_F(AppTest, ShareOnATabletPointsThePopoverAtTheFirstWindow) {
   EXPECT_EQ(popover.sourceView.lock(), std::static_pointer_cast<platform::Object>(window));
   EXPECT_EQ(popover.sourceRect.width, 0);
   EXPECT_EQ(popover.sourceRect.x, 0);
+}
+
+// Going back (Alt+Left) while a sheet is up never acts on the screens beneath it: the composer
+// keeps its typed text over Settings, and the share sheet stays over the person's page.
+TEST_F(AppTest, GoingBackUnderASheetLeavesTheScreensBeneathAlone) {
+  setArguments(
+      {std::string("-") + platform::app::kMailOutboxArgument, (home() / "outbox").string()});
+  soundboardApp app;
+  auto group = app.body();
+  TestHost host(group.content());
+  auto window = platform::app::attachWindow(host.host(), group);
+  host.pump();
+
+  // Settings, the Contact Us composer, a typed text, and typing ended (Esc).
+  ASSERT_TRUE(host.tap(*host.findSymbol("gear")));
+  ASSERT_EQ(host.navigationTitle(), "Settings");
+  ASSERT_TRUE(host.tap(*host.findText("Contact Us")));
+  ASSERT_EQ(host.sheetCount(), 1u);
+  const std::string typed = "Hello from the desktop";
+  ASSERT_FALSE(host.findAllFields().empty());
+  ASSERT_TRUE(host.typeText(host.findAllFields().back(), typed));
+  host.host().endEditing();
+  EXPECT_FALSE(host.goBack());
+  EXPECT_EQ(host.sheetCount(), 1u);
+  ASSERT_FALSE(host.findAllFields().empty());
+  EXPECT_EQ(host.findAllFields().back().text(), typed);
+  EXPECT_TRUE(host.findText("Tavo Vastrow Soundboard Version 2.0.1"));
+  ASSERT_TRUE(host.tap(*host.findText(platform::app::kMailCancelTitle)));
+  ASSERT_TRUE(pumpUntil([&] {
+    host.pump();
+    return host.sheetCount() == 0;
+  }));
+  EXPECT_EQ(host.navigationTitle(), "Settings");
+  ASSERT_TRUE(host.goBack());
+
+  // A person's page and the share sheet of its first clip.
+  const auto& entity = catalogue_[0];
+  ASSERT_TRUE(host.tap(*host.findImage(entity->imageName())));
+  ASSERT_EQ(host.navigationTitle(), entity->displayName());
+  auto row = host.findText(entity->sounds()[0]->displayName());
+  ASSERT_TRUE(row);
+  host.revealSwipeActions(*row);
+  auto share = host.findImage("imessage");
+  ASSERT_TRUE(share);
+  ASSERT_TRUE(host.tap(*share));
+  ASSERT_EQ(host.sheetCount(), 1u);
+  EXPECT_FALSE(host.goBack());
+  EXPECT_EQ(host.sheetCount(), 1u);
+  EXPECT_EQ(host.navigationTitle(), entity->displayName());
+  EXPECT_TRUE(host.findText(entity->sounds()[0]->displayName()));
+  ASSERT_TRUE(host.dismissSheet());
+  EXPECT_TRUE(host.goBack());
+  EXPECT_EQ(host.navigationTitle(), "Tavo Vastrow Soundboard");
+}
+
+// ---- The built program, started in a child process.
+
+constexpr const char* kAppDisplayVariable = "TVS_TEST_APP_DISPLAY";
+constexpr const char* kAppDriverVariable = "TVS_TEST_APP_DRIVER";
+
+// In the child: the built program takes over the process, its standard output and error going
+// to files in the home, DISPLAY and SDL_VIDEODRIVER as the parent asked (unset when empty) and no
+// other display named.
+[[noreturn]] void runAppProgram(const std::filesystem::path& home) {
+  for (auto [name, from] : {std::pair{"DISPLAY", kAppDisplayVariable},
+                            std::pair{"SDL_VIDEODRIVER", kAppDriverVariable}}) {
+    const std::string value = std::getenv(from);
+    if (value.empty()) {
+      ::unsetenv(name);
+    } else {
+      ::setenv(name, value.c_str(), 1);
+    }
+  }
+  ::unsetenv("WAYLAND_DISPLAY");
+  // No compositor is found under its default name here.
+  const auto runtime = home / "runtime";
+  std::filesystem::create_directories(runtime);
+  ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  ::setenv("LSAN_OPTIONS", "suppressions=" TVS_SOURCE_DIR "/scripts/lsan.supp", 1);
+  const int out = ::open((home / "app-stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int err = ::open((home / "app-stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (out < 0 || err < 0 || ::dup2(out, STDOUT_FILENO) < 0 || ::dup2(err, STDERR_FILENO) < 0) {
+    ::_exit(126);
+  }
+  char* argv[] = {const_cast<char*>(TVS_APP_PROGRAM), nullptr};
+  ::execv(TVS_APP_PROGRAM, argv);
+  ::_exit(127);
+}
+
+std::string fileText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Without a display that can be opened, the program renders its root screen into the home's tmp
+// folder, prints where, and ends; a display that is named but cannot be reached is said to be
+// so first (SDL would otherwise fall back to drawing nowhere and run unseen for ever). A driver
+// that shows nothing, asked for by name, is no display either.
+TEST_F(AppTest, WithoutADisplayThatOpensTheProgramWritesThePictureAndSaysWhere) {
+  if (platform::testing::testRole() == "app") runAppProgram(home());
+  if (std::filesystem::exists("/tmp/.X11-unix/X99")) GTEST_SKIP() << "display :99 exists here";
+  if (std::filesystem::exists("/dev/dri")) GTEST_SKIP() << "SDL could draw on the console here";
+  struct Row {
+    const char* display;
+    const char* driver;
+    bool saysSo;
+  };
+  const Row rows[] = {
+      {"", "", false}, {":99", "", true}, {":99", "x11", true}, {":99", "dummy", false}};
+  const auto picture = platform::SandboxHome::tmp() / "TavoVastrowSoundboard-root-screen.png";
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string("DISPLAY=") + row.display + " SDL_VIDEODRIVER=" + row.driver);
+    std::filesystem::remove(picture);
+    auto child = platform::testing::ChildProcess::start(
+        "app", {{kAppDisplayVariable, row.display}, {kAppDriverVariable, row.driver}});
+    ASSERT_TRUE(child);
+    // The program ends by itself; one still running after this long shows a window nobody sees.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!child->hasExited() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!child->hasExited()) child->kill(SIGKILL);
+    EXPECT_EQ(child->wait(), 0);
+    const std::string out = fileText(home() / "app-stdout.txt");
+    const std::string err = fileText(home() / "app-stderr.txt");
+    EXPECT_NE(out.find("No display: wrote a snapshot of the root screen to " + picture.string()),
+              std::string::npos)
+        << out << err;
+    EXPECT_TRUE(std::filesystem::exists(picture));
+    EXPECT_EQ(
+        err.find("could not be opened (DISPLAY=" + std::string(row.display)) != std::string::npos,
+        row.saysSo)
+        << err;
+  }
 }
 
 TEST_F(AppTest, ShareOfAClipWithoutAFilePresentsNothingPrintsOneLineAndSendsTheEvent) {

@@ -19,6 +19,7 @@
 #include "VDTCORLibrary/VDTCORRegistrar.h"
 #include "VDTCORLibrary/tests/TransportTestSupport.h"
 #include "platform/base/Files.h"
+#include "platform/dispatch/SystemLog.h"
 #include "platform/testing/ChildProcess.h"
 #include "platform/testing/PlatformTest.h"
 
@@ -191,6 +192,100 @@ TEST_F(VDTCORFlatFileStorageTest, BatchIDsCountUpAndStayInRange) {
     std::vector<long> got;
     for (size_t i = 0; i < c.handedOut.size(); ++i) got.push_back(nextID());
     EXPECT_EQ(got, c.handedOut) << c.stored;
+  }
+}
+
+// Whatever stands where the counter file goes is kept aside, and numbering goes on above every
+// batch still in use, so no new batch shares an ID (and so its removal) with an old one.
+TEST_F(VDTCORFlatFileStorageTest, SomethingInTheCountersWayIsMovedAsideAndNumberingGoesOn) {
+  const fs::path counter =
+      VDTCORFlatFileStorage::libraryDataStoragePath() / "VDTCORFlatFileStorageBatchIDCounter";
+  struct Case {
+    const char* what;
+    std::vector<std::string> batchFolders;
+    std::vector<long> handedOut;
+  } cases[] = {
+      {"no batch in use", {}, {0, 1}},
+      {"batches of two targets in use", {"1001-3-9999999999", "1002-41-9999999999"}, {42, 43}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const auto& name : c.batchFolders) {
+      ASSERT_TRUE(platform::files::createDirectory(
+          VDTCORFlatFileStorage::batchDataStoragePath() / name, true));
+    }
+    platform::files::removeItem(counter);
+    ASSERT_TRUE(platform::files::createDirectory(counter, true));
+    ASSERT_TRUE(platform::files::writeAtomically(counter / "kept", "someone's file"));
+
+    std::vector<long> got;
+    for (size_t i = 0; i < c.handedOut.size(); ++i) got.push_back(nextID());
+    EXPECT_EQ(got, c.handedOut);
+    bool isDirectory = true;
+    EXPECT_TRUE(platform::files::exists(counter, &isDirectory));
+    EXPECT_FALSE(isDirectory);
+    bool keptAside = false;
+    for (const auto& name : namesIn(counter.parent_path())) {
+      keptAside |= name.starts_with(counter.filename().string() + ".corrupt") &&
+                   platform::files::exists(counter.parent_path() / name / "kept");
+    }
+    EXPECT_TRUE(keptAside);
+    for (const auto& name : c.batchFolders) {
+      platform::files::removeItem(VDTCORFlatFileStorage::batchDataStoragePath() / name);
+    }
+  }
+}
+
+// An event that cannot be moved into the batch's folder is not in the batch: it stays in the
+// pool for a later one, and what the batch's removal deletes is exactly what the batch holds.
+TEST_F(VDTCORFlatFileStorageTest, EventsThatCannotJoinTheBatchFolderStayInThePool) {
+  const fs::path pool = VDTCORFlatFileStorage::eventDataStoragePath() / "1001";
+  enum class Obstacle { FileWhereTheBatchFolderGoes, FolderWhereAnEventGoes };
+  struct Case {
+    const char* what;
+    Obstacle obstacle;
+    size_t batched;
+  } cases[] = {
+      {"a file where the batch folder goes", Obstacle::FileWhereTheBatchFolderGoes, 0},
+      {"a folder where one event goes", Obstacle::FolderWhereAnEventGoes, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(store(makeEvent(3)).first);
+    const std::string blocked = namesIn(pool).at(0);
+    ASSERT_TRUE(store(makeEvent(3)).first);
+    // The batch gets the ID after this one.
+    long id = nextID();
+    const double expiration = clock().now() + 600;
+    const fs::path batchDir = VDTCORFlatFileStorage::batchPathForTarget(1001, id + 1, expiration);
+    if (c.obstacle == Obstacle::FileWhereTheBatchFolderGoes) {
+      ASSERT_TRUE(platform::files::writeAtomically(batchDir, "in the way"));
+    } else {
+      ASSERT_TRUE(platform::files::createDirectory(batchDir / blocked, true));
+    }
+
+    auto [batchID, events] =
+        batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001), expiration);
+    ASSERT_EQ(events.size(), c.batched);
+    if (c.batched == 0) {
+      EXPECT_FALSE(batchID);
+    } else {
+      EXPECT_EQ(batchID, id + 1);
+      EXPECT_NE(blocked.rfind(events[0]->eventID(), 0), 0u);
+      EXPECT_EQ(namesIn(batchDir).size(), 2u);  // the obstacle and the event that joined
+    }
+    EXPECT_EQ(namesIn(pool).size(), 2 - c.batched);
+    EXPECT_TRUE(platform::files::exists(pool / blocked));
+
+    // The batch's delivery deletes what it holds and nothing else; the rest goes next time.
+    waitFor([&](auto done) { storage->removeBatchWithID(id + 1, true, done); });
+    platform::files::removeItem(batchDir);
+    EXPECT_EQ(namesIn(pool).size(), 2 - c.batched);
+    auto [laterID, later] =
+        batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001), expiration);
+    EXPECT_EQ(later.size(), 2 - c.batched);
+    EXPECT_TRUE(namesIn(pool).empty());
+    waitFor([&](auto done) { storage->removeBatchWithID(*laterID, true, done); });
   }
 }
 
@@ -610,6 +705,55 @@ TEST_F(VDTCORFlatFileStorageTest, LibraryKeysStayInsideTheLibraryFolder) {
     EXPECT_TRUE(error) << key;
   }
   EXPECT_EQ(filesOutsideTheStore(), before);
+}
+
+// A home whose caches folder cannot be made: every lookup (the upload timer's every 30 seconds)
+// tries the store's folders again, but each folder's failure is logged once, until it is made;
+// a later failure is logged again.
+TEST_F(VDTCORFlatFileStorageTest, AFolderThatCannotBeMadeIsTriedOnEveryLookupAndLoggedOnce) {
+  const fs::path caches = platform::SandboxHome::caches();
+  auto block = [&] {
+    std::error_code ec;
+    fs::remove_all(caches, ec);
+    ASSERT_TRUE(platform::files::createDirectory(caches.parent_path(), true));
+    ASSERT_TRUE(platform::files::writeAtomically(caches, "in the way"));
+  };
+  auto lookUpEverything = [&] {
+    for (int round = 0; round < 3; ++round) {
+      VDTCORStorageRootURL();
+      VDTCORFlatFileStorage::eventDataStoragePath();
+      VDTCORFlatFileStorage::batchDataStoragePath();
+      VDTCORFlatFileStorage::libraryDataStoragePath();
+      waitFor([&](auto done) { storage->hasEventsForTarget(1001, [done](bool) { done(); }); });
+      storage->checkForExpirations();
+      drain();
+    }
+  };
+  auto count = [](const platform::SystemLogCapture& capture, std::string_view text) {
+    std::size_t n = 0;
+    for (const auto& line : capture.lines()) n += line.message.find(text) != std::string::npos;
+    return n;
+  };
+  const std::string assertion = "[VeltroEventTransport][I-VDTCOR001006] (";
+  platform::SystemLogCapture capture;
+  for (int blocked = 1; blocked <= 2; ++blocked) {
+    SCOPED_TRACE(blocked);
+    block();
+    lookUpEverything();
+    // One line each for the root, the event, the batch and the library folder.
+    EXPECT_EQ(count(capture, assertion), 4u * blocked);
+    EXPECT_EQ(count(capture, "There was an error creating VDT's path"), 1u * blocked);
+    EXPECT_EQ(count(capture, "Creating the batch data path failed: "), 1u * blocked);
+    EXPECT_EQ(count(capture, "Creating the library data path failed: "), 1u * blocked);
+
+    // Once the way is clear, the next lookup makes the folders, quietly.
+    ASSERT_TRUE(platform::files::removeItem(caches));
+    lookUpEverything();
+    EXPECT_TRUE(platform::files::exists(VDTCORFlatFileStorage::eventDataStoragePath()));
+    EXPECT_TRUE(platform::files::exists(VDTCORFlatFileStorage::batchDataStoragePath()));
+    EXPECT_TRUE(platform::files::exists(VDTCORFlatFileStorage::libraryDataStoragePath()));
+    EXPECT_EQ(count(capture, assertion), 4u * blocked);
+  }
 }
 
 TEST_F(VDTCORFlatFileStorageTest, AFailedMoveBackKeepsTheBatch) {

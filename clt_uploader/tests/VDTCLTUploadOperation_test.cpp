@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <thread>
 
 #include "VDTCORLibrary/VDTCORFlatFileStorage.h"
 #include "clt_uploader/VDTCLTUploader.h"
+#include "platform/base/Files.h"
+#include "platform/dispatch/SystemLog.h"
 #include "platform/testing/PlatformTest.h"
 
 namespace {
@@ -30,7 +33,84 @@ class RecordingProvider : public VDTCLTUploadMetadataProvider {
   std::atomic<int>& sequence_;
 };
 
-class VDTCLTUploadOperationTest : public platform::testing::PlatformTest {};
+// Lets every target upload at once and sends no key, unless told to throw from one of the two.
+class ThrowingProvider : public VDTCLTUploadMetadataProvider {
+ public:
+  ThrowingProvider(bool throwsFromNextUploadTime, bool throwsFromAPIKey)
+      : throwsFromNextUploadTime_(throwsFromNextUploadTime), throwsFromAPIKey_(throwsFromAPIKey) {}
+  VDTCORClockPtr nextUploadTimeForTarget(long) override {
+    if (throwsFromNextUploadTime_) throw std::runtime_error("pacing on fire");
+    return nullptr;
+  }
+  void setNextUploadTime(VDTCORClockPtr, long) override {}
+  std::optional<std::string> APIKeyForTarget(long) override {
+    if (throwsFromAPIKey_) throw std::runtime_error("key on fire");
+    return std::nullopt;
+  }
+
+ private:
+  bool throwsFromNextUploadTime_;
+  bool throwsFromAPIKey_;
+};
+
+class Payload : public VDTCOREventDataObject {
+ public:
+  std::optional<platform::Bytes> transportBytes() override { return platform::Bytes{'x'}; }
+};
+
+class VDTCLTUploadOperationTest : public platform::testing::PlatformTest {
+ protected:
+  static std::size_t entriesIn(const std::filesystem::path& folder) {
+    auto entries = platform::files::contentsOfDirectory(folder);
+    return entries ? entries->size() : 0;
+  }
+};
+
+// Whatever throws on the way (here the metadata provider, code of the uploader's owner) ends the
+// operation as a failed upload would: it finishes, and the events wait in the pool for the next.
+TEST_F(VDTCLTUploadOperationTest, ARunThatThrowsFinishesAndKeepsItsEvents) {
+  VDTCOREnsureLoaded();
+  auto storage = VDTCORFlatFileStorage::sharedInstance();
+  auto queue = platform::DispatchQueue::create("upload-operation-test");
+  const struct {
+    const char* name;
+    bool throwsFromNextUploadTime;
+    bool throwsFromAPIKey;
+    long conditions;
+    const char* text;
+  } rows[] = {
+      {"the readiness check", true, false, VDTCORUploadConditionWifiData, "pacing on fire"},
+      {"the request, once the batch is made", false, true, VDTCORUploadConditionWifiData,
+       "key on fire"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto event = VDTCOREvent::initWithMappingID("137", 1001);
+    event->setDataObject(std::make_shared<Payload>());
+    event->setClockSnapshot(VDTCORClock::snapshot());
+    bool stored = false;
+    storage->storeEvent(event, [&](bool ok, platform::ErrorPtr) { stored = ok; });
+    storage->storageQueue()->sync([] {});
+    ASSERT_TRUE(stored);
+    const auto pool = VDTCORFlatFileStorage::eventDataStoragePath() / "1001";
+    const std::size_t events = entriesIn(pool);
+
+    platform::SystemLogCapture log;
+    auto provider =
+        std::make_shared<ThrowingProvider>(row.throwsFromNextUploadTime, row.throwsFromAPIKey);
+    auto operation = VDTCLTUploadOperation::initWithTarget(
+        1001, row.conditions, "http://127.0.0.1:1/", queue, storage, provider);
+    std::atomic<bool> finished{false};
+    operation->setCompletionBlock([&] { finished = true; });
+    operation->start();
+    ASSERT_TRUE(pumpUntil([&] { return finished.load(); }, 20));
+    storage->storageQueue()->sync([] {});
+    EXPECT_TRUE(log.contains(row.text));
+    EXPECT_EQ(entriesIn(pool), events);
+    EXPECT_EQ(entriesIn(VDTCORFlatFileStorage::batchDataStoragePath()), 0u);
+    EXPECT_EQ(operation->uploadAttempted(), row.throwsFromAPIKey);
+  }
+}
 
 TEST_F(VDTCLTUploadOperationTest, AnOperationCancelledBeforeItStartsNeverRuns) {
   // start() and cancel() race; whichever wins, an operation does no work once it has been

@@ -9,12 +9,14 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <map>
 #include <thread>
 
 #include "VDTCORLibrary/VDTCORFlatFileStorage.h"
 #include "VDTCORLibrary/VDTCORReachability.h"
 #include "VDTCORLibrary/VDTCORRegistrar.h"
+#include "clt_uploader/VDTCLTConstants.h"
 #include "clt_uploader/VDTCLTUploader.h"
 #include "clt_uploader/tests/BatchWireReader.h"
 #include "platform/base/Files.h"
@@ -163,6 +165,15 @@ class VDTCLTUploaderFaultsTest : public platform::testing::PlatformTest {
     storage->storageQueue()->sync([] {});
   }
 
+  // The ID the store hands out next (the counter's four bytes, 0 before the first batch).
+  long nextBatchID() {
+    auto bytes = platform::files::readFile(VDTCORFlatFileStorage::libraryDataStoragePath() /
+                                           "VDTCORFlatFileStorageBatchIDCounter");
+    std::uint32_t counter = 0;
+    if (bytes && bytes->size() >= 4) std::memcpy(&counter, bytes->data(), 4);
+    return counter;
+  }
+
   size_t storedEvents() {
     auto entries = platform::files::contentsOfDirectory(
         VDTCORFlatFileStorage::eventDataStoragePath() / "1001");
@@ -238,6 +249,49 @@ TEST_F(VDTCLTUploaderFaultsTest, EventsSurviveEveryFaultAndGoOutOnceOnTheFirst20
     EXPECT_EQ(batches(), 0u);
     // Nothing is left to send again.
     upload(16 | 4);
+  }
+  auto got = deliveries();
+  EXPECT_EQ(got.size(), all.size());
+  for (const auto& payload : all) EXPECT_EQ(got[payload], 1) << payload;
+}
+
+// An event the store could not move into its batch's folder is not in that batch: the server's
+// 200 for the batch does not leave it behind to be posted again on every later round; it goes
+// out once, with a later batch.
+TEST_F(VDTCLTUploaderFaultsTest, AnEventThatMissedItsBatchFolderGoesOutOnceWithALaterBatch) {
+  const std::filesystem::path pool = VDTCORFlatFileStorage::eventDataStoragePath() / "1001";
+  enum class Obstacle { FileWhereTheBatchFolderGoes, FolderWhereAnEventGoes };
+  struct Case {
+    const char* name;
+    Obstacle obstacle;
+  };
+  std::vector<std::string> all;
+  for (const Case& c : {Case{"no-batch-folder", Obstacle::FileWhereTheBatchFolderGoes},
+                        Case{"event-in-the-way", Obstacle::FolderWhereAnEventGoes}}) {
+    SCOPED_TRACE(c.name);
+    const std::string missed = std::string(c.name) + "-missed",
+                      taken = std::string(c.name) + "-taken";
+    storeEvent(missed);
+    const std::string missedFile = platform::files::contentsOfDirectory(pool)->at(0).name;
+    storeEvent(taken);
+    all.insert(all.end(), {missed, taken});
+    const auto batchDir = VDTCORFlatFileStorage::batchPathForTarget(
+        1001, nextBatchID(), clock().now() + kVDTCLTBatchLifetimeSeconds);
+    if (c.obstacle == Obstacle::FileWhereTheBatchFolderGoes) {
+      ASSERT_TRUE(platform::files::writeAtomically(batchDir, "in the way"));
+    } else {
+      ASSERT_TRUE(platform::files::createDirectory(batchDir / missedFile, true));
+    }
+
+    upload(16 | 4);
+    EXPECT_EQ(deliveries().count(missed), 0u);
+    EXPECT_EQ(deliveries().count(taken), c.obstacle == Obstacle::FolderWhereAnEventGoes ? 1u : 0u);
+    EXPECT_TRUE(platform::files::exists(pool / missedFile));
+    platform::files::removeItem(batchDir);
+
+    for (int round = 0; round < 2; ++round) upload(16 | 4);
+    EXPECT_EQ(storedEvents(), 0u);
+    EXPECT_EQ(batches(), 0u);
   }
   auto got = deliveries();
   EXPECT_EQ(got.size(), all.size());

@@ -13,6 +13,7 @@
 #include "platform/base/Files.h"
 #include "platform/dispatch/SystemLog.h"
 #include "platform/network/tests/LoopbackServer.h"
+#include "platform/network/tests/ScriptedProxy.h"
 #include "platform/testing/PlatformTest.h"
 
 namespace fs = std::filesystem;
@@ -102,6 +103,18 @@ class VDTCLTUploaderTest : public platform::testing::PlatformTest {
   }
 
   int64_t nowMillis() { return static_cast<int64_t>(clock().now() * 1000); }
+
+  // The next upload to target 1001 waits the 15-minute fallback (an answer that carried no wait)
+  // or, when no answer came, is not held at all.
+  void expectFallbackPacing(bool paced) {
+    auto next = uploader->nextUploadTimeForTarget(1001);
+    if (paced) {
+      ASSERT_TRUE(next);
+      EXPECT_EQ(next->timeMillis(), nowMillis() + 900000);
+    } else {
+      EXPECT_EQ(next, nullptr);
+    }
+  }
 
   platform::testing::LoopbackServer server;
   std::mutex mutex;
@@ -510,15 +523,11 @@ TEST_F(VDTCLTUploaderTest, ARedirectWhoseBodyCannotBeReadDecidesNothing) {
     upload(1001, 4);
     auto batches = posted();
     ASSERT_EQ(batches.size(), before + (c.deliveredWhereItLanded ? 1 : 0));
-    if (c.deliveredWhereItLanded) EXPECT_EQ(postedEvents(batches.back()), 1u);
-    EXPECT_EQ(storedEvents(), c.kept ? 1u : 0u);
-    auto next = uploader->nextUploadTimeForTarget(1001);
-    if (c.paced) {
-      ASSERT_TRUE(next);
-      EXPECT_EQ(next->timeMillis(), nowMillis() + 900000);
-    } else {
-      EXPECT_EQ(next, nullptr);
+    if (c.deliveredWhereItLanded) {
+      EXPECT_EQ(postedEvents(batches.back()), 1u);
     }
+    EXPECT_EQ(storedEvents(), c.kept ? 1u : 0u);
+    expectFallbackPacing(c.paced);
     if (storedEvents() > 0) {
       // What was kept goes out at the next chance.
       uploader->setNextUploadTime(nullptr, 1001);
@@ -546,6 +555,87 @@ TEST_F(VDTCLTUploaderTest, NetworkFailureKeepsEventsAndPacing) {
   upload(1001, 4);
   EXPECT_EQ(storedEvents(), 1u);
   EXPECT_EQ(uploader->nextUploadTimeForTarget(1001), nullptr);
+}
+
+// Behind a proxy, only the upload server's answer decides the batch. A proxy that gives no
+// working tunnel to it (asks for credentials, refuses, points elsewhere, closes the tunnel) is a
+// failed request, as any transport error is: the events stay for a later upload, the pacing is
+// left alone and the batch goes nowhere else. Through a working tunnel the server decides as
+// always.
+TEST_F(VDTCLTUploaderTest, BehindAProxyOnlyTheUploadServersAnswerDecidesTheBatch) {
+  fs::create_directories(home() / "origin");
+  platform::testing::LoopbackServer origin(home() / "origin", "DNS:upload.test,IP:127.0.0.1");
+  std::atomic<int> originStatus{200};
+  origin.server().Post("/batch", [&](const httplib::Request&, httplib::Response& reply) {
+    reply.status = originStatus;
+  });
+  origin.start();
+  platform::testing::LoopbackServer elsewhere(
+      platform::testing::LoopbackServer::SameCertificateAs{origin});
+  elsewhere.server().Post(
+      ".*", [](const httplib::Request&, httplib::Response& reply) { reply.status = 200; });
+  elsewhere.start();
+  platform::URLSession::setDefaultTrustedCAFile(origin.certificateFile());
+  VDTCLTUploader::setTestServerURL("https://upload.test:" + std::to_string(origin.port()) +
+                                   "/batch");
+  const std::string tunnel = "HTTP/1.1 200 Connection established\r\n\r\n";
+  struct Case {
+    const char* name;
+    platform::testing::ProxyReply reply;
+    int originStatus;  // what the server answers, when the batch reaches it
+    bool kept;
+    bool paced;
+  };
+  const std::vector<Case> cases = {
+      {"asks for credentials",
+       {"HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic "
+        "realm=\"proxy\"\r\nContent-Length: 0\r\n\r\n"},
+       0,
+       true,
+       false},
+      {"refuses", {"HTTP/1.1 403 Forbidden\r\nContent-Length: 7\r\n\r\nblocked"}, 0, true, false},
+      {"answers 200 and closes the tunnel", {tunnel}, 0, true, false},
+      {"points elsewhere with 302",
+       {"HTTP/1.1 302 Found\r\nLocation: " + elsewhere.url("/batch") +
+        "\r\nContent-Length: 0\r\n\r\n"},
+       0,
+       true,
+       false},
+      {"points elsewhere with 307",
+       {"HTTP/1.1 307 Temporary Redirect\r\nLocation: " + elsewhere.url("/batch") +
+        "\r\nContent-Length: 0\r\n\r\n"},
+       0,
+       true,
+       false},
+      {"tunnels to a busy server", {tunnel, origin.port()}, 503, true, true},
+      {"tunnels to a server that takes the batch", {tunnel, origin.port()}, 200, false, true},
+  };
+  platform::testing::ScriptedProxy proxy;
+  {
+    platform::testing::ProxyEnvironment environment(proxy.url());
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.name);
+      proxy.answerWith(c.reply);
+      originStatus = c.originStatus;
+      uploader->setNextUploadTime(nullptr, 1001);
+      storeEvent(3);
+      storeEvent(3);
+      const size_t stored = storedEvents();
+      const size_t before = origin.received().size();
+      const size_t connects = proxy.requests().size();
+      upload(1001, 4);
+      EXPECT_EQ(proxy.requests().size(), connects + 1);
+      EXPECT_EQ(origin.received().size(), before + (c.originStatus != 0 ? 1 : 0));
+      EXPECT_EQ(storedEvents(), c.kept ? stored : 0u);
+      EXPECT_TRUE(
+          platform::files::contentsOfDirectory(VDTCORFlatFileStorage::batchDataStoragePath())
+              ->empty());
+      expectFallbackPacing(c.paced);
+    }
+  }
+  EXPECT_TRUE(elsewhere.arrived().empty());
+  EXPECT_EQ(server.received().size(), 0u);
+  platform::URLSession::setDefaultTrustedCAFile({});
 }
 
 TEST_F(VDTCLTUploaderTest, WaitingForAnEmptyQueue) {

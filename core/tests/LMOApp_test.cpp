@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <barrier>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -321,22 +322,24 @@ TEST_F(LMOAppTest, LibraryRegistration) {
 }
 
 TEST_F(LMOAppTest, LibrariesThatConfigureThemselvesHearOfEachApp) {
-  std::vector<std::string> configured;
+  // The library stays registered for the rest of the process, and hears of the apps that later
+  // tests configure there: its method owns what it writes to.
+  auto configured = std::make_shared<std::vector<std::string>>();
   rt::Class* library = rt::registerClass(
       "CTConfiguringLibrary", rt::kRootClassName, sizeof(rt::RootObject), [&](rt::Class& c) {
         c.addProtocol(lmo::kLibraryProtocolName);
         c.addClassMethod("componentsToRegister",
                          [](platform::Object&) -> LMOComponentList { return {}; });
         c.addClassMethod("configureWithApp:",
-                         [&configured](platform::Object&, std::shared_ptr<LMOApp> app) {
-                           configured.push_back(app->name());
+                         [configured](platform::Object&, std::shared_ptr<LMOApp> app) {
+                           configured->push_back(app->name());
                          });
       });
   ASSERT_TRUE(library);
   LMOApp::registerInternalLibrary(library, "ct-configuring");
   LMOApp::configureWithName("one", makeOptions(validOptions()));
   LMOApp::configureWithOptions(makeOptions(validOptions()));
-  EXPECT_EQ(configured, (std::vector<std::string>{"one", "__LMOAPP_DEFAULT"}));
+  EXPECT_EQ(*configured, (std::vector<std::string>{"one", "__LMOAPP_DEFAULT"}));
   EXPECT_NE(LMOApp::lumoUserAgent().find("ct-configuring/8.10.0"), std::string::npos);
 }
 

@@ -15,6 +15,7 @@
 #include "platform/base/PropertyList.h"
 #include "platform/network/URLSession.h"
 #include "platform/network/tests/LoopbackServer.h"
+#include "platform/network/tests/ScriptedProxy.h"
 #include "platform/runtime/Crypto.h"
 #include "utilities/logger/VTULogger.h"
 
@@ -631,6 +632,73 @@ TEST_F(LMOInstallationsAPIServiceTest, AnUntrustedServerOrNoServerIsATransportEr
   auto wrapped = LMOInstallationsErrorUtil::publicDomainErrorWithError(promise->error());
   EXPECT_EQ(wrapped->domain(), lmoinst::kErrorDomain);
   EXPECT_EQ(wrapped->code(), 0);
+}
+
+// Behind a proxy, only the installations service at the end of the proxy's tunnel answers. A
+// proxy that asks for credentials, fails or points elsewhere on CONNECT gives a transport error:
+// nothing is sent anywhere else, no answer of the proxy's is parsed as the service's, and its
+// 500 is not retried as the service's would be.
+TEST_F(LMOInstallationsAPIServiceTest, BehindAProxyOnlyTheServiceAnswers) {
+  const std::string registered =
+      R"({"name":"x","fid":"eServerAssignedFID0000","refreshToken":"refresh-1",)"
+      R"("authToken":{"token":"auth-1","expiresIn":"604800s"}})";
+  std::filesystem::create_directories(home() / "service");
+  LoopbackServer service(home() / "service", "DNS:installations.test,IP:127.0.0.1");
+  service.server().Post(registerPath(), [&](const httplib::Request&, httplib::Response& reply) {
+    reply.set_content(registered, "application/json");
+  });
+  service.start();
+  LoopbackServer elsewhere(LoopbackServer::SameCertificateAs{service});
+  elsewhere.server().Post(".*", [&](const httplib::Request&, httplib::Response& reply) {
+    reply.set_content(registered, "application/json");
+  });
+  elsewhere.start();
+  LMOInstallationsAPIService::setServiceBaseURL("https://installations.test:" +
+                                                std::to_string(service.port()));
+  LMOInstallationsAPIService::setTrustedCAFile(service.certificateFile());
+  auto api = LMOInstallationsAPIService::initWithAPIKey(kAPIKey, kProject);
+
+  struct Case {
+    const char* name;
+    platform::testing::ProxyReply reply;
+    bool registers;
+  };
+  const std::vector<Case> cases = {
+      {"asks for credentials",
+       {"HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n"},
+       false},
+      {"fails", {"HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n"}, false},
+      {"points elsewhere with 307",
+       {"HTTP/1.1 307 Temporary Redirect\r\nLocation: " + elsewhere.url(registerPath()) +
+        "\r\nContent-Length: 0\r\n\r\n"},
+       false},
+      {"tunnels to the service",
+       {"HTTP/1.1 200 Connection established\r\n\r\n", service.port()},
+       true},
+  };
+  platform::testing::ScriptedProxy proxy;
+  platform::testing::ProxyEnvironment environment(proxy.url());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    proxy.answerWith(c.reply);
+    const size_t before = proxy.requests().size();
+    auto promise = api->registerInstallation(unregistered());
+    ASSERT_TRUE(settle(promise));
+    EXPECT_EQ(proxy.requests().size(), before + 1);
+    if (c.registers) {
+      ASSERT_TRUE(promise->isFulfilled()) << promise->error()->description();
+      EXPECT_EQ(promise->value().objectAs<LMOInstallationsItem>()->lumoInstallationID,
+                "eServerAssignedFID0000");
+      continue;
+    }
+    ASSERT_TRUE(promise->isRejected());
+    EXPECT_EQ(promise->error()->domain(), platform::kURLErrorDomain);
+    EXPECT_EQ(promise->error()->code(), platform::kURLErrorCannotConnectToHost);
+    EXPECT_FALSE(std::dynamic_pointer_cast<const LMOInstallationsHTTPError>(promise->error()));
+    EXPECT_EQ(promise->error()->userInfo().count(platform::kURLErrorFailingResponseKey), 0u);
+  }
+  EXPECT_TRUE(elsewhere.arrived().empty());
+  EXPECT_EQ(service.received().size(), 1u);
 }
 
 TEST_F(LMOInstallationsAPIServiceTest, BackoffWaitsGrowAndResetOnSuccess) {

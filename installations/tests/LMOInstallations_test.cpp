@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include "core/LMOApp.h"
@@ -308,8 +309,10 @@ TEST_F(LMOInstallationsTest, AKeychainThatCannotBeReadNowFailsTheCallAndKeepsThe
 
   struct Row {
     const char* operation;
-    platform::OSStatus status;  // 0: the marker's defaults file is a link to itself instead
+    platform::OSStatus status;  // refused with; 0: the read throws instead
     std::function<platform::ErrorPtr(LMOInstallations&)> call;
+    // Instead: the marker's defaults file is a link to itself at a relaunch.
+    bool markerUnreadable = false;
   };
   auto idCall = [&](LMOInstallations& installations) {
     bool done = false;
@@ -339,31 +342,54 @@ TEST_F(LMOInstallationsTest, AKeychainThatCannotBeReadNowFailsTheCallAndKeepsThe
       {"installation ID", 0, idCall},
       {"auth token", 0, tokenCall},
       {"deletion", 0, deleteCall},
+      {"installation ID", 0, idCall, true},
+      {"auth token", 0, tokenCall, true},
+      {"deletion", 0, deleteCall, true},
   };
   const auto markerFile = platform::SandboxHome::preferences() /
                           (std::string(lmoinst::kDefaultUserDefaultsSuite) + ".plist");
   for (const auto& row : rows) {
-    SCOPED_TRACE(std::string(row.operation) + " " + std::to_string(row.status));
+    SCOPED_TRACE(std::string(row.operation) + " " +
+                 (row.markerUnreadable ? "marker unreadable" : std::to_string(row.status)));
     std::optional<platform::testing::UnreadableFile> unreadable;
-    if (row.status == 0) {
+    if (row.markerUnreadable) {
       // A relaunch: the defaults read the marker's file again.
       platform::UserDefaults::resetForTesting();
       unreadable.emplace(platform::testing::UnreadableFile::Cause::LinkLoop, markerFile);
     }
     auto fresh = make("second-app");
     platform::Keychain::shared().clearRecordedCalls();
-    if (row.status != 0) platform::Keychain::shared().injectStatusForNextCall(row.status);
+    std::atomic<bool> thrown{false};
+    if (row.status != 0) {
+      platform::Keychain::shared().injectStatusForNextCall(row.status);
+    } else if (!row.markerUnreadable) {
+      platform::Keychain::shared().setCallHookForTesting([&](const platform::KeychainCall&) {
+        if (!thrown.exchange(true)) throw std::runtime_error("keychain on fire");
+      });
+    }
     auto error = row.call(*fresh);
+    platform::Keychain::shared().setCallHookForTesting(nullptr);
     unreadable.reset();
     ASSERT_TRUE(error) << "a record that could not be read is not replaced";
-    EXPECT_EQ(error->domain(), lmoinst::kErrorDomain);
-    const std::string told = row.status ? "SecItemCopyMatching (" + std::to_string(row.status) + ")"
-                                        : markerFile.string();
-    EXPECT_NE(error->description().find(told), std::string::npos) << error->description();
     auto calls = platform::Keychain::shared().recordedCalls();
-    // Without its marker the keychain is not read at all.
-    ASSERT_EQ(calls.empty(), row.status == 0);
-    if (!calls.empty()) EXPECT_EQ(calls[0].function, "SecItemCopyMatching");
+    if (row.markerUnreadable) {
+      EXPECT_EQ(error->domain(), lmoinst::kErrorDomain);
+      EXPECT_NE(error->description().find(markerFile.string()), std::string::npos)
+          << error->description();
+      EXPECT_TRUE(calls.empty()) << "without its marker the keychain is not read at all";
+    } else if (row.status != 0) {
+      EXPECT_EQ(error->domain(), lmoinst::kErrorDomain);
+      EXPECT_NE(
+          error->description().find("SecItemCopyMatching (" + std::to_string(row.status) + ")"),
+          std::string::npos)
+          << error->description();
+      ASSERT_FALSE(calls.empty());
+      EXPECT_EQ(calls[0].function, "SecItemCopyMatching");
+    } else {
+      EXPECT_TRUE(thrown.load());
+      EXPECT_NE(error->description().find("keychain on fire"), std::string::npos)
+          << error->description();
+    }
     for (const auto& call : calls) EXPECT_EQ(call.function, "SecItemCopyMatching");
     // The next call of the same object reads again, and so does another object.
     EXPECT_EQ(fetchFID(*fresh), fid);
@@ -433,15 +459,28 @@ TEST_F(LMOInstallationsTest, ALegacyIdentityThatCannotBeReadNowIsTakenOverAtTheN
   const Bytes publicKey = {4, 2, 4, 2};
   installLegacyIdentity(publicKey, "legacy-token");
   const std::string legacyFID = LMOInstallationsIIDStore::IIDWithPublicKeyData(publicKey);
-  // Which legacy read fails: the public key's or the token's (the two run at once; the other one
-  // waits until the failing one has taken the injected status), or the marker file's.
-  for (const std::string failing : {"public key", "token", "marker file"}) {
-    SCOPED_TRACE(failing);
-    const bool keyFails = failing == "public key";
-    const bool markerFails = failing == "marker file";
+  // Which of the two legacy reads fails, the public key's or the token's, and how: the keychain
+  // refuses it, or the read throws. The two run at once; the other one waits until the failing
+  // one has taken the injected status. Or the legacy marker file cannot be read now.
+  const std::string markerPath = LMOInstallationsIIDStore::plistPath().string();
+  const struct {
+    bool keyFails;
+    bool throws;
+    bool markerFails;      // instead: the marker file is a link to itself
+    std::string reported;  // in the error the call fails with
+  } rows[] = {{true, false, false, "(-36)"},
+              {false, false, false, "(-36)"},
+              {true, true, false, "keychain on fire"},
+              {false, true, false, "keychain on fire"},
+              {false, false, true, markerPath}};
+  for (const auto& [keyFails, throws, markerFails, reported] : rows) {
+    SCOPED_TRACE(markerFails
+                     ? std::string("marker file")
+                     : std::string(keyFails ? "public key" : "token") + (throws ? " throws" : ""));
     platform::Keychain::shared().clearRecordedCalls();
     std::atomic<int> refused{0};
-    auto taken = [] {
+    auto taken = [throws] {
+      if (throws) return true;
       for (const auto& call : platform::Keychain::shared().recordedCalls()) {
         if (call.status == platform::errSecIO) return true;
       }
@@ -453,8 +492,10 @@ TEST_F(LMOInstallationsTest, ALegacyIdentityThatCannotBeReadNowIsTakenOverAtTheN
       const bool keyRead = call.query.at(platform::kSecClass) == Value(platform::kSecClassKey);
       const bool tokenRead = call.query.count(platform::kSecAttrGeneric) == 1;
       if (keyRead == keyFails && (keyRead || tokenRead)) {
-        if (refused++ == 0)
+        if (refused++ == 0) {
+          if (throws) throw std::runtime_error("keychain on fire");
           platform::Keychain::shared().injectStatusForNextCall(platform::errSecIO);
+        }
       } else if (keyRead || tokenRead) {
         for (int i = 0; i < 60000 && refused.load() == 0; ++i) {
           std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -483,9 +524,7 @@ TEST_F(LMOInstallationsTest, ALegacyIdentityThatCannotBeReadNowIsTakenOverAtTheN
     EXPECT_EQ(refused.load(), markerFails ? 0 : 1);
     ASSERT_TRUE(error) << "took " << fid.value_or("nothing") << " instead of the legacy identity";
     EXPECT_FALSE(fid);
-    const std::string told =
-        markerFails ? LMOInstallationsIIDStore::plistPath().string() : std::string("(-36)");
-    EXPECT_NE(error->description().find(told), std::string::npos) << error->description();
+    EXPECT_NE(error->description().find(reported), std::string::npos) << error->description();
     EXPECT_FALSE(stored(lmoinst::kDefaultAppName));
     EXPECT_EQ(notificationCount(), 0u);
 
@@ -770,6 +809,13 @@ TEST_F(LMOInstallationsTest, InvalidOptionsRaiseWithTheirReasons) {
 TEST_F(LMOInstallationsTest, ARevokedDefaultInstallationDropsTheLegacyIdentifierToo) {
   const Bytes publicKey = {7, 7, 7};
   installLegacyIdentity(publicKey, "legacy-token");
+  // The legacy property list as another writer left it, with an unsigned number past the signed
+  // range: written back without the marker, it keeps that number as it was.
+  ASSERT_TRUE(platform::files::writeAtomically(
+      LMOInstallationsIIDStore::plistPath(),
+      std::string_view("<plist version=\"1.0\"><dict><key>|S|cre</key><string>x</string>"
+                       "<key>big</key><integer>18446744073709551615</integer>"
+                       "<key>other</key><integer>1</integer></dict></plist>")));
   const std::string legacyFID = LMOInstallationsIIDStore::IIDWithPublicKeyData(publicKey);
   auto installations = make(lmoinst::kDefaultAppName);
   ASSERT_FALSE(fetchToken(*installations).second);
@@ -783,7 +829,11 @@ TEST_F(LMOInstallationsTest, ARevokedDefaultInstallationDropsTheLegacyIdentifier
   // The marker entry is gone (the rest of the property list stays) and so are the key items.
   LMOInstallationsIIDStore store;
   EXPECT_FALSE(store.hasPlistIIDFlag());
-  EXPECT_TRUE(platform::files::exists(LMOInstallationsIIDStore::plistPath()));
+  auto rest = platform::files::readTextFile(LMOInstallationsIIDStore::plistPath());
+  ASSERT_TRUE(rest);
+  const Value restValue = platform::parsePropertyList(*rest);
+  EXPECT_EQ(restValue, Value(Value::Dictionary{{"big", Value(UINT64_MAX)}, {"other", Value(1)}}));
+  EXPECT_EQ(restValue["big"].numberKind(), Value::NumberKind::Unsigned);
   EXPECT_FALSE(store.IIDPublicKeyData());
   // Only the first registration carried the migration header.
   size_t withHeader = 0;

@@ -1,9 +1,11 @@
 #include "platform/base/PropertyList.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -53,6 +55,101 @@ constexpr const char* kTooDeep = "The property list is nested too deeply.";
 constexpr const char* kNotAPropertyList =
     "The data couldn't be read because it isn't in the correct format.";
 
+constexpr const char* kIntegerOutOfRange =
+    "The property list holds an integer this system cannot read exactly.";
+constexpr const char* kDateOutOfRange =
+    "The property list holds a date this system cannot read exactly (before 1932-12-13, after "
+    "2069-01-19, or within the second before 2001-01-01).";
+
+// Relative seconds libplist 2.2 hands back exactly: its dates are whole seconds in 32 bits and a
+// fraction, split by truncation, so a date within the second before the reference date loses
+// its sign.
+bool isStorableRelativeDate(double relative) {
+  double sec = std::floor(relative);
+  return std::isfinite(relative) && sec >= std::numeric_limits<int32_t>::min() &&
+         sec <= std::numeric_limits<int32_t>::max() && !(relative > -1 && relative < 0);
+}
+
+std::string_view trimmedXmlSpace(std::string_view text) {
+  constexpr std::string_view kSpace = " \t\r\n";
+  std::size_t first = text.find_first_not_of(kSpace);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
+}
+
+// libplist 2.2 reads integers, reals and dates from XML leniently: text after a number is
+// ignored, an integer out of range saturates or wraps, a leading zero makes it octal, and a date
+// it cannot parse or hold reads as 1970 or 1932. Each of these contents is checked before, so
+// that what it hands back is what the text says.
+bool isExactXmlInteger(std::string_view text) {
+  text = trimmedXmlSpace(text);
+  bool negative = !text.empty() && text[0] == '-';
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text.remove_prefix(2);
+  } else if (text.size() > 1 && text[0] == '0') {
+    return false;  // octal to libplist, decimal to other readers
+  }
+  if (text.empty()) return false;
+  std::uint64_t magnitude = 0;
+  for (char c : text) {
+    int digit = c >= '0' && c <= '9'   ? c - '0'
+                : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                       : base;
+    if (digit >= base) return false;
+    if (magnitude > (std::numeric_limits<std::uint64_t>::max() - digit) / base) return false;
+    magnitude = magnitude * base + digit;
+  }
+  return !negative || magnitude <= (std::uint64_t{1} << 63);
+}
+
+bool isExactXmlReal(std::string_view text) {
+  std::string number(trimmedXmlSpace(text));
+  if (number.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  double value = std::strtod(number.c_str(), &end);
+  if (end != number.c_str() + number.size()) return false;
+  // A finite number too large for a double is not infinity.
+  return !(errno == ERANGE && std::isinf(value));
+}
+
+// Only the form property lists are written in: "YYYY-MM-DDTHH:MM:SSZ".
+bool isExactXmlDate(std::string_view text) {
+  text = trimmedXmlSpace(text);
+  constexpr std::string_view kShape = "dddd-dd-ddTdd:dd:ddZ";
+  if (text.size() != kShape.size()) return false;
+  for (std::size_t i = 0; i < kShape.size(); ++i) {
+    bool digit = text[i] >= '0' && text[i] <= '9';
+    if (kShape[i] == 'd' ? !digit : text[i] != kShape[i]) return false;
+  }
+  auto number = [&](std::size_t at, std::size_t size) {
+    int n = 0;
+    for (std::size_t i = at; i < at + size; ++i) n = n * 10 + (text[i] - '0');
+    return n;
+  };
+  int year = number(0, 4), month = number(5, 2), day = number(8, 2);
+  int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] + (month == 2 && leap ? 1 : 0) ||
+      hour > 23 || minute > 59 || second > 59) {
+    return false;
+  }
+  // Days since 1970-01-01 of a proleptic Gregorian date.
+  int y = year - (month <= 2 ? 1 : 0);
+  int era = y / 400;
+  int yearOfEra = y - era * 400;
+  int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  long long days = static_cast<long long>(era) * 146097 + dayOfEra - 719468;
+  double seconds = static_cast<double>(days * 86400 + hour * 3600 + minute * 60 + second);
+  return isStorableRelativeDate(seconds - kReferenceDateOffset);
+}
+
 // The end of markup that starts at `from` and ends at the first `terminator`. Where a double
 // quote opens before that terminator and is not closed by it, readers disagree on whether
 // quotes hide the terminator; such markup (and unterminated markup) gives npos.
@@ -99,6 +196,27 @@ Shape xmlShape(std::string_view text) {
         if (closing) tag.remove_prefix(1);
         bool selfClosing = !closing && tag.ends_with("/");
         std::string_view name = tag.substr(0, tag.find_first_of(" \t\r\n/"));
+        if (!closing && (name == "integer" || name == "real" || name == "date")) {
+          // The content is plain text up to its own closing tag.
+          std::size_t close = text.find('<', end);
+          std::string_view after =
+              close == std::string_view::npos ? std::string_view() : text.substr(close);
+          bool closed =
+              after.starts_with("</") && after.substr(2).starts_with(name) &&
+              after.size() > 2 + name.size() &&
+              std::string_view(">\t\r\n ").find(after[2 + name.size()]) != std::string_view::npos;
+          std::string_view content = closed ? text.substr(end, close - end) : std::string_view();
+          bool exact = closed && (name == "integer" ? isExactXmlInteger(content)
+                                  : name == "real"  ? isExactXmlReal(content)
+                                                    : isExactXmlDate(content));
+          if (!exact) {
+            return refuse(name == "date" ? kDateOutOfRange
+                          : name == "integer"
+                              ? kIntegerOutOfRange
+                              : "The property list holds a real number this system cannot read "
+                                "exactly.");
+          }
+        }
         if (name == "array" || name == "dict") {
           if (closing) {
             depth = std::max(0, depth - 1);
@@ -179,14 +297,10 @@ Shape binaryShape(std::string_view bytes) {
     if (count > (tableOffset - refs) / refSize) return refuse(kNotAPropertyList);
     table[k] = Object{at, refs, count, true};
   }
-  // A dictionary key must be a string without NUL characters (libplist cannot hand such a key
-  // back). Each key object is checked once, however many dictionaries share it.
-  enum : std::uint8_t { kUnchecked, kGoodKey };
-  std::vector<std::uint8_t> keyState(objects, kUnchecked);
-  auto goodKey = [&](std::uint64_t object) {
-    if (object >= objects) return false;
-    if (keyState[object] == kGoodKey) return true;
-    std::uint64_t at = table[object].at, count, start;
+  // A string with a NUL character: libplist cuts it there (or, as a key, cannot hand it back).
+  // False too for a string that runs past its objects.
+  auto stringWithoutNul = [&](std::uint64_t at) {
+    std::uint64_t count, start;
     unsigned type = data[at] >> 4;
     if ((type != 0x5 && type != 0x6) || !countOf(at, &count, &start)) return false;
     std::uint64_t unit = type == 0x5 ? 1 : 2;
@@ -197,6 +311,43 @@ Shape binaryShape(std::string_view bytes) {
         return false;
       }
     }
+    return true;
+  };
+  // What a leaf holds must come back from libplist unchanged: it keeps only the low 64 bits of a
+  // 16-byte integer (and takes them as unsigned), and its dates as 32-bit seconds.
+  auto leafProblem = [&](std::uint64_t at) -> const char* {
+    unsigned marker = data[at];
+    std::uint64_t room = tableOffset - at - 1;
+    switch (marker >> 4) {
+      case 0x1:
+        if (marker == 0x14 && (room < 16 || bigEndian(data + at + 1, 8) != 0)) {
+          return kIntegerOutOfRange;
+        }
+        return nullptr;
+      case 0x3: {
+        if (marker != 0x33 || room < 8) return kNotAPropertyList;
+        std::uint64_t bits = bigEndian(data + at + 1, 8);
+        double relative;
+        std::memcpy(&relative, &bits, sizeof relative);
+        return isStorableRelativeDate(relative) ? nullptr : kDateOutOfRange;
+      }
+      case 0x5:
+      case 0x6:
+        return stringWithoutNul(at) ? nullptr
+                                    : "A property-list string holds a NUL character, which "
+                                      "this system cannot read exactly.";
+      default:
+        return nullptr;
+    }
+  };
+  // A dictionary key must be a string without NUL characters. Each key object is checked once,
+  // however many dictionaries share it.
+  enum : std::uint8_t { kUnchecked, kGoodKey };
+  std::vector<std::uint8_t> keyState(objects, kUnchecked);
+  auto goodKey = [&](std::uint64_t object) {
+    if (object >= objects) return false;
+    if (keyState[object] == kGoodKey) return true;
+    if (!stringWithoutNul(table[object].at)) return false;
     keyState[object] = kGoodKey;
     return true;
   };
@@ -219,6 +370,7 @@ Shape binaryShape(std::string_view bytes) {
   };
   std::vector<Step> stack{{root, 0}};
   state[root] = kOpen;
+  if (const char* problem = leafProblem(table[root].at)) return refuse(problem);
   while (!stack.empty()) {
     Step& step = stack.back();
     const Object& o = table[step.object];
@@ -228,6 +380,7 @@ Shape binaryShape(std::string_view bytes) {
       if (child >= objects) return refuse(kNotAPropertyList);
       if (state[child] == kOpen) return refuse("The property list refers to itself.");
       if (state[child] == kUnseen) {
+        if (const char* problem = leafProblem(table[child].at)) return refuse(problem);
         state[child] = kOpen;
         stack.push_back({child, 0});
       }
@@ -289,9 +442,18 @@ bool fromPlist(plist_t node, int depth, Value& out, std::string& problem) {
       return true;
     }
     case PLIST_UINT: {
-      // This libplist keeps every integer as 64 bits; negative numbers are two's complement.
+      // This libplist keeps every integer as 64 bits, negative numbers in two's complement; it
+      // marks one read as unsigned above the signed range (a 16-byte integer, or XML text past
+      // INT64_MAX) by its size, which only a comparison with a plain node shows.
       uint64_t u = 0;
       plist_get_uint_val(node, &u);
+      if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+        PlistPtr plain(plist_new_uint(u));
+        if (!plist_compare_node_value(node, plain.get())) {
+          out = Value(static_cast<unsigned long long>(u));
+          return true;
+        }
+      }
       out = Value(static_cast<long long>(static_cast<std::int64_t>(u)));
       return true;
     }
@@ -321,7 +483,7 @@ bool fromPlist(plist_t node, int depth, Value& out, std::string& problem) {
       plist_get_date_val(node, &sec, &usec);
       // This libplist splits the stored seconds by truncation and hands back the fraction
       // unsigned, so before the reference date the fraction counts backwards. (Within the
-      // second before it the sign is lost; such dates read as the second after.)
+      // second before it the sign is lost; such dates were refused before libplist read them.)
       double fraction = usec / 1e6;
       out = Value::date(kReferenceDateOffset + sec + (sec < 0 ? -fraction : fraction));
       return true;
@@ -367,6 +529,22 @@ bool fromPlist(plist_t node, int depth, Value& out, std::string& problem) {
   }
 }
 
+// A node that this libplist writes, and reads back, as unsigned: its own plain integer nodes
+// are signed, while one it reads from XML text past INT64_MAX is marked unsigned.
+plist_t unsignedAboveSignedRange(std::uint64_t u, std::string& problem) {
+  std::string xml = "<plist version=\"1.0\"><integer>" + std::to_string(u) + "</integer></plist>";
+  plist_t node = nullptr;
+  plist_from_xml(xml.data(), static_cast<uint32_t>(xml.size()), &node);
+  PlistPtr owned(node), plain(plist_new_uint(u));
+  uint64_t read = 0;
+  if (node && plist_get_node_type(node) == PLIST_UINT) plist_get_uint_val(node, &read);
+  if (!node || read != u || plist_compare_node_value(node, plain.get())) {
+    problem = "The unsigned integer " + std::to_string(u) + " cannot be stored in a property list.";
+    return nullptr;
+  }
+  return owned.release();
+}
+
 plist_t toPlist(const Value& v, int depth, std::string& problem) {
   if ((v.isArray() || v.isDictionary()) && depth >= kMaxDepth) {
     problem = "The value is nested too deeply for a property list.";
@@ -382,11 +560,7 @@ plist_t toPlist(const Value& v, int depth, std::string& problem) {
         case Value::NumberKind::Unsigned:
           if (v.uint64Value() >
               static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-            // It would read back as a negative number.
-            problem =
-                "An unsigned integer above 9223372036854775807 cannot be stored in a property "
-                "list.";
-            return nullptr;
+            return unsignedAboveSignedRange(v.uint64Value(), problem);
           }
           return plist_new_uint(v.uint64Value());
         case Value::NumberKind::Signed:
@@ -394,6 +568,10 @@ plist_t toPlist(const Value& v, int depth, std::string& problem) {
       }
       return nullptr;
     case Value::Kind::String:
+      if (v.string()->find('\0') != std::string::npos) {
+        problem = "A property-list string cannot hold a NUL character.";
+        return nullptr;
+      }
       return plist_new_string(v.string()->c_str());
     case Value::Kind::Data: {
       const Bytes& b = *v.bytes();
@@ -402,8 +580,7 @@ plist_t toPlist(const Value& v, int depth, std::string& problem) {
     case Value::Kind::Date: {
       double relative = *v.dateValue() - kReferenceDateOffset;
       double sec = std::floor(relative);
-      if (!std::isfinite(relative) || sec < std::numeric_limits<int32_t>::min() ||
-          sec > std::numeric_limits<int32_t>::max()) {
+      if (!isStorableRelativeDate(relative)) {
         problem =
             "The date " + v.description() + " is outside what a property list here can store.";
         return nullptr;
@@ -540,18 +717,12 @@ bool toJson(const Value& v, int depth, nlohmann::json& out, std::string& problem
 bool isPropertyListValue(const Value& value) {
   switch (value.kind()) {
     case Value::Kind::Number:
-      return value.numberKind() != Value::NumberKind::Unsigned ||
-             value.uint64Value() <=
-                 static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-    case Value::Kind::String:
     case Value::Kind::Data:
       return true;
-    case Value::Kind::Date: {
-      double relative = *value.dateValue() - kReferenceDateOffset;
-      return std::isfinite(relative) &&
-             std::floor(relative) >= std::numeric_limits<int32_t>::min() &&
-             std::floor(relative) <= std::numeric_limits<int32_t>::max();
-    }
+    case Value::Kind::String:
+      return value.string()->find('\0') == std::string::npos;
+    case Value::Kind::Date:
+      return isStorableRelativeDate(*value.dateValue() - kReferenceDateOffset);
     case Value::Kind::Array:
       for (const auto& e : *value.array()) {
         if (!isPropertyListValue(e)) return false;

@@ -14,11 +14,14 @@ namespace platform {
 
 enum class PropertyListFormat { Xml, Binary };
 
-// Also false for what this libplist cannot store faithfully: unsigned numbers above INT64_MAX
-// and dates more than about 68 years from 2001-01-01 (before 1932-12-13 or after 2069-01-19).
-// XML keeps dates to the second; binary keeps microseconds.
+// Also false for what this libplist cannot store faithfully: strings holding a NUL character,
+// dates more than about 68 years from 2001-01-01 (before 1932-12-13 or after 2069-01-19) and
+// dates within the second before 2001-01-01. XML keeps dates to the second; binary keeps
+// microseconds.
 bool isPropertyListValue(const Value& value);
-// nil and an error on malformed input (either format is detected).
+// nil and an error on malformed input (either format is detected), and on a value that would
+// not read back as stored (see above; also integers past 64 bits and numbers in XML text that
+// has more than a number).
 Value parsePropertyList(std::string_view bytes, ErrorPtr* error = nullptr);
 std::optional<Bytes> serializePropertyList(const Value& value, PropertyListFormat format,
                                            ErrorPtr* error = nullptr);

@@ -280,6 +280,9 @@ bool OperationQueue::waitUntilAllOperationsAreFinished(double timeoutSeconds) {
         },
         limit);
   }
+  // A worker waiting here is stood in for, as in every other wait of the dispatch layer: the
+  // operations it waits for may need a worker of the same pool to start or to finish.
+  detail::BlockingScope blocking;
   std::unique_lock lock(mutex_);
   return detail::waitWithin(emptied_, lock, limit,
                             [this] { return waiting_.empty() && !running_; });

@@ -242,7 +242,9 @@ struct Hop {
   std::FILE* bodyFile = nullptr;
   std::size_t bodyOffset = 0;
 
-  // Response.
+  // Response. Only the origin server's: a proxy's reply to CONNECT never reaches these (see
+  // performHop), so nothing of it can pass for the server's status, fields or body.
+  bool originAnswered = false;  // a status line of the origin server arrived
   long status = 0;
   HTTPHeaderFields headers;
   // The header block of the final status line ended (its empty line arrived): the answer's
@@ -274,6 +276,7 @@ size_t onHeader(char* buffer, size_t size, size_t count, void* userData) {
   std::string line(buffer, size * count);
   if (line.rfind("HTTP/", 0) == 0) {
     // A new status line (an interim 100 response came first): start over.
+    hop->originAnswered = true;
     hop->headers.clear();
     hop->headersComplete = false;
     auto space = line.find(' ');
@@ -491,6 +494,10 @@ HopResult performHop(Hop& hop, const URLRequest& request, const URLSessionConfig
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(c, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
+  // Behind a proxy (taken from the environment) an https request goes through a tunnel the proxy
+  // opens on CONNECT. The proxy's reply to that is no answer to the request: its status line and
+  // fields are withheld from the header callback, so that only the origin server's reach it.
+  curl_easy_setopt(c, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
   curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, onHeader);
   curl_easy_setopt(c, CURLOPT_HEADERDATA, &hop);
@@ -500,8 +507,8 @@ HopResult performHop(Hop& hop, const URLRequest& request, const URLSessionConfig
   curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, onProgress);
   curl_easy_setopt(c, CURLOPT_XFERINFODATA, &hop);
 
-  // Timeouts: the request timeout bounds the connection and every silence; the resource timeout
-  // bounds the whole transfer.
+  // Timeouts: the request timeout bounds the connection and every silence; `resourceTimeout` is
+  // what is left of the task's resource timeout, which bounds the whole chain of hops.
   // Both are held to the library's longest (about 23 days in milliseconds), so that its own
   // arithmetic on them cannot overflow either.
   const long requestMs =
@@ -512,8 +519,10 @@ HopResult performHop(Hop& hop, const URLRequest& request, const URLSessionConfig
   // timeout for an answer that does not come.
   hop.idleLimit = std::chrono::milliseconds(std::max(1L, requestMs));
   hop.noteActivity();
+  // At least a millisecond: 0 would mean no limit at all.
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS,
-                   saturatingCast<long>(std::min(resourceTimeout * 1000, kLongestTimeoutMs)));
+                   std::max(1L, saturatingCast<long>(std::ceil(
+                                    std::min(resourceTimeout * 1000, kLongestTimeoutMs)))));
 
   // TLS: every handshake is decided by onVerifyCertificate (no session resumption, which would
   // skip it); its evaluation checks the host name, so OpenSSL's own check stays off.
@@ -579,11 +588,15 @@ HopResult performHop(Hop& hop, const URLRequest& request, const URLSessionConfig
   }
 
   CURLcode code = curl_easy_perform(c);
+  // Status and redirect target are the origin server's, or there are none: a transfer that
+  // never got past the proxy has no answer to report.
   long status = 0;
   curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-  if (status > 0) hop.status = status;
+  if (status > 0 && hop.originAnswered) hop.status = status;
   char* redirect = nullptr;
-  if (curl_easy_getinfo(c, CURLINFO_REDIRECT_URL, &redirect) == CURLE_OK && redirect) {
+  if (!hop.originAnswered) {
+    // Nothing to follow: no server pointed anywhere.
+  } else if (curl_easy_getinfo(c, CURLINFO_REDIRECT_URL, &redirect) == CURLE_OK && redirect) {
     result.redirectURL = redirect;
   } else if (code != CURLE_OK && hop.headersComplete && isRedirectStatus(hop.status)) {
     // The library names the target only of a transfer that ended well; a redirect whose body
@@ -603,6 +616,8 @@ HopResult performHop(Hop& hop, const URLRequest& request, const URLSessionConfig
   }
   std::string detail = errorBuffer[0] ? errorBuffer : curl_easy_strerror(code);
   long urlCode = kURLErrorUnknown;
+  long proxyStatus = 0;
+  curl_easy_getinfo(c, CURLINFO_HTTP_CONNECTCODE, &proxyStatus);
   if (hop.cancelled->load() || hop.trustCancelled) {
     urlCode = kURLErrorCancelled;
     detail = "cancelled";
@@ -614,6 +629,11 @@ HopResult performHop(Hop& hop, const URLRequest& request, const URLSessionConfig
     detail = "The request timed out.";
   } else if (hop.trustRefused) {
     urlCode = kURLErrorServerCertificateUntrusted;
+  } else if (!hop.originAnswered && proxyStatus > 0 && (proxyStatus < 200 || proxyStatus > 299)) {
+    // Refused, asked for credentials or pointed elsewhere: the server was never reached.
+    urlCode = kURLErrorCannotConnectToHost;
+    detail =
+        format("The proxy did not open a connection to the server (it answered %ld).", proxyStatus);
   } else {
     switch (code) {
       case CURLE_OPERATION_TIMEDOUT:
@@ -794,6 +814,12 @@ void URLSessionTask::resume() {
       data.clear();
     };
     for (int redirects = 0;; ++redirects) {
+      // The resource timeout is for the whole transfer: each hop gets only what is left of it.
+      const std::chrono::duration<double> timeLeft = deadline - std::chrono::steady_clock::now();
+      if (timeLeft.count() <= 0) {
+        failAnswer(kURLErrorTimedOut, "The request timed out.", request.URL);
+        break;
+      }
       Hop hop;
       hop.bodyDropped = bodyDropped;
       hop.crossOrigin = leavesOrigin(request.URL, ownURL);
@@ -824,7 +850,7 @@ void URLSessionTask::resume() {
           break;
         }
       }
-      HopResult result = performHop(hop, request, config, requestTimeout, resourceTimeout);
+      HopResult result = performHop(hop, request, config, requestTimeout, timeLeft.count());
       if (hop.bodyFile) std::fclose(hop.bodyFile);
       if (hop.downloadFile && std::fclose(hop.downloadFile) != 0 && !result.error) {
         result.error = makeURLError(kURLErrorCannotWriteToFile,
@@ -928,7 +954,11 @@ void URLSessionTask::resume() {
       }
     }
 
-    if (error) response.reset();
+    // A failed task has no answer: neither a response nor a body, not even an earlier hop's.
+    if (error) {
+      response.reset();
+      data.clear();
+    }
     {
       std::lock_guard lock(self->d_->mutex);
       self->d_->error = error;

@@ -27,7 +27,11 @@
 namespace platform {
 
 // Transport errors: this domain and the codes below (the task's error when it fails before a
-// response arrived). A response with any HTTP status is not an error.
+// response arrived). A response with any HTTP status is not an error. A response is only ever
+// the origin server's: behind a proxy (taken from the environment, never for loopback) a proxy
+// that does not open the tunnel to the server, whatever it answers, fails the task with
+// kURLErrorCannotConnectToHost, and a tunnel that breaks before the server answers is a
+// transport error too.
 inline constexpr const char* kURLErrorDomain = "NSURLErrorDomain";
 inline constexpr long kURLErrorUnknown = -1;
 inline constexpr long kURLErrorCancelled = -999;
@@ -52,8 +56,8 @@ inline constexpr const char* kURLErrorFailingURLStringKey = "NSErrorFailingURLSt
 // User-info key of the HTTP response (status and header fields) when the server had answered
 // with a final status before the transfer failed: a body over the in-memory ceiling or cut
 // short. Never set for a 3xx: a redirect whose body could not be read is followed all the same,
-// and one that is not followed was no verdict on the request. The task itself still reports no
-// response.
+// and one that is not followed was no verdict on the request. Never set from a proxy's reply.
+// The task itself still reports no response, and no body.
 inline constexpr const char* kURLErrorFailingResponseKey = "ErrorFailingURLResponseKey";
 
 // How many redirects one task follows before it fails with kURLErrorHTTPTooManyRedirects.
@@ -74,7 +78,8 @@ class URLSessionConfiguration {
   std::map<std::string, std::string> HTTPAdditionalHeaders;
   // Longest wait for the connection or for the next bytes (seconds; 0 or less: 60).
   double timeoutIntervalForRequest = 60;
-  // Longest time for the whole transfer (seconds; 0 or less: 7 days).
+  // Longest time for the whole transfer, every redirect it follows included (seconds; 0 or
+  // less: 7 days); past it the task fails with kURLErrorTimedOut.
   double timeoutIntervalForResource = 7 * 24 * 3600;
   URLRequestCachePolicy requestCachePolicy = URLRequestCachePolicy::UseProtocolCachePolicy;
   // Only "no cache" is modelled: nothing is ever cached, the flag just records the choice.

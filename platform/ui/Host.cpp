@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/base/Saturating.h"
 #include "platform/ui/Tree.h"
 
 namespace platform::ui {
@@ -15,13 +16,18 @@ std::vector<Host*>& liveHosts() {
   return *hosts;
 }
 
+// The first navigation view drawn in `layer`, or null.
+detail::Node* navigationViewIn(detail::Tree& tree, int layer) {
+  for (auto& item : tree.drawn) {
+    if (item.layer == layer && item.node->blueprint->kind == detail::Kind::navigationView)
+      return item.node.get();
+  }
+  return nullptr;
+}
+
 detail::Node* topNavigationView(detail::Tree& tree) {
-  int layer = tree.topLayer();
-  for (int l = layer; l >= 0; --l) {
-    for (auto& item : tree.drawn) {
-      if (item.layer == l && item.node->blueprint->kind == detail::Kind::navigationView)
-        return item.node.get();
-    }
+  for (int l = tree.topLayer(); l >= 0; --l) {
+    if (detail::Node* nav = navigationViewIn(tree, l)) return nav;
   }
   return nullptr;
 }
@@ -75,8 +81,8 @@ void Host::render(cairo_t* cr, double scale) const {
 bool Host::snapshot(const std::filesystem::path& path, std::optional<Size> pixelSize) const {
   Size size = tree_->options.size;
   Size pixels = pixelSize.value_or(size);
-  int w = static_cast<int>(pixels.width), h = static_cast<int>(pixels.height);
-  if (w <= 0 || h <= 0 || size.width <= 0 || size.height <= 0) return false;
+  int w = saturatingCast<int>(pixels.width), h = saturatingCast<int>(pixels.height);
+  if (w <= 0 || h <= 0 || !(size.width > 0 && size.height > 0)) return false;
   cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
   cairo_t* cr = cairo_create(surface);
   cairo_scale(cr, pixels.width / size.width, pixels.height / size.height);
@@ -116,7 +122,9 @@ bool Host::dismissTopSheet() {
 std::size_t Host::presentedSheetCount() const { return tree_->sheets.size(); }
 
 bool Host::goBack() {
-  detail::Node* nav = topNavigationView(*tree_);
+  // Only within what is on top: a sheet or popover is modal, and popping a screen beneath it
+  // would take the presentation (and whatever was typed into it) away unasked.
+  detail::Node* nav = navigationViewIn(*tree_, tree_->topLayer());
   return nav && tree_->pop(*nav);
 }
 

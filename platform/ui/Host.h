@@ -84,7 +84,8 @@ class Host {
   // Dismisses the topmost sheet as a person would (lowers its binding; onDismiss runs after).
   bool dismissTopSheet();
   std::size_t presentedSheetCount() const;
-  // Pops the topmost visible navigation stack (the back button). False at its root.
+  // Pops the navigation stack of the topmost layer (the back button): the screen, or the top
+  // sheet or popover when one is presented. False at its root, or when that layer has none.
   bool goBack();
   std::size_t navigationDepth() const;
   // The title shown in the topmost visible navigation bar, or empty.

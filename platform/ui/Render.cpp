@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/base/Bundle.h"
+#include "platform/base/Saturating.h"
 #include "platform/ui/Tree.h"
 
 namespace platform::ui::detail {
@@ -237,9 +238,9 @@ struct Painter {
       scale = std::max(1.0, std::abs(sx));
     }
     Rect f = node.frame;
-    int pad = static_cast<int>(std::ceil(radius * 2 + 2));
-    int w = static_cast<int>(std::ceil((f.width + 2 * pad) * scale));
-    int h = static_cast<int>(std::ceil((f.height + 2 * pad) * scale));
+    int pad = saturatingCast<int>(std::ceil(radius * 2 + 2));
+    int w = saturatingCast<int>(std::ceil((f.width + 2.0 * pad) * scale));
+    int h = saturatingCast<int>(std::ceil((f.height + 2.0 * pad) * scale));
     if (cr && w > 0 && h > 0 && w < 8192 && h < 8192) {
       cairo_surface_t* shadow = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
       cairo_t* sc = cairo_create(shadow);
@@ -249,7 +250,7 @@ struct Painter {
       inner.paint(*c,
                   Ctx{{f.x - pad, f.y - pad, f.width + 2 * pad, f.height + 2 * pad}, 1, ctx.layer});
       cairo_destroy(sc);
-      blurAlpha(shadow, static_cast<int>(std::round(radius * scale / 2)));
+      blurAlpha(shadow, saturatingCast<int>(std::round(radius * scale / 2)));
       cairo_save(cr);
       cairo_translate(cr, f.x - pad + s.offset.x, f.y - pad + s.offset.y);
       cairo_scale(cr, 1 / scale, 1 / scale);

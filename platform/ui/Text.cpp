@@ -8,6 +8,7 @@
 #include <map>
 #include <tuple>
 
+#include "platform/base/Saturating.h"
 #include "platform/ui/Tree.h"
 
 namespace platform::ui::detail {
@@ -124,8 +125,8 @@ std::size_t textIndexAt(const std::string& text, const Style& style, std::option
   PangoLayout* layout = pango_layout_new(sharedContext());
   configure(layout, text, style, width);
   int index = 0, trailing = 0;
-  pango_layout_xy_to_index(layout, static_cast<int>(point.x * PANGO_SCALE),
-                           static_cast<int>(point.y * PANGO_SCALE), &index, &trailing);
+  pango_layout_xy_to_index(layout, saturatingCast<int>(point.x * PANGO_SCALE),
+                           saturatingCast<int>(point.y * PANGO_SCALE), &index, &trailing);
   g_object_unref(layout);
   auto i = static_cast<std::size_t>(std::max(0, index));
   // `trailing` counts characters past the grapheme's start: step over whole code points.

@@ -3,11 +3,13 @@
 #include <SDL.h>
 #include <cairo.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "platform/base/ProcessInfo.h"
+#include "platform/base/Saturating.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/ui/Tree.h"
 
@@ -31,8 +33,44 @@ std::optional<Size> parseSize(const std::string& text) {
   if (end != text.c_str() + x) return std::nullopt;
   const char* hs = text.c_str() + x + 1;
   double h = std::strtod(hs, &end);
-  if (end == hs || *end != '\0' || w < 50 || h < 50 || w > 10000 || h > 10000) return std::nullopt;
+  // Asked as "within", not "outside": NaN fails every comparison, and infinities are out of range.
+  auto inRange = [](double side) { return side >= 50 && side <= 10000; };
+  if (end == hs || *end != '\0' || !inRange(w) || !inRange(h)) return std::nullopt;
   return Size{w, h};
+}
+
+// SDL's drivers that show nothing: it falls back to them when no display answers.
+bool showsNothing(const std::string& driver) {
+  for (const char* name : {"offscreen", "dummy", "evdev"}) {
+    if (SDL_strcasecmp(driver.c_str(), name) == 0) return true;
+  }
+  return false;
+}
+
+// Whether SDL_VIDEODRIVER (a comma-separated list) names `driver`: tests and headless runs ask
+// for the drivers that show nothing on purpose.
+bool askedFor(const std::string& driver) {
+  const char* asked = std::getenv("SDL_VIDEODRIVER");
+  std::string list = asked ? asked : "";
+  for (std::size_t start = 0; start <= list.size();) {
+    std::size_t end = std::min(list.find(',', start), list.size());
+    if (SDL_strcasecmp(list.substr(start, end - start).c_str(), driver.c_str()) == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// With SDL's video initialised: why the driver it took shows nothing, or nullopt when it shows a
+// window (or was asked for, when `unlessAskedFor`).
+std::optional<std::string> invisibleDriverReason(bool unlessAskedFor) {
+  const char* current = SDL_GetCurrentVideoDriver();
+  const std::string driver = current ? current : "";
+  if (!driver.empty() && !showsNothing(driver)) return std::nullopt;
+  if (!driver.empty() && askedFor(driver)) {
+    if (unlessAskedFor) return std::nullopt;
+    return "SDL_VIDEODRIVER asks for SDL's \"" + driver + "\" driver, which shows nothing";
+  }
+  return "SDL found no display and fell back to its \"" + driver + "\" driver, which shows nothing";
 }
 
 std::optional<EditingKey> editingKey(SDL_Keycode key) {
@@ -80,6 +118,13 @@ WindowOptions windowOptionsFromLaunchArguments() {
   return options;
 }
 
+std::optional<std::string> displayUnavailableReason() {
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return std::string(SDL_GetError());
+  auto reason = invisibleDriverReason(/*unlessAskedFor=*/false);
+  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  return reason;
+}
+
 WindowHost::WindowHost(View root, WindowOptions options, WindowCallbacks callbacks)
     : host_(std::move(root), options.host),
       options_(std::move(options)),
@@ -97,15 +142,21 @@ int WindowHost::run() {
       std::fprintf(stderr, "could not write the snapshot %s\n", options_.snapshotPath->c_str());
     return ok ? 0 : 1;
   }
+  std::optional<std::string> noDisplay;
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    noDisplay = SDL_GetError();
+  } else if ((noDisplay = invisibleDriverReason(/*unlessAskedFor=*/true))) {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  }
+  if (noDisplay) {
     std::fprintf(stderr, "no display available (%s); run with -snapshot PATH to render headless\n",
-                 SDL_GetError());
+                 noDisplay->c_str());
     return 2;
   }
   Size size = host_.size();
   SDL_Window* window =
       SDL_CreateWindow(options_.title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                       static_cast<int>(size.width), static_cast<int>(size.height),
+                       saturatingCast<int>(size.width), saturatingCast<int>(size.height),
                        SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
   if (!window) {
     std::fprintf(stderr, "could not open a window (%s)\n", SDL_GetError());

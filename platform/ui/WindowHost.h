@@ -32,6 +32,11 @@ struct WindowCallbacks {
 // idiom and size), "-WindowSize WxH", "-snapshot PATH".
 WindowOptions windowOptionsFromLaunchArguments();
 
+// Opens SDL's video to see whether a window can be shown: nullopt when so, else why not (SDL's
+// error, or that it could only fall back to a driver that shows nothing, as it does when DISPLAY
+// names no display that answers). Closes it again. Main thread.
+std::optional<std::string> displayUnavailableReason();
+
 class WindowHost {
  public:
   WindowHost(View root, WindowOptions options, WindowCallbacks callbacks = {});
@@ -40,7 +45,8 @@ class WindowHost {
   Host& host() { return host_; }
   // With a snapshot path: settles the tree, writes the PNG and returns 0 (1 when writing failed).
   // Otherwise opens the window and runs the event loop with the main run loop until the window is
-  // closed or stop() is called; returns 0. With no display available, returns 2 after logging.
+  // closed or stop() is called; returns 0. With no display available (SDL falling back to a driver
+  // that shows nothing counts, unless SDL_VIDEODRIVER asked for it), returns 2 after logging.
   int run();
   void stop();
 

@@ -1,12 +1,16 @@
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/dispatch/Clock.h"
+#include "platform/dispatch/SystemLog.h"
 #include "promises/PRMPromise.h"
 #include "promises/PRMPromiseConstants.h"
 #include "promises/tests/PromiseTestSupport.h"
@@ -454,6 +458,186 @@ TEST_F(PRMPromiseOperationsTest, IntervalsComeDueAfterTheirSecondsTimesTenToTheN
       EXPECT_FALSE(result->isPending()) << "not due at its time";
     }
   }
+}
+
+// A block of any shape that calls `raise`, and returns `returned` should `raise` come back.
+template <class Result>
+auto raising(std::function<void()> raise, Result returned) {
+  return [raise = std::move(raise), returned](auto&&...) {
+    raise();
+    return returned;
+  };
+}
+
+// Whatever a block or a work throws is logged as the queue logs any block's, and rejects the
+// promise that the block or work was to settle with an error carrying its text, so that nobody
+// waits for ever and the group empties.
+TEST_F(PRMPromiseOperationsTest, BlockOrWorkThatThrowsRejectsWhatItWasToSettleAndIsLogged) {
+  using Raise = std::function<void()>;
+  const struct {
+    const char* name;
+    Raise raise;
+    const char* text;    // the rejection's description
+    const char* logged;  // in the log line
+    bool byDefaultAssertionHandler;
+  } thrown[] = {
+      {"a std::exception", [] { throw std::runtime_error("disk on fire"); }, "disk on fire",
+       "disk on fire", false},
+      {"a named exception", [] { throw platform::Exception("CTNamedException", "queue on fire"); },
+       "CTNamedException: queue on fire", "CTNamedException: queue on fire", false},
+      {"a failed contract check",
+       [] { PRMPromise::resolvedWith(Value(1))->onQueueThen(mainQueue(), nullptr); },
+       "NSInternalInconsistencyException: Invalid parameter not satisfying: work",
+       "NSInternalInconsistencyException: Invalid parameter not satisfying: work", true},
+      {"a value that is no exception", [] { throw 42; }, "An unknown exception was thrown.",
+       "nknown exception", false},
+  };
+  auto error = makeError(9);
+  auto serial = platform::DispatchQueue::create("prm.test.throwing");
+  struct Operation {
+    const char* name;
+    // Runs on a receiver that is fulfilled with 1 (`onRejection`: rejected with `error`); the
+    // operations that start work have none.
+    bool chained;
+    bool onRejection;
+    std::function<PRMPromisePtr(const PRMPromisePtr& receiver, const Raise& raise)> start;
+  };
+  const Operation operations[] = {
+      {"then", true, false,
+       [](const PRMPromisePtr& r, const Raise& raise) { return r->then(raising(raise, Value())); }},
+      {"catch", true, true,
+       [](const PRMPromisePtr& r, const Raise& raise) {
+         return r->catchError([raise](const ErrorPtr&) { raise(); });
+       }},
+      {"recover", true, true,
+       [](const PRMPromisePtr& r, const Raise& raise) {
+         return r->recover(raising(raise, Value()));
+       }},
+      {"always on fulfilment", true, false,
+       [](const PRMPromisePtr& r, const Raise& raise) { return r->always(raise); }},
+      {"always on rejection", true, true,
+       [](const PRMPromisePtr& r, const Raise& raise) { return r->always(raise); }},
+      {"validate", true, false,
+       [](const PRMPromisePtr& r, const Raise& raise) {
+         return r->validate(raising(raise, true));
+       }},
+      {"reduce, in its second reducer", true, false,
+       [](const PRMPromisePtr& r, const Raise& raise) {
+         return r->reduce({Value(1), Value(2)}, [raise](const Value&, const Value& item) {
+           if (item == Value(2)) raise();
+           return item;
+         });
+       }},
+      {"do", false, false,
+       [serial](const PRMPromisePtr&, const Raise& raise) {
+         return PRMPromise::onQueueDo(serial, raising(raise, Value()));
+       }},
+      {"async", false, false,
+       [](const PRMPromisePtr&, const Raise& raise) {
+         return PRMPromise::async(
+             [raise](PRMPromise::FulfillBlock, PRMPromise::RejectBlock) { raise(); });
+       }},
+      {"a completion adapter", false, false,
+       [](const PRMPromisePtr&, const Raise& raise) {
+         return PRMPromise::onQueueWrapObjectCompletion(
+             platform::DispatchQueue::global(),
+             [raise](PRMPromise::ObjectCompletionBlock) { raise(); });
+       }},
+      {"retry, first attempt", false, false,
+       [](const PRMPromisePtr&, const Raise& raise) {
+         return PRMPromise::attemptsRetry(2, raising(raise, Value()));
+       }},
+      {"retry, later attempt", false, false,
+       [error](const PRMPromisePtr&, const Raise& raise) {
+         auto calls = std::make_shared<int>(0);
+         return PRMPromise::attemptsDelayConditionRetry(2, 0, nullptr, [raise, error, calls] {
+           if (++*calls == 2) raise();
+           return Value(error);
+         });
+       }},
+      {"retry condition, on the calling thread", false, false,
+       [error](const PRMPromisePtr&, const Raise& raise) {
+         return PRMPromise::attemptsDelayConditionRetry(2, 0, raising(raise, true),
+                                                        [error] { return Value(error); });
+       }},
+      {"retry condition, on the queue", false, false,
+       [error](const PRMPromisePtr&, const Raise& raise) {
+         return PRMPromise::attemptsDelayConditionRetry(2, 0, raising(raise, true), [error] {
+           return Value(PRMPromise::resolvedWith(Value(error)));
+         });
+       }},
+  };
+  // A chained block runs from each way a receiver hands its outcome on: settled when the block
+  // is chained, settled later to its first observer, or to an observer after the first.
+  enum class Receiver { kSettled, kSettledLater, kSecondObserver };
+  const std::pair<Receiver, const char*> receivers[] = {
+      {Receiver::kSettled, "settled receiver"},
+      {Receiver::kSettledLater, "receiver settled later"},
+      {Receiver::kSecondObserver, "receiver's second observer"}};
+
+  for (const auto& t : thrown) {
+    SCOPED_TRACE(t.name);
+    platform::AssertionHandler::Handler recording;
+    if (t.byDefaultAssertionHandler) recording = platform::AssertionHandler::setHandler(nullptr);
+    platform::SystemLogCapture log;
+    std::vector<std::pair<std::string, PRMPromisePtr>> results;
+    std::vector<std::pair<PRMPromisePtr, Value>> settleLater;
+    for (const Operation& op : operations) {
+      if (!op.chained) {
+        PRMPromisePtr result;
+        EXPECT_NO_THROW(result = op.start(nullptr, t.raise)) << op.name;
+        results.emplace_back(op.name, result);
+        continue;
+      }
+      for (const auto& [kind, kindName] : receivers) {
+        const Value outcome = op.onRejection ? Value(error) : Value(1);
+        auto receiver = kind == Receiver::kSettled ? PRMPromise::resolvedWith(outcome)
+                                                   : PRMPromise::pendingPromise();
+        if (kind == Receiver::kSecondObserver) {
+          receiver->observeOnQueue(
+              mainQueue(), [](const Value&) {}, [](const ErrorPtr&) {});
+        }
+        results.emplace_back(std::string(op.name) + " on a " + kindName,
+                             op.start(receiver, t.raise));
+        if (kind != Receiver::kSettled) settleLater.emplace_back(receiver, outcome);
+      }
+    }
+    // Fulfilling with an error rejects.
+    for (const auto& [receiver, outcome] : settleLater) receiver->fulfill(outcome);
+    EXPECT_TRUE(pumpUntil([&] {
+      return std::none_of(results.begin(), results.end(),
+                          [](const auto& r) { return r.second && r.second->isPending(); });
+    }));
+    if (t.byDefaultAssertionHandler) platform::AssertionHandler::setHandler(recording);
+    for (const auto& [name, result] : results) {
+      SCOPED_TRACE(name);
+      EXPECT_TRUE(result && result->isRejected());
+      if (!result || !result->isRejected()) continue;
+      EXPECT_EQ(result->error()->domain(), kPRMPromiseErrorDomain);
+      EXPECT_EQ(result->error()->code(), kPRMPromiseErrorCodeThrownException);
+      EXPECT_EQ(result->error()->localizedDescription(), t.text);
+    }
+    const auto lines = log.lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [&](const auto& line) {
+                              return line.level == platform::LogLevel::Error &&
+                                     line.message.find(t.logged) != std::string::npos;
+                            }),
+              static_cast<long>(results.size()))
+        << "every throw is logged once";
+  }
+  // What settled before the throw stays settled as it was; the throw is still logged.
+  platform::SystemLogCapture log;
+  auto fulfilledFirst =
+      PRMPromise::async([](PRMPromise::FulfillBlock fulfill, PRMPromise::RejectBlock) {
+        fulfill(Value("kept"));
+        throw std::runtime_error("thrown after the value");
+      });
+  ASSERT_TRUE(waitFor(fulfilledFirst));
+  drainMain();
+  EXPECT_EQ(fulfilledFirst->value(), Value("kept"));
+  EXPECT_TRUE(log.contains("thrown after the value"));
+  EXPECT_TRUE(groupEmpties());
 }
 
 TEST_F(PRMPromiseOperationsTest, MissingArgumentsAreReportedByOperationGroup) {

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
+#include <stdexcept>
+#include <utility>
 
 #include "platform/runtime/Keychain.h"
 #include "platform/testing/PlatformTest.h"
@@ -121,6 +125,29 @@ TEST_F(VTUKeychainStorageTest, FailuresRejectWithTheKeychainFunctionAndStatus) {
   ASSERT_TRUE(remove->isRejected());
   EXPECT_EQ(remove->error()->userInfo().at("NSLocalizedFailureReason"),
             Value("SecItemDelete (-36)"));
+
+  // A keychain call that throws fails its operation the same way, with what was thrown; a write
+  // leaves no trace in the cache then either.
+  const std::pair<const char*, std::function<PRMPromisePtr()>> operations[] = {
+      {"read", [&] { return store->getObjectForKey("k", "NSString", std::nullopt); }},
+      {"write", [&] { return store->setObject("thrown away", "k", std::nullopt); }},
+      {"remove", [&] { return store->removeObjectForKey("k", std::nullopt); }},
+  };
+  for (const auto& [name, operation] : operations) {
+    SCOPED_TRACE(name);
+    store->resetInMemoryCache();
+    std::atomic<bool> thrown{false};
+    platform::Keychain::shared().setCallHookForTesting([&](const platform::KeychainCall&) {
+      if (!thrown.exchange(true)) throw std::runtime_error("keychain on fire");
+    });
+    auto failed = await(operation());
+    platform::Keychain::shared().setCallHookForTesting(nullptr);
+    EXPECT_TRUE(thrown.load());
+    ASSERT_TRUE(failed->isRejected());
+    EXPECT_EQ(failed->error()->localizedDescription(), "keychain on fire");
+    EXPECT_FALSE(store->inMemoryCache()->objectForKey("k"));
+  }
+  EXPECT_EQ(await(store->getObjectForKey("k", "NSString", std::nullopt))->value(), Value("old"));
 }
 
 TEST_F(VTUKeychainStorageTest, StoredObjectOfAnotherClassRejectsAndIsNotCached) {

@@ -2,6 +2,7 @@
 
 #include "platform/dispatch/RunLoop.h"
 #include "platform/network/tests/LoopbackServer.h"
+#include "platform/network/tests/ScriptedProxy.h"
 #include "platform/testing/PlatformTest.h"
 #include "utilities/network/VTUURLSessionPromises.h"
 
@@ -78,6 +79,21 @@ TEST_F(VTUNetworkDataTaskPromiseTest, ATransportFailureOrAClosedSessionRejects) 
   ASSERT_TRUE(refused->isRejected());
   EXPECT_EQ(refused->error()->domain(), platform::kURLErrorDomain);
   EXPECT_EQ(refused->error()->code(), platform::kURLErrorCannotConnectToHost);
+
+  // Behind a proxy that asks for credentials no server was reached: a transport error that
+  // carries nothing of the proxy's reply.
+  {
+    platform::testing::ScriptedProxy proxy;
+    proxy.answerWith({"HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n"});
+    platform::testing::ProxyEnvironment environment(proxy.url());
+    auto proxied = vtu_dataTaskPromiseWithRequest(session_, post("https://upload.test/batch", "x"));
+    ASSERT_TRUE(pumpUntil([&] { return !proxied->isPending(); }));
+    ASSERT_TRUE(proxied->isRejected());
+    EXPECT_EQ(proxied->error()->domain(), platform::kURLErrorDomain);
+    EXPECT_EQ(proxied->error()->code(), platform::kURLErrorCannotConnectToHost);
+    EXPECT_EQ(proxied->error()->userInfo().count(platform::kURLErrorFailingResponseKey), 0u);
+    EXPECT_EQ(proxy.requests(), std::vector<std::string>{"CONNECT upload.test:443 HTTP/1.1"});
+  }
 
   auto closed = platform::URLSession::sessionWithConfiguration(
       platform::URLSessionConfiguration::defaultSessionConfiguration());

@@ -8,6 +8,7 @@
 #include "platform/dispatch/RunLoop.h"
 #include "platform/network/BackupExclusion.h"
 #include "platform/network/tests/LoopbackServer.h"
+#include "platform/network/tests/ScriptedProxy.h"
 #include "platform/testing/PlatformTest.h"
 #include "utilities/VTUGzip.h"
 #include "utilities/logger/VTULogger.h"
@@ -361,6 +362,9 @@ TEST_F(VTUNetworkTest, AnEmptyURLIsRefusedWithCodeOneLaterOnTheGivenQueue) {
   EXPECT_FALSE(network_->hasUploadInProgress());
 }
 
+// A failed request hands on its transport error and nothing else: no response, and no data, not
+// even the body of a redirect it followed on the way. The timeout bounds the whole request,
+// redirects included.
 TEST_F(VTUNetworkTest, TransportFailuresPassThroughUnchanged) {
   int closedPort = 0;
   {
@@ -368,14 +372,120 @@ TEST_F(VTUNetworkTest, TransportFailuresPassThroughUnchanged) {
     gone.start();
     closedPort = gone.port();
   }
-  Result result;
-  ASSERT_TRUE(network_->getURL("http://127.0.0.1:" + std::to_string(closedPort) + "/", std::nullopt,
-                               nullptr, false, recordInto(result)));
-  ASSERT_TRUE(pumpUntil([&] { return result.done; }));
-  ASSERT_TRUE(result.error);
-  EXPECT_EQ(result.error->domain(), platform::kURLErrorDomain);
-  EXPECT_EQ(result.error->code(), platform::kURLErrorCannotConnectToHost);
-  EXPECT_FALSE(result.response);
+  const std::string nobody = "http://127.0.0.1:" + std::to_string(closedPort) + "/";
+  auto seeNobody = [nobody](const httplib::Request&, httplib::Response& reply) {
+    reply.status = 303;
+    reply.set_header("Location", nobody);
+    reply.set_content("see other", "text/plain");
+  };
+  server_.server().Get("/see-nobody", seeNobody);
+  server_.server().Post("/see-nobody", seeNobody);
+  // Two hops that each answer within the timeout, but not both.
+  for (int hop : {1, 2}) {
+    server_.server().Get("/hop/" + std::to_string(hop),
+                         [hop](const httplib::Request&, httplib::Response& reply) {
+                           std::this_thread::sleep_for(std::chrono::milliseconds(700));
+                           if (hop == 1) {
+                             reply.status = 303;
+                             reply.set_header("Location", "/hop/2");
+                           }
+                           reply.set_content("hop", "text/plain");
+                         });
+  }
+  struct Case {
+    bool post;
+    std::string url;
+    double timeout;
+    long code;
+  };
+  const std::vector<Case> cases = {
+      {false, nobody, 60, platform::kURLErrorCannotConnectToHost},
+      {false, server_.url("/see-nobody"), 60, platform::kURLErrorCannotConnectToHost},
+      {true, server_.url("/see-nobody"), 60, platform::kURLErrorCannotConnectToHost},
+      {false, server_.url("/hop/1"), 1, platform::kURLErrorTimedOut},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE((c.post ? "POST " : "GET ") + c.url);
+    network_->setTimeoutInterval(c.timeout);
+    Result result;
+    ASSERT_TRUE(
+        c.post ? network_->postURL(c.url, bytesOf("payload"), nullptr, false, recordInto(result))
+               : network_->getURL(c.url, std::nullopt, nullptr, false, recordInto(result)));
+    ASSERT_TRUE(pumpUntil([&] { return result.done; }, 20));
+    ASSERT_TRUE(result.error);
+    EXPECT_EQ(result.error->domain(), platform::kURLErrorDomain);
+    EXPECT_EQ(result.error->code(), c.code);
+    EXPECT_FALSE(result.response);
+    EXPECT_FALSE(result.data) << textOf(result.data);
+  }
+}
+
+// Behind a proxy, only the server at the end of the proxy's tunnel answers. A proxy that asks for
+// credentials or points elsewhere on CONNECT gives a transport error and no response, and the
+// request goes nowhere else; what the proxy added to a tunnel it opened is not the server's.
+TEST_F(VTUNetworkTest, BehindAProxyOnlyTheServerAnswers) {
+  std::filesystem::create_directories(home() / "origin");
+  LoopbackServer origin(home() / "origin", "DNS:config.test,IP:127.0.0.1");
+  origin.server().Get("/config", [](const httplib::Request&, httplib::Response& reply) {
+    reply.set_content("from the server", "text/plain");
+  });
+  origin.server().Post("/upload", [](const httplib::Request&, httplib::Response& reply) {
+    reply.set_content("stored by the server", "text/plain");
+  });
+  origin.start();
+  LoopbackServer elsewhere(LoopbackServer::SameCertificateAs{origin});
+  elsewhere.start();
+  platform::URLSession::setDefaultTrustedCAFile(origin.certificateFile());
+  struct Case {
+    const char* name;
+    platform::testing::ProxyReply reply;
+    bool answered;
+  };
+  const std::vector<Case> cases = {
+      {"asks for credentials",
+       {"HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n"},
+       false},
+      {"points elsewhere with 303",
+       {"HTTP/1.1 303 See Other\r\nLocation: " + elsewhere.url("/config") +
+        "\r\nContent-Length: 0\r\n\r\n"},
+       false},
+      {"tunnels to the server",
+       {"HTTP/1.1 200 Connection established\r\nX-Proxy: yes\r\n\r\n", origin.port()},
+       true},
+  };
+  platform::testing::ScriptedProxy proxy;
+  platform::testing::ProxyEnvironment environment(proxy.url());
+  const std::string base = "https://config.test:" + std::to_string(origin.port());
+  for (const auto& c : cases) {
+    proxy.answerWith(c.reply);
+    for (bool post : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (post ? " POST" : " GET"));
+      Result result;
+      auto id = post ? network_->postURL(base + "/upload", bytesOf("payload"), nullptr, false,
+                                         recordInto(result))
+                     : network_->getURL(base + "/config", std::nullopt, nullptr, false,
+                                        recordInto(result));
+      ASSERT_TRUE(id);
+      ASSERT_TRUE(pumpUntil([&] { return result.done; }, 20));
+      if (c.answered) {
+        ASSERT_FALSE(result.error) << result.error->localizedDescription();
+        ASSERT_TRUE(result.response);
+        EXPECT_EQ(result.response->statusCode(), 200);
+        EXPECT_FALSE(result.response->valueForHTTPHeaderField("X-Proxy"));
+        EXPECT_EQ(textOf(result.data), post ? "stored by the server" : "from the server");
+      } else {
+        ASSERT_TRUE(result.error) << (result.response ? result.response->statusCode() : 0);
+        EXPECT_EQ(result.error->domain(), platform::kURLErrorDomain);
+        EXPECT_EQ(result.error->code(), platform::kURLErrorCannotConnectToHost);
+        EXPECT_FALSE(result.response);
+        EXPECT_FALSE(result.data) << textOf(result.data);
+      }
+    }
+  }
+  EXPECT_EQ(proxy.requests().size(), cases.size() * 2);
+  EXPECT_TRUE(elsewhere.arrived().empty());
+  EXPECT_EQ(origin.received().size(), 2u);
+  platform::URLSession::setDefaultTrustedCAFile({});
 }
 
 TEST_F(VTUNetworkTest, AReleasedFacadeCallsNoHandler) {

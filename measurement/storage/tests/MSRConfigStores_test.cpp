@@ -209,6 +209,9 @@ TEST_F(MSRConfigStoresTest, DictionaryRefusesBadKeysAndValues) {
   EXPECT_TRUE(logged("I-ACS043003"));
   store->setObject(Value(Value::Dictionary{{"n", Value::set({Value(1)})}}), "nested");
   EXPECT_TRUE(store->objectForKey("nested").isNil());
+  // After a restart the file would give back only what comes before the NUL.
+  store->setObject(Value(std::string("a\0b", 3)), "nul");
+  EXPECT_TRUE(store->objectForKey("nul").isNil());
   EXPECT_TRUE(store->objectForKey("").isNil());
   EXPECT_TRUE(logged("I-ACS043001"));
   store->setObject(Value(1), "");
@@ -254,6 +257,8 @@ TEST_F(MSRConfigStoresTest, UserDefaultsKeepValuesInTheSuiteAndClearThem) {
   store->setObject(Value::set({Value(1)}), "set");
   EXPECT_TRUE(store->objectForKey("set").isNil());
   EXPECT_TRUE(logged("I-ACS041003"));
+  store->setObject(Value(std::string("a\0b", 3)), "nul");
+  EXPECT_TRUE(store->objectForKey("nul").isNil());
   EXPECT_TRUE(store->objectForKey("").isNil());
   EXPECT_TRUE(logged("I-ACS041001"));
   store->clearAllData();

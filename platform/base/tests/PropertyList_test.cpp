@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -125,11 +126,31 @@ TEST(PropertyListTest, ReadsHandWrittenXml) {
   EXPECT_EQ(v["When"], Value::date(1767225600.0));
 }
 
+TEST(PropertyListTest, UnsignedIntegersPastTheSignedRangeRoundTripInBothFormats) {
+  Value numbers(Value::Array{Value(std::numeric_limits<unsigned long long>::max()),
+                             Value(9223372036854775808ULL), Value(INT64_MIN), Value(-1)});
+  for (auto format : {PropertyListFormat::Xml, PropertyListFormat::Binary}) {
+    ErrorPtr error;
+    auto bytes = serializePropertyList(numbers, format, &error);
+    ASSERT_TRUE(bytes) << error->localizedDescription();
+    Value back = parsePropertyList(asText(*bytes));
+    EXPECT_EQ(back, numbers) << back.description();
+    EXPECT_EQ(back.at(0).numberKind(), Value::NumberKind::Unsigned);
+    EXPECT_EQ(back.at(3).numberKind(), Value::NumberKind::Signed);
+  }
+}
+
 TEST(PropertyListTest, RefusesWhatIsNotAPropertyList) {
+  const std::string withNul("a\0b", 3);
   for (const Value& v :
        {Value(), Value::null(), Value::set({1}), Value(Value::Array{Value::null()}),
-        Value(Value::Dictionary{{"k", Value()}}),
-        Value(std::numeric_limits<unsigned long long>::max()), Value::date(1e12)}) {
+        Value(Value::Dictionary{{"k", Value()}}), Value::date(1e12),
+        // Neither format keeps what follows a NUL character.
+        Value(withNul), Value(Value::Array{Value(withNul)}),
+        Value(Value::Dictionary{{"k", Value(withNul)}}),
+        // Within the second before 2001-01-01 libplist reads a binary date's fraction back as
+        // if it came after it.
+        Value::date(978307200.0 - 0.5)}) {
     EXPECT_FALSE(isPropertyListValue(v)) << v.description();
     ErrorPtr error;
     EXPECT_FALSE(serializePropertyList(v, PropertyListFormat::Binary, &error));
@@ -154,6 +175,94 @@ TEST(PropertyListTest, MalformedInputIsAnError) {
     EXPECT_TRUE(parsePropertyList(input, &error).isNil());
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code(), kFileReadCorruptFileError);
+  }
+}
+
+// Values that other writers store and libplist 2.2 would hand back changed: they read exactly,
+// or the whole property list is refused.
+TEST(PropertyListTest, ValuesFromOtherWritersReadExactlyOrAreRefused) {
+  auto binary = [](const std::string& object) { return binaryPlist({object}); };
+  auto binaryDate = [&](double relative) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &relative, 8);
+    return binary("\x33" + bigEndian(bits, 8));
+  };
+  auto xml = [](const std::string& element) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">" + element +
+           "</plist>";
+  };
+  const Value refused;
+  struct Case {
+    const char* what;
+    std::string input;
+    Value expected;  // nil: refused
+  } cases[] = {
+      {"binary, a 16-byte integer above the signed range",
+       binary("\x14" + bigEndian(0, 8) + bigEndian(UINT64_MAX, 8)), Value(UINT64_MAX)},
+      {"binary, a 16-byte 2^63", binary("\x14" + bigEndian(0, 8) + bigEndian(1ULL << 63, 8)),
+       Value(9223372036854775808ULL)},
+      {"binary, a 16-byte small integer", binary("\x14" + bigEndian(0, 8) + bigEndian(7, 8)),
+       Value(7)},
+      {"binary, an 8-byte -1", binary("\x13" + bigEndian(UINT64_MAX, 8)), Value(-1)},
+      {"binary, a 16-byte integer past 64 bits", binary("\x14" + bigEndian(1, 8) + bigEndian(0, 8)),
+       refused},
+      {"binary, a 16-byte negative integer",
+       binary("\x14" + bigEndian(UINT64_MAX, 8) + bigEndian(UINT64_MAX, 8)), refused},
+      // 'S': an ASCII string of three characters; 'c': a UTF-16 one.
+      {"binary, an ASCII string with a NUL", binary(std::string("Sa\0b", 4)), refused},
+      {"binary, a UTF-16 string with a NUL", binary(std::string("c\0a\0\0\0b", 7)), refused},
+      {"binary, an array holding a string with a NUL",
+       binaryPlist({binaryArray({1}), std::string("Sa\0b", 4)}), refused},
+      {"binary, a date after 2069-01-19", binaryDate(3e9), refused},
+      {"binary, a date before 1932-12-13", binaryDate(-3e9), refused},
+      {"binary, a date that is not a number", binaryDate(std::nan("")), refused},
+      {"binary, a date just before the reference date", binaryDate(-0.5), refused},
+      {"binary, the earliest date", binaryDate(-2147483648.0),
+       Value::date(978307200.0 - 2147483648.0)},
+      {"binary, the latest date", binaryDate(2147483647.5),
+       Value::date(978307200.0 + 2147483647.5)},
+      {"XML, an integer above the signed range", xml("<integer>18446744073709551615</integer>"),
+       Value(UINT64_MAX)},
+      {"XML, the least integer", xml("<integer>-9223372036854775808</integer>"), Value(INT64_MIN)},
+      {"XML, a hexadecimal integer", xml("<integer>0x1F</integer>"), Value(31)},
+      {"XML, an integer past 64 bits", xml("<integer>18446744073709551616</integer>"), refused},
+      {"XML, an integer below the signed range", xml("<integer>-9223372036854775809</integer>"),
+       refused},
+      {"XML, an integer with a leading zero", xml("<integer>010</integer>"), refused},
+      {"XML, an integer followed by letters", xml("<integer>12abc</integer>"), refused},
+      {"XML, an empty integer", xml("<integer></integer>"), refused},
+      {"XML, an integer without content", xml("<integer/>"), refused},
+      {"XML, a real that is not a number", xml("<real>abc</real>"), refused},
+      {"XML, a real past the double range", xml("<real>1e400</real>"), refused},
+      {"XML, a real", xml("<real> -2.5e3 </real>"), Value(-2500.0)},
+      {"XML, a date after 2069-01-19", xml("<date>2100-01-01T00:00:00Z</date>"), refused},
+      {"XML, a date before 1932-12-13", xml("<date>1900-01-01T00:00:00Z</date>"), refused},
+      {"XML, the second after the latest date", xml("<date>2069-01-19T03:14:08Z</date>"), refused},
+      {"XML, the latest date", xml("<date>2069-01-19T03:14:07Z</date>"),
+       Value::date(978307200.0 + 2147483647.0)},
+      {"XML, the earliest date", xml("<date>1932-12-13T20:45:52Z</date>"),
+       Value::date(978307200.0 - 2147483648.0)},
+      {"XML, a date that is not one", xml("<date>garbage</date>"), refused},
+      {"XML, a date with a month 13", xml("<date>2026-13-01T00:00:00Z</date>"), refused},
+      {"XML, February 30", xml("<date>2026-02-30T00:00:00Z</date>"), refused},
+      {"XML, February 29 of a leap year", xml("<date>2024-02-29T12:00:00Z</date>"),
+       Value::date(1709208000.0)},
+      {"XML, a date without its zone", xml("<date>2026-01-01T00:00:00</date>"), refused},
+  };
+  for (const Case& c : cases) {
+    ErrorPtr error;
+    Value got = parsePropertyList(c.input, &error);
+    if (c.expected.isNil()) {
+      EXPECT_TRUE(got.isNil()) << c.what << ": " << got.description();
+      ASSERT_TRUE(error) << c.what;
+      EXPECT_EQ(error->code(), kFileReadCorruptFileError) << c.what;
+      continue;
+    }
+    ASSERT_FALSE(got.isNil()) << c.what << ": " << error->localizedDescription();
+    EXPECT_EQ(got, c.expected) << c.what << ": " << got.description();
+    if (c.expected.isNumber()) {
+      EXPECT_EQ(got.numberKind(), c.expected.numberKind()) << c.what;
+    }
   }
 }
 

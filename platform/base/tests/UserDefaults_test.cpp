@@ -364,6 +364,7 @@ TEST_F(UserDefaultsTest, ValuesSurviveARestart) {
   ASSERT_TRUE(defaults->setObject(Value::date(1767225600.5), "when"));
   ASSERT_TRUE(defaults->setObject(Value::data("\x01\x02"), "blob"));
   ASSERT_TRUE(defaults->setObject(Value(Value::Array{1, "a"}), "list"));
+  ASSERT_TRUE(defaults->setObject(Value(UINT64_MAX), "huge"));
   defaults.reset();
   UserDefaults::resetForTesting();
 
@@ -376,6 +377,8 @@ TEST_F(UserDefaultsTest, ValuesSurviveARestart) {
   EXPECT_EQ(again->objectForKey("when"), Value::date(1767225600.5));
   EXPECT_EQ(again->objectForKey("blob"), Value::data("\x01\x02"));
   EXPECT_EQ(again->arrayForKey("list"), Value(Value::Array{1, "a"}));
+  EXPECT_EQ(again->objectForKey("huge"), Value(UINT64_MAX));
+  EXPECT_EQ(again->objectForKey("huge").numberKind(), Value::NumberKind::Unsigned);
 }
 
 TEST_F(UserDefaultsTest, TypedAccessorsConvertLikeThePlatform) {
@@ -398,12 +401,33 @@ TEST_F(UserDefaultsTest, TypedAccessorsConvertLikeThePlatform) {
 TEST_F(UserDefaultsTest, RefusesValuesThatAreNotPropertyLists) {
   auto d = UserDefaults::standardUserDefaults();
   ASSERT_TRUE(d->setObject(1, "k"));
-  for (const Value& bad : {Value::null(), Value::set({1}), Value(Error::make("d", 1)),
-                           Value(Value::Array{Value::null()})}) {
+  // A string holding a NUL and a date past 2069 would come back changed after a restart.
+  const Value withNul(std::string("a\0b", 3));
+  for (const Value& bad :
+       {Value::null(), Value::set({1}), Value(Error::make("d", 1)),
+        Value(Value::Array{Value::null()}), withNul, Value(Value::Dictionary{{"n", withNul}}),
+        Value::date(1e12)}) {
     EXPECT_FALSE(d->setObject(bad, "k")) << bad.description();
   }
   EXPECT_EQ(d->objectForKey("k"), Value(1));
   EXPECT_EQ(onDisk("com.tavo.tests")["k"], Value(1));
+}
+
+// Another writer's file with a value this system cannot read exactly (here a string holding a
+// NUL, which libplist would cut short) is never read in part: it is moved aside as damaged.
+TEST_F(UserDefaultsTest, AFileHoldingAValueThatWouldReadChangedIsMovedAside) {
+  // {"k": "a\0b"} in binary: a dictionary, its key, its value, three offsets and the trailer.
+  const std::string bytes("bplist00\xD1\x01\x02\x51k\x53" "a\0b\x08\x0B\x0D"
+                          "\0\0\0\0\0\0\x01\x01\0\0\0\0\0\0\0\x03\0\0\0\0\0\0\0\0"
+                          "\0\0\0\0\0\0\0\x11",
+                          52);
+  ASSERT_TRUE(files::createDirectory(SandboxHome::preferences(), true));
+  ASSERT_TRUE(files::writeAtomically(fileOf("other"), std::string_view(bytes)));
+  auto d = UserDefaults::initWithSuiteName("other");
+  EXPECT_TRUE(d->objectForKey("k").isNil());
+  fs::path aside = fileOf("other");
+  aside += ".corrupt";
+  EXPECT_EQ(files::readTextFile(aside), bytes);
 }
 
 TEST_F(UserDefaultsTest, SuitesAreIsolatedAndShareStorageWithinADomain) {

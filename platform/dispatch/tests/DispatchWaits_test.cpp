@@ -1,5 +1,6 @@
 // The limits of every wait of the dispatch layer, read one way: a dispatch group's wait, an
-// operation queue's wait off and on the main thread, and a pump of the main run loop.
+// operation queue's wait off and on the main thread, and a pump of the main run loop; and the
+// waits off the main thread never keep what they wait for from getting a worker.
 
 #include <gtest/gtest.h>
 
@@ -149,6 +150,36 @@ TEST(DispatchWaitsTest, InfiniteOrUnrepresentableLimitsWaitUntilDoneAndNaNIsRefu
       EXPECT_EQ(outcome.answer, l.waitsUntilDone);
       EXPECT_EQ(outcome.releasedFirst, l.waitsUntilDone);
       EXPECT_EQ(log.contains("not a number"), !l.waitsUntilDone);
+    }
+  }
+}
+
+// A worker that waits is stood in for while it waits, so that the work that ends the wait still
+// gets a thread: far more waiters than the pool's workers, each on a worker of its own, and what
+// releases them queued behind them all as work of the pool.
+TEST(DispatchWaitsTest, WaitsOffTheMainThreadDoNotStarveThePoolOfWhatEndsThem) {
+  const int kWaiters = static_cast<int>(std::thread::hardware_concurrency()) * 3 + 8;
+  for (const auto& kind : waitKinds()) {
+    const Waitable waitable = kind.make();
+    if (waitable.waitsOnTheMainThread) continue;
+    SCOPED_TRACE(kind.name);
+    auto woke = std::make_shared<std::atomic<int>>(0);
+    for (int i = 0; i < kWaiters; ++i) {
+      DispatchQueue::global()->async([waitable, woke] {
+        if (waitable.wait(std::numeric_limits<double>::infinity())) ++*woke;
+      });
+    }
+    auto releaseOnce = [release = waitable.release, once = std::make_shared<std::once_flag>()] {
+      std::call_once(*once, release);
+    };
+    DispatchQueue::global()->async(releaseOnce);
+    auto allWoke = [woke, kWaiters] { return woke->load() == kWaiters; };
+    const bool served = RunLoop::main().runUntil(allWoke, 60);
+    EXPECT_TRUE(served) << woke->load() << " of " << kWaiters << " waiters woke";
+    if (!served) {
+      // Let the stuck workers go, so that the next kind starts from a free pool.
+      releaseOnce();
+      ASSERT_TRUE(RunLoop::main().runUntil(allWoke, 60));
     }
   }
 }

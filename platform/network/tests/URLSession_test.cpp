@@ -8,12 +8,14 @@
 #include <condition_variable>
 #include <fstream>
 #include <limits>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "platform/base/Files.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/network/tests/LoopbackServer.h"
+#include "platform/network/tests/ScriptedProxy.h"
 #include "platform/testing/PlatformTest.h"
 
 namespace platform {
@@ -371,7 +373,14 @@ TEST_F(URLSessionTest, TransportFailuresCarryURLErrors) {
     gone.start();
     closedPort = gone.port();
   }
-  Outcome refused, badScheme, timedOut;
+  // A 303 with a body of its own, pointing where nobody listens.
+  server_.server().Post(
+      "/see-nobody", [closedPort](const httplib::Request&, httplib::Response& reply) {
+        reply.status = 303;
+        reply.set_header("Location", "http://127.0.0.1:" + std::to_string(closedPort) + "/");
+        reply.set_content("see other", "text/plain");
+      });
+  Outcome refused, badScheme, timedOut, redirectedNowhere;
   session
       ->dataTaskWithRequest(URLRequest("http://127.0.0.1:" + std::to_string(closedPort) + "/"),
                             recordInto(refused))
@@ -380,13 +389,194 @@ TEST_F(URLSessionTest, TransportFailuresCarryURLErrors) {
   URLRequest slow(server_.url("/slow"));
   slow.timeoutInterval = 1;
   session->dataTaskWithRequest(slow, recordInto(timedOut))->resume();
-  ASSERT_TRUE(pumpUntil([&] { return refused.done && badScheme.done && timedOut.done; }, 20));
+  URLRequest seeNobody(server_.url("/see-nobody"));
+  seeNobody.HTTPMethod = "POST";
+  seeNobody.HTTPBody = bytesOf("body");
+  session->dataTaskWithRequest(seeNobody, recordInto(redirectedNowhere))->resume();
+  // The same through a delegate, which hears of data only as it would of a body that counts.
+  auto delegate = std::make_shared<RecordingDelegate>();
+  auto delegated = URLSession::sessionWithConfiguration(
+      URLSessionConfiguration::defaultSessionConfiguration(), delegate, DispatchQueue::main());
+  delegated->dataTaskWithRequest(seeNobody)->resume();
+  ASSERT_TRUE(pumpUntil(
+      [&] {
+        return refused.done && badScheme.done && timedOut.done && redirectedNowhere.done &&
+               delegate->completed;
+      },
+      20));
   ASSERT_TRUE(refused.error && badScheme.error && timedOut.error);
   EXPECT_EQ(refused.error->code(), kURLErrorCannotConnectToHost);
   EXPECT_EQ(badScheme.error->code(), kURLErrorUnsupportedURL);
   EXPECT_EQ(timedOut.error->code(), kURLErrorTimedOut);
   EXPECT_EQ(*timedOut.error->userInfo().at(kURLErrorFailingURLStringKey).string(),
             server_.url("/slow"));
+  // A failed task hands on no body, not even one an earlier hop of it received.
+  ASSERT_TRUE(redirectedNowhere.error);
+  EXPECT_EQ(redirectedNowhere.error->code(), kURLErrorCannotConnectToHost);
+  EXPECT_FALSE(redirectedNowhere.response);
+  EXPECT_EQ(textOf(redirectedNowhere.data), "");
+  ASSERT_TRUE(delegate->completionError);
+  EXPECT_EQ(delegate->completionError->code(), kURLErrorCannotConnectToHost);
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"redirect", "complete"}));
+  EXPECT_EQ(textOf(delegate->data), "");
+  delegated->finishTasksAndInvalidate();
+}
+
+// The resource timeout is the longest the whole transfer may take, redirects included: each hop
+// gets only the time left, and past it the task fails as timed out, whether or not a delegate
+// decides the redirects. Either hop here answers well within the limit; the two together do not.
+TEST_F(URLSessionTest, TheResourceTimeoutBoundsTheWholeRedirectChain) {
+  constexpr auto kHop = std::chrono::milliseconds(700);
+  server_.server().Post("/hop/1", [kHop](const httplib::Request&, httplib::Response& reply) {
+    std::this_thread::sleep_for(kHop);
+    reply.status = 303;
+    reply.set_header("Location", "/hop/2");
+    reply.set_content("see other", "text/plain");
+  });
+  server_.server().Get("/hop/2", [kHop](const httplib::Request&, httplib::Response& reply) {
+    std::this_thread::sleep_for(kHop);
+    reply.set_content("arrived", "text/plain");
+  });
+  struct Case {
+    double resourceTimeout;
+    bool withDelegate;
+    long errorCode;  // 0: the chain completes
+  };
+  const Case cases[] = {{1, false, kURLErrorTimedOut}, {1, true, kURLErrorTimedOut}, {60, true, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.resourceTimeout) + (c.withDelegate ? " delegate" : ""));
+    auto config = URLSessionConfiguration::defaultSessionConfiguration();
+    config.timeoutIntervalForResource = c.resourceTimeout;
+    auto delegate = c.withDelegate ? std::make_shared<RecordingDelegate>() : nullptr;
+    auto session = URLSession::sessionWithConfiguration(config, delegate, DispatchQueue::main());
+    URLRequest request(server_.url("/hop/1"));
+    request.HTTPMethod = "POST";
+    request.HTTPBody = bytesOf("body");
+    Outcome outcome;
+    session->dataTaskWithRequest(request, recordInto(outcome))->resume();
+    ASSERT_TRUE(pumpUntil([&] { return outcome.done; }, 20));
+    if (c.errorCode == 0) {
+      ASSERT_FALSE(outcome.error) << outcome.error->localizedDescription();
+      EXPECT_EQ(textOf(outcome.data), "arrived");
+    } else {
+      ASSERT_TRUE(outcome.error) << textOf(outcome.data);
+      EXPECT_EQ(outcome.error->code(), c.errorCode);
+      EXPECT_FALSE(outcome.response);
+      EXPECT_TRUE(outcome.data.empty());
+    }
+    session->finishTasksAndInvalidate();
+  }
+}
+
+// Behind a proxy (taken from the environment, as a device takes its network's; never for
+// loopback), an https request goes through a tunnel the proxy opens on CONNECT. Only the server
+// at the tunnel's far end answers the request: nothing of the proxy's reply to CONNECT (status,
+// Location, any other field, its body) is taken as that answer, and a proxy that does not give a
+// working tunnel (refusing, asking for credentials, pointing elsewhere, closing it, leading to
+// something that speaks no TLS) is a transport error with no response.
+TEST_F(URLSessionTest, AProxysAnswerToConnectIsNeverTheServers) {
+  std::filesystem::create_directories(home() / "origin");
+  LoopbackServer origin(home() / "origin", "DNS:upload.test,IP:127.0.0.1");
+  origin.server().Post("/batch", [](const httplib::Request& request, httplib::Response& reply) {
+    reply.status = 201;
+    reply.set_header("X-From", "origin");
+    reply.set_content("taken:" + request.body, "text/plain");
+  });
+  origin.start();
+  // Reached directly (loopback never goes through the proxy) and trusted as the origin is.
+  LoopbackServer elsewhere(LoopbackServer::SameCertificateAs{origin});
+  elsewhere.server().Post(".*", [](const httplib::Request&, httplib::Response& reply) {
+    reply.set_content("elsewhere", "text/plain");
+  });
+  elsewhere.start();
+
+  const std::string tunnel = "HTTP/1.1 200 Connection established\r\n";
+  struct Case {
+    const char* name;
+    testing::ProxyReply reply;
+    long status;     // the server's answer, or 0
+    long errorCode;  // the transport error, or 0
+  };
+  const std::vector<Case> cases = {
+      {"asks for credentials",
+       {"HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic "
+        "realm=\"proxy\"\r\nContent-Length: 6\r\n\r\ndenied"},
+       0,
+       kURLErrorCannotConnectToHost},
+      {"refuses",
+       {"HTTP/1.1 403 Forbidden\r\nContent-Length: 7\r\n\r\nblocked"},
+       0,
+       kURLErrorCannotConnectToHost},
+      {"cannot reach the server",
+       {"HTTP/1.1 502 Bad Gateway\r\nRetry-After: 120\r\nContent-Length: 0\r\n\r\n"},
+       0,
+       kURLErrorCannotConnectToHost},
+      {"points elsewhere with 302",
+       {"HTTP/1.1 302 Found\r\nLocation: " + elsewhere.url("/landing") +
+        "\r\nContent-Length: 0\r\n\r\n"},
+       0,
+       kURLErrorCannotConnectToHost},
+      {"points elsewhere with 307",
+       {"HTTP/1.1 307 Temporary Redirect\r\nLocation: " + elsewhere.url("/landing") +
+        "\r\nContent-Length: 0\r\n\r\n"},
+       0,
+       kURLErrorCannotConnectToHost},
+      {"opens the tunnel and closes it", {tunnel + "\r\n"}, 0, kURLErrorSecureConnectionFailed},
+      {"tunnels to something that speaks no TLS",
+       {tunnel + "\r\n", server_.port()},
+       0,
+       kURLErrorSecureConnectionFailed},
+      {"tunnels to the server",
+       {tunnel + "X-From: proxy\r\nLocation: " + elsewhere.url("/landing") + "\r\n\r\n",
+        origin.port()},
+       201,
+       0},
+  };
+  testing::ScriptedProxy proxy;
+  testing::ProxyEnvironment environment(proxy.url());
+  const std::string url = "https://upload.test:" + std::to_string(origin.port()) + "/batch";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    proxy.answerWith(c.reply);
+    auto config = URLSessionConfiguration::defaultSessionConfiguration();
+    config.trustedCAFile = origin.certificateFile();
+    auto delegate = std::make_shared<RecordingDelegate>();
+    auto session = URLSession::sessionWithConfiguration(config, delegate, DispatchQueue::main());
+    URLRequest request(url);
+    request.HTTPMethod = "POST";
+    request.HTTPBody = bytesOf("body");
+    Outcome outcome;
+    auto task = session->dataTaskWithRequest(request, recordInto(outcome));
+    const size_t before = proxy.requests().size();
+    task->resume();
+    ASSERT_TRUE(pumpUntil([&] { return outcome.done; }, 20));
+    auto requests = proxy.requests();
+    ASSERT_EQ(requests.size(), before + 1);
+    EXPECT_EQ(requests.back(),
+              "CONNECT upload.test:" + std::to_string(origin.port()) + " HTTP/1.1");
+    EXPECT_TRUE(delegate->redirectStatuses.empty());
+    if (c.status != 0) {
+      ASSERT_FALSE(outcome.error) << outcome.error->localizedDescription();
+      ASSERT_TRUE(outcome.response);
+      EXPECT_EQ(outcome.response->statusCode(), c.status);
+      EXPECT_EQ(outcome.response->valueForHTTPHeaderField("X-From"), "origin");
+      EXPECT_FALSE(outcome.response->valueForHTTPHeaderField("Location"));
+      EXPECT_EQ(textOf(outcome.data), "taken:body");
+      ASSERT_EQ(delegate->challenges.size(), 1u);
+      EXPECT_EQ(delegate->challenges[0].host, "upload.test");
+    } else {
+      ASSERT_TRUE(outcome.error) << (outcome.response ? outcome.response->statusCode() : 0);
+      EXPECT_EQ(outcome.error->domain(), kURLErrorDomain);
+      EXPECT_EQ(outcome.error->code(), c.errorCode);
+      EXPECT_FALSE(outcome.response);
+      EXPECT_FALSE(task->response());
+      EXPECT_TRUE(outcome.data.empty()) << textOf(outcome.data);
+      EXPECT_EQ(outcome.error->userInfo().count(kURLErrorFailingResponseKey), 0u);
+    }
+    session->finishTasksAndInvalidate();
+  }
+  EXPECT_TRUE(elsewhere.arrived().empty());
+  EXPECT_EQ(origin.received().size(), 1u);
 }
 
 // The request timeout is a timeout for silence, and waiting for the answer after the body has

@@ -182,6 +182,47 @@ TEST_F(NavigationTest, PresentedContentDismissesWithoutABinding) {
   EXPECT_EQ(dismissed, 1);
 }
 
+// Going back (Alt+Left) while something is presented acts inside the topmost presentation when
+// it has a navigation stack of its own, else not at all: never on the screens beneath it.
+TEST_F(NavigationTest, GoingBackActsOnlyInsideTheTopmostPresentation) {
+  TestHost host(Home{});
+  host.tap(*host.findText("Open Alpha"));
+  ASSERT_EQ(host.navigationDepth(), 1u);
+  auto beneathUnchanged = [&] {
+    EXPECT_TRUE(host.findText("Detail of Alpha"));
+    EXPECT_EQ(host.sheetCount(), 1u);
+  };
+
+  host.host().present([] { return Text("plain sheet"); });
+  host.pump();
+  EXPECT_FALSE(host.goBack());
+  beneathUnchanged();
+  host.dismissSheet();
+
+  host.host().presentPopover([] { return Text("plain popover"); }, {100, 100, 20, 20});
+  host.pump();
+  EXPECT_FALSE(host.goBack());
+  beneathUnchanged();
+  host.dismissSheet();
+
+  host.host().present([] {
+    return NavigationView(
+        VStack({NavigationLink("Inner link", [] { return Text("Inner page"); })}));
+  });
+  host.pump();
+  host.tap(*host.findText("Inner link"));
+  ASSERT_TRUE(host.findText("Inner page"));
+  EXPECT_TRUE(host.goBack());
+  EXPECT_TRUE(host.findText("Inner link"));
+  EXPECT_FALSE(host.goBack());
+  beneathUnchanged();
+  host.dismissSheet();
+
+  EXPECT_EQ(host.sheetCount(), 0u);
+  EXPECT_TRUE(host.goBack());
+  EXPECT_EQ(host.navigationTitle(), "Home Screen");
+}
+
 TEST_F(NavigationTest, SheetsAreFullWidthOnPhonesAndCentredOnTablets) {
   std::vector<std::string> log;
   TestHost phone(SheetScreen{&log});

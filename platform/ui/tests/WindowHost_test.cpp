@@ -1,12 +1,17 @@
 #include <SDL.h>
+#include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/testing/PlatformTest.h"
+#include "platform/testing/StandardErrorCapture.h"
 #include "platform/ui/UI.h"
 
 namespace platform::ui {
@@ -38,9 +43,6 @@ TEST_F(WindowHostTest, LaunchArgumentsChooseIdiomSchemeSizeAndSnapshot) {
   EXPECT_EQ(options.host.size.height, 500);
   EXPECT_FALSE(options.snapshotPath);
 
-  setArguments({"-WindowSize", "300x"});
-  EXPECT_EQ(windowOptionsFromLaunchArguments().host.size.width, kPhoneSize.width);
-
   // An option is never taken as the value of the one before it.
   setArguments({"-snapshot", "-ColorScheme", "dark", "-DeviceIdiom", "-WindowSize", "300x500"});
   options = windowOptionsFromLaunchArguments();
@@ -48,6 +50,42 @@ TEST_F(WindowHostTest, LaunchArgumentsChooseIdiomSchemeSizeAndSnapshot) {
   EXPECT_EQ(options.host.colorScheme, ColorScheme::dark);
   EXPECT_EQ(options.host.idiom, UserInterfaceIdiom::phone);
   EXPECT_EQ(options.host.size.width, 300);
+}
+
+// "-WindowSize WxH" takes two finite sides of 50 to 10000 points; anything else is ignored and
+// the default size used, down to the picture a snapshot writes.
+TEST_F(WindowHostTest, WindowSizeTakesOnlyFiniteSidesInRange) {
+  struct Row {
+    const char* value;
+    std::optional<Size> size;  // nullopt: the default
+  };
+  const Row rows[] = {
+      {"300x500", Size{300, 500}},   {"50x10000", Size{50, 10000}},
+      {"120.5x80", Size{120.5, 80}}, {"300x", std::nullopt},
+      {"x500", std::nullopt},        {"300", std::nullopt},
+      {"300x500x", std::nullopt},    {"49x500", std::nullopt},
+      {"500x10001", std::nullopt},   {"nanx500", std::nullopt},
+      {"500xnan", std::nullopt},     {"NANxNAN", std::nullopt},
+      {"-nanx500", std::nullopt},    {"nan(1)x500", std::nullopt},
+      {"infx500", std::nullopt},     {"500xinf", std::nullopt},
+      {"500x-inf", std::nullopt},    {"infinityxinfinity", std::nullopt},
+      {"1e400x500", std::nullopt},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.value);
+    const auto path = home() / "window-size.png";
+    setArguments({"-WindowSize", row.value, "-snapshot", path.string()});
+    WindowOptions options = windowOptionsFromLaunchArguments();
+    const Size expected = row.size.value_or(kPhoneSize);
+    EXPECT_EQ(options.host.size.width, expected.width);
+    EXPECT_EQ(options.host.size.height, expected.height);
+    WindowHost window(Text("hello"), options);
+    ASSERT_EQ(window.run(), 0);
+    cairo_surface_t* png = cairo_image_surface_create_from_png(path.c_str());
+    EXPECT_EQ(cairo_image_surface_get_width(png), static_cast<int>(expected.width));
+    EXPECT_EQ(cairo_image_surface_get_height(png), static_cast<int>(expected.height));
+    cairo_surface_destroy(png);
+  }
 }
 
 TEST_F(WindowHostTest, SnapshotModeWritesThePictureHeadless) {
@@ -63,6 +101,39 @@ TEST_F(WindowHostTest, SnapshotModeWritesThePictureHeadless) {
   options.snapshotPath = home() / "no-such-dir" / "shot.png";
   WindowHost failing(Text("hello"), options);
   EXPECT_EQ(failing.run(), 1);
+}
+
+// DISPLAY naming no display that answers: SDL falls back to a driver that shows nothing, which
+// is no display at all, unless SDL_VIDEODRIVER asked for it.
+TEST_F(WindowHostTest, ADisplayThatDoesNotAnswerIsNoDisplay) {
+  if (std::filesystem::exists("/tmp/.X11-unix/X99")) GTEST_SKIP() << "display :99 exists here";
+  if (std::filesystem::exists("/dev/dri")) GTEST_SKIP() << "SDL could draw on the console here";
+  unsetenv("SDL_VIDEODRIVER");
+  unsetenv("WAYLAND_DISPLAY");
+  setenv("DISPLAY", ":99", 1);
+  // No compositor is found under its default name here.
+  const auto runtime = home() / "runtime";
+  std::filesystem::create_directories(runtime);
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  EXPECT_TRUE(displayUnavailableReason());
+
+  useSystemClock();
+  WindowHost window(Text("hello"), {});
+  // Only a loop that started wrongly is still running then.
+  auto running = std::make_shared<bool>(true);
+  DispatchQueue::main()->after(60, [running, &window] {
+    if (*running) window.stop();
+  });
+  {
+    testing::StandardErrorCapture capture(home() / "stderr.txt");
+    EXPECT_EQ(window.run(), 2);
+    EXPECT_TRUE(capture.contains("no display available (")) << capture.text();
+  }
+  *running = false;
+
+  // Asked for, the driver serves (tests, headless runs), though it still shows nothing.
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  EXPECT_TRUE(displayUnavailableReason());
 }
 
 void pushMouse(Uint32 type, int x, int y) {
