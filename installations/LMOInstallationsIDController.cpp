@@ -20,14 +20,19 @@ std::shared_ptr<LMOInstallationsItem> itemOf(const Value& value) {
   return value.objectAs<LMOInstallationsItem>();
 }
 
-// A read that failed for the moment (a keychain I/O error, a locked keychain, a read that threw):
-// what it was looking for may well be there, and the next call reads again.
+// A read that failed for the moment (a keychain I/O error, a locked keychain, a read that threw,
+// a legacy marker file that cannot be read now): what it was looking for may well be there, and
+// the next call reads again. A legacy record that does not decode (a coder's error) is no such
+// failure.
 bool isReadFailure(const ErrorPtr& error) {
   if (!error) return false;
   if (error->domain() == vtu::kKeychainErrorDomain) return true;
   if (error->domain() == kPRMPromiseErrorDomain &&
       error->code() == kPRMPromiseErrorCodeThrownException) {
     return true;
+  }
+  if (error->domain() == platform::kFileErrorDomain) {
+    return error->code() == platform::kFileReadCorruptFileError;
   }
   return error->domain() == lmoinst::kErrorDomain && error->code() == lmoinst::kErrorCodeKeychain;
 }
@@ -213,8 +218,8 @@ PRMPromisePtr LMOInstallationsIDController::migrateOrGenerateInstallation() {
             self->createInstallationWithFID(LMOInstallationsItem::generateFID(), std::nullopt));
       }
     }
-    // The legacy identity may be there behind a keychain that cannot be read now; a new FID
-    // would replace it for good. The call fails, and the next one looks again.
+    // The legacy identity may be there behind a keychain or a marker file that cannot be read
+    // now; a new FID would replace it for good. The call fails, and the next one looks again.
     return Value(iid->isRejected() ? iid->error() : token->error());
   };
   return PRMPromise::any({Value(iid), Value(token)})

@@ -5,6 +5,7 @@
 #include "platform/base/Bundle.h"
 #include "platform/base/Files.h"
 #include "platform/base/PropertyList.h"
+#include "platform/base/StoreFile.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/runtime/Crypto.h"
 #include "platform/runtime/Keychain.h"
@@ -19,13 +20,25 @@ platform::DispatchQueuePtr utilityQueue() {
   return platform::DispatchQueue::global(platform::QualityOfService::Utility);
 }
 
-std::optional<Value::Dictionary> readPlist(const std::filesystem::path& path) {
-  auto bytes = platform::files::readFile(path);
-  if (!bytes) return std::nullopt;
-  Value value = platform::parsePropertyList(
-      std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
-  if (!value.dictionary()) return std::nullopt;
-  return *value.dictionary();
+// The legacy property list's dictionary; none when the file is not there or does not read as a
+// dictionary (left as it is: it is the legacy library's file). False, with the error, when it
+// cannot be read now.
+bool readPlist(const std::filesystem::path& path, std::optional<Value::Dictionary>* plist,
+               ErrorPtr* error) {
+  plist->reset();
+  ErrorPtr readError;
+  const auto status = platform::StoreFile::read(
+      path,
+      [plist](std::string_view bytes) {
+        Value value = platform::parsePropertyList(bytes);
+        if (!value.dictionary()) return false;
+        *plist = *value.dictionary();
+        return true;
+      },
+      lmoinst::kService, &readError, platform::StoreFile::Damaged::Keep);
+  if (status != platform::StoreFile::Status::Unreadable) return true;
+  LMOInstallationsAssignErrorPointer(readError, error);
+  return false;
 }
 
 }  // namespace
@@ -33,8 +46,11 @@ std::optional<Value::Dictionary> readPlist(const std::filesystem::path& path) {
 PRMPromisePtr LMOInstallationsIIDStore::existingIID() {
   return PRMPromise::onQueueDo(utilityQueue(),
                                [store = *this]() mutable -> Value {
-                                 if (!store.hasPlistIIDFlag()) return Value();
                                  ErrorPtr error;
+                                 // A marker file that cannot be read now is not the same as none.
+                                 if (!store.hasPlistIIDFlag(&error)) {
+                                   return error ? Value(error) : Value();
+                                 }
                                  auto keyData = store.IIDPublicKeyData(&error);
                                  // A key that is there but cannot be read now is not the same as
                                  // none: the caller must not give the legacy identity up for it.
@@ -60,17 +76,20 @@ PRMPromisePtr LMOInstallationsIIDStore::deleteExistingIID() {
   });
 }
 
-bool LMOInstallationsIIDStore::hasPlistIIDFlag() {
-  auto plist = readPlist(plistPath());
+bool LMOInstallationsIIDStore::hasPlistIIDFlag(ErrorPtr* error) {
+  LMOInstallationsAssignErrorPointer(nullptr, error);
+  std::optional<Value::Dictionary> plist;
+  if (!readPlist(plistPath(), &plist, error)) return false;
   return plist && plist->count(lmoinst::kIIDPlistMarkerKey) > 0;
 }
 
 bool LMOInstallationsIIDStore::deleteIIDFlagFromPlist(ErrorPtr* error) {
   const auto path = plistPath();
-  if (!platform::files::exists(path)) return true;
-  auto plist = readPlist(path);
-  // A file that does not read as a dictionary holds no marker (hasPlistIIDFlag says so too), so
-  // there is nothing to remove; it is left as it is and the key items go next.
+  std::optional<Value::Dictionary> plist;
+  // A file that cannot be read now may hold the marker: the deletion fails and is tried again.
+  if (!readPlist(path, &plist, error)) return false;
+  // No file, or one that does not read as a dictionary, holds no marker (hasPlistIIDFlag says so
+  // too), so there is nothing to remove; it is left as it is and the key items go next.
   if (!plist) return true;
   if (!plist->erase(lmoinst::kIIDPlistMarkerKey)) return true;
   auto bytes =

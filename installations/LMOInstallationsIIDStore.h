@@ -13,13 +13,15 @@
 
 class LMOInstallationsIIDStore {
  public:
-  // Fulfils with the identifier (a non-empty string); rejects when there is none, and with the
-  // keychain's error when the public key could not be read now.
+  // Fulfils with the identifier (a non-empty string); rejects when there is none, with the
+  // file's error when the marker file could not be read now, and with the keychain's error when
+  // the public key could not be read now.
   PRMPromisePtr existingIID();
   // Fulfils with the null marker once the marker entry and the key items are gone.
   PRMPromisePtr deleteExistingIID();
 
-  bool hasPlistIIDFlag();
+  // False, with *error set, when the marker file cannot be read now.
+  bool hasPlistIIDFlag(platform::ErrorPtr* error = nullptr);
   bool deleteIIDFlagFromPlist(platform::ErrorPtr* error);
   // The public key's data; none when there is no key item, or when the keychain could not be
   // read (then *error holds its status, code 1).

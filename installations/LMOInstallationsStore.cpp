@@ -72,7 +72,12 @@ PRMPromisePtr LMOInstallationsStore::installationExistsForAppID(const std::strin
   const std::string key = LMOInstallationsItem::identifierWithAppID(appID, appName);
   auto defaults = userDefaults_;
   return PRMPromise::onQueueDo(queue_, [defaults, key, appID, appName]() -> Value {
-    if (defaults->objectForKey(key).isNil()) {
+    platform::ErrorPtr error;
+    const Value marker = defaults->objectForKey(key, &error);
+    // A marker that cannot be read now may well be there: the caller must not take it for none
+    // (and make a new installation over the stored one). The next call reads again.
+    if (error) return Value(error);
+    if (marker.isNil()) {
       return Value(LMOInstallationsErrorUtil::installationItemNotFoundForAppID(appID, appName));
     }
     return Value::null();

@@ -22,11 +22,14 @@ class LMOInstallationsStore {
   static std::shared_ptr<LMOInstallationsStore> initWithSecureStorage(
       std::shared_ptr<VTUKeychainStorage> secureStorage, std::optional<std::string> accessGroup);
 
-  // Fulfils with a LMOInstallationsItem; rejects with the not-found error or a keychain error.
+  // Fulfils with a LMOInstallationsItem; rejects with the not-found error, a keychain error or
+  // the marker's read error.
   PRMPromisePtr installationForAppID(const std::string& appID, const std::string& appName);
   // Fulfil with the null marker.
   PRMPromisePtr saveInstallation(const std::shared_ptr<LMOInstallationsItem>& installation);
   PRMPromisePtr removeInstallationForAppID(const std::string& appID, const std::string& appName);
+  // Rejects with the not-found error when there is no marker, and with the read error when the
+  // marker's file cannot be read now.
   PRMPromisePtr installationExistsForAppID(const std::string& appID, const std::string& appName);
   PRMPromisePtr setInstallationExists(bool exists, const std::string& identifier);
 

@@ -6,8 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
-ROOM_TESTS=(platform_dispatch_tests promises_tests utilities_tests VDTCORLibrary_tests
-            clt_uploader_tests installations_tests measurement_foundation_tests
+ROOM_TESTS=(platform_base_tests platform_dispatch_tests promises_tests utilities_tests
+            VDTCORLibrary_tests clt_uploader_tests installations_tests measurement_foundation_tests
             measurement_storage_tests)
 
 cmake -S . -B build-tsan -G Ninja -DSANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -19,10 +19,12 @@
 #include "installations/tests/InstallationsTestSupport.h"
 #include "platform/base/Files.h"
 #include "platform/base/PropertyList.h"
+#include "platform/base/UserDefaults.h"
 #include "platform/dispatch/NotificationCenter.h"
 #include "platform/network/tests/LoopbackServer.h"
 #include "platform/runtime/Keychain.h"
 #include "platform/runtime/KeyedArchiver.h"
+#include "platform/testing/UnreadableFile.h"
 #include "utilities/logger/VTULogger.h"
 
 namespace {
@@ -291,9 +293,9 @@ TEST_F(LMOInstallationsTest, ADamagedKeychainFileIsSetAsideAndANewInstallationIs
   EXPECT_EQ(stored("second-app")->lumoInstallationID, fid);
 }
 
-// An installation once handed out stays: a keychain that cannot be read for the moment fails the
-// call with its status, whichever operation read it, and the next call reads the record again.
-// Only a record that is not there makes a new one.
+// An installation once handed out stays: a keychain, or a marker's defaults file (at a relaunch),
+// that cannot be read for the moment fails the call with its error, whichever operation read it,
+// and the next call reads the record again. Only a record that is not there makes a new one.
 TEST_F(LMOInstallationsTest, AKeychainThatCannotBeReadNowFailsTheCallAndKeepsTheInstallation) {
   auto first = make("second-app");
   const auto fid = fetchFID(*first);
@@ -309,6 +311,8 @@ TEST_F(LMOInstallationsTest, AKeychainThatCannotBeReadNowFailsTheCallAndKeepsThe
     const char* operation;
     platform::OSStatus status;  // refused with; 0: the read throws instead
     std::function<platform::ErrorPtr(LMOInstallations&)> call;
+    // Instead: the marker's defaults file is a link to itself at a relaunch.
+    bool markerUnreadable = false;
   };
   auto idCall = [&](LMOInstallations& installations) {
     bool done = false;
@@ -338,24 +342,42 @@ TEST_F(LMOInstallationsTest, AKeychainThatCannotBeReadNowFailsTheCallAndKeepsThe
       {"installation ID", 0, idCall},
       {"auth token", 0, tokenCall},
       {"deletion", 0, deleteCall},
+      {"installation ID", 0, idCall, true},
+      {"auth token", 0, tokenCall, true},
+      {"deletion", 0, deleteCall, true},
   };
+  const auto markerFile = platform::SandboxHome::preferences() /
+                          (std::string(lmoinst::kDefaultUserDefaultsSuite) + ".plist");
   for (const auto& row : rows) {
-    SCOPED_TRACE(std::string(row.operation) + " " + std::to_string(row.status));
+    SCOPED_TRACE(std::string(row.operation) + " " +
+                 (row.markerUnreadable ? "marker unreadable" : std::to_string(row.status)));
+    std::optional<platform::testing::UnreadableFile> unreadable;
+    if (row.markerUnreadable) {
+      // A relaunch: the defaults read the marker's file again.
+      platform::UserDefaults::resetForTesting();
+      unreadable.emplace(platform::testing::UnreadableFile::Cause::LinkLoop, markerFile);
+    }
     auto fresh = make("second-app");
     platform::Keychain::shared().clearRecordedCalls();
     std::atomic<bool> thrown{false};
     if (row.status != 0) {
       platform::Keychain::shared().injectStatusForNextCall(row.status);
-    } else {
+    } else if (!row.markerUnreadable) {
       platform::Keychain::shared().setCallHookForTesting([&](const platform::KeychainCall&) {
         if (!thrown.exchange(true)) throw std::runtime_error("keychain on fire");
       });
     }
     auto error = row.call(*fresh);
     platform::Keychain::shared().setCallHookForTesting(nullptr);
+    unreadable.reset();
     ASSERT_TRUE(error) << "a record that could not be read is not replaced";
     auto calls = platform::Keychain::shared().recordedCalls();
-    if (row.status != 0) {
+    if (row.markerUnreadable) {
+      EXPECT_EQ(error->domain(), lmoinst::kErrorDomain);
+      EXPECT_NE(error->description().find(markerFile.string()), std::string::npos)
+          << error->description();
+      EXPECT_TRUE(calls.empty()) << "without its marker the keychain is not read at all";
+    } else if (row.status != 0) {
       EXPECT_EQ(error->domain(), lmoinst::kErrorDomain);
       EXPECT_NE(
           error->description().find("SecItemCopyMatching (" + std::to_string(row.status) + ")"),
@@ -431,24 +453,30 @@ TEST_F(LMOInstallationsTest, AStoredRecordThatCanNeverBeUsedIsReplaced) {
 }
 
 // The default app's first installation takes the legacy identity over; a keychain that cannot
-// read the legacy key or token now fails the call instead of dropping that identity for a new one.
+// read the legacy key or token now, or a legacy marker file that cannot be read now, fails the
+// call instead of dropping that identity for a new one.
 TEST_F(LMOInstallationsTest, ALegacyIdentityThatCannotBeReadNowIsTakenOverAtTheNextCall) {
   const Bytes publicKey = {4, 2, 4, 2};
   installLegacyIdentity(publicKey, "legacy-token");
   const std::string legacyFID = LMOInstallationsIIDStore::IIDWithPublicKeyData(publicKey);
   // Which of the two legacy reads fails, the public key's or the token's, and how: the keychain
   // refuses it, or the read throws. The two run at once; the other one waits until the failing
-  // one has taken the injected status.
+  // one has taken the injected status. Or the legacy marker file cannot be read now.
+  const std::string markerPath = LMOInstallationsIIDStore::plistPath().string();
   const struct {
     bool keyFails;
     bool throws;
-    const char* reported;  // in the error the call fails with
-  } rows[] = {{true, false, "(-36)"},
-              {false, false, "(-36)"},
-              {true, true, "keychain on fire"},
-              {false, true, "keychain on fire"}};
-  for (const auto& [keyFails, throws, reported] : rows) {
-    SCOPED_TRACE(std::string(keyFails ? "public key" : "token") + (throws ? " throws" : ""));
+    bool markerFails;      // instead: the marker file is a link to itself
+    std::string reported;  // in the error the call fails with
+  } rows[] = {{true, false, false, "(-36)"},
+              {false, false, false, "(-36)"},
+              {true, true, false, "keychain on fire"},
+              {false, true, false, "keychain on fire"},
+              {false, false, true, markerPath}};
+  for (const auto& [keyFails, throws, markerFails, reported] : rows) {
+    SCOPED_TRACE(markerFails
+                     ? std::string("marker file")
+                     : std::string(keyFails ? "public key" : "token") + (throws ? " throws" : ""));
     platform::Keychain::shared().clearRecordedCalls();
     std::atomic<int> refused{0};
     auto taken = [throws] {
@@ -460,6 +488,7 @@ TEST_F(LMOInstallationsTest, ALegacyIdentityThatCannotBeReadNowIsTakenOverAtTheN
     };
     platform::Keychain::shared().setCallHookForTesting([&](const platform::KeychainCall& call) {
       if (call.function != "SecItemCopyMatching") return;
+      if (markerFails) return;
       const bool keyRead = call.query.at(platform::kSecClass) == Value(platform::kSecClassKey);
       const bool tokenRead = call.query.count(platform::kSecAttrGeneric) == 1;
       if (keyRead == keyFails && (keyRead || tokenRead)) {
@@ -474,6 +503,11 @@ TEST_F(LMOInstallationsTest, ALegacyIdentityThatCannotBeReadNowIsTakenOverAtTheN
         while (refused.load() == 1 && !taken()) std::this_thread::yield();
       }
     });
+    std::optional<platform::testing::UnreadableFile> unreadable;
+    if (markerFails) {
+      unreadable.emplace(platform::testing::UnreadableFile::Cause::LinkLoop,
+                         LMOInstallationsIIDStore::plistPath());
+    }
     auto installations = make(lmoinst::kDefaultAppName);
     bool done = false;
     platform::ErrorPtr error;
@@ -486,7 +520,8 @@ TEST_F(LMOInstallationsTest, ALegacyIdentityThatCannotBeReadNowIsTakenOverAtTheN
         });
     ASSERT_TRUE(pumpUntil([&] { return done; }));
     platform::Keychain::shared().setCallHookForTesting(nullptr);
-    EXPECT_EQ(refused.load(), 1);
+    unreadable.reset();
+    EXPECT_EQ(refused.load(), markerFails ? 0 : 1);
     ASSERT_TRUE(error) << "took " << fid.value_or("nothing") << " instead of the legacy identity";
     EXPECT_FALSE(fid);
     EXPECT_NE(error->description().find(reported), std::string::npos) << error->description();
@@ -833,6 +868,20 @@ TEST_F(LMOInstallationsTest, ALegacyIdentifierThatCannotBeDeletedFailsTheDeletio
   EXPECT_EQ(notificationCount(), before) << "a failed deletion is not announced";
   LMOInstallationsIIDStore store;
   EXPECT_EQ(store.IIDPublicKeyData(), publicKey);  // still there; the private key was not tried
+  // A marker file that cannot be read now may hold the marker: removing it fails too.
+  {
+    platform::testing::UnreadableFile unreadable(platform::testing::UnreadableFile::Cause::LinkLoop,
+                                                 LMOInstallationsIIDStore::plistPath());
+    platform::ErrorPtr markerError;
+    EXPECT_FALSE(store.deleteIIDFlagFromPlist(&markerError));
+    EXPECT_TRUE(markerError);
+    markerError.reset();
+    EXPECT_FALSE(store.hasPlistIIDFlag(&markerError));
+    EXPECT_TRUE(markerError);
+  }
+  platform::ErrorPtr markerError;
+  EXPECT_FALSE(store.hasPlistIIDFlag(&markerError));  // removed before the key items failed
+  EXPECT_FALSE(markerError);
 }
 
 TEST_F(LMOInstallationsTest, ACorruptLegacyPropertyListCountsAsNoMarker) {

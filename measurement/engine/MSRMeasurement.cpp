@@ -39,13 +39,16 @@ std::shared_ptr<MSRMeasurement>& sharedEngine() {
 
 // The user's collection switch as this process knows it. Logging an event reads it on the
 // caller's thread, so it is kept in memory: the persisted state is read from the defaults only
-// when the facade or an engine starts (or at the first need before that), and every later switch
-// of this process arrives through setCollectionSwitch.
+// when the facade or an engine starts (or at the first need before that, or on the worker queue
+// after a read that could not reach the file), and every later switch of this process arrives
+// through setCollectionSwitch.
 struct CollectionSwitch {
   std::mutex mutex;
   // The switch made in this process, if any.
   std::optional<bool> made;
   bool persistedRead = false;
+  // A read was tried; until one succeeds the persisted state is not known.
+  bool persistedTried = false;
   std::optional<bool> persisted;
 };
 CollectionSwitch& collectionSwitchState() {
@@ -53,14 +56,18 @@ CollectionSwitch& collectionSwitchState() {
   return *state;
 }
 
-// The persisted enabled state; nullopt when none (or an unknown one) is stored.
-std::optional<bool> readPersistedCollectionSwitch() {
-  const Value state =
-      MSRUserDefaults::standardUserDefaults()->objectForKey(kMSRConfigKeyMeasurementEnabledState);
-  if (!state.isNumber()) return std::nullopt;
-  if (state.int64Value() == msr_engine::kMeasurementEnabledStateEnabled) return true;
-  if (state.int64Value() == msr_engine::kMeasurementEnabledStateDisabled) return false;
-  return std::nullopt;
+// The persisted enabled state (none when none, or an unknown one, is stored); false when the
+// defaults' file could not be read.
+bool readPersistedCollectionSwitch(std::optional<bool>* persisted) {
+  platform::ErrorPtr error;
+  const Value state = MSRUserDefaults::standardUserDefaults()->objectForKey(
+      kMSRConfigKeyMeasurementEnabledState, &error);
+  persisted->reset();
+  if (error) return false;
+  if (!state.isNumber()) return true;
+  if (state.int64Value() == msr_engine::kMeasurementEnabledStateEnabled) *persisted = true;
+  if (state.int64Value() == msr_engine::kMeasurementEnabledStateDisabled) *persisted = false;
+  return true;
 }
 
 // The slot of a MeasurementBundle field by its wire tag.
@@ -141,27 +148,50 @@ void MSRMeasurement::openDatabase() {
   storedRawEvents_ = count.isNumber() ? count.int64Value() : remoteConfig()->maxEventsStored();
 }
 
-void MSRMeasurement::loadPersistedCollectionSwitch() {
+bool MSRMeasurement::loadPersistedCollectionSwitch() {
   // Read without the state's mutex: the defaults may be slow, and callers of collectionSwitch()
   // must never wait for them.
-  const std::optional<bool> persisted = readPersistedCollectionSwitch();
+  std::optional<bool> persisted;
+  const bool read = readPersistedCollectionSwitch(&persisted);
   CollectionSwitch& state = collectionSwitchState();
   std::lock_guard lock(state.mutex);
+  state.persistedTried = true;
+  // A read that could not reach the file is no read: the state stays unknown, never "none".
+  if (!read) return false;
   state.persisted = persisted;
   state.persistedRead = true;
+  return true;
 }
 
-std::optional<bool> MSRMeasurement::collectionSwitch() {
+MSRCollectionSwitch MSRMeasurement::collectionSwitch() {
   CollectionSwitch& state = collectionSwitchState();
   {
     std::lock_guard lock(state.mutex);
-    if (state.made) return state.made;
-    if (state.persistedRead) return state.persisted;
+    if (state.made) return {state.made};
+    if (state.persistedRead) return {state.persisted};
+    // Read again on the worker queue, not on this caller's thread.
+    if (state.persistedTried) return {std::nullopt, false};
   }
-  // Nothing has started yet: the first need reads the persisted state, once.
+  // Nothing has started yet: the first need reads the persisted state.
   loadPersistedCollectionSwitch();
   std::lock_guard lock(state.mutex);
-  return state.made ? state.made : state.persisted;
+  if (state.made) return {state.made};
+  if (state.persistedRead) return {state.persisted};
+  return {std::nullopt, false};
+}
+
+std::optional<std::optional<bool>> MSRMeasurement::knownCollectionSwitch(
+    MSRCollectionSwitch logged) {
+  if (logged.known) return logged.value;
+  if (!loadPersistedCollectionSwitch()) return std::nullopt;
+  CollectionSwitch& state = collectionSwitchState();
+  std::lock_guard lock(state.mutex);
+  return state.persisted;
+}
+
+bool MSRMeasurement::isMeasurementEnabled() const {
+  const auto known = knownCollectionSwitch(collectionSwitch());
+  return known && isMeasurementEnabledWithSwitch(*known);
 }
 
 void MSRMeasurement::setCollectionSwitch(bool enabled) {
@@ -185,9 +215,16 @@ bool MSRMeasurement::isMeasurementEnabledWithOptions(const Value::Dictionary& op
 bool MSRMeasurement::logEventOnWorkerQueue(const std::string& origin, bool isPublic,
                                            const std::string& name, double timestamp,
                                            const Value::Dictionary* parameters,
-                                           std::optional<bool> collectionSwitch) {
+                                           MSRCollectionSwitch collectionSwitch) {
+  const auto known = knownCollectionSwitch(collectionSwitch);
+  if (!known) {
+    // The user's choice cannot be read now and may be a refusal: the event is not stored.
+    monitor()->logWithLevel(1, msr_engine::kEventDroppedSwitchUnknownCode,
+                            msr_engine::kEventDroppedSwitchUnknown, Value(name));
+    return false;
+  }
   // Collection switched off is the user's choice, not a fault: the event goes quietly.
-  if (!isMeasurementEnabledWithSwitch(collectionSwitch)) return false;
+  if (!isMeasurementEnabledWithSwitch(*known)) return false;
   if (!database_ && platform::Clock::current().uptime() >= nextDatabaseOpenUptime_) {
     openDatabase();
   }

@@ -22,6 +22,14 @@ class MSRPersistedConfig;
 class MSRRemoteConfig;
 class MSRScheduler;
 
+// The user's collection switch as it stood at one moment: its value (none when neither made nor
+// persisted), or not known, while the persisted state could not be read. An event logged while it
+// was not known has the switch read on the worker queue when the event is handled.
+struct MSRCollectionSwitch {
+  std::optional<bool> value;
+  bool known = true;
+};
+
 class MSRMeasurement : public std::enable_shared_from_this<MSRMeasurement> {
  public:
   // The shared monitor, created on first use with the library version number. Never null.
@@ -46,13 +54,16 @@ class MSRMeasurement : public std::enable_shared_from_this<MSRMeasurement> {
   // process (setCollectionSwitch), else the persisted enabled state; nullopt when neither exists.
   // Events carry the value of the moment they were logged, so a switch takes effect for the
   // events logged after it and for none logged before, however long they wait for the worker.
-  // Answered from memory: only a call made before anything loaded the persisted state reads it.
-  static std::optional<bool> collectionSwitch();
+  // Answered from memory: only a call made before anything tried to load the persisted state
+  // reads it. After a read that could not reach the file the switch is not known, and the next
+  // need on the worker queue reads again (a caller's thread never waits for the file).
+  static MSRCollectionSwitch collectionSwitch();
   // Any thread: what "LMOAnalyticsConfigurationSetEnabledNotification" told the process.
   static void setCollectionSwitch(bool enabled);
   // Any thread: reads the persisted enabled state from the standard defaults and keeps it for
-  // collectionSwitch(). The facade calls it as it starts, an engine as its components start.
-  static void loadPersistedCollectionSwitch();
+  // collectionSwitch(); false, keeping nothing, when the defaults' file could not be read. The
+  // facade calls it as it starts, an engine as its components start.
+  static bool loadPersistedCollectionSwitch();
 
   // Worker queue only. Null until the components have started or while the file cannot be
   // opened; an event tries again a few seconds after a failure that may pass.
@@ -65,14 +76,17 @@ class MSRMeasurement : public std::enable_shared_from_this<MSRMeasurement> {
     return isMeasurementEnabledWithOptions(options_, collectionSwitch);
   }
   // With the switch as it stands now.
-  bool isMeasurementEnabled() const { return isMeasurementEnabledWithSwitch(collectionSwitch()); }
+  // Worker queue only (a switch not known yet is read here); false while it cannot be read.
+  bool isMeasurementEnabled() const;
 
   // Worker queue only. Sanitises the parameters, builds the event and stores it as a raw event
   // with its metadata when collection was enabled by `collectionSwitch`, the switch as it stood
-  // when the event was logged. False when nothing was stored.
+  // when the event was logged. A switch that was not known then is read now; while it still
+  // cannot be read the event is not stored (it may be the user's refusal). False when nothing
+  // was stored.
   bool logEventOnWorkerQueue(const std::string& origin, bool isPublic, const std::string& name,
                              double timestamp, const platform::Value::Dictionary* parameters,
-                             std::optional<bool> collectionSwitch);
+                             MSRCollectionSwitch collectionSwitch);
   // For an event logged on the worker queue itself: the switch as it stands now.
   bool logEventOnWorkerQueue(const std::string& origin, bool isPublic, const std::string& name,
                              double timestamp, const platform::Value::Dictionary* parameters) {
@@ -91,6 +105,8 @@ class MSRMeasurement : public std::enable_shared_from_this<MSRMeasurement> {
   // Opens the database (a second attempt at once when the first fails); after a failure, sets
   // when the next event may try again.
   void openDatabase();
+  // The switch an event is decided by; none when it is still not known.
+  static std::optional<std::optional<bool>> knownCollectionSwitch(MSRCollectionSwitch logged);
 
   const std::string appID_;
   const platform::Value::Dictionary options_;

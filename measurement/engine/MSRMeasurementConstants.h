@@ -35,6 +35,9 @@ inline constexpr std::int64_t kEventStoreFailedCode = 31003;
 inline constexpr const char* kEventStoreFailed = "Failed to store the event. Event name, error";
 inline constexpr std::int64_t kEventInvalidCode = 31004;
 inline constexpr const char* kEventInvalid = "Event not logged. Invalid event. Event name";
+inline constexpr std::int64_t kEventDroppedSwitchUnknownCode = 31006;
+inline constexpr const char* kEventDroppedSwitchUnknown =
+    "Event not logged. The collection switch could not be read. Event name";
 inline constexpr std::int64_t kRawEventsOverLimitDeletedCode = 31005;
 inline constexpr const char* kRawEventsOverLimitDeleted =
     "Deleted the oldest raw events to stay within the stored event limit. Count";

@@ -141,13 +141,14 @@ void MSRAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEv
   // The block only reads the clock and queues; it never waits for the engine.
   // The user's collection switch travels with the event as it stood at this call (kept in
   // memory: the call never reads the defaults).
-  const std::optional<bool> collectionSwitch = MSRMeasurement::collectionSwitch();
+  const MSRCollectionSwitch collectionSwitch = MSRMeasurement::collectionSwitch();
   // An event that collection keeps out of storage (by its switch or the start options) is
-  // neither waited for at the app's end nor counted as lost.
+  // neither waited for at the app's end nor counted as lost. One whose switch is not known yet
+  // is counted unless the start options rule it out.
   const bool counted =
       f.isStarted
-          ? MSRMeasurement::isMeasurementEnabledWithOptions(f.startOptions, collectionSwitch)
-          : MSRMeasurement::isMeasurementEnabledWithOptions({}, collectionSwitch);
+          ? MSRMeasurement::isMeasurementEnabledWithOptions(f.startOptions, collectionSwitch.value)
+          : MSRMeasurement::isMeasurementEnabledWithOptions({}, collectionSwitch.value);
   if (counted) ++f.pendingEvents;
   f.timestampQueue->sync([&] {
     const double timestamp = platform::Clock::current().now();

@@ -63,13 +63,15 @@ std::shared_ptr<platform::UserDefaults> MSRUserDefaults::userDefaults() const {
   return useCFPreferencesLibrary_ ? preferences() : userDefaults_;
 }
 
-Value MSRUserDefaults::objectForKey(const std::string& key) {
+Value MSRUserDefaults::objectForKey(const std::string& key) { return objectForKey(key, nullptr); }
+
+Value MSRUserDefaults::objectForKey(const std::string& key, platform::ErrorPtr* error) {
   if (key.empty()) {
     VTULoggerLogWarning(kMSRStorageLogService, false, code(41001), kMSRDefaultsInvalidGetKey);
     return Value();
   }
   const auto defaults = userDefaults();
-  return defaults ? defaults->objectForKey(key) : Value();
+  return defaults ? defaults->objectForKey(key, error) : Value();
 }
 
 void MSRUserDefaults::setObject(const Value& value, const std::string& key) {

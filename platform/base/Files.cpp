@@ -224,7 +224,7 @@ bool writeAtomically(const fs::path& path, const Bytes& bytes, ErrorPtr* error,
       permissions);
 }
 
-std::optional<std::string> readTextFile(const fs::path& path, ErrorPtr* error) {
+std::optional<std::string> readTextFile(const fs::path& path, ErrorPtr* error, struct stat* info) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     int err = errno;
@@ -239,6 +239,7 @@ std::optional<std::string> readTextFile(const fs::path& path, ErrorPtr* error) {
     return std::nullopt;
   }
   std::string out;
+  if (info) *info = st;
   if (st.st_size > 0) out.reserve(static_cast<std::size_t>(st.st_size));
   char buf[65536];
   while (true) {

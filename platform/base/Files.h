@@ -4,6 +4,8 @@
 // Thread-safe; errors are of kFileErrorDomain.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -50,8 +52,10 @@ bool writeAtomically(const std::filesystem::path& path, std::string_view bytes,
 bool writeAtomically(const std::filesystem::path& path, const Bytes& bytes,
                      ErrorPtr* error = nullptr, unsigned permissions = 0644);
 std::optional<Bytes> readFile(const std::filesystem::path& path, ErrorPtr* error = nullptr);
+// `info` receives the status of the descriptor that was read, so that a caller knows which file
+// it read even when another one is renamed over the path meanwhile.
 std::optional<std::string> readTextFile(const std::filesystem::path& path,
-                                        ErrorPtr* error = nullptr);
+                                        ErrorPtr* error = nullptr, struct stat* info = nullptr);
 // Removes a file or a directory tree. A missing path fails with kFileNoSuchFileError, told
 // apart from other failures.
 bool removeItem(const std::filesystem::path& path, ErrorPtr* error = nullptr);

@@ -22,7 +22,8 @@ void logLine(std::string_view owner, const std::string& message) {
 
 StoreFile::Status StoreFile::read(const fs::path& path,
                                   const std::function<bool(std::string_view bytes)>& decode,
-                                  std::string_view owner, ErrorPtr* error, Damaged damaged) {
+                                  std::string_view owner, ErrorPtr* error, Damaged damaged,
+                                  struct stat* info) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) return Status::Missing;
   // A folder where the file goes never becomes readable by waiting.
@@ -34,7 +35,7 @@ StoreFile::Status StoreFile::read(const fs::path& path,
     return Status::Undecodable;
   }
   ErrorPtr readError;
-  auto bytes = files::readTextFile(path, &readError);
+  auto bytes = files::readTextFile(path, &readError, info);
   if (!bytes) {
     if (readError && readError->code() == kFileReadNoSuchFileError) return Status::Missing;
     setError(error, readError);

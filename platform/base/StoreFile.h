@@ -8,6 +8,8 @@
 // (another process may just have replaced the damaged file with a good one). Thread-safe.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -25,11 +27,12 @@ class StoreFile {
   enum class Damaged { MoveAside, Keep };
 
   // `decode` gets the whole file and answers whether it took it. `owner` names the store in log
-  // lines. The error tells why a file was unreadable or undecodable.
+  // lines. The error tells why a file was unreadable or undecodable. `info` receives the status
+  // of the descriptor whose bytes were decoded (set only when there were bytes).
   static Status read(const std::filesystem::path& path,
                      const std::function<bool(std::string_view bytes)>& decode,
                      std::string_view owner, ErrorPtr* error = nullptr,
-                     Damaged damaged = Damaged::MoveAside);
+                     Damaged damaged = Damaged::MoveAside, struct stat* info = nullptr);
   // Moves a damaged file aside (see above) and logs it; false, also logged, when it could not
   // be moved. `movedTo` receives where it went.
   static bool moveAside(const std::filesystem::path& path, std::string_view owner,

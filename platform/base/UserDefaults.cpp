@@ -47,10 +47,8 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 
-FileStamp stampOf(const fs::path& path) {
-  struct stat st {};
+FileStamp stampOf(const struct stat& st) {
   FileStamp s;
-  if (::stat(path.c_str(), &st) != 0) return s;
   s.exists = true;
   s.device = st.st_dev;
   s.inode = st.st_ino;
@@ -58,6 +56,12 @@ FileStamp stampOf(const fs::path& path) {
   s.mtimeNanoseconds =
       static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
   return s;
+}
+
+FileStamp stampOf(const fs::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  return stampOf(st);
 }
 
 // A value read from the command line: a property list when it is written as one, else the
@@ -84,10 +88,10 @@ constexpr std::chrono::milliseconds kFirstRetryDelay{1000};
 constexpr std::chrono::milliseconds kLongestRetryDelay{5 * 60 * 1000};
 
 // Writes domains when they fall due, on a thread of its own; once the process exits, the exit
-// flush waits for a write under way and then writes every change still pending, and later
-// changes are written at once. Never destroyed: changes may still come in while the process
-// exits. Lock order: a domain's mutex, then the writer's; the writer never holds its own mutex
-// while it writes.
+// flush waits for every write under way, whichever thread started it (synchronize, a removed
+// domain, this writer), and then writes every change still pending; later changes are written at
+// once. Never destroyed: changes may still come in while the process exits. Lock order: a
+// domain's mutex, then the writer's; the writer never holds its own mutex while it writes.
 class DelayedWriter {
  public:
   static DelayedWriter& shared() {
@@ -115,6 +119,18 @@ class DelayedWriter {
     due_.erase(domain);
   }
 
+  // A write of the domain begins on the calling thread: off the schedule, and waited for at exit.
+  // One step, so that the exit flush never sees the domain in neither place.
+  void beginWrite(const std::shared_ptr<UserDefaults::Domain>& domain) {
+    std::lock_guard lock(mutex_);
+    due_.erase(domain);
+    underWay_.insert(domain);
+  }
+  void endWrite(const std::shared_ptr<UserDefaults::Domain>& domain) {
+    std::lock_guard lock(mutex_);
+    underWay_.erase(domain);
+  }
+
   // Takes every domain off the schedule, with those being written now; their owners write them
   // (a domain's write waits for one under way).
   std::vector<std::shared_ptr<UserDefaults::Domain>> takeAll() {
@@ -124,12 +140,11 @@ class DelayedWriter {
 
  private:
   std::vector<std::shared_ptr<UserDefaults::Domain>> takeAllLocked() {
-    std::vector<std::shared_ptr<UserDefaults::Domain>> all(writing_.begin(), writing_.end());
-    for (auto& [domain, due] : due_) {
-      if (!writing_.count(domain)) all.push_back(domain);
-    }
+    std::set<std::shared_ptr<UserDefaults::Domain>> all(writing_.begin(), writing_.end());
+    all.insert(underWay_.begin(), underWay_.end());
+    for (auto& [domain, due] : due_) all.insert(domain);
     due_.clear();
-    return all;
+    return {all.begin(), all.end()};
   }
 
   void run();
@@ -142,6 +157,8 @@ class DelayedWriter {
   std::map<std::shared_ptr<UserDefaults::Domain>, SteadyClock::time_point> due_;
   // Taken off the schedule by the writer thread and not yet written.
   std::set<std::shared_ptr<UserDefaults::Domain>> writing_;
+  // Being written now, by any thread.
+  std::set<std::shared_ptr<UserDefaults::Domain>> underWay_;
 };
 
 using Changes = std::map<std::string, std::optional<Value>>;
@@ -157,9 +174,9 @@ void applyChanges(const Changes& changes, Value::Dictionary* base) {
 }
 
 // The file's dictionary: Read and Missing give one (empty when missing); Undecodable gives an
-// empty one.
+// empty one. `info` receives the status of the descriptor read.
 StoreFile::Status readFile(const fs::path& path, Value::Dictionary* out, ErrorPtr* error,
-                           StoreFile::Damaged damaged) {
+                           StoreFile::Damaged damaged, struct stat* info = nullptr) {
   out->clear();
   return StoreFile::read(
       path,
@@ -170,7 +187,7 @@ StoreFile::Status readFile(const fs::path& path, Value::Dictionary* out, ErrorPt
         *out = *parsed.dictionary();
         return true;
       },
-      "UserDefaults", error, damaged);
+      "UserDefaults", error, damaged, info);
 }
 
 }  // namespace
@@ -201,6 +218,8 @@ struct UserDefaults::Domain : std::enable_shared_from_this<UserDefaults::Domain>
   bool writingClear = false;
   Changes writing;
   FileStamp stamp;
+  // Why the file could not be read the last time it was tried; null once it reads.
+  ErrorPtr readError;
   bool unreadableLogged = false;
   // Logged once until a write succeeds again.
   bool writeFailureLogged = false;
@@ -221,16 +240,22 @@ struct UserDefaults::Domain : std::enable_shared_from_this<UserDefaults::Domain>
   // Reads the file for readers, holding neither mutex. One that does not decode is read again
   // under the inter-process lock, and only there moved aside: a writer in another process may
   // just have replaced it with a good one.
+  // The stamp is that of the file whose bytes were read, taken from its descriptor: a file renamed
+  // over the path meanwhile is another one, and synchronize must see it as a change.
   StoreFile::Status readForLoad(Value::Dictionary* out, ErrorPtr* error, FileStamp* readStamp) {
     fs::path path = file();
     files::removeStaleTemporaryFilesOnce(path.parent_path(), false);
-    auto status = readFile(path, out, error, StoreFile::Damaged::Keep);
+    struct stat read {};
+    auto status = readFile(path, out, error, StoreFile::Damaged::Keep, &read);
+    *readStamp = status == StoreFile::Status::Missing ? FileStamp{} : stampOf(read);
     if (status == StoreFile::Status::Undecodable) {
       if (auto lock = FileLock::acquire(FileLock::lockFileFor(path), error)) {
-        status = readFile(path, out, error, StoreFile::Damaged::MoveAside);
+        read = {};
+        status = readFile(path, out, error, StoreFile::Damaged::MoveAside, &read);
+        // Writers hold the lock: a file moved aside, or one that stays, is what the path shows.
+        *readStamp = status == StoreFile::Status::Read ? stampOf(read) : stampOf(path);
       }
     }
-    *readStamp = stampOf(path);
     return status;
   }
 
@@ -238,8 +263,12 @@ struct UserDefaults::Domain : std::enable_shared_from_this<UserDefaults::Domain>
   void noteRead(StoreFile::Status status, const ErrorPtr& error) {
     if (status != StoreFile::Status::Unreadable) {
       unreadableLogged = false;
+      readError.reset();
       return;
     }
+    readError = error ? error
+                      : Error::withDescription(kFileErrorDomain, kFileReadCorruptFileError,
+                                               "\"" + file().string() + "\" could not be read");
     if (!unreadableLogged) {
       logProblem("cannot read the preferences file " + file().string() + " (" +
                  (error ? error->localizedDescription() : std::string("unknown error")) +
@@ -257,7 +286,7 @@ struct UserDefaults::Domain : std::enable_shared_from_this<UserDefaults::Domain>
   }
 
   // Reads the file on first use, with `lock` let go meanwhile. Stays unloaded while the file
-  // cannot be read.
+  // cannot be read (readError tells why).
   void ensureLoaded(std::unique_lock<std::mutex>& lock) {
     if (loaded) return;
     lock.unlock();
@@ -336,8 +365,11 @@ struct UserDefaults::Domain : std::enable_shared_from_this<UserDefaults::Domain>
   bool persistLocked() {
     {
       std::lock_guard lock(mutex);
-      DelayedWriter::shared().cancel(shared_from_this());
-      if (changes.empty() && !clearPending) return true;
+      if (changes.empty() && !clearPending) {
+        DelayedWriter::shared().cancel(shared_from_this());
+        return true;
+      }
+      DelayedWriter::shared().beginWrite(shared_from_this());
       writing = std::move(changes);
       changes.clear();
       writingClear = std::exchange(clearPending, false);
@@ -348,6 +380,7 @@ struct UserDefaults::Domain : std::enable_shared_from_this<UserDefaults::Domain>
     bool read = false;
     auto status = StoreFile::Status::Missing;
     Value::Dictionary merged;
+    FileStamp written;
     if (files::createDirectory(path.parent_path(), true, &error)) {
       if (auto lock = FileLock::acquire(FileLock::lockFileFor(path), &error)) {
         status = readFile(path, &merged, &error, StoreFile::Damaged::MoveAside);
@@ -367,11 +400,13 @@ struct UserDefaults::Domain : std::enable_shared_from_this<UserDefaults::Domain>
                          serializePropertyList(Value(merged), PropertyListFormat::Binary, &error)) {
             ok = files::writeAtomically(path, *bytes, &error, 0600);
           }
+          // Taken under the lock: another process may replace the file as soon as it is let go.
+          if (ok) written = stampOf(path);
         }
       }
     }
-    FileStamp written = stampOf(path);
     std::lock_guard lock(mutex);
+    DelayedWriter::shared().endWrite(shared_from_this());
     if (read) noteRead(status, error);
     if (ok) {
       writing.clear();
@@ -538,10 +573,19 @@ void UserDefaults::resetForTesting() {
 const std::string& UserDefaults::domainName() const { return domain_->name; }
 
 Value UserDefaults::objectForKey(const std::string& key) const {
+  return objectForKey(key, nullptr);
+}
+
+Value UserDefaults::objectForKey(const std::string& key, ErrorPtr* error) const {
   Value fromArguments = argumentDomainValue(key);
   if (!key.empty() && !fromArguments.isNil()) return fromArguments;
   std::unique_lock<std::mutex> lock(domain_->mutex);
   domain_->ensureLoaded(lock);
+  // While the file cannot be read, only a key this process changed has a known value.
+  if (!domain_->loaded && !domain_->changes.count(key) && !domain_->writing.count(key)) {
+    setError(error, domain_->readError);
+    return Value();
+  }
   auto it = domain_->values.find(key);
   return it == domain_->values.end() ? Value() : it->second;
 }

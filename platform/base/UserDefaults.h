@@ -2,9 +2,10 @@
 // one property-list file each in "Library/Preferences/<domain>.plist". Launch arguments of the
 // form "-key value" form an argument domain read before the persistent one. Every change is
 // visible at once in the process; the domain reaches the disk once, one second after its last
-// change (at once on synchronize; at exit, after a write under way, every pending change). A
-// write re-reads the file under an inter-process lock (flock on a hidden lock file beside it) and
-// applies this process's changes key by key over it, so two processes keep each other's keys;
+// change (at once on synchronize; at exit, after every write under way on any thread, every
+// pending change). A write re-reads the file under an inter-process lock (flock on a hidden lock
+// file beside it) and applies this process's changes key by key over it, so two processes keep
+// each other's keys;
 // the last change of one key wins, a removal too, whether or not this process had read the key. A
 // write that fails is tried again later, after twice the wait of the time before (up to five
 // minutes), and logged once until one succeeds. A file that cannot be read now (no descriptor
@@ -25,6 +26,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/base/Error.h"
 #include "platform/base/Value.h"
 
 namespace platform {
@@ -42,6 +44,10 @@ class UserDefaults {
 
   // Argument domain first, then the persistent domain; nil when absent.
   Value objectForKey(const std::string& key) const;
+  // The same, but a key whose value is not known because the domain's file cannot be read now
+  // (an I/O error, no descriptor free) gives nil with *error set: not "absent". A key this
+  // process changed is known. The next call reads the file again.
+  Value objectForKey(const std::string& key, ErrorPtr* error) const;
   // nil removes. Refuses (false, nothing written) a value that is not a property-list value.
   bool setObject(const Value& value, const std::string& key);
   void removeObjectForKey(const std::string& key);

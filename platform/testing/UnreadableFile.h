@@ -1,7 +1,8 @@
 // Makes a store's file unreadable while alive, the way a real file fails to read, and puts it back
 // at the end: no descriptor free (EMFILE: the whole process's table is full), or an I/O error
 // (EIO: the file is swapped for a link to this process's memory file, whose first page is never
-// mapped; the file itself is held aside meanwhile). One at a time.
+// mapped), or a link to itself (ELOOP: too many levels of links); the file itself is held aside
+// meanwhile. One at a time.
 #pragma once
 
 #include <unistd.h>
@@ -17,11 +18,19 @@ namespace platform::testing {
 
 class UnreadableFile {
  public:
-  enum class Cause { NoDescriptorFree, IOError };
+  enum class Cause { NoDescriptorFree, IOError, LinkLoop };
 
-  static constexpr Cause kCauses[] = {Cause::NoDescriptorFree, Cause::IOError};
+  static constexpr Cause kCauses[] = {Cause::NoDescriptorFree, Cause::IOError, Cause::LinkLoop};
   static const char* name(Cause cause) {
-    return cause == Cause::NoDescriptorFree ? "no descriptor free" : "an I/O error";
+    switch (cause) {
+      case Cause::NoDescriptorFree:
+        return "no descriptor free";
+      case Cause::IOError:
+        return "an I/O error";
+      case Cause::LinkLoop:
+        return "a link to itself";
+    }
+    return "";
   }
   static bool usable(Cause cause) {
     return cause != Cause::NoDescriptorFree || DescriptorTableFull::usable();
@@ -35,7 +44,8 @@ class UnreadableFile {
     held_ = file_;
     held_ += ".held-aside";
     std::filesystem::rename(file_, held_);
-    std::filesystem::create_symlink("/proc/self/mem", file_);
+    std::filesystem::create_symlink(cause == Cause::LinkLoop ? file_.filename() : "/proc/self/mem",
+                                    file_);
   }
   ~UnreadableFile() {
     full_.reset();

@@ -100,11 +100,16 @@ VTUUserDefaults::~VTUUserDefaults() {
 }
 
 platform::Value VTUUserDefaults::objectForKey(const std::string& key) const {
+  return objectForKey(key, nullptr);
+}
+
+platform::Value VTUUserDefaults::objectForKey(const std::string& key,
+                                              platform::ErrorPtr* error) const {
   if (key.empty()) {
     VTULoggerLogWarning(vtu::kUserDefaultsReadService, false, code(1), vtu::kInvalidGetKeyMessage);
     return {};
   }
-  return defaults_ ? defaults_->objectForKey(key) : platform::Value();
+  return defaults_ ? defaults_->objectForKey(key, error) : platform::Value();
 }
 
 void VTUUserDefaults::setObject(const platform::Value& value, const std::string& key) {

@@ -22,6 +22,9 @@ class VTUUserDefaults : public std::enable_shared_from_this<VTUUserDefaults> {
   ~VTUUserDefaults();
 
   platform::Value objectForKey(const std::string& key) const;
+  // Nil with *error set when the value is not known because the domain's file cannot be read
+  // now (not "absent"); the next call reads again.
+  platform::Value objectForKey(const std::string& key, platform::ErrorPtr* error) const;
   void setObject(const platform::Value& value, const std::string& key);
   void removeObjectForKey(const std::string& key);
 

@@ -15,9 +15,11 @@
 #include "measurement/foundation/MSRMonitor.h"
 #include "measurement/foundation/MSRScheduler.h"
 #include "measurement/storage/MSRFileLocations.h"
+#include "platform/base/Files.h"
 #include "platform/base/ProcessInfo.h"
 #include "platform/base/UserDefaults.h"
 #include "platform/testing/PlatformTest.h"
+#include "platform/testing/UnreadableFile.h"
 #include "utilities/logger/VTULogger.h"
 
 namespace {
@@ -165,6 +167,34 @@ TEST_F(MSRMeasurementTest, CollectionSwitchesDecideWhetherEventsAreStored) {
     if (c.stored) ++expected;
     EXPECT_EQ(storedRawEvents().size(), expected) << c.what;
   }
+}
+
+// A persisted refusal that cannot be read at launch is no answer: the switch stays unknown, an
+// event handled while it still cannot be read is not stored, and once it reads again the
+// events logged after the launch are decided by it.
+TEST_F(MSRMeasurementTest, APersistedSwitchThatCannotBeReadAtStartIsReadAgainAtTheNextNeed) {
+  vtu::testing::startCapturingLines();
+  auto defaults = platform::UserDefaults::standardUserDefaults();
+  ASSERT_TRUE(defaults->setObject(Value(2), kEnabledStateKey));
+  ASSERT_TRUE(defaults->synchronize());
+  platform::UserDefaults::resetForTesting();  // a relaunch
+  const auto file = platform::SandboxHome::preferences() / (defaults->domainName() + ".plist");
+  std::shared_ptr<MSRMeasurement> engine;
+  {
+    platform::testing::UnreadableFile unreadable(platform::testing::UnreadableFile::Cause::LinkLoop,
+                                                 file);
+    engine = startedEngine();
+    EXPECT_FALSE(MSRMeasurement::collectionSwitch().known);
+    EXPECT_FALSE(log(*engine, "app", true, "while_unreadable", {}));
+    EXPECT_EQ(linesWith("[I-ACS031006]").size(), 1u);
+  }
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(log(*engine, "app", true, "sound_play", {}));
+  EXPECT_TRUE(storedRawEvents().empty());
+  EXPECT_EQ(linesWith("[I-ACS031006]").size(), 1u);
+  // Read once it reads: later callers are answered from memory.
+  const MSRCollectionSwitch now = MSRMeasurement::collectionSwitch();
+  EXPECT_TRUE(now.known);
+  EXPECT_EQ(now.value, std::optional<bool>(false));
 }
 
 TEST_F(MSRMeasurementTest, EventsThatBreakTheRulesAreNotStoredButBadParametersOnlyLoseThemselves) {

@@ -1,7 +1,10 @@
 #include "platform/base/UserDefaults.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -111,9 +114,10 @@ TEST_F(UserDefaultsTest, ABurstOfChangesIsWrittenOnceAfterTheLastChange) {
   EXPECT_EQ(fileContents("burst")["last"], Value("at exit"));
 }
 
-// The exit flush waits for a write under way (a large value, here) and then writes what is still
-// pending: the value is in the file and no cut temporary is left beside it. The process exits as
-// the write's temporary file appears, after one more change or none.
+// The exit flush waits for a write under way (a large value, here), whichever thread started it,
+// and then writes what is still pending: the value is in the file and no cut temporary is left
+// beside it. The process exits as the write's temporary file appears, after one more change or
+// none; the write is the delayed writer's, or synchronize's on another thread.
 TEST_F(UserDefaultsTest, AWriteUnderWayAtExitIsFinished) {
   const std::string large(48u << 20, 'v');
   const std::string& role = testing::testRole();
@@ -122,6 +126,8 @@ TEST_F(UserDefaultsTest, AWriteUnderWayAtExitIsFinished) {
     testing::FolderEvents created(SandboxHome::preferences(), IN_CREATE);
     auto d = UserDefaults::initWithSuiteName("large");
     ASSERT_TRUE(d->setObject(Value::data(large), "blob"));
+    // Left running: exit comes while it writes.
+    if (role == "synchronizing") std::thread([d] { d->synchronize(); }).detach();
     bool writing = false;
     while (!writing) {
       auto names = created.next(240);
@@ -133,7 +139,7 @@ TEST_F(UserDefaultsTest, AWriteUnderWayAtExitIsFinished) {
     }
     std::exit(0);
   }
-  for (const std::string row : {"exiting", "changing"}) {
+  for (const std::string row : {"exiting", "changing", "synchronizing"}) {
     SCOPED_TRACE(row);
     if (files::exists(SandboxHome::preferences())) {
       for (const auto& entry : fs::directory_iterator(SandboxHome::preferences())) {
@@ -512,11 +518,24 @@ TEST_F(UserDefaultsTest, AFileThatCannotBeReadNowIsKeptAndReadAgain) {
     auto d = UserDefaults::initWithSuiteName("kept");
     {
       testing::UnreadableFile unreadable(cause, fileOf("kept"));
-      EXPECT_TRUE(d->objectForKey("app_instance_id").isNil());
+      // Not known is told apart from absent; a key changed here is known.
+      ErrorPtr error;
+      EXPECT_TRUE(d->objectForKey("app_instance_id", &error).isNil());
+      EXPECT_TRUE(error);
       ASSERT_TRUE(d->setObject(1, "fresh"));
-      EXPECT_EQ(d->integerForKey("fresh"), 1);
+      error.reset();
+      EXPECT_EQ(d->objectForKey("fresh", &error), Value(1));
+      EXPECT_FALSE(error);
+      d->removeObjectForKey("gone");
+      EXPECT_TRUE(d->objectForKey("gone", &error).isNil());
+      EXPECT_FALSE(error);
+      EXPECT_TRUE(d->objectForKey("session_number", &error).isNil());
+      EXPECT_TRUE(error);
       EXPECT_FALSE(d->synchronize());
     }
+    ErrorPtr error;
+    EXPECT_EQ(d->objectForKey("session_number", &error), Value(7));
+    EXPECT_FALSE(error);
     fs::path aside = fileOf("kept");
     aside += ".corrupt";
     EXPECT_FALSE(files::exists(aside));
@@ -540,6 +559,8 @@ TEST_F(UserDefaultsTest, AFileThatIsNotADictionaryIsCorrupt) {
   EXPECT_TRUE(files::exists(aside));
 }
 
+// Another writer's file is read by synchronize, also one renamed in while this process read the
+// one before it (the read answers the old content; the next synchronize sees a new file).
 TEST_F(UserDefaultsTest, SynchronizePicksUpAnotherWritersFile) {
   auto d = UserDefaults::initWithSuiteName("shared");
   ASSERT_TRUE(d->setObject(1, "a"));
@@ -550,6 +571,26 @@ TEST_F(UserDefaultsTest, SynchronizePicksUpAnotherWritersFile) {
   EXPECT_TRUE(d->synchronize());
   EXPECT_EQ(d->integerForKey("a"), 2);
   EXPECT_EQ(d->integerForKey("b"), 3);
+
+  // The old file is a pipe, so the first read of the domain waits inside it until the other
+  // writer has written the old content into it and renamed the new file over the path.
+  const fs::path renamedIn = SandboxHome::preferences() / "renamed.plist.new";
+  auto next = serializePropertyList(Value(Value::Dictionary{{"a", 5}}), PropertyListFormat::Binary);
+  ASSERT_TRUE(files::writeAtomically(renamedIn, *next));
+  ASSERT_EQ(::mkfifo(fileOf("renamed").c_str(), 0600), 0);
+  std::thread writer([&] {
+    int fd = ::open(fileOf("renamed").c_str(), O_WRONLY | O_CLOEXEC);  // waits for the reader
+    ASSERT_GE(fd, 0);
+    auto old = serializePropertyList(Value(Value::Dictionary{{"a", 4}}), PropertyListFormat::Xml);
+    ASSERT_EQ(::write(fd, old->data(), old->size()), static_cast<ssize_t>(old->size()));
+    ASSERT_EQ(::rename(renamedIn.c_str(), fileOf("renamed").c_str()), 0);
+    ::close(fd);
+  });
+  auto renamed = UserDefaults::initWithSuiteName("renamed");
+  EXPECT_EQ(renamed->integerForKey("a"), 4);
+  writer.join();
+  EXPECT_TRUE(renamed->synchronize());
+  EXPECT_EQ(renamed->integerForKey("a"), 5);
 }
 
 TEST_F(UserDefaultsTest, RemovePersistentDomain) {
