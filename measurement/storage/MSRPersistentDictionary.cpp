@@ -82,7 +82,8 @@ Value MSRPersistentDictionary::objectForKey(const std::string& key) {
 }
 
 void MSRPersistentDictionary::setObject(const Value& value, const std::string& key) {
-  if (key.empty()) {
+  // A key holding a NUL cannot be written: every later write of the file would fail.
+  if (key.empty() || key.find('\0') != std::string::npos) {
     VTULoggerLogWarning(kMSRStorageLogService, false, code(43002), kMSRConfigInvalidSetKey);
     return;
   }

@@ -600,6 +600,11 @@ bool UserDefaults::setObject(const Value& value, const std::string& key) {
                "\": not a property-list value");
     return false;
   }
+  if (key.find('\0') != std::string::npos) {
+    // The file could not hold it: taking it would make every later write of the domain fail.
+    logProblem("refused to store a value for a key holding a NUL character");
+    return false;
+  }
   domain_->record(key, value);
   return true;
 }

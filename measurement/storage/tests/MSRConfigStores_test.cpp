@@ -216,6 +216,9 @@ TEST_F(MSRConfigStoresTest, DictionaryRefusesBadKeysAndValues) {
   EXPECT_TRUE(logged("I-ACS043001"));
   store->setObject(Value(1), "");
   EXPECT_TRUE(logged("I-ACS043002"));
+  // A key holding a NUL could never be written: every later write of the file would fail.
+  store->setObject(Value(1), std::string("k\0x", 3));
+  EXPECT_TRUE(store->objectForKey(std::string("k\0x", 3)).isNil());
   EXPECT_FALSE(store->hasPendingPersistence());
   EXPECT_FALSE(MSRPersistentDictionary::initWithFileName(""));
 }

@@ -409,8 +409,14 @@ TEST_F(UserDefaultsTest, RefusesValuesThatAreNotPropertyLists) {
         Value::date(1e12)}) {
     EXPECT_FALSE(d->setObject(bad, "k")) << bad.description();
   }
+  // Nor can a key holding a NUL be written: taking it would make every later write of the
+  // domain fail.
+  EXPECT_FALSE(d->setObject(2, std::string("k\0x", 3)));
+  EXPECT_TRUE(d->objectForKey(std::string("k\0x", 3)).isNil());
+  ASSERT_TRUE(d->setObject(3, "k2"));
   EXPECT_EQ(d->objectForKey("k"), Value(1));
   EXPECT_EQ(onDisk("com.tavo.tests")["k"], Value(1));
+  EXPECT_EQ(onDisk("com.tavo.tests")["k2"], Value(3));
 }
 
 // Another writer's file with a value this system cannot read exactly (here a string holding a
