@@ -1,17 +1,19 @@
 #include "platform/base/PropertyList.h"
 
+#include <plist/plist.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <vector>
-
 #include <nlohmann/json.hpp>
-#include <plist/plist.h>
+#include <vector>
 
 #include "platform/base/Strings.h"
 
@@ -92,17 +94,10 @@ bool isExactXmlInteger(std::string_view text) {
   } else if (text.size() > 1 && text[0] == '0') {
     return false;  // octal to libplist, decimal to other readers
   }
-  if (text.empty()) return false;
   std::uint64_t magnitude = 0;
-  for (char c : text) {
-    int digit = c >= '0' && c <= '9'   ? c - '0'
-                : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                       : base;
-    if (digit >= base) return false;
-    if (magnitude > (std::numeric_limits<std::uint64_t>::max() - digit) / base) return false;
-    magnitude = magnitude * base + digit;
-  }
+  const char* end = text.data() + text.size();
+  auto [stop, failure] = std::from_chars(text.data(), end, magnitude, base);
+  if (failure != std::errc() || stop != end) return false;
   return !negative || magnitude <= (std::uint64_t{1} << 63);
 }
 
@@ -131,22 +126,12 @@ bool isExactXmlDate(std::string_view text) {
     for (std::size_t i = at; i < at + size; ++i) n = n * 10 + (text[i] - '0');
     return n;
   };
-  int year = number(0, 4), month = number(5, 2), day = number(8, 2);
-  int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] + (month == 2 && leap ? 1 : 0) ||
-      hour > 23 || minute > 59 || second > 59) {
-    return false;
-  }
-  // Days since 1970-01-01 of a proleptic Gregorian date.
-  int y = year - (month <= 2 ? 1 : 0);
-  int era = y / 400;
-  int yearOfEra = y - era * 400;
-  int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  long long days = static_cast<long long>(era) * 146097 + dayOfEra - 719468;
-  double seconds = static_cast<double>(days * 86400 + hour * 3600 + minute * 60 + second);
+  using namespace std::chrono;
+  const year_month_day date{year(number(0, 4)), month(number(5, 2)), day(number(8, 2))};
+  const int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+  if (!date.ok() || hour > 23 || minute > 59 || second > 59) return false;
+  const double seconds = static_cast<double>(sys_days(date).time_since_epoch().count()) * 86400 +
+                         hour * 3600 + minute * 60 + second;
   return isStorableRelativeDate(seconds - kReferenceDateOffset);
 }
 

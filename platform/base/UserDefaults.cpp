@@ -572,10 +572,6 @@ void UserDefaults::resetForTesting() {
 
 const std::string& UserDefaults::domainName() const { return domain_->name; }
 
-Value UserDefaults::objectForKey(const std::string& key) const {
-  return objectForKey(key, nullptr);
-}
-
 Value UserDefaults::objectForKey(const std::string& key, ErrorPtr* error) const {
   Value fromArguments = argumentDomainValue(key);
   if (!key.empty() && !fromArguments.isNil()) return fromArguments;

@@ -42,12 +42,11 @@ class UserDefaults {
 
   const std::string& domainName() const;
 
-  // Argument domain first, then the persistent domain; nil when absent.
-  Value objectForKey(const std::string& key) const;
-  // The same, but a key whose value is not known because the domain's file cannot be read now
-  // (an I/O error, no descriptor free) gives nil with *error set: not "absent". A key this
-  // process changed is known. The next call reads the file again.
-  Value objectForKey(const std::string& key, ErrorPtr* error) const;
+  // Argument domain first, then the persistent domain; nil when absent. A key whose value is not
+  // known because the domain's file cannot be read now (an I/O error, no descriptor free) gives
+  // nil with *error set: not "absent". A key this process changed is known. The next call reads
+  // the file again.
+  Value objectForKey(const std::string& key, ErrorPtr* error = nullptr) const;
   // nil removes. Refuses (false, nothing written) a value that is not a property-list value.
   bool setObject(const Value& value, const std::string& key);
   void removeObjectForKey(const std::string& key);

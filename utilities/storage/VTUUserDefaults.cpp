@@ -99,10 +99,6 @@ VTUUserDefaults::~VTUUserDefaults() {
   registry().erase(pending_);
 }
 
-platform::Value VTUUserDefaults::objectForKey(const std::string& key) const {
-  return objectForKey(key, nullptr);
-}
-
 platform::Value VTUUserDefaults::objectForKey(const std::string& key,
                                               platform::ErrorPtr* error) const {
   if (key.empty()) {

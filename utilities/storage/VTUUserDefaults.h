@@ -21,10 +21,9 @@ class VTUUserDefaults : public std::enable_shared_from_this<VTUUserDefaults> {
   static std::shared_ptr<VTUUserDefaults> initWithSuiteName(const std::string& suiteName);
   ~VTUUserDefaults();
 
-  platform::Value objectForKey(const std::string& key) const;
   // Nil with *error set when the value is not known because the domain's file cannot be read
   // now (not "absent"); the next call reads again.
-  platform::Value objectForKey(const std::string& key, platform::ErrorPtr* error) const;
+  platform::Value objectForKey(const std::string& key, platform::ErrorPtr* error = nullptr) const;
   void setObject(const platform::Value& value, const std::string& key);
   void removeObjectForKey(const std::string& key);
 
