@@ -258,6 +258,8 @@ struct Hop {
   // Trust outcome, to tell a refused server from other TLS failures.
   bool trustCancelled = false;
   bool trustRefused = false;
+  // The task ran out of time while the delegate was deciding.
+  bool trustTimedOut = false;
 
   // The request timeout: the longest the transfer may go without a byte moving either way,
   // waiting for the answer after the body has gone out included.
@@ -398,8 +400,12 @@ int onVerifyCertificate(X509_STORE_CTX* context, void* arg) {
   hop->noteActivity();
 
   bool accept = false;
-  if (!decision ||
-      decision->first == URLSessionAuthChallengeDisposition::CancelAuthenticationChallenge) {
+  if (!hop->cancelled->load() && std::chrono::steady_clock::now() >= hop->deadline) {
+    // Nothing cancelled the task: it ran out of time, and whatever the delegate decided (or
+    // would have) comes too late to go on with.
+    hop->trustTimedOut = true;
+  } else if (!decision ||
+             decision->first == URLSessionAuthChallengeDisposition::CancelAuthenticationChallenge) {
     hop->trustCancelled = true;
   } else if (decision->first == URLSessionAuthChallengeDisposition::UseCredential &&
              decision->second && decision->second->serverTrust()) {
@@ -618,7 +624,10 @@ HopResult performHop(Hop& hop, const URLRequest& request, const URLSessionConfig
   long urlCode = kURLErrorUnknown;
   long proxyStatus = 0;
   curl_easy_getinfo(c, CURLINFO_HTTP_CONNECTCODE, &proxyStatus);
-  if (hop.cancelled->load() || hop.trustCancelled) {
+  if (hop.trustTimedOut && !hop.cancelled->load()) {
+    urlCode = kURLErrorTimedOut;
+    detail = "The request timed out.";
+  } else if (hop.cancelled->load() || hop.trustCancelled) {
     urlCode = kURLErrorCancelled;
     detail = "cancelled";
   } else if (hop.bodyTooLong) {

@@ -179,7 +179,8 @@ class URLSessionDelegate {
   // Server trust: UseCredential with a credential for the trust accepts the server,
   // CancelAuthenticationChallenge refuses it (the task fails with kURLErrorCancelled), and
   // PerformDefaultHandling / RejectProtectionSpace evaluate it against the trusted CA file and
-  // the host name. Default: PerformDefaultHandling.
+  // the host name. Default: PerformDefaultHandling. The task's resource timeout bounds the wait
+  // for the answer: one not given by then fails the task with kURLErrorTimedOut.
   virtual void didReceiveChallenge(URLSession& session, URLSessionTask& task,
                                    const URLAuthenticationChallenge& challenge,
                                    ChallengeCompletion completion);

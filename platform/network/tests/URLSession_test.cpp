@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <thread>
@@ -44,6 +45,9 @@ class RecordingDelegate : public URLSessionDelegate {
   // When set, a followed redirect goes here instead of where the server pointed.
   std::string redirectTo;
   std::optional<URLSessionAuthChallengeDisposition> trustAnswer;
+  // When set, the answer to a challenge is kept in heldTrustAnswer instead of being given.
+  bool holdTrustAnswer = false;
+  std::function<void()> heldTrustAnswer;
 
   void didReceiveData(URLSession&, URLSessionTask&, const Bytes& bytes) override {
     events.push_back("data");
@@ -74,12 +78,19 @@ class RecordingDelegate : public URLSessionDelegate {
                            ChallengeCompletion completion) override {
     events.push_back("challenge");
     challenges.push_back(challenge);
-    if (!trustAnswer) {
-      completion(URLSessionAuthChallengeDisposition::PerformDefaultHandling, nullptr);
-    } else if (*trustAnswer == URLSessionAuthChallengeDisposition::UseCredential) {
-      completion(*trustAnswer, URLCredential::credentialForTrust(challenge.serverTrust));
+    auto answer = [answer = trustAnswer, trust = challenge.serverTrust, completion] {
+      if (!answer) {
+        completion(URLSessionAuthChallengeDisposition::PerformDefaultHandling, nullptr);
+      } else if (*answer == URLSessionAuthChallengeDisposition::UseCredential) {
+        completion(*answer, URLCredential::credentialForTrust(trust));
+      } else {
+        completion(*answer, nullptr);
+      }
+    };
+    if (holdTrustAnswer) {
+      heldTrustAnswer = answer;
     } else {
-      completion(*trustAnswer, nullptr);
+      answer();
     }
   }
   void didFinishEventsForBackgroundURLSession(URLSession&) override {
@@ -958,15 +969,21 @@ class URLSessionTrustTest : public platform::testing::PlatformTest {
     PlatformTest::TearDown();
   }
 
+  // `meanwhile` runs once the task is running; a resource timeout of 0 keeps the default.
   Outcome fetch(const std::shared_ptr<RecordingDelegate>& delegate,
-                const std::filesystem::path& anchors, const std::string& host = "127.0.0.1") {
+                const std::filesystem::path& anchors, const std::string& host = "127.0.0.1",
+                double resourceTimeout = 0,
+                const std::function<void(URLSessionTask&)>& meanwhile = {}) {
     auto config = URLSessionConfiguration::defaultSessionConfiguration();
     config.trustedCAFile = anchors;
+    if (resourceTimeout > 0) config.timeoutIntervalForResource = resourceTimeout;
     auto session = URLSession::sessionWithConfiguration(config, delegate, DispatchQueue::main());
     Outcome outcome;
-    session->dataTaskWithRequest(URLRequest(server_->url("/secure", host)), recordInto(outcome))
-        ->resume();
-    EXPECT_TRUE(pumpUntil([&] { return outcome.done; }));
+    auto task = session->dataTaskWithRequest(URLRequest(server_->url("/secure", host)),
+                                             recordInto(outcome));
+    task->resume();
+    if (meanwhile) meanwhile(*task);
+    EXPECT_TRUE(pumpUntil([&] { return outcome.done; }, 30));
     session->finishTasksAndInvalidate();
     return outcome;
   }
@@ -974,13 +991,18 @@ class URLSessionTrustTest : public platform::testing::PlatformTest {
   std::unique_ptr<LoopbackServer> server_;
 };
 
+// The wait for the delegate's decision is bounded by the task's resource timeout like any other
+// part of the transfer: a decision that has not come by then times the task out, whatever it
+// turns out to be; only a cancel of the task itself is reported as cancelled.
 TEST_F(URLSessionTrustTest, TheDelegateDecidesOnTheServerTrust) {
   using D = URLSessionAuthChallengeDisposition;
+  enum class Timing { AtOnce, AfterTheTaskEnded, Never, AfterTheTaskIsCancelled };
   struct Case {
     std::string name;
     std::optional<D> answer;
     bool trustAnchor;
     long expectedError;  // 0: success
+    Timing timing = Timing::AtOnce;
   };
   const std::vector<Case> cases = {
       {"default handling with the anchor", std::nullopt, true, 0},
@@ -988,6 +1010,13 @@ TEST_F(URLSessionTrustTest, TheDelegateDecidesOnTheServerTrust) {
       {"credential for an unknown server", D::UseCredential, false, 0},
       {"cancel although trusted", D::CancelAuthenticationChallenge, true, kURLErrorCancelled},
       {"rejected space falls back to default", D::RejectProtectionSpace, true, 0},
+      {"credential after the resource timeout", D::UseCredential, true, kURLErrorTimedOut,
+       Timing::AfterTheTaskEnded},
+      {"cancel after the resource timeout", D::CancelAuthenticationChallenge, true,
+       kURLErrorTimedOut, Timing::AfterTheTaskEnded},
+      {"no answer ever", std::nullopt, true, kURLErrorTimedOut, Timing::Never},
+      {"task cancelled while the delegate decides", D::UseCredential, true, kURLErrorCancelled,
+       Timing::AfterTheTaskIsCancelled},
   };
   auto emptyAnchors = home() / "no-anchors.pem";
   std::ofstream(emptyAnchors).close();
@@ -995,7 +1024,24 @@ TEST_F(URLSessionTrustTest, TheDelegateDecidesOnTheServerTrust) {
     SCOPED_TRACE(c.name);
     auto delegate = std::make_shared<RecordingDelegate>();
     delegate->trustAnswer = c.answer;
-    auto outcome = fetch(delegate, c.trustAnchor ? server_->certificateFile() : emptyAnchors);
+    delegate->holdTrustAnswer = c.timing != Timing::AtOnce;
+    const auto requestsBefore = server_->arrived().size();
+    // Only the timed rows are bounded by the resource timeout; a cancelled one has the default,
+    // so that nothing but the cancel can end it.
+    const bool timed = c.timing == Timing::AfterTheTaskEnded || c.timing == Timing::Never;
+    std::function<void(URLSessionTask&)> meanwhile;
+    if (c.timing == Timing::AfterTheTaskIsCancelled) {
+      meanwhile = [&](URLSessionTask& task) {
+        ASSERT_TRUE(pumpUntil([&] { return delegate->heldTrustAnswer != nullptr; }));
+        task.cancel();
+      };
+    }
+    auto outcome = fetch(delegate, c.trustAnchor ? server_->certificateFile() : emptyAnchors,
+                         "127.0.0.1", timed ? 2 : 0, meanwhile);
+    if (c.timing == Timing::AfterTheTaskEnded || c.timing == Timing::AfterTheTaskIsCancelled) {
+      ASSERT_TRUE(delegate->heldTrustAnswer);
+      delegate->heldTrustAnswer();  // too late: changes nothing
+    }
     ASSERT_EQ(delegate->challenges.size(), 1u);
     const auto& challenge = delegate->challenges[0];
     EXPECT_EQ(challenge.authenticationMethod, kAuthenticationMethodServerTrust);
@@ -1007,8 +1053,9 @@ TEST_F(URLSessionTrustTest, TheDelegateDecidesOnTheServerTrust) {
       EXPECT_EQ(textOf(outcome.data), "secret");
     } else {
       ASSERT_TRUE(outcome.error);
-      EXPECT_EQ(outcome.error->code(), c.expectedError);
+      EXPECT_EQ(outcome.error->code(), c.expectedError) << outcome.error->localizedDescription();
       EXPECT_FALSE(outcome.response);
+      EXPECT_EQ(server_->arrived().size(), requestsBefore);
     }
   }
 }
