@@ -131,28 +131,76 @@ std::shared_ptr<platform::app::AudioPlayer>& soundPlayer() {
 
 SoundViewModel::SoundViewModel()
     : defaults_(platform::UserDefaults::standardUserDefaults()),
-      favSoundIds_(this, readStoredFavourites(*defaults_)) {
+      favSoundIds_(this, readStoredFavourites(*defaults_, &readError_).value_or(FavouriteMap())) {
   favSoundIds_.setDidChange(
       [this](const FavouriteMap& favourites) { favouritesDidChange(favourites); });
 }
 
-SoundViewModel::FavouriteMap SoundViewModel::readStoredFavourites(
-    const platform::UserDefaults& defaults) {
-  platform::Value stored = defaults.objectForKey(tvs::kFavSoundIdsKey);
+std::optional<SoundViewModel::FavouriteMap> SoundViewModel::readStoredFavourites(
+    const platform::UserDefaults& defaults, platform::ErrorPtr* error) {
+  platform::ErrorPtr readError;
+  platform::Value stored = defaults.objectForKey(tvs::kFavSoundIdsKey, &readError);
+  if (readError) {
+    if (error) *error = readError;
+    return std::nullopt;
+  }
+  if (error) *error = nullptr;
   const platform::Value::Dictionary* dictionary = stored.dictionary();
-  if (!dictionary) return {};
+  if (!dictionary) return FavouriteMap();
   FavouriteMap favourites;
   for (const auto& [soundId, entityId] : *dictionary) {
     // One value of another type makes the whole stored value unusable.
-    if (!entityId.string()) return {};
+    if (!entityId.string()) return FavouriteMap();
     favourites.emplace(soundId, *entityId.string());
   }
   return favourites;
 }
 
+bool SoundViewModel::adoptStoredFavourites() {
+  const FavouriteMap& changed = favSoundIds_.get();
+  for (const auto& [soundId, entityId] : changed) {
+    auto before = shownWhileNotKnown_.find(soundId);
+    if (before == shownWhileNotKnown_.end() || before->second != entityId) {
+      changedWhileNotKnown_.insert(soundId);
+    }
+  }
+  for (const auto& [soundId, entityId] : shownWhileNotKnown_) {
+    if (!changed.count(soundId)) changedWhileNotKnown_.insert(soundId);
+  }
+  shownWhileNotKnown_ = changed;
+
+  auto stored = readStoredFavourites(*defaults_, &readError_);
+  if (!stored) return false;
+  // The user's last word on each sound they touched wins; every other stored favourite stays.
+  FavouriteMap merged = std::move(*stored);
+  for (const std::string& soundId : changedWhileNotKnown_) {
+    auto now = changed.find(soundId);
+    if (now == changed.end()) {
+      merged.erase(soundId);
+    } else {
+      merged[soundId] = now->second;
+    }
+  }
+  shownWhileNotKnown_.clear();
+  changedWhileNotKnown_.clear();
+  if (merged != changed) {
+    adopting_ = true;
+    favSoundIds_.set(std::move(merged));
+    adopting_ = false;
+  }
+  return true;
+}
+
 void SoundViewModel::favouritesDidChange(const FavouriteMap& favourites) {
-  defaults_->setObject(platform::Value(toDictionary(favourites)), tvs::kFavSoundIdsKey);
-  tvs::consolePrint(favouritesLine(favourites));
+  if (adopting_) return;
+  // Writing the whole map now would replace favourites that exist but could not be read.
+  if (readError_ && !adoptStoredFavourites()) {
+    tvs::consolePrint(favouritesLine(favourites));
+    return;
+  }
+  const FavouriteMap& current = favSoundIds_.get();
+  defaults_->setObject(platform::Value(toDictionary(current)), tvs::kFavSoundIdsKey);
+  tvs::consolePrint(favouritesLine(current));
 }
 
 std::optional<std::string> SoundViewModel::soundFileURL(const Sound& sound,

@@ -1,13 +1,16 @@
 // The one model object behind the app's screens: plays a clip through the process-wide
 // `soundPlayer`, hands a clip's file to the share sheet, and keeps the favourites (sound id ->
 // entity id) in the standard user defaults under "favSoundIds". Observed by the screens: every
-// change of `favSoundIds` is announced before it is made, then persisted and printed.
-// Main thread only.
+// change of `favSoundIds` is announced before it is made, then persisted and printed. Favourites
+// that could not be read at construction are not known: the model then shows only the changes
+// made since, writes nothing, and reads the stored ones again at each change until one read
+// succeeds; the changes are then applied onto what is stored. Main thread only.
 #pragma once
 
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "TVS/Sound.h"
@@ -24,8 +27,8 @@ class SoundViewModel : public platform::ui::ObservableObject {
  public:
   using FavouriteMap = std::map<std::string, std::string>;
 
-  // Reads the stored favourites; accepts only a dictionary of strings, else starts empty.
-  // Writes nothing.
+  // Reads the stored favourites; accepts only a dictionary of strings, else starts empty (and
+  // empty, not known, when the defaults file cannot be read now). Writes nothing.
   SoundViewModel();
   SoundViewModel(const SoundViewModel&) = delete;
   SoundViewModel& operator=(const SoundViewModel&) = delete;
@@ -52,11 +55,22 @@ class SoundViewModel : public platform::ui::ObservableObject {
                                                  const SoundProducingEntity& entity);
 
  private:
-  static FavouriteMap readStoredFavourites(const platform::UserDefaults& defaults);
+  // Nothing, with *error set, when the defaults file cannot be read now.
+  static std::optional<FavouriteMap> readStoredFavourites(const platform::UserDefaults& defaults,
+                                                          platform::ErrorPtr* error);
   void favouritesDidChange(const FavouriteMap& favourites);
+  // Reads the stored favourites again and puts the sounds changed meanwhile onto them. False,
+  // and nothing changed, while the file still cannot be read.
+  bool adoptStoredFavourites();
 
   std::shared_ptr<platform::UserDefaults> defaults_;
+  platform::ErrorPtr readError_;
   platform::ui::Published<FavouriteMap> favSoundIds_;
+  // While the stored favourites are not known: the map as the last change left it, and every
+  // sound id a change touched since construction.
+  FavouriteMap shownWhileNotKnown_;
+  std::set<std::string> changedWhileNotKnown_;
+  bool adopting_ = false;
 };
 
 using SoundViewModelPtr = std::shared_ptr<SoundViewModel>;

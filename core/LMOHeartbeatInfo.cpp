@@ -19,7 +19,10 @@ bool LMOHeartbeatInfo::updateIfNeededHeartbeatDateForTag(const std::string& tag)
   std::lock_guard lock(classLock());
   auto storage = VTUHeartbeatDateStorage::initWithFileName(std::string(lmo::kHeartbeatStorageName));
   if (!storage) return false;
-  const auto stored = storage->heartbeatDateForTag(tag).dateValue();
+  platform::ErrorPtr readError;
+  const auto stored = storage->heartbeatDateForTag(tag, &readError).dateValue();
+  // Not known is not "never reported": nothing is due until the date reads again.
+  if (readError) return false;
   const double now = platform::Clock::current().now();
   // A stored date in the future counts as recent, so a clock moved back waits it out.
   if (stored && now - *stored < lmo::kHeartbeatInterval) return false;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,8 +13,11 @@
 #include "platform/app/AudioBackend.h"
 #include "platform/app/AudioSession.h"
 #include "platform/base/Bundle.h"
+#include "platform/base/Files.h"
+#include "platform/base/PropertyList.h"
 #include "platform/base/UserDefaults.h"
 #include "platform/testing/PlatformTest.h"
+#include "platform/testing/UnreadableFile.h"
 #include "utilities/logger/VTULogger.h"
 
 namespace {
@@ -42,6 +47,15 @@ class SoundViewModelTest : public platform::testing::PlatformTest {
   SoundPtr sound(size_t e, size_t s) { return catalogue_.at(e)->sounds().at(s); }
 
   std::vector<std::string> backendEvents() { return backend_->events(); }
+
+  // The favourites in the standard domain's file once its pending changes are written.
+  Value storedFavourites() {
+    auto defaults = platform::UserDefaults::standardUserDefaults();
+    EXPECT_TRUE(defaults->synchronize());
+    auto text = platform::files::readTextFile(platform::SandboxHome::preferences() /
+                                              (defaults->domainName() + ".plist"));
+    return text ? platform::parsePropertyList(*text)["favSoundIds"] : Value();
+  }
 
   std::shared_ptr<platform::app::RecordingAudioBackend> backend_;
   std::vector<SoundProducingEntityPtr> catalogue_;
@@ -133,6 +147,82 @@ TEST_F(SoundViewModelTest, StoredValueOfAnotherTypeStartsEmptyAndIsOverwrittenBy
     EXPECT_EQ(defaults->objectForKey("favSoundIds"), value);
     vm.favSoundIds().mutate([](auto& m) { m["x"] = "y"; });
     EXPECT_EQ(defaults->objectForKey("favSoundIds"), Value(Value::Dictionary{{"x", "y"}}));
+  }
+}
+
+// Favourites read while the defaults file could not be read are not known, not none: no change
+// writes over them; the next change after the file reads again is applied onto what is stored,
+// together with the changes made meanwhile.
+TEST_F(SoundViewModelTest, FavouritesThatCouldNotBeReadAreNeverWrittenOver) {
+  using platform::testing::UnreadableFile;
+  using Map = SoundViewModel::FavouriteMap;
+  struct Row {
+    const char* name;
+    // Changes made while the file cannot be read, then after it reads again.
+    std::vector<std::pair<std::string, std::optional<std::string>>> whileUnreadable, afterwards;
+    Map shownWhileUnreadable, stored;
+  };
+  const Row rows[] = {
+      {"the first change comes after the file reads again",
+       {},
+       {{"s3", "e3"}},
+       {},
+       {{"s1", "e1"}, {"s2", "e2"}, {"s3", "e3"}}},
+      {"changes made meanwhile are kept until the file reads",
+       {{"s3", "e3"}, {"s4", "e4"}, {"s4", std::nullopt}},
+       {{"s5", "e5"}},
+       {{"s3", "e3"}},
+       {{"s1", "e1"}, {"s2", "e2"}, {"s3", "e3"}, {"s5", "e5"}}},
+      {"the last change of a sound wins over what is stored",
+       {{"s1", "e9"}},
+       {{"s1", std::nullopt}},
+       {{"s1", "e9"}},
+       {{"s2", "e2"}}},
+  };
+  for (auto cause : UnreadableFile::kCauses) {
+    if (!UnreadableFile::usable(cause)) {
+      std::printf("skipped: %s\n", platform::testing::DescriptorTableFull::kNotUsable);
+      continue;
+    }
+    for (const Row& row : rows) {
+      SCOPED_TRACE(std::string(UnreadableFile::name(cause)) + ": " + row.name);
+      {
+        auto defaults = platform::UserDefaults::standardUserDefaults();
+        ASSERT_TRUE(defaults->setObject(Value(Value::Dictionary{{"s1", "e1"}, {"s2", "e2"}}),
+                                        "favSoundIds"));
+        ASSERT_TRUE(defaults->synchronize());
+      }
+      platform::UserDefaults::resetForTesting();
+      const auto file = platform::SandboxHome::preferences() /
+                        (platform::UserDefaults::standardUserDefaults()->domainName() + ".plist");
+      auto apply = [](SoundViewModel& vm, const auto& changes) {
+        for (const auto& [soundId, entityId] : changes) {
+          vm.favSoundIds().mutate([&, soundId = soundId, entityId = entityId](Map& m) {
+            if (entityId) {
+              m[soundId] = *entityId;
+            } else {
+              m.erase(soundId);
+            }
+          });
+        }
+      };
+      std::optional<SoundViewModel> vm;
+      {
+        UnreadableFile unreadable(cause, file);
+        vm.emplace();
+        apply(*vm, row.whileUnreadable);
+        EXPECT_EQ(vm->favSoundIds().get(), row.shownWhileUnreadable);
+      }
+      const Value onDisk = storedFavourites();
+      EXPECT_EQ(onDisk, Value(Value::Dictionary{{"s1", "e1"}, {"s2", "e2"}}))
+          << "nothing written while the favourites were not known: " << onDisk.description();
+      apply(*vm, row.afterwards);
+      EXPECT_EQ(vm->favSoundIds().get(), row.stored) << "the screen shows what is stored";
+      vm.reset();
+      platform::UserDefaults::resetForTesting();
+      SoundViewModel relaunched;
+      EXPECT_EQ(relaunched.favSoundIds().get(), row.stored);
+    }
   }
 }
 

@@ -245,10 +245,16 @@ bool LMOCoreDiagnostics::buildConfig(const Value::Dictionary& objects, LMOCoreCo
 
 void LMOCoreDiagnostics::setHeartbeatFlagIfNeededToConfig(LMOCoreConfiguration* config) {
   const double now = platform::Clock::current().now();
+  platform::ErrorPtr readError;
   const auto stored =
-      heartbeatDateStorage_->heartbeatDateForTag(lmo::kDiagnosticsHeartbeatTag).dateValue();
+      heartbeatDateStorage_->heartbeatDateForTag(lmo::kDiagnosticsHeartbeatTag, &readError)
+          .dateValue();
+  // A date that cannot be read may be today's: no mark until it reads, or the day gets two.
+  if (readError) return;
   if (stored && isDateInSameDayOrBeforeThan(now, *stored)) return;
-  heartbeatDateStorage_->setHearbeatDate(Value::date(now), lmo::kDiagnosticsHeartbeatTag);
+  if (!heartbeatDateStorage_->setHearbeatDate(Value::date(now), lmo::kDiagnosticsHeartbeatTag)) {
+    return;
+  }
   config->has_sdk_name = true;
   config->sdk_name = static_cast<logs_proto_mobilesdk_ios_ICoreConfiguration_ServiceType>(1);
 }

@@ -6,6 +6,8 @@
 #include <pb_decode.h>
 
 #include <condition_variable>
+#include <cstdio>
+#include <filesystem>
 #include <mutex>
 
 #include "VDTCORLibrary/VDTCORRegistrar.h"
@@ -15,9 +17,11 @@
 #include "core/LMODiagnosticsData.h"
 #include "core/tests/CoreTestSupport.h"
 #include "platform/app/AppConstants.h"
+#include "platform/base/Files.h"
 #include "platform/base/ProcessInfo.h"
 #include "platform/dispatch/NotificationCenter.h"
 #include "platform/dispatch/SystemLog.h"
+#include "platform/testing/UnreadableFile.h"
 #include "utilities/storage/VTUHeartbeatDateStorage.h"
 
 namespace {
@@ -286,6 +290,39 @@ TEST_F(LMOCoreDiagnosticsTest, HeartbeatMarkAtMostOncePerCalendarDay) {
   EXPECT_FALSE(mark());
   clock().advance(2 * 86400);
   EXPECT_TRUE(mark());
+}
+
+// A date that cannot be read now is not "never marked": no mark and nothing stored until it reads.
+TEST_F(LMOCoreDiagnosticsTest, HeartbeatMarkWaitsForADateThatCannotBeRead) {
+  using platform::testing::UnreadableFile;
+  LMOCoreDiagnostics sender;
+  auto mark = [&] {
+    LMOCoreConfiguration config = logs_proto_mobilesdk_ios_ICoreConfiguration_init_zero;
+    sender.setHeartbeatFlagIfNeededToConfig(&config);
+    return config.has_sdk_name && config.sdk_name == 1;
+  };
+  const auto file = platform::SandboxHome::applicationSupport() / "Veltro" / "LMOApp" /
+                    "LUMO_DIAGNOSTICS_HEARTBEAT_DATE";
+  for (auto cause : UnreadableFile::kCauses) {
+    SCOPED_TRACE(UnreadableFile::name(cause));
+    if (!UnreadableFile::usable(cause)) {
+      std::printf("skipped: %s\n", platform::testing::DescriptorTableFull::kNotUsable);
+      continue;
+    }
+    std::filesystem::remove(file);
+    ASSERT_TRUE(mark());
+    const double marked = clock().now();
+    clock().advance(86400);
+    {
+      UnreadableFile unreadable(cause, file);
+      EXPECT_FALSE(mark());
+    }
+    EXPECT_EQ(VTUHeartbeatDateStorage("LUMO_DIAGNOSTICS_HEARTBEAT_DATE")
+                  .heartbeatDateForTag("LMOCoreDiagnostics")
+                  .dateValue(),
+              marked);
+    EXPECT_TRUE(mark()) << "a later day, once the date reads";
+  }
 }
 
 TEST_F(LMOCoreDiagnosticsTest, SameDayComparison) {

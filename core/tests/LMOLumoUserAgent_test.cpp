@@ -3,10 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
+
 #include "core/LMOApp.h"
 #include "core/LMOHeartbeatInfo.h"
 #include "core/tests/CoreTestSupport.h"
+#include "platform/base/Files.h"
 #include "platform/base/ProcessInfo.h"
+#include "platform/testing/UnreadableFile.h"
 #include "utilities/storage/VTUHeartbeatDateStorage.h"
 
 namespace {
@@ -96,6 +101,34 @@ TEST_F(LMOLumoUserAgentTest, HeartbeatDateInTheFutureWaitsItOut) {
   clock().advance(5 * 86400);
   EXPECT_TRUE(LMOHeartbeatInfo::updateIfNeededHeartbeatDateForTag("tag"));
   EXPECT_EQ(storage->heartbeatDateForTag("tag").dateValue(), now + 5 * 86400);
+}
+
+// Dates that cannot be read now are not "never reported": nothing is due, nothing is recorded,
+// and once they read again they decide as before.
+TEST_F(LMOLumoUserAgentTest, HeartbeatOfDatesThatCannotBeReadIsNotDueAndRecordsNothing) {
+  using platform::testing::UnreadableFile;
+  const auto file =
+      platform::SandboxHome::applicationSupport() / "Veltro" / "LMOApp" / "HEARTBEAT_INFO_STORAGE";
+  for (auto cause : UnreadableFile::kCauses) {
+    SCOPED_TRACE(UnreadableFile::name(cause));
+    if (!UnreadableFile::usable(cause)) {
+      std::printf("skipped: %s\n", platform::testing::DescriptorTableFull::kNotUsable);
+      continue;
+    }
+    std::filesystem::remove(file);
+    ASSERT_EQ(LMOHeartbeatInfo::heartbeatCodeForTag("lumo-install"), LMOHeartbeatCode::Combined);
+    const double reported = clock().now();
+    clock().advance(86400);
+    {
+      UnreadableFile unreadable(cause, file);
+      EXPECT_EQ(LMOHeartbeatInfo::heartbeatCodeForTag("lumo-install"), LMOHeartbeatCode::None);
+      EXPECT_FALSE(LMOHeartbeatInfo::updateIfNeededHeartbeatDateForTag("other"));
+    }
+    auto storage = VTUHeartbeatDateStorage::initWithFileName(std::string("HEARTBEAT_INFO_STORAGE"));
+    EXPECT_EQ(storage->heartbeatDateForTag("GLOBAL").dateValue(), reported);
+    EXPECT_TRUE(storage->heartbeatDateForTag("other").isNil());
+    EXPECT_EQ(LMOHeartbeatInfo::heartbeatCodeForTag("lumo-install"), LMOHeartbeatCode::Combined);
+  }
 }
 
 }  // namespace

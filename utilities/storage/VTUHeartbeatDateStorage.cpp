@@ -1,6 +1,7 @@
 #include "utilities/storage/VTUHeartbeatDateStorage.h"
 
 #include <mutex>
+#include <optional>
 
 #include "platform/base/Files.h"
 #include "utilities/VTUConstants.h"
@@ -14,12 +15,21 @@ std::recursive_mutex& classLock() {
   return *m;
 }
 
-platform::Value::Dictionary readMap(const std::filesystem::path& file) {
-  auto bytes = platform::files::readFile(file);
-  if (!bytes || bytes->empty()) return {};
+// Missing, empty or undecodable files are an empty map; one that cannot be read now is no map.
+std::optional<platform::Value::Dictionary> readMap(const std::filesystem::path& file,
+                                                   platform::ErrorPtr* error) {
+  platform::ErrorPtr readError;
+  auto bytes = platform::files::readFile(file, &readError);
+  const bool missing = readError && readError->domain() == platform::kFileErrorDomain &&
+                       readError->code() == platform::kFileReadNoSuchFileError;
+  if (!bytes && !missing) {
+    if (error) *error = readError;
+    return std::nullopt;
+  }
+  if (!bytes || bytes->empty()) return platform::Value::Dictionary();
   platform::Value map = VTUSecureCoding::unarchivedObjectOfClasses(
       {"NSDictionary", "NSDate", "NSString"}, *bytes, nullptr);
-  if (!map.isDictionary() || map.count() == 0) return {};
+  if (!map.isDictionary() || map.count() == 0) return platform::Value::Dictionary();
   return *map.dictionary();
 }
 
@@ -49,35 +59,41 @@ const std::filesystem::path& VTUHeartbeatDateStorage::fileURL() {
   return *fileURL_;
 }
 
-platform::Value VTUHeartbeatDateStorage::heartbeatDateForTag(const std::string& tag) {
+platform::Value VTUHeartbeatDateStorage::heartbeatDateForTag(const std::string& tag,
+                                                             platform::ErrorPtr* error) {
   std::lock_guard<std::recursive_mutex> lock(classLock());
-  const auto map = readMap(fileURL());
-  auto it = map.find(tag);
-  if (it == map.end() || !it->second.isDate()) return {};
+  const auto map = readMap(fileURL(), error);
+  if (!map) return {};
+  auto it = map->find(tag);
+  if (it == map->end() || !it->second.isDate()) return {};
   return it->second;
 }
 
 bool VTUHeartbeatDateStorage::setHearbeatDate(const platform::Value& date,
                                               const std::string& tag) {
   std::lock_guard<std::recursive_mutex> lock(classLock());
-  auto map = readMap(fileURL());
+  auto map = readMap(fileURL(), nullptr);
+  if (!map) return false;
   if (date.isNil()) {
-    map.erase(tag);
+    map->erase(tag);
   } else {
-    map[tag] = date;
+    (*map)[tag] = date;
   }
-  return writeMap(map, fileURL());
+  return writeMap(*map, fileURL());
 }
 
-platform::Value VTUHeartbeatDateStorageUserDefaults::heartbeatDateForTag(const std::string& tag) {
+platform::Value VTUHeartbeatDateStorageUserDefaults::heartbeatDateForTag(
+    const std::string& tag, platform::ErrorPtr* error) {
   std::lock_guard<std::recursive_mutex> lock(userDefaults_->lock());
-  return userDefaults_->objectForKey(key_)[tag];
+  return userDefaults_->objectForKey(key_, error)[tag];
 }
 
 bool VTUHeartbeatDateStorageUserDefaults::setHearbeatDate(const platform::Value& date,
                                                           const std::string& tag) {
   std::lock_guard<std::recursive_mutex> lock(userDefaults_->lock());
-  const platform::Value stored = userDefaults_->objectForKey(key_);
+  platform::ErrorPtr readError;
+  const platform::Value stored = userDefaults_->objectForKey(key_, &readError);
+  if (readError) return false;
   platform::Value::Dictionary map = stored.isDictionary() ? *stored.dictionary()
                                                           : platform::Value::Dictionary();
   if (date.isNil()) {

@@ -1,6 +1,8 @@
 // The heartbeat map kept as a keyed archive in a file under Application Support in
 // "Veltro/LMOApp". Never cached: every operation reads the file again, so stores on the same
-// file see each other's writes. Every operation of every instance runs under one class-wide lock.
+// file see each other's writes. A file that cannot be read now (other than a missing one) is not an
+// empty map: nothing is written over it. Every operation of every instance runs under one
+// class-wide lock.
 #pragma once
 
 #include <filesystem>
@@ -17,7 +19,8 @@ class VTUHeartbeatDateStorage : public VTUHeartbeatDateStorable {
   static std::shared_ptr<VTUHeartbeatDateStorage> initWithFileName(
       const std::optional<std::string>& fileName);
 
-  platform::Value heartbeatDateForTag(const std::string& tag) override;
+  platform::Value heartbeatDateForTag(const std::string& tag,
+                                      platform::ErrorPtr* error = nullptr) override;
   bool setHearbeatDate(const platform::Value& date, const std::string& tag) override;
 
   const std::string& fileName() const { return fileName_; }
@@ -40,7 +43,8 @@ class VTUHeartbeatDateStorageUserDefaults : public VTUHeartbeatDateStorable {
       : userDefaults_(std::move(defaults)), key_(std::move(key)) {}
 
   // The value as stored, whatever its kind.
-  platform::Value heartbeatDateForTag(const std::string& tag) override;
+  platform::Value heartbeatDateForTag(const std::string& tag,
+                                      platform::ErrorPtr* error = nullptr) override;
   bool setHearbeatDate(const platform::Value& date, const std::string& tag) override;
 
   const std::shared_ptr<platform::UserDefaults>& userDefaults() const { return userDefaults_; }

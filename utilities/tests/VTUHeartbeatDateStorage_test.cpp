@@ -2,13 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <thread>
 
 #include "platform/base/Files.h"
 #include "platform/runtime/KeyedArchiver.h"
 #include "platform/testing/PlatformTest.h"
+#include "platform/testing/UnreadableFile.h"
 #include "utilities/storage/VTUSecureCoding.h"
 
 namespace {
@@ -90,6 +93,61 @@ TEST_F(VTUHeartbeatDateStorageTest, UnreadableFilesReadAsAnEmptyMap) {
     EXPECT_TRUE(store->heartbeatDateForTag("t").isNil()) << name;
     EXPECT_TRUE(store->setHearbeatDate(Value::date(9), "t")) << name;  // a new map replaces it
     EXPECT_EQ(store->heartbeatDateForTag("t"), Value::date(9)) << name;
+  }
+}
+
+// A map that cannot be read now is not an empty one: no change is stored over it (the setter
+// says so), and once it reads again every tag is there and changes apply over it.
+TEST_F(VTUHeartbeatDateStorageTest, AMapThatCannotBeReadNowIsNeverWrittenOver) {
+  using platform::testing::UnreadableFile;
+  struct Row {
+    const char* name;
+    std::filesystem::path file;
+    std::function<std::shared_ptr<VTUHeartbeatDateStorable>()> open;
+  };
+  const Row rows[] = {
+      {"file", fileNamed("HEARTBEAT_INFO_STORAGE"),
+       [] { return VTUHeartbeatDateStorage::initWithFileName("HEARTBEAT_INFO_STORAGE"); }},
+      {"user defaults", platform::SandboxHome::preferences() / "heartbeats.plist",
+       [] {
+         return std::make_shared<VTUHeartbeatDateStorageUserDefaults>(
+             platform::UserDefaults::initWithSuiteName("heartbeats"), "map");
+       }},
+  };
+  for (auto cause : UnreadableFile::kCauses) {
+    if (!UnreadableFile::usable(cause)) {
+      std::printf("skipped: %s\n", platform::testing::DescriptorTableFull::kNotUsable);
+      continue;
+    }
+    for (const Row& row : rows) {
+      SCOPED_TRACE(std::string(row.name) + ", " + UnreadableFile::name(cause));
+      std::filesystem::remove(row.file);
+      platform::UserDefaults::resetForTesting();
+      ASSERT_TRUE(row.open()->setHearbeatDate(Value::date(1), "a"));
+      ASSERT_TRUE(row.open()->setHearbeatDate(Value::date(2), "b"));
+      platform::UserDefaults::resetForTesting();  // written, and read again from the file
+      {
+        UnreadableFile unreadable(cause, row.file);
+        auto store = row.open();
+        platform::ErrorPtr error;
+        EXPECT_TRUE(store->heartbeatDateForTag("a", &error).isNil());
+        EXPECT_TRUE(error) << "not known, not absent";
+        EXPECT_FALSE(store->setHearbeatDate(Value::date(3), "c"));
+        EXPECT_FALSE(store->setHearbeatDate(Value(), "a"));
+      }
+      auto store = row.open();
+      platform::ErrorPtr error;
+      EXPECT_EQ(store->heartbeatDateForTag("a", &error), Value::date(1));
+      EXPECT_FALSE(error);
+      EXPECT_EQ(store->heartbeatDateForTag("b"), Value::date(2));
+      EXPECT_TRUE(store->heartbeatDateForTag("c").isNil());
+      EXPECT_TRUE(store->setHearbeatDate(Value::date(3), "c"));
+      platform::UserDefaults::resetForTesting();
+      store = row.open();
+      for (const auto& [tag, date] : {std::pair{"a", 1}, {"b", 2}, {"c", 3}}) {
+        EXPECT_EQ(store->heartbeatDateForTag(tag), Value::date(date)) << tag;
+      }
+    }
   }
 }
 
