@@ -145,7 +145,8 @@ class MSRDatabase {
   platform::Value containsRealtimeBundlesWithError(platform::ErrorPtr* error);
   platform::Value queryLatestBundleTime(platform::ErrorPtr* error);  // nil when empty
   bool deleteStaleBundlesOlderThanMaxAge(double maxAge, platform::ErrorPtr* error);
-  // Yes when a deletion ran, no when none was due, nil on failure.
+  // Yes when a deletion ran, no when none was due (or whether one is due cannot be read now: the
+  // next call reads again), nil on failure.
   platform::Value maybeDeleteStaleData(platform::ErrorPtr* error);
 
   // Purchases and subscriptions reported once: yes when newly recorded, no for a duplicate or an
@@ -162,6 +163,7 @@ class MSRDatabase {
   std::shared_ptr<MSRAppMetadata> queryAppMetadata(platform::ErrorPtr* error);
   bool updateAppMetadata(const std::shared_ptr<MSRAppMetadata>& appMetadata,
                          platform::ErrorPtr* error);
+  // Null with code 2 while the midnight offset that numbers the days cannot be read.
   std::shared_ptr<MSRDailyCounts> dailyCounts(platform::ErrorPtr* error);
   bool updateDailyCounts(const std::shared_ptr<MSRDailyCounts>& dailyCounts,
                          platform::ErrorPtr* error);

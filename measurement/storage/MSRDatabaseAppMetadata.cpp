@@ -62,7 +62,11 @@ bool MSRDatabase::updateAppMetadata(const std::shared_ptr<MSRAppMetadata>& appMe
 }
 
 std::shared_ptr<MSRDailyCounts> MSRDatabase::dailyCounts(ErrorPtr* error) {
-  const double midnightOffset = persistedConfig_ ? persistedConfig_->midnightOffset() : 0.0;
+  ErrorPtr offsetError;
+  const double midnightOffset =
+      persistedConfig_ ? persistedConfig_->midnightOffset(&offsetError) : 0.0;
+  // Counted from any other offset, the day could pass for another one and restart the counts.
+  if (!MSRCheckTrue(!offsetError, error, 2, "Failed to read the midnight offset")) return nullptr;
   // The offset is a stored number: whatever it holds, the day is a defined one.
   const auto today = platform::saturatingCast<std::int32_t>(
       std::floor((platform::Clock::current().now() - midnightOffset) / 86400.0));

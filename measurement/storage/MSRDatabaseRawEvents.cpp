@@ -342,7 +342,11 @@ bool MSRDatabase::deleteStaleBundlesOlderThanMaxAge(double maxAge, ErrorPtr* err
 
 Value MSRDatabase::maybeDeleteStaleData(ErrorPtr* error) {
   const double current = now();
-  const double last = persistedConfig_ ? persistedConfig_->lastDeleteStaleBundlesTimestamp() : 0.0;
+  ErrorPtr lastError;
+  const double last =
+      persistedConfig_ ? persistedConfig_->lastDeleteStaleBundlesTimestamp(&lastError) : 0.0;
+  // Whether a deletion is due is not known: none now, and the next call reads again.
+  if (lastError) return Value(false);
   const auto remoteConfig = MSRMeasurement::remoteConfig();
   if (std::abs(current - last) <= remoteConfig->databaseDeleteStaleBundlesInterval()) {
     return Value(false);

@@ -56,9 +56,13 @@ bool MSRPersistedConfig::boolForKey(const std::string& key) {
   return onQueue([&] { return userDefaults_ && userDefaults_->boolForKey(key); });
 }
 
-double MSRPersistedConfig::doubleForKey(const std::string& key) {
+double MSRPersistedConfig::doubleForKey(const std::string& key, platform::ErrorPtr* error) {
   if (key.empty()) return 0.0;
-  return onQueue([&] { return userDefaults_ ? userDefaults_->doubleForKey(key) : 0.0; });
+  return onQueue([&] {
+    if (!userDefaults_) return 0.0;
+    const Value value = userDefaults_->objectForKey(key, error);
+    return value.isNumber() ? value.doubleValue() : 0.0;
+  });
 }
 
 std::optional<std::string> MSRPersistedConfig::stringForKey(const std::string& key) {
@@ -138,9 +142,9 @@ void MSRPersistedConfig::setDictionary(const Value& value, const std::string& ke
   });
 }
 
-Value MSRPersistedConfig::objectForKey(const std::string& key) {
+Value MSRPersistedConfig::objectForKey(const std::string& key, platform::ErrorPtr* error) {
   if (key.empty()) return Value();
-  return onQueue([&] { return userDefaults_ ? userDefaults_->objectForKey(key) : Value(); });
+  return onQueue([&] { return userDefaults_ ? userDefaults_->objectForKey(key, error) : Value(); });
 }
 
 void MSRPersistedConfig::setObject(const Value& value, const std::string& key) {
@@ -198,12 +202,18 @@ void MSRPersistedConfig::setMeasurementEnabledState(std::int64_t value) {
   });
 }
 
-double MSRPersistedConfig::midnightOffset() {
+double MSRPersistedConfig::midnightOffset(platform::ErrorPtr* error) {
   // Read, draw and store in one turn of the queue: two first readers on different threads get
   // the same offset.
   return onQueue([&]() -> double {
     if (!userDefaults_) return 0.0;
-    const Value stored = userDefaults_->objectForKey(kMSRConfigKeyMidnightOffset);
+    platform::ErrorPtr readError;
+    const Value stored = userDefaults_->objectForKey(kMSRConfigKeyMidnightOffset, &readError);
+    if (readError) {
+      // An offset that cannot be read now may well be stored: one drawn here would replace it.
+      if (error) *error = readError;
+      return 0.0;
+    }
     if (stored.isNumber()) return stored.doubleValue();
     const double offset = static_cast<double>(platform::crypto::randomUniform(86400000)) / 1000.0;
     userDefaults_->setDouble(offset, kMSRConfigKeyMidnightOffset);
@@ -212,8 +222,8 @@ double MSRPersistedConfig::midnightOffset() {
   });
 }
 
-double MSRPersistedConfig::lastDeleteStaleBundlesTimestamp() {
-  return doubleForKey(kMSRConfigKeyLastDeleteStaleBundlesTimestamp);
+double MSRPersistedConfig::lastDeleteStaleBundlesTimestamp(platform::ErrorPtr* error) {
+  return doubleForKey(kMSRConfigKeyLastDeleteStaleBundlesTimestamp, error);
 }
 void MSRPersistedConfig::setLastDeleteStaleBundlesTimestamp(double value) {
   setDouble(value, kMSRConfigKeyLastDeleteStaleBundlesTimestamp);

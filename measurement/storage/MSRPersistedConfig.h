@@ -12,6 +12,7 @@
 #include <string>
 
 #include "measurement/storage/MSRConfigStore.h"
+#include "platform/base/Error.h"
 #include "platform/base/Value.h"
 #include "platform/dispatch/DispatchQueue.h"
 
@@ -28,9 +29,11 @@ class MSRPersistedConfig : public std::enable_shared_from_this<MSRPersistedConfi
   const std::shared_ptr<MSRConfigStore>& userDefaults() const { return userDefaults_; }
   const platform::DispatchQueuePtr& serialQueue() const { return serialQueue_; }
 
-  // Typed access; an empty key gives the absent value (0, no, nil) and writes nothing.
+  // Typed access; an empty key gives the absent value (0, no, nil) and writes nothing. Where an
+  // error slot is taken, a value that is not known because the store's file cannot be read now
+  // gives the absent value with *error set; the next read tries again.
   bool boolForKey(const std::string& key);
-  double doubleForKey(const std::string& key);
+  double doubleForKey(const std::string& key, platform::ErrorPtr* error = nullptr);
   std::optional<std::string> stringForKey(const std::string& key);
   platform::Value dictionaryForKey(const std::string& key);
   std::int64_t int64ForKey(const std::string& key);
@@ -41,7 +44,7 @@ class MSRPersistedConfig : public std::enable_shared_from_this<MSRPersistedConfi
   void setString(const std::optional<std::string>& value, const std::string& key);  // nil removes
   void setDictionary(const platform::Value& value, const std::string& key);         // nil removes
   // Any class, on the queue; no synchronize is scheduled.
-  platform::Value objectForKey(const std::string& key);
+  platform::Value objectForKey(const std::string& key, platform::ErrorPtr* error = nullptr);
   void setObject(const platform::Value& value, const std::string& key);
 
   void clearValues();
@@ -50,7 +53,7 @@ class MSRPersistedConfig : public std::enable_shared_from_this<MSRPersistedConfi
   void synchronizeToDisk();
 
   // The settings.
-  double lastDeleteStaleBundlesTimestamp();
+  double lastDeleteStaleBundlesTimestamp(platform::ErrorPtr* error = nullptr);
   void setLastDeleteStaleBundlesTimestamp(double value);
   // Straight to the store from the caller's thread; only numbers are stored.
   platform::Value searchAdCampaignValue();
@@ -80,8 +83,10 @@ class MSRPersistedConfig : public std::enable_shared_from_this<MSRPersistedConfi
   void setAppVersion(const std::optional<std::string>& value);
   std::optional<std::string> osVersion();
   void setOSVersion(const std::optional<std::string>& value);
-  // Drawn once per installation: seconds in [0, 86400) with millisecond steps.
-  double midnightOffset();
+  // Drawn once per installation: seconds in [0, 86400) with millisecond steps. A stored offset is
+  // never replaced: while the store's file cannot be read, nothing is drawn or stored and this
+  // gives 0 with *error set (the day numbers hang on the stored one).
+  double midnightOffset(platform::ErrorPtr* error = nullptr);
   double lastMonitorDataSampledTimestamp();
   void setLastMonitorDataSampledTimestamp(double value);
   std::int64_t firstOpenTimestampMilliseconds();

@@ -39,7 +39,7 @@ std::shared_ptr<MSRPersistentDictionary> MSRPersistentDictionary::initWithFileNa
   return store;
 }
 
-bool MSRPersistentDictionary::loadLocked() {
+bool MSRPersistentDictionary::loadLocked(platform::ErrorPtr* error) {
   Value::Dictionary base;
   const auto status = platform::StoreFile::read(
       fileURL_,
@@ -50,7 +50,7 @@ bool MSRPersistentDictionary::loadLocked() {
         base = *loaded.dictionary();
         return true;
       },
-      "MSRPersistentDictionary");
+      "MSRPersistentDictionary", error);
   // Unreadable, or damaged and still in the way: try again later.
   if (status == platform::StoreFile::Status::Unreadable ||
       (status == platform::StoreFile::Status::Undecodable && platform::files::exists(fileURL_))) {
@@ -71,12 +71,22 @@ MSRPersistentDictionary::~MSRPersistentDictionary() {
 }
 
 Value MSRPersistentDictionary::objectForKey(const std::string& key) {
+  return objectForKey(key, nullptr);
+}
+
+Value MSRPersistentDictionary::objectForKey(const std::string& key, platform::ErrorPtr* error) {
   if (key.empty()) {
     VTULoggerLogWarning(kMSRStorageLogService, false, code(43001), kMSRConfigInvalidGetKey);
     return Value();
   }
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  if (!loaded_) loadLocked();
+  platform::ErrorPtr loadError;
+  const bool known = loaded_ || loadLocked(&loadError) || content_.count(key) ||
+                     clearedBeforeLoad_ || removedBeforeLoad_.count(key);
+  if (!known) {
+    if (error) *error = loadError;
+    return Value();
+  }
   const auto it = content_.find(key);
   return it == content_.end() ? Value() : it->second;
 }

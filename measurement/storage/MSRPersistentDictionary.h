@@ -26,6 +26,9 @@ class MSRPersistentDictionary : public MSRTypedConfigStore,
   ~MSRPersistentDictionary() override;
 
   platform::Value objectForKey(const std::string& key) override;
+  // While the file cannot be read, a key this store changed since is known; any other gives nil
+  // with *error set.
+  platform::Value objectForKey(const std::string& key, platform::ErrorPtr* error) override;
   void setObject(const platform::Value& value, const std::string& key) override;
   void removeObjectForKey(const std::string& key) override;
   void clearAllData() override;
@@ -42,9 +45,9 @@ class MSRPersistentDictionary : public MSRTypedConfigStore,
 
  private:
   MSRPersistentDictionary() = default;
-  // Reads the file and puts the changes made before over it. False while it cannot be read.
-  // Caller holds the lock.
-  bool loadLocked();
+  // Reads the file and puts the changes made before over it. False, with *error set, while it
+  // cannot be read. Caller holds the lock.
+  bool loadLocked(platform::ErrorPtr* error = nullptr);
 
   std::filesystem::path fileURL_;
   platform::Value::Dictionary content_;

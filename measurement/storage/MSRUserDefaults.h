@@ -31,7 +31,7 @@ class MSRUserDefaults : public MSRTypedConfigStore {
   platform::Value objectForKey(const std::string& key) override;
   // Nil with *error set when the value is not known because the domain's file cannot be read
   // now (not "absent").
-  platform::Value objectForKey(const std::string& key, platform::ErrorPtr* error);
+  platform::Value objectForKey(const std::string& key, platform::ErrorPtr* error) override;
   void setObject(const platform::Value& value, const std::string& key) override;
   void removeObjectForKey(const std::string& key) override;
   void clearAllData() override;

@@ -163,6 +163,22 @@ TEST_F(MSRConfigStoresTest, DictionaryWhoseFileCannotBeReadNowKeepsItsKeys) {
       store->setInteger(8, "session_number");
       store->setObject(Value("x"), "new");
       store->removeObjectForKey("gone");
+      // What this store changed is known; what only the file holds is not, and is no "absent".
+      struct Read {
+        const char* key;
+        Value value;
+        bool known;
+      };
+      const Read reads[] = {{"app_instance_id", Value(), false},
+                            {"session_number", Value(8LL), true},
+                            {"gone", Value(), true},
+                            {"never_stored", Value(), false}};
+      for (const auto& read : reads) {
+        SCOPED_TRACE(read.key);
+        platform::ErrorPtr error;
+        EXPECT_EQ(store->objectForKey(read.key, &error), read.value);
+        EXPECT_EQ(error == nullptr, read.known);
+      }
       advance(*store, 1);
       EXPECT_TRUE(store->hasPendingPersistence());
     }
@@ -172,7 +188,9 @@ TEST_F(MSRConfigStoresTest, DictionaryWhoseFileCannotBeReadNowKeepsItsKeys) {
     fs::path aside = file;
     aside += ".corrupt";
     EXPECT_FALSE(fs::exists(aside));
-    EXPECT_EQ(store->stringForKey("app_instance_id"), "abc");
+    platform::ErrorPtr error;
+    EXPECT_EQ(store->objectForKey("app_instance_id", &error), Value("abc"));
+    EXPECT_FALSE(error);
     EXPECT_EQ(store->integerForKey("session_number"), 8);
     EXPECT_TRUE(store->objectForKey("gone").isNil());
     advance(*store, 1);

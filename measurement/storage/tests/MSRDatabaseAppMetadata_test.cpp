@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <limits>
 #include <utility>
@@ -8,10 +10,14 @@
 #include "measurement/storage/MSRAppMetadata.h"
 #include "measurement/storage/MSRDailyCounts.h"
 #include "measurement/storage/MSRDatabase.h"
+#include "measurement/storage/MSRFileLocations.h"
 #include "measurement/storage/MSRPersistedConfig.h"
 #include "measurement/storage/MSRStorageConstants.h"
+#include "platform/base/UserDefaults.h"
 #include "platform/testing/PlatformTest.h"
+#include "platform/testing/UnreadableFile.h"
 
+namespace fs = std::filesystem;
 using platform::ErrorPtr;
 using platform::Value;
 
@@ -182,6 +188,43 @@ TEST_F(MSRDatabaseAppMetadataTest, AnyStoredMidnightOffsetGivesADefinedDay) {
     auto counts = database_->dailyCounts(nullptr);
     ASSERT_TRUE(counts);
     EXPECT_EQ(counts->day(), day);
+  }
+}
+
+// The day of the counts hangs on the stored midnight offset: while it cannot be read the counts
+// fail rather than count from another offset, and nothing is drawn over the stored one.
+TEST_F(MSRDatabaseAppMetadataTest, DailyCountsFailWhileTheMidnightOffsetCannotBeRead) {
+  using platform::testing::UnreadableFile;
+  config_->setDouble(1234.5, kMSRConfigKeyMidnightOffset);
+  config_->synchronizeToDisk();
+  ASSERT_TRUE(database_->updateDailyCounts(std::make_shared<MSRDailyCounts>(today(), 1, 2, 3, 4, 5),
+                                           nullptr));
+  const Counts stored{today(), 1, 2, 3, 4, 5};
+  const fs::path file = MSRPreferencesPlistPath("suite");
+  for (auto cause : UnreadableFile::kCauses) {
+    SCOPED_TRACE(UnreadableFile::name(cause));
+    if (!UnreadableFile::usable(cause)) {
+      std::printf("skipped: %s\n", platform::testing::DescriptorTableFull::kNotUsable);
+      continue;
+    }
+    config_.reset();
+    database_.reset();
+    platform::UserDefaults::resetForTesting();  // a relaunch
+    config_ = MSRPersistedConfig::initWithSuiteName("suite");
+    database_ = MSRDatabase::initWithDatabaseName(kMSRDatabaseName, config_, nullptr);
+    ASSERT_TRUE(database_);
+    {
+      UnreadableFile unreadable(cause, file);
+      ErrorPtr error;
+      EXPECT_FALSE(database_->dailyCounts(&error));
+      ASSERT_TRUE(error);
+      EXPECT_EQ(error->code(), 2);
+    }
+    ErrorPtr error;
+    auto counts = database_->dailyCounts(&error);
+    ASSERT_TRUE(counts) << (error ? error->localizedDescription() : "");
+    EXPECT_EQ(of(*counts), stored);
+    EXPECT_DOUBLE_EQ(config_->midnightOffset(), 1234.5);
   }
 }
 

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
+
+#include "measurement/engine/MSRRemoteConfig.h"
 #include "measurement/foundation/MSREvent.h"
 #include "measurement/foundation/MSRRawEventData.h"
 #include "measurement/foundation/MSRUtilities.h"
@@ -8,11 +12,15 @@
 #include "measurement/messages/MSRPBMeasurementBundle.h"
 #include "measurement/messages/MSRPBSchema.h"
 #include "measurement/storage/MSRDatabase.h"
+#include "measurement/storage/MSRFileLocations.h"
 #include "measurement/storage/MSRPersistedConfig.h"
 #include "measurement/storage/MSRStorageConstants.h"
 #include "measurement/storage/tests/MSRStorageTestSupport.h"
+#include "platform/base/UserDefaults.h"
 #include "platform/testing/PlatformTest.h"
+#include "platform/testing/UnreadableFile.h"
 
+namespace fs = std::filesystem;
 using platform::ErrorPtr;
 using platform::Value;
 
@@ -151,6 +159,60 @@ TEST_F(MSRDatabaseRawEventsTest, StaleDataGoesInBothDirectionsOncePerInterval) {
   EXPECT_EQ(database_->maybeDeleteStaleData(nullptr), Value(true));
   EXPECT_EQ(count("queue"), Value(1LL));
   EXPECT_DOUBLE_EQ(config_->lastDeleteStaleBundlesTimestamp(), clock().now());
+}
+
+// When the last deletion cannot be read, whether one is due is not known: nothing is deleted
+// and nothing is written over the stored time, in either store; the next call reads again.
+TEST_F(MSRDatabaseRawEventsTest, StaleDataWaitsWhileTheLastDeletionCannotBeRead) {
+  using platform::testing::UnreadableFile;
+  struct Row {
+    const char* store;
+    bool applicationSupport;
+  };
+  const Row rows[] = {{"user defaults suite", false}, {"dictionary file", true}};
+  const double maxAge = 2419200;
+  int round = 0;
+  for (auto cause : UnreadableFile::kCauses) {
+    SCOPED_TRACE(UnreadableFile::name(cause));
+    if (!UnreadableFile::usable(cause)) {
+      std::printf("skipped: %s\n", platform::testing::DescriptorTableFull::kNotUsable);
+      continue;
+    }
+    for (const auto& row : rows) {
+      SCOPED_TRACE(row.store);
+      MSRRemoteConfig::defaultInstance()->setPersistentConfigInApplicationSupportEnabledOverride(
+          row.applicationSupport);
+      const std::string name = "stale" + std::to_string(round++);
+      const fs::path file = row.applicationSupport ? MSRApplicationSupportPlistPath(name)
+                                                   : MSRPreferencesPlistPath(name);
+      auto config = MSRPersistedConfig::initWithSuiteName(name);
+      const double lastDeletion = clock().now();
+      config->setLastDeleteStaleBundlesTimestamp(lastDeletion);
+      config->synchronizeToDisk();
+      config.reset();
+      platform::UserDefaults::resetForTesting();  // a relaunch
+      {
+        UnreadableFile unreadable(cause, file);
+        config = MSRPersistedConfig::initWithSuiteName(name);
+      }
+      auto database = MSRDatabase::initWithDatabaseName(kMSRDatabaseName, config, nullptr);
+      ASSERT_TRUE(database);
+      clock().advance(100);
+      ASSERT_TRUE(database->sqliteStore()->upsertRecord(
+          {{"bundle_end_timestamp", Value(clock().now() - maxAge - 1)}, {"data", Value::data("z")}},
+          "queue", nullptr));
+      {
+        UnreadableFile unreadable(cause, file);
+        EXPECT_EQ(database->maybeDeleteStaleData(nullptr), Value(false));
+      }
+      EXPECT_EQ(count("queue"), Value(1LL));
+      EXPECT_DOUBLE_EQ(config->lastDeleteStaleBundlesTimestamp(), lastDeletion);
+      EXPECT_EQ(database->maybeDeleteStaleData(nullptr), Value(false));
+      ASSERT_TRUE(database->sqliteStore()->deleteAllRecordsFromTableWithName("queue", nullptr));
+      database.reset();
+      config.reset();
+    }
+  }
 }
 
 TEST_F(MSRDatabaseRawEventsTest, BundlesAreCheckedCompressedAndReadBackInOrder) {

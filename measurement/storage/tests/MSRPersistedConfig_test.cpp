@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "measurement/storage/MSRUserDefaults.h"
 #include "platform/base/UserDefaults.h"
 #include "platform/testing/PlatformTest.h"
+#include "platform/testing/UnreadableFile.h"
 
 namespace fs = std::filesystem;
 using platform::Value;
@@ -59,6 +61,55 @@ TEST_F(MSRPersistedConfigTest, MidnightOffsetIsDrawnOnceAndKept) {
   EXPECT_DOUBLE_EQ(offset * 1000, std::round(offset * 1000));
   EXPECT_DOUBLE_EQ(config->midnightOffset(), offset);
   EXPECT_DOUBLE_EQ(config->doubleForKey("/veltro/measurement/midnight_offset"), offset);
+}
+
+// A stored offset that cannot be read now is not "none": nothing is drawn over it, in either
+// store, and once the file reads again the stored one is given, and kept after a relaunch.
+TEST_F(MSRPersistedConfigTest, StoredMidnightOffsetIsNeverDrawnAgainWhileItCannotBeRead) {
+  using platform::testing::UnreadableFile;
+  struct Row {
+    const char* store;
+    bool applicationSupport;
+  };
+  const Row rows[] = {{"user defaults suite", false}, {"dictionary file", true}};
+  int round = 0;
+  for (auto cause : UnreadableFile::kCauses) {
+    SCOPED_TRACE(UnreadableFile::name(cause));
+    if (!UnreadableFile::usable(cause)) {
+      std::printf("skipped: %s\n", platform::testing::DescriptorTableFull::kNotUsable);
+      continue;
+    }
+    for (const auto& row : rows) {
+      SCOPED_TRACE(row.store);
+      MSRRemoteConfig::defaultInstance()->setPersistentConfigInApplicationSupportEnabledOverride(
+          row.applicationSupport);
+      const std::string name = "suite" + std::to_string(round++);
+      const fs::path file = row.applicationSupport ? MSRApplicationSupportPlistPath(name)
+                                                   : MSRPreferencesPlistPath(name);
+      auto config = MSRPersistedConfig::initWithSuiteName(name);
+      config->setDouble(1234.5, kMSRConfigKeyMidnightOffset);
+      config->synchronizeToDisk();
+      config.reset();
+      platform::UserDefaults::resetForTesting();  // a relaunch
+      ASSERT_TRUE(fs::exists(file));
+      {
+        UnreadableFile unreadable(cause, file);
+        config = MSRPersistedConfig::initWithSuiteName(name);
+        platform::ErrorPtr error;
+        EXPECT_EQ(config->midnightOffset(&error), 0.0);
+        EXPECT_TRUE(error);
+        advance(*config, 1);
+      }
+      // The file reads again: the stored offset is the one.
+      EXPECT_DOUBLE_EQ(config->midnightOffset(), 1234.5);
+      advance(*config, 1);
+      config.reset();
+      platform::UserDefaults::resetForTesting();
+      config = MSRPersistedConfig::initWithSuiteName(name);
+      EXPECT_DOUBLE_EQ(config->midnightOffset(), 1234.5);
+      config.reset();
+    }
+  }
 }
 
 TEST_F(MSRPersistedConfigTest, FirstReadersOnManyThreadsShareOneMidnightOffset) {
