@@ -143,12 +143,12 @@ void MSRAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEv
   // memory: the call never reads the defaults).
   const MSRCollectionSwitch collectionSwitch = MSRMeasurement::collectionSwitch();
   // An event that collection keeps out of storage (by its switch or the start options) is
-  // neither waited for at the app's end nor counted as lost. One whose switch is not known yet
-  // is counted unless the start options rule it out.
+  // neither waited for at the app's end nor counted as lost. One whose switch (or start options'
+  // switch) is not known yet is counted unless the start options rule it out.
   const bool counted =
-      f.isStarted
-          ? MSRMeasurement::isMeasurementEnabledWithOptions(f.startOptions, collectionSwitch.value)
-          : MSRMeasurement::isMeasurementEnabledWithOptions({}, collectionSwitch.value);
+      MSRMeasurement::measurementEnabledWithOptions(
+          f.isStarted ? f.startOptions : Value::Dictionary(), collectionSwitch.value)
+          .value_or(true);
   if (counted) ++f.pendingEvents;
   f.timestampQueue->sync([&] {
     const double timestamp = platform::Clock::current().now();
