@@ -123,16 +123,14 @@ Value::Dictionary LMOAnalytics::startDictionary(const platform::ObjectPtr& confi
   if (configuration) start[lmo_analytics::kStartConfigurationKey] = Value(configuration);
   start[lmo_analytics::kStartCollectionDeactivatedKey] =
       Value(options.isAnalyticsCollectionDeactivated());
-  platform::ErrorPtr error;
-  if (auto enabled = options.analyticsCollectionEnabledIfKnown(&error)) {
+  if (auto enabled = options.analyticsCollectionEnabledIfKnown(nullptr)) {
     start[lmo_analytics::kStartCollectionEnabledKey] = Value(*enabled);
   } else {
     // The app's setting could not be read now and may be the user's refusal: no value stands in
     // for it; the engine asks again when an event needs it, without the caller waiting.
     start[lmo_analytics::kStartCollectionEnabledKey] =
         Value(std::make_shared<MSRDeferredSwitch>([options = options.copy()] {
-          platform::ErrorPtr again;
-          return options->analyticsCollectionEnabledIfKnown(&again);
+          return options->analyticsCollectionEnabledIfKnown(nullptr);
         }));
   }
   start[lmo_analytics::kStartLogTagKey] = Value(lmo_analytics::kStartLogTag);
