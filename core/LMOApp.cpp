@@ -463,10 +463,11 @@ std::string LMOApp::dataCollectionUserDefaultsKey() const {
   return platform::format(lmo::kDataCollectionUserDefaultsKeyFormat, name_);
 }
 
-Value LMOApp::readDataCollectionSwitchFromUserDefaultsForApp(const LMOApp& app) {
+Value LMOApp::readDataCollectionSwitchFromUserDefaultsForApp(const LMOApp& app,
+                                                             platform::ErrorPtr* error) {
   auto defaults = platform::UserDefaults::standardUserDefaults();
   if (!defaults) return Value();
-  Value value = defaults->objectForKey(app.dataCollectionUserDefaultsKey());
+  Value value = defaults->objectForKey(app.dataCollectionUserDefaultsKey(), error);
   return value.isNumber() ? value : Value();
 }
 
@@ -480,12 +481,22 @@ Value LMOApp::readDataCollectionSwitchFromPlist() {
   return *value;
 }
 
-bool LMOApp::isDataCollectionDefaultEnabled() const {
-  Value stored = readDataCollectionSwitchFromUserDefaultsForApp(*this);
+std::optional<bool> LMOApp::dataCollectionDefaultEnabledIfKnown(platform::ErrorPtr* error) const {
+  platform::ErrorPtr readError;
+  Value stored = readDataCollectionSwitchFromUserDefaultsForApp(*this, &readError);
+  if (readError) {
+    // Neither the Info.plist value nor "on" may stand in for a stored refusal.
+    if (error) *error = readError;
+    return std::nullopt;
+  }
   if (stored.isNumber()) return stored.boolValue();
   Value fromPlist = readDataCollectionSwitchFromPlist();
   if (fromPlist.isNumber()) return fromPlist.boolValue();
   return true;
+}
+
+bool LMOApp::isDataCollectionDefaultEnabled() const {
+  return dataCollectionDefaultEnabledIfKnown(nullptr).value_or(false);
 }
 
 void LMOApp::setDataCollectionDefaultEnabled(bool enabled) {
@@ -502,6 +513,7 @@ void LMOApp::setDataCollectionDefaultEnabled(bool enabled) {
 void LMOApp::appDidBecomeActive() { logCoreTelemetryIfEnabled(); }
 
 void LMOApp::logCoreTelemetryIfEnabled() {
+  // A switch that cannot be read now may be a refusal: nothing goes out on it this time.
   if (!isDataCollectionDefaultEnabled()) return;
   auto options = options_;
   platform::DispatchQueue::global(platform::QualityOfService::Utility)->async([options] {

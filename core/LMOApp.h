@@ -58,8 +58,10 @@ class LMOApp : public platform::runtime::RootObject {
   static std::string actualBundleID();
   static platform::ErrorPtr errorForMissingOptions();
   static platform::ErrorPtr errorForInvalidAppID();
-  // The stored per-app switch if it is a number, else nil.
-  static platform::Value readDataCollectionSwitchFromUserDefaultsForApp(const LMOApp& app);
+  // The stored per-app switch if it is a number, else nil. Nil with *error set when the defaults'
+  // file could not be read now: the switch is then not known, which is not "none stored".
+  static platform::Value readDataCollectionSwitchFromUserDefaultsForApp(
+      const LMOApp& app, platform::ErrorPtr* error = nullptr);
   // Info.plist's "LumoDataCollectionDefaultEnabled" if a number, else nil; read once.
   static platform::Value readDataCollectionSwitchFromPlist();
 
@@ -73,10 +75,16 @@ class LMOApp : public platform::runtime::RootObject {
   // lock with whether the app was registered.
   void deleteApp(const std::function<void(bool)>& completion);
 
+  // The stored switch, else the Info.plist value, else on; nullopt with *error set while the
+  // stored switch cannot be read (it may be the user's refusal). Reads the defaults at each call.
+  std::optional<bool> dataCollectionDefaultEnabledIfKnown(platform::ErrorPtr* error) const;
+  // As above, with a switch that cannot be read now taken as off: nothing is collected or sent on
+  // the strength of a setting that is not known.
   bool isDataCollectionDefaultEnabled() const;
   void setDataCollectionDefaultEnabled(bool enabled);
 
-  // The activation handler: sends the core telemetry while data collection is enabled.
+  // The activation handler: sends the core telemetry while data collection is enabled; while the
+  // stored switch cannot be read nothing is sent, and the next activation reads it again.
   void appDidBecomeActive();
   void logCoreTelemetryIfEnabled();
 

@@ -251,21 +251,29 @@ bool LMOOptions::isAnalyticsCollectionDeactivated() const {
   return !value.isNil() && switchValue(value);
 }
 
-bool LMOOptions::isMeasurementEnabled() const {
+std::optional<bool> LMOOptions::measurementEnabledIfKnown(platform::ErrorPtr* error) const {
   if (isAnalyticsCollectionDeactivated()) return false;
   const Value& value = analyticsOption(lmo::kIsMeasurementEnabledKey);
   if (!value.isNil()) return switchValue(value);
   if (LMOApp::isDefaultAppConfigured()) {
-    if (auto app = LMOApp::defaultApp()) return app->isDataCollectionDefaultEnabled();
+    if (auto app = LMOApp::defaultApp()) return app->dataCollectionDefaultEnabledIfKnown(error);
   }
   return false;
 }
 
-bool LMOOptions::isAnalyticsCollectionEnabled() const {
+std::optional<bool> LMOOptions::analyticsCollectionEnabledIfKnown(platform::ErrorPtr* error) const {
   if (isAnalyticsCollectionDeactivated()) return false;
   const Value& value = analyticsOption(lmo::kAnalyticsCollectionEnabledKey);
   if (!value.isNil()) return switchValue(value);
-  return isMeasurementEnabled();
+  return measurementEnabledIfKnown(error);
+}
+
+bool LMOOptions::isMeasurementEnabled() const {
+  return measurementEnabledIfKnown(nullptr).value_or(false);
+}
+
+bool LMOOptions::isAnalyticsCollectionEnabled() const {
+  return analyticsCollectionEnabledIfKnown(nullptr).value_or(false);
 }
 
 bool LMOOptions::isAnalyticsCollectionExplicitlySet() const {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/base/Error.h"
 #include "platform/base/Value.h"
 
 class LMOOptions : public platform::Object {
@@ -84,8 +85,12 @@ class LMOOptions : public platform::Object {
   const Dictionary& analyticsOptionsDictionaryWithInfoDictionary(const platform::Value& info) const;
   const Dictionary& analyticsOptionsDictionary() const;
   bool isAnalyticsCollectionDeactivated() const;
+  // Where no switch of the options decides, the default app's data-collection switch does; while
+  // that cannot be read these say off, and the ...IfKnown forms nullopt with *error set.
   bool isMeasurementEnabled() const;
   bool isAnalyticsCollectionEnabled() const;
+  std::optional<bool> measurementEnabledIfKnown(platform::ErrorPtr* error) const;
+  std::optional<bool> analyticsCollectionEnabledIfKnown(platform::ErrorPtr* error) const;
   bool isAnalyticsCollectionExplicitlySet() const;
 
   // "8" "10" "00" "000" for "8.10.0"; computed once.

@@ -21,8 +21,10 @@
 #include "measurement/frontend/MSRAnalytics.h"
 #include "measurement/frontend/tests/FrontendTestSupport.h"
 #include "platform/base/Bundle.h"
+#include "platform/base/Files.h"
 #include "platform/base/UserDefaults.h"
 #include "platform/dispatch/NotificationCenter.h"
+#include "platform/testing/UnreadableFile.h"
 #include "utilities/logger/VTULogger.h"
 
 namespace {
@@ -361,6 +363,57 @@ TEST_F(LMOAppTest, DataCollectionSwitch) {
                   ->objectForKey("/veltro/measurement/measurement_enabled_state")
                   .isNil())
       << "not persisted from the data-collection switch";
+}
+
+// A stored switch that cannot be read now is not known: not "nothing stored", so neither the
+// Info.plist value nor "on" stands in for it, and the next need reads it again.
+TEST_F(LMOAppTest, AStoredDataCollectionSwitchThatCannotBeReadIsNotKnown) {
+  writeInfoPlist({{"LumoDataCollectionDefaultEnabled", Value(true)}});
+  // A named app: the analytics stack stays out of the way of a full descriptor table.
+  LMOApp::configureWithName("other", makeOptions(validOptions()));
+  auto app = LMOApp::appNamed("other");
+  ASSERT_TRUE(app);
+  const std::string key = "/veltro/lumo/global_data_collection_enabled:other";
+  const auto file = platform::SandboxHome::preferences() /
+                    (platform::UserDefaults::standardUserDefaults()->domainName() + ".plist");
+  struct Row {
+    const char* what;
+    Value stored;  // nil: nothing stored, the Info.plist value decides
+    bool enabled;
+  };
+  const Row rows[] = {
+      {"a refusal", Value(false), false},
+      {"a consent", Value(true), true},
+      {"nothing stored", Value(), true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    auto defaults = platform::UserDefaults::standardUserDefaults();
+    ASSERT_TRUE(defaults->setObject(Value(1), "other_key"));  // the file exists for every row
+    defaults->setObject(row.stored, key);
+    ASSERT_TRUE(defaults->synchronize());
+    for (auto cause : platform::testing::UnreadableFile::kCauses) {
+      SCOPED_TRACE(platform::testing::UnreadableFile::name(cause));
+      if (!platform::testing::UnreadableFile::usable(cause)) continue;
+      platform::UserDefaults::resetForTesting();  // a relaunch: the file is read anew
+      std::optional<bool> known;
+      platform::ErrorPtr error;
+      bool enabled = true;
+      {
+        platform::testing::UnreadableFile unreadable(cause, file);
+        known = app->dataCollectionDefaultEnabledIfKnown(&error);
+        enabled = app->isDataCollectionDefaultEnabled();
+      }
+      EXPECT_FALSE(known.has_value());
+      EXPECT_TRUE(error);
+      EXPECT_FALSE(enabled) << "nothing is decided on a switch that is not known";
+      // Read again at the next need: its value rules.
+      error.reset();
+      EXPECT_EQ(app->dataCollectionDefaultEnabledIfKnown(&error), std::optional<bool>(row.enabled));
+      EXPECT_FALSE(error);
+      EXPECT_EQ(app->isDataCollectionDefaultEnabled(), row.enabled);
+    }
+  }
 }
 
 TEST_F(LMOAppTest, ExplicitAnalyticsSettingIsLeftAlone) {

@@ -16,9 +16,11 @@
 #include "core/LMOCoreDiagnosticsConnector.h"
 #include "core/LMODiagnosticsData.h"
 #include "core/tests/CoreTestSupport.h"
+#include "measurement/frontend/tests/FrontendTestSupport.h"
 #include "platform/app/AppConstants.h"
 #include "platform/base/Files.h"
 #include "platform/base/ProcessInfo.h"
+#include "platform/base/UserDefaults.h"
 #include "platform/dispatch/NotificationCenter.h"
 #include "platform/dispatch/SystemLog.h"
 #include "platform/testing/UnreadableFile.h"
@@ -379,6 +381,51 @@ TEST_F(LMOCoreDiagnosticsTest, NoTelemetryWhileDataCollectionIsOff) {
   EXPECT_TRUE(VTUHeartbeatDateStorage("LUMO_DIAGNOSTICS_HEARTBEAT_DATE")
                   .heartbeatDateForTag("LMOCoreDiagnostics")
                   .isDate());
+}
+
+// A stored data-collection setting that cannot be read at an activation is not known: it may be
+// the user's refusal, so nothing is sent on its strength; the next activation reads it again, and
+// its value rules.
+TEST_F(LMOCoreDiagnosticsTest, NoTelemetryOnADataCollectionSettingThatCannotBeRead) {
+  auto storage = recordTarget1001();
+  LMOApp::configureWithOptions(makeOptions(validOptions()));
+  // The analytics start is done before any file is made unreadable.
+  ASSERT_TRUE(frontend_testing::drainAnalytics());
+  const std::string key = "/veltro/lumo/global_data_collection_enabled:__LMOAPP_DEFAULT";
+  const auto file = platform::SandboxHome::preferences() /
+                    (platform::UserDefaults::standardUserDefaults()->domainName() + ".plist");
+  struct Row {
+    const char* what;
+    bool stored;  // in an earlier run
+  };
+  std::size_t sent = 0;
+  for (const Row& row : {Row{"a refusal", false}, Row{"a consent", true}}) {
+    SCOPED_TRACE(row.what);
+    auto defaults = platform::UserDefaults::standardUserDefaults();
+    defaults->setObject(Value(row.stored), key);
+    ASSERT_TRUE(defaults->synchronize());
+    for (auto cause : platform::testing::UnreadableFile::kCauses) {
+      SCOPED_TRACE(platform::testing::UnreadableFile::name(cause));
+      if (!platform::testing::UnreadableFile::usable(cause)) continue;
+      platform::UserDefaults::resetForTesting();  // a relaunch: the file is read anew
+      platform::testing::UnreadableFile unreadable(cause, file);
+      activate();
+      // The bag's own default is no consent either.
+      LMODiagnosticsData data;
+      const Value consent = data.diagnosticObjects().at("LMOCDIsDataCollectionDefaultEnabledKey");
+      EXPECT_EQ(consent, Value(false)) << consent.description();
+    }
+    platform::UserDefaults::resetForTesting();
+    activate();
+    if (row.stored) ++sent;
+  }
+  // Every activation above queued its sending before this last one, which sends.
+  LMOApp::defaultApp()->setDataCollectionDefaultEnabled(true);
+  activate();
+  ++sent;
+  ASSERT_TRUE(storage->waitForEvents(sent));
+  LMOCoreDiagnostics::sharedInstance()->queue()->sync([] {});
+  EXPECT_EQ(storage->events().size(), sent);
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include "platform/base/Bundle.h"
 #include "platform/base/Error.h"
 #include "platform/base/Files.h"
+#include "platform/base/UserDefaults.h"
+#include "platform/testing/UnreadableFile.h"
 
 namespace {
 
@@ -205,6 +207,30 @@ TEST_F(LMOOptionsTest, MeasurementFollowsTheDefaultAppsDataCollectionWhenUnset) 
   EXPECT_TRUE(options->isMeasurementEnabled());
   LMOApp::defaultApp()->setDataCollectionDefaultEnabled(false);
   EXPECT_FALSE(makeOptions({})->isMeasurementEnabled());
+
+  // A refusal stored earlier that cannot be read now: not known, and never taken as on.
+  auto defaults = platform::UserDefaults::standardUserDefaults();
+  ASSERT_TRUE(defaults->synchronize());
+  platform::UserDefaults::resetForTesting();  // a relaunch
+  std::optional<bool> measurement, collection, decidedByOptions;
+  platform::ErrorPtr measurementError, collectionError;
+  {
+    platform::testing::UnreadableFile unreadable(
+        platform::testing::UnreadableFile::Cause::LinkLoop,
+        platform::SandboxHome::preferences() / (defaults->domainName() + ".plist"));
+    measurement = options->measurementEnabledIfKnown(&measurementError);
+    collection = options->analyticsCollectionEnabledIfKnown(&collectionError);
+    EXPECT_FALSE(options->isMeasurementEnabled());
+    EXPECT_FALSE(options->isAnalyticsCollectionEnabled());
+    decidedByOptions =
+        makeOptions({{"IS_MEASUREMENT_ENABLED", Value(true)}})->measurementEnabledIfKnown(nullptr);
+  }
+  EXPECT_EQ(decidedByOptions, std::optional<bool>(true)) << "options that decide need no read";
+  EXPECT_EQ(measurement, std::nullopt);
+  EXPECT_TRUE(measurementError);
+  EXPECT_EQ(collection, std::nullopt);
+  EXPECT_TRUE(collectionError);
+  EXPECT_EQ(options->measurementEnabledIfKnown(nullptr), std::optional<bool>(false));
 }
 
 TEST_F(LMOOptionsTest, EqualityComparesDictionarySchemeAndGroup) {

@@ -5,6 +5,7 @@
 #include <limits>
 #include <mutex>
 
+#include "measurement/engine/MSRDeferredSwitch.h"
 #include "measurement/engine/MSRMeasurementConstants.h"
 #include "measurement/engine/MSRRemoteConfig.h"
 #include "measurement/foundation/MSRAlarm.h"
@@ -191,7 +192,7 @@ std::optional<std::optional<bool>> MSRMeasurement::knownCollectionSwitch(
 
 bool MSRMeasurement::isMeasurementEnabled() const {
   const auto known = knownCollectionSwitch(collectionSwitch());
-  return known && isMeasurementEnabledWithSwitch(*known);
+  return known && measurementEnabledWithOptions(options_, *known, true).value_or(false);
 }
 
 void MSRMeasurement::setCollectionSwitch(bool enabled) {
@@ -200,8 +201,8 @@ void MSRMeasurement::setCollectionSwitch(bool enabled) {
   state.made = enabled;
 }
 
-bool MSRMeasurement::isMeasurementEnabledWithOptions(const Value::Dictionary& options,
-                                                     std::optional<bool> collectionSwitch) {
+std::optional<bool> MSRMeasurement::measurementEnabledWithOptions(
+    const Value::Dictionary& options, std::optional<bool> collectionSwitch, bool askAgain) {
   const auto option = [&options](const char* key) -> const Value& {
     auto it = options.find(key);
     return it == options.end() ? platform::nilValue() : it->second;
@@ -209,6 +210,9 @@ bool MSRMeasurement::isMeasurementEnabledWithOptions(const Value::Dictionary& op
   if (option(msr_engine::kOptionCollectionDeactivated).boolValue()) return false;
   if (collectionSwitch) return *collectionSwitch;
   const Value& enabled = option(msr_engine::kOptionCollectionEnabled);
+  if (auto deferred = enabled.objectAs<MSRDeferredSwitch>()) {
+    return askAgain ? deferred->read() : deferred->answer();
+  }
   return enabled.isNil() || enabled.boolValue();
 }
 
@@ -217,14 +221,15 @@ bool MSRMeasurement::logEventOnWorkerQueue(const std::string& origin, bool isPub
                                            const Value::Dictionary* parameters,
                                            MSRCollectionSwitch collectionSwitch) {
   const auto known = knownCollectionSwitch(collectionSwitch);
-  if (!known) {
+  const auto enabled = known ? measurementEnabledWithOptions(options_, *known, true) : std::nullopt;
+  if (!enabled) {
     // The user's choice cannot be read now and may be a refusal: the event is not stored.
     monitor()->logWithLevel(1, msr_engine::kEventDroppedSwitchUnknownCode,
                             msr_engine::kEventDroppedSwitchUnknown, Value(name));
     return false;
   }
   // Collection switched off is the user's choice, not a fault: the event goes quietly.
-  if (!isMeasurementEnabledWithSwitch(*known)) return false;
+  if (!*enabled) return false;
   if (!database_ && platform::Clock::current().uptime() >= nextDatabaseOpenUptime_) {
     openDatabase();
   }

@@ -69,21 +69,20 @@ class MSRMeasurement : public std::enable_shared_from_this<MSRMeasurement> {
   // opened; an event tries again a few seconds after a failure that may pass.
   const std::shared_ptr<MSRDatabase>& database() const { return database_; }
   // The start options' deactivation wins, then the switch, then the start options' enabled
-  // switch (on when absent).
-  static bool isMeasurementEnabledWithOptions(const platform::Value::Dictionary& options,
-                                              std::optional<bool> collectionSwitch);
-  bool isMeasurementEnabledWithSwitch(std::optional<bool> collectionSwitch) const {
-    return isMeasurementEnabledWithOptions(options_, collectionSwitch);
-  }
+  // switch (on when absent). That one may be an MSRDeferredSwitch: nullopt while it is not known;
+  // `askAgain` asks it (which may wait for a file) instead of taking only a kept answer.
+  static std::optional<bool> measurementEnabledWithOptions(
+      const platform::Value::Dictionary& options, std::optional<bool> collectionSwitch,
+      bool askAgain = false);
   // With the switch as it stands now.
   // Worker queue only (a switch not known yet is read here); false while it cannot be read.
   bool isMeasurementEnabled() const;
 
   // Worker queue only. Sanitises the parameters, builds the event and stores it as a raw event
   // with its metadata when collection was enabled by `collectionSwitch`, the switch as it stood
-  // when the event was logged. A switch that was not known then is read now; while it still
-  // cannot be read the event is not stored (it may be the user's refusal). False when nothing
-  // was stored.
+  // when the event was logged. A switch that was not known then is read now, and so is a start
+  // option's switch that is not known yet; while either still cannot be read the event is not
+  // stored (it may be the user's refusal). False when nothing was stored.
   bool logEventOnWorkerQueue(const std::string& origin, bool isPublic, const std::string& name,
                              double timestamp, const platform::Value::Dictionary* parameters,
                              MSRCollectionSwitch collectionSwitch);

@@ -5,6 +5,7 @@
 #include "core/LMOApp.h"
 #include "core/LMOOptions.h"
 #include "installations/LMOInstallations.h"
+#include "measurement/engine/MSRDeferredSwitch.h"
 #include "measurement/engine/MSRMeasurement.h"
 #include "measurement/foundation/MSRIdentity.h"
 #include "measurement/foundation/MSRMonitor.h"
@@ -122,7 +123,16 @@ Value::Dictionary LMOAnalytics::startDictionary(const platform::ObjectPtr& confi
   if (configuration) start[lmo_analytics::kStartConfigurationKey] = Value(configuration);
   start[lmo_analytics::kStartCollectionDeactivatedKey] =
       Value(options.isAnalyticsCollectionDeactivated());
-  start[lmo_analytics::kStartCollectionEnabledKey] = Value(options.isAnalyticsCollectionEnabled());
+  if (auto enabled = options.analyticsCollectionEnabledIfKnown(nullptr)) {
+    start[lmo_analytics::kStartCollectionEnabledKey] = Value(*enabled);
+  } else {
+    // The app's setting could not be read now and may be the user's refusal: no value stands in
+    // for it; the engine asks again when an event needs it, without the caller waiting.
+    start[lmo_analytics::kStartCollectionEnabledKey] =
+        Value(std::make_shared<MSRDeferredSwitch>([options = options.copy()] {
+          return options->analyticsCollectionEnabledIfKnown(nullptr);
+        }));
+  }
   start[lmo_analytics::kStartLogTagKey] = Value(lmo_analytics::kStartLogTag);
   if (auto defaults = LMOOptions::defaultOptionsDictionary()) {
     auto it = defaults->find(lmo_analytics::kSafelistedEventsOptionKey);

@@ -28,7 +28,9 @@ class LMOAnalytics {
   // installation identifier and follows its changes.
   static void startWithConfiguration(const platform::ObjectPtr& configuration,
                                      const std::shared_ptr<LMOOptions>& options);
-  // The start dictionary for these options (the configuration only when given).
+  // The start dictionary for these options (the configuration only when given). While the app's
+  // data-collection setting, on which the enabled switch rests, cannot be read, that switch is an
+  // MSRDeferredSwitch that the engine asks again when an event needs it.
   static platform::Value::Dictionary startDictionary(const platform::ObjectPtr& configuration,
                                                      const LMOOptions& options);
 

@@ -143,12 +143,13 @@ void MSRAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEv
   // memory: the call never reads the defaults).
   const MSRCollectionSwitch collectionSwitch = MSRMeasurement::collectionSwitch();
   // An event that collection keeps out of storage (by its switch or the start options) is
-  // neither waited for at the app's end nor counted as lost. One whose switch is not known yet
-  // is counted unless the start options rule it out.
+  // neither waited for at the app's end nor counted as lost. One whose switch (or start options'
+  // switch) is not known yet is counted unless the start options rule it out.
+  static const auto* kNoStartOptions = new Value::Dictionary;  // outlives every caller
+  const Value::Dictionary& startOptions = f.isStarted ? f.startOptions : *kNoStartOptions;
   const bool counted =
-      f.isStarted
-          ? MSRMeasurement::isMeasurementEnabledWithOptions(f.startOptions, collectionSwitch.value)
-          : MSRMeasurement::isMeasurementEnabledWithOptions({}, collectionSwitch.value);
+      MSRMeasurement::measurementEnabledWithOptions(startOptions, collectionSwitch.value)
+          .value_or(true);
   if (counted) ++f.pendingEvents;
   f.timestampQueue->sync([&] {
     const double timestamp = platform::Clock::current().now();

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "measurement/engine/MSRDeferredSwitch.h"
 #include "measurement/engine/tests/MSRStoredEvents.h"
 #include "measurement/foundation/MSRAlarm.h"
 #include "measurement/foundation/MSRMonitor.h"
@@ -132,16 +133,23 @@ TEST_F(MSRMeasurementTest, EventIsStoredWithItsParametersAndMetadataAndSurvivesR
 }
 
 TEST_F(MSRMeasurementTest, CollectionSwitchesDecideWhetherEventsAreStored) {
+  // The answers, in turn, of an enabled option that was not known at start (nullopt: it still
+  // cannot be read).
+  using Answers = std::vector<std::optional<bool>>;
   struct Case {
     const char* what;
     Value::Dictionary options;
     long long persistedState;  // 0: none stored
     bool stored;
+    std::optional<Answers> deferred = std::nullopt;  // the enabled option is not known at start
+    std::optional<bool> thenStored = std::nullopt;   // a second event, logged after the first
+    std::size_t asked = 0;                           // how often the deferred option is asked
   };
   const Value::Dictionary disabled{{"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(false)}};
   const Value::Dictionary enabled{{"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(true)}};
   const Value::Dictionary deactivated{{"LUMO_ANALYTICS_COLLECTION_DEACTIVATED", Value(true)},
                                       {"LUMO_ANALYTICS_COLLECTION_ENABLED", Value(true)}};
+  const Value::Dictionary deactivatedOnly{{"LUMO_ANALYTICS_COLLECTION_DEACTIVATED", Value(true)}};
   const Case cases[] = {
       {"no switch at all", {}, 0, true},
       {"options enable", enabled, 0, true},
@@ -149,23 +157,60 @@ TEST_F(MSRMeasurementTest, CollectionSwitchesDecideWhetherEventsAreStored) {
       {"persisted enabled beats the options", disabled, 1, true},
       {"persisted disabled beats the options", enabled, 2, false},
       {"deactivation beats everything", deactivated, 1, false},
+      {"an option not known at start reads as on", {}, 0, true, Answers{true}, true, 1},
+      {"an option not known at start reads as off", {}, 0, false, Answers{false}, false, 1},
+      {"an option that cannot be read stores nothing until it reads",
+       {},
+       0,
+       false,
+       Answers{std::nullopt, std::nullopt, false},
+       false,
+       3},
+      {"an option that cannot be read, then reads as on",
+       {},
+       0,
+       false,
+       Answers{std::nullopt, std::nullopt, true},
+       true,
+       3},
+      {"persisted disabled beats an option not known", {}, 2, false, Answers{}, false, 0},
+      {"persisted enabled beats an option not known", {}, 1, true, Answers{}, true, 0},
+      {"deactivation beats an option not known", deactivatedOnly, 0, false, Answers{}, false, 0},
   };
   auto defaults = platform::UserDefaults::standardUserDefaults();
   std::size_t expected = 0;
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     if (c.persistedState) {
       defaults->setObject(Value(c.persistedState), kEnabledStateKey);
     } else {
       defaults->removeObjectForKey(kEnabledStateKey);
     }
-    auto engine = startedEngine(c.options);
+    auto options = c.options;
+    auto asked = std::make_shared<std::size_t>(0);
+    if (c.deferred) {
+      options["LUMO_ANALYTICS_COLLECTION_ENABLED"] = Value(std::make_shared<MSRDeferredSwitch>(
+          [answers = *c.deferred, asked]() -> std::optional<bool> {
+            if (*asked >= answers.size()) {
+              ADD_FAILURE() << "asked again after it answered";
+              return std::nullopt;
+            }
+            return answers[(*asked)++];
+          }));
+    }
+    auto engine = startedEngine(options);
     bool measurementEnabled = false;
     engine->scheduler()->dispatchSyncOnWorkerQueueBlockID(
         "test", [&] { measurementEnabled = engine->isMeasurementEnabled(); });
-    EXPECT_EQ(measurementEnabled, c.stored) << c.what;
-    EXPECT_EQ(log(*engine, "app", true, "sound_play", {{"id", Value("x")}}), c.stored) << c.what;
+    EXPECT_EQ(measurementEnabled, c.stored);
+    EXPECT_EQ(log(*engine, "app", true, "sound_play", {{"id", Value("x")}}), c.stored);
     if (c.stored) ++expected;
-    EXPECT_EQ(storedRawEvents().size(), expected) << c.what;
+    if (c.thenStored) {
+      EXPECT_EQ(log(*engine, "app", true, "sound_share", {{"id", Value("x")}}), *c.thenStored);
+      if (*c.thenStored) ++expected;
+    }
+    EXPECT_EQ(storedRawEvents().size(), expected);
+    EXPECT_EQ(*asked, c.asked);
   }
 }
 

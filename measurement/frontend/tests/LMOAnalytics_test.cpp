@@ -38,6 +38,7 @@
 #include "platform/dispatch/NotificationCenter.h"
 #include "platform/network/tests/LoopbackServer.h"
 #include "platform/testing/ChildProcess.h"
+#include "platform/testing/UnreadableFile.h"
 
 namespace {
 
@@ -427,11 +428,16 @@ INSTANTIATE_TEST_SUITE_P(
 // Each case configures the app in a process of its own.
 struct CollectionCase {
   const char* what;
-  Value::Dictionary info;
-  std::optional<bool> setEnabledAfterStart;
+  Value::Dictionary info = {};
+  std::optional<bool> setEnabledAfterStart = std::nullopt;
   bool stored;
   bool persist = true;
   bool beforeConfiguring = false;
+  // The app's data-collection switch as an earlier run stored it.
+  std::optional<bool> dataCollectionStored = std::nullopt;
+  // The standard defaults' file cannot be read from the launch until the events logged
+  // meanwhile have been handled.
+  std::optional<platform::testing::UnreadableFile::Cause> unreadableAtLaunch = std::nullopt;
 };
 // Test names and listings show the case by what it is.
 void PrintTo(const CollectionCase& c, std::ostream* os) { *os << c.what; }
@@ -441,15 +447,36 @@ class LMOAnalyticsCollectionTest : public FrontendTest,
 TEST_P(LMOAnalyticsCollectionTest, EventsAreStoredOnlyWhileCollectionIsOn) {
   const auto& c = GetParam();
   writeInfoPlist(c.info);
+  if (c.dataCollectionStored) {
+    auto defaults = platform::UserDefaults::standardUserDefaults();
+    defaults->setObject(Value(*c.dataCollectionStored),
+                        "/veltro/lumo/global_data_collection_enabled:__LMOAPP_DEFAULT");
+    ASSERT_TRUE(defaults->synchronize());
+    platform::UserDefaults::resetForTesting();  // a relaunch
+  }
+  std::optional<platform::testing::UnreadableFile> unreadable;
+  if (c.unreadableAtLaunch) {
+    unreadable.emplace(
+        *c.unreadableAtLaunch,
+        platform::SandboxHome::preferences() /
+            (platform::UserDefaults::standardUserDefaults()->domainName() + ".plist"));
+  }
   if (!c.beforeConfiguring) configureApp();
   if (c.setEnabledAfterStart) {
     LMOAnalyticsConfiguration::sharedInstance()->setAnalyticsCollectionEnabled(
         *c.setEnabledAfterStart, c.persist);
   }
   if (c.beforeConfiguring) configureApp();
+  if (unreadable) {
+    for (int i = 0; i < 3; ++i) LMOAnalytics::logEventWithName("while_unreadable", std::nullopt);
+    ASSERT_TRUE(drain());
+    unreadable.reset();
+  }
   LMOAnalytics::logEventWithName("sound_play", Value::Dictionary{{"id", Value("x")}});
   ASSERT_TRUE(drain());
-  EXPECT_EQ(storedRawEvents().size(), c.stored ? 1u : 0u) << c.what;
+  EXPECT_EQ(msr_testing::storedEventNames(),
+            c.stored ? std::vector<std::string>{"sound_play"} : std::vector<std::string>{})
+      << c.what;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -478,7 +505,22 @@ INSTANTIATE_TEST_SUITE_P(
                        true,
                        false},
         CollectionCase{
-            "turned off without persisting before configuring", {}, false, false, false, true}),
+            "turned off without persisting before configuring", {}, false, false, false, true},
+        CollectionCase{.what = "refused by the data collection switch",
+                       .stored = false,
+                       .dataCollectionStored = false},
+        CollectionCase{.what = "refused by the data collection switch unread for a link loop",
+                       .stored = false,
+                       .dataCollectionStored = false,
+                       .unreadableAtLaunch = platform::testing::UnreadableFile::Cause::LinkLoop},
+        CollectionCase{.what = "refused by the data collection switch unread for an I/O error",
+                       .stored = false,
+                       .dataCollectionStored = false,
+                       .unreadableAtLaunch = platform::testing::UnreadableFile::Cause::IOError},
+        CollectionCase{.what = "allowed by the data collection switch unread for a link loop",
+                       .stored = true,
+                       .dataCollectionStored = true,
+                       .unreadableAtLaunch = platform::testing::UnreadableFile::Cause::LinkLoop}),
     [](const ::testing::TestParamInfo<CollectionCase>& info) {
       return testNameOf(info.param.what);
     });
