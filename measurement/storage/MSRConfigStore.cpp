@@ -5,8 +5,9 @@
 using platform::Value;
 
 bool MSRIsConfigValue(const Value& value) {
-  // Checked all the way down: one nested value the property-list writer cannot take would
-  // otherwise make every later write of the whole file fail.
+  // Checked all the way down, as the value sits in the store's file (under a key of its top-level
+  // dictionary): one nested value the property-list writer cannot take would otherwise make every
+  // later write of the whole file fail.
   switch (value.kind()) {
     case Value::Kind::String:
     case Value::Kind::Number:
@@ -14,7 +15,7 @@ bool MSRIsConfigValue(const Value& value) {
     case Value::Kind::Dictionary:
     case Value::Kind::Date:
     case Value::Kind::Data:
-      return platform::isPropertyListValue(value);
+      return platform::isPropertyListValue(value, 1);
     default:
       return false;
   }

@@ -53,5 +53,6 @@ class MSRTypedConfigStore : public MSRConfigStore {
   void setBool(bool value, const std::string& key) override;
 };
 
-// True for the values a configuration store keeps: property-list values all the way down.
+// True for the values a configuration store keeps: property-list values all the way down that
+// its file can hold under a key of its top-level dictionary.
 bool MSRIsConfigValue(const platform::Value& value);

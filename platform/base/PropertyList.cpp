@@ -21,9 +21,9 @@ namespace platform {
 
 namespace {
 
-// More levels of arrays and dictionaries than this are refused before any recursive parser or
-// free sees them, so hostile input cannot exhaust the stack.
-constexpr int kMaxDepth = 512;
+// More levels of JSON arrays and objects than this are refused before the recursive reader sees
+// them, so hostile input cannot exhaust the stack.
+constexpr int kMaxJsonDepth = 512;
 // Property-list dates count seconds from 2001-01-01T00:00:00Z.
 constexpr double kReferenceDateOffset = 978307200.0;
 constexpr const char* kDomain = kFileErrorDomain;
@@ -205,7 +205,7 @@ Shape xmlShape(std::string_view text) {
         if (name == "array" || name == "dict") {
           if (closing) {
             depth = std::max(0, depth - 1);
-          } else if (depth + 1 > kMaxDepth) {
+          } else if (depth + 1 > kMaxPropertyListDepth) {
             return refuse(kTooDeep);
           } else if (!selfClosing) {
             ++depth;
@@ -226,9 +226,9 @@ std::uint64_t bigEndian(const unsigned char* p, std::size_t size) {
 }
 
 // A binary property list walked as a graph without recursion: every reference must name an
-// object, the graph must have no cycle, containers must nest at most kMaxDepth deep, and the
-// tree libplist would build (a shared container is copied at every reference) must stay within
-// a few nodes per byte of input.
+// object, the graph must have no cycle, containers must nest at most kMaxPropertyListDepth deep,
+// and the tree libplist would build (a shared container is copied at every reference) must stay
+// within a few nodes per byte of input.
 Shape binaryShape(std::string_view bytes) {
   constexpr std::size_t kHeader = 8, kTrailer = 32;
   if (bytes.size() < kHeader + kTrailer) return refuse(kNotAPropertyList);
@@ -379,7 +379,9 @@ Shape binaryShape(std::string_view bytes) {
       n += nodes[child];
       if (n > nodeLimit) return refuse("The property list expands to too many values.");
     }
-    if (o.container && ++d > static_cast<std::uint32_t>(kMaxDepth)) return refuse(kTooDeep);
+    if (o.container && ++d > static_cast<std::uint32_t>(kMaxPropertyListDepth)) {
+      return refuse(kTooDeep);
+    }
     depth[step.object] = d;
     nodes[step.object] = n;
     state[step.object] = kDone;
@@ -415,7 +417,7 @@ int jsonNestingDepth(std::string_view text) {
 // `depth` counts the arrays and dictionaries around `node`.
 bool fromPlist(plist_t node, int depth, Value& out, std::string& problem) {
   plist_type type = plist_get_node_type(node);
-  if ((type == PLIST_ARRAY || type == PLIST_DICT) && depth >= kMaxDepth) {
+  if ((type == PLIST_ARRAY || type == PLIST_DICT) && depth >= kMaxPropertyListDepth) {
     problem = kTooDeep;
     return false;
   }
@@ -530,8 +532,15 @@ plist_t unsignedAboveSignedRange(std::uint64_t u, std::string& problem) {
   return owned.release();
 }
 
+// `depth` counts the arrays and dictionaries around `v`. The writer and isPropertyListValue both
+// ask this, so that a value the check passes is one the writer takes.
+bool nestsTooDeep(const Value& v, int depth) {
+  return (v.isArray() || v.isDictionary()) && depth >= kMaxPropertyListDepth;
+}
+
+// `depth` counts the arrays and dictionaries around `v`.
 plist_t toPlist(const Value& v, int depth, std::string& problem) {
-  if ((v.isArray() || v.isDictionary()) && depth >= kMaxDepth) {
+  if (nestsTooDeep(v, depth)) {
     problem = "The value is nested too deeply for a property list.";
     return nullptr;
   }
@@ -642,7 +651,7 @@ Value fromJson(const nlohmann::json& j) {
 }
 
 bool toJson(const Value& v, int depth, nlohmann::json& out, std::string& problem) {
-  if (depth > kMaxDepth) {
+  if (depth > kMaxJsonDepth) {
     problem = "The value is nested too deeply for JSON.";
     return false;
   }
@@ -697,9 +706,9 @@ bool toJson(const Value& v, int depth, nlohmann::json& out, std::string& problem
   }
 }
 
-}  // namespace
-
-bool isPropertyListValue(const Value& value) {
+// What toPlist takes, without building anything; `depth` as there.
+bool isWritable(const Value& value, int depth) {
+  if (nestsTooDeep(value, depth)) return false;
   switch (value.kind()) {
     case Value::Kind::Number:
     case Value::Kind::Data:
@@ -710,17 +719,23 @@ bool isPropertyListValue(const Value& value) {
       return isStorableRelativeDate(*value.dateValue() - kReferenceDateOffset);
     case Value::Kind::Array:
       for (const auto& e : *value.array()) {
-        if (!isPropertyListValue(e)) return false;
+        if (!isWritable(e, depth + 1)) return false;
       }
       return true;
     case Value::Kind::Dictionary:
       for (const auto& [key, v] : *value.dictionary()) {
-        if (key.find('\0') != std::string::npos || !isPropertyListValue(v)) return false;
+        if (key.find('\0') != std::string::npos || !isWritable(v, depth + 1)) return false;
       }
       return true;
     default:
       return false;
   }
+}
+
+}  // namespace
+
+bool isPropertyListValue(const Value& value, int enclosingContainers) {
+  return isWritable(value, std::max(0, enclosingContainers));
 }
 
 Value parsePropertyList(std::string_view bytes, ErrorPtr* error) {
@@ -779,7 +794,7 @@ std::optional<Bytes> serializePropertyList(const Value& value, PropertyListForma
 }
 
 Value parseJson(std::string_view text, ErrorPtr* error) {
-  if (jsonNestingDepth(text) > kMaxDepth) {
+  if (jsonNestingDepth(text) > kMaxJsonDepth) {
     setError(error, corrupt("The JSON text is nested too deeply."));
     return Value();
   }

@@ -591,9 +591,12 @@ bool UserDefaults::setObject(const Value& value, const std::string& key) {
     removeObjectForKey(key);
     return true;
   }
-  if (!isPropertyListValue(value)) {
-    logProblem("refused to store a " + value.className() + " for the key \"" + key +
-               "\": not a property-list value");
+  // Checked as it will sit in the file, under a key of its top-level dictionary: a value the file
+  // cannot hold would make every later write of the domain fail, other keys' changes with it.
+  if (!isPropertyListValue(value, 1)) {
+    logProblem("refused to store a " + value.className() + " for the key \"" + key + "\": " +
+               (isPropertyListValue(value) ? "nested too deeply for the preferences file"
+                                           : "not a property-list value"));
     return false;
   }
   if (key.find('\0') != std::string::npos) {

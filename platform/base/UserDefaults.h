@@ -47,7 +47,8 @@ class UserDefaults {
   // nil with *error set: not "absent". A key this process changed is known. The next call reads
   // the file again.
   Value objectForKey(const std::string& key, ErrorPtr* error = nullptr) const;
-  // nil removes. Refuses (false, nothing written) a value that is not a property-list value.
+  // nil removes. Refuses (false, nothing written) a value that is not a property-list value,
+  // or one nested too deeply to sit under a key of the domain's file.
   bool setObject(const Value& value, const std::string& key);
   void removeObjectForKey(const std::string& key);
 

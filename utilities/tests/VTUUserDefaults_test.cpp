@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "platform/base/Files.h"
+#include "platform/base/PropertyList.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/testing/PlatformTest.h"
 #include "utilities/logger/VTULogger.h"
@@ -66,9 +67,15 @@ TEST_F(VTUUserDefaultsTest, RefusesEmptyKeysAndValuesThatAreNotPropertyLists) {
   EXPECT_EQ(lastLine(), " - [VeltroUtilities/UserDefaults][I-VTU000002] Cannot set object for "
                         "invalid user default key.");
   d->setObject(1, "kept");
+  // Arrays nested as deep as a property list goes: under a key of the file's top-level
+  // dictionary they would be one level too deep.
+  platform::Value tooDeep = platform::Value::Array{};
+  for (int i = 1; i < platform::kMaxPropertyListDepth; ++i) {
+    tooDeep = platform::Value::Array{tooDeep};
+  }
   for (const platform::Value& bad :
        {platform::Value::null(), platform::Value::set({1, 2}),
-        platform::Value(std::make_shared<platform::Object>())}) {
+        platform::Value(std::make_shared<platform::Object>()), tooDeep}) {
     d->setObject(bad, "kept");
     EXPECT_EQ(d->objectForKey("kept"), platform::Value(1)) << bad.className();
     EXPECT_NE(lastLine().find("[I-VTU000003] Cannot set invalid object to user defaults. Must be "

@@ -24,18 +24,29 @@ using platform::Value;
 
 namespace {
 
+// `levels` arrays (or dictionaries) one inside another.
+Value nested(int levels, bool dictionaries) {
+  Value v = dictionaries ? Value(Value::Dictionary{}) : Value(Value::Array{});
+  for (int i = 1; i < levels; ++i) {
+    v = dictionaries ? Value(Value::Dictionary{{"n", v}}) : Value(Value::Array{v});
+  }
+  return v;
+}
+
 class MSRConfigStoresTest : public platform::testing::PlatformTest {
  protected:
   void SetUp() override {
     PlatformTest::SetUp();
     vtu::testing::startCapturingLines();
   }
-  bool logged(const std::string& code) {
+  bool logged(const std::string& code) { return timesLogged(code) > 0; }
+  std::size_t timesLogged(const std::string& code) {
     vtu::testing::flushLoggingQueue();
+    std::size_t times = 0;
     for (const auto& line : vtu::testing::capturedLines()) {
-      if (line.line.find(code) != std::string::npos) return true;
+      if (line.line.find(code) != std::string::npos) ++times;
     }
-    return false;
+    return times;
   }
   Value fileContent(const fs::path& path) {
     auto bytes = platform::files::readFile(path);
@@ -230,6 +241,13 @@ TEST_F(MSRConfigStoresTest, DictionaryRefusesBadKeysAndValues) {
   // After a restart the file would give back only what comes before the NUL.
   store->setObject(Value(std::string("a\0b", 3)), "nul");
   EXPECT_TRUE(store->objectForKey("nul").isNil());
+  // The file holds each value inside its top-level dictionary, one level deeper than the value.
+  for (const bool dictionaries : {false, true}) {
+    const std::size_t before = timesLogged("I-ACS043003");
+    store->setObject(nested(512, dictionaries), "deep");
+    EXPECT_TRUE(store->objectForKey("deep").isNil());
+    EXPECT_EQ(timesLogged("I-ACS043003"), before + 1);
+  }
   EXPECT_TRUE(store->objectForKey("").isNil());
   EXPECT_TRUE(logged("I-ACS043001"));
   store->setObject(Value(1), "");
@@ -239,6 +257,15 @@ TEST_F(MSRConfigStoresTest, DictionaryRefusesBadKeysAndValues) {
   EXPECT_TRUE(store->objectForKey(std::string("k\0x", 3)).isNil());
   EXPECT_FALSE(store->hasPendingPersistence());
   EXPECT_FALSE(MSRPersistentDictionary::initWithFileName(""));
+  // The deepest value the file holds is taken and written with the other keys.
+  store->setObject(nested(511, false), "deep");
+  store->setObject(nested(511, true), "deep-dictionaries");
+  store->setInteger(1, "other");
+  advance(*store, 1);
+  EXPECT_EQ(fileContent(store->fileURL()),
+            Value(Value::Dictionary{{"deep", nested(511, false)},
+                                    {"deep-dictionaries", nested(511, true)},
+                                    {"other", Value(1LL)}}));
 }
 
 TEST_F(MSRConfigStoresTest, DictionaryWhoseFolderCannotBeMadeIsNotCreated) {
@@ -280,6 +307,20 @@ TEST_F(MSRConfigStoresTest, UserDefaultsKeepValuesInTheSuiteAndClearThem) {
   EXPECT_TRUE(logged("I-ACS041003"));
   store->setObject(Value(std::string("a\0b", 3)), "nul");
   EXPECT_TRUE(store->objectForKey("nul").isNil());
+  // One level deeper than the suite's file holds is refused here, and never holds back the
+  // write of another key; the deepest it holds is written.
+  for (const bool dictionaries : {false, true}) {
+    const std::size_t before = timesLogged("I-ACS041003");
+    store->setObject(nested(512, dictionaries), "deep");
+    EXPECT_TRUE(store->objectForKey("deep").isNil());
+    EXPECT_EQ(timesLogged("I-ACS041003"), before + 1);
+  }
+  store->setObject(nested(511, true), "deepest");
+  store->synchronize();
+  EXPECT_FALSE(logged("I-ACS041004"));
+  const Value content = fileContent(MSRPreferencesPlistPath("suite"));
+  EXPECT_EQ(content["b"], Value(true));
+  EXPECT_EQ(content["deepest"], nested(511, true));
   EXPECT_TRUE(store->objectForKey("").isNil());
   EXPECT_TRUE(logged("I-ACS041001"));
   store->clearAllData();

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -352,6 +353,42 @@ TEST(PropertyListTest, FiveHundredTwelveLevelsOfNestingReadAndWriteInBothFormats
   }
   EXPECT_EQ(parsePropertyList(nestedXmlArrays(512)), nested(512));
   EXPECT_EQ(parsePropertyList(binaryChain(512)), nested(512));
+  // The check takes exactly what the writer takes, whatever the containers and wherever the
+  // deepest branch is: a value it passes must never fail a later write of the whole file.
+  auto dictionaries = [](int levels) {
+    Value v = Value(Value::Dictionary{});
+    for (int i = 1; i < levels; ++i) v = Value(Value::Dictionary{{"k", v}});
+    return v;
+  };
+  auto mixed = [](int levels) {
+    Value v = Value(Value::Dictionary{});
+    for (int i = 1; i < levels; ++i) {
+      v = i % 2 ? Value(Value::Array{1, Value(Value::Array{}), v})
+                : Value(Value::Dictionary{{"a", Value(Value::Dictionary{})}, {"z", v}});
+    }
+    return v;
+  };
+  const struct {
+    const char* shape;
+    std::function<Value(int)> make;
+  } shapes[] = {{"arrays", nested}, {"dictionaries", dictionaries}, {"mixed", mixed}};
+  // Under a key of a file's top-level dictionary a value has one level less to go.
+  auto underAKey = [](const Value& v) { return Value(Value::Dictionary{{"key", v}}); };
+  for (const auto& s : shapes) {
+    EXPECT_TRUE(isPropertyListValue(s.make(512))) << s.shape;
+    EXPECT_FALSE(isPropertyListValue(s.make(513))) << s.shape;
+    EXPECT_TRUE(isPropertyListValue(s.make(511), 1)) << s.shape;
+    EXPECT_FALSE(isPropertyListValue(s.make(512), 1)) << s.shape;
+    for (auto format : {PropertyListFormat::Xml, PropertyListFormat::Binary}) {
+      for (const Value& written : {s.make(512), underAKey(s.make(511))}) {
+        auto bytes = serializePropertyList(written, format);
+        ASSERT_TRUE(bytes) << s.shape;
+        EXPECT_EQ(parsePropertyList(asText(*bytes)), written) << s.shape;
+      }
+      EXPECT_FALSE(serializePropertyList(s.make(513), format)) << s.shape;
+      EXPECT_FALSE(serializePropertyList(underAKey(s.make(512)), format)) << s.shape;
+    }
+  }
   for (const std::string& input : {nestedXmlArrays(513), binaryChain(513),
                                    "<plist>" + repeated("<array>", 512) + "<array/>"}) {
     ErrorPtr error;

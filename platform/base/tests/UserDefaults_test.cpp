@@ -403,12 +403,22 @@ TEST_F(UserDefaultsTest, RefusesValuesThatAreNotPropertyLists) {
   ASSERT_TRUE(d->setObject(1, "k"));
   // A string holding a NUL and a date past 2069 would come back changed after a restart.
   const Value withNul(std::string("a\0b", 3));
+  // The file holds each value inside its top-level dictionary: one level more than the value.
+  auto nested = [](int levels, bool dictionaries) {
+    Value v = dictionaries ? Value(Value::Dictionary{}) : Value(Value::Array{});
+    for (int i = 1; i < levels; ++i) {
+      v = dictionaries ? Value(Value::Dictionary{{"n", v}}) : Value(Value::Array{v});
+    }
+    return v;
+  };
   for (const Value& bad :
        {Value::null(), Value::set({1}), Value(Error::make("d", 1)),
         Value(Value::Array{Value::null()}), withNul, Value(Value::Dictionary{{"n", withNul}}),
-        Value::date(1e12)}) {
-    EXPECT_FALSE(d->setObject(bad, "k")) << bad.description();
+        Value::date(1e12), nested(600, false), nested(512, false), nested(512, true)}) {
+    EXPECT_FALSE(d->setObject(bad, "k")) << bad.description().substr(0, 40);
   }
+  ASSERT_TRUE(d->setObject(nested(511, false), "deep"));
+  ASSERT_TRUE(d->setObject(nested(511, true), "deep-dictionaries"));
   // Nor can a key holding a NUL be written: taking it would make every later write of the
   // domain fail.
   EXPECT_FALSE(d->setObject(2, std::string("k\0x", 3)));
@@ -417,6 +427,8 @@ TEST_F(UserDefaultsTest, RefusesValuesThatAreNotPropertyLists) {
   EXPECT_EQ(d->objectForKey("k"), Value(1));
   EXPECT_EQ(onDisk("com.tavo.tests")["k"], Value(1));
   EXPECT_EQ(onDisk("com.tavo.tests")["k2"], Value(3));
+  EXPECT_EQ(onDisk("com.tavo.tests")["deep"], nested(511, false));
+  EXPECT_EQ(onDisk("com.tavo.tests")["deep-dictionaries"], nested(511, true));
 }
 
 // Another writer's file with a value this system cannot read exactly (here a string holding a
