@@ -12,6 +12,7 @@
 #include "platform/app/Window.h"
 #include "platform/base/Bundle.h"
 #include "platform/base/Error.h"
+#include "platform/dispatch/DispatchQueue.h"
 
 namespace {
 
@@ -134,6 +135,24 @@ SoundViewModel::SoundViewModel()
       favSoundIds_(this, readStoredFavourites(*defaults_, &readError_).value_or(FavouriteMap())) {
   favSoundIds_.setDidChange(
       [this](const FavouriteMap& favourites) { favouritesDidChange(favourites); });
+  if (readError_) readAgainLater();
+}
+
+void SoundViewModel::readAgainLater() {
+  std::weak_ptr<char> alive = alive_;
+  platform::DispatchQueue::main()->after(kFavouritesReadAgainSeconds, [this, alive] {
+    if (alive.expired() || !readError_) return;
+    if (!adoptStoredFavourites()) {
+      readAgainLater();
+      return;
+    }
+    if (pendingWrite_) persist(favSoundIds_.get());
+  });
+}
+
+void SoundViewModel::persist(const FavouriteMap& favourites) {
+  pendingWrite_ = false;
+  defaults_->setObject(platform::Value(toDictionary(favourites)), tvs::kFavSoundIdsKey);
 }
 
 std::optional<SoundViewModel::FavouriteMap> SoundViewModel::readStoredFavourites(
@@ -195,11 +214,12 @@ void SoundViewModel::favouritesDidChange(const FavouriteMap& favourites) {
   if (adopting_) return;
   // Writing the whole map now would replace favourites that exist but could not be read.
   if (readError_ && !adoptStoredFavourites()) {
+    pendingWrite_ = true;
     tvs::consolePrint(favouritesLine(favourites));
     return;
   }
   const FavouriteMap& current = favSoundIds_.get();
-  defaults_->setObject(platform::Value(toDictionary(current)), tvs::kFavSoundIdsKey);
+  persist(current);
   tvs::consolePrint(favouritesLine(current));
 }
 

@@ -3,8 +3,9 @@
 // entity id) in the standard user defaults under "favSoundIds". Observed by the screens: every
 // change of `favSoundIds` is announced before it is made, then persisted and printed. Favourites
 // that could not be read at construction are not known: the model then shows only the changes
-// made since, writes nothing, and reads the stored ones again at each change until one read
-// succeeds; the changes are then applied onto what is stored. Main thread only.
+// made since, writes nothing, and reads the stored ones again at each change and every few seconds
+// until one read succeeds; the changes are then applied onto what is stored and written, without
+// waiting for another change. Main thread only.
 #pragma once
 
 #include <map>
@@ -62,6 +63,11 @@ class SoundViewModel : public platform::ui::ObservableObject {
   // Reads the stored favourites again and puts the sounds changed meanwhile onto them. False,
   // and nothing changed, while the file still cannot be read.
   bool adoptStoredFavourites();
+  // While the stored favourites are not known, reads them again on the main queue a little later.
+  void readAgainLater();
+  void persist(const FavouriteMap& favourites);
+
+  static constexpr double kFavouritesReadAgainSeconds = 2;
 
   std::shared_ptr<platform::UserDefaults> defaults_;
   platform::ErrorPtr readError_;
@@ -71,6 +77,10 @@ class SoundViewModel : public platform::ui::ObservableObject {
   FavouriteMap shownWhileNotKnown_;
   std::set<std::string> changedWhileNotKnown_;
   bool adopting_ = false;
+  // A change made while the stored favourites were not known that has not reached the file.
+  bool pendingWrite_ = false;
+  // Expires with this object: a later read on the main queue checks it first.
+  std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
 
 using SoundViewModelPtr = std::shared_ptr<SoundViewModel>;
