@@ -365,6 +365,7 @@ void MSRMonitor::insertOrUpdateMonitoringDataWithMessage(const Message& message,
   monitorQueue_->async([weak, key = std::move(key), encodedContext] {
     auto self = weak.lock();
     if (!self) return;
+    self->isMonitoringDataLoadedOnMonitorQueue();  // a sample not read at launch is read again
     self->monitoringSampledData_->insertOrUpdateSampledDataWithKey(key, encodedContext);
     self->saveMonitoringDataToUserDefaultsOnMonitorQueue();
   });
@@ -374,6 +375,8 @@ std::optional<std::string> MSRMonitor::monitoringDataForDispatchWithSamplePeriod
     double samplePeriod, double lastSampledTimestamp) {
   std::optional<std::string> result;
   monitorQueue_->sync([&] {
+    // A stored sample that could not be read is not "no sample": nothing is due until it reads.
+    if (!isMonitoringDataLoadedOnMonitorQueue()) return;
     result = monitoringSampledData_->monitoringDataForDispatchWithSamplePeriod(
         samplePeriod, lastSampledTimestamp);
     if (result) saveMonitoringDataToUserDefaultsOnMonitorQueue();
@@ -387,7 +390,10 @@ void MSRMonitor::clearMonitoringData() {
     standard->removeObjectForKey(kMSRDebugModeKey);
     standard->removeObjectForKey(kMSRHealthMonitorKey);
     if (monitorUserDefaults_) monitorUserDefaults_->removeObjectForKey(kMSRHealthMonitorKey);
-    loadMonitoringDataFromUserDefaultsOnMonitorQueue();
+    // What was sampled in memory goes too; the removals above are known whatever the files.
+    monitoringSampledData_ = std::make_unique<MSRMonitoringSampledData>();
+    monitoringDataLoaded_ = false;
+    isMonitoringDataLoadedOnMonitorQueue();
   });
 }
 
@@ -401,14 +407,35 @@ void MSRMonitor::setLogObserverForTesting(LogObserver observer) {
   logObserver_ = std::move(observer);
 }
 
-void MSRMonitor::loadMonitoringDataFromUserDefaultsOnMonitorQueue() {
+bool MSRMonitor::loadMonitoringDataFromUserDefaultsOnMonitorQueue() {
+  // Until the old sample has been copied or found absent, the suite's record is not the whole
+  // story: loading it now would let the copy be skipped for a sample of this run.
+  if (migration_ == Migration::NotRead) return false;
   platform::Value stored;
-  if (monitorUserDefaults_) stored = monitorUserDefaults_->objectForKey(kMSRHealthMonitorKey);
+  if (monitorUserDefaults_) {
+    platform::ErrorPtr error;
+    stored = monitorUserDefaults_->objectForKey(kMSRHealthMonitorKey, &error);
+    if (error) return false;
+  }
+  auto sampledMeanwhile = std::move(monitoringSampledData_);
   monitoringSampledData_ = std::make_unique<MSRMonitoringSampledData>(stored);
+  monitoringDataLoaded_ = true;
+  if (sampledMeanwhile && sampledMeanwhile->sampledData().isArray()) {
+    monitoringSampledData_->mergeSampledData(*sampledMeanwhile);
+    saveMonitoringDataToUserDefaultsOnMonitorQueue();
+  }
+  return true;
+}
+
+bool MSRMonitor::isMonitoringDataLoadedOnMonitorQueue() {
+  if (monitoringDataLoaded_) return true;
+  if (migration_ != Migration::Done) migrateMonitorDataOnMonitorQueue();
+  return loadMonitoringDataFromUserDefaultsOnMonitorQueue();
 }
 
 void MSRMonitor::saveMonitoringDataToUserDefaultsOnMonitorQueue() {
-  if (!monitorUserDefaults_) return;
+  // Never over a stored sample that could not be read.
+  if (!monitorUserDefaults_ || !monitoringDataLoaded_) return;
   monitorUserDefaults_->setObject(monitoringSampledData_->sampledData(), kMSRHealthMonitorKey);
   synchronizeToDiskOnMonitorQueue();
 }
@@ -417,13 +444,27 @@ void MSRMonitor::synchronizeToDiskOnMonitorQueue() {
   if (monitorUserDefaults_) monitorUserDefaults_->synchronize();
 }
 
+// Moves on only after reads that reached the files it decides on; otherwise it is left where it
+// is and runs again at the next load. The state in the suite is the truth; migration_ only
+// spares this process reading it again.
 void MSRMonitor::migrateMonitorDataOnMonitorQueue() {
-  if (!monitorUserDefaults_) return;
+  if (!monitorUserDefaults_) {
+    migration_ = Migration::Done;
+    return;
+  }
   auto standard = platform::UserDefaults::standardUserDefaults();
-  long state = monitorUserDefaults_->integerForKey(kMSRMonitorMigrationStateKey);
+  platform::ErrorPtr error;
+  const platform::Value storedState =
+      monitorUserDefaults_->objectForKey(kMSRMonitorMigrationStateKey, &error);
+  if (error) return;
+  std::int64_t state = storedState.int64Value();
   if (state == 0) {
-    const platform::Value old = standard->objectForKey(kMSRHealthMonitorKey);
-    if (old.isArray() && monitorUserDefaults_->objectForKey(kMSRHealthMonitorKey).isNil()) {
+    const platform::Value old = standard->objectForKey(kMSRHealthMonitorKey, &error);
+    if (error) return;
+    const platform::Value current =
+        monitorUserDefaults_->objectForKey(kMSRHealthMonitorKey, &error);
+    if (error) return;
+    if (old.isArray() && current.isNil()) {
       monitorUserDefaults_->setObject(old, kMSRHealthMonitorKey);
     }
     monitorUserDefaults_->setObject(platform::Value(1), kMSRMonitorMigrationStateKey);
@@ -431,9 +472,12 @@ void MSRMonitor::migrateMonitorDataOnMonitorQueue() {
     state = 1;
   }
   if (state == 1) {
+    migration_ = Migration::Copied;
     standard->removeObjectForKey(kMSRHealthMonitorKey);
-    standard->synchronize();
+    // A removal the standard file has not taken yet stays to be finished by a later load.
+    if (!standard->synchronize()) return;
     monitorUserDefaults_->setObject(platform::Value(2), kMSRMonitorMigrationStateKey);
     synchronizeToDiskOnMonitorQueue();
   }
+  migration_ = Migration::Done;
 }

@@ -88,7 +88,9 @@ class MSRMonitor : public std::enable_shared_from_this<MSRMonitor> {
   void insertOrUpdateMonitoringDataWithMessage(const Message& message,
                                                const std::string& encodedContext,
                                                std::int64_t logLevel);
-  // Synchronous on the monitor queue; never call it from that queue.
+  // Synchronous on the monitor queue; never call it from that queue. Nothing is due while the
+  // stored sample cannot be read: messages are counted in memory meanwhile and folded onto it
+  // once it reads, and it is never saved over.
   std::optional<std::string> monitoringDataForDispatchWithSamplePeriod(
       double samplePeriod, double lastSampledTimestamp);
   void clearMonitoringData();
@@ -111,7 +113,10 @@ class MSRMonitor : public std::enable_shared_from_this<MSRMonitor> {
 
  private:
   MSRMonitor() = default;
-  void loadMonitoringDataFromUserDefaultsOnMonitorQueue();
+  // Each reports whether the stored sample is known now, i.e. it could be read; until it is,
+  // messages are sampled in memory only, nothing is saved and nothing is due for dispatch.
+  bool loadMonitoringDataFromUserDefaultsOnMonitorQueue();
+  bool isMonitoringDataLoadedOnMonitorQueue();
   void saveMonitoringDataToUserDefaultsOnMonitorQueue();
   void migrateMonitorDataOnMonitorQueue();
   void synchronizeToDiskOnMonitorQueue();
@@ -120,6 +125,11 @@ class MSRMonitor : public std::enable_shared_from_this<MSRMonitor> {
   std::atomic<std::int64_t> logLevel_{6};
   std::shared_ptr<MSRLogging> logger_;
   std::unique_ptr<MSRMonitoringSampledData> monitoringSampledData_;  // monitor queue only
+  // Monitor queue only. Whether monitoringSampledData_ holds the stored sample, and how far the
+  // move of the old sample out of the standard domain has got in this process.
+  bool monitoringDataLoaded_ = false;
+  enum class Migration { NotRead, Copied, Done };
+  Migration migration_ = Migration::NotRead;
   platform::DispatchQueuePtr monitorQueue_;
   std::int64_t libraryVersion_ = 0;
   std::shared_ptr<platform::UserDefaults> monitorUserDefaults_;

@@ -1,5 +1,6 @@
 #include "measurement/foundation/MSRMonitoringSampledData.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -62,6 +63,28 @@ void MSRMonitoringSampledData::insertOrUpdateSampledDataWithKey(
     entry_[kKey] = platform::Value(*key);
     entry_[kContext] = platform::Value(*encodedContext);
   }
+}
+
+void MSRMonitoringSampledData::mergeSampledData(const MSRMonitoringSampledData& other) {
+  if (other.entry_.empty()) return;
+  if (entry_.empty()) {
+    entry_ = other.entry_;
+    return;
+  }
+  // Both counts fit 32 bits, so their sum fits 64; a full count stays full.
+  const std::int64_t mine = entry_[kPopulation].int64Value();
+  const std::int64_t theirs = other.entry_[kPopulation].int64Value();
+  const std::int64_t total = mine + theirs;
+  entry_[kPopulation] = platform::Value(static_cast<std::int32_t>(
+      std::min<std::int64_t>(total, std::numeric_limits<std::int32_t>::max())));
+  if (platform::crypto::randomUniform(static_cast<std::uint64_t>(total)) <
+      static_cast<std::uint64_t>(theirs)) {
+    entry_[kKey] = other.entry_[kKey];
+    entry_[kContext] = other.entry_[kContext];
+  }
+  const auto otherFirst = other.entry_[kDate].dateValue();
+  const auto first = entry_[kDate].dateValue();
+  if (otherFirst && (!first || *otherFirst < *first)) entry_[kDate] = other.entry_[kDate];
 }
 
 std::optional<std::string> MSRMonitoringSampledData::monitoringDataForDispatchWithSamplePeriod(

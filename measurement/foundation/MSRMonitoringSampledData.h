@@ -27,6 +27,10 @@ class MSRMonitoringSampledData {
                                         const std::optional<std::string>& encodedContext);
   std::optional<std::string> monitoringDataForDispatchWithSamplePeriod(
       double samplePeriod, double lastSampledTimestamp);
+  // Folds in a sample of other messages of the same period (those counted while the stored one
+  // could not be read): the counts add up, the earlier date stays, and each message of both is
+  // still the kept one with probability 1/N.
+  void mergeSampledData(const MSRMonitoringSampledData& other);
   // The array, or nil when there is no sample.
   platform::Value sampledData() const;
 

@@ -10,8 +10,11 @@
 #include "measurement/foundation/MSRConstants.h"
 #include "measurement/foundation/MSRMonitor.h"
 #include "measurement/foundation/tests/MSRTestSupport.h"
+#include "platform/base/Files.h"
 #include "platform/base/UserDefaults.h"
+#include "platform/testing/DescriptorTableFull.h"
 #include "platform/testing/PlatformTest.h"
+#include "platform/testing/UnreadableFile.h"
 
 namespace {
 
@@ -27,6 +30,24 @@ class MSRMonitoringSampledDataTest : public platform::testing::PlatformTest {
   }
   std::shared_ptr<platform::UserDefaults> suite() {
     return platform::UserDefaults::initWithSuiteName(kMSRMonitorSuiteName);
+  }
+  static std::filesystem::path fileOf(const platform::UserDefaults& domain) {
+    return platform::SandboxHome::preferences() / (domain.domainName() + ".plist");
+  }
+  // Both domains' files hold exactly these keys (a nil value: the key is absent), as a run
+  // before this one left them; then a relaunch.
+  void storeAndRelaunch(const Value& standardSample, const Value& suiteSample,
+                        const Value& migrationState) {
+    platform::UserDefaults::resetForTesting();
+    auto standard = platform::UserDefaults::standardUserDefaults();
+    standard->setObject(standardSample, kMSRHealthMonitorKey);
+    standard->setObject(Value("keeps the file"), "other");
+    ASSERT_TRUE(standard->synchronize());
+    suite()->setObject(suiteSample, kMSRHealthMonitorKey);
+    suite()->setObject(migrationState, kMSRMonitorMigrationStateKey);
+    suite()->setObject(Value("keeps the file"), "other");
+    ASSERT_TRUE(suite()->synchronize());
+    platform::UserDefaults::resetForTesting();
   }
 };
 
@@ -49,15 +70,24 @@ TEST_F(MSRMonitoringSampledDataTest, ReservoirCountsEveryMessageAndKeepsTheFirst
 }
 
 TEST_F(MSRMonitoringSampledDataTest, EachMessageIsKeptAboutAsOftenAsTheOthers) {
-  int kept[3] = {0, 0, 0};
-  for (int round = 0; round < 3000; ++round) {
-    MSRMonitoringSampledData data;
-    for (int i = 0; i < 3; ++i) data.insertOrUpdateSampledDataWithKey(std::to_string(i), "c");
-    ++kept[std::stoi(*data.sampledData().at(2).string())];
-  }
-  for (int n : kept) {
-    EXPECT_GT(n, 800);  // expected 1000 each; far outside chance otherwise
-    EXPECT_LT(n, 1200);
+  // How many of the three messages are counted apart (in memory, while the stored sample could
+  // not be read) and merged onto the sample of the others; 0: all in one sample.
+  for (const int apart : {0, 1, 2}) {
+    SCOPED_TRACE(apart);
+    int kept[3] = {0, 0, 0};
+    for (int round = 0; round < 3000; ++round) {
+      MSRMonitoringSampledData data, meanwhile;
+      for (int i = 0; i < 3; ++i) {
+        (i < 3 - apart ? data : meanwhile).insertOrUpdateSampledDataWithKey(std::to_string(i), "c");
+      }
+      data.mergeSampledData(meanwhile);
+      ASSERT_EQ(data.sampledData().at(1).int64Value(), 3);
+      ++kept[std::stoi(*data.sampledData().at(2).string())];
+    }
+    for (int n : kept) {
+      EXPECT_GT(n, 800);  // expected 1000 each; far outside chance otherwise
+      EXPECT_LT(n, 1200);
+    }
   }
 }
 
@@ -213,6 +243,128 @@ TEST_F(MSRMonitoringSampledDataTest, MigrationCopiesAnOldSampleAndFinishesAnInte
   suite()->setObject(Value(7), kMSRMonitorMigrationStateKey);
   makeMonitor();
   EXPECT_TRUE(standard->objectForKey(kMSRHealthMonitorKey).isArray());
+}
+
+// A stored sample that cannot be read at launch is not "no sample": it is neither written over nor
+// taken for none by a dispatch, and the messages logged meanwhile are counted onto it once it
+// reads. Messages counted in memory only are all a relaunch before that may miss.
+TEST_F(MSRMonitoringSampledDataTest, ASampleThatCannotBeReadIsNeitherWrittenOverNorDispatched) {
+  using platform::testing::UnreadableFile;
+  struct Row {
+    const char* what;
+    int loggedWhileUnreadable;
+    bool dispatchWhileUnreadable;
+    int loggedOnceItReads;
+    std::int64_t population;  // stored after a relaunch
+  };
+  const Row rows[] = {
+      {"messages while it cannot be read, one once it reads", 2, false, 1, 5 + 3},
+      {"a dispatch while it cannot be read, one message once it reads", 0, true, 1, 5 + 1},
+      {"a message while it cannot be read, then a relaunch", 1, false, 0, 5},
+  };
+  for (auto cause : UnreadableFile::kCauses) {
+    SCOPED_TRACE(UnreadableFile::name(cause));
+    if (!UnreadableFile::usable(cause)) {
+      std::printf("skipped: %s\n", platform::testing::DescriptorTableFull::kNotUsable);
+      continue;
+    }
+    for (const Row& row : rows) {
+      SCOPED_TRACE(row.what);
+      const double storedDate = clock().now() - 500;
+      storeAndRelaunch(
+          Value(), MSRMonitoringSampledData::sampledDataEntryWithKey("stored", storedDate, "", 5),
+          Value(2));
+      std::shared_ptr<MSRMonitor> monitor;
+      {
+        UnreadableFile unreadable(cause, fileOf(*suite()));
+        monitor = makeMonitor();
+        for (int i = 0; i < row.loggedWhileUnreadable; ++i) {
+          monitor->logWithLevel(5, 1, "meanwhile");
+        }
+        monitor->flush();
+        if (row.dispatchWhileUnreadable) {
+          EXPECT_FALSE(monitor->monitoringDataForDispatchWithSamplePeriod(60, clock().now() - 120));
+        }
+      }
+      for (int i = 0; i < row.loggedOnceItReads; ++i) monitor->logWithLevel(5, 1, "later");
+      monitor->flush();
+      monitor.reset();
+      platform::UserDefaults::resetForTesting();
+      const Value stored = suite()->objectForKey(kMSRHealthMonitorKey);
+      ASSERT_TRUE(MSRMonitoringSampledData::isValidUserDefaultsArrayEntry(stored))
+          << stored.description();
+      EXPECT_EQ(stored.at(1).int64Value(), row.population);
+      // The first message of the period is still the stored sample's.
+      EXPECT_EQ(stored.at(3).dateValue(), storedDate);
+      EXPECT_EQ(suite()->stringForKey("other"), "keeps the file");
+    }
+  }
+}
+
+// The old sample in the standard domain moves to the suite only after reads that reached both
+// files; until then it stays where it is, the migration runs again at the next need (a message)
+// or the next launch, and the suite's own sample still wins over the old one.
+TEST_F(MSRMonitoringSampledDataTest, MigrationMovesOnOnlyAfterReadsThatReachedBothFiles) {
+  using platform::testing::UnreadableFile;
+  struct Row {
+    const char* what;
+    bool standardUnreadable;  // else the suite's file
+    bool suiteHasASample;
+    bool messageOnceItReads;
+    double expectedDate;      // of the sample the suite holds in the end
+    std::int64_t population;  // stored after a relaunch
+  };
+  const double oldDate = clock().now() - 300, suiteDate = clock().now() - 200;
+  const Row rows[] = {
+      {"the standard file, a message once it reads", true, false, true, oldDate, 3 + 2},
+      {"the standard file, then a relaunch", true, false, false, oldDate, 3},
+      {"the suite's file with its own sample, a message once it reads", false, true, true,
+       suiteDate, 4 + 2},
+      {"the suite's file with its own sample, then a relaunch", false, true, false, suiteDate, 4},
+      {"the suite's file without a sample, a message once it reads", false, false, true, oldDate,
+       3 + 2},
+  };
+  for (auto cause : UnreadableFile::kCauses) {
+    SCOPED_TRACE(UnreadableFile::name(cause));
+    if (!UnreadableFile::usable(cause)) {
+      std::printf("skipped: %s\n", platform::testing::DescriptorTableFull::kNotUsable);
+      continue;
+    }
+    for (const Row& row : rows) {
+      SCOPED_TRACE(row.what);
+      storeAndRelaunch(MSRMonitoringSampledData::sampledDataEntryWithKey("old", oldDate, "", 3),
+                       row.suiteHasASample ? MSRMonitoringSampledData::sampledDataEntryWithKey(
+                                                 "suite", suiteDate, "", 4)
+                                           : Value(),
+                       Value());
+      std::shared_ptr<MSRMonitor> monitor;
+      {
+        UnreadableFile unreadable(
+            cause, fileOf(row.standardUnreadable ? *platform::UserDefaults::standardUserDefaults()
+                                                 : *suite()));
+        monitor = makeMonitor();
+        monitor->logWithLevel(5, 1, "meanwhile");
+        monitor->flush();
+      }
+      if (row.messageOnceItReads) monitor->logWithLevel(5, 1, "later");
+      monitor->flush();
+      monitor.reset();
+      platform::UserDefaults::resetForTesting();
+      makeMonitor();  // the next launch
+      platform::UserDefaults::resetForTesting();
+      platform::ErrorPtr error;
+      EXPECT_TRUE(platform::UserDefaults::standardUserDefaults()
+                      ->objectForKey(kMSRHealthMonitorKey, &error)
+                      .isNil());
+      EXPECT_FALSE(error);
+      EXPECT_EQ(suite()->integerForKey(kMSRMonitorMigrationStateKey), 2);
+      const Value stored = suite()->objectForKey(kMSRHealthMonitorKey);
+      ASSERT_TRUE(MSRMonitoringSampledData::isValidUserDefaultsArrayEntry(stored))
+          << stored.description();
+      EXPECT_EQ(stored.at(1).int64Value(), row.population);
+      EXPECT_EQ(stored.at(3).dateValue(), row.expectedDate);
+    }
+  }
 }
 
 TEST_F(MSRMonitoringSampledDataTest, ClearRemovesTheSampleAndTheDebugFlag) {
