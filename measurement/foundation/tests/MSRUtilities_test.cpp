@@ -9,6 +9,7 @@
 #include "platform/base/PropertyList.h"
 #include "platform/base/UserDefaults.h"
 #include "platform/testing/PlatformTest.h"
+#include "platform/testing/UnreadableFile.h"
 
 namespace {
 
@@ -145,6 +146,25 @@ TEST_F(MSRUtilitiesTest, SuiteMovesBetweenPreferencesAndTheEngineFolder) {
 
   EXPECT_TRUE(MSRMigrateUserDefaults(suite));
   EXPECT_FALSE(fs::exists(engineCopy(suite)));
+  platform::UserDefaults::resetForTesting();
+  EXPECT_EQ(platform::UserDefaults::initWithSuiteName(suite)->integerForKey("answer"), 42);
+
+  // A file that cannot even be looked up is not missing: neither the suite nor its file go.
+  using platform::testing::UnreadableFile;
+  {
+    UnreadableFile loop(UnreadableFile::Cause::LinkLoop, prefs(suite));
+    EXPECT_FALSE(MSRRemoveUserDefaultsDomain(suite));
+    EXPECT_FALSE(fs::exists(engineCopy(suite)));
+    EXPECT_TRUE(fs::is_symlink(prefs(suite)));
+    EXPECT_EQ(platform::UserDefaults::initWithSuiteName(suite)->integerForKey("answer"), 42);
+  }
+  {
+    UnreadableFile loop(UnreadableFile::Cause::LinkLoop, prefs(suite));
+    fs::rename(prefs(suite), engineCopy(suite));
+    EXPECT_FALSE(MSRMoveFileAtPath(engineCopy(suite).string(), prefs(suite).string(), true));
+    EXPECT_FALSE(fs::exists(prefs(suite)));
+    fs::rename(engineCopy(suite), prefs(suite));
+  }
   platform::UserDefaults::resetForTesting();
   EXPECT_EQ(platform::UserDefaults::initWithSuiteName(suite)->integerForKey("answer"), 42);
 }
