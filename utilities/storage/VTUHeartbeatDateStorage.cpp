@@ -101,6 +101,6 @@ bool VTUHeartbeatDateStorageUserDefaults::setHearbeatDate(const platform::Value&
   } else {
     map[tag] = date;
   }
-  userDefaults_->setObject(platform::Value(map), key_);
-  return true;
+  // A date the preferences file cannot hold is refused there: not stored, so not "true".
+  return userDefaults_->setObject(platform::Value(map), key_);
 }

@@ -178,6 +178,10 @@ TEST_F(VTUHeartbeatDateStorageTest, UserDefaultsVariantKeepsTheMapUnderItsKey) {
   defaults->setObject("not a map", "map");
   EXPECT_TRUE(a.setHearbeatDate(Value::date(4), "u"));
   EXPECT_EQ(b.heartbeatDateForTag("u"), Value::date(4));
+  // A date the preferences file cannot hold is refused, and the store says so.
+  EXPECT_FALSE(a.setHearbeatDate(Value::date(-3e9), "old"));
+  EXPECT_TRUE(b.heartbeatDateForTag("old").isNil());
+  EXPECT_EQ(b.heartbeatDateForTag("u"), Value::date(4));
 }
 
 // Stores sharing one user-defaults object on several threads: each write reads the map, adds its
