@@ -1,8 +1,10 @@
 #include "utilities/storage/VTUHeartbeatDateStorage.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -78,14 +80,23 @@ TEST_F(VTUHeartbeatDateStorageTest, UnreadableFilesReadAsAnEmptyMap) {
   std::mt19937 rng(7);
   platform::Bytes random(300);
   for (auto& b : random) b = static_cast<std::uint8_t>(rng());
-  const std::vector<std::pair<std::string, platform::Bytes>> files = {
-      {"empty-archive", *VTUSecureCoding::archivedDataWithRootObject(Value(Value::Dictionary{}), nullptr)},
+  // None: a pipe where the file goes, which a read must not wait on.
+  const std::vector<std::pair<std::string, std::optional<platform::Bytes>>> files = {
+      {"empty-archive",
+       *VTUSecureCoding::archivedDataWithRootObject(Value(Value::Dictionary{}), nullptr)},
       {"random", random},
-      {"zero-bytes", {}},
-      {"array", *VTUSecureCoding::archivedDataWithRootObject(Value(Value::Array{Value::date(1)}), nullptr)},
+      {"zero-bytes", platform::Bytes{}},
+      {"array",
+       *VTUSecureCoding::archivedDataWithRootObject(Value(Value::Array{Value::date(1)}), nullptr)},
+      {"pipe", std::nullopt},
   };
   for (const auto& [name, bytes] : files) {
-    writeFile(name, bytes);
+    if (bytes) {
+      writeFile(name, *bytes);
+    } else {
+      std::filesystem::create_directories(fileNamed(name).parent_path());
+      ASSERT_EQ(::mkfifo(fileNamed(name).c_str(), 0600), 0);
+    }
     auto store = VTUHeartbeatDateStorage::initWithFileName(name);
     EXPECT_TRUE(store->heartbeatDateForTag("t").isNil()) << name;
     EXPECT_TRUE(store->setHearbeatDate(Value::date(9), "t")) << name;  // a new map replaces it
