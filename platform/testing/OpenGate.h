@@ -1,7 +1,8 @@
-// Holds the first open of one file, once its path has led to that file, until `whileHeld` has run
-// on the gate's own thread: a test can change what the path names while a reader is opening the
-// file the path named before (a fanotify permission mark on the file, which needs the right to
-// administer the system; usable() tells). Not thread-safe; one reader.
+// Holds the first open of one file (or of any file right inside one folder), once its path has led
+// to that file, until `whileHeld` has run on the gate's own thread: a test can change what the
+// path names, or what lies around the file, while a reader is opening it (a fanotify permission
+// mark, which needs the right to administer the system; usable() tells). Not thread-safe; one
+// reader.
 #pragma once
 
 #include <fcntl.h>
@@ -34,7 +35,10 @@ class OpenGate {
     fd_ = ::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY | O_CLOEXEC);
     stop_ = ::eventfd(0, EFD_CLOEXEC);
     if (fd_ < 0 || stop_ < 0 ||
-        ::fanotify_mark(fd_, FAN_MARK_ADD, FAN_OPEN_PERM, AT_FDCWD, file.c_str()) != 0) {
+        ::fanotify_mark(
+            fd_, FAN_MARK_ADD,
+            FAN_OPEN_PERM | (std::filesystem::is_directory(file) ? FAN_EVENT_ON_CHILD : 0),
+            AT_FDCWD, file.c_str()) != 0) {
       closeAll();
       throw std::runtime_error("cannot watch the opens of " + file.string());
     }
