@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <system_error>
 
 #include "VDTCORLibrary/VDTCORApplication.h"
@@ -340,14 +341,10 @@ void VDTCORFlatFileStorage::storeEvent(const VDTCOREventPtr& event, StoreComplet
 
 namespace {
 
-// On the storage queue. When something other than a file stands where the batch-ID counter goes,
-// moves it aside and gives the first ID above every batch still in use (0 when there is none);
-// none when the way is clear or could not be cleared, or the batches cannot be listed.
-std::optional<std::uint32_t> counterInTheWayMovedAside() {
-  const fs::path path = VDTCORFlatFileStorage::libraryDataStoragePath() / kVDTCORBatchIDCounterKey;
-  std::error_code ec;
-  auto type = fs::symlink_status(path, ec).type();
-  if (ec || type == fs::file_type::regular || type == fs::file_type::not_found) return std::nullopt;
+// On the storage queue. The IDs of the batches that have a folder, and of those being made;
+// none when the batch folder cannot be listed. IDs outside 0 to 2^31 - 1 (an older build's) can
+// never be handed out again and are left out.
+std::optional<std::set<std::uint32_t>> batchIDsInUse(const std::set<long>& beingMade) {
   platform::ErrorPtr listError;
   auto entries = platform::files::contentsOfDirectory(VDTCORFlatFileStorage::batchDataStoragePath(),
                                                       &listError);
@@ -355,47 +352,79 @@ std::optional<std::uint32_t> counterInTheWayMovedAside() {
     VDTCORLogDebug("Failed to find the batches in use: %@", platform::Value(listError));
     return std::nullopt;
   }
-  if (!platform::StoreFile::moveAside(path, kVDTCORFlatFileStorageClassName,
-                                      "not a batch-ID counter file")) {
-    return std::nullopt;
-  }
-  std::uint32_t next = 0;
-  for (const auto& entry : *entries) {
-    auto components = VDTCORFlatFileStorage::batchComponentsFromFilename(entry.name);
-    if (!components) continue;
-    auto id = components->at(kVDTCORBatchComponentsBatchIDKey).int64Value();
+  std::set<std::uint32_t> ids;
+  auto add = [&ids](std::int64_t id) {
     if (id >= 0 && id <= static_cast<std::int64_t>(kBatchIDMask)) {
-      next = std::max(next, (static_cast<std::uint32_t>(id) + 1) & kBatchIDMask);
+      ids.insert(static_cast<std::uint32_t>(id));
     }
+  };
+  for (const auto& entry : *entries) {
+    if (!entry.isDirectory) continue;  // a stray file by a batch's name holds no batch
+    auto components = VDTCORFlatFileStorage::batchComponentsFromFilename(entry.name);
+    if (components) add(components->at(kVDTCORBatchComponentsBatchIDKey).int64Value());
   }
-  return next;
+  for (long id : beingMade) add(id);
+  return ids;
+}
+
+// The first ID above every one in use; 0 when none is.
+std::uint32_t firstIDAbove(const std::set<std::uint32_t>& inUse) {
+  return inUse.empty() ? 0 : (*inUse.rbegin() + 1) & kBatchIDMask;
+}
+
+// On the storage queue. Moves aside whatever other than a file stands where the batch-ID counter
+// goes (a folder, a pipe), so that the next count can be stored there; false when the way is
+// clear or could not be cleared.
+bool counterInTheWayMovedAside() {
+  const fs::path path = VDTCORFlatFileStorage::libraryDataStoragePath() / kVDTCORBatchIDCounterKey;
+  std::error_code ec;
+  auto type = fs::symlink_status(path, ec).type();
+  if (ec || type == fs::file_type::regular || type == fs::file_type::not_found) return false;
+  return platform::StoreFile::moveAside(path, kVDTCORFlatFileStorageClassName,
+                                        "not a batch-ID counter file");
 }
 
 }  // namespace
 
 void VDTCORFlatFileStorage::nextBatchID(std::function<void(std::optional<long>)> completion) {
   auto counter = std::make_shared<std::optional<std::uint32_t>>();
+  std::weak_ptr<VDTCORFlatFileStorage> weakSelf = weak_from_this();
   libraryDataForKey(
       kVDTCORBatchIDCounterKey,
-      [counter, completion](std::optional<platform::Bytes> data, platform::ErrorPtr error) {
+      [weakSelf, counter, completion](std::optional<platform::Bytes> data,
+                                      platform::ErrorPtr error) {
+        auto self = weakSelf.lock();
+        // The batches in use are asked first, so that nothing is moved aside for a count that
+        // could not be made.
+        auto inUse = self ? batchIDsInUse(self->batchIDsBeingMade_) : std::nullopt;
+        if (!inUse) {
+          if (completion) completion(std::nullopt);
+          return;
+        }
+        std::uint32_t id = 0;
         if (error) {
           // A counter file that cannot be read now may be read later; a folder (or anything
           // else but a file) in its place would stop every batch for good.
-          auto aboveInUse = counterInTheWayMovedAside();
-          if (!aboveInUse) {
+          if (!counterInTheWayMovedAside()) {
             if (completion) completion(std::nullopt);
             return;
           }
-          *counter = *aboveInUse;
-          if (completion) completion(static_cast<long>(*aboveInUse));
-          return;
+          id = firstIDAbove(*inUse);
+        } else if (!data || data->size() < 4) {
+          // No count: a fresh installation starts at 0, but a counter lost while batches are in
+          // use goes on above them, or a batch's removal would take another's events with it.
+          id = firstIDAbove(*inUse);
+        } else {
+          std::uint32_t value = 0;
+          std::memcpy(&value, data->data(), 4);
+          // IDs stay within 0 to 2^31 - 1 and wrap to 0 after it: a negative ID would name a
+          // batch folder that could not be read back, so its events would never be returned or
+          // expired. A counter written past that range by an older build is folded back into it.
+          id = value & kBatchIDMask;
         }
-        std::uint32_t value = 0;
-        if (data && data->size() >= 4) std::memcpy(&value, data->data(), 4);
-        // IDs stay within 0 to 2^31 - 1 and wrap to 0 after it: a negative ID would name a batch
-        // folder that could not be read back, so its events would never be returned or expired.
-        // A counter written past that range by an older build is folded back into it.
-        std::uint32_t id = value & kBatchIDMask;
+        // Past the wrap, or from a counter put back from an older copy, the count can meet a batch
+        // still in use: two batches of one ID would be removed together.
+        while (inUse->count(id)) id = (id + 1) & kBatchIDMask;
         *counter = id;
         if (completion) completion(static_cast<long>(id));
       },
@@ -469,6 +498,9 @@ void VDTCORFlatFileStorage::batchWithEventSelector(const VDTCORStorageEventSelec
       if (completion) completion(std::nullopt, std::nullopt);
       return;
     }
+    // In use from now on, though its folder is made only when its events move in: a count made
+    // meanwhile must not hand it out again.
+    self->batchIDsBeingMade_.insert(*batchID);
     self->storageQueue_->async([weakSelf, selector, batchExpiration, completion, batchID] {
       auto self = weakSelf.lock();
       if (!self) return;
@@ -479,7 +511,8 @@ void VDTCORFlatFileStorage::batchWithEventSelector(const VDTCORStorageEventSelec
             auto self = weakSelf.lock();
             if (!self) return;
             self->storageQueue_->async(
-                [selector, batchExpiration, completion, batchID, paths = std::move(paths)] {
+                [weakSelf, selector, batchExpiration, completion, batchID,
+                 paths = std::move(paths)] {
                   std::vector<VDTCOREventPtr> events;
                   for (const auto& path : paths) {
                     platform::ErrorPtr error;
@@ -512,6 +545,8 @@ void VDTCORFlatFileStorage::batchWithEventSelector(const VDTCORStorageEventSelec
                     }
                     events.push_back(event);
                   }
+                  // Its folder, when it has events, now tells that it is in use.
+                  if (auto self = weakSelf.lock()) self->batchIDsBeingMade_.erase(*batchID);
                   if (!completion) return;
                   if (events.empty()) {
                     completion(std::nullopt, std::nullopt);

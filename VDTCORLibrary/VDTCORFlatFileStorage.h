@@ -72,7 +72,8 @@ class VDTCORFlatFileStorage : public VDTCORStoragePromiseProtocol,
                       const std::optional<std::set<long>>& qosTiers,
                       const std::optional<std::set<std::string>>& mappingIDs,
                       std::function<void(std::set<std::filesystem::path>)> onComplete);
-  // Gives the next batch ID (on storageQueue), or nullopt when the counter cannot be read.
+  // Gives the next batch ID (on storageQueue), never one a batch still uses; nullopt when the
+  // counter or the batches in use cannot be read.
   void nextBatchID(std::function<void(std::optional<long>)> completion);
 
   // storageQueue only.
@@ -93,6 +94,8 @@ class VDTCORFlatFileStorage : public VDTCORStoragePromiseProtocol,
   platform::DispatchQueuePtr storageQueue_;
   std::shared_ptr<VDTCORUploadCoordinator> uploadCoordinator_;
   std::unique_ptr<VDTCORDirectorySizeTracker> sizeTracker_;  // storageQueue only
+  // IDs handed out to batches whose events have not yet moved into their folder.
+  std::set<long> batchIDsBeingMade_;  // storageQueue only
 };
 
 std::string VDTCOREncodeMappingID(const std::string& mappingID);

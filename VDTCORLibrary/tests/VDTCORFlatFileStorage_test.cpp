@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -54,8 +56,11 @@ class VDTCORFlatFileStorageTest : public platform::testing::PlatformTest {
     return result;
   }
 
+  // `onceNumbered` runs on the storage's queue after the batch has its ID and before its events
+  // move.
   std::pair<std::optional<long>, std::vector<VDTCOREventPtr>> batch(
-      const VDTCORStorageEventSelectorPtr& selector, double expiration) {
+      const VDTCORStorageEventSelectorPtr& selector, double expiration,
+      std::function<void()> onceNumbered = {}) {
     std::pair<std::optional<long>, std::vector<VDTCOREventPtr>> result;
     EXPECT_TRUE(waitFor([&](auto done) {
       storage->batchWithEventSelector(
@@ -64,6 +69,7 @@ class VDTCORFlatFileStorageTest : public platform::testing::PlatformTest {
             result = {id, events.value_or(std::vector<VDTCOREventPtr>{})};
             done();
           });
+      if (onceNumbered) storage->storageQueue()->async(onceNumbered);
     }));
     return result;
   }
@@ -181,32 +187,43 @@ TEST_F(VDTCORFlatFileStorageTest, BatchIDsCountUpAndStayInRange) {
   EXPECT_EQ(ids, (std::vector<long>{0, 1}));
 
   // A counter at or past 2^31 (written by an older build) never hands out a negative ID, which
-  // no batch directory name could be read back from.
-  struct Case {
-    std::uint32_t stored;
-    std::vector<long> handedOut;
-  };
-  for (const Case& c : {Case{0x7FFFFFFEu, {0x7FFFFFFE, 0x7FFFFFFF, 0}}, Case{0x80000000u, {0, 1}},
-                        Case{UINT32_MAX, {0x7FFFFFFF, 0}}}) {
-    writeCounter(c.stored);
-    std::vector<long> got;
-    for (size_t i = 0; i < c.handedOut.size(); ++i) got.push_back(nextID());
-    EXPECT_EQ(got, c.handedOut) << c.stored;
-  }
-}
-
-// Whatever stands where the counter file goes is kept aside, and numbering goes on above every
-// batch still in use, so no new batch shares an ID (and so its removal) with an old one.
-TEST_F(VDTCORFlatFileStorageTest, SomethingInTheCountersWayIsMovedAsideAndNumberingGoesOn) {
+  // no batch directory name could be read back from. An ID still in use by a batch is never
+  // handed out again: not when the counter wraps or points at one, nor when the counter is gone,
+  // empty or cut short, where numbering goes on above every batch in use (from 0 when there is
+  // none).
   const fs::path counter =
       VDTCORFlatFileStorage::libraryDataStoragePath() / "VDTCORFlatFileStorageBatchIDCounter";
+  auto counterOf = [](std::uint32_t value) {
+    platform::Bytes bytes(4);
+    std::memcpy(bytes.data(), &value, 4);
+    return bytes;
+  };
   struct Case {
     const char* what;
+    std::optional<platform::Bytes> counter;  // none: no counter file
     std::vector<std::string> batchFolders;
     std::vector<long> handedOut;
-  } cases[] = {
-      {"no batch in use", {}, {0, 1}},
-      {"batches of two targets in use", {"1001-3-9999999999", "1002-41-9999999999"}, {42, 43}},
+  };
+  const Case cases[] = {
+      {"just below 2^31", counterOf(0x7FFFFFFEu), {}, {0x7FFFFFFE, 0x7FFFFFFF, 0}},
+      {"at 2^31", counterOf(0x80000000u), {}, {0, 1}},
+      {"at 2^32 - 1", counterOf(UINT32_MAX), {}, {0x7FFFFFFF, 0}},
+      {"no counter, no batch in use", std::nullopt, {}, {0, 1}},
+      {"an empty counter, no batch in use", platform::Bytes{}, {}, {0, 1}},
+      {"no counter, a batch in use", std::nullopt, {"1001-0-9999999999"}, {1, 2}},
+      {"an empty counter, batches of two targets in use",
+       platform::Bytes{},
+       {"1001-3-9999999999", "1002-41-9999999999"},
+       {42, 43}},
+      {"a counter cut short, a batch in use", platform::Bytes{9, 0}, {"1001-7-9999999999"}, {8, 9}},
+      {"a counter pointing at batches in use",
+       counterOf(5),
+       {"1001-5-9999999999", "1002-6-9999999999"},
+       {7, 8}},
+      {"a counter wrapping onto batches in use",
+       counterOf(0x7FFFFFFFu),
+       {"1001-0-9999999999", "1002-1-9999999999"},
+       {0x7FFFFFFF, 2, 3}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -215,19 +232,119 @@ TEST_F(VDTCORFlatFileStorageTest, SomethingInTheCountersWayIsMovedAsideAndNumber
           VDTCORFlatFileStorage::batchDataStoragePath() / name, true));
     }
     platform::files::removeItem(counter);
-    ASSERT_TRUE(platform::files::createDirectory(counter, true));
-    ASSERT_TRUE(platform::files::writeAtomically(counter / "kept", "someone's file"));
+    if (c.counter) {
+      ASSERT_TRUE(platform::files::writeAtomically(counter, *c.counter));
+    }
+    std::vector<long> got;
+    for (size_t i = 0; i < c.handedOut.size(); ++i) got.push_back(nextID());
+    EXPECT_EQ(got, c.handedOut);
+    for (const auto& name : c.batchFolders) {
+      platform::files::removeItem(VDTCORFlatFileStorage::batchDataStoragePath() / name);
+    }
+  }
+}
+
+// Batches of two targets, the counter gone meanwhile: the second never takes the first one's ID,
+// even while the first one is still being made, so the first one's delivery deletes its own
+// events only and the second one's failed upload puts its events back.
+TEST_F(VDTCORFlatFileStorageTest, ABatchIDInUseIsNeverHandedOutAgain) {
+  const fs::path counter =
+      VDTCORFlatFileStorage::libraryDataStoragePath() / "VDTCORFlatFileStorageBatchIDCounter";
+  const fs::path pool = VDTCORFlatFileStorage::eventDataStoragePath();
+  struct Case {
+    const char* what;
+    bool whileTheFirstIsMade;
+  } cases[] = {{"the counter goes between the batches", false},
+               {"the counter goes while the first batch is made", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    platform::files::removeItem(counter);  // the first batch is numbered as on a fresh install
+    ASSERT_TRUE(store(makeEvent(3, "137", 1001)).first);
+    ASSERT_TRUE(store(makeEvent(3, "137", 1002)).first);
+    const double expiration = clock().now() + 600;
+    std::optional<long> first, second;
+    if (!c.whileTheFirstIsMade) {
+      first = batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001), expiration).first;
+      ASSERT_TRUE(platform::files::removeItem(counter));
+      second = batch(VDTCORStorageEventSelector::eventSelectorForTarget(1002), expiration).first;
+    } else {
+      // The first batch's ID is handed out before the counter goes, and its events move into its
+      // folder only after the second batch has asked for an ID.
+      ASSERT_TRUE(waitFor([&](auto done) {
+        auto made = std::make_shared<std::atomic<int>>(0);
+        auto record = [made, done](std::optional<long>* into) {
+          return [made, done, into](std::optional<long> id, auto) {
+            *into = id;
+            if (++*made == 2) done();
+          };
+        };
+        storage->batchWithEventSelector(VDTCORStorageEventSelector::eventSelectorForTarget(1001),
+                                        expiration, record(&first));
+        storage->storageQueue()->async([&, record] {
+          ASSERT_TRUE(platform::files::removeItem(counter));
+          storage->batchWithEventSelector(VDTCORStorageEventSelector::eventSelectorForTarget(1002),
+                                          expiration, record(&second));
+        });
+      }));
+    }
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(second);
+    EXPECT_NE(*first, *second);
+
+    waitFor([&](auto done) { storage->removeBatchWithID(*first, true, done); });
+    waitFor([&](auto done) { storage->removeBatchWithID(*second, false, done); });
+    EXPECT_TRUE(namesIn(pool / "1001").empty());
+    EXPECT_EQ(namesIn(pool / "1002").size(), 1u) << "the undelivered event is back in the pool";
+    EXPECT_TRUE(namesIn(VDTCORFlatFileStorage::batchDataStoragePath()).empty());
+    platform::files::removeItem(pool / "1002");
+  }
+}
+
+// Whatever stands where the counter file goes is kept aside, and numbering goes on above every
+// batch still in use, so no new batch shares an ID (and so its removal) with an old one.
+TEST_F(VDTCORFlatFileStorageTest, SomethingInTheCountersWayIsMovedAsideAndNumberingGoesOn) {
+  const fs::path counter =
+      VDTCORFlatFileStorage::libraryDataStoragePath() / "VDTCORFlatFileStorageBatchIDCounter";
+  // A pipe would hold the storage's queue in its read for good, and nothing would be stored,
+  // batched or removed from then on.
+  enum class Obstacle { Folder, Pipe };
+  struct Case {
+    const char* what;
+    Obstacle obstacle;
+    std::vector<std::string> batchFolders;
+    std::vector<long> handedOut;
+  } cases[] = {
+      {"a folder, no batch in use", Obstacle::Folder, {}, {0, 1}},
+      {"a folder, batches of two targets in use",
+       Obstacle::Folder,
+       {"1001-3-9999999999", "1002-41-9999999999"},
+       {42, 43}},
+      {"a pipe, a batch in use", Obstacle::Pipe, {"1001-6-9999999999"}, {7, 8}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const auto& name : c.batchFolders) {
+      ASSERT_TRUE(platform::files::createDirectory(
+          VDTCORFlatFileStorage::batchDataStoragePath() / name, true));
+    }
+    platform::files::removeItem(counter);
+    if (c.obstacle == Obstacle::Folder) {
+      ASSERT_TRUE(platform::files::createDirectory(counter, true));
+      ASSERT_TRUE(platform::files::writeAtomically(counter / "kept", "someone's file"));
+    } else {
+      ASSERT_EQ(::mkfifo(counter.c_str(), 0600), 0);
+    }
 
     std::vector<long> got;
     for (size_t i = 0; i < c.handedOut.size(); ++i) got.push_back(nextID());
     EXPECT_EQ(got, c.handedOut);
-    bool isDirectory = true;
-    EXPECT_TRUE(platform::files::exists(counter, &isDirectory));
-    EXPECT_FALSE(isDirectory);
+    EXPECT_TRUE(fs::is_regular_file(counter));
     bool keptAside = false;
     for (const auto& name : namesIn(counter.parent_path())) {
-      keptAside |= name.starts_with(counter.filename().string() + ".corrupt") &&
-                   platform::files::exists(counter.parent_path() / name / "kept");
+      const fs::path aside = counter.parent_path() / name;
+      if (!name.starts_with(counter.filename().string() + ".corrupt")) continue;
+      keptAside |= c.obstacle == Obstacle::Folder ? platform::files::exists(aside / "kept")
+                                                  : fs::is_fifo(aside);
     }
     EXPECT_TRUE(keptAside);
     for (const auto& name : c.batchFolders) {
@@ -254,18 +371,21 @@ TEST_F(VDTCORFlatFileStorageTest, EventsThatCannotJoinTheBatchFolderStayInThePoo
     ASSERT_TRUE(store(makeEvent(3)).first);
     const std::string blocked = namesIn(pool).at(0);
     ASSERT_TRUE(store(makeEvent(3)).first);
-    // The batch gets the ID after this one.
+    // The batch gets the ID after this one. The obstacle comes once it has it: a batch folder
+    // there before would make that ID one in use, never handed out.
     long id = nextID();
     const double expiration = clock().now() + 600;
     const fs::path batchDir = VDTCORFlatFileStorage::batchPathForTarget(1001, id + 1, expiration);
-    if (c.obstacle == Obstacle::FileWhereTheBatchFolderGoes) {
-      ASSERT_TRUE(platform::files::writeAtomically(batchDir, "in the way"));
-    } else {
-      ASSERT_TRUE(platform::files::createDirectory(batchDir / blocked, true));
-    }
+    auto obstruct = [&] {
+      if (c.obstacle == Obstacle::FileWhereTheBatchFolderGoes) {
+        ASSERT_TRUE(platform::files::writeAtomically(batchDir, "in the way"));
+      } else {
+        ASSERT_TRUE(platform::files::createDirectory(batchDir / blocked, true));
+      }
+    };
 
     auto [batchID, events] =
-        batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001), expiration);
+        batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001), expiration, obstruct);
     ASSERT_EQ(events.size(), c.batched);
     if (c.batched == 0) {
       EXPECT_FALSE(batchID);
@@ -802,15 +922,29 @@ TEST_F(VDTCORFlatFileStorageTest, AnExpiredBatchThatCannotMoveBackStillDropsExpi
 }
 
 TEST_F(VDTCORFlatFileStorageTest, EventFilesThatCannotBeReadAreKept) {
-  ASSERT_TRUE(store(makeEvent(3)).first);
-  // Reading this entry fails (it is a folder); that says nothing about what it holds.
-  fs::path unreadable =
-      VDTCORFlatFileStorage::eventDataStoragePath() / "1001" / "ABCDEF-3-9999999999-137";
-  ASSERT_TRUE(platform::files::createDirectory(unreadable, true));
-  auto [id, events] =
-      batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001), clock().now() + 600);
-  EXPECT_EQ(events.size(), 1u);
-  EXPECT_TRUE(platform::files::exists(unreadable));
+  // Reading these entries fails (a folder; a pipe, which must not hold the storage's queue in its
+  // read); that says nothing about what they hold.
+  enum class Kind { Folder, Pipe };
+  const struct {
+    const char* what;
+    Kind kind;
+  } cases[] = {{"a folder", Kind::Folder}, {"a pipe", Kind::Pipe}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(store(makeEvent(3)).first);
+    fs::path unreadable =
+        VDTCORFlatFileStorage::eventDataStoragePath() / "1001" / "ABCDEF-3-9999999999-137";
+    if (c.kind == Kind::Folder) {
+      ASSERT_TRUE(platform::files::createDirectory(unreadable, true));
+    } else {
+      ASSERT_EQ(::mkfifo(unreadable.c_str(), 0600), 0);
+    }
+    auto [id, events] =
+        batch(VDTCORStorageEventSelector::eventSelectorForTarget(1001), clock().now() + 600);
+    EXPECT_EQ(events.size(), 1u);
+    EXPECT_TRUE(platform::files::exists(unreadable));
+    ASSERT_TRUE(platform::files::removeItem(unreadable));
+  }
 }
 
 TEST_F(VDTCORFlatFileStorageTest, UnreadableEventFilesAreDroppedFromBatches) {

@@ -463,19 +463,22 @@ TEST_F(LMOInstallationsTest, ALegacyIdentityThatCannotBeReadNowIsTakenOverAtTheN
   // refuses it, or the read throws. The two run at once; the other one waits until the failing
   // one has taken the injected status. Or the legacy marker file cannot be read now.
   const std::string markerPath = LMOInstallationsIIDStore::plistPath().string();
+  using Cause = platform::testing::UnreadableFile::Cause;
   const struct {
     bool keyFails;
     bool throws;
-    bool markerFails;      // instead: the marker file is a link to itself
-    std::string reported;  // in the error the call fails with
-  } rows[] = {{true, false, false, "(-36)"},
-              {false, false, false, "(-36)"},
-              {true, true, false, "keychain on fire"},
-              {false, true, false, "keychain on fire"},
-              {false, false, true, markerPath}};
+    std::optional<Cause> markerFails;  // instead: why the marker file cannot be read
+    std::string reported;              // in the error the call fails with
+  } rows[] = {{true, false, std::nullopt, "(-36)"},
+              {false, false, std::nullopt, "(-36)"},
+              {true, true, std::nullopt, "keychain on fire"},
+              {false, true, std::nullopt, "keychain on fire"},
+              {false, false, Cause::LinkLoop, markerPath},
+              {false, false, Cause::Pipe, markerPath}};
   for (const auto& [keyFails, throws, markerFails, reported] : rows) {
     SCOPED_TRACE(markerFails
-                     ? std::string("marker file")
+                     ? std::string("marker file: ") +
+                           platform::testing::UnreadableFile::name(*markerFails)
                      : std::string(keyFails ? "public key" : "token") + (throws ? " throws" : ""));
     platform::Keychain::shared().clearRecordedCalls();
     std::atomic<int> refused{0};
@@ -504,10 +507,7 @@ TEST_F(LMOInstallationsTest, ALegacyIdentityThatCannotBeReadNowIsTakenOverAtTheN
       }
     });
     std::optional<platform::testing::UnreadableFile> unreadable;
-    if (markerFails) {
-      unreadable.emplace(platform::testing::UnreadableFile::Cause::LinkLoop,
-                         LMOInstallationsIIDStore::plistPath());
-    }
+    if (markerFails) unreadable.emplace(*markerFails, LMOInstallationsIIDStore::plistPath());
     auto installations = make(lmoinst::kDefaultAppName);
     bool done = false;
     platform::ErrorPtr error;

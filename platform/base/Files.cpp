@@ -225,7 +225,9 @@ bool writeAtomically(const fs::path& path, const Bytes& bytes, ErrorPtr* error,
 }
 
 std::optional<std::string> readTextFile(const fs::path& path, ErrorPtr* error, struct stat* info) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opened without waiting: a pipe or a device where a file should be would otherwise hold the
+  // caller (and every queue or lock it holds) until some other process opens its other end.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     int err = errno;
     setError(error, fileError(err == ENOENT ? kFileReadNoSuchFileError : kFileReadCorruptFileError,
@@ -233,11 +235,27 @@ std::optional<std::string> readTextFile(const fs::path& path, ErrorPtr* error, s
     return std::nullopt;
   }
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0) {
+    int err = errno;
     ::close(fd);
-    setError(error, fileError(kFileReadCorruptFileError, path, "Is a folder, not a file", EISDIR));
+    setError(error, fileError(kFileReadCorruptFileError, path, "Could not read", err));
     return std::nullopt;
   }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    if (S_ISDIR(st.st_mode)) {
+      setError(error,
+               fileError(kFileReadCorruptFileError, path, "Is a folder, not a file", EISDIR));
+    } else {
+      const char* what = S_ISFIFO(st.st_mode)   ? "Is a pipe, not a file"
+                         : S_ISSOCK(st.st_mode) ? "Is a socket, not a file"
+                                                : "Is a device, not a file";
+      setError(error, fileError(kFileReadCorruptFileError, path, what));
+    }
+    return std::nullopt;
+  }
+  // A file on a network or user-space file system may honour the flag; its reads must wait.
+  if (int flags = ::fcntl(fd, F_GETFL); flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   std::string out;
   if (info) *info = st;
   if (st.st_size > 0) out.reserve(static_cast<std::size_t>(st.st_size));

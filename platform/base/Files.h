@@ -51,8 +51,11 @@ bool writeAtomically(const std::filesystem::path& path, std::string_view bytes,
                      ErrorPtr* error = nullptr, unsigned permissions = 0644);
 bool writeAtomically(const std::filesystem::path& path, const Bytes& bytes,
                      ErrorPtr* error = nullptr, unsigned permissions = 0644);
+// Reads a regular file whole. Anything else at the path (a folder, a pipe, a device) is refused
+// at once with kFileReadCorruptFileError, never waited on; a missing one is
+// kFileReadNoSuchFileError.
 std::optional<Bytes> readFile(const std::filesystem::path& path, ErrorPtr* error = nullptr);
-// `info` receives the status of the descriptor that was read, so that a caller knows which file
+// The same as text. `info` receives the status of the descriptor that was read, so that a caller knows which file
 // it read even when another one is renamed over the path meanwhile.
 std::optional<std::string> readTextFile(const std::filesystem::path& path,
                                         ErrorPtr* error = nullptr, struct stat* info = nullptr);

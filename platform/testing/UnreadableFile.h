@@ -1,10 +1,12 @@
 // Makes a store's file unreadable while alive, the way a real file fails to read, and puts it back
 // at the end: no descriptor free (EMFILE: the whole process's table is full), or an I/O error
 // (EIO: the file is swapped for a link to this process's memory file, whose first page is never
-// mapped), or a link to itself (ELOOP: too many levels of links); the file itself is held aside
-// meanwhile. One at a time.
+// mapped), or a link to itself (ELOOP: too many levels of links), or a pipe in its place (which a
+// reader must refuse rather than wait on for a writer that never comes); the file itself is held
+// aside meanwhile. One at a time.
 #pragma once
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -18,9 +20,10 @@ namespace platform::testing {
 
 class UnreadableFile {
  public:
-  enum class Cause { NoDescriptorFree, IOError, LinkLoop };
+  enum class Cause { NoDescriptorFree, IOError, LinkLoop, Pipe };
 
-  static constexpr Cause kCauses[] = {Cause::NoDescriptorFree, Cause::IOError, Cause::LinkLoop};
+  static constexpr Cause kCauses[] = {Cause::NoDescriptorFree, Cause::IOError, Cause::LinkLoop,
+                                      Cause::Pipe};
   static const char* name(Cause cause) {
     switch (cause) {
       case Cause::NoDescriptorFree:
@@ -29,6 +32,8 @@ class UnreadableFile {
         return "an I/O error";
       case Cause::LinkLoop:
         return "a link to itself";
+      case Cause::Pipe:
+        return "a pipe";
     }
     return "";
   }
@@ -44,6 +49,10 @@ class UnreadableFile {
     held_ = file_;
     held_ += ".held-aside";
     std::filesystem::rename(file_, held_);
+    if (cause == Cause::Pipe) {
+      if (::mkfifo(file_.c_str(), 0600) != 0) throw std::runtime_error("cannot make a pipe");
+      return;
+    }
     std::filesystem::create_symlink(cause == Cause::LinkLoop ? file_.filename() : "/proc/self/mem",
                                     file_);
   }

@@ -77,15 +77,17 @@ TEST_F(VTUHeartbeatDateStorageTest, StoresOnTheSameFileSeeEachOthersWrites) {
   }
 }
 
-TEST_F(VTUHeartbeatDateStorageTest, UnreadableFilesReadAsAnEmptyMap) {
+TEST_F(VTUHeartbeatDateStorageTest, FilesThatDoNotDecodeReadAsAnEmptyMap) {
   std::mt19937 rng(7);
   platform::Bytes random(300);
   for (auto& b : random) b = static_cast<std::uint8_t>(rng());
   const std::vector<std::pair<std::string, platform::Bytes>> files = {
-      {"empty-archive", *VTUSecureCoding::archivedDataWithRootObject(Value(Value::Dictionary{}), nullptr)},
+      {"empty-archive",
+       *VTUSecureCoding::archivedDataWithRootObject(Value(Value::Dictionary{}), nullptr)},
       {"random", random},
-      {"zero-bytes", {}},
-      {"array", *VTUSecureCoding::archivedDataWithRootObject(Value(Value::Array{Value::date(1)}), nullptr)},
+      {"zero-bytes", platform::Bytes{}},
+      {"array",
+       *VTUSecureCoding::archivedDataWithRootObject(Value(Value::Array{Value::date(1)}), nullptr)},
   };
   for (const auto& [name, bytes] : files) {
     writeFile(name, bytes);

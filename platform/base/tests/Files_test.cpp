@@ -85,10 +85,30 @@ TEST_F(FilesTest, ReadErrorsAreToldApart) {
   EXPECT_FALSE(files::readFile(dir_ / "nothing", &error));
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code(), kFileReadNoSuchFileError);
-  error.reset();
-  EXPECT_FALSE(files::readTextFile(dir_, &error));
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->code(), kFileReadCorruptFileError);
+
+  // What is not a regular file is refused at once, and told apart from a missing or an empty
+  // file: a pipe or a device would hold the reader until another process opened its other end.
+  ASSERT_EQ(::mkfifo((dir_ / "pipe").c_str(), 0600), 0);
+  fs::create_symlink(dir_ / "pipe", dir_ / "link-to-pipe");
+  const struct {
+    fs::path path;
+    const char* told;
+  } notFiles[] = {{dir_, "Is a folder, not a file"},
+                  {dir_ / "pipe", "Is a pipe, not a file"},
+                  {dir_ / "link-to-pipe", "Is a pipe, not a file"},
+                  {"/dev/null", "Is a device, not a file"}};
+  for (const auto& [path, told] : notFiles) {
+    SCOPED_TRACE(path);
+    error.reset();
+    EXPECT_FALSE(files::readTextFile(path, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), kFileReadCorruptFileError);
+    EXPECT_NE(error->localizedDescription().find(told), std::string::npos)
+        << error->localizedDescription();
+    error.reset();
+    EXPECT_FALSE(files::readFile(path, &error));
+    EXPECT_TRUE(error);
+  }
   ASSERT_TRUE(files::writeAtomically(dir_ / "empty", std::string_view()));
   EXPECT_EQ(*files::readTextFile(dir_ / "empty"), "");
 }

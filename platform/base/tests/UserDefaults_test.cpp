@@ -18,6 +18,7 @@
 #include "platform/base/PropertyList.h"
 #include "platform/testing/ChildProcess.h"
 #include "platform/testing/FolderEvents.h"
+#include "platform/testing/OpenGate.h"
 #include "platform/testing/PlatformTest.h"
 #include "platform/testing/RenameCounter.h"
 #include "platform/testing/StandardErrorCapture.h"
@@ -590,23 +591,22 @@ TEST_F(UserDefaultsTest, SynchronizePicksUpAnotherWritersFile) {
   EXPECT_EQ(d->integerForKey("a"), 2);
   EXPECT_EQ(d->integerForKey("b"), 3);
 
-  // The old file is a pipe, so the first read of the domain waits inside it until the other
-  // writer has written the old content into it and renamed the new file over the path.
+  // The first read of the domain is held inside its open of the old file, once the path has led
+  // to it, until the other writer has renamed the new file over the path.
+  if (!testing::OpenGate::usable()) GTEST_SKIP() << testing::OpenGate::kNotUsable;
   const fs::path renamedIn = SandboxHome::preferences() / "renamed.plist.new";
   auto next = serializePropertyList(Value(Value::Dictionary{{"a", 5}}), PropertyListFormat::Binary);
   ASSERT_TRUE(files::writeAtomically(renamedIn, *next));
-  ASSERT_EQ(::mkfifo(fileOf("renamed").c_str(), 0600), 0);
-  std::thread writer([&] {
-    int fd = ::open(fileOf("renamed").c_str(), O_WRONLY | O_CLOEXEC);  // waits for the reader
-    ASSERT_GE(fd, 0);
-    auto old = serializePropertyList(Value(Value::Dictionary{{"a", 4}}), PropertyListFormat::Xml);
-    ASSERT_EQ(::write(fd, old->data(), old->size()), static_cast<ssize_t>(old->size()));
-    ASSERT_EQ(::rename(renamedIn.c_str(), fileOf("renamed").c_str()), 0);
-    ::close(fd);
-  });
+  auto old = serializePropertyList(Value(Value::Dictionary{{"a", 4}}), PropertyListFormat::Xml);
+  ASSERT_TRUE(files::writeAtomically(fileOf("renamed"), *old));
   auto renamed = UserDefaults::initWithSuiteName("renamed");
-  EXPECT_EQ(renamed->integerForKey("a"), 4);
-  writer.join();
+  {
+    testing::OpenGate gate(fileOf("renamed"), [&] {
+      ASSERT_EQ(::rename(renamedIn.c_str(), fileOf("renamed").c_str()), 0);
+    });
+    EXPECT_EQ(renamed->integerForKey("a"), 4);
+    EXPECT_TRUE(gate.held());
+  }
   EXPECT_TRUE(renamed->synchronize());
   EXPECT_EQ(renamed->integerForKey("a"), 5);
 }
