@@ -213,7 +213,8 @@ TEST_F(AnalyticsRecordingTest, SettingsThatCannotBeReadAtLaunchLoseNothingAndCol
     ASSERT_TRUE(standard->synchronize() && measurement->synchronize() && monitor->synchronize());
   }
   const SettingsFiles files = settingsFiles(home());
-  for (const auto cause : {UnreadableFile::Cause::IOError, UnreadableFile::Cause::LinkLoop}) {
+  for (const auto cause : {UnreadableFile::Cause::IOError, UnreadableFile::Cause::LinkLoop,
+                           UnreadableFile::Cause::Pipe}) {
     SCOPED_TRACE(UnreadableFile::name(cause));
     {
       auto standard = std::make_optional<UnreadableFile>(cause, files.standard);

@@ -187,11 +187,7 @@ TEST_F(SoundViewModelTest, FavouritesThatCouldNotBeReadAreNeverWrittenOver) {
        {{"s1", "e1"}, {"s2", "e2"}, {"s3", "e3"}},
        true},
   };
-  for (auto cause : UnreadableFile::kCauses) {
-    if (!UnreadableFile::usable(cause)) {
-      std::printf("skipped: %s\n", platform::testing::DescriptorTableFull::kNotUsable);
-      continue;
-    }
+  for (auto cause : UnreadableFile::usableCauses()) {
     for (const Row& row : rows) {
       SCOPED_TRACE(std::string(UnreadableFile::name(cause)) + ": " + row.name);
       {

@@ -82,8 +82,8 @@ TEST_F(LMOAppTest, ConfigureBuildsTheDefaultAppAndAnnouncesIt) {
 
 TEST_F(LMOAppTest, AnalyticsStartsForTheDefaultAppOnly) {
   // The analytics library of this process is found by name, as start-up finds it.
-  ASSERT_TRUE(rt::respondsToSelector(rt::classNamed("LMOAnalytics"),
-                                     "startWithConfiguration:options:"));
+  ASSERT_TRUE(
+      rt::respondsToSelector(rt::classNamed("LMOAnalytics"), "startWithConfiguration:options:"));
   LMOApp::configureWithName("other", makeOptions(validOptions()));
   EXPECT_FALSE(MSRAnalytics::isStarted());
   EXPECT_EQ(MSRMeasurement::monitor()->logTag(), "<LumoMeasurement>");
@@ -392,9 +392,8 @@ TEST_F(LMOAppTest, AStoredDataCollectionSwitchThatCannotBeReadIsNotKnown) {
     ASSERT_TRUE(defaults->setObject(Value(1), "other_key"));  // the file exists for every row
     defaults->setObject(row.stored, key);
     ASSERT_TRUE(defaults->synchronize());
-    for (auto cause : platform::testing::UnreadableFile::kCauses) {
+    for (auto cause : platform::testing::UnreadableFile::usableCauses()) {
       SCOPED_TRACE(platform::testing::UnreadableFile::name(cause));
-      if (!platform::testing::UnreadableFile::usable(cause)) continue;
       platform::UserDefaults::resetForTesting();  // a relaunch: the file is read anew
       std::optional<bool> known;
       platform::ErrorPtr error;

@@ -305,12 +305,8 @@ TEST_F(LMOCoreDiagnosticsTest, HeartbeatMarkWaitsForADateThatCannotBeRead) {
   };
   const auto file = platform::SandboxHome::applicationSupport() / "Veltro" / "LMOApp" /
                     "LUMO_DIAGNOSTICS_HEARTBEAT_DATE";
-  for (auto cause : UnreadableFile::kCauses) {
+  for (auto cause : UnreadableFile::usableCauses()) {
     SCOPED_TRACE(UnreadableFile::name(cause));
-    if (!UnreadableFile::usable(cause)) {
-      std::printf("skipped: %s\n", platform::testing::DescriptorTableFull::kNotUsable);
-      continue;
-    }
     std::filesystem::remove(file);
     ASSERT_TRUE(mark());
     const double marked = clock().now();
@@ -404,9 +400,8 @@ TEST_F(LMOCoreDiagnosticsTest, NoTelemetryOnADataCollectionSettingThatCannotBeRe
     auto defaults = platform::UserDefaults::standardUserDefaults();
     defaults->setObject(Value(row.stored), key);
     ASSERT_TRUE(defaults->synchronize());
-    for (auto cause : platform::testing::UnreadableFile::kCauses) {
+    for (auto cause : platform::testing::UnreadableFile::usableCauses()) {
       SCOPED_TRACE(platform::testing::UnreadableFile::name(cause));
-      if (!platform::testing::UnreadableFile::usable(cause)) continue;
       platform::UserDefaults::resetForTesting();  // a relaunch: the file is read anew
       platform::testing::UnreadableFile unreadable(cause, file);
       activate();

@@ -9,10 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "platform/testing/DescriptorTableFull.h"
 
@@ -39,6 +41,18 @@ class UnreadableFile {
   }
   static bool usable(Cause cause) {
     return cause != Cause::NoDescriptorFree || DescriptorTableFull::usable();
+  }
+  // The causes a test can bring about here; each one that cannot is said to be skipped.
+  static std::vector<Cause> usableCauses() {
+    std::vector<Cause> causes;
+    for (Cause cause : kCauses) {
+      if (usable(cause)) {
+        causes.push_back(cause);
+      } else {
+        std::printf("skipped: %s: %s\n", name(cause), DescriptorTableFull::kNotUsable);
+      }
+    }
+    return causes;
   }
 
   UnreadableFile(Cause cause, std::filesystem::path file) : file_(std::move(file)) {

@@ -68,7 +68,8 @@ TEST_F(VTUHeartbeatDateStorageTest, StoresOnTheSameFileSeeEachOthersWrites) {
   std::vector<std::thread> threads;
   for (int i = 0; i < 8; ++i) {
     threads.emplace_back([i, s = (i % 2 ? a : b)] {
-      for (int j = 0; j < 10; ++j) s->setHearbeatDate(Value::date(i * 100 + j), "tag" + std::to_string(i));
+      for (int j = 0; j < 10; ++j)
+        s->setHearbeatDate(Value::date(i * 100 + j), "tag" + std::to_string(i));
     });
   }
   for (auto& t : threads) t.join();
@@ -116,11 +117,7 @@ TEST_F(VTUHeartbeatDateStorageTest, AMapThatCannotBeReadNowIsNeverWrittenOver) {
              platform::UserDefaults::initWithSuiteName("heartbeats"), "map");
        }},
   };
-  for (auto cause : UnreadableFile::kCauses) {
-    if (!UnreadableFile::usable(cause)) {
-      std::printf("skipped: %s\n", platform::testing::DescriptorTableFull::kNotUsable);
-      continue;
-    }
+  for (auto cause : UnreadableFile::usableCauses()) {
     for (const Row& row : rows) {
       SCOPED_TRACE(std::string(row.name) + ", " + UnreadableFile::name(cause));
       std::filesystem::remove(row.file);
@@ -156,7 +153,8 @@ TEST_F(VTUHeartbeatDateStorageTest, AMapThatCannotBeReadNowIsNeverWrittenOver) {
 TEST_F(VTUHeartbeatDateStorageTest, ValueThatIsNotADateReadsAsNil) {
   writeFile("strings", *VTUSecureCoding::archivedDataWithRootObject(
                            Value(Value::Dictionary{{"t", "yesterday"}}), nullptr));
-  EXPECT_TRUE(VTUHeartbeatDateStorage::initWithFileName("strings")->heartbeatDateForTag("t").isNil());
+  EXPECT_TRUE(
+      VTUHeartbeatDateStorage::initWithFileName("strings")->heartbeatDateForTag("t").isNil());
 }
 
 TEST_F(VTUHeartbeatDateStorageTest, MissingNameGivesNoStoreAndAFailedWriteKeepsTheOldFile) {

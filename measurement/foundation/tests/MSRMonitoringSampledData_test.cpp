@@ -262,12 +262,8 @@ TEST_F(MSRMonitoringSampledDataTest, ASampleThatCannotBeReadIsNeitherWrittenOver
       {"a dispatch while it cannot be read, one message once it reads", 0, true, 1, 5 + 1},
       {"a message while it cannot be read, then a relaunch", 1, false, 0, 5},
   };
-  for (auto cause : UnreadableFile::kCauses) {
+  for (auto cause : UnreadableFile::usableCauses()) {
     SCOPED_TRACE(UnreadableFile::name(cause));
-    if (!UnreadableFile::usable(cause)) {
-      std::printf("skipped: %s\n", platform::testing::DescriptorTableFull::kNotUsable);
-      continue;
-    }
     for (const Row& row : rows) {
       SCOPED_TRACE(row.what);
       const double storedDate = clock().now() - 500;
@@ -324,12 +320,8 @@ TEST_F(MSRMonitoringSampledDataTest, MigrationMovesOnOnlyAfterReadsThatReachedBo
       {"the suite's file without a sample, a message once it reads", false, false, true, oldDate,
        3 + 2},
   };
-  for (auto cause : UnreadableFile::kCauses) {
+  for (auto cause : UnreadableFile::usableCauses()) {
     SCOPED_TRACE(UnreadableFile::name(cause));
-    if (!UnreadableFile::usable(cause)) {
-      std::printf("skipped: %s\n", platform::testing::DescriptorTableFull::kNotUsable);
-      continue;
-    }
     for (const Row& row : rows) {
       SCOPED_TRACE(row.what);
       storeAndRelaunch(MSRMonitoringSampledData::sampledDataEntryWithKey("old", oldDate, "", 3),

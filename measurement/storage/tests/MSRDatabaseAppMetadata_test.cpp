@@ -39,8 +39,12 @@ struct Counts {
   std::int32_t day, conversions, all, pub, errors, realtime;
 };
 Counts of(const MSRDailyCounts& c) {
-  return {c.day(), c.conversionsCount(), c.allEventsCount(), c.publicEventsCount(),
-          c.errorEventsCount(), c.realtimeCount()};
+  return {c.day(),
+          c.conversionsCount(),
+          c.allEventsCount(),
+          c.publicEventsCount(),
+          c.errorEventsCount(),
+          c.realtimeCount()};
 }
 bool operator==(const Counts& a, const Counts& b) {
   return a.day == b.day && a.conversions == b.conversions && a.all == b.all && a.pub == b.pub &&
@@ -59,21 +63,29 @@ TEST(MSRDailyCountsTest, TransitionsOnTheSameAndAnotherDay) {
   };
   // Start: day 10, conversions 2, all 5, public 4, errors 1, realtime 3.
   const Case cases[] = {
-      {"new day", [](auto& c) { c.incrementCountsForCurrentDay(11, true, false, 3); },
+      {"new day",
+       [](auto& c) { c.incrementCountsForCurrentDay(11, true, false, 3); },
        {11, 0, 3, 3, 0, 0}},
-      {"same day", [](auto& c) { c.incrementCountsForCurrentDay(10, true, false, 3); },
+      {"same day",
+       [](auto& c) { c.incrementCountsForCurrentDay(10, true, false, 3); },
        {10, 2, 8, 7, 1, 3}},
-      {"conversion counts once", [](auto& c) { c.incrementCountsForCurrentDay(10, false, true, 4); },
+      {"conversion counts once",
+       [](auto& c) { c.incrementCountsForCurrentDay(10, false, true, 4); },
        {10, 3, 9, 4, 1, 3}},
-      {"single event", [](auto& c) { c.incrementCountsForCurrentDay(10, true, true); },
+      {"single event",
+       [](auto& c) { c.incrementCountsForCurrentDay(10, true, true); },
        {10, 3, 6, 5, 1, 3}},
-      {"error same day", [](auto& c) { c.incrementErrorEventsCountForCurrentDay(10); },
+      {"error same day",
+       [](auto& c) { c.incrementErrorEventsCountForCurrentDay(10); },
        {10, 2, 6, 4, 2, 3}},
-      {"error new day", [](auto& c) { c.incrementErrorEventsCountForCurrentDay(12); },
+      {"error new day",
+       [](auto& c) { c.incrementErrorEventsCountForCurrentDay(12); },
        {12, 0, 1, 0, 1, 0}},
-      {"realtime same day", [](auto& c) { c.incrementRealtimeCountsForCurrentDay(10); },
+      {"realtime same day",
+       [](auto& c) { c.incrementRealtimeCountsForCurrentDay(10); },
        {10, 2, 5, 4, 1, 4}},
-      {"realtime new day", [](auto& c) { c.incrementRealtimeCountsForCurrentDay(9); },
+      {"realtime new day",
+       [](auto& c) { c.incrementRealtimeCountsForCurrentDay(9); },
        {9, 0, 0, 0, 0, 1}},
       {"decrement", [](auto& c) { c.decrementAllEventsCount(); }, {10, 2, 4, 4, 1, 3}},
       {"reset", [](auto& c) { c.resetWithNewDay(10); }, {10, 0, 0, 0, 0, 0}},
@@ -142,13 +154,13 @@ TEST_F(MSRDatabaseAppMetadataTest, MissingObjectsAndRowAreErrors) {
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code(), 3);
 
-  ASSERT_TRUE(database_->sqliteStore()->deleteAllRecordsFromTableWithName(kMSRTableAppMetadata,
-                                                                           nullptr));
+  ASSERT_TRUE(
+      database_->sqliteStore()->deleteAllRecordsFromTableWithName(kMSRTableAppMetadata, nullptr));
   error.reset();
   EXPECT_FALSE(database_->queryAppMetadata(&error));
   EXPECT_FALSE(error);
-  EXPECT_FALSE(database_->updateAppMetadata(MSRAppMetadata::initWithLastBundleIndex(1, 0, 0),
-                                            &error));
+  EXPECT_FALSE(
+      database_->updateAppMetadata(MSRAppMetadata::initWithLastBundleIndex(1, 0, 0), &error));
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code(), 2);
 }
@@ -158,16 +170,14 @@ TEST_F(MSRDatabaseAppMetadataTest, MissingObjectsAndRowAreErrors) {
 namespace {
 
 TEST_F(MSRDatabaseAppMetadataTest, StoredNegativeIndexAndMissingStartRead) {
-  ASSERT_TRUE(database_->updateDataType({{"last_bundle_index", Value(-4)},
-                                         {"last_bundle_start_timestamp", Value::null()}},
-                                        kMSRTableAppMetadata, kMSRColumnRowID,
-                                        Value(kMSRAppMetadataRowID), nullptr));
+  ASSERT_TRUE(database_->updateDataType(
+      {{"last_bundle_index", Value(-4)}, {"last_bundle_start_timestamp", Value::null()}},
+      kMSRTableAppMetadata, kMSRColumnRowID, Value(kMSRAppMetadataRowID), nullptr));
   ErrorPtr error;
   EXPECT_FALSE(database_->queryAppMetadata(&error));
-  ASSERT_TRUE(database_->updateDataType({{"last_bundle_index", Value(3)},
-                                         {"last_bundle_end_timestamp", Value(8.5)}},
-                                        kMSRTableAppMetadata, kMSRColumnRowID,
-                                        Value(kMSRAppMetadataRowID), nullptr));
+  ASSERT_TRUE(database_->updateDataType(
+      {{"last_bundle_index", Value(3)}, {"last_bundle_end_timestamp", Value(8.5)}},
+      kMSRTableAppMetadata, kMSRColumnRowID, Value(kMSRAppMetadataRowID), nullptr));
   auto read = database_->queryAppMetadata(nullptr);
   ASSERT_TRUE(read);
   EXPECT_EQ(read->lastBundleIndex(), 3);
@@ -201,12 +211,8 @@ TEST_F(MSRDatabaseAppMetadataTest, DailyCountsFailWhileTheMidnightOffsetCannotBe
                                            nullptr));
   const Counts stored{today(), 1, 2, 3, 4, 5};
   const fs::path file = MSRPreferencesPlistPath("suite");
-  for (auto cause : UnreadableFile::kCauses) {
+  for (auto cause : UnreadableFile::usableCauses()) {
     SCOPED_TRACE(UnreadableFile::name(cause));
-    if (!UnreadableFile::usable(cause)) {
-      std::printf("skipped: %s\n", platform::testing::DescriptorTableFull::kNotUsable);
-      continue;
-    }
     config_.reset();
     database_.reset();
     platform::UserDefaults::resetForTesting();  // a relaunch

@@ -436,10 +436,12 @@ TEST_F(UserDefaultsTest, RefusesValuesThatAreNotPropertyLists) {
 // NUL, which libplist would cut short) is never read in part: it is moved aside as damaged.
 TEST_F(UserDefaultsTest, AFileHoldingAValueThatWouldReadChangedIsMovedAside) {
   // {"k": "a\0b"} in binary: a dictionary, its key, its value, three offsets and the trailer.
-  const std::string bytes("bplist00\xD1\x01\x02\x51k\x53" "a\0b\x08\x0B\x0D"
-                          "\0\0\0\0\0\0\x01\x01\0\0\0\0\0\0\0\x03\0\0\0\0\0\0\0\0"
-                          "\0\0\0\0\0\0\0\x11",
-                          52);
+  const std::string bytes(
+      "bplist00\xD1\x01\x02\x51k\x53"
+      "a\0b\x08\x0B\x0D"
+      "\0\0\0\0\0\0\x01\x01\0\0\0\0\0\0\0\x03\0\0\0\0\0\0\0\0"
+      "\0\0\0\0\0\0\0\x11",
+      52);
   ASSERT_TRUE(files::createDirectory(SandboxHome::preferences(), true));
   ASSERT_TRUE(files::writeAtomically(fileOf("other"), std::string_view(bytes)));
   auto d = UserDefaults::initWithSuiteName("other");
@@ -522,12 +524,8 @@ TEST_F(UserDefaultsTest, AnUnreadablePreferencesPathIsMovedAsideToo) {
 // A file that cannot be read now (no descriptor free, an I/O error) is neither taken for an empty
 // one nor for a damaged one: it stays, nothing is written over it, and the domain reads it again.
 TEST_F(UserDefaultsTest, AFileThatCannotBeReadNowIsKeptAndReadAgain) {
-  for (auto cause : testing::UnreadableFile::kCauses) {
+  for (auto cause : testing::UnreadableFile::usableCauses()) {
     SCOPED_TRACE(testing::UnreadableFile::name(cause));
-    if (!testing::UnreadableFile::usable(cause)) {
-      std::printf("skipped: %s\n", testing::DescriptorTableFull::kNotUsable);
-      continue;
-    }
     UserDefaults::resetForTesting();
     auto bytes = serializePropertyList(
         Value(Value::Dictionary{{"app_instance_id", "abc"}, {"session_number", 7}}),
