@@ -56,6 +56,14 @@ class VDTCORFlatFileStorageTest : public platform::testing::PlatformTest {
     return result;
   }
 
+  // Batch folders by their names ("<target>-<ID>-<expiration>"), as batches in use leave them.
+  static void makeBatchFolders(const std::vector<std::string>& names) {
+    for (const auto& name : names) {
+      ASSERT_TRUE(platform::files::createDirectory(
+          VDTCORFlatFileStorage::batchDataStoragePath() / name, true));
+    }
+  }
+
   // `onceNumbered` runs on the storage's queue after the batch has its ID and before its events
   // move.
   std::pair<std::optional<long>, std::vector<VDTCOREventPtr>> batch(
@@ -227,10 +235,7 @@ TEST_F(VDTCORFlatFileStorageTest, BatchIDsCountUpAndStayInRange) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    for (const auto& name : c.batchFolders) {
-      ASSERT_TRUE(platform::files::createDirectory(
-          VDTCORFlatFileStorage::batchDataStoragePath() / name, true));
-    }
+    makeBatchFolders(c.batchFolders);
     platform::files::removeItem(counter);
     if (c.counter) {
       ASSERT_TRUE(platform::files::writeAtomically(counter, *c.counter));
@@ -323,10 +328,7 @@ TEST_F(VDTCORFlatFileStorageTest, SomethingInTheCountersWayIsMovedAsideAndNumber
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    for (const auto& name : c.batchFolders) {
-      ASSERT_TRUE(platform::files::createDirectory(
-          VDTCORFlatFileStorage::batchDataStoragePath() / name, true));
-    }
+    makeBatchFolders(c.batchFolders);
     platform::files::removeItem(counter);
     if (c.obstacle == Obstacle::Folder) {
       ASSERT_TRUE(platform::files::createDirectory(counter, true));

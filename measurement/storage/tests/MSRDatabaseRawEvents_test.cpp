@@ -165,28 +165,18 @@ TEST_F(MSRDatabaseRawEventsTest, StaleDataGoesInBothDirectionsOncePerInterval) {
 // and nothing is written over the stored time, in either store; the next call reads again.
 TEST_F(MSRDatabaseRawEventsTest, StaleDataWaitsWhileTheLastDeletionCannotBeRead) {
   using platform::testing::UnreadableFile;
-  struct Row {
-    const char* store;
-    bool applicationSupport;
-  };
-  const Row rows[] = {{"user defaults suite", false}, {"dictionary file", true}};
   const double maxAge = 2419200;
   int round = 0;
   for (auto cause : UnreadableFile::usableCauses()) {
     SCOPED_TRACE(UnreadableFile::name(cause));
-    for (const auto& row : rows) {
-      SCOPED_TRACE(row.store);
-      MSRRemoteConfig::defaultInstance()->setPersistentConfigInApplicationSupportEnabledOverride(
-          row.applicationSupport);
+    for (const auto& kind : kConfigStoreKinds) {
+      SCOPED_TRACE(kind.name);
       const std::string name = "stale" + std::to_string(round++);
-      const fs::path file = row.applicationSupport ? MSRApplicationSupportPlistPath(name)
-                                                   : MSRPreferencesPlistPath(name);
-      auto config = MSRPersistedConfig::initWithSuiteName(name);
       const double lastDeletion = clock().now();
-      config->setLastDeleteStaleBundlesTimestamp(lastDeletion);
-      config->synchronizeToDisk();
-      config.reset();
-      platform::UserDefaults::resetForTesting();  // a relaunch
+      const fs::path file = storeConfigAndRelaunch(kind, name, [&](MSRPersistedConfig& config) {
+        config.setLastDeleteStaleBundlesTimestamp(lastDeletion);
+      });
+      std::shared_ptr<MSRPersistedConfig> config;
       {
         UnreadableFile unreadable(cause, file);
         config = MSRPersistedConfig::initWithSuiteName(name);

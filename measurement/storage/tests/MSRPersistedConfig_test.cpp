@@ -14,6 +14,7 @@
 #include "measurement/storage/MSRPersistentDictionary.h"
 #include "measurement/storage/MSRStorageConstants.h"
 #include "measurement/storage/MSRUserDefaults.h"
+#include "measurement/storage/tests/MSRStorageTestSupport.h"
 #include "platform/base/UserDefaults.h"
 #include "platform/testing/PlatformTest.h"
 #include "platform/testing/UnreadableFile.h"
@@ -67,26 +68,16 @@ TEST_F(MSRPersistedConfigTest, MidnightOffsetIsDrawnOnceAndKept) {
 // store, and once the file reads again the stored one is given, and kept after a relaunch.
 TEST_F(MSRPersistedConfigTest, StoredMidnightOffsetIsNeverDrawnAgainWhileItCannotBeRead) {
   using platform::testing::UnreadableFile;
-  struct Row {
-    const char* store;
-    bool applicationSupport;
-  };
-  const Row rows[] = {{"user defaults suite", false}, {"dictionary file", true}};
   int round = 0;
   for (auto cause : UnreadableFile::usableCauses()) {
     SCOPED_TRACE(UnreadableFile::name(cause));
-    for (const auto& row : rows) {
-      SCOPED_TRACE(row.store);
-      MSRRemoteConfig::defaultInstance()->setPersistentConfigInApplicationSupportEnabledOverride(
-          row.applicationSupport);
+    for (const auto& kind : kConfigStoreKinds) {
+      SCOPED_TRACE(kind.name);
       const std::string name = "suite" + std::to_string(round++);
-      const fs::path file = row.applicationSupport ? MSRApplicationSupportPlistPath(name)
-                                                   : MSRPreferencesPlistPath(name);
-      auto config = MSRPersistedConfig::initWithSuiteName(name);
-      config->setDouble(1234.5, kMSRConfigKeyMidnightOffset);
-      config->synchronizeToDisk();
-      config.reset();
-      platform::UserDefaults::resetForTesting();  // a relaunch
+      const fs::path file = storeConfigAndRelaunch(kind, name, [](MSRPersistedConfig& config) {
+        config.setDouble(1234.5, kMSRConfigKeyMidnightOffset);
+      });
+      std::shared_ptr<MSRPersistedConfig> config;
       ASSERT_TRUE(fs::exists(file));
       {
         UnreadableFile unreadable(cause, file);
