@@ -3,8 +3,8 @@
 // rolled back by itself, an older table rebuilt, events of several fingerprints interleaved.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,6 +33,7 @@
 #include "measurement/storage/MSRStorageConstants.h"
 #include "platform/testing/ChildProcess.h"
 #include "platform/testing/PlatformTest.h"
+#include "utilities/logger/VTULogger.h"
 
 namespace fs = std::filesystem;
 using platform::ErrorPtr;
@@ -156,7 +157,8 @@ TEST_F(MSRStorageDurabilityTest, OpenThatRebuildsUnderAnotherProcesssLockKeepsFi
     }
     auto child = platform::testing::ChildProcess::start(holder.role);
     ASSERT_TRUE(child);
-    ASSERT_TRUE(platform::testing::awaitAnnouncement(std::string("holding-") + holder.role, *child));
+    ASSERT_TRUE(
+        platform::testing::awaitAnnouncement(std::string("holding-") + holder.role, *child));
     ErrorPtr error;
     EXPECT_FALSE(open(&error));
     EXPECT_TRUE(fs::exists(path()));
@@ -164,9 +166,9 @@ TEST_F(MSRStorageDurabilityTest, OpenThatRebuildsUnderAnotherProcesssLockKeepsFi
     child->wait();
     auto database = open(&error);
     ASSERT_TRUE(database) << (error ? error->localizedDescription() : "");
-    EXPECT_EQ(database->sqliteStore()->columnInfoForTableWithName("raw_events", nullptr)->at(
-                  "timestamp"),
-              "REAL");
+    EXPECT_EQ(
+        database->sqliteStore()->columnInfoForTableWithName("raw_events", nullptr)->at("timestamp"),
+        "REAL");
     expectFilled(*database);
   }
 }
@@ -240,16 +242,16 @@ TEST_F(MSRStorageDurabilityTest, ReadsUnderAnotherConnectionsLockReportTheFailur
 }
 
 TEST_F(MSRStorageDurabilityTest, NoDescriptorsLeftFailsTheOpenAndKeepsTheFile) {
-  fill();
-  MSRMeasurement::monitor();  // made before, as in a running engine
-  // The sanitizer checks an object's type with a pipe the first time it meets the type; an error
-  // is made here first, so that the failed open's error is not the first.
-  (void)platform::Error::make(platform::kFileErrorDomain, 0);
-  // In a child, where no other thread can hand a descriptor back while the open runs: use up
-  // every descriptor the process may have, then try.
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  // In a child of its own: use up every descriptor the process may have, then try. The engine's
+  // monitor is made first, as in a running engine, and its queue and the logger's are left idle,
+  // so that no other thread holds a descriptor it could hand back while the open runs.
+  if (platform::testing::testRole() == "no-descriptors") {
+    // The sanitizer checks an object's type with a pipe the first time it meets the type: the
+    // database is opened once, and an error made, while descriptors are still free.
+    ASSERT_TRUE(open());
+    (void)platform::Error::make(platform::kFileErrorDomain, 0);
+    MSRMeasurement::monitor()->flush();
+    vtu::testing::flushLoggingQueue();
     rlimit low{};
     getrlimit(RLIMIT_NOFILE, &low);
     low.rlim_cur = 64;
@@ -260,10 +262,10 @@ TEST_F(MSRStorageDurabilityTest, NoDescriptorsLeftFailsTheOpenAndKeepsTheFile) {
     const bool opened = static_cast<bool>(open(&error));
     _exit(opened ? 1 : error ? 0 : 2);
   }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: opened anyway, 2: failed without an error";
+  fill();
+  auto child = platform::testing::ChildProcess::start("no-descriptors");
+  ASSERT_TRUE(child);
+  EXPECT_EQ(child->wait(), 0) << "1: opened anyway, 2: failed without an error";
   EXPECT_TRUE(fs::exists(path()));
   auto database = open();
   ASSERT_TRUE(database);
@@ -296,8 +298,8 @@ TEST_F(MSRStorageDurabilityTest, BundlingOneFingerprintLeavesInterleavedOnesAlon
     ASSERT_TRUE(database);
     const std::int64_t fingerprints[] = {111, 222, 111, 333, 111};
     for (std::size_t i = 0; i < std::size(fingerprints); ++i) {
-      ASSERT_TRUE(database->insertRawEvent(event("e" + std::to_string(i), 10 + i),
-                                           fingerprints[i], false, nullptr));
+      ASSERT_TRUE(database->insertRawEvent(event("e" + std::to_string(i), 10 + i), fingerprints[i],
+                                           false, nullptr));
     }
     const auto all = [](std::size_t, const MSRDatabase::Record&) { return true; };
     const auto bundled = database->rawEventsWithMetadataFingerprint(111, nullptr, all);
@@ -327,8 +329,8 @@ TEST_F(MSRStorageDurabilityTest, BundlingOneFingerprintLeavesInterleavedOnesAlon
 TEST_F(MSRStorageDurabilityTest, UnreadableRawEventsDoNotHoldUpTheirFingerprint) {
   // An Event message whose only parameters are the origin and a name without a value, as an
   // empty list was stored.
-  const platform::Bytes emptyItems = {0x0A, 0x09, 0x0A, 0x02, '_', 'o', 0x12, 0x03, 'a', 'p', 'p',
-                                      0x0A, 0x07, 0x0A, 0x05, 'i', 't', 'e', 'm', 's'};
+  const platform::Bytes emptyItems = {0x0A, 0x09, 0x0A, 0x02, '_',  'o', 0x12, 0x03, 'a', 'p',
+                                      'p',  0x0A, 0x07, 0x0A, 0x05, 'i', 't',  'e',  'm', 's'};
   const platform::Bytes garbage = {0xFF, 0xFF, 0xFF};
   for (const bool withReadableRow : {false, true}) {
     SCOPED_TRACE(withReadableRow ? "a readable row among them" : "only unreadable rows");
@@ -432,8 +434,8 @@ TEST_F(MSRStorageDurabilityTest, TransactionSQLiteRolledBackStopsTheBlocksLaterW
   const Next nexts[] = {
       {"a plain write",
        [](MSRDatabase&, MSRSqliteStore& store, ErrorPtr* e) {
-         return store.upsertRecord({{"fingerprint", Value("third")}},
-                                   kMSRTablePurchaseTransactions, e);
+         return store.upsertRecord({{"fingerprint", Value("third")}}, kMSRTablePurchaseTransactions,
+                                   e);
        }},
       {"a transaction of its own",
        [](MSRDatabase&, MSRSqliteStore& store, ErrorPtr* e) {
@@ -480,8 +482,7 @@ TEST_F(MSRStorageDurabilityTest, TransactionSQLiteRolledBackStopsTheBlocksLaterW
     EXPECT_EQ(nextError->code(), 3);
     ASSERT_TRUE(laterError);
     EXPECT_EQ(laterError->code(), 3);
-    EXPECT_EQ(store->rowCountForTableWithName(kMSRTablePurchaseTransactions, nullptr),
-              Value(0LL));
+    EXPECT_EQ(store->rowCountForTableWithName(kMSRTablePurchaseTransactions, nullptr), Value(0LL));
     // Outside the block, writes go on as usual.
     EXPECT_EQ(database->insertIfNotDuplicatePurchaseFingerprint("fifth", nullptr), Value(true));
   }
@@ -514,9 +515,8 @@ TEST_F(MSRStorageDurabilityTest, TransactionsNestByDepth) {
     ErrorPtr innerError;
     const bool outer = store->performTransactionWithError(nullptr, [&] {
       EXPECT_TRUE(write("before"));
-      const bool inner = store->performTransactionWithError(&innerError, [&] {
-        return write("inner") && c.innerSucceeds;
-      });
+      const bool inner = store->performTransactionWithError(
+          &innerError, [&] { return write("inner") && c.innerSucceeds; });
       EXPECT_EQ(inner, c.innerSucceeds);
       EXPECT_EQ(static_cast<bool>(innerError), !c.innerSucceeds);
       EXPECT_TRUE(write("after"));
