@@ -142,16 +142,17 @@ void SoundViewModel::readAgainLater() {
   std::weak_ptr<char> alive = alive_;
   platform::DispatchQueue::main()->after(kFavouritesReadAgainSeconds, [this, alive] {
     if (alive.expired() || !readError_) return;
+    // Every change made meanwhile touched a sound; without one there is nothing to write.
+    const bool changedMeanwhile = !changedWhileNotKnown_.empty();
     if (!adoptStoredFavourites()) {
       readAgainLater();
       return;
     }
-    if (pendingWrite_) persist(favSoundIds_.get());
+    if (changedMeanwhile) persist(favSoundIds_.get());
   });
 }
 
 void SoundViewModel::persist(const FavouriteMap& favourites) {
-  pendingWrite_ = false;
   defaults_->setObject(platform::Value(toDictionary(favourites)), tvs::kFavSoundIdsKey);
 }
 
@@ -214,7 +215,6 @@ void SoundViewModel::favouritesDidChange(const FavouriteMap& favourites) {
   if (adopting_) return;
   // Writing the whole map now would replace favourites that exist but could not be read.
   if (readError_ && !adoptStoredFavourites()) {
-    pendingWrite_ = true;
     tvs::consolePrint(favouritesLine(favourites));
     return;
   }

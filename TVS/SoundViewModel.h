@@ -77,8 +77,6 @@ class SoundViewModel : public platform::ui::ObservableObject {
   FavouriteMap shownWhileNotKnown_;
   std::set<std::string> changedWhileNotKnown_;
   bool adopting_ = false;
-  // A change made while the stored favourites were not known that has not reached the file.
-  bool pendingWrite_ = false;
   // Expires with this object: a later read on the main queue checks it first.
   std::shared_ptr<char> alive_ = std::make_shared<char>();
 };

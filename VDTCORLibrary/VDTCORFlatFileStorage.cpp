@@ -719,9 +719,9 @@ void VDTCORFlatFileStorage::libraryDataForKey(
     }
     fs::path path = libraryDataStoragePath() / key;
     platform::ErrorPtr error;
-    std::optional<platform::Bytes> data;
-    // A key never written reads as no bytes, not as a failure.
-    if (platform::files::exists(path)) data = platform::files::readFile(path, &error);
+    std::optional<platform::Bytes> data = platform::files::readFile(path, &error);
+    // A key never written reads as no bytes, not as a failure; one that cannot be read is one.
+    if (!data && error && error->code() == platform::kFileReadNoSuchFileError) error = nullptr;
     if (onFetchComplete) onFetchComplete(data, error);
     if (!setNewValue) return;
     auto newValue = setNewValue();

@@ -6,7 +6,6 @@
 #include <pb_decode.h>
 
 #include <condition_variable>
-#include <cstdio>
 #include <filesystem>
 #include <mutex>
 

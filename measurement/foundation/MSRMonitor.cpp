@@ -98,10 +98,7 @@ std::shared_ptr<MSRMonitor> MSRMonitor::initWithLogLevel(std::int64_t logLevel,
   m->monitorUserDefaults_ = platform::UserDefaults::initWithSuiteName(kMSRMonitorSuiteName);
   std::weak_ptr<MSRMonitor> weak = m;
   m->monitorQueue_->async([weak] {
-    if (auto self = weak.lock()) {
-      self->migrateMonitorDataOnMonitorQueue();
-      self->loadMonitoringDataFromUserDefaultsOnMonitorQueue();
-    }
+    if (auto self = weak.lock()) self->loadMonitoringDataIfNeededOnMonitorQueue();
   });
   m->readStartUpSwitches();
   return m;
@@ -365,7 +362,7 @@ void MSRMonitor::insertOrUpdateMonitoringDataWithMessage(const Message& message,
   monitorQueue_->async([weak, key = std::move(key), encodedContext] {
     auto self = weak.lock();
     if (!self) return;
-    self->isMonitoringDataLoadedOnMonitorQueue();  // a sample not read at launch is read again
+    self->loadMonitoringDataIfNeededOnMonitorQueue();  // a sample not read at launch is read again
     self->monitoringSampledData_->insertOrUpdateSampledDataWithKey(key, encodedContext);
     self->saveMonitoringDataToUserDefaultsOnMonitorQueue();
   });
@@ -376,7 +373,7 @@ std::optional<std::string> MSRMonitor::monitoringDataForDispatchWithSamplePeriod
   std::optional<std::string> result;
   monitorQueue_->sync([&] {
     // A stored sample that could not be read is not "no sample": nothing is due until it reads.
-    if (!isMonitoringDataLoadedOnMonitorQueue()) return;
+    if (!loadMonitoringDataIfNeededOnMonitorQueue()) return;
     result = monitoringSampledData_->monitoringDataForDispatchWithSamplePeriod(
         samplePeriod, lastSampledTimestamp);
     if (result) saveMonitoringDataToUserDefaultsOnMonitorQueue();
@@ -393,7 +390,7 @@ void MSRMonitor::clearMonitoringData() {
     // What was sampled in memory goes too; the removals above are known whatever the files.
     monitoringSampledData_ = std::make_unique<MSRMonitoringSampledData>();
     monitoringDataLoaded_ = false;
-    isMonitoringDataLoadedOnMonitorQueue();
+    loadMonitoringDataIfNeededOnMonitorQueue();
   });
 }
 
@@ -427,7 +424,7 @@ bool MSRMonitor::loadMonitoringDataFromUserDefaultsOnMonitorQueue() {
   return true;
 }
 
-bool MSRMonitor::isMonitoringDataLoadedOnMonitorQueue() {
+bool MSRMonitor::loadMonitoringDataIfNeededOnMonitorQueue() {
   if (monitoringDataLoaded_) return true;
   if (migration_ != Migration::Done) migrateMonitorDataOnMonitorQueue();
   return loadMonitoringDataFromUserDefaultsOnMonitorQueue();

@@ -116,7 +116,7 @@ class MSRMonitor : public std::enable_shared_from_this<MSRMonitor> {
   // Each reports whether the stored sample is known now, i.e. it could be read; until it is,
   // messages are sampled in memory only, nothing is saved and nothing is due for dispatch.
   bool loadMonitoringDataFromUserDefaultsOnMonitorQueue();
-  bool isMonitoringDataLoadedOnMonitorQueue();
+  bool loadMonitoringDataIfNeededOnMonitorQueue();
   void saveMonitoringDataToUserDefaultsOnMonitorQueue();
   void migrateMonitorDataOnMonitorQueue();
   void synchronizeToDiskOnMonitorQueue();

@@ -1,11 +1,8 @@
 #include "measurement/foundation/MSRUtilities.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <optional>
 
 #include "measurement/engine/MSRMeasurement.h"
 #include "measurement/foundation/MSRConstants.h"
@@ -165,33 +162,17 @@ bool MSRDeleteFileAtPath(const std::string& path, platform::ErrorPtr* error) {
   return platform::files::removeItem(path, error);
 }
 
-namespace {
-
-// Whether anything is at the path; nothing when that cannot be told (a link to itself, an I/O
-// error), which must never pass for "nothing there": the caller would move or drop a live file.
-std::optional<bool> lookUp(const std::string& path, bool* isDirectory) {
-  struct stat st {};
-  *isDirectory = false;
-  if (::stat(path.c_str(), &st) == 0) {
-    *isDirectory = S_ISDIR(st.st_mode);
-    return true;
-  }
-  if (errno == ENOENT || errno == ENOTDIR) return false;
-  return std::nullopt;
-}
-
-}  // namespace
-
 bool MSRMoveFileAtPath(const std::string& sourcePath, const std::string& destinationPath,
                        bool overwrite) {
   if (sourcePath.empty() || destinationPath.empty()) return false;
   bool sourceIsDirectory = false;
-  const auto source = lookUp(sourcePath, &sourceIsDirectory);
+  // One that cannot be looked up is not missing: moving on would drop a live file.
+  const auto source = platform::files::lookUp(sourcePath, &sourceIsDirectory);
   if (!source) return false;
   if (!*source) return true;
   if (sourceIsDirectory) return false;
   bool destinationIsDirectory = false;
-  const auto destination = lookUp(destinationPath, &destinationIsDirectory);
+  const auto destination = platform::files::lookUp(destinationPath, &destinationIsDirectory);
   if (!destination) return false;
   if (*destination) {
     if (destinationIsDirectory) return false;

@@ -14,11 +14,11 @@ class MSRConfigStore {
  public:
   virtual ~MSRConfigStore() = default;
 
-  virtual platform::Value objectForKey(const std::string& key) = 0;  // nil when absent
-  // Nil with *error set when the value is not known because the store's file cannot be read now
-  // (not "absent"); the next read tries the file again. A read that decides a write, a removal or
-  // a consent goes through this one.
-  virtual platform::Value objectForKey(const std::string& key, platform::ErrorPtr* error) = 0;
+  // Nil when absent; nil with *error set when the value is not known because the store's file
+  // cannot be read now (not "absent"), and the next read tries the file again. A read that decides
+  // a write, a removal or a consent asks for the error.
+  virtual platform::Value objectForKey(const std::string& key,
+                                       platform::ErrorPtr* error = nullptr) = 0;
   virtual platform::Value arrayForKey(const std::string& key) = 0;       // nil unless an array
   virtual platform::Value dictionaryForKey(const std::string& key) = 0;  // nil unless a dictionary
   virtual std::optional<std::string> stringForKey(const std::string& key) = 0;

@@ -70,10 +70,6 @@ MSRPersistentDictionary::~MSRPersistentDictionary() {
   if (hasPendingPersistence_) persistToDisk();
 }
 
-Value MSRPersistentDictionary::objectForKey(const std::string& key) {
-  return objectForKey(key, nullptr);
-}
-
 Value MSRPersistentDictionary::objectForKey(const std::string& key, platform::ErrorPtr* error) {
   if (key.empty()) {
     VTULoggerLogWarning(kMSRStorageLogService, false, code(43001), kMSRConfigInvalidGetKey);

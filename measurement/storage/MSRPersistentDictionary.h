@@ -25,10 +25,10 @@ class MSRPersistentDictionary : public MSRTypedConfigStore,
   static std::shared_ptr<MSRPersistentDictionary> initWithFileName(const std::string& fileName);
   ~MSRPersistentDictionary() override;
 
-  platform::Value objectForKey(const std::string& key) override;
   // While the file cannot be read, a key this store changed since is known; any other gives nil
   // with *error set.
-  platform::Value objectForKey(const std::string& key, platform::ErrorPtr* error) override;
+  platform::Value objectForKey(const std::string& key,
+                               platform::ErrorPtr* error = nullptr) override;
   void setObject(const platform::Value& value, const std::string& key) override;
   void removeObjectForKey(const std::string& key) override;
   void clearAllData() override;

@@ -63,8 +63,6 @@ std::shared_ptr<platform::UserDefaults> MSRUserDefaults::userDefaults() const {
   return useCFPreferencesLibrary_ ? preferences() : userDefaults_;
 }
 
-Value MSRUserDefaults::objectForKey(const std::string& key) { return objectForKey(key, nullptr); }
-
 Value MSRUserDefaults::objectForKey(const std::string& key, platform::ErrorPtr* error) {
   if (key.empty()) {
     VTULoggerLogWarning(kMSRStorageLogService, false, code(41001), kMSRDefaultsInvalidGetKey);

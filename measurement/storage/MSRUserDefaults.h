@@ -28,10 +28,10 @@ class MSRUserDefaults : public MSRTypedConfigStore {
   static std::shared_ptr<MSRUserDefaults> initWithSuiteName(
       const std::optional<std::string>& suiteName);
 
-  platform::Value objectForKey(const std::string& key) override;
   // Nil with *error set when the value is not known because the domain's file cannot be read
   // now (not "absent").
-  platform::Value objectForKey(const std::string& key, platform::ErrorPtr* error) override;
+  platform::Value objectForKey(const std::string& key,
+                               platform::ErrorPtr* error = nullptr) override;
   void setObject(const platform::Value& value, const std::string& key) override;
   void removeObjectForKey(const std::string& key) override;
   void clearAllData() override;

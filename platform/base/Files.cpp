@@ -141,13 +141,18 @@ fs::path SandboxHome::documents() { return root() / "Documents"; }
 namespace files {
 
 bool exists(const fs::path& path, bool* isDirectory) {
+  return lookUp(path, isDirectory).value_or(false);
+}
+
+std::optional<bool> lookUp(const fs::path& path, bool* isDirectory) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    if (isDirectory) *isDirectory = false;
-    return false;
+  if (isDirectory) *isDirectory = false;
+  if (::stat(path.c_str(), &st) == 0) {
+    if (isDirectory) *isDirectory = S_ISDIR(st.st_mode);
+    return true;
   }
-  if (isDirectory) *isDirectory = S_ISDIR(st.st_mode);
-  return true;
+  if (errno == ENOENT || errno == ENOTDIR) return false;
+  return std::nullopt;
 }
 
 bool createDirectory(const fs::path& path, bool intermediates, ErrorPtr* error) {

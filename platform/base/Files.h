@@ -42,6 +42,10 @@ struct DirectoryEntry {
 namespace files {
 
 bool exists(const std::filesystem::path& path, bool* isDirectory = nullptr);
+// Whether anything is at the path (links followed), and whether it is a folder; nullopt when that
+// cannot be told (a link to itself, an I/O error), which a caller that would move or drop what is
+// there must never take for "nothing there".
+std::optional<bool> lookUp(const std::filesystem::path& path, bool* isDirectory = nullptr);
 // Creates the directory (and, with intermediates, its parents). An existing directory is success.
 bool createDirectory(const std::filesystem::path& path, bool intermediates,
                      ErrorPtr* error = nullptr);
@@ -55,8 +59,8 @@ bool writeAtomically(const std::filesystem::path& path, const Bytes& bytes,
 // at once with kFileReadCorruptFileError, never waited on; a missing one is
 // kFileReadNoSuchFileError.
 std::optional<Bytes> readFile(const std::filesystem::path& path, ErrorPtr* error = nullptr);
-// The same as text. `info` receives the status of the descriptor that was read, so that a caller knows which file
-// it read even when another one is renamed over the path meanwhile.
+// The same as text. `info` receives the status of the descriptor that was read, so that a caller
+// knows which file it read even when another one is renamed over the path meanwhile.
 std::optional<std::string> readTextFile(const std::filesystem::path& path,
                                         ErrorPtr* error = nullptr, struct stat* info = nullptr);
 // Removes a file or a directory tree. A missing path fails with kFileNoSuchFileError, told

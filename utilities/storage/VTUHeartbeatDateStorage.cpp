@@ -2,8 +2,10 @@
 
 #include <mutex>
 #include <optional>
+#include <string_view>
 
 #include "platform/base/Files.h"
+#include "platform/base/StoreFile.h"
 #include "utilities/VTUConstants.h"
 #include "utilities/storage/VTUSecureCoding.h"
 
@@ -15,22 +17,26 @@ std::recursive_mutex& classLock() {
   return *m;
 }
 
-// Missing, empty or undecodable files are an empty map; one that cannot be read now is no map.
+// Missing, empty or undecodable files are an empty map (a new one replaces them); one that
+// cannot be read now, or a folder in its place, is no map.
 std::optional<platform::Value::Dictionary> readMap(const std::filesystem::path& file,
                                                    platform::ErrorPtr* error) {
-  platform::ErrorPtr readError;
-  auto bytes = platform::files::readFile(file, &readError);
-  const bool missing = readError && readError->domain() == platform::kFileErrorDomain &&
-                       readError->code() == platform::kFileReadNoSuchFileError;
-  if (!bytes && !missing) {
-    if (error) *error = readError;
+  platform::Value::Dictionary map;
+  const auto status = platform::StoreFile::read(
+      file,
+      [&map](std::string_view bytes) {
+        const platform::Value stored = VTUSecureCoding::unarchivedObjectOfClasses(
+            {"NSDictionary", "NSDate", "NSString"}, platform::Bytes(bytes.begin(), bytes.end()),
+            nullptr);
+        if (const auto* dictionary = stored.dictionary()) map = *dictionary;
+        return true;
+      },
+      "VTUHeartbeatDateStorage", error, platform::StoreFile::Damaged::Keep);
+  if (status == platform::StoreFile::Status::Unreadable ||
+      status == platform::StoreFile::Status::Undecodable) {
     return std::nullopt;
   }
-  if (!bytes || bytes->empty()) return platform::Value::Dictionary();
-  platform::Value map = VTUSecureCoding::unarchivedObjectOfClasses(
-      {"NSDictionary", "NSDate", "NSString"}, *bytes, nullptr);
-  if (!map.isDictionary() || map.count() == 0) return platform::Value::Dictionary();
-  return *map.dictionary();
+  return map;
 }
 
 bool writeMap(const platform::Value::Dictionary& map, const std::filesystem::path& file) {

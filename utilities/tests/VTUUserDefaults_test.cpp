@@ -9,6 +9,7 @@
 #include "platform/base/Files.h"
 #include "platform/base/PropertyList.h"
 #include "platform/dispatch/RunLoop.h"
+#include "platform/testing/NestedValues.h"
 #include "platform/testing/PlatformTest.h"
 #include "utilities/logger/VTULogger.h"
 
@@ -69,10 +70,8 @@ TEST_F(VTUUserDefaultsTest, RefusesEmptyKeysAndValuesThatAreNotPropertyLists) {
   d->setObject(1, "kept");
   // Arrays nested as deep as a property list goes: under a key of the file's top-level
   // dictionary they would be one level too deep.
-  platform::Value tooDeep = platform::Value::Array{};
-  for (int i = 1; i < platform::kMaxPropertyListDepth; ++i) {
-    tooDeep = platform::Value::Array{tooDeep};
-  }
+  const platform::Value tooDeep =
+      platform::testing::nestedArrays(platform::kMaxPropertyListDepth);
   for (const platform::Value& bad :
        {platform::Value::null(), platform::Value::set({1, 2}),
         platform::Value(std::make_shared<platform::Object>()), tooDeep}) {

@@ -12,7 +12,6 @@
 #include "measurement/foundation/tests/MSRTestSupport.h"
 #include "platform/base/Files.h"
 #include "platform/base/UserDefaults.h"
-#include "platform/testing/DescriptorTableFull.h"
 #include "platform/testing/PlatformTest.h"
 #include "platform/testing/UnreadableFile.h"
 

@@ -14,6 +14,7 @@
 #include "platform/base/Files.h"
 #include "platform/base/PropertyList.h"
 #include "platform/network/BackupExclusion.h"
+#include "platform/testing/NestedValues.h"
 #include "platform/testing/ChildProcess.h"
 #include "platform/testing/PlatformTest.h"
 #include "platform/testing/UnreadableFile.h"
@@ -24,13 +25,9 @@ using platform::Value;
 
 namespace {
 
-// `levels` arrays (or dictionaries) one inside another.
 Value nested(int levels, bool dictionaries) {
-  Value v = dictionaries ? Value(Value::Dictionary{}) : Value(Value::Array{});
-  for (int i = 1; i < levels; ++i) {
-    v = dictionaries ? Value(Value::Dictionary{{"n", v}}) : Value(Value::Array{v});
-  }
-  return v;
+  return dictionaries ? platform::testing::nestedDictionaries(levels)
+                      : platform::testing::nestedArrays(levels);
 }
 
 class MSRConfigStoresTest : public platform::testing::PlatformTest {

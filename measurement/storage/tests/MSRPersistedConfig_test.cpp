@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <thread>
 #include <vector>

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/testing/NestedValues.h"
+
 namespace platform {
 namespace {
 
@@ -332,11 +334,7 @@ TEST(PropertyListTest, KeysLibplistCannotHandBackAreRefused) {
 }
 
 TEST(PropertyListTest, FiveHundredTwelveLevelsOfNestingReadAndWriteInBothFormats) {
-  auto nested = [](int levels) {
-    Value v = Value(Value::Array{});
-    for (int i = 1; i < levels; ++i) v = Value(Value::Array{v});
-    return v;
-  };
+  const auto nested = platform::testing::nestedArrays;
   auto binaryChain = [](int levels) {
     std::vector<std::string> objects;
     for (int i = 0; i + 1 < levels; ++i) objects.push_back(binaryArray({std::uint64_t(i) + 1}));
@@ -355,11 +353,6 @@ TEST(PropertyListTest, FiveHundredTwelveLevelsOfNestingReadAndWriteInBothFormats
   EXPECT_EQ(parsePropertyList(binaryChain(512)), nested(512));
   // The check takes exactly what the writer takes, whatever the containers and wherever the
   // deepest branch is: a value it passes must never fail a later write of the whole file.
-  auto dictionaries = [](int levels) {
-    Value v = Value(Value::Dictionary{});
-    for (int i = 1; i < levels; ++i) v = Value(Value::Dictionary{{"k", v}});
-    return v;
-  };
   auto mixed = [](int levels) {
     Value v = Value(Value::Dictionary{});
     for (int i = 1; i < levels; ++i) {
@@ -371,7 +364,7 @@ TEST(PropertyListTest, FiveHundredTwelveLevelsOfNestingReadAndWriteInBothFormats
   const struct {
     const char* shape;
     std::function<Value(int)> make;
-  } shapes[] = {{"arrays", nested}, {"dictionaries", dictionaries}, {"mixed", mixed}};
+  } shapes[] = {{"arrays", nested}, {"dictionaries", platform::testing::nestedDictionaries}, {"mixed", mixed}};
   // Under a key of a file's top-level dictionary a value has one level less to go.
   auto underAKey = [](const Value& v) { return Value(Value::Dictionary{{"key", v}}); };
   for (const auto& s : shapes) {

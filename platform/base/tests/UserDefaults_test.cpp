@@ -18,6 +18,7 @@
 #include "platform/base/PropertyList.h"
 #include "platform/testing/ChildProcess.h"
 #include "platform/testing/FolderEvents.h"
+#include "platform/testing/NestedValues.h"
 #include "platform/testing/OpenGate.h"
 #include "platform/testing/PlatformTest.h"
 #include "platform/testing/RenameCounter.h"
@@ -405,21 +406,16 @@ TEST_F(UserDefaultsTest, RefusesValuesThatAreNotPropertyLists) {
   // A string holding a NUL and a date past 2069 would come back changed after a restart.
   const Value withNul(std::string("a\0b", 3));
   // The file holds each value inside its top-level dictionary: one level more than the value.
-  auto nested = [](int levels, bool dictionaries) {
-    Value v = dictionaries ? Value(Value::Dictionary{}) : Value(Value::Array{});
-    for (int i = 1; i < levels; ++i) {
-      v = dictionaries ? Value(Value::Dictionary{{"n", v}}) : Value(Value::Array{v});
-    }
-    return v;
-  };
+  using testing::nestedArrays;
+  using testing::nestedDictionaries;
   for (const Value& bad :
        {Value::null(), Value::set({1}), Value(Error::make("d", 1)),
         Value(Value::Array{Value::null()}), withNul, Value(Value::Dictionary{{"n", withNul}}),
-        Value::date(1e12), nested(600, false), nested(512, false), nested(512, true)}) {
+        Value::date(1e12), nestedArrays(600), nestedArrays(512), nestedDictionaries(512)}) {
     EXPECT_FALSE(d->setObject(bad, "k")) << bad.description().substr(0, 40);
   }
-  ASSERT_TRUE(d->setObject(nested(511, false), "deep"));
-  ASSERT_TRUE(d->setObject(nested(511, true), "deep-dictionaries"));
+  ASSERT_TRUE(d->setObject(nestedArrays(511), "deep"));
+  ASSERT_TRUE(d->setObject(nestedDictionaries(511), "deep-dictionaries"));
   // Nor can a key holding a NUL be written: taking it would make every later write of the
   // domain fail.
   EXPECT_FALSE(d->setObject(2, std::string("k\0x", 3)));
@@ -428,8 +424,8 @@ TEST_F(UserDefaultsTest, RefusesValuesThatAreNotPropertyLists) {
   EXPECT_EQ(d->objectForKey("k"), Value(1));
   EXPECT_EQ(onDisk("com.tavo.tests")["k"], Value(1));
   EXPECT_EQ(onDisk("com.tavo.tests")["k2"], Value(3));
-  EXPECT_EQ(onDisk("com.tavo.tests")["deep"], nested(511, false));
-  EXPECT_EQ(onDisk("com.tavo.tests")["deep-dictionaries"], nested(511, true));
+  EXPECT_EQ(onDisk("com.tavo.tests")["deep"], nestedArrays(511));
+  EXPECT_EQ(onDisk("com.tavo.tests")["deep-dictionaries"], nestedDictionaries(511));
 }
 
 // Another writer's file with a value this system cannot read exactly (here a string holding a
